@@ -1,0 +1,52 @@
+#include "termination-watcher.h"
+
+#include "value/interface.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int g_pipe[2] = {-1, -1}; // the handler writes the signal number, the event loop reads it
+
+void onTerminationSignal(int sig) {
+    unsigned char byte = static_cast<unsigned char>(sig);
+    ssize_t ignored = ::write(g_pipe[1], &byte, 1);
+    (void)ignored;
+}
+} // namespace
+
+TerminationWatcher::TerminationWatcher(QObject* parent) : QObject(parent) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0) {
+        LOGW("termination signals will not shut down cleanly: no socket pair");
+        return;
+    }
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        unsigned char byte = 0;
+        if (::read(g_pipe[0], &byte, 1) == 1) {
+            LOGD("signal %d: quitting", int(byte));
+            emit terminationRequested(byte);
+        }
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
+}
+
+TerminationWatcher::~TerminationWatcher() {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::signal(sig, SIG_DFL);
+    delete m_notifier;
+    m_notifier = nullptr;
+    for (int& fd : g_pipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}

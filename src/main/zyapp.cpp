@@ -1,0 +1,215 @@
+#include "zyapp.h"
+
+#include "qssmanager.h"
+#include "startup-plan.h"
+#include "termination-watcher.h"
+#include "undo/undo-controller.h"
+#include "values/value-init.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFont>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QNetworkProxy>
+#include <QNetworkProxyFactory>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int kRecoveryPromptDelayMs = 800;
+
+// Stands in for the editor window until the editor's panels exist.
+QWidget* createPlaceholderWindow() {
+    auto* window = new QMainWindow;
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->setObjectName(QStringLiteral("MainWindow"));
+    window->setWindowTitle(QCoreApplication::translate("MainWindow", "MainWindow.Title"));
+    auto* central = new QWidget(window);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(24, 24, 24, 24);
+    auto* label = new QLabel(QCoreApplication::translate("MainWindow", "MainWindow.Placeholder"), central);
+    label->setObjectName(QStringLiteral("label_placeholder"));
+    label->setAlignment(Qt::AlignCenter);
+    label->setStyleSheet(QStringLiteral("color: #9b9b9b; font-size: 16px;"));
+    layout->addWidget(label);
+    central->setStyleSheet(QStringLiteral("background-color: rgb(50, 50, 50);"));
+    window->setCentralWidget(central);
+    new QssManager(central, true);
+    window->resize(int(1280 * QssManager::dpiScale()), int(720 * QssManager::dpiScale()));
+    return window;
+}
+
+} // namespace
+
+ZyApp::ZyApp(int& argc, char** argv)
+    : SingleApplicationWrapper(argc, argv, true,
+                               SingleApplication::User | SingleApplication::System |
+                                   SingleApplication::SecondaryNotification,
+                               1000) {
+    if (isSecondary())
+        return;
+    // The environment's proxy before the program sets http_proxy itself.
+    systemProxy();
+    // The design's font family, served by the CJK font Linux desktops ship.
+    QFont::insertSubstitution(QStringLiteral("Microsoft Yahei"), QStringLiteral("Noto Sans CJK SC"));
+    m_termination = new TerminationWatcher(this);
+    connect(m_termination, &TerminationWatcher::terminationRequested, this, [] { QCoreApplication::quit(); });
+}
+
+ZyApp::~ZyApp() {
+    delete m_mainWindow;
+    // Objects the history owns go before the application does.
+    zya::UndoController::destroyInstance();
+}
+
+bool ZyApp::initialize() {
+    loadProxySettings();
+    QWidget* window = createPlaceholderWindow();
+    m_mainWindow = window;
+    window->show();
+    m_projectPath = untitledProjectPath();
+    zya::UndoController::instance()->setClean();
+    LOGD("Korvel %s started, project %s", kVersion, qUtf8Printable(m_projectPath));
+    return true;
+}
+
+void ZyApp::startSession(const QStringList& arguments) {
+    QString autoSave = QString::fromStdString(bg::configText("autoSavePath"));
+    StartupPlan plan = planStartup(autoSave, arguments);
+    if (!plan.recoveryPath.isEmpty()) {
+        QString path = plan.recoveryPath;
+        QTimer::singleShot(kRecoveryPromptDelayMs, this, [this, path] { showRecoveryPrompt(path); });
+        return;
+    }
+    bg::iface()->configSet("autoSavePath", "");
+    if (!plan.projectToOpen.isEmpty())
+        openProject(plan.projectToOpen);
+}
+
+void ZyApp::showRecoveryPrompt(const QString& tempPath) {
+    QMessageBox box(QMessageBox::Information, tr("MainWindow.Hint"), tr("Mainwindow.restart").arg(tempPath),
+                    QMessageBox::NoButton, m_mainWindow);
+    box.setObjectName(QStringLiteral("recoveryPrompt"));
+    QPushButton* resume = box.addButton(tr("Mainwindow.continue"), QMessageBox::AcceptRole);
+    QPushButton* discard = box.addButton(tr("Mainwindow.discard"), QMessageBox::RejectRole);
+    box.setDefaultButton(resume);
+    box.setEscapeButton(discard);
+    box.exec();
+    resumeAutoSave(box.clickedButton() == resume, tempPath);
+}
+
+void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {
+    if (resume) {
+        QFileInfo temp(tempPath);
+        // The copy is "~temp_<base>.zya2" beside the project it belongs to.
+        QString target = temp.dir().filePath(temp.fileName().remove(QStringLiteral("~temp_")));
+        if (QFileInfo::exists(target)) {
+            // One atomic replace: a failed rename leaves both files as they were.
+            if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(target).constData()) == 0) {
+                openProject(target);
+            } else {
+                LOGE("recovery: %s cannot replace %s (%s); opening the copy where it lies",
+                     qUtf8Printable(tempPath), qUtf8Printable(target), std::strerror(errno));
+                openProject(tempPath);
+            }
+        } else {
+            openProject(tempPath);
+        }
+    } else if (!QFile::remove(tempPath)) {
+        LOGW("recovery: %s cannot be deleted", qUtf8Printable(tempPath));
+    }
+    bg::iface()->configSet("autoSavePath", "");
+    bg::iface()->configSave();
+}
+
+bool ZyApp::openProject(const QString& path) {
+    QFileInfo file(path);
+    if (!file.isFile()) {
+        LOGW("project %s does not exist", qUtf8Printable(path));
+        return false;
+    }
+    m_projectPath = file.absoluteFilePath();
+    m_archived = false;
+    zya::UndoController::instance()->reset();
+    emit sig_updateProjectName(file.completeBaseName(), true);
+    return true;
+}
+
+void ZyApp::toggleFullPreview() { m_fullPreview = !m_fullPreview; }
+
+void ZyApp::slot_closeArchivedProcess(QString path) { LOGD("archive finished: %s", qUtf8Printable(path)); }
+
+void ZyApp::loadProxySettings() {
+    m_useSystemProxy = bg::configBool("use_system_proxy", false);
+    m_proxyUrl = QByteArray::fromStdString(bg::configText("proxy_url"));
+    m_proxyPort = QByteArray::fromStdString(bg::configText("proxy_port"));
+    applyProxy();
+}
+
+QByteArray ZyApp::chooseProxyText(bool useSystem, const QByteArray& system, const QByteArray& url,
+                                  const QByteArray& port) {
+    if (useSystem)
+        return system;
+    if (!url.isEmpty() && !port.isEmpty())
+        return url + ":" + port;
+    return QByteArray();
+}
+
+void ZyApp::applyProxy() {
+    QByteArray proxy = chooseProxyText(m_useSystemProxy, systemProxy(), m_proxyUrl, m_proxyPort);
+    qputenv("http_proxy", proxy);
+    bg::iface()->setServiceSetting("http_proxy", proxy.toStdString());
+    if (proxy.isEmpty()) {
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+        return;
+    }
+    QUrl url = QUrl::fromUserInput(QString::fromUtf8(proxy));
+    if (!url.isValid() || url.host().isEmpty()) {
+        LOGW("proxy %s is not a host and port; no proxy is used", proxy.constData());
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+        return;
+    }
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, url.host(), quint16(url.port(8080)), QString(), QString()));
+}
+
+void ZyApp::setProxy(const QByteArray& url, const QByteArray& port) {
+    m_proxyUrl = url;
+    m_proxyPort = port;
+    bg::iface()->configSet("proxy_url", url.toStdString());
+    bg::iface()->configSet("proxy_port", port.toStdString());
+    bg::iface()->configSave();
+    applyProxy();
+}
+
+void ZyApp::setUseSystemProxy(bool use) {
+    m_useSystemProxy = use;
+    bg::configSetBool("use_system_proxy", use);
+    bg::iface()->configSave();
+    applyProxy();
+}
+
+QByteArray ZyApp::systemProxy() {
+    if (m_systemProxyRead)
+        return m_systemProxy;
+    m_systemProxyRead = true;
+    const QList<QNetworkProxy> proxies =
+        QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(QUrl(QStringLiteral("http://example.org/"))));
+    for (const QNetworkProxy& p : proxies) {
+        if (p.type() == QNetworkProxy::HttpProxy && !p.hostName().isEmpty()) {
+            m_systemProxy = p.hostName().toUtf8() + ":" + QByteArray::number(p.port());
+            break;
+        }
+    }
+    return m_systemProxy;
+}

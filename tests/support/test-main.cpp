@@ -1,0 +1,85 @@
+#include "test-main.h"
+
+#include <QDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <functional>
+#include <string>
+#include <unistd.h>
+
+namespace korvel::test {
+
+namespace {
+std::string g_runFolder;
+
+void removeRunFolder() {
+    if (!g_runFolder.empty() && !std::getenv("KORVEL_KEEP_TEST_FOLDERS"))
+        QDir(QString::fromStdString(g_runFolder)).removeRecursively();
+}
+} // namespace
+
+void prepareEnvironment(const char* testName) {
+    std::string pattern = QDir::tempPath().toStdString() + "/korvel-" + testName + "-XXXXXX";
+    char* made = mkdtemp(pattern.data());
+    if (!made) {
+        std::fprintf(stderr, "cannot create the test folder %s\n", pattern.c_str());
+        std::exit(1);
+    }
+    g_runFolder = made;
+    for (const char* sub : {"/config", "/state", "/home", "/work"})
+        QDir().mkpath(QString::fromStdString(g_runFolder + sub));
+    setenv("KORVEL_CONFIG_DIR", (g_runFolder + "/config").c_str(), 1);
+    setenv("KORVEL_STATE_DIR", (g_runFolder + "/state").c_str(), 1);
+    setenv("HOME", (g_runFolder + "/home").c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_STATE_HOME");
+    std::atexit(removeRunFolder);
+}
+
+QString runFolder() { return QString::fromStdString(g_runFolder); }
+
+QString workFolder(const QString& name) {
+    QString path = runFolder() + "/work/" + name;
+    QDir(path).removeRecursively();
+    QDir().mkpath(path);
+    return path;
+}
+
+bool environmentRequired() { return std::getenv("KORVEL_TEST_ENV") || std::getenv("CI"); }
+
+void requireDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    if (display && *display)
+        return;
+    if (environmentRequired()) {
+        std::fprintf(stderr, "FAIL: this test needs an X display (run it under scripts/test-env)\n");
+        std::exit(1);
+    }
+    std::fprintf(stderr, "SKIP: no X display; run under scripts/test-env\n");
+    std::exit(77);
+}
+
+QByteArray captureStderr(const std::function<void()>& fn) {
+    std::fflush(stderr);
+    int saved = dup(STDERR_FILENO);
+    char path[] = "/tmp/korvel-stderr-XXXXXX";
+    int fd = mkstemp(path);
+    dup2(fd, STDERR_FILENO);
+    fn();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    QByteArray text;
+    lseek(fd, 0, SEEK_SET);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, int(n));
+    close(fd);
+    unlink(path);
+    return text;
+}
+
+} // namespace korvel::test
