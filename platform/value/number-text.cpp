@@ -70,7 +70,7 @@ bool scanCount(const char*& p, uint64_t limit, uint64_t* out) {
     uint64_t v = 0;
     while (*q >= '0' && *q <= '9') {
         uint64_t digit = static_cast<uint64_t>(*q - '0');
-        if (v > (limit - digit) / 10)
+        if (digit > limit || v > (limit - digit) / 10)
             return false;
         v = v * 10 + digit;
         ++q;

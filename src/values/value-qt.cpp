@@ -2,6 +2,8 @@
 
 #include "value/number-text.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -53,7 +55,8 @@ Split splitText(const char* text, std::string* tag, const char** body) {
         return Split::Failed;
     if (std::strncmp(text, "<variant>", 9) == 0)
         return Split::Variant;
-    const char* close = std::strchr(text, ']');
+    // The tag runs from the second character to the first "]".
+    const char* close = std::strchr(text + 1, ']');
     if (!close || std::strncmp(text, "<null>", 6) == 0)
         return Split::Failed;
     tag->assign(text + 1, static_cast<size_t>(close - text - 1));
@@ -280,9 +283,20 @@ bool checkType(const Value& v, int16_t expected, const char* name) {
 }
 } // namespace
 
+namespace {
+// QRect computes its far corner as x + w - 1 and gives the width back as
+// x2 - x1 + 1; both must stay inside int whatever a file held.
+int clampExtent(int origin, int extent) {
+    const int64_t lo = std::max<int64_t>(int64_t(INT_MIN) + 1, int64_t(INT_MIN) + 1 - origin);
+    const int64_t hi = std::min<int64_t>(INT_MAX, int64_t(INT_MAX) - origin);
+    return int(std::clamp<int64_t>(extent, lo, hi));
+}
+} // namespace
+
 QRect toQRect(const Value& v) {
     checkType(v, VT_RECT, "VT_RECT");
-    return QRect(v.intSlot(0), v.intSlot(1), v.intSlot(2), v.intSlot(3));
+    int x = v.intSlot(0), y = v.intSlot(1);
+    return QRect(x, y, clampExtent(x, v.intSlot(2)), clampExtent(y, v.intSlot(3)));
 }
 
 QRectF toQRectF(const Value& v) {

@@ -1,0 +1,218 @@
+// The program as a user starts it: installer switches, the single-instance
+// guard, and crash reports.
+#include "support/test-main.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+struct Profile {
+    QString config, state;
+};
+
+Profile makeProfile(const QString& name) {
+    QString base = korvel::test::workFolder(name);
+    Profile p {base + "/config", base + "/state"};
+    QDir().mkpath(p.config);
+    QDir().mkpath(p.state);
+    return p;
+}
+
+class Korvel {
+public:
+    Korvel(const Profile& profile, const QStringList& args) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KORVEL_CONFIG_DIR", profile.config);
+        env.insert("KORVEL_STATE_DIR", profile.state);
+        // A login name of its own keeps the guard apart from any real Korvel.
+        env.insert("USER", QStringLiteral("korvel-test-%1").arg(QCoreApplication::applicationPid()));
+        // In sanitizer builds the program's exit would report the graphics
+        // driver's unloaded allocations; leaks of our own code are checked by
+        // the in-process tests.
+        QString asan = env.value("ASAN_OPTIONS");
+        env.insert("ASAN_OPTIONS", asan + (asan.isEmpty() ? "" : ":") + "detect_leaks=0");
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(QStringLiteral(KORVEL_BINARY), args);
+        process.waitForStarted(5000);
+    }
+    ~Korvel() {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    // Waits until standard error holds the text.
+    bool waitForLog(const QByteArray& text, int timeoutMs = 15000) {
+        QElapsedTimer t;
+        t.start();
+        while (!log.contains(text)) {
+            if (t.elapsed() > timeoutMs || process.state() == QProcess::NotRunning) {
+                log += process.readAllStandardError();
+                return log.contains(text);
+            }
+            process.waitForReadyRead(100);
+            log += process.readAllStandardError();
+        }
+        return true;
+    }
+    bool finish(int timeoutMs) {
+        bool done = process.waitForFinished(timeoutMs);
+        log += process.readAllStandardError();
+        return done;
+    }
+    void signal(int sig) { ::kill(pid_t(process.processId()), sig); }
+
+    QProcess process;
+    QByteArray log;
+};
+
+const QByteArray kReady = "started, project";
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+private slots:
+    void installerSwitches_data();
+    void installerSwitches();
+    void switchWithFurtherArgumentsIsNoSwitch();
+    void secondStartLeavesTheFirstAlone();
+    void killedPrimaryDoesNotLockTheUserOut();
+    void crashLeavesAReportNamedAtTheNextStart();
+};
+
+void TestStartup::installerSwitches_data() {
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("install") << "--install" << QByteArray("[E][bg] main.cpp") + " " ;
+    QTest::newRow("uninstall") << "--uninstall" << QByteArray("[E][bg] main.cpp") + " ";
+}
+
+void TestStartup::installerSwitches() {
+    QFETCH(QString, argument);
+    QFETCH(QByteArray, line);
+    Profile profile = makeProfile("switch" + argument);
+    {
+        QSettings ini(profile.config + "/korvel.ini", QSettings::IniFormat);
+        ini.setValue("IsEnglish", "English");
+        ini.setValue("autoSavePath", "/somewhere/~temp_x.zya2");
+    }
+    Korvel korvel(profile, {argument});
+    QVERIFY(korvel.finish(10000));
+    QCOMPARE(korvel.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(korvel.process.exitCode(), 0);
+    QByteArray expected = argument == "--install" ? QByteArray("\"------ install: 安装后第一次运行\"")
+                                                  : QByteArray("\"------ uninstall: 卸载，清除配置\"");
+    QVERIFY2(korvel.log.contains(line) && korvel.log.contains(expected), korvel.log.constData());
+    // The same line lands in the log file.
+    QFile logFile(profile.state + "/korvel.log");
+    QVERIFY(logFile.open(QIODevice::ReadOnly));
+    QVERIFY(logFile.readAll().contains(expected));
+
+    QSettings ini(profile.config + "/korvel.ini", QSettings::IniFormat);
+    if (argument == "--uninstall")
+        QVERIFY2(ini.allKeys().isEmpty(), qPrintable(ini.allKeys().join(',')));
+    else
+        QCOMPARE(ini.value("IsEnglish").toString(), QString("English"));
+}
+
+void TestStartup::switchWithFurtherArgumentsIsNoSwitch() {
+    Profile profile = makeProfile("switch-extra");
+    Korvel korvel(profile, {"--uninstall", "more"});
+    QVERIFY2(korvel.waitForLog(kReady), korvel.log.constData());
+    QVERIFY(!korvel.log.contains("uninstall:"));
+    korvel.signal(SIGTERM);
+    QVERIFY(korvel.finish(10000));
+    QCOMPARE(korvel.process.exitCode(), 0);
+}
+
+void TestStartup::secondStartLeavesTheFirstAlone() {
+    Profile profile = makeProfile("second");
+    Korvel first(profile, {});
+    QVERIFY2(first.waitForLog(kReady), first.log.constData());
+
+    QElapsedTimer t;
+    t.start();
+    Korvel second(profile, {});
+    QVERIFY(second.finish(5000));
+    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.process.exitCode(), 0);
+    QVERIFY(!second.log.contains(kReady));
+
+    // The first heard of it and runs on.
+    QVERIFY(first.waitForLog("another instance started"));
+    QCOMPARE(first.process.state(), QProcess::Running);
+    first.signal(SIGTERM);
+    QVERIFY(first.finish(10000));
+    QCOMPARE(first.process.exitCode(), 0);
+}
+
+void TestStartup::killedPrimaryDoesNotLockTheUserOut() {
+    Profile profile = makeProfile("killed");
+    {
+        Korvel first(profile, {});
+        QVERIFY2(first.waitForLog(kReady), first.log.constData());
+        first.signal(SIGKILL);
+        QVERIFY(first.finish(5000));
+    }
+    Korvel next(profile, {});
+    QVERIFY2(next.waitForLog(kReady, 15000), next.log.constData());
+    QVERIFY2(next.log.contains("taking over"), next.log.constData());
+
+    // The new one really holds the guard: a further start ends at once.
+    Korvel another(profile, {});
+    QVERIFY(another.finish(5000));
+    QCOMPARE(another.process.exitCode(), 0);
+    QVERIFY(!another.log.contains(kReady));
+    QCOMPARE(next.process.state(), QProcess::Running);
+    next.signal(SIGTERM);
+    QVERIFY(next.finish(10000));
+}
+
+void TestStartup::crashLeavesAReportNamedAtTheNextStart() {
+    Profile profile = makeProfile("crash");
+    {
+        Korvel doomed(profile, {});
+        QVERIFY2(doomed.waitForLog(kReady), doomed.log.constData());
+        doomed.signal(SIGSEGV);
+        QVERIFY(doomed.finish(10000));
+        QCOMPARE(doomed.process.exitStatus(), QProcess::CrashExit);
+    }
+    QStringList reports = QDir(profile.state).entryList({"crash-*.txt"}, QDir::Files);
+    QCOMPARE(reports.size(), 1);
+    QFile report(profile.state + "/" + reports.first());
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QByteArray text = report.readAll();
+    QVERIFY2(text.startsWith("Korvel 3.0.3 crashed with signal 11 (SIGSEGV)"), text.constData());
+    QVERIFY(text.contains("time (UTC): "));
+    QVERIFY(text.contains("backtrace:\n"));
+
+    Korvel next(profile, {});
+    QVERIFY2(next.waitForLog(kReady), next.log.constData());
+    QVERIFY2(next.log.contains("crashed; its report is " + report.fileName().toUtf8()), next.log.constData());
+    next.signal(SIGTERM);
+    QVERIFY(next.finish(10000));
+    // Named once only.
+    Korvel again(profile, {});
+    QVERIFY(again.waitForLog(kReady));
+    QVERIFY(!again.log.contains("crashed; its report is"));
+}
+
+int main(int argc, char** argv) {
+    korvel::test::prepareEnvironment("TestStartup");
+    korvel::test::requireDisplay();
+    QCoreApplication app(argc, argv);
+    TestStartup tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_startup.moc"

@@ -1,0 +1,266 @@
+#include "main/qssmanager.h"
+#include "main/startup-plan.h"
+#include "main/zyapp.h"
+#include "main/zytranslator.h"
+#include "support/test-main.h"
+#include "undo/undo-controller.h"
+#include "values/value-init.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QNetworkProxy>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// What the store holds on disk, not in memory.
+QString savedConfig(const char* key) {
+    QSettings ini(QString::fromStdString(bg::iface()->configFilePath()), QSettings::IniFormat);
+    return ini.value(key, "<missing>").toString();
+}
+
+} // namespace
+
+class TestZyApp : public QObject {
+    Q_OBJECT
+private slots:
+    void initializeShowsAWindow();
+    void planStartup_data();
+    void planStartup();
+    void resumeReplacesTheSavedProject();
+    void resumeOfANeverSavedProjectOpensTheCopy();
+    void discardDeletesTheCopy();
+    void pendingCopyIsOfferedInsteadOfTheCommandLine();
+    void proxyText_data();
+    void proxyText();
+    void proxyIsApplied();
+    void styleSheetScaling_data();
+    void styleSheetScaling();
+    void layoutScaling();
+};
+
+void TestZyApp::initializeShowsAWindow() {
+    ZyApp* app = ZyApp::instance();
+    QVERIFY(app);
+    QVERIFY(app->isPrimary());
+    QVERIFY(app->initialize());
+    QVERIFY(app->mainWindow());
+    QVERIFY(QTest::qWaitForWindowExposed(app->mainWindow()));
+    QString home = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+    QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(home) + R"(/zy_\d{8}_\d{6}$)")
+                 .match(app->currentProjectPath())
+                 .hasMatch(),
+             qPrintable(app->currentProjectPath()));
+    QVERIFY(zya::UndoController::instance()->isClean());
+}
+
+void TestZyApp::planStartup_data() {
+    QString dir = korvel::test::workFolder("plan");
+    writeFile(dir + "/~temp_a.zya2", "x");
+    writeFile(dir + "/b.zya2", "x");
+    writeFile(dir + "/c.zya", "x");
+    writeFile(dir + "/d.txt", "x");
+    QTest::addColumn<QString>("autoSave");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("recovery");
+    QTest::addColumn<QString>("open");
+    QTest::newRow("nothing") << QString() << QStringList() << QString() << QString();
+    QTest::newRow("pending copy wins") << dir + "/~temp_a.zya2" << QStringList {dir + "/b.zya2"}
+                                       << dir + "/~temp_a.zya2" << QString();
+    QTest::newRow("vanished copy") << dir + "/~temp_gone.zya2" << QStringList {dir + "/b.zya2"} << QString()
+                                   << dir + "/b.zya2";
+    QTest::newRow("older format") << QString() << QStringList {dir + "/c.zya"} << QString() << dir + "/c.zya";
+    QTest::newRow("other suffix") << QString() << QStringList {dir + "/d.txt"} << QString() << QString();
+    QTest::newRow("missing file") << QString() << QStringList {dir + "/none.zya2"} << QString() << QString();
+    QTest::newRow("only the first counts") << QString() << QStringList {dir + "/d.txt", dir + "/b.zya2"}
+                                           << QString() << QString();
+}
+
+void TestZyApp::planStartup() {
+    QFETCH(QString, autoSave);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, recovery);
+    QFETCH(QString, open);
+    StartupPlan plan = ::planStartup(autoSave, arguments);
+    QCOMPARE(plan.recoveryPath, recovery);
+    QCOMPARE(plan.projectToOpen, open);
+}
+
+void TestZyApp::resumeReplacesTheSavedProject() {
+    QString dir = korvel::test::workFolder("resume");
+    writeFile(dir + "/film.zya2", "saved");
+    writeFile(dir + "/~temp_film.zya2", "newer");
+    bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
+    ZyApp::instance()->resumeAutoSave(true, dir + "/~temp_film.zya2");
+    QCOMPARE(readFile(dir + "/film.zya2"), QByteArray("newer"));
+    QVERIFY(!QFile::exists(dir + "/~temp_film.zya2"));
+    QCOMPARE(ZyApp::instance()->currentProjectPath(), dir + "/film.zya2");
+    QCOMPARE(savedConfig("autoSavePath"), QString());
+}
+
+void TestZyApp::resumeOfANeverSavedProjectOpensTheCopy() {
+    QString dir = korvel::test::workFolder("never-saved");
+    writeFile(dir + "/~temp_zy_20250515_134501.zya2", "work");
+    ZyApp::instance()->resumeAutoSave(true, dir + "/~temp_zy_20250515_134501.zya2");
+    QCOMPARE(ZyApp::instance()->currentProjectPath(), dir + "/~temp_zy_20250515_134501.zya2");
+    QCOMPARE(readFile(dir + "/~temp_zy_20250515_134501.zya2"), QByteArray("work"));
+}
+
+void TestZyApp::discardDeletesTheCopy() {
+    QString dir = korvel::test::workFolder("discard");
+    writeFile(dir + "/film.zya2", "saved");
+    writeFile(dir + "/~temp_film.zya2", "newer");
+    bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
+    ZyApp::instance()->resumeAutoSave(false, dir + "/~temp_film.zya2");
+    QVERIFY(!QFile::exists(dir + "/~temp_film.zya2"));
+    QCOMPARE(readFile(dir + "/film.zya2"), QByteArray("saved"));
+    QCOMPARE(savedConfig("autoSavePath"), QString());
+}
+
+void TestZyApp::pendingCopyIsOfferedInsteadOfTheCommandLine() {
+    QString dir = korvel::test::workFolder("prompt");
+    writeFile(dir + "/film.zya2", "saved");
+    writeFile(dir + "/~temp_film.zya2", "newer");
+    writeFile(dir + "/other.zya2", "other");
+    bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
+
+    QString title, text;
+    bool answered = false;
+    // The prompt runs its own event loop; answer it from inside that loop.
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || answered)
+            return;
+        title = box->windowTitle();
+        text = box->text();
+        for (QAbstractButton* b : box->buttons()) {
+            if (b->text() == QStringLiteral("继续")) {
+                answered = true;
+                b->click();
+            }
+        }
+    });
+    poll.start(50);
+    ZyApp::instance()->startSession({dir + "/other.zya2"});
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 5000);
+    QTRY_COMPARE(ZyApp::instance()->currentProjectPath(), dir + "/film.zya2");
+    QCOMPARE(title, QStringLiteral("提示"));
+    QVERIFY2(text.contains(dir + "/~temp_film.zya2"), qPrintable(text));
+    QCOMPARE(readFile(dir + "/film.zya2"), QByteArray("newer"));
+}
+
+void TestZyApp::proxyText_data() {
+    QTest::addColumn<bool>("useSystem");
+    QTest::addColumn<QByteArray>("system");
+    QTest::addColumn<QByteArray>("url");
+    QTest::addColumn<QByteArray>("port");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("system without proxy") << true << QByteArray() << QByteArray("h") << QByteArray("1")
+                                          << QByteArray();
+    QTest::newRow("system proxy") << true << QByteArray("cache:3128") << QByteArray() << QByteArray()
+                                  << QByteArray("cache:3128");
+    QTest::newRow("own proxy") << false << QByteArray("cache:3128") << QByteArray("proxy.lan")
+                               << QByteArray("8080") << QByteArray("proxy.lan:8080");
+    QTest::newRow("url without port") << false << QByteArray() << QByteArray("proxy.lan") << QByteArray()
+                                      << QByteArray();
+}
+
+void TestZyApp::proxyText() {
+    QFETCH(bool, useSystem);
+    QFETCH(QByteArray, system);
+    QFETCH(QByteArray, url);
+    QFETCH(QByteArray, port);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(ZyApp::chooseProxyText(useSystem, system, url, port), expected);
+}
+
+void TestZyApp::proxyIsApplied() {
+    ZyApp* app = ZyApp::instance();
+    // The test environment has no system proxy (main clears http_proxy).
+    app->setUseSystemProxy(true);
+    QCOMPARE(qgetenv("http_proxy"), QByteArray());
+    QVERIFY(qEnvironmentVariableIsSet("http_proxy"));
+    QCOMPARE(QNetworkProxy::applicationProxy().type(), QNetworkProxy::NoProxy);
+    QCOMPARE(savedConfig("use_system_proxy"), QString("1"));
+
+    app->setUseSystemProxy(false);
+    app->setProxy("proxy.lan", "8080");
+    QCOMPARE(qgetenv("http_proxy"), QByteArray("proxy.lan:8080"));
+    QCOMPARE(bg::iface()->serviceSetting("http_proxy"), std::string("proxy.lan:8080"));
+    QCOMPARE(QNetworkProxy::applicationProxy().hostName(), QString("proxy.lan"));
+    QCOMPARE(int(QNetworkProxy::applicationProxy().port()), 8080);
+    // The system proxy is what the desktop said at start-up, not what we set since.
+    QCOMPARE(app->systemProxy(), QByteArray());
+    app->setProxy("", "");
+}
+
+void TestZyApp::styleSheetScaling_data() {
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QString>("in");
+    QTest::addColumn<QString>("out");
+    QTest::newRow("96 dpi") << 1.0 << "width: 12px; margin: 7px;" << "width: 12px; margin: 7px;";
+    QTest::newRow("144 dpi") << 1.5 << "width: 12px; margin: 7px;" << "width: 18px; margin: 10.5px;";
+    QTest::newRow("192 dpi") << 2.0 << "border: 1px solid #f5a623; padding: 0px 3px"
+                             << "border: 2px solid #f5a623; padding: 0px 6px";
+    QTest::newRow("no unit") << 1.5 << "font-weight: 700;" << "font-weight: 700;";
+}
+
+void TestZyApp::styleSheetScaling() {
+    QFETCH(double, scale);
+    QFETCH(QString, in);
+    QFETCH(QString, out);
+    QCOMPARE(QssManager::scaleStyleSheet(in, scale), out);
+}
+
+void TestZyApp::layoutScaling() {
+    QWidget top;
+    auto* outer = new QVBoxLayout(&top);
+    outer->setContentsMargins(10, 4, 10, 4);
+    outer->setSpacing(6);
+    auto* inner = new QHBoxLayout;
+    inner->setContentsMargins(2, 2, 2, 2);
+    outer->addLayout(inner);
+    auto* child = new QWidget;
+    auto* childLayout = new QHBoxLayout(child);
+    childLayout->setContentsMargins(3, 3, 3, 3);
+    inner->addWidget(child);
+    QssManager::scaleLayouts(&top, 1.5);
+    QCOMPARE(outer->contentsMargins(), QMargins(15, 6, 15, 6));
+    QCOMPARE(outer->spacing(), 9);
+    QCOMPARE(inner->contentsMargins(), QMargins(3, 3, 3, 3));
+    QCOMPARE(childLayout->contentsMargins(), QMargins(4, 4, 4, 4));
+}
+
+int main(int argc, char** argv) {
+    korvel::test::prepareEnvironment("TestZyApp");
+    korvel::test::requireDisplay();
+    qunsetenv("http_proxy");
+    qunsetenv("HTTP_PROXY");
+    // A name of its own, so the guard never meets a real Korvel.
+    QCoreApplication::setApplicationName(QStringLiteral("korvel-tst-zyapp-%1").arg(getpid()));
+    ZyApp app(argc, argv);
+    ZyTransLator translator;
+    app.installTranslator(&translator);
+    TestZyApp tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_zyapp.moc"
