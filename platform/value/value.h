@@ -9,7 +9,7 @@
 //   <null>                   empty value (id 0)
 //   [int]-12                 32-bit integer
 //   [bool]true               boolean (true / false)
-//   [double]0.10000000000000001   shortest text that reads back bit-exact
+//   [double]0.1              shortest text that reads back bit-exact
 //   [int64]-9000000000       64-bit integer
 //   [str:N]bytes             text of N bytes, which may hold any byte
 //   [map:N]...               N entries, each "<keylen>:<key><textlen>:<text>"
