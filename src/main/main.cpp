@@ -3,6 +3,7 @@
 #include "zyapp.h"
 #include "zytranslator.h"
 #include "render/frame-types.h"
+#include "render/preview-requests.h"
 #include "values/value-init.h"
 
 #include <QStringList>
@@ -16,6 +17,7 @@ void registerMetaTypes() {
     qRegisterMetaType<MoveType>("MoveType");
     qRegisterMetaType<EditType>("EditType");
     qRegisterMetaType<int64_t>("int64_t");
+    qRegisterMetaType<QList<VFrameInfo>>("QList<VFrameInfo>");
 }
 
 } // namespace

@@ -1,0 +1,112 @@
+#include "av-util.h"
+
+#include "value/interface.h"
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+
+namespace ff::av {
+
+std::string errorText(int err) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {0};
+    av_strerror(err, text, sizeof text);
+    return text;
+}
+
+void logError(const char* what, const char* path, int err) {
+    LOGE("%s %s: %s", what, path ? path : "", errorText(err).c_str());
+}
+
+namespace {
+int interruptCallback(void* opaque) {
+    auto* cancel = static_cast<std::atomic<bool>*>(opaque);
+    return cancel && cancel->load() ? 1 : 0;
+}
+} // namespace
+
+FormatPtr openInput(const char* path, std::atomic<bool>* cancel) {
+    if (!path || !*path)
+        return nullptr;
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw)
+        return nullptr;
+    raw->interrupt_callback.callback = interruptCallback;
+    raw->interrupt_callback.opaque = cancel;
+    int err = avformat_open_input(&raw, path, nullptr, nullptr);
+    if (err < 0) {
+        // avformat_open_input frees the context on failure.
+        if (!(cancel && cancel->load()))
+            logError("cannot open media", path, err);
+        return nullptr;
+    }
+    FormatPtr format(raw);
+    err = avformat_find_stream_info(format.get(), nullptr);
+    if (err < 0) {
+        if (!(cancel && cancel->load()))
+            logError("cannot read the streams of", path, err);
+        return nullptr;
+    }
+    return format;
+}
+
+CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path, int threads) {
+    if (!format || streamIndex < 0 || streamIndex >= int(format->nb_streams)) {
+        LOGE("no stream %d in %s", streamIndex, path ? path : "");
+        return nullptr;
+    }
+    AVStream* stream = format->streams[streamIndex];
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec) {
+        LOGE("no decoder for %s in %s", avcodec_get_name(stream->codecpar->codec_id), path ? path : "");
+        return nullptr;
+    }
+    CodecPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx)
+        return nullptr;
+    int err = avcodec_parameters_to_context(ctx.get(), stream->codecpar);
+    if (err < 0) {
+        logError("bad codec parameters in", path, err);
+        return nullptr;
+    }
+    ctx->pkt_timebase = stream->time_base;
+    ctx->thread_count = threads;
+    err = avcodec_open2(ctx.get(), codec, nullptr);
+    if (err < 0) {
+        logError("cannot open the decoder for", path, err);
+        return nullptr;
+    }
+    return ctx;
+}
+
+bool isStillPictureName(const char* path) {
+    if (!path)
+        return false;
+    const char* dot = std::strrchr(path, '.');
+    if (!dot || std::strchr(dot, '/'))
+        return false;
+    std::string ext;
+    for (const char* p = dot + 1; *p; ++p)
+        ext += char(std::tolower(static_cast<unsigned char>(*p)));
+    return ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "bmp";
+}
+
+int streamRotation(const AVStream* stream) {
+    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (!matrix)
+        return 0;
+    double angle = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (std::isnan(angle))
+        return 0;
+    // The matrix gives the counter-clockwise turn; showing upright turns back.
+    int degrees = int(std::lround(-angle)) % 360;
+    if (degrees < 0)
+        degrees += 360;
+    return (degrees + 45) / 90 * 90 % 360;
+}
+
+} // namespace ff::av

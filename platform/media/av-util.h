@@ -1,0 +1,59 @@
+// Owners and error logging for FFmpeg objects, shared by the media code.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace ff::av {
+
+struct FormatCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsFreer {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct SwrFreer {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+};
+
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
+
+std::string errorText(int err);
+// Logs "<what> <path>: <FFmpeg's text>" as an error line.
+void logError(const char* what, const char* path, int err);
+
+// Opens the file and reads its stream information. A set cancel flag
+// interrupts the reads. Null (with a log line) on failure.
+FormatPtr openInput(const char* path, std::atomic<bool>* cancel);
+// Opens a decoder for the stream. Null (with a log line) on failure.
+CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path, int threads);
+
+// True when the path names a still picture by its extension.
+bool isStillPictureName(const char* path);
+// Display rotation of a video stream in degrees clockwise: 0, 90, 180 or 270.
+int streamRotation(const AVStream* stream);
+
+} // namespace ff::av

@@ -1,0 +1,600 @@
+#include "media.h"
+
+#include "av-util.h"
+#include "value/interface.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cstring>
+
+namespace ff {
+
+namespace {
+
+constexpr int64_t kMicro = 1000000;
+// A request this far past the decoded position seeks instead of decoding through.
+constexpr int64_t kSeekAheadUs = 2 * kMicro;
+// Longest audio range one request may ask for; a hostile range must not exhaust memory.
+constexpr int64_t kMaxAudioSeconds = 600;
+// Seeks that land after the target are retried this many times, further back.
+constexpr int kSeekRetries = 4;
+constexpr int64_t kPtsToleranceUs = 1000;
+constexpr int64_t kAudioPrerollUs = 100000;
+
+AVSampleFormat toAvFormat(SampleFormat f) {
+    switch (f) {
+    case SF_U8:
+        return AV_SAMPLE_FMT_U8;
+    case SF_S16:
+        return AV_SAMPLE_FMT_S16;
+    case SF_S32:
+        return AV_SAMPLE_FMT_S32;
+    case SF_FLT:
+        return AV_SAMPLE_FMT_FLT;
+    default:
+        return AV_SAMPLE_FMT_NONE;
+    }
+}
+
+// Turns an RGBA picture by 90, 180 or 270 degrees clockwise.
+void rotateRgba(const uint8_t* src, int w, int h, int srcStride, int degrees, uint8_t* dst, int dstStride) {
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* in = reinterpret_cast<const uint32_t*>(src + size_t(y) * srcStride);
+        for (int x = 0; x < w; ++x) {
+            int dx, dy;
+            if (degrees == 90) {
+                dx = h - 1 - y;
+                dy = x;
+            } else if (degrees == 180) {
+                dx = w - 1 - x;
+                dy = h - 1 - y;
+            } else {
+                dx = y;
+                dy = w - 1 - x;
+            }
+            std::memcpy(dst + size_t(dy) * dstStride + size_t(dx) * 4, &in[x], 4);
+        }
+    }
+}
+
+} // namespace
+
+class DecoderImpl {
+public:
+    ~DecoderImpl() { av_channel_layout_uninit(&m_inLayout); }
+    bool open(const char* path, int streamIndex);
+    bool isVideo() const { return m_stream && m_stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO; }
+    bool isAudio() const { return m_stream && m_stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO; }
+    VFramePtr video(const RequireVideoFrame& request);
+    AFramePtr audio(const RequireAudioFrame& request);
+
+private:
+    bool reopen();
+    int64_t startTicks() const;
+    bool keyFrameBetween(int64_t fromUs, int64_t toUs) const;
+    // The next decoded frame of the stream: 0, AVERROR_EOF, or another error.
+    int decodeNext(AVFrame* out);
+    // Microseconds from the stream's start to the frame.
+    int64_t framePtsUs(const AVFrame* frame);
+    bool seekToUs(int64_t targetUs);
+    VFramePtr convert(const AVFrame* frame, int64_t ptsUs, int scaleNum, int scaleDen);
+
+    bool configureResampler(const AVFrame* frame);
+    int64_t fifoEnd() const { return m_fifoStart + int64_t(m_fifo.size()) / m_outFrameBytes; }
+    void appendConverted(const uint8_t* const* input, int inputSamples);
+
+    std::string m_path;
+    int m_index = -1;
+    av::FormatPtr m_format;
+    av::CodecPtr m_codec;
+    AVStream* m_stream = nullptr;
+    av::PacketPtr m_packet;
+    bool m_demuxDone = false;
+    int64_t m_startPts = 0;
+    int64_t m_lastPtsUs = -1;
+    int m_rotation = 0;
+    bool m_loggedBadPacket = false;
+    int64_t m_skipTarget = AV_NOPTS_VALUE; // stream ticks of the instant being looked for
+    int64_t m_maxPacketPts = INT64_MIN;    // latest presentation time read since the last seek
+
+    // Video: the frame on screen and the one after it.
+    av::FramePtr m_cur, m_next, m_scratch;
+    bool m_hasCur = false, m_hasNext = false, m_videoEnd = false;
+    int64_t m_curPts = 0, m_nextPts = 0;
+    bool m_still = false;
+    std::shared_ptr<VFrameCtx> m_out; // reused while no caller holds it
+    int64_t m_outPts = -1;
+    int m_outScale[2] = {0, 0};
+    av::SwsPtr m_sws;
+    std::vector<uint8_t> m_unrotated;
+
+    // Audio: converted samples from absolute output sample m_fifoStart on.
+    av::SwrPtr m_swr;
+    int m_outRate = 0, m_outChannels = 0;
+    SampleFormat m_outFormat = SF_NONE;
+    int m_outFrameBytes = 1;
+    int m_inRate = 0, m_inFormat = -1;
+    AVChannelLayout m_inLayout {};
+    std::vector<uint8_t> m_fifo;
+    std::vector<uint8_t> m_convertBuffer;
+    int64_t m_fifoStart = 0;
+    bool m_fifoValid = false;
+    bool m_audioEnd = false;
+    bool m_audioUsed = false; // the decoder has moved from the file's start
+    av::FramePtr m_audioFrame;
+};
+
+bool DecoderImpl::open(const char* path, int streamIndex) {
+    m_path = path ? path : "";
+    m_index = streamIndex;
+    m_format = av::openInput(path, nullptr);
+    if (!m_format)
+        return false;
+    if (streamIndex < 0 || streamIndex >= int(m_format->nb_streams)) {
+        LOGE("%s has no stream %d", path, streamIndex);
+        return false;
+    }
+    m_stream = m_format->streams[streamIndex];
+    AVMediaType type = m_stream->codecpar->codec_type;
+    if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) {
+        LOGE("stream %d of %s is neither video nor audio", streamIndex, path);
+        return false;
+    }
+    if (type == AVMEDIA_TYPE_VIDEO && (m_stream->codecpar->width <= 0 || m_stream->codecpar->height <= 0)) {
+        LOGE("stream %d of %s has no picture size", streamIndex, path);
+        return false;
+    }
+    // Decoding threads speed up sequential video; audio decodes fast on one.
+    m_codec = av::openDecoder(m_format.get(), streamIndex, path, type == AVMEDIA_TYPE_VIDEO ? 0 : 1);
+    if (!m_codec)
+        return false;
+    for (unsigned i = 0; i < m_format->nb_streams; ++i) {
+        if (int(i) != streamIndex)
+            m_format->streams[i]->discard = AVDISCARD_ALL;
+    }
+    m_startPts = startTicks();
+    m_packet.reset(av_packet_alloc());
+    m_cur.reset(av_frame_alloc());
+    m_next.reset(av_frame_alloc());
+    m_scratch.reset(av_frame_alloc());
+    m_audioFrame.reset(av_frame_alloc());
+    m_still = av::isStillPictureName(path);
+    if (type == AVMEDIA_TYPE_VIDEO)
+        m_rotation = av::streamRotation(m_stream);
+    return m_packet && m_cur && m_next && m_scratch && m_audioFrame;
+}
+
+bool DecoderImpl::reopen() {
+    // Demuxers that cannot seek (some GIFs, damaged files) start over instead.
+    av::FormatPtr format = av::openInput(m_path.c_str(), nullptr);
+    if (!format || m_index >= int(format->nb_streams))
+        return false;
+    av::CodecPtr codec = av::openDecoder(format.get(), m_index, m_path.c_str(),
+                                         isVideo() ? 0 : 1);
+    if (!codec)
+        return false;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (int(i) != m_index)
+            format->streams[i]->discard = AVDISCARD_ALL;
+    }
+    m_codec = std::move(codec);
+    m_format = std::move(format);
+    m_stream = m_format->streams[m_index];
+    m_startPts = startTicks();
+    m_demuxDone = false;
+    return true;
+}
+
+int64_t DecoderImpl::startTicks() const {
+    // Times count from the container's start, so that the streams of one
+    // file stay in step with each other.
+    if (m_format->start_time != AV_NOPTS_VALUE)
+        return av_rescale_q(m_format->start_time, AV_TIME_BASE_Q, m_stream->time_base);
+    return m_stream->start_time == AV_NOPTS_VALUE ? 0 : m_stream->start_time;
+}
+
+int DecoderImpl::decodeNext(AVFrame* out) {
+    for (;;) {
+        int r = avcodec_receive_frame(m_codec.get(), out);
+        if (r == 0)
+            return 0;
+        if (r == AVERROR_EOF)
+            return AVERROR_EOF;
+        if (r != AVERROR(EAGAIN)) {
+            av::logError("decoding failed in", m_path.c_str(), r);
+            return r;
+        }
+        if (m_demuxDone)
+            return AVERROR_EOF;
+        r = av_read_frame(m_format.get(), m_packet.get());
+        if (r < 0) {
+            if (r != AVERROR_EOF)
+                av::logError("reading stopped in", m_path.c_str(), r);
+            m_demuxDone = true;
+            avcodec_send_packet(m_codec.get(), nullptr); // drain what the decoder holds
+            continue;
+        }
+        if (m_packet->stream_index != m_index) {
+            av_packet_unref(m_packet.get());
+            continue;
+        }
+        // On the way to a target, a frame that is followed on screen by one
+        // already read (and still not after the target) can never be the one
+        // shown: let the decoder skip it when nothing refers to it.
+        int64_t pts = m_packet->pts;
+        if (m_skipTarget != AV_NOPTS_VALUE && pts != AV_NOPTS_VALUE) {
+            bool hidden = pts < m_maxPacketPts && m_maxPacketPts <= m_skipTarget;
+            m_codec->skip_frame = hidden ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+            m_maxPacketPts = std::max(m_maxPacketPts, pts);
+        }
+        r = avcodec_send_packet(m_codec.get(), m_packet.get());
+        av_packet_unref(m_packet.get());
+        if (r < 0 && r != AVERROR(EAGAIN) && !m_loggedBadPacket) {
+            // Damaged data: skip the packet and go on with the next one.
+            m_loggedBadPacket = true;
+            av::logError("skipping damaged data in", m_path.c_str(), r);
+        }
+    }
+}
+
+int64_t DecoderImpl::framePtsUs(const AVFrame* frame) {
+    int64_t pts = frame->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE)
+        pts = frame->pts;
+    int64_t us;
+    if (pts == AV_NOPTS_VALUE) {
+        // No timestamp: follow on from the previous frame.
+        int64_t step = frame->pkt_duration > 0 ? av_rescale_q(frame->pkt_duration, m_stream->time_base, {1, kMicro})
+                       : m_stream->avg_frame_rate.num > 0 ? av_rescale(kMicro, m_stream->avg_frame_rate.den,
+                                                                       m_stream->avg_frame_rate.num)
+                                                          : 40000;
+        us = m_lastPtsUs < 0 ? 0 : m_lastPtsUs + step;
+    } else {
+        us = av_rescale_q(pts - m_startPts, m_stream->time_base, {1, kMicro});
+    }
+    m_lastPtsUs = us;
+    return us;
+}
+
+bool DecoderImpl::seekToUs(int64_t targetUs) {
+    m_hasCur = m_hasNext = m_videoEnd = false;
+    m_lastPtsUs = -1;
+    m_maxPacketPts = INT64_MIN;
+    int64_t ts = m_startPts + av_rescale_q(std::max<int64_t>(targetUs, 0), {1, kMicro}, m_stream->time_base);
+    int r = av_seek_frame(m_format.get(), m_index, ts, AVSEEK_FLAG_BACKWARD);
+    if (r < 0 && targetUs <= 0)
+        r = avformat_seek_file(m_format.get(), -1, INT64_MIN, 0, 0, 0);
+    if (r < 0) {
+        if (!reopen()) {
+            LOGE("cannot seek in %s", m_path.c_str());
+            return false;
+        }
+        return true;
+    }
+    avcodec_flush_buffers(m_codec.get());
+    m_demuxDone = false;
+    return true;
+}
+
+VFramePtr DecoderImpl::video(const RequireVideoFrame& request) {
+    int scaleNum = request.scaleNum > 0 ? request.scaleNum : 1;
+    int scaleDen = request.scaleDen > 0 ? request.scaleDen : 1;
+    if (m_still) {
+        // A still picture decodes once and serves every request.
+        if (!m_hasCur) {
+            if (decodeNext(m_cur.get()) != 0)
+                return nullptr;
+            m_hasCur = true;
+            m_curPts = 0;
+        }
+        return convert(m_cur.get(), 0, scaleNum, scaleDen);
+    }
+
+    // Containers round timestamps (Matroska to the millisecond): a frame
+    // stamped within the tolerance after the instant already counts as shown.
+    int64_t t = std::max<int64_t>(0, toMicroseconds(request.time)) + kPtsToleranceUs;
+    if (m_hasCur && t >= m_curPts && ((m_hasNext && t < m_nextPts) || (!m_hasNext && m_videoEnd)))
+        return convert(m_cur.get(), m_curPts, scaleNum, scaleDen);
+
+    bool seek = !m_hasCur || t < m_curPts || t > m_curPts + kSeekAheadUs || keyFrameBetween(m_curPts, t);
+    m_skipTarget = m_startPts + av_rescale_q(t, {1, kMicro}, m_stream->time_base);
+    int64_t seekTarget = t;
+    for (int attempt = 0; attempt <= kSeekRetries; ++attempt) {
+        if (seek && !seekToUs(seekTarget))
+            return nullptr;
+        bool first = !m_hasCur;
+        while (true) {
+            AVFrame* incoming;
+            int64_t pts;
+            if (m_hasNext) {
+                std::swap(m_scratch, m_next);
+                m_hasNext = false;
+                incoming = m_scratch.get();
+                pts = m_nextPts;
+            } else {
+                int r = decodeNext(m_scratch.get());
+                if (r != 0) {
+                    m_videoEnd = true;
+                    break;
+                }
+                incoming = m_scratch.get();
+                pts = framePtsUs(incoming);
+            }
+            if (!m_hasCur || pts <= t) {
+                std::swap(m_cur, m_scratch);
+                av_frame_unref(m_scratch.get());
+                m_hasCur = true;
+                m_curPts = pts;
+                continue;
+            }
+            std::swap(m_next, m_scratch);
+            av_frame_unref(m_scratch.get());
+            m_hasNext = true;
+            m_nextPts = pts;
+            break;
+        }
+        // A seek that landed after the target (inexact index) goes further back.
+        if (seek && first && m_hasCur && m_curPts > t && seekTarget > 0 && attempt < kSeekRetries) {
+            seekTarget = std::max<int64_t>(0, seekTarget - kMicro * (attempt + 1));
+            continue;
+        }
+        break;
+    }
+    m_skipTarget = AV_NOPTS_VALUE;
+    m_codec->skip_frame = AVDISCARD_DEFAULT;
+    if (!m_hasCur)
+        return nullptr;
+    return convert(m_cur.get(), m_curPts, scaleNum, scaleDen);
+}
+
+bool DecoderImpl::keyFrameBetween(int64_t fromUs, int64_t toUs) const {
+    // Decoding on from the current frame costs more than a seek when the
+    // target's key frame lies after it.
+    if (toUs <= fromUs)
+        return false;
+    int64_t target = m_startPts + av_rescale_q(toUs, {1, kMicro}, m_stream->time_base);
+    int index = av_index_search_timestamp(m_stream, target, AVSEEK_FLAG_BACKWARD);
+    if (index < 0)
+        return false;
+    const AVIndexEntry* entry = avformat_index_get_entry(m_stream, index);
+    if (!entry || entry->timestamp == AV_NOPTS_VALUE)
+        return false;
+    int64_t keyUs = av_rescale_q(entry->timestamp - m_startPts, m_stream->time_base, {1, kMicro});
+    return keyUs > fromUs;
+}
+
+VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum, int scaleDen) {
+    if (m_out && m_outPts == ptsUs && m_outScale[0] == scaleNum && m_outScale[1] == scaleDen)
+        return m_out;
+    int sw = frame->width, sh = frame->height;
+    if (sw <= 0 || sh <= 0)
+        return nullptr;
+    int dw = std::max(1, int(int64_t(sw) * scaleNum / scaleDen));
+    int dh = std::max(1, int(int64_t(sh) * scaleNum / scaleDen));
+    bool sideways = m_rotation == 90 || m_rotation == 270;
+    int ow = sideways ? dh : dw, oh = sideways ? dw : dh;
+    int stride = FFALIGN(ow * 4, 64);
+
+    // Reuse the last picture's memory when no caller holds it any more.
+    std::shared_ptr<VFrameCtx> out;
+    if (m_out && m_out.use_count() == 1 && m_out->width == ow && m_out->height == oh)
+        out = m_out;
+    else
+        out = std::make_shared<VFrameCtx>();
+    out->width = ow;
+    out->height = oh;
+    out->stride = stride;
+    out->ptsUs = ptsUs;
+    out->pixels.resize(size_t(stride) * size_t(oh));
+
+    m_sws.reset(sws_getCachedContext(m_sws.release(), sw, sh, AVPixelFormat(frame->format), dw, dh, AV_PIX_FMT_RGBA,
+                                     SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!m_sws) {
+        LOGE("cannot convert %s pictures of %s", av_get_pix_fmt_name(AVPixelFormat(frame->format)),
+             m_path.c_str());
+        return nullptr;
+    }
+    uint8_t* target = out->pixels.data();
+    int targetStride = stride;
+    int scaledStride = FFALIGN(dw * 4, 64);
+    if (m_rotation != 0) {
+        m_unrotated.resize(size_t(scaledStride) * dh);
+        target = m_unrotated.data();
+        targetStride = scaledStride;
+    }
+    uint8_t* planes[4] = {target, nullptr, nullptr, nullptr};
+    int strides[4] = {targetStride, 0, 0, 0};
+    sws_scale(m_sws.get(), frame->data, frame->linesize, 0, sh, planes, strides);
+    if (m_rotation != 0)
+        rotateRgba(m_unrotated.data(), dw, dh, scaledStride, m_rotation, out->pixels.data(), stride);
+
+    m_out = out;
+    m_outPts = ptsUs;
+    m_outScale[0] = scaleNum;
+    m_outScale[1] = scaleDen;
+    return out;
+}
+
+bool DecoderImpl::configureResampler(const AVFrame* frame) {
+    AVChannelLayout inLayout {};
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels <= 0)
+        av_channel_layout_default(&inLayout, std::max(1, frame->ch_layout.nb_channels));
+    else
+        av_channel_layout_copy(&inLayout, &frame->ch_layout);
+    if (m_swr && m_inRate == frame->sample_rate && m_inFormat == frame->format &&
+        av_channel_layout_compare(&m_inLayout, &inLayout) == 0) {
+        av_channel_layout_uninit(&inLayout);
+        return true;
+    }
+    AVChannelLayout outLayout {};
+    av_channel_layout_default(&outLayout, m_outChannels);
+    SwrContext* raw = nullptr;
+    int r = swr_alloc_set_opts2(&raw, &outLayout, toAvFormat(m_outFormat), m_outRate, &inLayout,
+                                AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&outLayout);
+    av::SwrPtr swr(raw);
+    // Mono goes to both speakers at full level, as it was recorded.
+    if (r >= 0 && inLayout.nb_channels == 1)
+        av_opt_set_double(swr.get(), "clev", 1.0, 0);
+    if (r >= 0)
+        r = swr_init(swr.get());
+    if (r < 0) {
+        av_channel_layout_uninit(&inLayout);
+        av::logError("cannot convert the sound of", m_path.c_str(), r);
+        return false;
+    }
+    m_swr = std::move(swr);
+    m_inRate = frame->sample_rate;
+    m_inFormat = frame->format;
+    av_channel_layout_uninit(&m_inLayout);
+    m_inLayout = inLayout;
+    return true;
+}
+
+void DecoderImpl::appendConverted(const uint8_t* const* input, int inputSamples) {
+    int capacity = swr_get_out_samples(m_swr.get(), inputSamples);
+    if (capacity <= 0)
+        return;
+    m_convertBuffer.resize(size_t(capacity) * m_outFrameBytes);
+    uint8_t* out[1] = {m_convertBuffer.data()};
+    int got = swr_convert(m_swr.get(), out, capacity, const_cast<const uint8_t**>(input), inputSamples);
+    if (got < 0) {
+        av::logError("sound conversion failed in", m_path.c_str(), got);
+        return;
+    }
+    m_fifo.insert(m_fifo.end(), m_convertBuffer.begin(), m_convertBuffer.begin() + size_t(got) * m_outFrameBytes);
+}
+
+AFramePtr DecoderImpl::audio(const RequireAudioFrame& request) {
+    int rate = request.sampleRate, channels = request.channels;
+    SampleFormat format = request.format;
+    if (rate <= 0 || rate > 768000 || channels <= 0 || channels > 16 || bytesPerSample(format) == 0 ||
+        request.start.den <= 0 || request.end.den <= 0) {
+        LOGE("impossible sound request for %s (%d Hz, %d channels, format %d)", m_path.c_str(), rate, channels,
+             int(format));
+        return nullptr;
+    }
+    int64_t s0 = av_rescale_rnd(request.start.num, rate, request.start.den,
+                                AVRounding(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX));
+    int64_t s1 = av_rescale_rnd(request.end.num, rate, request.end.den,
+                                AVRounding(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX));
+    int64_t count = std::clamp<int64_t>(s1 - s0, 0, kMaxAudioSeconds * rate);
+    s1 = s0 + count;
+
+    if (rate != m_outRate || channels != m_outChannels || format != m_outFormat) {
+        m_outRate = rate;
+        m_outChannels = channels;
+        m_outFormat = format;
+        m_outFrameBytes = channels * bytesPerSample(format);
+        m_swr.reset();
+        m_fifo.clear();
+        m_fifoValid = false;
+    }
+
+    auto frame = std::make_shared<AFrameCtx>();
+    frame->format = format;
+    frame->sampleRate = rate;
+    frame->channels = channels;
+    frame->samples = count;
+    // Silence is zero for every signed format; unsigned 8-bit centres on 128.
+    frame->data.assign(size_t(count) * m_outFrameBytes, format == SF_U8 ? 0x80 : 0);
+    if (count == 0)
+        return frame;
+
+    bool behind = m_fifoValid && s0 < m_fifoStart;
+    bool farAhead = m_fifoValid && s0 > fifoEnd() + 2 * int64_t(rate) && !m_audioEnd;
+    bool fresh = !m_fifoValid && !m_audioEnd;
+    if (fresh || behind || farAhead) {
+        // The very first request from the start needs no seek.
+        // Land a little early so the resampler has settled by the range's start.
+        if (m_audioUsed || s0 > 0)
+            seekToUs(std::max<int64_t>(0, av_rescale(s0, kMicro, rate) - kAudioPrerollUs));
+        m_audioUsed = true;
+        m_fifo.clear();
+        m_fifoValid = false;
+        m_audioEnd = false;
+        if (m_swr)
+            swr_init(m_swr.get()); // drops samples held from before the seek
+    }
+
+    while (!m_audioEnd && (!m_fifoValid || fifoEnd() < s1)) {
+        int r = decodeNext(m_audioFrame.get());
+        if (r != 0) {
+            if (m_swr)
+                appendConverted(nullptr, 0); // what the resampler still holds
+            m_audioEnd = true;
+            if (!m_fifoValid) {
+                m_fifoStart = s0;
+                m_fifoValid = true;
+            }
+            break;
+        }
+        if (!configureResampler(m_audioFrame.get())) {
+            av_frame_unref(m_audioFrame.get());
+            m_audioEnd = true;
+            break;
+        }
+        if (!m_fifoValid) {
+            int64_t ptsUs = framePtsUs(m_audioFrame.get());
+            m_fifoStart = av_rescale(ptsUs, rate, kMicro);
+            m_fifoValid = true;
+        }
+        appendConverted(m_audioFrame->extended_data, m_audioFrame->nb_samples);
+        av_frame_unref(m_audioFrame.get());
+        // Drop what lies before the request as it comes, so long skips stay small.
+        if (m_fifoValid && fifoEnd() < s0) {
+            m_fifoStart = fifoEnd();
+            m_fifo.clear();
+        }
+    }
+
+    if (m_fifoValid) {
+        int64_t from = std::max(s0, m_fifoStart), to = std::min(s1, fifoEnd());
+        if (to > from) {
+            std::memcpy(frame->data.data() + size_t(from - s0) * m_outFrameBytes,
+                        m_fifo.data() + size_t(from - m_fifoStart) * m_outFrameBytes,
+                        size_t(to - from) * m_outFrameBytes);
+        }
+        // Keep the samples from the request's start on; the next request usually follows on.
+        if (s0 > m_fifoStart) {
+            int64_t drop = std::min<int64_t>(s0 - m_fifoStart, int64_t(m_fifo.size()) / m_outFrameBytes);
+            m_fifo.erase(m_fifo.begin(), m_fifo.begin() + size_t(drop) * m_outFrameBytes);
+            m_fifoStart += drop;
+        }
+    }
+    return frame;
+}
+
+FFDecoder::FFDecoder() = default;
+FFDecoder::~FFDecoder() = default;
+
+bool FFDecoder::open(const char* path, int streamIndex) {
+    close();
+    auto impl = std::make_unique<DecoderImpl>();
+    if (!impl->open(path, streamIndex))
+        return false;
+    m_impl = std::move(impl);
+    return true;
+}
+
+bool FFDecoder::isOpened() const { return m_impl != nullptr; }
+
+void FFDecoder::close() { m_impl.reset(); }
+
+VFramePtr FFDecoder::getVideoFrame(const RequireVideoFrame& request) {
+    if (!m_impl || !m_impl->isVideo())
+        return nullptr;
+    return m_impl->video(request);
+}
+
+AFramePtr FFDecoder::getAudioFrame(const RequireAudioFrame& request) {
+    if (!m_impl || !m_impl->isAudio())
+        return nullptr;
+    return m_impl->audio(request);
+}
+
+} // namespace ff

@@ -1,0 +1,189 @@
+// The media decoder on FFmpeg: probing, thumbnails, frame-exact video
+// decoding, audio ranges and the audio mixer.
+//
+// Failures come back as null or empty results with a log line; nothing here
+// throws. Every function may be called from any thread; an FFDecoder or an
+// AudioMixer is used by one thread at a time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace ff {
+
+// Sample layouts. Value 2 (S16: signed 16-bit little-endian, channels
+// interleaved) is what the whole program uses.
+enum SampleFormat : int32_t {
+    SF_NONE = 0,
+    SF_U8 = 1,
+    SF_S16 = 2,
+    SF_S32 = 3,
+    SF_FLT = 4,
+};
+int bytesPerSample(SampleFormat format);
+
+// A time as a fraction of a second: num / den.
+struct Rational {
+    int64_t num = 0;
+    int64_t den = 1;
+};
+// num/den in microseconds, rounded toward minus infinity; 0 for a zero den.
+int64_t toMicroseconds(Rational t);
+
+struct StreamInfo {
+    enum Kind { Other = 0, Video = 1, Audio = 2 };
+    int index = -1;
+    Kind kind = Other;
+    // Video: size as decoded, and the display rotation in degrees (0, 90,
+    // 180, 270, clockwise) that makes the picture upright.
+    int width = 0;
+    int height = 0;
+    int rotation = 0;
+    double frameRate = 0; // average frames per second; 0 when unknown
+    // Audio.
+    int sampleRate = 0;
+    int channels = 0;
+    int64_t durationUs = 0; // 0 when unknown
+};
+
+struct MovieCtx {
+    int64_t durationUs = 0; // of the container; a still picture has 0
+    int audioStreams = 0;
+    int videoStreams = 0;
+    int bestAudioStream = -1;
+    int bestVideoStream = -1;
+    bool stillPicture = false; // png, jpg, jpeg, bmp
+    std::vector<StreamInfo> streams;
+
+    const StreamInfo* stream(int index) const;
+};
+
+// Describes the file; null when it cannot be read as media. A set cancel
+// flag ends a slow probe early (null result).
+std::shared_ptr<MovieCtx> getMovieInfo(const char* pathUtf8, std::atomic<bool>* cancel);
+
+// A decoded picture: RGBA, 4 bytes a pixel, rows `stride` bytes apart.
+// Shared and read-only once returned.
+struct VFrameCtx {
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+    int64_t ptsUs = 0; // when the picture appears, from the start of the media
+    std::vector<uint8_t> pixels; // stride * height bytes
+
+    const uint8_t* data() const { return pixels.data(); }
+    const uint8_t* row(int y) const { return pixels.data() + size_t(y) * size_t(stride); }
+};
+using VFramePtr = std::shared_ptr<const VFrameCtx>;
+
+// Thumbnail request.
+struct ImageRequest {
+    double position = 0.2;  // fraction of the duration
+    int64_t reserved1 = 0;
+    int64_t reserved2 = 0;
+    int32_t width = 100;    // the picture fits inside width x height
+    int32_t height = 80;
+    int32_t keepAspect = 1; // 0 stretches to exactly width x height
+    int64_t reserved3 = 0;
+};
+VFramePtr getMovieImage(const char* pathUtf8, const ImageRequest& request, std::atomic<bool>* cancel);
+
+// Video frame request: the picture on screen at `time`, scaled by
+// scaleNum / scaleDen (1 / 1 gives the stream's own size).
+struct RequireVideoFrame {
+    Rational time;
+    int32_t scaleNum = 1;
+    int32_t scaleDen = 1;
+    int64_t reserved = 0;
+};
+
+// Audio frame request: the samples of [start, end), converted.
+struct RequireAudioFrame {
+    Rational start;
+    Rational end;
+    SampleFormat format = SF_S16;
+    int32_t sampleRate = 44100;
+    int32_t channels = 2;
+    int64_t reserved = 0;
+};
+
+struct AFrameCtx {
+    SampleFormat format = SF_S16;
+    int sampleRate = 0;
+    int channels = 0;
+    int64_t samples = 0;        // per channel
+    std::vector<uint8_t> data;  // interleaved
+};
+using AFramePtr = std::shared_ptr<const AFrameCtx>;
+
+class DecoderImpl;
+
+class FFDecoder {
+public:
+    FFDecoder();
+    ~FFDecoder();
+    FFDecoder(const FFDecoder&) = delete;
+    FFDecoder& operator=(const FFDecoder&) = delete;
+
+    // Opens one stream of the file (a video or an audio stream).
+    bool open(const char* pathUtf8, int streamIndex);
+    bool isOpened() const;
+    void close();
+
+    // The frame on screen at the requested time. Requests in order decode
+    // forward; a step back or a jump far ahead seeks. Past the end, the last
+    // frame. Null on failure or when the stream is not video.
+    VFramePtr getVideoFrame(const RequireVideoFrame& request);
+    // Exactly the samples of the range in the requested format, silence
+    // where the range lies outside the media. Null when the stream is not audio.
+    AFramePtr getAudioFrame(const RequireAudioFrame& request);
+
+private:
+    std::unique_ptr<DecoderImpl> m_impl;
+};
+
+// Receives one source's frames between AudioMixer::begin and end.
+class PcmWriterBase {
+public:
+    virtual ~PcmWriterBase() = default;
+    // Adds the frame at the start of the source's part of the block (later
+    // writes follow on). volume: 128 unity, 0 silence, linear; above 128 louder.
+    virtual bool write(const AFrameCtx& frame, int volume) = 0;
+};
+
+struct PcmBuffer {
+    const uint8_t* data = nullptr; // valid until the next begin() or the mixer's end
+    size_t size = 0;               // bytes
+    int64_t samples = 0;           // per channel
+};
+
+class AudioMixer {
+public:
+    AudioMixer(int sampleRate, int channels, SampleFormat format);
+    ~AudioMixer();
+
+    // Opens a block for [from, to).
+    bool begin(Rational from, Rational to);
+    // The writer of one source (any key that tells sources apart); valid
+    // until end().
+    PcmWriterBase* getBuffer(const void* key);
+    // Mixes every source into one block of exactly the range's length.
+    PcmBuffer end();
+    void getFormat(int* sampleRate, int* channels, SampleFormat* format) const;
+
+private:
+    class SourceBuffer;
+    int m_rate;
+    int m_channels;
+    SampleFormat m_format;
+    int64_t m_blockSamples = 0;
+    bool m_open = false;
+    std::map<const void*, std::unique_ptr<SourceBuffer>> m_sources;
+    std::vector<int64_t> m_sum; // sample x volume, per channel value
+    std::vector<uint8_t> m_out;
+};
+
+} // namespace ff

@@ -1,0 +1,127 @@
+#include "media.h"
+
+#include "av-util.h"
+#include "value/interface.h"
+
+namespace ff {
+
+int bytesPerSample(SampleFormat format) {
+    switch (format) {
+    case SF_U8:
+        return 1;
+    case SF_S16:
+        return 2;
+    case SF_S32:
+    case SF_FLT:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+int64_t toMicroseconds(Rational t) {
+    if (t.den == 0)
+        return 0;
+    return av_rescale_rnd(t.num, 1000000, t.den, AVRounding(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX));
+}
+
+const StreamInfo* MovieCtx::stream(int index) const {
+    for (const auto& s : streams) {
+        if (s.index == index)
+            return &s;
+    }
+    return nullptr;
+}
+
+namespace {
+
+// Some containers (GIF among them) carry no duration: add up the packets.
+int64_t measureDuration(AVFormatContext* format, int streamIndex, std::atomic<bool>* cancel) {
+    AVStream* stream = format->streams[streamIndex];
+    av::PacketPtr packet(av_packet_alloc());
+    int64_t end = 0;
+    while (!(cancel && cancel->load()) && av_read_frame(format, packet.get()) >= 0) {
+        if (packet->stream_index == streamIndex && packet->pts != AV_NOPTS_VALUE) {
+            int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            end = std::max(end, packet->pts - start + std::max<int64_t>(packet->duration, 0));
+        }
+        av_packet_unref(packet.get());
+    }
+    return av_rescale_q(end, stream->time_base, AVRational {1, 1000000});
+}
+
+} // namespace
+
+std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* cancel) {
+    av::FormatPtr format = av::openInput(path, cancel);
+    if (!format)
+        return nullptr;
+    auto info = std::make_shared<MovieCtx>();
+    info->stillPicture = av::isStillPictureName(path);
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        AVStream* st = format->streams[i];
+        AVCodecParameters* par = st->codecpar;
+        StreamInfo s;
+        s.index = int(i);
+        if (st->duration != AV_NOPTS_VALUE)
+            s.durationUs = av_rescale_q(st->duration, st->time_base, AVRational {1, 1000000});
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+            if (par->width <= 0 || par->height <= 0 || !avcodec_find_decoder(par->codec_id))
+                continue;
+            s.kind = StreamInfo::Video;
+            s.rotation = av::streamRotation(st);
+            bool sideways = s.rotation == 90 || s.rotation == 270;
+            s.width = sideways ? par->height : par->width;
+            s.height = sideways ? par->width : par->height;
+            if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
+                s.frameRate = av_q2d(st->avg_frame_rate);
+            ++info->videoStreams;
+        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+            if (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0 || !avcodec_find_decoder(par->codec_id))
+                continue;
+            s.kind = StreamInfo::Audio;
+            s.sampleRate = par->sample_rate;
+            s.channels = par->ch_layout.nb_channels;
+            ++info->audioStreams;
+        }
+        info->streams.push_back(s);
+    }
+    if (info->videoStreams == 0 && info->audioStreams == 0) {
+        LOGW("%s holds no stream that can be decoded", path);
+        return nullptr;
+    }
+    if (info->videoStreams > 0)
+        info->bestVideoStream = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (info->audioStreams > 0)
+        info->bestAudioStream = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    // av_find_best_stream may pick a stream we left out (no decoder); fall back to ours.
+    auto fix = [&](int& best, StreamInfo::Kind kind) {
+        const StreamInfo* s = info->stream(best);
+        if (s && s->kind == kind)
+            return;
+        best = -1;
+        for (const auto& candidate : info->streams) {
+            if (candidate.kind == kind) {
+                best = candidate.index;
+                break;
+            }
+        }
+    };
+    fix(info->bestVideoStream, StreamInfo::Video);
+    fix(info->bestAudioStream, StreamInfo::Audio);
+
+    if (info->stillPicture) {
+        info->durationUs = 0;
+    } else if (format->duration != AV_NOPTS_VALUE && format->duration > 0 &&
+               format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+        info->durationUs = format->duration;
+    } else {
+        int stream = info->bestVideoStream >= 0 ? info->bestVideoStream : info->bestAudioStream;
+        info->durationUs = measureDuration(format.get(), stream, cancel);
+    }
+    if (cancel && cancel->load())
+        return nullptr;
+    return info;
+}
+
+} // namespace ff

@@ -1,0 +1,392 @@
+// The media decoder against the ffmpeg command's own reading of the same files.
+#include "media/media.h"
+#include "support/test-main.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+QString media(const QString& name) { return QStringLiteral(KORVEL_TEST_MEDIA_DIR "/") + name; }
+
+QByteArray run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(60000);
+    return p.readAllStandardOutput();
+}
+
+// Frame n of the file as ffmpeg decodes it, in RGBA.
+QByteArray referenceFrame(const QString& file, int n) {
+    return run("ffmpeg", {"-nostdin", "-v", "error", "-i", file, "-vf", QString("select=eq(n\\,%1)").arg(n),
+                          "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
+}
+
+// Presentation times of every frame, in microseconds from the file's start.
+QList<qint64> frameTimes(const QString& file) {
+    QList<qint64> times;
+    const double start = run("ffprobe", {"-v", "error", "-show_entries", "format=start_time", "-of", "csv=p=0",
+                                         file})
+                             .trimmed()
+                             .toDouble();
+    const QByteArray out = run("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                           "frame=best_effort_timestamp_time", "-of", "csv=p=0", file});
+    for (const QByteArray& line : out.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            times << qRound64((line.trimmed().toDouble() - start) * 1e6);
+    }
+    return times;
+}
+
+// Largest difference of any channel between the decoded picture and a packed reference.
+int maxDifference(const ff::VFrameCtx& frame, const QByteArray& reference) {
+    if (reference.size() != frame.width * frame.height * 4)
+        return 1000;
+    int worst = 0;
+    for (int y = 0; y < frame.height; ++y) {
+        const uint8_t* a = frame.row(y);
+        const auto* b = reinterpret_cast<const uint8_t*>(reference.constData()) + size_t(y) * frame.width * 4;
+        for (int i = 0; i < frame.width * 4; ++i)
+            worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+    }
+    return worst;
+}
+
+ff::AFramePtr audioRange(ff::FFDecoder& decoder, int64_t from, int64_t to, int64_t den) {
+    ff::RequireAudioFrame request;
+    request.start = {from, den};
+    request.end = {to, den};
+    return decoder.getAudioFrame(request);
+}
+
+ff::AFrameCtx sine(double frequency, double amplitude, int64_t samples, int64_t offset) {
+    ff::AFrameCtx frame;
+    frame.format = ff::SF_S16;
+    frame.sampleRate = 44100;
+    frame.channels = 2;
+    frame.samples = samples;
+    frame.data.resize(size_t(samples) * 4);
+    auto* out = reinterpret_cast<int16_t*>(frame.data.data());
+    for (int64_t i = 0; i < samples; ++i) {
+        auto v = int16_t(std::lround(amplitude * std::sin(2 * M_PI * frequency * double(i + offset) / 44100)));
+        out[2 * i] = out[2 * i + 1] = v;
+    }
+    return frame;
+}
+
+} // namespace
+
+class TestMedia : public QObject {
+    Q_OBJECT
+private slots:
+    void probe_data();
+    void probe();
+    void brokenFilesFailCleanly_data();
+    void brokenFilesFailCleanly();
+    void framesAreExact_data();
+    void framesAreExact();
+    void phoneVideoShowsUpright();
+    void stillPictureServesEveryTime();
+    void audioRangesJoinWithoutGaps_data();
+    void audioRangesJoinWithoutGaps();
+    void audioOutsideTheMediaIsSilence();
+    void mixerAddsSources();
+    void thumbnailFitsTheBox();
+};
+
+void TestMedia::probe_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("videos");
+    QTest::addColumn<int>("audios");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("rotation");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<bool>("still");
+    QTest::newRow("h264 mp4 with sound") << "h264-30fps.mp4" << 1 << 1 << QSize(320, 240) << 0 << 3.0 << false;
+    QTest::newRow("h264 mkv") << "h264-25fps.mkv" << 1 << 0 << QSize(320, 240) << 0 << 3.0 << false;
+    QTest::newRow("mpeg4 avi") << "mpeg4-60fps.avi" << 1 << 1 << QSize(320, 240) << 0 << 2.0 << false;
+    QTest::newRow("odd size") << "odd-size.mkv" << 1 << 0 << QSize(317, 181) << 0 << 1.0 << false;
+    QTest::newRow("phone clip") << "rotated.mp4" << 1 << 0 << QSize(180, 320) << 270 << 1.0 << false;
+    QTest::newRow("wav") << "mono-48k.wav" << 0 << 1 << QSize() << 0 << 2.0 << false;
+    QTest::newRow("mp3") << "tone.mp3" << 0 << 1 << QSize() << 0 << 2.0 << false;
+    QTest::newRow("m4a") << "tone.m4a" << 0 << 1 << QSize() << 0 << 2.0 << false;
+    QTest::newRow("png") << "alpha.png" << 1 << 0 << QSize(64, 48) << 0 << 0.0 << true;
+    QTest::newRow("jpg") << "photo.jpg" << 1 << 0 << QSize(640, 480) << 0 << 0.0 << true;
+    QTest::newRow("bmp") << "picture.bmp" << 1 << 0 << QSize(160, 120) << 0 << 0.0 << true;
+    QTest::newRow("animated gif") << "anim.gif" << 1 << 0 << QSize(96, 64) << 0 << 1.0 << false;
+}
+
+void TestMedia::probe() {
+    QFETCH(QString, file);
+    QFETCH(int, videos);
+    QFETCH(int, audios);
+    QFETCH(QSize, size);
+    QFETCH(int, rotation);
+    QFETCH(double, seconds);
+    QFETCH(bool, still);
+    auto info = ff::getMovieInfo(media(file).toUtf8().constData(), nullptr);
+    QVERIFY(info);
+    QCOMPARE(info->videoStreams, videos);
+    QCOMPARE(info->audioStreams, audios);
+    QCOMPARE(info->stillPicture, still);
+    QVERIFY2(std::abs(info->durationUs / 1e6 - seconds) < 0.1, qPrintable(QString::number(info->durationUs)));
+    if (videos) {
+        const ff::StreamInfo* s = info->stream(info->bestVideoStream);
+        QVERIFY(s);
+        QCOMPARE(QSize(s->width, s->height), size);
+        QCOMPARE(s->rotation, rotation);
+    }
+    if (audios)
+        QVERIFY(info->stream(info->bestAudioStream)->sampleRate > 0);
+
+    // A set cancel flag ends the probe with nothing.
+    std::atomic<bool> cancel {true};
+    QVERIFY(!ff::getMovieInfo(media(file).toUtf8().constData(), &cancel));
+}
+
+void TestMedia::brokenFilesFailCleanly_data() {
+    QTest::addColumn<QString>("file");
+    for (const char* name : {"truncated.mp4", "truncated-tail.mp4", "empty.mp4", "random.mp4", "text-named.png",
+                             "no-such-file.mp4"})
+        QTest::newRow(name) << QString(name);
+}
+
+void TestMedia::brokenFilesFailCleanly() {
+    QFETCH(QString, file);
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray path = media(file).toUtf8();
+    auto info = ff::getMovieInfo(path.constData(), nullptr);
+    ff::ImageRequest thumb;
+    ff::VFramePtr picture = ff::getMovieImage(path.constData(), thumb, nullptr);
+    if (!info) {
+        QVERIFY(!picture);
+        ff::FFDecoder decoder;
+        QVERIFY(!decoder.open(path.constData(), 0));
+        QVERIFY(!decoder.getVideoFrame({}));
+    } else {
+        // Readable in part: every request still ends, with a picture or nothing.
+        ff::FFDecoder decoder;
+        if (decoder.open(path.constData(), std::max(info->bestVideoStream, 0))) {
+            for (int n : {0, 45, 10, 300, 5}) {
+                ff::RequireVideoFrame request;
+                request.time = {n, 30};
+                ff::VFramePtr frame = decoder.getVideoFrame(request);
+                if (frame)
+                    QVERIFY(frame->width > 0 && frame->stride >= frame->width * 4);
+            }
+        }
+    }
+    QVERIFY2(clock.elapsed() < 20000, "broken input took too long");
+}
+
+void TestMedia::framesAreExact_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("h264 30 fps mp4") << "h264-30fps.mp4";
+    QTest::newRow("h264 25 fps mkv") << "h264-25fps.mkv";
+    QTest::newRow("mpeg4 60 fps avi") << "mpeg4-60fps.avi";
+    QTest::newRow("variable frame rate") << "vfr.mkv";
+    QTest::newRow("odd size") << "odd-size.mkv";
+    QTest::newRow("animated gif") << "anim.gif";
+}
+
+void TestMedia::framesAreExact() {
+    QFETCH(QString, file);
+    const QList<qint64> times = frameTimes(media(file));
+    QVERIFY(times.size() >= 10);
+    const int count = int(times.size());
+    // In order, backwards, then at random; each frame asked at its own time
+    // and half-way to the next one.
+    QList<int> order;
+    for (int n = 0; n < std::min(count, 12); ++n)
+        order << n;
+    for (int n = count - 1; n >= count - 6; --n)
+        order << n;
+    QRandomGenerator random(7);
+    for (int i = 0; i < 8; ++i)
+        order << int(random.bounded(count));
+
+    ff::FFDecoder decoder;
+    QVERIFY(decoder.open(media(file).toUtf8().constData(),
+                         ff::getMovieInfo(media(file).toUtf8().constData(), nullptr)->bestVideoStream));
+    QHash<int, QByteArray> references;
+    for (int n : order) {
+        if (!references.contains(n))
+            references[n] = referenceFrame(media(file), n);
+        for (bool halfway : {false, true}) {
+            qint64 t = times[n];
+            if (halfway)
+                t = n + 1 < count ? (times[n] + times[n + 1]) / 2 : t + 10000;
+            ff::RequireVideoFrame request;
+            request.time = {t, 1000000};
+            ff::VFramePtr frame = decoder.getVideoFrame(request);
+            QVERIFY(frame);
+            int diff = maxDifference(*frame, references[n]);
+            QVERIFY2(diff <= 3, qPrintable(QString("frame %1 at %2 us: difference %3").arg(n).arg(t).arg(diff)));
+        }
+    }
+}
+
+void TestMedia::phoneVideoShowsUpright() {
+    ff::FFDecoder decoder;
+    QVERIFY(decoder.open(media("rotated.mp4").toUtf8().constData(), 0));
+    ff::RequireVideoFrame request;
+    request.time = {10, 30};
+    ff::VFramePtr frame = decoder.getVideoFrame(request);
+    QVERIFY(frame);
+    QCOMPARE(QSize(frame->width, frame->height), QSize(180, 320));
+    // ffmpeg turns the picture the same way by itself.
+    QVERIFY(maxDifference(*frame, referenceFrame(media("rotated.mp4"), 10)) <= 3);
+}
+
+void TestMedia::stillPictureServesEveryTime() {
+    for (const char* name : {"photo.jpg", "alpha.png", "picture.bmp"}) {
+        ff::FFDecoder decoder;
+        QVERIFY(decoder.open(media(name).toUtf8().constData(), 0));
+        ff::RequireVideoFrame request;
+        ff::VFramePtr first = decoder.getVideoFrame(request);
+        QVERIFY(first);
+        request.time = {90, 30};
+        ff::VFramePtr later = decoder.getVideoFrame(request);
+        QVERIFY(later);
+        QCOMPARE(later->pixels, first->pixels);
+        QVERIFY2(maxDifference(*first, referenceFrame(media(name), 0)) <= 3, name);
+        if (QByteArray(name) == "alpha.png")
+            QVERIFY(std::abs(int(first->data()[3]) - 128) <= 1); // transparency kept
+    }
+}
+
+void TestMedia::audioRangesJoinWithoutGaps_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("aac in mp4") << "h264-30fps.mp4";
+    QTest::newRow("mp3") << "tone.mp3";
+    QTest::newRow("m4a") << "tone.m4a";
+    QTest::newRow("mono 48 kHz wav") << "mono-48k.wav";
+    QTest::newRow("mp3 in avi") << "mpeg4-60fps.avi";
+}
+
+void TestMedia::audioRangesJoinWithoutGaps() {
+    QFETCH(QString, file);
+    QByteArray path = media(file).toUtf8();
+    auto info = ff::getMovieInfo(path.constData(), nullptr);
+    QVERIFY(info && info->bestAudioStream >= 0);
+
+    ff::FFDecoder whole, steps;
+    QVERIFY(whole.open(path.constData(), info->bestAudioStream));
+    QVERIFY(steps.open(path.constData(), info->bestAudioStream));
+    ff::AFramePtr all = audioRange(whole, 0, 45, 30); // 1.5 s
+    QVERIFY(all);
+    QCOMPARE(all->samples, int64_t(66150));
+    QCOMPARE(all->data.size(), size_t(66150 * 4));
+    std::vector<uint8_t> joined;
+    for (int i = 0; i < 45; ++i) {
+        ff::AFramePtr part = audioRange(steps, i, i + 1, 30);
+        QVERIFY(part);
+        QCOMPARE(part->samples, int64_t(1470));
+        joined.insert(joined.end(), part->data.begin(), part->data.end());
+    }
+    QVERIFY(joined == all->data);
+    // The tone is really there: louder than silence.
+    auto* s = reinterpret_cast<const int16_t*>(all->data.data());
+    int peak = 0;
+    for (int i = 22050; i < 44100; ++i)
+        peak = std::max(peak, std::abs(int(s[i])));
+    QVERIFY2(peak > 2000, qPrintable(QString::number(peak)));
+
+    // Going back to a range already played gives the same samples (the file seeks).
+    if (file.endsWith(".wav")) {
+        ff::AFramePtr again = audioRange(steps, 10, 11, 30);
+        auto* a = reinterpret_cast<const int16_t*>(again->data.data());
+        auto* b = reinterpret_cast<const int16_t*>(all->data.data()) + 10 * 1470 * 2;
+        int worst = 0;
+        for (int i = 0; i < 1470 * 2; ++i)
+            worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+        QVERIFY2(worst <= 16, qPrintable(QString::number(worst)));
+    }
+}
+
+void TestMedia::audioOutsideTheMediaIsSilence() {
+    ff::FFDecoder decoder;
+    QVERIFY(decoder.open(media("mono-48k.wav").toUtf8().constData(), 0));
+    auto silent = [](const ff::AFramePtr& f) {
+        return f && std::all_of(f->data.begin(), f->data.end(), [](uint8_t b) { return b == 0; });
+    };
+    ff::AFramePtr before = audioRange(decoder, -30, -15, 30);
+    QVERIFY(silent(before));
+    QCOMPARE(before->samples, int64_t(22050));
+    ff::AFramePtr after = audioRange(decoder, 90, 120, 30); // 3 s to 4 s of a 2 s file
+    QVERIFY(silent(after));
+    QCOMPARE(after->samples, int64_t(44100));
+    // Straddling the end: sound, then silence.
+    ff::AFramePtr edge = audioRange(decoder, 57, 63, 30);
+    QCOMPARE(edge->samples, int64_t(8820));
+    auto* s = reinterpret_cast<const int16_t*>(edge->data.data());
+    QVERIFY(std::any_of(s, s + 2 * 4410, [](int16_t v) { return std::abs(v) > 1000; }));
+    QVERIFY(std::all_of(s + 2 * 4410 + 200, s + 2 * 8820, [](int16_t v) { return v == 0; }));
+    // A request of nothing, or an impossible one.
+    QCOMPARE(audioRange(decoder, 5, 5, 30)->samples, int64_t(0));
+    ff::RequireAudioFrame bad;
+    bad.channels = 0;
+    QVERIFY(!decoder.getAudioFrame(bad));
+}
+
+void TestMedia::mixerAddsSources() {
+    ff::AudioMixer mixer(44100, 2, ff::SF_S16);
+    int a = 0, b = 0, c = 0;
+    QVERIFY(mixer.begin({30, 30}, {31, 30}));
+    ff::AFrameCtx first = sine(440, 12000, 1470, 0), second = sine(1000, 9000, 1470, 0);
+    QVERIFY(mixer.getBuffer(&a)->write(first, 128));
+    QVERIFY(mixer.getBuffer(&b)->write(second, 64));
+    mixer.getBuffer(&c); // a source that writes nothing adds silence
+    ff::PcmBuffer out = mixer.end();
+    QCOMPARE(out.samples, int64_t(1470));
+    QCOMPARE(out.size, size_t(1470 * 4));
+    auto* mixed = reinterpret_cast<const int16_t*>(out.data);
+    auto* x = reinterpret_cast<const int16_t*>(first.data.data());
+    auto* y = reinterpret_cast<const int16_t*>(second.data.data());
+    for (int i = 0; i < 1470 * 2; ++i)
+        QCOMPARE(int(mixed[i]), (int(x[i]) * 128 + int(y[i]) * 64) / 128);
+
+    // Loud sources saturate instead of wrapping round; muted ones add nothing;
+    // a source's second write follows its first.
+    QVERIFY(mixer.begin({0, 30}, {1, 30}));
+    ff::AFrameCtx loud = sine(440, 30000, 735, 0), rest = sine(440, 30000, 735, 735);
+    mixer.getBuffer(&a)->write(loud, 256);
+    mixer.getBuffer(&a)->write(rest, 256);
+    mixer.getBuffer(&b)->write(sine(440, 30000, 1470, 0), 0);
+    out = mixer.end();
+    mixed = reinterpret_cast<const int16_t*>(out.data);
+    auto full = sine(440, 30000, 1470, 0);
+    auto* f = reinterpret_cast<const int16_t*>(full.data.data());
+    for (int i = 0; i < 1470 * 2; ++i)
+        QCOMPARE(int(mixed[i]), std::clamp(int(f[i]) * 2, -32768, 32767));
+
+    // Frames of another format are refused, not misread.
+    QVERIFY(mixer.begin({0, 30}, {1, 30}));
+    ff::AFrameCtx mono = sine(440, 1000, 1470, 0);
+    mono.channels = 1;
+    QVERIFY(!mixer.getBuffer(&a)->write(mono, 128));
+    QVERIFY(mixer.end().size == 1470 * 4);
+}
+
+void TestMedia::thumbnailFitsTheBox() {
+    ff::ImageRequest request; // 0.2 of the way in, inside 100 x 80
+    ff::VFramePtr video = ff::getMovieImage(media("h264-30fps.mp4").toUtf8().constData(), request, nullptr);
+    QVERIFY(video);
+    QCOMPARE(QSize(video->width, video->height), QSize(100, 75));
+    QVERIFY(video->stride >= 400);
+    QVERIFY(std::abs(video->ptsUs - 600000) <= 34000);
+    ff::VFramePtr phone = ff::getMovieImage(media("rotated.mp4").toUtf8().constData(), request, nullptr);
+    QVERIFY(phone);
+    QCOMPARE(QSize(phone->width, phone->height), QSize(45, 80));
+    ff::VFramePtr gif = ff::getMovieImage(media("anim.gif").toUtf8().constData(), request, nullptr);
+    QVERIFY(gif);
+    QVERIFY(!ff::getMovieImage(media("tone.mp3").toUtf8().constData(), request, nullptr));
+}
+
+KORVEL_TEST_MAIN(TestMedia)
+#include "tst_media.moc"

@@ -1,0 +1,115 @@
+#include "render/video-decoder-task.h"
+#include "support/test-main.h"
+
+#include <QtTest>
+
+namespace {
+
+QString media(const char* name) { return QStringLiteral(KORVEL_TEST_MEDIA_DIR "/") + name; }
+
+LayerRequest layer(const QString& path, int64_t frame, const QString& uuid = QString()) {
+    LayerRequest l;
+    l.path = path;
+    l.frame = frame;
+    l.uuid = uuid;
+    return l;
+}
+
+int count(const QByteArray& log, const QByteArray& line) { return int(log.count(line)); }
+
+} // namespace
+
+class TestVideoTasks : public QObject {
+    Q_OBJECT
+private slots:
+    void entriesFollowTheMask();
+    void decodersAreKeptForFilesUsedAgain();
+    void negativeIndexAsksForTheFirstFrame();
+    void unreadableFileGivesNoFrame();
+};
+
+void TestVideoTasks::entriesFollowTheMask() {
+    VideoTaskManager manager;
+    FrameRequest request;
+    request.decodeMask = DecodeSelf | DecodeTo;
+    request.self = layer(media("h264-30fps.mp4"), 10, "self-clip");
+    request.self.stretch = 0;
+    request.self.transparent = 0.5f;
+    request.from = layer(media("h264-25fps.mkv"), 3, "from-clip");
+    request.to = layer(media("photo.jpg"), 0, "to-clip");
+    QList<VFrameInfo> out = manager.decode(request);
+    QCOMPARE(out.size(), 3);
+    QVERIFY(out[0].frame);
+    QCOMPARE(out[0].uuid, QString("self-clip"));
+    QCOMPARE(out[0].stretch, 0);
+    QCOMPARE(out[0].transparent, 0.5f);
+    // The from bit is clear: a default entry, and no decoder for its file.
+    QVERIFY(!out[1].frame);
+    QVERIFY(out[1].uuid.isEmpty());
+    QCOMPARE(out[1].transparent, 1.0f);
+    QCOMPARE(out[1].stretch, 1);
+    QVERIFY(out[2].frame);
+    QCOMPARE(QSize(out[2].frame->width, out[2].frame->height), QSize(640, 480));
+    QCOMPARE(manager.openTasks(), 2);
+}
+
+void TestVideoTasks::decodersAreKeptForFilesUsedAgain() {
+    VideoTaskManager manager;
+    FrameRequest first;
+    first.decodeMask = DecodeSelf | DecodeFrom;
+    first.self = layer(media("h264-30fps.mp4"), 0);
+    first.from = layer(media("mpeg4-60fps.avi"), 0);
+    QByteArray log = korvel::test::captureStderr([&] { manager.decode(first); });
+    QCOMPARE(count(log, "\"vedio DecoderTask\""), 2);
+
+    // A and B after A and C: A keeps its decoder, B opens, C closes.
+    FrameRequest second = first;
+    second.from = layer(media("h264-25fps.mkv"), 0);
+    second.self.frame = 1;
+    log = korvel::test::captureStderr([&] { manager.decode(second); });
+    QCOMPARE(count(log, "\"vedio DecoderTask\""), 1);
+    QCOMPARE(count(log, "\"~Vedio DecoderTask\""), 1);
+    QCOMPARE(manager.openTasks(), 2);
+
+    // One file on two layers of one request gets two decoders.
+    FrameRequest twice;
+    twice.decodeMask = DecodeSelf | DecodeFrom | DecodeTo;
+    twice.self = layer(media("h264-30fps.mp4"), 2);
+    twice.from = layer(media("h264-30fps.mp4"), 40);
+    log = korvel::test::captureStderr([&] { manager.decode(twice); });
+    QCOMPARE(count(log, "\"vedio DecoderTask\""), 1);
+    QCOMPARE(count(log, "\"~Vedio DecoderTask\""), 1); // the mkv; the empty path needs none
+    QCOMPARE(manager.openTasks(), 2);
+
+    log = korvel::test::captureStderr([&] { manager.clear(); });
+    QCOMPARE(count(log, "\"~Vedio DecoderTask\""), 2);
+    QCOMPARE(manager.openTasks(), 0);
+}
+
+void TestVideoTasks::negativeIndexAsksForTheFirstFrame() {
+    VideoDecoderTask task(media("h264-30fps.mp4"));
+    ff::VFramePtr first = task.frame(0);
+    QVERIFY(first);
+    std::vector<uint8_t> pixels = first->pixels;
+    task.frame(50);
+    ff::VFramePtr negative = task.frame(-25);
+    QVERIFY(negative);
+    QVERIFY(negative->pixels == pixels);
+}
+
+void TestVideoTasks::unreadableFileGivesNoFrame() {
+    VideoTaskManager manager;
+    FrameRequest request;
+    request.decodeMask = DecodeSelf;
+    request.self = layer(media("random.mp4"), 5, "broken");
+    QList<VFrameInfo> out = manager.decode(request);
+    QCOMPARE(out.size(), 3);
+    QVERIFY(!out[0].frame);
+    QCOMPARE(out[0].uuid, QString("broken"));
+    request.self = layer(media("missing.mp4"), 5);
+    out = manager.decode(request);
+    QVERIFY(!out[0].frame);
+}
+
+KORVEL_TEST_MAIN(TestVideoTasks)
+#include "tst_video_tasks.moc"
