@@ -1,0 +1,58 @@
+// The movie writer on FFmpeg: encodes RGBA pictures and 16-bit stereo PCM
+// into .mp4 (H.264 + AAC), .avi (MPEG-4 Part 2 + MP3) or .mp3 files.
+//
+// Pictures and sound may be pushed from two threads at once; the writer
+// interleaves them. Failures are logged and reported by results.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The settings record, in the layout the program fills.
+struct MVSettings {
+    int32_t width = 1920;           // 0
+    int32_t height = 1080;          // 4
+    uint8_t audioOnly = 0;          // 8
+    uint8_t pad0[3] = {0, 0, 0};    // 9
+    int32_t reserved0 = 0;          // 12
+    int32_t frameRate = 25;         // 16 frames per second
+    int32_t keyFrameInterval = 25;  // 20 frames between key frames
+    int32_t bitRate = 0;            // 24 kbit/s; 0 = constant quality
+    uint8_t gif = 0;                // 28
+    uint8_t pad1[3] = {0, 0, 0};    // 29
+    int32_t reserved1 = 0;          // 32
+    int32_t audioChannels = 2;      // 36
+    int64_t audioSampleRate = 44100; // 40
+    double playRate = 1.0;          // 48 the file plays this many times faster
+    int64_t reserved2 = 0;          // 56
+    int64_t reserved3 = 0;          // 64
+    const char* metadata = nullptr; // 72 "title:<text>;comment:<text>"; copied by create_movie
+};
+static_assert(offsetof(MVSettings, frameRate) == 16, "MVSettings layout");
+static_assert(offsetof(MVSettings, bitRate) == 24, "MVSettings layout");
+static_assert(offsetof(MVSettings, gif) == 28, "MVSettings layout");
+static_assert(offsetof(MVSettings, audioSampleRate) == 40, "MVSettings layout");
+static_assert(offsetof(MVSettings, playRate) == 48, "MVSettings layout");
+static_assert(offsetof(MVSettings, metadata) == 72, "MVSettings layout");
+
+namespace mv {
+
+struct Movie;
+
+// Timestamps are microseconds when ptsType is 1 (the only type the program uses).
+enum PtsType { PTS_MICROSECONDS = 1 };
+
+// Opens the file for writing; the container follows the extension. Null,
+// with a log line saying why, on any failure.
+Movie* create_movie(const MVSettings* settings, const char* pathUtf8);
+// One RGBA picture of the settings' size: byteCount = bytesPerRow * height.
+// Returns 0 on success, a negative number on failure.
+int push_image_frame(Movie* movie, const uint8_t* pixels, size_t byteCount, int bytesPerRow, int64_t pts,
+                     int ptsType);
+// 16-bit signed stereo PCM at 44100 Hz, interleaved.
+int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t pts, int ptsType);
+// Flushes the encoders, writes the trailer, closes the file and frees the
+// handle; *movie becomes null.
+void stop_movie(Movie** movie);
+
+} // namespace mv
