@@ -44,6 +44,8 @@ int main(int argc, char** argv) {
 
     registerMetaTypes();
 
+    // The engine's context moves between the render and export threads.
+    QCoreApplication::setAttribute(Qt::AA_DontCheckOpenGLContextThreadAffinity);
     QCoreApplication::setOrganizationName(QStringLiteral("Korvel"));
     QCoreApplication::setApplicationName(QStringLiteral("Korvel"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ZyApp::kVersion));

@@ -1,6 +1,8 @@
 #include "zyapp.h"
 
 #include "qssmanager.h"
+#include "render/display-window.h"
+#include "render/render-manager.h"
 #include "startup-plan.h"
 #include "termination-watcher.h"
 #include "undo/undo-controller.h"
@@ -28,8 +30,9 @@ namespace {
 
 constexpr int kRecoveryPromptDelayMs = 800;
 
-// Stands in for the editor window until the editor's panels exist.
-QWidget* createPlaceholderWindow() {
+// Stands in for the editor window until the editor's panels exist: the
+// preview of the scene, and a line of text.
+QWidget* createPlaceholderWindow(RenderManager* render) {
     auto* window = new QMainWindow;
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->setObjectName(QStringLiteral("MainWindow"));
@@ -37,6 +40,22 @@ QWidget* createPlaceholderWindow() {
     auto* central = new QWidget(window);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(24, 24, 24, 24);
+    layout->setSpacing(12);
+    auto* preview = new ZyeDisplayWindow(central);
+    preview->setObjectName(QStringLiteral("widget_preview"));
+    preview->setScene(render->scene());
+    QObject::connect(render, &RenderManager::sig_sendScene, preview, &ZyeDisplayWindow::setScene);
+    // Until the preview panel brings its zoom slider, the canvas fits the window.
+    auto fit = [preview, render] {
+        if (ZyeGsView* view = preview->view()) {
+            double zoom = std::min(double(view->width()) / render->sceneWidth(),
+                                   double(view->height()) / render->sceneHeight());
+            view->setZoom(zoom * 0.95);
+        }
+    };
+    QObject::connect(preview, &ZyeDisplayWindow::ViewCreated, preview, fit);
+    QObject::connect(preview, &ZyeDisplayWindow::ViewResized, preview, fit);
+    layout->addWidget(preview, 1);
     auto* label = new QLabel(QCoreApplication::translate("MainWindow", "MainWindow.Placeholder"), central);
     label->setObjectName(QStringLiteral("label_placeholder"));
     label->setAlignment(Qt::AlignCenter);
@@ -68,13 +87,22 @@ ZyApp::ZyApp(int& argc, char** argv)
 
 ZyApp::~ZyApp() {
     delete m_mainWindow;
+    delete m_renderManager;
+    GsDevice::DestroyDefaultDevice();
     // Objects the history owns go before the application does.
     zya::UndoController::destroyInstance();
 }
 
 bool ZyApp::initialize() {
     loadProxySettings();
-    QWidget* window = createPlaceholderWindow();
+    auto* render = new RenderManager;
+    if (!render->init()) {
+        delete render;
+        LOGE("---> 渲染管理器创建失败");
+        return false;
+    }
+    m_renderManager = render;
+    QWidget* window = createPlaceholderWindow(render);
     m_mainWindow = window;
     window->show();
     m_projectPath = untitledProjectPath();

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "single-application.h"
+#include "render/preview-requests.h"
+#include "render/render-manager.h"
 
 #include <QPointer>
 #include <QString>
@@ -31,6 +33,7 @@ public:
     void startSession(const QStringList& arguments);
 
     QWidget* mainWindow() const { return m_mainWindow; }
+    RenderManager* renderManager() const { return m_renderManager; }
 
     // Proxy settings ("use_system_proxy", "proxy_url", "proxy_port").
     void loadProxySettings();
@@ -62,6 +65,7 @@ signals:
     void sig_prependHistory(QString path);
     void sig_updateProjectName(QString text, bool isName);
     void sig_updatePreivew();
+    void sig_updateCropMenu(QList<VFrameInfo> frames);
 
 public slots:
     void slot_closeArchivedProcess(QString path);
@@ -70,6 +74,7 @@ private:
     void showRecoveryPrompt(const QString& tempPath);
 
     QPointer<QWidget> m_mainWindow;
+    QPointer<RenderManager> m_renderManager;
     TerminationWatcher* m_termination = nullptr;
     bool m_fullPreview = false;
     QXmlStreamReader m_reader;

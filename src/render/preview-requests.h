@@ -4,12 +4,15 @@
 
 #include "media/media.h"
 
+#include <QColor>
+#include <QFont>
 #include <QList>
 #include <QMetaType>
 #include <QRect>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 // One picture layer as decoded.
 struct VFrameInfo {
@@ -57,6 +60,39 @@ struct FrameRequest {
     int32_t decodeMask = 0;
     int32_t showMask = 0;
     LayerRequest self, from, to;
+};
+
+// The request for a subtitle track's item.
+struct SubtitleRequest {
+    int64_t frame = 0; // distance of the play-head from the clip's start
+    QString uuid;
+    QColor textColor = Qt::white;
+    QColor backgroundColor = Qt::black;
+    QFont font;
+    QString text;
+    int backgroundAlpha = 0; // 0..255
+    double transparent = 1.0;
+};
+
+// What a subtitle item shows; kept by the subtitle clip.
+struct SubtitleState {
+    QRectF previewRect; // centre x, y and size, scene pixels
+    double rotateDegrees = 0;
+    SubtitleRequest look;
+};
+
+// Content-mask bits of a drawable state.
+enum ContentMask { ContentSelf = 1, ContentTransition = 2 };
+
+// One drawable state of a preview item.
+struct RenderProps {
+    QString program = QStringLiteral("rgba_base");
+    double progress = 1.0;
+    bool visible = false;
+    VFrameInfo from, to, self;
+    int32_t contentMask = 0;
+    // Subtitle items: the clip's state (export reads it from here).
+    std::shared_ptr<const SubtitleState> subtitle;
 };
 
 Q_DECLARE_METATYPE(VFrameInfo)

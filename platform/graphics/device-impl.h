@@ -1,0 +1,71 @@
+// Inside the graphics engine: the context, programs and the device's lists.
+#pragma once
+
+#include "graphics.h"
+
+#include <QOpenGLFunctions_3_3_Core>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class QOffscreenSurface;
+class QOpenGLContext;
+class QThread;
+
+namespace gs {
+
+class DeviceImpl {
+public:
+    struct Program {
+        GLuint id = 0;
+        GLint mvp = -1;
+    };
+    // A framebuffer being drawn: items think in logical pixels (the scene's
+    // size), the framebuffer may be larger or smaller.
+    struct Target {
+        GLuint fbo;
+        int logicalW, logicalH, physicalW, physicalH;
+        bool flip;
+    };
+
+    bool makeCurrent();
+    void doneCurrent();
+    GLuint compile(GLenum type, const std::string& source, const std::string& name);
+    bool addProgram(const std::string& name, const std::string& vertex, const std::string& pixel);
+    const Program* program(const std::string& name);
+    void pushTarget(GLuint fbo, int logicalW, int logicalH, int physicalW, int physicalH, bool flip);
+    void popTarget();
+    void setViewport(int x, int y, int w, int h);
+    void drawQuad(const gs_transform& t, const gs_vec2& canvas);
+
+    QOffscreenSurface* surface = nullptr;
+    QOpenGLContext* context = nullptr;
+    QOpenGLFunctions_3_3_Core* gl = nullptr;
+    std::string renderer;
+    GLuint vao = 0, vbo = 0;
+
+    // Held by whoever uses the context; the context is current on that thread.
+    std::recursive_mutex mutex;
+    int depth = 0;
+    QThread* currentThread = nullptr;
+
+    std::mutex programsMutex; // guards programs (entries are never removed while running)
+    std::map<std::string, Program> programs;
+    const Program* currentProgram = nullptr;
+    std::vector<Target> targets;
+
+    std::mutex listsMutex; // guards filters, views, outputs
+    std::vector<GsFilter*> filters;
+    std::vector<GsViewImpl*> views;
+    std::vector<GsOutputRaw*> outputs;
+};
+
+// The default device's inside; null before CreateDefaultDevice.
+DeviceImpl* impl();
+
+// Makes an RGBA texture target with its framebuffer; false on failure.
+bool makeTarget(int width, int height, std::unique_ptr<GsTexture>* texture, GLuint* fbo);
+
+} // namespace gs

@@ -1,0 +1,703 @@
+#include "device-impl.h"
+
+#include "value/interface.h"
+
+#include <QOpenGLContext>
+#include <QWindow>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+using gs::DeviceImpl;
+
+// ---- textures ----
+
+GsTexture::GsTexture(const uint8_t* pixels, int stride, Format, int width, int height, GsDevice* device) {
+    (void)device;
+    Upload(pixels, stride, width, height);
+}
+
+GsTexture::GsTexture(int width, int height, GsDevice* device) {
+    (void)device;
+    Upload(nullptr, width * 4, width, height);
+}
+
+GsTexture::~GsTexture() {
+    if (!m_id)
+        return;
+    GsDeviceScope scope;
+    if (scope.ok())
+        gs::impl()->gl->glDeleteTextures(1, &m_id);
+}
+
+bool GsTexture::Upload(const uint8_t* pixels, int stride, int width, int height) {
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide || stride < width * 4 || stride % 4) {
+        LOGW("graphics: no texture of %dx%d (stride %d)", width, height, stride);
+        return false;
+    }
+    GsDeviceScope scope;
+    if (!scope.ok())
+        return false;
+    auto* gl = gs::impl()->gl;
+    gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, stride / 4);
+    if (m_id && width == m_width && height == m_height) {
+        gl->glBindTexture(GL_TEXTURE_2D, m_id);
+        if (pixels)
+            gl->glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+    } else {
+        if (!m_id)
+            gl->glGenTextures(1, &m_id);
+        gl->glBindTexture(GL_TEXTURE_2D, m_id);
+        gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        m_width = width;
+        m_height = height;
+    }
+    gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+    return true;
+}
+
+GsTextureBinder::GsTextureBinder(GsTexture* t0, GsTexture* t1, GsTexture* t2, GsTexture* t3) {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    GsTexture* all[4] = {t0, t1, t2, t3};
+    for (int i = 0; i < 4; ++i) {
+        d->gl->glActiveTexture(GL_TEXTURE0 + i);
+        d->gl->glBindTexture(GL_TEXTURE_2D, all[i] ? all[i]->id() : 0);
+        if (all[i])
+            m_count = i + 1;
+    }
+    d->gl->glActiveTexture(GL_TEXTURE0);
+}
+
+GsTextureBinder::~GsTextureBinder() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    for (int i = m_count - 1; i >= 0; --i) {
+        d->gl->glActiveTexture(GL_TEXTURE0 + i);
+        d->gl->glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    d->gl->glActiveTexture(GL_TEXTURE0);
+}
+
+GsConstantBuffer::GsConstantBuffer(int bytes, GsDevice* device) : m_bytes((std::max(bytes, 16) + 15) / 16 * 16) {
+    GsDeviceScope scope(device);
+    if (!scope.ok())
+        return;
+    auto* gl = gs::impl()->gl;
+    gl->glGenBuffers(1, &m_id);
+    gl->glBindBuffer(GL_UNIFORM_BUFFER, m_id);
+    gl->glBufferData(GL_UNIFORM_BUFFER, m_bytes, nullptr, GL_DYNAMIC_DRAW);
+    gl->glBindBuffer(GL_UNIFORM_BUFFER, 0);
+}
+
+GsConstantBuffer::~GsConstantBuffer() {
+    if (!m_id)
+        return;
+    GsDeviceScope scope;
+    if (scope.ok())
+        gs::impl()->gl->glDeleteBuffers(1, &m_id);
+}
+
+void GsConstantBuffer::Update(const void* data, int bytes) {
+    DeviceImpl* d = gs::impl();
+    if (!d || !m_id || !data || bytes <= 0)
+        return;
+    d->gl->glBindBuffer(GL_UNIFORM_BUFFER, m_id);
+    d->gl->glBufferSubData(GL_UNIFORM_BUFFER, 0, std::min(bytes, m_bytes), data);
+    d->gl->glBindBuffer(GL_UNIFORM_BUFFER, 0);
+}
+
+bool GsConstantBuffer::Bind(int slot) {
+    DeviceImpl* d = gs::impl();
+    if (!d || !m_id || slot < 0)
+        return false;
+    d->gl->glBindBufferBase(GL_UNIFORM_BUFFER, GLuint(slot), m_id);
+    return true;
+}
+
+bool gs::makeTarget(int width, int height, std::unique_ptr<GsTexture>* texture, GLuint* fbo) {
+    auto target = std::make_unique<GsTexture>(width, height);
+    if (!target->valid())
+        return false;
+    auto* gl = impl()->gl;
+    gl->glGenFramebuffers(1, fbo);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, *fbo);
+    gl->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target->id(), 0);
+    bool complete = gl->glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    if (!complete) {
+        LOGE("graphics: a %dx%d frame buffer is incomplete", width, height);
+        gl->glDeleteFramebuffers(1, fbo);
+        *fbo = 0;
+        return false;
+    }
+    *texture = std::move(target);
+    return true;
+}
+
+// ---- items ----
+
+GsItem::GsItem(GsDevice* device) { (void)device; }
+
+GsItem::GsItem(const gs_vec2& size, GsDevice* device) : m_size(size), m_baseSize(size) { (void)device; }
+
+void GsItem::MoveTo(float x, float y) {
+    std::lock_guard<std::mutex> lock(m_geometryMutex);
+    m_pos = {x, y};
+}
+
+void GsItem::Resize(float w, float h) {
+    std::lock_guard<std::mutex> lock(m_geometryMutex);
+    m_size = {w, h};
+}
+
+void GsItem::SetBaseSize(float w, float h) {
+    std::lock_guard<std::mutex> lock(m_geometryMutex);
+    m_baseSize = {w, h};
+}
+
+gs_vec2 GsItem::pos() const {
+    std::lock_guard<std::mutex> lock(m_geometryMutex);
+    return m_pos;
+}
+
+gs_vec2 GsItem::size() const {
+    std::lock_guard<std::mutex> lock(m_geometryMutex);
+    return m_size;
+}
+
+gs_vec2 GsItem::baseSize() const {
+    std::lock_guard<std::mutex> lock(m_geometryMutex);
+    return m_baseSize;
+}
+
+// ---- filters ----
+
+GsFilter::GsFilter(int width, int height, GsDevice* device) : m_width(width), m_height(height) {
+    GsDeviceScope scope(device);
+    if (scope.ok())
+        gs::makeTarget(width, height, &m_target, &m_fbo);
+}
+
+GsFilter::~GsFilter() {
+    Detach();
+    GsDeviceScope scope;
+    if (scope.ok() && m_fbo)
+        gs::impl()->gl->glDeleteFramebuffers(1, &m_fbo);
+    m_target.reset();
+}
+
+void GsFilter::Attach() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    std::lock_guard<std::mutex> lock(d->listsMutex);
+    if (std::find(d->filters.begin(), d->filters.end(), this) == d->filters.end()) {
+        AddRef();
+        d->filters.push_back(this);
+    }
+}
+
+void GsFilter::Detach() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    // Waits for a frame cycle that may be rendering the filter right now.
+    std::lock_guard<std::recursive_mutex> cycle(d->mutex);
+    bool found = false;
+    {
+        std::lock_guard<std::mutex> lock(d->listsMutex);
+        auto it = std::find(d->filters.begin(), d->filters.end(), this);
+        if (it != d->filters.end()) {
+            d->filters.erase(it);
+            found = true;
+        }
+    }
+    if (found)
+        Release();
+}
+
+void GsFilter::RunRender() {
+    DeviceImpl* d = gs::impl();
+    if (!d || !m_fbo)
+        return;
+    d->pushTarget(m_fbo, m_width, m_height, m_width, m_height, true);
+    d->gl->glClearColor(0, 0, 0, 0);
+    d->gl->glClear(GL_COLOR_BUFFER_BIT);
+    Render();
+    d->popTarget();
+}
+
+// ---- scenes ----
+
+GsScene::GsScene(int width, int height, GsDevice* device) : m_width(width), m_height(height) { (void)device; }
+
+GsScene::~GsScene() {
+    for (GsItem* item : m_items) {
+        item->m_scene = nullptr;
+        item->Release();
+    }
+    GsDeviceScope scope;
+    if (scope.ok() && m_fbo)
+        gs::impl()->gl->glDeleteFramebuffers(1, &m_fbo);
+    m_texture.reset();
+}
+
+void GsScene::AddItem(GsItem* item) {
+    if (!item)
+        return;
+    m_lock.Lock();
+    if (std::find(m_items.begin(), m_items.end(), item) == m_items.end()) {
+        item->AddRef();
+        item->m_scene = this;
+        m_items.push_back(item);
+    }
+    m_lock.Unlock();
+}
+
+void GsScene::RemoveItem(GsItem* item) {
+    m_lock.Lock();
+    auto it = std::find(m_items.begin(), m_items.end(), item);
+    bool found = it != m_items.end();
+    if (found) {
+        m_items.erase(it);
+        item->m_scene = nullptr;
+    }
+    m_lock.Unlock();
+    if (found)
+        item->Release();
+}
+
+void GsScene::OrderItem() {
+    m_lock.Lock();
+    std::stable_sort(m_items.begin(), m_items.end(), [](GsItem* a, GsItem* b) { return a->z < b->z; });
+    m_lock.Unlock();
+}
+
+std::vector<GsItem*> GsScene::snapshot() {
+    m_lock.Lock();
+    std::vector<GsItem*> items = m_items;
+    for (GsItem* item : items)
+        item->AddRef();
+    m_lock.Unlock();
+    return items;
+}
+
+void GsScene::EnumItems(const std::function<bool(GsItem*, void*)>& callback, void* context) {
+    std::vector<GsItem*> items = snapshot();
+    bool going = true;
+    for (GsItem* item : items) {
+        if (going && !callback(item, context))
+            going = false;
+        item->Release();
+    }
+}
+
+void GsScene::Update() {
+    for (GsItem* item : snapshot()) {
+        item->Update();
+        item->Release();
+    }
+}
+
+void GsScene::Draw() {
+    for (GsItem* item : snapshot()) {
+        if (item->visible)
+            item->Draw();
+        item->Release();
+    }
+}
+
+GsTexture* GsScene::sceneTexture() { return m_texture.get(); }
+
+void GsScene::Render() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    if (!m_fbo && !gs::makeTarget(m_width, m_height, &m_texture, &m_fbo))
+        return;
+    d->pushTarget(m_fbo, m_width, m_height, m_width, m_height, true);
+    d->gl->glClearColor(0, 0, 0, 0);
+    d->gl->glClear(GL_COLOR_BUFFER_BIT);
+    Draw();
+    d->popTarget();
+}
+
+// ---- views ----
+
+GsViewImpl::GsViewImpl(QWindow* window, int width, int height, GsDevice* device)
+    : m_window(window), m_width(width), m_height(height) {
+    (void)device;
+}
+
+GsViewImpl::~GsViewImpl() {
+    Detach();
+    SetScene(nullptr);
+}
+
+void GsViewImpl::Attch() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    std::lock_guard<std::mutex> lock(d->listsMutex);
+    if (std::find(d->views.begin(), d->views.end(), this) == d->views.end()) {
+        AddRef();
+        d->views.push_back(this);
+    }
+}
+
+void GsViewImpl::Detach() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    // Waits for a frame cycle that may be presenting into the window right
+    // now: once this returns, the window may go.
+    std::lock_guard<std::recursive_mutex> cycle(d->mutex);
+    bool found = false;
+    {
+        std::lock_guard<std::mutex> lock(d->listsMutex);
+        auto it = std::find(d->views.begin(), d->views.end(), this);
+        if (it != d->views.end()) {
+            d->views.erase(it);
+            found = true;
+        }
+    }
+    if (found)
+        Release();
+}
+
+void GsViewImpl::SetBackgroundColor(float r, float g, float b, float a) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_background[0] = r;
+    m_background[1] = g;
+    m_background[2] = b;
+    m_background[3] = a;
+}
+
+void GsViewImpl::SetClampX(float f) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_clampX = f;
+}
+
+void GsViewImpl::SetClampY(float f) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_clampY = f;
+}
+
+void GsViewImpl::SetScene(GsScene* scene) {
+    GsScene* old;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        old = m_scene;
+        if (scene)
+            scene->AddRef();
+        m_scene = scene;
+    }
+    if (old)
+        old->Release();
+}
+
+GsScene* GsViewImpl::scene() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_scene;
+}
+
+void GsViewImpl::Resize(int width, int height) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_width = width;
+    m_height = height;
+}
+
+int GsViewImpl::width() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_width;
+}
+
+int GsViewImpl::height() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_height;
+}
+
+void GsViewImpl::clampLines(float* x, float* y) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *x = m_clampX;
+    *y = m_clampY;
+}
+
+gs_vec2 GsViewImpl::preview_offset() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // A window point plus this offset is the point from the window's centre.
+    return {-m_width / 2.0f, -m_height / 2.0f};
+}
+
+void GsViewImpl::DrawSceneTexture(float w, float h) {
+    DeviceImpl* d = gs::impl();
+    GsScene* s = scene();
+    if (!d || !s || !s->sceneTexture() || w <= 0 || h <= 0)
+        return;
+    if (!GsContextDefault::BindShader("rgba"))
+        return;
+    GsTextureBinder bind(s->sceneTexture());
+    GsContextDefault::DrawRect({0, 0, w, h, 0}, {float(width()), float(height())});
+    GsContextDefault::UnbindShader();
+}
+
+void GsViewImpl::Draw() {
+    GsScene* s = scene();
+    if (!s)
+        return;
+    // Fit the scene into the window.
+    float scale = std::min(float(width()) / s->width(), float(height()) / s->height());
+    DrawSceneTexture(s->width() * scale, s->height() * scale);
+}
+
+void GsViewImpl::Present() {
+    DeviceImpl* d = gs::impl();
+    if (!d || !m_window || !m_window->isExposed() || width() <= 0 || height() <= 0)
+        return;
+    if (!d->context->makeCurrent(m_window))
+        return;
+    GsScene* s = scene();
+    if (s)
+        s->Render();
+    float bg[4];
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::memcpy(bg, m_background, sizeof bg);
+    }
+    qreal ratio = m_window->devicePixelRatio();
+    d->pushTarget(d->context->defaultFramebufferObject(), width(), height(), int(width() * ratio),
+                  int(height() * ratio), false);
+    d->gl->glClearColor(bg[0], bg[1], bg[2], bg[3]);
+    d->gl->glClear(GL_COLOR_BUFFER_BIT);
+    Draw();
+    d->popTarget();
+    d->context->swapBuffers(m_window);
+    d->makeCurrent();
+}
+
+// ---- raw output ----
+
+GsOutputRaw::GsOutputRaw(GsScene* scene, int width, int height, int format, GsDevice* device)
+    : m_scene(scene), m_width(width), m_height(height) {
+    (void)format;
+    (void)device;
+    if (m_scene)
+        m_scene->AddRef();
+}
+
+GsOutputRaw::~GsOutputRaw() {
+    if (m_started)
+        Stop();
+    if (m_scene)
+        m_scene->Release();
+}
+
+void GsOutputRaw::Start() {
+    if (m_started)
+        return;
+    if (m_width <= 0 || m_height <= 0 || m_width > GsTexture::kMaxSide || m_height > GsTexture::kMaxSide) {
+        LOGE("graphics: no output of %dx%d", m_width, m_height);
+        return;
+    }
+    GsDeviceScope scope;
+    if (!scope.ok() || !gs::makeTarget(m_width, m_height, &m_target, &m_fbo))
+        return;
+    auto* gl = gs::impl()->gl;
+    gl->glGenBuffers(2, m_pbo);
+    for (unsigned pbo : m_pbo) {
+        gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, pbo);
+        gl->glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(m_width) * m_height * 4, nullptr, GL_STREAM_READ);
+    }
+    gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    m_started = true;
+    RegisterOutput(this);
+}
+
+void GsOutputRaw::Stop() {
+    if (!m_started)
+        return;
+    UnregisterOutput(this);
+    GsDeviceScope scope;
+    if (scope.ok()) {
+        // The frames still in flight, oldest first.
+        deliverPending();
+        m_next ^= 1;
+        deliverPending();
+        auto* gl = gs::impl()->gl;
+        gl->glDeleteBuffers(2, m_pbo);
+        if (m_fbo)
+            gl->glDeleteFramebuffers(1, &m_fbo);
+    }
+    m_pbo[0] = m_pbo[1] = 0;
+    m_fbo = 0;
+    m_target.reset();
+    m_started = false;
+}
+
+void GsOutputRaw::OnFrame(int, int, const uint8_t*, int, int64_t) {}
+
+void GsOutputRaw::deliverPending() {
+    // The buffer at m_next was filled one capture ago.
+    int index = m_next;
+    if (!m_pending[index])
+        return;
+    m_pending[index] = false;
+    auto* gl = gs::impl()->gl;
+    gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, m_pbo[index]);
+    const void* data =
+        gl->glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, GLsizeiptr(m_width) * m_height * 4, GL_MAP_READ_BIT);
+    if (data)
+        OnFrame(m_width, m_height, static_cast<const uint8_t*>(data), m_width * 4, m_pendingTime[index]);
+    else
+        LOGE("graphics: a finished frame cannot be read back");
+    gl->glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
+    gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+}
+
+void GsOutputRaw::Capture(int64_t timestamp) {
+    DeviceImpl* d = gs::impl();
+    if (!d || !m_started || !m_scene)
+        return;
+    d->pushTarget(m_fbo, m_scene->width(), m_scene->height(), m_width, m_height, true);
+    d->gl->glClearColor(0, 0, 0, 1);
+    d->gl->glClear(GL_COLOR_BUFFER_BIT);
+    m_scene->Draw();
+    // Read into this capture's buffer; the copy runs while the next frame is drawn.
+    int index = m_next;
+    d->gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, m_pbo[index]);
+    d->gl->glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    d->gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    d->popTarget();
+    m_pending[index] = true;
+    m_pendingTime[index] = timestamp;
+    m_next ^= 1;
+    deliverPending();
+}
+
+// ---- the frame cycle ----
+
+void RegisterOutput(GsOutputRaw* output) {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    std::lock_guard<std::mutex> lock(d->listsMutex);
+    output->AddRef();
+    d->outputs.push_back(output);
+}
+
+void UnregisterOutput(GsOutputRaw* output) {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    std::lock_guard<std::recursive_mutex> cycle(d->mutex);
+    bool found = false;
+    {
+        std::lock_guard<std::mutex> lock(d->listsMutex);
+        auto it = std::find(d->outputs.begin(), d->outputs.end(), output);
+        if (it != d->outputs.end()) {
+            d->outputs.erase(it);
+            found = true;
+        }
+    }
+    // The list's reference; the output's owner still holds its own.
+    if (found)
+        output->Release();
+}
+
+namespace {
+
+template <typename T>
+std::vector<T*> referenced(std::vector<T*>& list, std::mutex& mutex) {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<T*> copy = list;
+    for (T* item : copy)
+        item->AddRef();
+    return copy;
+}
+
+template <typename T>
+void releaseAll(const std::vector<T*>& list) {
+    for (T* item : list)
+        item->Release();
+}
+
+std::vector<GsScene*> activeScenes(DeviceImpl* d) {
+    std::vector<GsScene*> scenes;
+    std::lock_guard<std::mutex> lock(d->listsMutex);
+    auto add = [&](GsScene* s) {
+        if (s && std::find(scenes.begin(), scenes.end(), s) == scenes.end()) {
+            s->AddRef();
+            scenes.push_back(s);
+        }
+    };
+    for (GsViewImpl* v : d->views)
+        add(v->scene());
+    for (GsOutputRaw* o : d->outputs)
+        add(o->scene());
+    return scenes;
+}
+
+} // namespace
+
+void TickSource() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    GsDeviceScope scope;
+    if (!scope.ok())
+        return;
+    // Every scene that a view shows or an output draws.
+    for (GsScene* s : activeScenes(d)) {
+        s->Update();
+        s->Release();
+    }
+}
+
+void HandleFilter() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    GsDeviceScope scope;
+    if (!scope.ok())
+        return;
+    std::vector<GsFilter*> filters = referenced(d->filters, d->listsMutex);
+    for (GsFilter* f : filters)
+        f->RunRender();
+    releaseAll(filters);
+}
+
+void OutputFrame(int64_t timestamp, int count) {
+    DeviceImpl* d = gs::impl();
+    if (!d || count <= 0)
+        return;
+    GsDeviceScope scope;
+    if (!scope.ok())
+        return;
+    std::vector<GsOutputRaw*> outputs = referenced(d->outputs, d->listsMutex);
+    for (GsOutputRaw* o : outputs)
+        o->Capture(timestamp);
+    releaseAll(outputs);
+}
+
+void DrawDisplay() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return;
+    GsDeviceScope scope;
+    if (!scope.ok())
+        return;
+    std::vector<GsViewImpl*> views = referenced(d->views, d->listsMutex);
+    for (GsViewImpl* v : views)
+        v->Present();
+    releaseAll(views);
+}

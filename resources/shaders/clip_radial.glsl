@@ -1,0 +1,32 @@
+#version 330 core
+layout(std140) uniform TransitionBlock {
+    float progress;
+    float aspect;
+    float transparent_from;
+    float transparent_to;
+};
+uniform sampler2D texture_from;
+uniform sampler2D texture_to;
+in vec2 v_tex_coord;
+out vec4 frag_color;
+vec4 sampleFrom(vec2 uv) {
+    vec4 c = texture(texture_from, uv);
+    return vec4(c.rgb, c.a * transparent_from);
+}
+vec4 sampleTo(vec2 uv) {
+    vec4 c = texture(texture_to, uv);
+    return vec4(c.rgb, c.a * transparent_to);
+}
+// A sweep around the bottom-left corner.
+const float HALF_PI = 1.5707963;
+void main() {
+    vec2 uv = v_tex_coord;
+    if (abs(progress - 1.0) < 0.0001) {
+        frag_color = sampleTo(uv);
+        return;
+    }
+    // On the left edge the quotient has no value; use its limit.
+    float angle = uv.x > 1e-6 ? atan((uv.y - 1.0) / uv.x) : (uv.y < 1.0 ? -HALF_PI : 0.0);
+    float v = -sin(angle);
+    frag_color = v < progress * 1.1 ? sampleTo(uv) : sampleFrom(uv);
+}

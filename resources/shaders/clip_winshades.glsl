@@ -1,0 +1,32 @@
+#version 330 core
+layout(std140) uniform TransitionBlock {
+    float progress;
+    float aspect;
+    float transparent_from;
+    float transparent_to;
+};
+uniform sampler2D texture_from;
+uniform sampler2D texture_to;
+in vec2 v_tex_coord;
+out vec4 frag_color;
+vec4 sampleFrom(vec2 uv) {
+    vec4 c = texture(texture_from, uv);
+    return vec4(c.rgb, c.a * transparent_from);
+}
+vec4 sampleTo(vec2 uv) {
+    vec4 c = texture(texture_to, uv);
+    return vec4(c.rgb, c.a * transparent_to);
+}
+void main() {
+    vec2 uv = v_tex_coord;
+    vec4 a = sampleFrom(uv);
+    vec4 b = sampleTo(uv);
+    frag_color = a;
+    for (int i = 0; i < 5; ++i) {
+        float top = float(i) * 0.2;
+        if (uv.y >= top && uv.y <= top + 0.2) {
+            frag_color = uv.y - top < progress / 5.0 ? b : a;
+            break;
+        }
+    }
+}

@@ -1,0 +1,23 @@
+// Fit mode: a picture drawn into a target box.
+#pragma once
+
+#include "graphics/graphics.h"
+
+// In fit mode (stretch 1) the picture keeps its aspect inside the box, centred
+// on it; otherwise it fills the box.
+inline gs_vec2 fitSize(gs_vec2 box, int pictureWidth, int pictureHeight, int stretch) {
+    if (stretch != 1 || pictureWidth <= 0 || pictureHeight <= 0 || box.y == 0)
+        return box;
+    float aspect = float(pictureWidth) / float(pictureHeight);
+    if (box.x / box.y >= aspect)
+        return {box.y * aspect, box.y};
+    return {box.x, box.x / aspect};
+}
+
+// The part of a frame a clip shows: the clip rectangle inside the frame (a
+// null rectangle means the whole frame). Empty when they do not overlap.
+#include <QRect>
+inline QRect visiblePart(const QRect& clip, int frameWidth, int frameHeight) {
+    QRect frame(0, 0, frameWidth, frameHeight);
+    return clip.isNull() ? frame : clip.intersected(frame);
+}

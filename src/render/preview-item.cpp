@@ -1,0 +1,397 @@
+#include "preview-item.h"
+
+#include "render/fit-size.h"
+#include "render/shader-library.h"
+#include "render/video-decoder-task.h"
+#include "value/interface.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include <cmath>
+
+// ---- PreviewItem ----
+
+PreviewItem::PreviewItem(const gs_vec2& baseSize) : GsItem(baseSize) {
+    hoverable = true;
+    selectable = true;
+    visible = false;
+    hovered = false;
+    selected = false;
+}
+
+void PreviewItem::setVisible(bool show) {
+    visible = show;
+    if (!show)
+        selected = false;
+}
+
+ItemGeometry PreviewItem::geometry() const {
+    gs_vec2 p = pos(), s = size();
+    return {p.x, p.y, s.x, s.y, rotation};
+}
+
+void PreviewItem::deleteClip() {
+    if (m_track)
+        m_track->deleteActiveClip();
+}
+
+void PreviewItem::editClip(int mode) {
+    if (m_track)
+        m_track->editActiveClip(mode);
+}
+
+void PreviewItem::raiseClip() {
+    if (m_track)
+        m_track->raiseActiveClip();
+}
+
+void PreviewItem::lowerClip() {
+    if (m_track)
+        m_track->lowerActiveClip();
+}
+
+// ---- VideoPreviewItem ----
+
+namespace {
+
+// Tells the panels what frame the item shows; queued to the GUI thread.
+void publishCropFrames(const QList<VFrameInfo>& frames) {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        if (app->metaObject()->indexOfSignal("sig_updateCropMenu(QList<VFrameInfo>)") >= 0)
+            QMetaObject::invokeMethod(app, "sig_updateCropMenu", Qt::QueuedConnection,
+                                      Q_ARG(QList<VFrameInfo>, frames));
+    }
+}
+
+RenderProps selfBlock(const VFrameInfo& self) {
+    RenderProps block;
+    block.program = QStringLiteral("rgba_base");
+    block.progress = 1.0;
+    block.self = self;
+    block.contentMask = ContentSelf;
+    return block;
+}
+
+RenderProps transitionBlock(const FrameRequest& request, const VFrameInfo& from, const VFrameInfo& to) {
+    RenderProps block;
+    block.program = request.program;
+    block.progress = request.progress;
+    block.from = from;
+    block.to = to;
+    block.contentMask = ContentTransition;
+    return block;
+}
+
+} // namespace
+
+VideoPreviewItem::VideoPreviewItem(const gs_vec2& baseSize)
+    : PreviewItem(baseSize), m_companion(new TransPreviewItem) {
+    z = 0;
+    start(QThread::InheritPriority);
+}
+
+void VideoPreviewItem::Destroy() {
+    // The worker and the object belong to the GUI thread: the render thread
+    // may let go last, but the deletion happens over there.
+    if (QThread::currentThread() != QObject::thread() && QCoreApplication::instance()) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { delete this; }, Qt::QueuedConnection);
+        return;
+    }
+    delete this;
+}
+
+VideoPreviewItem::~VideoPreviewItem() {
+    {
+        QMutexLocker lock(&m_queueLock);
+        m_quit = true;
+        m_ready = true;
+        m_wake.wakeAll();
+    }
+    wait();
+    LOGD("~VideoPreviewItem");
+    m_companion->Release();
+}
+
+void VideoPreviewItem::request(const FrameRequest& request) {
+    setVisible(request.showMask & ShowClip);
+    m_companion->visible = (request.showMask & ShowTransition) != 0;
+    if (!m_companion->visible)
+        m_companion->selected = false;
+    QMutexLocker lock(&m_queueLock);
+    m_queued = request; // whatever was still queued is dropped
+    m_ready = true;
+    m_wake.wakeAll();
+}
+
+void VideoPreviewItem::run() {
+    VideoTaskManager tasks;
+    QElapsedTimer clock;
+    for (;;) {
+        clock.start();
+        FrameRequest request;
+        {
+            QMutexLocker lock(&m_queueLock);
+            while (!m_ready && !m_quit)
+                m_wake.wait(&m_queueLock);
+            if (m_quit)
+                break;
+            request = m_queued;
+            m_ready = false;
+        }
+        if (request.decodeMask == 0) {
+            tasks.clear();
+            continue;
+        }
+        QList<VFrameInfo> frames = tasks.decode(request);
+        ++m_served;
+        if ((request.showMask & ShowClip) || (request.decodeMask & DecodeSelf)) {
+            {
+                std::lock_guard<std::mutex> lock(m_stateLock);
+                m_pending = selfBlock(frames[0]);
+                m_hasPending = true;
+            }
+            publishCropFrames(frames);
+        }
+        if ((request.showMask & ShowTransition) || (request.decodeMask & (DecodeFrom | DecodeTo)))
+            m_companion->setPending(transitionBlock(request, frames[1], frames[2]));
+        qint64 spent = clock.nsecsElapsed() / 1000;
+        if (spent < kRequestIntervalUs)
+            QThread::usleep(static_cast<unsigned long>(kRequestIntervalUs - spent));
+    }
+    tasks.clear();
+}
+
+RenderProps VideoPreviewItem::currentProps() {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_current;
+}
+
+RenderProps VideoPreviewItem::renderProps(const FrameRequest& request) {
+    RenderProps block;
+    if (request.showMask == 0 || !m_exportTasks)
+        return block;
+    QList<VFrameInfo> frames = m_exportTasks->decode(request);
+    if (request.showMask & ShowClip) {
+        block.contentMask |= ContentSelf;
+        block.self = frames[0];
+    }
+    if (request.showMask & ShowTransition) {
+        block.contentMask |= ContentTransition;
+        block.program = request.program;
+        block.progress = request.progress;
+        block.from = frames[1];
+        block.to = frames[2];
+    }
+    return block;
+}
+
+void VideoPreviewItem::applyRenderProps(const RenderProps& props) {
+    if (props.contentMask & ContentSelf) {
+        {
+            std::lock_guard<std::mutex> lock(m_stateLock);
+            m_current = selfBlock(props.self);
+        }
+        MoveTo(props.self.centerX, props.self.centerY);
+        Resize(props.self.width, props.self.height);
+        rotation = props.self.rotation;
+    }
+    if (props.contentMask & ContentTransition) {
+        RenderProps t;
+        t.program = props.program;
+        t.progress = props.progress;
+        t.from = props.from;
+        t.to = props.to;
+        t.contentMask = ContentTransition;
+        m_companion->setCurrent(t);
+    }
+    setVisible(props.contentMask & ContentSelf);
+    m_companion->visible = (props.contentMask & ContentTransition) != 0;
+}
+
+void VideoPreviewItem::beginExport() {
+    m_exportTasks = std::make_unique<VideoTaskManager>();
+    m_exporting = true;
+    m_companion->setSkipPending(true);
+}
+
+void VideoPreviewItem::endExport() {
+    if (m_exportTasks)
+        m_exportTasks->clear();
+    m_exportTasks.reset();
+    m_exporting = false;
+    m_companion->setSkipPending(false);
+}
+
+void VideoPreviewItem::Update() {
+    RenderProps current;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        if (!m_exporting && m_hasPending) {
+            m_current = m_pending;
+            m_hasPending = false;
+        }
+        current = m_current;
+    }
+    const VFrameInfo& self = current.self;
+    if (!self.frame)
+        return; // the previous picture stays
+    // A frame is never rewritten while it is shared, so the same frame and
+    // rectangle mean the texture already holds this picture.
+    if (self.frame == m_uploadedFrame && self.clipRect == m_uploadedRect && m_texture)
+        return;
+    m_uploadedFrame = self.frame;
+    m_uploadedRect = self.clipRect;
+    QRect part = visiblePart(self.clipRect, self.frame->width, self.frame->height);
+    if (part.isEmpty()) {
+        m_texture.reset();
+        return;
+    }
+    const uint8_t* start = self.frame->data() + size_t(part.top()) * self.frame->stride + size_t(part.left()) * 4;
+    if (m_texture && m_texture->width() == part.width() && m_texture->height() == part.height()) {
+        m_texture->Upload(start, self.frame->stride, part.width(), part.height());
+        return;
+    }
+    auto texture = std::make_unique<GsTexture>(start, self.frame->stride, GsTexture::RGBA, part.width(),
+                                               part.height());
+    m_texture = texture->valid() ? std::move(texture) : nullptr;
+}
+
+void VideoPreviewItem::Draw() {
+    GsScene* s = scene();
+    if (!m_texture || !visible || !s)
+        return;
+    RenderProps current;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        current = m_current;
+    }
+    const VFrameInfo& self = current.self;
+    gs_vec2 drawn = fitSize(size(), m_texture->width(), m_texture->height(), self.stretch);
+    gs_vec2 centre = pos();
+    GsContextDefault::SetViewport(0, 0, s->width(), s->height());
+    if (!m_buffer)
+        m_buffer = std::make_unique<GsConstantBuffer>(int(sizeof(ColourBlock)));
+    ColourBlock block = {self.temperature, self.hue,       self.brightness, self.contrast,
+                         self.saturation,  self.highlight, self.transparent, 0.0f};
+    m_buffer->Update(&block, int(sizeof block));
+    GsTextureBinder bind(m_texture.get());
+    if (GsContextDefault::BindShader(current.program.toStdString())) {
+        if (m_buffer->Bind(0))
+            GsContextDefault::DrawRect({centre.x, centre.y, drawn.x, drawn.y, rotation},
+                                       {float(s->width()), float(s->height())});
+    }
+    GsContextDefault::UnbindShader();
+}
+
+// ---- SubtitlePreviewItem ----
+
+SubtitlePreviewItem::SubtitlePreviewItem(const gs_vec2& baseSize) : PreviewItem(baseSize) { z = 10000; }
+
+QSizeF SubtitlePreviewItem::textExtent(const QString& text, const QFont& font) {
+    QFontMetricsF metrics(font);
+    qreal widest = 0;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString& line : lines)
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    return QSizeF(widest + 12, (text.count(QLatin1Char('\n')) + 1) * metrics.lineSpacing() + 12);
+}
+
+void SubtitlePreviewItem::take(const SubtitleRequest& look) {
+    m_look = look;
+    m_extent = textExtent(look.text, look.font);
+    gs_vec2 s = size();
+    if (s.x < m_extent.width() || s.y < m_extent.height())
+        Resize(float(std::max<qreal>(s.x, m_extent.width())), float(std::max<qreal>(s.y, m_extent.height())));
+    renderImage();
+}
+
+void SubtitlePreviewItem::request(const SubtitleRequest& request) { take(request); }
+
+void SubtitlePreviewItem::applyRenderProps(const RenderProps& props) {
+    if (props.subtitle) {
+        const SubtitleState& state = *props.subtitle;
+        MoveTo(float(state.previewRect.x()), float(state.previewRect.y()));
+        Resize(float(state.previewRect.width()), float(state.previewRect.height()));
+        rotation = float(std::fmod(state.rotateDegrees + 360.0, 360.0) / 180.0 * 3.1415926);
+        take(state.look);
+    }
+    setVisible(props.visible);
+}
+
+void SubtitlePreviewItem::renderImage() {
+    gs_vec2 s = size();
+    int w = std::isfinite(s.x) ? int(s.x) : 0, h = std::isfinite(s.y) ? int(s.y) : 0;
+    QImage image;
+    if (w > 0 && h > 0 && w <= GsTexture::kMaxSide && h <= GsTexture::kMaxSide) {
+        image = QImage(w, h, QImage::Format_RGBA8888);
+        QColor background = m_look.backgroundColor;
+        background.setAlpha(std::clamp(m_look.backgroundAlpha, 0, 255));
+        image.fill(background);
+        if (!m_look.text.isEmpty()) {
+            QPainter painter(&image);
+            painter.setFont(m_look.font);
+            painter.setPen(m_look.textColor);
+            QRectF box(QPointF((w - m_extent.width()) / 2, (h - m_extent.height()) / 2), m_extent);
+            painter.drawText(box, Qt::AlignCenter, m_look.text);
+        }
+    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_image = image;
+    m_transparent = float(m_look.transparent);
+    m_imageChanged = true;
+}
+
+QImage SubtitlePreviewItem::image() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_image;
+}
+
+void SubtitlePreviewItem::Update() {
+    if (!visible)
+        return;
+    QImage image;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (!m_imageChanged && m_texture)
+            return; // the texture already shows this image
+        image = m_image;
+        m_imageChanged = false;
+    }
+    if (image.isNull()) {
+        m_texture.reset();
+        return;
+    }
+    if (m_texture && m_texture->width() == image.width() && m_texture->height() == image.height()) {
+        m_texture->Upload(image.constBits(), int(image.bytesPerLine()), image.width(), image.height());
+        return;
+    }
+    auto texture = std::make_unique<GsTexture>(image.constBits(), int(image.bytesPerLine()), GsTexture::RGBA,
+                                               image.width(), image.height());
+    m_texture = texture->valid() ? std::move(texture) : nullptr;
+}
+
+void SubtitlePreviewItem::Draw() {
+    GsScene* s = scene();
+    if (!m_texture || !visible || !s)
+        return;
+    float transparent;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        transparent = m_transparent;
+    }
+    gs_vec2 p = pos(), sz = size();
+    GsContextDefault::SetViewport(0, 0, s->width(), s->height());
+    if (!m_buffer)
+        m_buffer = std::make_unique<GsConstantBuffer>(int(sizeof(AlphaBlock)));
+    AlphaBlock block = {transparent, 0.0f, 0.0f, 0.0f};
+    m_buffer->Update(&block, int(sizeof block));
+    GsTextureBinder bind(m_texture.get());
+    if (GsContextDefault::BindShader("rgba_subtitle")) {
+        if (m_buffer->Bind(0))
+            GsContextDefault::DrawRect({p.x, p.y, sz.x, sz.y, rotation}, {float(s->width()), float(s->height())});
+    }
+    GsContextDefault::UnbindShader();
+}

@@ -1,0 +1,140 @@
+// The scene items that draw what a track shows at the play-head: a video
+// preview item for picture and video tracks (decoding on its own worker), a
+// subtitle preview item for subtitle tracks.
+#pragma once
+
+#include "graphics/graphics.h"
+#include "render/preview-requests.h"
+#include "render/trans-preview-item.h"
+
+#include <QImage>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <memory>
+#include <mutex>
+
+class VideoTaskManager;
+
+// What a preview item asks of the track that owns it.
+class PreviewTrack {
+public:
+    virtual ~PreviewTrack() = default;
+    virtual void deleteActiveClip() = 0;
+    virtual void editActiveClip(int mode) = 0;
+    virtual void raiseActiveClip() = 0;
+    virtual void lowerActiveClip() = 0;
+};
+
+struct ItemGeometry {
+    float x, y, width, height, rotation;
+};
+
+class PreviewItem : public GsItem {
+public:
+    explicit PreviewItem(const gs_vec2& baseSize);
+
+    void setTrack(PreviewTrack* track) { m_track = track; }
+    PreviewTrack* track() const { return m_track; }
+    // Hiding always clears the selection too.
+    void setVisible(bool visible);
+
+    virtual void request(const FrameRequest&) {}
+    virtual void request(const SubtitleRequest&) {}
+    virtual RenderProps renderProps(const FrameRequest&) { return RenderProps(); }
+    virtual void applyRenderProps(const RenderProps& props) { setVisible(props.visible); }
+    virtual void beginExport() {}
+    virtual void endExport() {}
+    ItemGeometry geometry() const;
+    virtual void deleteClip();
+    virtual void editClip(int mode);
+    virtual void raiseClip();
+    virtual void lowerClip();
+
+protected:
+    ~PreviewItem() override = default;
+
+private:
+    PreviewTrack* m_track = nullptr;
+};
+
+class VideoPreviewItem : public PreviewItem, public QThread {
+public:
+    explicit VideoPreviewItem(const gs_vec2& baseSize);
+
+    // GUI thread: only the newest request is served.
+    void request(const FrameRequest& request) override;
+    RenderProps renderProps(const FrameRequest& request) override;
+    void applyRenderProps(const RenderProps& props) override;
+    void beginExport() override;
+    void endExport() override;
+
+    TransPreviewItem* companion() const { return m_companion; }
+    // Requests the worker has served (for tests and the log).
+    int servedRequests() const { return m_served.load(); }
+    RenderProps currentProps();
+
+    void Update() override;
+    void Draw() override;
+
+    // Each item serves at most this many requests a second.
+    static constexpr int kRequestIntervalUs = 40000;
+
+protected:
+    ~VideoPreviewItem() override;
+    void Destroy() override;
+    void run() override;
+
+private:
+    QMutex m_queueLock; // guards m_queued, m_ready, m_quit
+    QWaitCondition m_wake;
+    FrameRequest m_queued;
+    bool m_ready = false;
+    bool m_quit = false;
+
+    std::mutex m_stateLock; // guards m_pending, m_hasPending, m_current
+    RenderProps m_pending, m_current;
+    bool m_hasPending = false;
+
+    std::unique_ptr<GsTexture> m_texture;
+    ff::VFramePtr m_uploadedFrame; // what m_texture was made from
+    QRect m_uploadedRect;
+    std::unique_ptr<GsConstantBuffer> m_buffer;
+    std::atomic<bool> m_exporting {false};
+    std::unique_ptr<VideoTaskManager> m_exportTasks; // the export thread's
+    std::atomic<int> m_served {0};
+    TransPreviewItem* m_companion;
+};
+
+class SubtitlePreviewItem : public PreviewItem {
+public:
+    explicit SubtitlePreviewItem(const gs_vec2& baseSize);
+
+    void request(const SubtitleRequest& request) override;
+    void applyRenderProps(const RenderProps& props) override;
+
+    // Widest line + 12 by (line breaks + 1) x line spacing + 12.
+    static QSizeF textExtent(const QString& text, const QFont& font);
+    QSizeF extent() const { return m_extent; }
+    QImage image();
+
+    void Update() override;
+    void Draw() override;
+
+protected:
+    ~SubtitlePreviewItem() override = default;
+
+private:
+    void take(const SubtitleRequest& look);
+    void renderImage();
+
+    SubtitleRequest m_look;
+    QSizeF m_extent;
+    std::mutex m_lock; // guards m_image, m_transparent, m_imageChanged
+    QImage m_image;
+    float m_transparent = 1.0f;
+    bool m_imageChanged = false;
+    std::unique_ptr<GsTexture> m_texture;
+    std::unique_ptr<GsConstantBuffer> m_buffer;
+};

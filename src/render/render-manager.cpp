@@ -1,0 +1,187 @@
+#include "render-manager.h"
+
+#include "media/media.h"
+#include "render/preview-item.h"
+#include "render/shader-library.h"
+#include "value/interface.h"
+#include "values/value-qt.h"
+
+#include <QFileInfo>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <cmath>
+
+// ---- RenderThread ----
+
+std::atomic<int> RenderThread::s_running {0};
+
+RenderThread::RenderThread() { start(QThread::InheritPriority); }
+
+RenderThread::~RenderThread() {
+    m_stop.release();
+    wait();
+}
+
+void RenderThread::run() {
+    ++s_running;
+    // The semaphore's wait is the frame clock.
+    while (!m_stop.tryAcquire(1, kCycleMs)) {
+        TickSource();
+        HandleFilter();
+        OutputFrame(0, 1);
+        DrawDisplay();
+        ++m_cycles;
+    }
+    --s_running;
+}
+
+// ---- RenderManager ----
+
+RenderManager::RenderManager(QObject* parent) : QObject(parent) {}
+
+RenderManager::~RenderManager() {
+    slot_closeRenderThread();
+    if (m_scene)
+        m_scene->Release();
+    m_scene = nullptr;
+}
+
+bool RenderManager::init() {
+    // The player, exporter and recorder hook in here as they arrive.
+    if (!GsDevice::CreateDefaultDevice(false))
+        return false;
+    RegisterShaders(GsDevice::DefaultDevice());
+    setSceneSize(1920, 1080, false);
+    connect(this, &RenderManager::sig_queryScene, this, [this] { emit sig_sendScene(m_scene); });
+    slot_startRenderThread();
+    return true;
+}
+
+void RenderManager::slot_startRenderThread() {
+    delete m_renderThread; // joins a running loop first
+    m_renderThread = new RenderThread;
+}
+
+void RenderManager::slot_closeRenderThread() {
+    delete m_renderThread;
+    m_renderThread = nullptr;
+}
+
+void RenderManager::addItem(GsItem* item) {
+    if (!item || !m_scene)
+        return;
+    m_scene->AddItem(item);
+    if (auto* video = dynamic_cast<VideoPreviewItem*>(item)) {
+        video->companion()->SetBaseSize(float(m_width), float(m_height));
+        m_scene->AddItem(video->companion());
+    }
+    m_scene->OrderItem();
+}
+
+void RenderManager::removeItem(GsItem* item) {
+    if (!item || !m_scene)
+        return;
+    if (auto* video = dynamic_cast<VideoPreviewItem*>(item))
+        m_scene->RemoveItem(video->companion());
+    m_scene->RemoveItem(item);
+}
+
+void RenderManager::orderItems() {
+    if (m_scene)
+        m_scene->OrderItem();
+}
+
+void RenderManager::setSceneSize(int width, int height, bool locked) {
+    width = width / 2 * 2;
+    height = height / 2 * 2;
+    if (width <= 0 || height <= 0 || width > GsTexture::kMaxSide || height > GsTexture::kMaxSide) {
+        LOGW("render: a scene of %dx%d is impossible; keeping %ux%u", width, height, m_width, m_height);
+        return;
+    }
+    GsScene* fresh = new GsScene(width, height);
+    GsScene* old = m_scene;
+    m_scene = fresh;
+    m_width = uint32_t(width);
+    m_height = uint32_t(height);
+    // The render thread may still draw the old scene; it goes with its last reference.
+    if (old)
+        old->Release();
+    m_sizeLocked = locked;
+    emit sig_sendScene(m_scene);
+    emit sig_updateSceneSize(width, height);
+}
+
+bg::ValueMap RenderManager::mediaInfo(const QString& path, bool adapt) {
+    bg::ValueMap info;
+    info["valid"] = bg::Value(false);
+    if (!QFileInfo(path).isFile())
+        return info;
+    std::shared_ptr<ff::MovieCtx> movie = ff::getMovieInfo(path.toUtf8().constData(), nullptr);
+    if (!movie)
+        return info;
+    int64_t durationMs = movie->durationUs / 1000;
+    info["valid"] = bg::Value(true);
+    info["duration"] = bg::Value(durationMs);
+    info["pix"] = bg::Value(int64_t(double(durationMs) / 33.333333333333336));
+    const ff::StreamInfo* video = movie->videoStreams > 0 ? movie->stream(movie->bestVideoStream) : nullptr;
+    if (video) {
+        info["width"] = bg::Value(video->width);
+        info["height"] = bg::Value(video->height);
+        if (adapt && !m_sizeLocked)
+            setSceneSize(video->width, video->height, false);
+    } else {
+        info["width"] = bg::Value(0);
+        info["height"] = bg::Value(0);
+    }
+    return info;
+}
+
+void RenderManager::writeSection(QXmlStreamWriter& writer) const {
+    writer.writeStartElement(QStringLiteral("scene"));
+    writer.writeTextElement(QStringLiteral("width"), QString::number(m_width));
+    writer.writeTextElement(QStringLiteral("height"), QString::number(m_height));
+    writer.writeEndElement();
+}
+
+void RenderManager::readSection(QXmlStreamReader& reader) {
+    // At the "scene" start element.
+    int width = 1920, height = 1080;
+    while (reader.readNextStartElement()) {
+        bool ok = false;
+        if (reader.name() == QLatin1String("width")) {
+            int v = reader.readElementText().toInt(&ok);
+            if (ok)
+                width = v;
+        } else if (reader.name() == QLatin1String("height")) {
+            int v = reader.readElementText().toInt(&ok);
+            if (ok)
+                height = v;
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+    setSceneSize(width, height, false);
+}
+
+void RenderManager::readOldCanvas(const QString& rectText) {
+    bg::ValueQt rect;
+    QByteArray text = rectText.toUtf8();
+    if (!rect.read(text.constData())) {
+        LOGW("render: canvas_rect %s is no rectangle", text.constData());
+        return;
+    }
+    QRectF r = rect.type() == bg::VT_RECT ? QRectF(bg::toQRect(rect)) : bg::toQRectF(rect);
+    if (!std::isfinite(r.width()) || !std::isfinite(r.height()))
+        return;
+    setSceneSize(int(r.width()), int(r.height()), false);
+}
+
+void RenderManager::slot_exportParam(MVParams*) {}
+
+void RenderManager::slot_recordAudio(bool) {}
+
+void RenderManager::slot_opertorUi(bool playing, bool recording) {
+    Q_UNUSED(playing);
+    Q_UNUSED(recording);
+}

@@ -1,0 +1,100 @@
+// The switchboard of rendering: owns the scene the preview is composed in
+// and the render thread that draws it, and relays the frame requests of the
+// preview, the player, the recorder and the exporter to the timeline.
+// GUI thread only, apart from what the render thread does.
+#pragma once
+
+#include "graphics/graphics.h"
+#include "render/frame-types.h"
+#include "value/value.h"
+
+#include <QObject>
+#include <QSemaphore>
+#include <QThread>
+
+#include <cstdint>
+
+class QXmlStreamReader;
+class QXmlStreamWriter;
+struct MVParams;
+
+// Runs the engine's frame cycle about every 40 ms until it is deleted.
+class RenderThread : public QThread {
+    Q_OBJECT
+public:
+    static constexpr int kCycleMs = 40;
+    RenderThread();
+    ~RenderThread() override;
+    int cycles() const { return m_cycles.load(); }
+    // Loops running in the process.
+    static int running() { return s_running.load(); }
+
+protected:
+    void run() override;
+
+private:
+    QSemaphore m_stop; // released once to end the loop
+    std::atomic<int> m_cycles {0};
+    static std::atomic<int> s_running;
+};
+
+class RenderManager : public QObject {
+    Q_OBJECT
+public:
+    explicit RenderManager(QObject* parent = nullptr);
+    ~RenderManager() override;
+
+    // Device, programs, the 1920 x 1080 scene and the render thread. False
+    // when no graphics device can be made.
+    bool init();
+
+    GsScene* scene() const { return m_scene; }
+    uint32_t sceneWidth() const { return m_width; }
+    uint32_t sceneHeight() const { return m_height; }
+    bool isSizeLocked() const { return m_sizeLocked; }
+    RenderThread* renderThread() const { return m_renderThread; }
+
+    void addItem(GsItem* item);
+    void removeItem(GsItem* item);
+    void orderItems();
+    // Odd sizes lose one pixel; the old scene goes when its last user lets go.
+    void setSceneSize(int width, int height, bool locked);
+    // "valid", "duration" (ms), "pix" (frames at 30 fps), "width", "height".
+    bg::ValueMap mediaInfo(const QString& path, bool adapt);
+
+    bool isRecording() const { return false; }
+    void setPlaying(bool) {}
+
+    // The "scene" element of a project, and the older "canvas_rect".
+    void writeSection(QXmlStreamWriter& writer) const;
+    void readSection(QXmlStreamReader& reader);
+    void readOldCanvas(const QString& rectText);
+
+signals:
+    void sig_queryScene();
+    void sig_sendScene(GsScene* scene);
+    void sig_resetFrame(int64_t frame, EditType edit, bool replay);
+    void sig_frontFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
+    void sig_backFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
+    void sig_audioSourceItem(bool, QString, bool);
+    void sig_controlRecord();
+    void sig_controlPlay();
+    void sig_updateSceneSize(int width, int height);
+    void sig_startExportPrepare();
+    void sig_stopExportPrepare();
+    void sig_closeMenu();
+
+public slots:
+    void slot_startRenderThread();
+    void slot_closeRenderThread();
+    void slot_exportParam(MVParams* params);
+    void slot_recordAudio(bool start);
+    void slot_opertorUi(bool playing, bool recording);
+
+private:
+    RenderThread* m_renderThread = nullptr;
+    GsScene* m_scene = nullptr; // one reference held
+    uint32_t m_width = 0;
+    uint32_t m_height = 0;
+    bool m_sizeLocked = false;
+};

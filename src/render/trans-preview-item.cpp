@@ -1,0 +1,137 @@
+#include "trans-preview-item.h"
+
+#include "render/fit-size.h"
+#include "render/shader-library.h"
+
+#include <cstring>
+
+TransFilter::TransFilter(int width, int height) : GsFilter(width, height) {}
+
+void TransFilter::set(GsTexture* texture, const gs_transform& transform, const float colour[7]) {
+    m_texture = texture;
+    m_transform = transform;
+    std::memcpy(m_colour, colour, sizeof m_colour);
+}
+
+void TransFilter::Render() {
+    if (!m_texture)
+        return;
+    GsContextDefault::SetViewport(0, 0, width(), height());
+    if (!m_buffer)
+        m_buffer = std::make_unique<GsConstantBuffer>(int(sizeof(ColourBlock)));
+    // The layer's transparency is applied by the transition program instead.
+    ColourBlock block = {m_colour[0], m_colour[1], m_colour[2], m_colour[3], m_colour[4], m_colour[5], 1.0f, 0.0f};
+    m_buffer->Update(&block, int(sizeof block));
+    GsTextureBinder bind(m_texture);
+    if (GsContextDefault::BindShader("rgba_base")) {
+        if (m_buffer->Bind(0))
+            GsContextDefault::DrawRect(m_transform, {float(width()), float(height())});
+    }
+    GsContextDefault::UnbindShader();
+}
+
+TransPreviewItem::TransPreviewItem() {
+    z = kZ;
+    visible = false;
+    hoverable = false;
+    selectable = false;
+}
+
+TransPreviewItem::~TransPreviewItem() {
+    for (TransFilter*& f : m_filters) {
+        if (f) {
+            f->Detach();
+            f->Release();
+            f = nullptr;
+        }
+    }
+}
+
+void TransPreviewItem::setPending(const RenderProps& props) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_pending = props;
+    m_hasPending = true;
+}
+
+void TransPreviewItem::setCurrent(const RenderProps& props) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_current = props;
+}
+
+void TransPreviewItem::prepareLayer(int index, const VFrameInfo& layer) {
+    if (layer.frame) {
+        QRect part = visiblePart(layer.clipRect, layer.frame->width, layer.frame->height);
+        if (part.isEmpty()) {
+            m_textures[index].reset();
+        } else {
+            const uint8_t* start = layer.frame->data() + size_t(part.top()) * layer.frame->stride +
+                                   size_t(part.left()) * 4;
+            // Same size as before: the texture is refilled, not made anew.
+            if (m_textures[index] && m_textures[index]->width() == part.width() &&
+                m_textures[index]->height() == part.height()) {
+                m_textures[index]->Upload(start, layer.frame->stride, part.width(), part.height());
+            } else {
+                auto texture = std::make_unique<GsTexture>(start, layer.frame->stride, GsTexture::RGBA,
+                                                           part.width(), part.height());
+                m_textures[index] = texture->valid() ? std::move(texture) : nullptr;
+            }
+        }
+    }
+    GsScene* s = scene();
+    GsTexture* texture = layer.frame ? m_textures[index].get() : nullptr;
+    if (texture && s && !m_filters[index]) {
+        m_filters[index] = new TransFilter(s->width(), s->height());
+        m_filters[index]->Attach();
+    }
+    if (!m_filters[index])
+        return;
+    if (!texture) {
+        const float none[7] = {0, 0, 0, 0, 0, 0, 1};
+        m_filters[index]->set(nullptr, gs_transform {}, none);
+        return;
+    }
+    gs_vec2 drawn = fitSize({layer.width, layer.height}, texture->width(), texture->height(), layer.stretch);
+    const float colour[7] = {layer.temperature, layer.hue,        layer.brightness, layer.contrast,
+                             layer.saturation,  layer.highlight, layer.transparent};
+    m_filters[index]->set(texture, {layer.centerX, layer.centerY, drawn.x, drawn.y, layer.rotation}, colour);
+}
+
+void TransPreviewItem::Update() {
+    RenderProps current;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (!m_skipPending && m_hasPending) {
+            m_current = m_pending;
+            m_hasPending = false;
+        }
+        current = m_current;
+    }
+    prepareLayer(0, current.from);
+    prepareLayer(1, current.to);
+}
+
+void TransPreviewItem::Draw() {
+    GsScene* s = scene();
+    bool any = m_filters[0] || m_filters[1];
+    if (!s || !visible || !any || !(m_textures[0] || m_textures[1]))
+        return;
+    RenderProps current;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        current = m_current;
+    }
+    GsContextDefault::SetViewport(0, 0, s->width(), s->height());
+    if (!m_buffer)
+        m_buffer = std::make_unique<GsConstantBuffer>(int(sizeof(TransitionBlock)));
+    TransitionBlock block = {float(current.progress), float(s->width()) / float(s->height()),
+                             current.from.transparent, current.to.transparent};
+    m_buffer->Update(&block, int(sizeof block));
+    GsTextureBinder bind(m_filters[0] ? m_filters[0]->texture() : nullptr,
+                         m_filters[1] ? m_filters[1]->texture() : nullptr);
+    if (GsContextDefault::BindShader(current.program.toStdString())) {
+        if (m_buffer->Bind(0))
+            GsContextDefault::DrawRect({0, 0, float(s->width()), float(s->height()), 0},
+                                       {float(s->width()), float(s->height())});
+    }
+    GsContextDefault::UnbindShader();
+}

@@ -1,0 +1,53 @@
+// The two classes that draw a transition: a filter per clip that draws the
+// clip's frame into a scene-sized texture, and the scene item that blends
+// the two textures with the transition's program.
+#pragma once
+
+#include "graphics/graphics.h"
+#include "render/preview-requests.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class TransFilter : public GsFilter {
+public:
+    TransFilter(int width, int height);
+    // colour: temperature, hue, brightness, contrast, saturation, highlight, transparent.
+    void set(GsTexture* texture, const gs_transform& transform, const float colour[7]);
+    void Render() override;
+
+private:
+    ~TransFilter() override = default;
+    GsTexture* m_texture = nullptr; // the item's, which outlives the filter's use of it
+    gs_transform m_transform;
+    float m_colour[7] = {0, 0, 0, 0, 0, 0, 1};
+    std::unique_ptr<GsConstantBuffer> m_buffer;
+};
+
+class TransPreviewItem : public GsItem {
+public:
+    static constexpr int32_t kZ = 5000000; // above every clip and subtitle
+
+    TransPreviewItem();
+    // From the owner's worker: the next state to draw.
+    void setPending(const RenderProps& props);
+    // During export: the state to draw now, without the pending step.
+    void setCurrent(const RenderProps& props);
+    void setSkipPending(bool skip) { m_skipPending = skip; }
+
+    void Update() override;
+    void Draw() override;
+
+private:
+    ~TransPreviewItem() override;
+    void prepareLayer(int index, const VFrameInfo& layer);
+
+    std::mutex m_lock; // guards m_pending, m_hasPending, m_current
+    RenderProps m_pending, m_current;
+    bool m_hasPending = false;
+    std::atomic<bool> m_skipPending {false};
+    std::unique_ptr<GsTexture> m_textures[2]; // from, to
+    TransFilter* m_filters[2] = {nullptr, nullptr};
+    std::unique_ptr<GsConstantBuffer> m_buffer;
+};

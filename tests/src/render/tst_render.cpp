@@ -1,0 +1,424 @@
+// Preview items, the transition item and the render manager, drawn for real
+// and read back.
+#include "render/preview-item.h"
+#include "render/render-manager.h"
+#include "render/shader-library.h"
+#include "support/test-main.h"
+
+#include <QSignalSpy>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+#include <QtTest>
+
+#include <cstring>
+
+namespace {
+
+QString media(const char* name) { return QStringLiteral(KORVEL_TEST_MEDIA_DIR "/") + name; }
+
+class Capture : public GsOutputRaw {
+public:
+    using GsOutputRaw::GsOutputRaw;
+    void OnFrame(int w, int h, const uint8_t* pixels, int bytesPerRow, int64_t) override {
+        width = w;
+        height = h;
+        frame.resize(size_t(w) * h * 4);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(frame.data() + size_t(y) * w * 4, pixels + size_t(y) * bytesPerRow, size_t(w) * 4);
+    }
+    QColor at(int x, int y) const {
+        const uint8_t* p = frame.data() + (size_t(y) * width + x) * 4;
+        return QColor(p[0], p[1], p[2], p[3]);
+    }
+    int width = 0, height = 0;
+    std::vector<uint8_t> frame;
+};
+
+// A frame whose left half is one colour and right half another.
+ff::VFramePtr twoColourFrame(int w, int h, QColor left, QColor right) {
+    auto f = std::make_shared<ff::VFrameCtx>();
+    f->width = w;
+    f->height = h;
+    f->stride = w * 4 + 16;
+    f->pixels.assign(size_t(f->stride) * h, 0);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            QColor c = x < w / 2 ? left : right;
+            uint8_t* p = f->pixels.data() + size_t(y) * f->stride + x * 4;
+            p[0] = uint8_t(c.red());
+            p[1] = uint8_t(c.green());
+            p[2] = uint8_t(c.blue());
+            p[3] = 255;
+        }
+    }
+    return f;
+}
+
+// Draws the scene once through an output of its size.
+std::unique_ptr<Capture, void (*)(Capture*)> draw(GsScene* scene) {
+    auto* out = new Capture(scene, scene->width(), scene->height(), GsOutputRaw::GsFormatRGBA);
+    out->Start();
+    TickSource();
+    HandleFilter();
+    OutputFrame(0, 1);
+    out->Stop();
+    return {out, [](Capture* c) { c->Release(); }};
+}
+
+bool near(const QColor& a, const QColor& b, int tolerance = 3) {
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+VFrameInfo layer(ff::VFramePtr frame, float x, float y, float w, float h, int stretch = 1) {
+    VFrameInfo l;
+    l.frame = std::move(frame);
+    l.centerX = x;
+    l.centerY = y;
+    l.width = w;
+    l.height = h;
+    l.stretch = stretch;
+    return l;
+}
+
+} // namespace
+
+class TestRender : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void fitModeKeepsThePictureAspect();
+    void clipRectangleCutsTheFrame();
+    void transitionItemBlendsTwoClips();
+    void onlyTheNewestRequestIsServed();
+    void emptyRequestHidesAndCloses();
+    void subtitleExtentAndImage();
+    void sceneSizeIsEven();
+    void videoItemBringsItsCompanion();
+    void renderThreadRunsOneLoop();
+    void mediaInfoReportsAndAdapts();
+    void projectSectionRoundTrips();
+};
+
+void TestRender::initTestCase() {
+    QVERIFY(GsDevice::CreateDefaultDevice(false));
+    QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 16);
+}
+
+void TestRender::fitModeKeepsThePictureAspect() {
+    // A 1920 x 1080 frame in a 1000 x 1000 item draws 1000 x 562.5 about its centre.
+    GsScene* scene = new GsScene(1200, 1200);
+    auto* item = new VideoPreviewItem({1000, 1000});
+    scene->AddItem(item);
+    item->beginExport();
+    RenderProps props;
+    props.contentMask = ContentSelf;
+    props.self = layer(twoColourFrame(1920, 1080, Qt::red, Qt::red), 0, 0, 1000, 1000);
+    item->applyRenderProps(props);
+    QVERIFY(item->visible);
+    auto out = draw(scene);
+    QVERIFY(near(out->at(600, 600), Qt::red));
+    QVERIFY(near(out->at(101, 321), Qt::red));
+    QVERIFY(near(out->at(1098, 878), Qt::red));
+    QVERIFY(near(out->at(600, 316), Qt::black));
+    QVERIFY(near(out->at(600, 883), Qt::black));
+    QVERIFY(near(out->at(98, 600), Qt::black));
+
+    // Without fit mode the picture fills the item.
+    props.self.stretch = 0;
+    item->applyRenderProps(props);
+    out = draw(scene);
+    QVERIFY(near(out->at(600, 110), Qt::red));
+    QVERIFY(near(out->at(600, 1090), Qt::red));
+    item->endExport();
+    scene->RemoveItem(item);
+    item->Release();
+    scene->Release();
+}
+
+void TestRender::clipRectangleCutsTheFrame() {
+    GsScene* scene = new GsScene(100, 100);
+    auto* item = new VideoPreviewItem({100, 100});
+    scene->AddItem(item);
+    item->beginExport();
+    RenderProps props;
+    props.contentMask = ContentSelf;
+    props.self = layer(twoColourFrame(64, 32, Qt::red, Qt::green), 0, 0, 100, 100, 0);
+    props.self.clipRect = QRect(32, 0, 32, 32); // the green half only
+    item->applyRenderProps(props);
+    auto out = draw(scene);
+    QVERIFY(near(out->at(5, 50), Qt::green));
+    QVERIFY(near(out->at(95, 50), Qt::green));
+
+    // A rectangle outside the frame, and geometry that is no number, draw nothing.
+    auto* fresh = new VideoPreviewItem({100, 100});
+    scene->RemoveItem(item);
+    scene->AddItem(fresh);
+    fresh->beginExport();
+    props.self.clipRect = QRect(500, 500, 10, 10);
+    fresh->applyRenderProps(props);
+    out = draw(scene);
+    QVERIFY(near(out->at(50, 50), Qt::black));
+    props.self.clipRect = QRect();
+    props.self.centerX = std::nanf("");
+    fresh->applyRenderProps(props);
+    out = draw(scene);
+    QVERIFY(near(out->at(50, 50), Qt::black));
+    fresh->endExport();
+    item->endExport();
+    scene->RemoveItem(fresh);
+    fresh->Release();
+    item->Release();
+    scene->Release();
+}
+
+void TestRender::transitionItemBlendsTwoClips() {
+    GsScene* scene = new GsScene(80, 40);
+    auto* item = new VideoPreviewItem({80, 40});
+    scene->AddItem(item);
+    scene->AddItem(item->companion());
+    item->beginExport();
+    RenderProps props;
+    props.contentMask = ContentTransition;
+    props.program = "over_cross";
+    props.progress = 0.5;
+    props.from = layer(twoColourFrame(16, 8, Qt::red, Qt::red), 0, 0, 80, 40);
+    props.to = layer(twoColourFrame(16, 8, Qt::blue, Qt::blue), 0, 0, 80, 40);
+    item->applyRenderProps(props);
+    QVERIFY(!item->visible);
+    QVERIFY(item->companion()->visible);
+    auto out = draw(scene);
+    QVERIFY2(near(out->at(40, 20), QColor(128, 0, 128), 4), qPrintable(out->at(40, 20).name()));
+    // A clip-wipe at the half: the first picture on the right, the second on the left.
+    props.program = "clip_herase";
+    item->applyRenderProps(props);
+    out = draw(scene);
+    QVERIFY(near(out->at(10, 20), Qt::blue));
+    QVERIFY(near(out->at(70, 20), Qt::red));
+    item->endExport();
+    scene->RemoveItem(item->companion());
+    scene->RemoveItem(item);
+    item->Release();
+    scene->Release();
+}
+
+void TestRender::onlyTheNewestRequestIsServed() {
+    GsScene* scene = new GsScene(320, 240);
+    auto* item = new VideoPreviewItem({320, 240});
+    scene->AddItem(item);
+    FrameRequest request;
+    request.decodeMask = DecodeSelf;
+    request.showMask = ShowClip;
+    request.self.path = media("h264-30fps.mp4");
+    request.self.width = 320;
+    request.self.height = 240;
+    // A burst while the worker is busy: the last one wins.
+    for (int i = 0; i < 20; ++i) {
+        request.self.frame = i;
+        item->request(request);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(item->servedRequests() >= 1, 5000);
+    QTest::qWait(300);
+    QVERIFY2(item->servedRequests() <= 2, qPrintable(QString::number(item->servedRequests())));
+    scene->Update();
+    QVERIFY(item->currentProps().self.frame);
+    QCOMPARE(item->currentProps().self.frame->ptsUs, int64_t(633333));
+
+    // A steady stream of requests is served at most 25 times a second.
+    int before = item->servedRequests();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1000) {
+        request.self.frame = (request.self.frame + 1) % 90;
+        item->request(request);
+        QTest::qWait(5);
+    }
+    int served = item->servedRequests() - before;
+    QVERIFY2(served <= 26, qPrintable(QString::number(served)));
+    QVERIFY(served >= 5);
+    scene->RemoveItem(item);
+    item->Release();
+    scene->Release();
+}
+
+void TestRender::emptyRequestHidesAndCloses() {
+    auto* item = new VideoPreviewItem({320, 240});
+    FrameRequest request;
+    request.decodeMask = DecodeSelf;
+    request.showMask = ShowClip;
+    request.self.path = media("h264-30fps.mp4");
+    item->selected = true;
+    item->request(request);
+    QVERIFY(item->visible);
+    QTRY_VERIFY(item->servedRequests() == 1);
+    QByteArray log = korvel::test::captureStderr([&] {
+        item->request(FrameRequest());
+        QTest::qWait(200);
+    });
+    QVERIFY(!item->visible);
+    QVERIFY(!item->selected); // hiding clears the selection
+    QVERIFY(log.contains("~Vedio DecoderTask"));
+    item->Release();
+}
+
+void TestRender::subtitleExtentAndImage() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(16);
+    QFontMetricsF metrics(font);
+    QSizeF extent = SubtitlePreviewItem::textExtent("short\na longer line", font);
+    QCOMPARE(extent.width(), metrics.horizontalAdvance("a longer line") + 12);
+    QCOMPARE(extent.height(), 2 * metrics.lineSpacing() + 12);
+    QCOMPARE(SubtitlePreviewItem::textExtent("one", font).height(), metrics.lineSpacing() + 12);
+
+    // A small item grows to the text; a big one keeps its size.
+    auto* small = new SubtitlePreviewItem({10, 10});
+    SubtitleRequest look;
+    look.text = "short\na longer line";
+    look.font = font;
+    look.backgroundColor = Qt::blue;
+    look.backgroundAlpha = 255;
+    small->request(look);
+    QCOMPARE(small->size().x, float(extent.width()));
+    QCOMPARE(small->size().y, float(extent.height()));
+    auto* big = new SubtitlePreviewItem({400, 200});
+    big->request(look);
+    QCOMPARE(big->size().x, 400.0f);
+    QCOMPARE(big->image().size(), QSize(400, 200));
+
+    // An empty text still draws its background.
+    GsScene* scene = new GsScene(400, 200);
+    look.text.clear();
+    big->request(look);
+    big->setVisible(true);
+    scene->AddItem(big);
+    auto out = draw(scene);
+    QVERIFY(near(out->at(200, 100), Qt::blue));
+    QVERIFY(near(out->at(2, 2), Qt::blue));
+    scene->RemoveItem(big);
+    big->Release();
+    small->Release();
+    scene->Release();
+}
+
+void TestRender::sceneSizeIsEven() {
+    RenderManager manager;
+    QSignalSpy sent(&manager, &RenderManager::sig_sendScene);
+    QSignalSpy sized(&manager, &RenderManager::sig_updateSceneSize);
+    manager.setSceneSize(1281, 721, true);
+    QCOMPARE(manager.sceneWidth(), 1280u);
+    QCOMPARE(manager.sceneHeight(), 720u);
+    QCOMPARE(manager.scene()->width(), 1280);
+    QVERIFY(manager.isSizeLocked());
+    QCOMPARE(sent.count(), 1);
+    QCOMPARE(sized.takeFirst(), (QList<QVariant> {1280, 720}));
+    // An impossible size keeps the scene.
+    manager.setSceneSize(0, 100, false);
+    QCOMPARE(manager.sceneWidth(), 1280u);
+}
+
+void TestRender::videoItemBringsItsCompanion() {
+    RenderManager manager;
+    manager.setSceneSize(640, 360, false);
+    auto* video = new VideoPreviewItem({640, 360});
+    auto* subtitle = new SubtitlePreviewItem({640, 360});
+    manager.addItem(video);
+    manager.addItem(subtitle);
+    int count = 0;
+    std::vector<int32_t> order;
+    manager.scene()->EnumItems(
+        [&](GsItem* item, void*) {
+            ++count;
+            order.push_back(item->z);
+            return true;
+        },
+        nullptr);
+    QCOMPARE(count, 3);
+    QCOMPARE(order, (std::vector<int32_t> {0, 10000, TransPreviewItem::kZ}));
+    QCOMPARE(video->companion()->baseSize().x, 640.0f);
+    manager.removeItem(video);
+    count = 0;
+    manager.scene()->EnumItems([&](GsItem*, void*) { return ++count, true; }, nullptr);
+    QCOMPARE(count, 1);
+    manager.removeItem(subtitle);
+    video->Release();
+    subtitle->Release();
+}
+
+void TestRender::renderThreadRunsOneLoop() {
+    RenderManager manager;
+    manager.setSceneSize(320, 180, false);
+    manager.slot_startRenderThread();
+    RenderThread* first = manager.renderThread();
+    manager.slot_startRenderThread();
+    RenderThread* second = manager.renderThread();
+    QVERIFY(second);
+    QVERIFY(first != second || first->isRunning());
+    QTRY_COMPARE(RenderThread::running(), 1);
+    // The clock runs about 25 cycles a second; the scene is replaced under it.
+    QTest::qWait(300);
+    for (int i = 0; i < 5; ++i)
+        manager.setSceneSize(320 + 2 * i, 180, false);
+    QTest::qWait(300);
+    QVERIFY2(second->cycles() >= 8 && second->cycles() <= 20, qPrintable(QString::number(second->cycles())));
+    manager.slot_closeRenderThread();
+    QCOMPARE(RenderThread::running(), 0);
+}
+
+void TestRender::mediaInfoReportsAndAdapts() {
+    RenderManager manager;
+    manager.setSceneSize(1920, 1080, false);
+    bg::ValueMap audio = manager.mediaInfo(media("tone.mp3"), true);
+    QVERIFY(audio["valid"].toBool());
+    QCOMPARE(audio["width"].toInt(), 0);
+    QVERIFY(std::abs(audio["duration"].toInt64() - 2000) < 100);
+    QCOMPARE(manager.sceneWidth(), 1920u);
+
+    bg::ValueMap video = manager.mediaInfo(media("h264-25fps.mkv"), true);
+    QVERIFY(video["valid"].toBool());
+    QCOMPARE(video["width"].toInt(), 320);
+    QCOMPARE(video["pix"].toInt64(), int64_t(double(video["duration"].toInt64()) / 33.333333333333336));
+    QCOMPARE(manager.sceneWidth(), 320u);
+    // A locked size stays.
+    manager.setSceneSize(1280, 720, true);
+    manager.mediaInfo(media("h264-30fps.mp4"), true);
+    QCOMPARE(manager.sceneWidth(), 1280u);
+    QVERIFY(!manager.mediaInfo(media("random.mp4"), true)["valid"].toBool());
+    QVERIFY(!manager.mediaInfo(media("none.mp4"), true)["valid"].toBool());
+}
+
+void TestRender::projectSectionRoundTrips() {
+    RenderManager manager;
+    manager.setSceneSize(1440, 1080, false);
+    QString xml;
+    QXmlStreamWriter writer(&xml);
+    manager.writeSection(writer);
+    QCOMPARE(xml, QString("<scene><width>1440</width><height>1080</height></scene>"));
+
+    RenderManager reader;
+    QXmlStreamReader in(xml);
+    in.readNextStartElement();
+    reader.readSection(in);
+    QCOMPARE(reader.sceneWidth(), 1440u);
+    QXmlStreamReader partial(QString("<scene><depth>3</depth><height>481</height></scene>"));
+    partial.readNextStartElement();
+    reader.readSection(partial);
+    QCOMPARE(reader.sceneWidth(), 1920u);
+    QCOMPARE(reader.sceneHeight(), 480u);
+    reader.readOldCanvas("[rectf]x:0.000000;y:0.000000;w:1281.700000;h:721.200000");
+    QCOMPARE(reader.sceneWidth(), 1280u);
+    QCOMPARE(reader.sceneHeight(), 720u);
+    reader.readOldCanvas("not a rectangle");
+    QCOMPARE(reader.sceneWidth(), 1280u);
+}
+
+int main(int argc, char** argv) {
+    korvel::test::prepareEnvironment("TestRender");
+    korvel::test::requireDisplay();
+    QGuiApplication app(argc, argv);
+    TestRender tc;
+    int status = QTest::qExec(&tc, argc, argv);
+    GsDevice::DestroyDefaultDevice();
+    return status;
+}
+
+#include "tst_render.moc"

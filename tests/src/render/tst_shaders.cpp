@@ -1,0 +1,480 @@
+// The picture programs drawn for real and checked pixel by pixel against the
+// same formulas worked out here in double precision.
+#include "graphics/graphics.h"
+#include "render/shader-library.h"
+#include "support/test-main.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+struct Rgba {
+    double r = 0, g = 0, b = 0, a = 0;
+    Rgba operator*(double k) const { return {r * k, g * k, b * k, a * k}; }
+    Rgba operator+(Rgba o) const { return {r + o.r, g + o.g, b + o.b, a + o.a}; }
+    Rgba alphaTimes(double k) const { return {r, g, b, a * k}; }
+};
+
+// RGBA bytes, top row first: a picture drawn from, or a frame read back.
+struct Pixels {
+    int w = 0, h = 0;
+    std::vector<uint8_t> bytes;
+    Rgba texel(int x, int y) const {
+        x = std::clamp(x, 0, w - 1);
+        y = std::clamp(y, 0, h - 1);
+        const uint8_t* p = &bytes[(size_t(y) * w + x) * 4];
+        return {p[0] / 255.0, p[1] / 255.0, p[2] / 255.0, p[3] / 255.0};
+    }
+};
+
+// A picture the size of the scene, so that pixel centres fall on texel centres.
+struct Picture : Pixels {
+    enum Kind { First, Second, Colourful };
+    Picture(int width, int height, Kind kind)
+        : Pixels{width, height, std::vector<uint8_t>(size_t(width) * height * 4)} {
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                double gx = double(x) / (w - 1), gy = double(y) / (h - 1);
+                // Every channel moves smoothly and the two transition pictures differ everywhere.
+                double c[4] = {gx, gy, 1 - (gx + gy) / 2, 1};
+                if (kind == Second) {
+                    c[0] = 30 / 255.0;
+                    c[1] = 1 - gy;
+                    c[2] = 1 - gx;
+                }
+                if (kind != First)
+                    c[3] = 0.8;
+                for (int i = 0; i < 4; ++i)
+                    bytes[(size_t(y) * w + x) * 4 + i] = uint8_t(std::lround(c[i] * 255));
+            }
+        }
+    }
+    // Linear filtering with edges clamped, as the engine's textures sample.
+    Rgba sample(double u, double v) const {
+        double fx = u * w - 0.5, fy = v * h - 0.5;
+        int x0 = int(std::floor(fx)), y0 = int(std::floor(fy));
+        double tx = fx - x0, ty = fy - y0;
+        Rgba top = texel(x0, y0) * (1 - tx) + texel(x0 + 1, y0) * tx;
+        Rgba bottom = texel(x0, y0 + 1) * (1 - tx) + texel(x0 + 1, y0 + 1) * tx;
+        return top * (1 - ty) + bottom * ty;
+    }
+    std::unique_ptr<GsTexture> texture() const {
+        return std::make_unique<GsTexture>(bytes.data(), w * 4, GsTexture::RGBA, w, h);
+    }
+};
+
+// The opaque colour under every program, so that alpha shows in the result.
+constexpr uint8_t kBackground[4] = {102, 153, 51, 255};
+
+// What the framebuffer holds after a source colour is clamped and blended over the background.
+Rgba overBackground(Rgba s) {
+    auto c = [](double v) { return std::clamp(v, 0.0, 1.0); };
+    double a = c(s.a);
+    return {c(s.r) * a + kBackground[0] / 255.0 * (1 - a), c(s.g) * a + kBackground[1] / 255.0 * (1 - a),
+            c(s.b) * a + kBackground[2] / 255.0 * (1 - a), 1};
+}
+
+Rgba transition(const QString& name, double x, double y, const TransitionBlock& k, const Picture& from,
+                const Picture& to) {
+    const double p = k.progress;
+    const Rgba a = from.sample(x, y).alphaTimes(k.transparent_from);
+    const Rgba b = to.sample(x, y).alphaTimes(k.transparent_to);
+    auto pick = [&](bool cond) { return cond ? b : a; };
+    if (name == "clip_banding") {
+        for (int i = 0; i < 10; ++i)
+            if (i * 0.1 <= y && y <= (i + 1) * 0.1)
+                return pick(i % 2 == 0 ? x < p : x > 1 - p);
+        return a;
+    }
+    if (name == "clip_box")
+        return pick(std::abs(x - 0.5) < p / 2 && std::abs(y - 0.5) < p / 2);
+    if (name == "clip_circle") {
+        double r = p / 2 * std::hypot(1.0, 1.0 / k.aspect);
+        double sx = k.aspect <= 1 ? k.aspect : 1, sy = k.aspect <= 1 ? 1 : 1 / k.aspect;
+        return pick(std::hypot((x - 0.5) * sx, (y - 0.5) * sy) <= r);
+    }
+    if (name == "clip_cross")
+        return pick(std::abs(x - 0.5) < p / 2 || std::abs(y - 0.5) < p / 2);
+    if (name == "clip_herase")
+        return pick(x <= p);
+    if (name == "clip_open")
+        return pick(std::abs(x - 0.5) < p / 2);
+    if (name == "clip_radial")
+        return std::abs(p - 1) < 0.0001 ? b : pick(-std::sin(std::atan((y - 1) / x)) < p * 1.1);
+    if (name == "clip_winshades") {
+        for (int i = 0; i < 5; ++i)
+            if (i * 0.2 <= y && y <= (i + 1) * 0.2)
+                return pick(y - i * 0.2 < p / 5);
+        return a;
+    }
+    if (name == "over_black" || name == "over_white") {
+        Rgba mid = name == "over_black" ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
+        return p < 0.5 ? a * (1 - 2 * p) + mid * (2 * p) : mid * (2 - 2 * p) + b * (2 * p - 1);
+    }
+    if (name == "over_cross")
+        return b * p + a * (1 - p);
+    if (name == "scale_boxes") {
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j)
+                if (i * 0.25 <= x && x <= (i + 1) * 0.25 && j * 0.25 <= y && y <= (j + 1) * 0.25)
+                    return pick(std::abs(x - (2 * i + 1) * 0.125) < p / 8 &&
+                                std::abs(y - (2 * j + 1) * 0.125) < p / 8);
+        return a;
+    }
+    if (name == "scale_in")
+        return pick(std::hypot(x - 0.5, y - 0.5) <= p);
+    if (name == "trans_move")
+        return x < p ? to.sample(x + 1 - p, y).alphaTimes(k.transparent_to)
+                     : from.sample(x - p, y).alphaTimes(k.transparent_from);
+    return {};
+}
+
+Rgba colour(Rgba s, const ColourBlock& k) {
+    double c[3] = {s.r, s.g, s.b};
+    const double t = k.temperature, m = std::clamp(t + 1, 0.0, 1.0);
+    const double cool[3] = {1 - std::abs(t) * 0.5, 1, 1 + std::abs(t) * 0.7};
+    const double warm[3] = {1 + t * 0.8, 1, 1 - t * 0.4};
+    for (int i = 0; i < 3; ++i)
+        c[i] *= cool[i] * (1 - m) + warm[i] * m;
+    const double an = k.hue * 3.1415926, co = std::cos(an), si = std::sin(an);
+    const double rows[3][3] = {
+        {0.299 + 0.701 * co - 0.168 * si, 0.587 - 0.587 * co + 0.330 * si, 0.114 - 0.114 * co - 0.497 * si},
+        {0.299 - 0.299 * co - 0.328 * si, 0.587 + 0.413 * co + 0.035 * si, 0.114 - 0.114 * co + 0.293 * si},
+        {0.299 - 0.300 * co + 1.250 * si, 0.587 - 0.588 * co - 1.050 * si, 0.114 + 0.886 * co - 0.203 * si}};
+    double h[3];
+    for (int i = 0; i < 3; ++i)
+        h[i] = c[0] * rows[0][i] + c[1] * rows[1][i] + c[2] * rows[2][i];
+    for (int i = 0; i < 3; ++i)
+        c[i] = ((h[i] + k.brightness) - 0.5) * (k.contrast + 1) + 0.5;
+    const double luma = 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
+    for (double& v : c)
+        v = std::min(luma + (v - luma) * (k.saturation + 1) + k.highlight, 1.0);
+    return {c[0], c[1], c[2], s.a * k.transparent};
+}
+
+// The scene read back after the background and then the program are drawn.
+struct Frame : Pixels {
+    bool drawn = false;
+};
+
+class Capture : public GsOutputRaw {
+public:
+    using GsOutputRaw::GsOutputRaw;
+    void OnFrame(int w, int h, const uint8_t* pixels, int bytesPerRow, int64_t) override {
+        frame.w = w;
+        frame.h = h;
+        frame.bytes.clear();
+        for (int y = 0; y < h; ++y)
+            frame.bytes.insert(frame.bytes.end(), pixels + size_t(y) * bytesPerRow,
+                               pixels + size_t(y) * bytesPerRow + size_t(w) * 4);
+    }
+    Frame frame;
+};
+
+// Draws one program over the whole scene, as the render code will.
+class ProgramItem : public GsItem {
+public:
+    ProgramItem(std::string program, const void* block, int bytes, GsTexture* from, GsTexture* to)
+        : m_program(std::move(program)), m_block(bytes), m_buffer(bytes), m_from(from), m_to(to) {
+        std::memcpy(m_block.data(), block, size_t(bytes));
+    }
+    void Draw() override {
+        bound = GsContextDefault::BindShader(m_program);
+        if (!bound)
+            return;
+        m_buffer.Update(m_block.data(), int(m_block.size()));
+        m_buffer.Bind(0);
+        GsTextureBinder bind(m_from, m_to);
+        GsScene* s = scene();
+        float w = float(s->width()), h = float(s->height());
+        GsContextDefault::SetViewport(0, 0, s->width(), s->height());
+        GsContextDefault::DrawRect({0, 0, w, h, 0}, {w, h});
+        GsContextDefault::UnbindShader();
+    }
+    bool bound = false;
+
+private:
+    std::string m_program;
+    std::vector<uint8_t> m_block;
+    GsConstantBuffer m_buffer;
+    GsTexture* m_from;
+    GsTexture* m_to;
+};
+
+template <typename Block>
+Frame drawProgram(const std::string& program, const Block& block, int w, int h, GsTexture* from,
+                  GsTexture* to = nullptr) {
+    GsTexture backgroundTexture(kBackground, 4, GsTexture::RGBA, 1, 1);
+    AlphaBlock opaque;
+    auto* background = new ProgramItem("rgba", &opaque, sizeof opaque, &backgroundTexture, nullptr);
+    auto* item = new ProgramItem(program, &block, sizeof block, from, to);
+    GsScene* scene = new GsScene(w, h);
+    scene->AddItem(background);
+    scene->AddItem(item);
+    auto* output = new Capture(scene, w, h, GsOutputRaw::GsFormatRGBA);
+    output->Start();
+    TickSource();
+    OutputFrame(1, 1);
+    output->Stop();
+    Frame f = output->frame;
+    f.drawn = background->bound && item->bound;
+    output->Release();
+    item->Release();
+    background->Release();
+    scene->Release();
+    return f;
+}
+
+using Expected = std::function<Rgba(double u, double v)>;
+using Oracle = std::function<Rgba(int x, int y)>;
+
+// Every pixel against the formula (skipping those within a twentieth of a
+// pixel of a boundary) and, where given, against an independent oracle.
+// Empty when they agree, else the first difference.
+QString compare(const Frame& got, const Expected& expected, const Oracle& oracle = nullptr) {
+    const double tolerance = 2.0 / 255 + 1e-6;
+    auto differ = [&](Rgba x, Rgba y, double tol) {
+        return std::abs(x.r - y.r) > tol || std::abs(x.g - y.g) > tol || std::abs(x.b - y.b) > tol ||
+               std::abs(x.a - y.a) > tol;
+    };
+    auto report = [&](int x, int y, const char* what, Rgba want) {
+        Rgba c = got.texel(x, y);
+        return QString::asprintf("pixel %d,%d is (%.0f %.0f %.0f %.0f), %s (%.1f %.1f %.1f %.1f)", x, y,
+                                 c.r * 255, c.g * 255, c.b * 255, c.a * 255, what, want.r * 255, want.g * 255,
+                                 want.b * 255, want.a * 255);
+    };
+    if (int(got.bytes.size()) != got.w * got.h * 4)
+        return "no frame came back";
+    int compared = 0;
+    for (int y = 0; y < got.h; ++y) {
+        for (int x = 0; x < got.w; ++x) {
+            const double u = (x + 0.5) / got.w, v = (y + 0.5) / got.h, du = 0.05 / got.w, dv = 0.05 / got.h;
+            const Rgba want = overBackground(expected(u, v));
+            if (oracle && differ(got.texel(x, y), overBackground(oracle(x, y)), tolerance))
+                return report(x, y, "the oracle says", overBackground(oracle(x, y)));
+            const std::pair<double, double> offsets[] = {{-du, -dv}, {du, -dv}, {-du, dv}, {du, dv}};
+            bool nearEdge = false;
+            for (auto [ou, ov] : offsets)
+                nearEdge = nearEdge || differ(overBackground(expected(u + ou, v + ov)), want, 1.0 / 255);
+            if (nearEdge)
+                continue;
+            ++compared;
+            if (differ(got.texel(x, y), want, tolerance))
+                return report(x, y, "expected", want);
+        }
+    }
+    if (compared < got.w * got.h * 8 / 10)
+        return QString("only %1 pixels away from boundaries").arg(compared);
+    return QString();
+}
+
+enum Check { NoCheck, ShowsFrom, ShowsTo, OpaqueBlack, OpaqueWhite, MovedHalves };
+
+const std::vector<std::string> kOrder = {"clip_banding", "clip_box",   "clip_circle", "clip_cross",
+                                         "clip_herase",  "clip_open",  "clip_radial", "clip_winshades",
+                                         "over_black",   "over_cross", "over_white",  "scale_boxes",
+                                         "scale_in",     "trans_move", "rgba_base",   "rgba_subtitle"};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Check)
+Q_DECLARE_METATYPE(ColourBlock)
+
+class TestShaders : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void registersEveryProgramInOrder();
+    void aBrokenProgramIsLoggedAndTheRestRegister();
+    void transitions_data();
+    void transitions();
+    void colourAdjustments_data();
+    void colourAdjustments();
+    void subtitleAppliesItsTransparency();
+};
+
+void TestShaders::initTestCase() {
+    QVERIFY(GsDevice::CreateDefaultDevice(false));
+    QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 16);
+}
+
+void TestShaders::registersEveryProgramInOrder() {
+    QCOMPARE(ShaderNames(), kOrder);
+    std::vector<std::string> asked;
+    auto reader = [&](const std::string& file) {
+        asked.push_back(file);
+        return ReadShaderResource(file);
+    };
+    QCOMPARE(RegisterShaders(GsDevice::DefaultDevice(), reader), 16);
+    std::vector<std::string> expected = {"vertex.glsl"};
+    for (const std::string& name : kOrder) {
+        expected.push_back(name + ".glsl");
+        QVERIFY2(GsDevice::DefaultDevice()->HasShader(name), name.c_str());
+    }
+    QCOMPARE(asked, expected);
+}
+
+void TestShaders::aBrokenProgramIsLoggedAndTheRestRegister() {
+    // A fresh device, so programs registered before cannot hide the failure.
+    GsDevice::DestroyDefaultDevice();
+    QVERIFY(GsDevice::CreateDefaultDevice(false));
+    GsDevice* device = GsDevice::DefaultDevice();
+    auto reader = [](const std::string& file) {
+        if (file == "clip_cross.glsl")
+            return std::string("#version 330 core\nvoid main() { nonsense; }\n");
+        if (file == "rgba_base.glsl")
+            return std::string();
+        return ReadShaderResource(file);
+    };
+    int registered = 0;
+    QByteArray log = korvel::test::captureStderr([&] { registered = RegisterShaders(device, reader); });
+    QCOMPARE(registered, 14);
+    QVERIFY2(log.contains("build shader [clip_cross] failed!"), log.constData());
+    QVERIFY2(log.contains("build shader [rgba_base] failed!"), log.constData());
+    QCOMPARE(log.count("build shader ["), 2);
+    for (const std::string& name : kOrder)
+        QCOMPARE(device->HasShader(name), name != "clip_cross" && name != "rgba_base");
+    QCOMPARE(RegisterShaders(device), 16);
+}
+
+void TestShaders::transitions_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<double>("progress");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<double>("transparentFrom");
+    QTest::addColumn<double>("transparentTo");
+    QTest::addColumn<Check>("check");
+    const QSize wide(64, 36), tall(36, 64);
+    for (size_t i = 0; i < 14; ++i) {
+        QString name = QString::fromStdString(kOrder[i]);
+        Check middle = name == "over_black"   ? OpaqueBlack
+                       : name == "over_white" ? OpaqueWhite
+                       : name == "trans_move" ? MovedHalves
+                                              : NoCheck;
+        QTest::addRow("%s 0", qPrintable(name)) << name << 0.0 << wide << 1.0 << 1.0 << ShowsFrom;
+        QTest::addRow("%s 0.5", qPrintable(name)) << name << 0.5 << wide << 1.0 << 1.0 << middle;
+        QTest::addRow("%s 1", qPrintable(name)) << name << 1.0 << wide << 1.0 << 1.0 << ShowsTo;
+        // Each picture's own transparency; every program has its own copy of the sampling.
+        QTest::addRow("%s 0.5 see-through", qPrintable(name)) << name << 0.5 << wide << 0.5 << 0.25 << middle;
+    }
+    // Away from the symmetric middle, and the circle on a tall picture.
+    QTest::newRow("clip_banding 0.3") << "clip_banding" << 0.3 << wide << 1.0 << 1.0 << NoCheck;
+    QTest::newRow("clip_radial 0.8") << "clip_radial" << 0.8 << wide << 1.0 << 1.0 << NoCheck;
+    QTest::newRow("clip_winshades 0.3") << "clip_winshades" << 0.3 << wide << 1.0 << 1.0 << NoCheck;
+    QTest::newRow("scale_boxes 0.7") << "scale_boxes" << 0.7 << wide << 1.0 << 1.0 << NoCheck;
+    QTest::newRow("trans_move 0.25") << "trans_move" << 0.25 << wide << 1.0 << 1.0 << NoCheck;
+    QTest::newRow("clip_circle tall 0.5") << "clip_circle" << 0.5 << tall << 1.0 << 1.0 << NoCheck;
+    QTest::newRow("clip_circle tall 1") << "clip_circle" << 1.0 << tall << 1.0 << 1.0 << ShowsTo;
+    QTest::newRow("clip_box 0 see-through") << "clip_box" << 0.0 << wide << 0.5 << 0.25 << ShowsFrom;
+    QTest::newRow("scale_in 1 see-through") << "scale_in" << 1.0 << wide << 0.5 << 0.25 << ShowsTo;
+    // The fades show only black or white at 0.5: each half on its own.
+    for (const char* name : {"over_black", "over_white"}) {
+        QTest::addRow("%s 0.25 see-through", name) << name << 0.25 << wide << 0.5 << 0.25 << NoCheck;
+        QTest::addRow("%s 0.75 see-through", name) << name << 0.75 << wide << 0.5 << 0.25 << NoCheck;
+    }
+    QTest::newRow("over_black 0.5 invisible") << "over_black" << 0.5 << wide << 0.0 << 0.0 << OpaqueBlack;
+}
+
+void TestShaders::transitions() {
+    QFETCH(QString, program);
+    QFETCH(double, progress);
+    QFETCH(QSize, size);
+    QFETCH(double, transparentFrom);
+    QFETCH(double, transparentTo);
+    QFETCH(Check, check);
+    const int w = size.width(), h = size.height();
+    const Picture from(w, h, Picture::First), to(w, h, Picture::Second);
+    TransitionBlock block;
+    block.progress = float(progress);
+    block.aspect = float(w) / h;
+    block.transparent_from = float(transparentFrom);
+    block.transparent_to = float(transparentTo);
+    auto fromTexture = from.texture(), toTexture = to.texture();
+    Frame got = drawProgram(program.toStdString(), block, w, h, fromTexture.get(), toTexture.get());
+    QVERIFY(got.drawn);
+
+    // What the row is known to show, worked out from whole texels without the formula.
+    const double tf = block.transparent_from, tt = block.transparent_to;
+    auto shown = [&](int x, int y) -> Rgba {
+        if (check == ShowsFrom)
+            return from.texel(x, y).alphaTimes(tf);
+        if (check == ShowsTo)
+            return to.texel(x, y).alphaTimes(tt);
+        // The left half shows the right half of the new picture, the right half the left of the old.
+        if (check == MovedHalves)
+            return x < w / 2 ? to.texel(x + w / 2, y).alphaTimes(tt)
+                             : from.texel(x - w / 2, y).alphaTimes(tf);
+        return check == OpaqueBlack ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
+    };
+    auto expected = [&](double u, double v) { return transition(program, u, v, block, from, to); };
+    QString difference = compare(got, expected, check == NoCheck ? Oracle() : Oracle(shown));
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+void TestShaders::colourAdjustments_data() {
+    QTest::addColumn<ColourBlock>("block");
+    // Temperature, hue, brightness, contrast, saturation, highlight, transparent.
+    const std::pair<const char*, ColourBlock> rows[] = {
+        {"identity", {}},
+        {"warmer", {0.5f}},
+        {"cooler", {-0.5f}},
+        {"hue", {0, 0.25f}},
+        {"brightness", {0, 0, 0.2f}},
+        {"contrast", {0, 0, 0, 0.5f}},
+        {"grey", {0, 0, 0, 0, -1}},
+        {"saturated", {0, 0, 0, 0, 0.5f}},
+        {"highlight", {0, 0, 0, 0, 0, 0.3f}},
+        {"see-through", {0, 0, 0, 0, 0, 0, 0.5f}},
+        {"everything", {-0.3f, -0.4f, -0.1f, 0.3f, 0.4f, 0.1f, 0.7f}},
+    };
+    for (const auto& [name, block] : rows)
+        QTest::newRow(name) << block;
+}
+
+void TestShaders::colourAdjustments() {
+    QFETCH(ColourBlock, block);
+    const int w = 64, h = 36;
+    const Picture picture(w, h, Picture::Colourful);
+    auto texture = picture.texture();
+    Frame got = drawProgram("rgba_base", block, w, h, texture.get());
+    QVERIFY(got.drawn);
+    auto expected = [&](double u, double v) { return colour(picture.sample(u, v), block); };
+    Oracle unchanged;
+    if (QByteArray(QTest::currentDataTag()) == "identity")
+        unchanged = [&](int x, int y) { return picture.texel(x, y); };
+    QString difference = compare(got, expected, unchanged);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+void TestShaders::subtitleAppliesItsTransparency() {
+    const int w = 64, h = 36;
+    const Picture picture(w, h, Picture::Colourful);
+    auto texture = picture.texture();
+    for (float transparent : {1.0f, 0.5f, 0.0f}) {
+        AlphaBlock block;
+        block.transparent = transparent;
+        Frame got = drawProgram("rgba_subtitle", block, w, h, texture.get());
+        QVERIFY(got.drawn);
+        auto expected = [&](double u, double v) { return picture.sample(u, v).alphaTimes(transparent); };
+        QString difference =
+            compare(got, expected, [&](int x, int y) { return picture.texel(x, y).alphaTimes(transparent); });
+        QVERIFY2(difference.isEmpty(),
+                 qPrintable(QString("transparent %1: %2").arg(transparent).arg(difference)));
+    }
+}
+
+int main(int argc, char** argv) {
+    korvel::test::prepareEnvironment("TestShaders");
+    korvel::test::requireDisplay();
+    QGuiApplication app(argc, argv);
+    TestShaders tc;
+    int status = QTest::qExec(&tc, argc, argv);
+    GsDevice::DestroyDefaultDevice();
+    return status;
+}
+
+#include "tst_shaders.moc"
