@@ -40,6 +40,15 @@ public:
     void setViewport(int x, int y, int w, int h);
     void drawQuad(const gs_transform& t, const gs_vec2& canvas);
 
+    // Textures bound to units 0..3 by GsTextureBinder (0 x 0 when none).
+    int boundWidth[4] = {0, 0, 0, 0};
+    int boundHeight[4] = {0, 0, 0, 0};
+    // Picks the sampling for the next quad: texel-exact draws sample the
+    // nearest texel, which gives the same picture at half the cost on
+    // software renderers; everything else filters linearly.
+    void chooseSampling(const gs_transform& t, const gs_vec2& canvas);
+    GLuint nearestSampler = 0, linearSampler = 0;
+
     QOffscreenSurface* surface = nullptr;
     QOpenGLContext* context = nullptr;
     QOpenGLFunctions_3_3_Core* gl = nullptr;

@@ -166,9 +166,31 @@ void DeviceImpl::drawQuad(const gs_transform& t, const gs_vec2& canvas) {
     };
     if (p->mvp >= 0)
         gl->glUniformMatrix4fv(p->mvp, 1, GL_FALSE, m);
+    chooseSampling(t, canvas);
     gl->glBindVertexArray(vao);
     gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     gl->glBindVertexArray(0);
+}
+
+void DeviceImpl::chooseSampling(const gs_transform& t, const gs_vec2& canvas) {
+    double kx = 1.0, ky = 1.0;
+    if (!targets.empty()) {
+        const Target& target = targets.back();
+        kx = target.logicalW > 0 ? double(target.physicalW) / target.logicalW : 1.0;
+        ky = target.logicalH > 0 ? double(target.physicalH) / target.logicalH : 1.0;
+    }
+    auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-3; };
+    double w = t.w * kx, h = t.h * ky;
+    double left = (t.x - t.w / 2.0 + canvas.x / 2.0) * kx, top = (t.y - t.h / 2.0 + canvas.y / 2.0) * ky;
+    bool exact = t.rotation == 0.0f && whole(left) && whole(top);
+    for (int unit = 0; unit < 4 && exact; ++unit) {
+        if (boundWidth[unit] == 0)
+            continue;
+        exact = std::abs(w - boundWidth[unit]) < 1e-3 && std::abs(h - boundHeight[unit]) < 1e-3;
+    }
+    GLuint sampler = exact ? nearestSampler : linearSampler;
+    for (int unit = 0; unit < 4; ++unit)
+        gl->glBindSampler(GLuint(unit), boundWidth[unit] ? sampler : 0);
 }
 
 void DeviceImpl::setViewport(int x, int y, int w, int h) {
@@ -194,13 +216,16 @@ GsDevice::GsDevice() : m_impl(std::make_unique<DeviceImpl>()) {}
 
 GsDevice::~GsDevice() {
     DeviceImpl* d = m_impl.get();
-    if (d->context && d->makeCurrent()) {
+    // A device whose set-up failed half-way has no functions to free with.
+    if (d->context && d->gl && d->makeCurrent()) {
         for (auto& [name, p] : d->programs)
             d->gl->glDeleteProgram(p.id);
         if (d->vbo)
             d->gl->glDeleteBuffers(1, &d->vbo);
         if (d->vao)
             d->gl->glDeleteVertexArrays(1, &d->vao);
+        d->gl->glDeleteSamplers(1, &d->nearestSampler);
+        d->gl->glDeleteSamplers(1, &d->linearSampler);
         d->doneCurrent();
     }
     delete d->context;
@@ -265,6 +290,15 @@ bool GsDevice::CreateDefaultDevice(bool debug) {
                               reinterpret_cast<void*>(3 * sizeof(float)));
     gl->glBindVertexArray(0);
     gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    gl->glGenSamplers(1, &d->nearestSampler);
+    gl->glGenSamplers(1, &d->linearSampler);
+    for (GLuint sampler : {d->nearestSampler, d->linearSampler}) {
+        GLint filter = sampler == d->nearestSampler ? GL_NEAREST : GL_LINEAR;
+        gl->glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, filter);
+        gl->glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, filter);
+        gl->glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        gl->glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
     gl->glEnable(GL_BLEND);
     gl->glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     gl->glPixelStorei(GL_PACK_ALIGNMENT, 4);

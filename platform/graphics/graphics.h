@@ -224,6 +224,8 @@ public:
 
     // Draws into the filter's target, which is bound when it is called.
     virtual void Render() {}
+    // False when Render would draw nothing: the target is then left alone.
+    virtual bool HasWork() const { return true; }
 
     // For the frame cycle: binds the target, calls Render, unbinds.
     void RunRender();

@@ -71,6 +71,8 @@ GsTextureBinder::GsTextureBinder(GsTexture* t0, GsTexture* t1, GsTexture* t2, Gs
     for (int i = 0; i < 4; ++i) {
         d->gl->glActiveTexture(GL_TEXTURE0 + i);
         d->gl->glBindTexture(GL_TEXTURE_2D, all[i] ? all[i]->id() : 0);
+        d->boundWidth[i] = all[i] ? all[i]->width() : 0;
+        d->boundHeight[i] = all[i] ? all[i]->height() : 0;
         if (all[i])
             m_count = i + 1;
     }
@@ -84,6 +86,8 @@ GsTextureBinder::~GsTextureBinder() {
     for (int i = m_count - 1; i >= 0; --i) {
         d->gl->glActiveTexture(GL_TEXTURE0 + i);
         d->gl->glBindTexture(GL_TEXTURE_2D, 0);
+        d->gl->glBindSampler(GLuint(i), 0);
+        d->boundWidth[i] = d->boundHeight[i] = 0;
     }
     d->gl->glActiveTexture(GL_TEXTURE0);
 }
@@ -228,7 +232,7 @@ void GsFilter::Detach() {
 
 void GsFilter::RunRender() {
     DeviceImpl* d = gs::impl();
-    if (!d || !m_fbo)
+    if (!d || !m_fbo || !HasWork())
         return;
     d->pushTarget(m_fbo, m_width, m_height, m_width, m_height, true);
     d->gl->glClearColor(0, 0, 0, 0);

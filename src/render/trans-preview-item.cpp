@@ -85,12 +85,24 @@ void TransPreviewItem::prepareLayer(int index, const VFrameInfo& layer) {
     }
     if (!m_filters[index])
         return;
+    m_direct[index] = false;
     if (!texture) {
         const float none[7] = {0, 0, 0, 0, 0, 0, 1};
         m_filters[index]->set(nullptr, gs_transform {}, none);
         return;
     }
     gs_vec2 drawn = fitSize({layer.width, layer.height}, texture->width(), texture->height(), layer.stretch);
+    // A picture that covers the scene exactly with its colours at rest would
+    // only be copied by the filter: the transition samples it directly.
+    bool atRest = layer.temperature == 0 && layer.hue == 0 && layer.brightness == 0 && layer.contrast == 0 &&
+                  layer.saturation == 0 && layer.highlight == 0;
+    if (s && atRest && layer.centerX == 0 && layer.centerY == 0 && layer.rotation == 0 &&
+        drawn.x == float(s->width()) && drawn.y == float(s->height())) {
+        m_direct[index] = true;
+        const float none[7] = {0, 0, 0, 0, 0, 0, 1};
+        m_filters[index]->set(nullptr, gs_transform {}, none);
+        return;
+    }
     const float colour[7] = {layer.temperature, layer.hue,        layer.brightness, layer.contrast,
                              layer.saturation,  layer.highlight, layer.transparent};
     m_filters[index]->set(texture, {layer.centerX, layer.centerY, drawn.x, drawn.y, layer.rotation}, colour);
@@ -126,8 +138,10 @@ void TransPreviewItem::Draw() {
     TransitionBlock block = {float(current.progress), float(s->width()) / float(s->height()),
                              current.from.transparent, current.to.transparent};
     m_buffer->Update(&block, int(sizeof block));
-    GsTextureBinder bind(m_filters[0] ? m_filters[0]->texture() : nullptr,
-                         m_filters[1] ? m_filters[1]->texture() : nullptr);
+    GsTexture* sources[2];
+    for (int i = 0; i < 2; ++i)
+        sources[i] = m_direct[i] ? m_textures[i].get() : (m_filters[i] ? m_filters[i]->texture() : nullptr);
+    GsTextureBinder bind(sources[0], sources[1]);
     if (GsContextDefault::BindShader(current.program.toStdString())) {
         if (m_buffer->Bind(0))
             GsContextDefault::DrawRect({0, 0, float(s->width()), float(s->height()), 0},

@@ -16,6 +16,7 @@ public:
     // colour: temperature, hue, brightness, contrast, saturation, highlight, transparent.
     void set(GsTexture* texture, const gs_transform& transform, const float colour[7]);
     void Render() override;
+    bool HasWork() const override { return m_texture != nullptr; }
 
 private:
     ~TransFilter() override = default;
@@ -49,5 +50,6 @@ private:
     std::atomic<bool> m_skipPending {false};
     std::unique_ptr<GsTexture> m_textures[2]; // from, to
     TransFilter* m_filters[2] = {nullptr, nullptr};
+    bool m_direct[2] = {false, false}; // the texture itself stands in for the filter's picture
     std::unique_ptr<GsConstantBuffer> m_buffer;
 };

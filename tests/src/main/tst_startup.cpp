@@ -27,8 +27,10 @@ Profile makeProfile(const QString& name) {
 
 class Korvel {
 public:
-    Korvel(const Profile& profile, const QStringList& args) {
+    Korvel(const Profile& profile, const QStringList& args, const QStringList& extraEnv = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& pair : extraEnv)
+            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
         env.insert("KORVEL_CONFIG_DIR", profile.config);
         env.insert("KORVEL_STATE_DIR", profile.state);
         // A login name of its own keeps the guard apart from any real Korvel.
@@ -87,6 +89,7 @@ private slots:
     void secondStartLeavesTheFirstAlone();
     void killedPrimaryDoesNotLockTheUserOut();
     void crashLeavesAReportNamedAtTheNextStart();
+    void noGraphicsMeansNoWindow();
 };
 
 void TestStartup::installerSwitches_data() {
@@ -205,6 +208,18 @@ void TestStartup::crashLeavesAReportNamedAtTheNextStart() {
     Korvel again(profile, {});
     QVERIFY(again.waitForLog(kReady));
     QVERIFY(!again.log.contains("crashed; its report is"));
+}
+
+void TestStartup::noGraphicsMeansNoWindow() {
+    // Mesa told to offer only OpenGL 2.1: the engine cannot start, and says so.
+    Profile profile = makeProfile("no-graphics");
+    Korvel korvel(profile, {}, {"MESA_GL_VERSION_OVERRIDE=2.1"});
+    QVERIFY(korvel.finish(20000));
+    QCOMPARE(korvel.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(korvel.process.exitCode(), 255);
+    QVERIFY2(korvel.log.contains("below the 3.3 core profile"), korvel.log.constData());
+    QVERIFY(korvel.log.contains("\"---> 渲染管理器创建失败\""));
+    QVERIFY(!korvel.log.contains(kReady));
 }
 
 int main(int argc, char** argv) {

@@ -195,6 +195,16 @@ void TestRender::transitionItemBlendsTwoClips() {
     out = draw(scene);
     QVERIFY(near(out->at(10, 20), Qt::blue));
     QVERIFY(near(out->at(70, 20), Qt::red));
+    // A layer with its colours changed, or smaller than the scene, goes through
+    // its filter first: brightened, and placed where the clip stands.
+    props.program = "over_cross";
+    props.progress = 0.0;
+    props.from = layer(twoColourFrame(16, 8, QColor(100, 0, 0), QColor(100, 0, 0)), -20, 0, 40, 40, 0);
+    props.from.brightness = 0.2f;
+    item->applyRenderProps(props);
+    out = draw(scene);
+    QVERIFY2(near(out->at(20, 20), QColor(151, 51, 51), 4), qPrintable(out->at(20, 20).name()));
+    QVERIFY(near(out->at(60, 20), Qt::black));
     item->endExport();
     scene->RemoveItem(item->companion());
     scene->RemoveItem(item);
