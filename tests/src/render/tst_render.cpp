@@ -25,7 +25,10 @@ public:
         frame.resize(size_t(w) * h * 4);
         for (int y = 0; y < h; ++y)
             std::memcpy(frame.data() + size_t(y) * w * 4, pixels + size_t(y) * bytesPerRow, size_t(w) * 4);
+        if (w > 10 && h > 10 && pixels[10 * bytesPerRow + 40] > 200 && pixels[10 * bytesPerRow + 41] < 50)
+            sawRed = true;
     }
+    std::atomic<bool> sawRed {false};
     QColor at(int x, int y) const {
         const uint8_t* p = frame.data() + (size_t(y) * width + x) * 4;
         return QColor(p[0], p[1], p[2], p[3]);
@@ -364,11 +367,28 @@ void TestRender::renderThreadRunsOneLoop() {
     QVERIFY(second);
     QVERIFY(first != second || first->isRunning());
     QTRY_COMPARE(RenderThread::running(), 1);
-    // The clock runs about 25 cycles a second; the scene is replaced under it.
+    // The clock runs about 25 cycles a second. The scene it draws (through an
+    // output, with a picture in it) is replaced and let go meanwhile.
+    auto* item = new VideoPreviewItem({320, 180});
+    manager.addItem(item);
+    item->beginExport();
+    RenderProps props;
+    props.contentMask = ContentSelf;
+    props.self = layer(twoColourFrame(320, 180, Qt::red, Qt::green), 0, 0, 320, 180);
+    item->applyRenderProps(props);
+    auto* out = new Capture(manager.scene(), 320, 180, GsOutputRaw::GsFormatRGBA);
+    out->Start();
     QTest::qWait(300);
+    manager.removeItem(item);
+    item->endExport();
+    item->Release();
     for (int i = 0; i < 5; ++i)
         manager.setSceneSize(320 + 2 * i, 180, false);
     QTest::qWait(300);
+    out->Stop();
+    bool drawn = out->sawRed;
+    out->Release();
+    QVERIFY(drawn); // the render thread drew the first scene's picture
     QVERIFY2(second->cycles() >= 8 && second->cycles() <= 20, qPrintable(QString::number(second->cycles())));
     manager.slot_closeRenderThread();
     QCOMPARE(RenderThread::running(), 0);

@@ -1,0 +1,102 @@
+// The preview surface as a user sees it: the view presents the scene into
+// the window, with the frame and handles of a selected picture.
+#include "render/display-window.h"
+#include "render/preview-item.h"
+#include "render/shader-library.h"
+#include "support/test-main.h"
+
+#include <QScreen>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+ff::VFramePtr solidFrame(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
+    auto f = std::make_shared<ff::VFrameCtx>();
+    f->width = w;
+    f->height = h;
+    f->stride = w * 4;
+    f->pixels.resize(size_t(w) * h * 4);
+    for (size_t i = 0; i < f->pixels.size(); i += 4) {
+        f->pixels[i] = r;
+        f->pixels[i + 1] = g;
+        f->pixels[i + 2] = b;
+        f->pixels[i + 3] = 255;
+    }
+    return f;
+}
+} // namespace
+
+class TestPreviewView : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        QVERIFY(GsDevice::CreateDefaultDevice(false));
+        QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 16);
+    }
+    void cleanupTestCase() { GsDevice::DestroyDefaultDevice(); }
+
+    void showsTheSceneWithTheSelection() {
+        GsScene* scene = new GsScene(400, 200);
+        auto* item = new VideoPreviewItem({100, 50});
+        scene->AddItem(item);
+        item->beginExport();
+        RenderProps props;
+        props.contentMask = ContentSelf;
+        props.self.frame = solidFrame(100, 50, 0, 200, 0);
+        props.self.width = 100;
+        props.self.height = 50;
+        props.self.centerX = 50;
+        props.self.stretch = 0;
+        item->applyRenderProps(props);
+        item->selected = true;
+
+        ZyeDisplayWindow window;
+        window.resize(600, 300);
+        QSignalSpy created(&window, &ZyeDisplayWindow::ViewCreated);
+        window.setScene(scene);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(window.view() != nullptr);
+        QCOMPARE(created.count(), 1);
+        QTRY_VERIFY(window.view()->width() == 600);
+
+        TickSource();
+        HandleFilter();
+        DrawDisplay();
+        QApplication::processEvents();
+        QImage shot = window.screen()->grabWindow(window.winId()).toImage();
+        QCOMPARE(shot.size(), QSize(600, 300));
+        auto colourAt = [&](int x, int y) { return QColor(shot.pixel(x, y)); };
+        // Grey around the black canvas (400 x 200 at zoom 1, centred); the
+        // green picture right of the centre inside its red frame.
+        QVERIFY(std::abs(colourAt(20, 20).red() - 50) <= 2);
+        QCOMPARE(colourAt(110, 60), QColor(Qt::black));
+        QCOMPARE(colourAt(350, 150), QColor(0, 200, 0));
+        QColor edge = colourAt(350, 125); // top edge of the 100 x 50 item at (50, 0)
+        QVERIFY2(edge.red() > 180 && edge.green() < 80, qPrintable(edge.name()));
+        QColor handle = colourAt(302, 127); // the top-left handle
+        QVERIFY2(handle.red() > 180 && handle.green() < 80, qPrintable(handle.name()));
+
+        // Zoomed to a half, the picture sits half as far from the centre.
+        window.view()->setZoom(0.5);
+        DrawDisplay();
+        shot = window.screen()->grabWindow(window.winId()).toImage();
+        QCOMPARE(QColor(shot.pixel(325, 150)), QColor(0, 200, 0));
+        QCOMPARE(QColor(shot.pixel(360, 150)).red(), 0);
+
+        item->endExport();
+        scene->RemoveItem(item);
+        item->Release();
+        scene->Release();
+    }
+};
+
+int main(int argc, char** argv) {
+    korvel::test::prepareEnvironment("TestPreviewView");
+    korvel::test::requireDisplay();
+    QApplication app(argc, argv);
+    TestPreviewView tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_preview_view.moc"
