@@ -125,6 +125,10 @@ public:
 
     // Replaces the pixels; same size: no new allocation.
     bool Upload(const uint8_t* pixels, int stride, int width, int height);
+    // Puts the pixels into the texture held by `slot`: refilled when the size
+    // is the same, made anew otherwise; the slot is emptied when the picture
+    // cannot be a texture. True when the slot holds the picture.
+    static bool Fill(std::unique_ptr<GsTexture>& slot, const uint8_t* pixels, int stride, int width, int height);
     bool valid() const { return m_id != 0; }
     int width() const { return m_width; }
     int height() const { return m_height; }

@@ -63,6 +63,15 @@ bool GsTexture::Upload(const uint8_t* pixels, int stride, int width, int height)
     return true;
 }
 
+bool GsTexture::Fill(std::unique_ptr<GsTexture>& slot, const uint8_t* pixels, int stride, int width,
+                     int height) {
+    if (slot && slot->width() == width && slot->height() == height)
+        return slot->Upload(pixels, stride, width, height);
+    auto texture = std::make_unique<GsTexture>(pixels, stride, RGBA, width, height);
+    slot = texture->valid() ? std::move(texture) : nullptr;
+    return slot != nullptr;
+}
+
 GsTextureBinder::GsTextureBinder(GsTexture* t0, GsTexture* t1, GsTexture* t2, GsTexture* t3) {
     DeviceImpl* d = gs::impl();
     if (!d)
@@ -148,6 +157,39 @@ bool gs::makeTarget(int width, int height, std::unique_ptr<GsTexture>* texture, 
     return true;
 }
 
+namespace {
+
+// The device's lists hold a reference to each member.
+template <typename T>
+void joinList(std::vector<T*>& list, T* member) {
+    std::lock_guard<std::mutex> lock(gs::impl()->listsMutex);
+    if (std::find(list.begin(), list.end(), member) == list.end()) {
+        member->AddRef();
+        list.push_back(member);
+    }
+}
+
+// Leaves after the frame cycle under way (the device's lock), so the caller
+// may free what the member draws with once this returns.
+template <typename T>
+void leaveList(std::vector<T*>& list, T* member) {
+    DeviceImpl* d = gs::impl();
+    std::lock_guard<std::recursive_mutex> cycle(d->mutex);
+    bool found = false;
+    {
+        std::lock_guard<std::mutex> lock(d->listsMutex);
+        auto it = std::find(list.begin(), list.end(), member);
+        if (it != list.end()) {
+            list.erase(it);
+            found = true;
+        }
+    }
+    if (found)
+        member->Release();
+}
+
+} // namespace
+
 // ---- items ----
 
 GsItem::GsItem(GsDevice* device) { (void)device; }
@@ -201,33 +243,13 @@ GsFilter::~GsFilter() {
 }
 
 void GsFilter::Attach() {
-    DeviceImpl* d = gs::impl();
-    if (!d)
-        return;
-    std::lock_guard<std::mutex> lock(d->listsMutex);
-    if (std::find(d->filters.begin(), d->filters.end(), this) == d->filters.end()) {
-        AddRef();
-        d->filters.push_back(this);
-    }
+    if (gs::impl())
+        joinList(gs::impl()->filters, this);
 }
 
 void GsFilter::Detach() {
-    DeviceImpl* d = gs::impl();
-    if (!d)
-        return;
-    // Waits for a frame cycle that may be rendering the filter right now.
-    std::lock_guard<std::recursive_mutex> cycle(d->mutex);
-    bool found = false;
-    {
-        std::lock_guard<std::mutex> lock(d->listsMutex);
-        auto it = std::find(d->filters.begin(), d->filters.end(), this);
-        if (it != d->filters.end()) {
-            d->filters.erase(it);
-            found = true;
-        }
-    }
-    if (found)
-        Release();
+    if (gs::impl())
+        leaveList(gs::impl()->filters, static_cast<GsFilter*>(this));
 }
 
 void GsFilter::RunRender() {
@@ -349,34 +371,14 @@ GsViewImpl::~GsViewImpl() {
 }
 
 void GsViewImpl::Attch() {
-    DeviceImpl* d = gs::impl();
-    if (!d)
-        return;
-    std::lock_guard<std::mutex> lock(d->listsMutex);
-    if (std::find(d->views.begin(), d->views.end(), this) == d->views.end()) {
-        AddRef();
-        d->views.push_back(this);
-    }
+    if (gs::impl())
+        joinList(gs::impl()->views, this);
 }
 
 void GsViewImpl::Detach() {
-    DeviceImpl* d = gs::impl();
-    if (!d)
-        return;
-    // Waits for a frame cycle that may be presenting into the window right
-    // now: once this returns, the window may go.
-    std::lock_guard<std::recursive_mutex> cycle(d->mutex);
-    bool found = false;
-    {
-        std::lock_guard<std::mutex> lock(d->listsMutex);
-        auto it = std::find(d->views.begin(), d->views.end(), this);
-        if (it != d->views.end()) {
-            d->views.erase(it);
-            found = true;
-        }
-    }
-    if (found)
-        Release();
+    // After this the window may be destroyed: no cycle presents into it any more.
+    if (gs::impl())
+        leaveList(gs::impl()->views, static_cast<GsViewImpl*>(this));
 }
 
 void GsViewImpl::SetBackgroundColor(float r, float g, float b, float a) {
@@ -591,31 +593,14 @@ void GsOutputRaw::Capture(int64_t timestamp) {
 // ---- the frame cycle ----
 
 void RegisterOutput(GsOutputRaw* output) {
-    DeviceImpl* d = gs::impl();
-    if (!d)
-        return;
-    std::lock_guard<std::mutex> lock(d->listsMutex);
-    output->AddRef();
-    d->outputs.push_back(output);
+    if (gs::impl())
+        joinList(gs::impl()->outputs, output);
 }
 
 void UnregisterOutput(GsOutputRaw* output) {
-    DeviceImpl* d = gs::impl();
-    if (!d)
-        return;
-    std::lock_guard<std::recursive_mutex> cycle(d->mutex);
-    bool found = false;
-    {
-        std::lock_guard<std::mutex> lock(d->listsMutex);
-        auto it = std::find(d->outputs.begin(), d->outputs.end(), output);
-        if (it != d->outputs.end()) {
-            d->outputs.erase(it);
-            found = true;
-        }
-    }
     // The list's reference; the output's owner still holds its own.
-    if (found)
-        output->Release();
+    if (gs::impl())
+        leaveList(gs::impl()->outputs, output);
 }
 
 namespace {

@@ -2,6 +2,9 @@
 #pragma once
 
 #include "graphics/graphics.h"
+#include "media/media.h"
+
+#include <QRect>
 
 // In fit mode (stretch 1) the picture keeps its aspect inside the box, centred
 // on it; otherwise it fills the box.
@@ -16,8 +19,12 @@ inline gs_vec2 fitSize(gs_vec2 box, int pictureWidth, int pictureHeight, int str
 
 // The part of a frame a clip shows: the clip rectangle inside the frame (a
 // null rectangle means the whole frame). Empty when they do not overlap.
-#include <QRect>
 inline QRect visiblePart(const QRect& clip, int frameWidth, int frameHeight) {
     QRect frame(0, 0, frameWidth, frameHeight);
     return clip.isNull() ? frame : clip.intersected(frame);
+}
+
+// The first pixel of that part.
+inline const uint8_t* framePart(const ff::VFrameCtx& frame, const QRect& part) {
+    return frame.data() + size_t(part.top()) * size_t(frame.stride) + size_t(part.left()) * 4;
 }

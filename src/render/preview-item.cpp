@@ -249,14 +249,7 @@ void VideoPreviewItem::Update() {
         m_texture.reset();
         return;
     }
-    const uint8_t* start = self.frame->data() + size_t(part.top()) * self.frame->stride + size_t(part.left()) * 4;
-    if (m_texture && m_texture->width() == part.width() && m_texture->height() == part.height()) {
-        m_texture->Upload(start, self.frame->stride, part.width(), part.height());
-        return;
-    }
-    auto texture = std::make_unique<GsTexture>(start, self.frame->stride, GsTexture::RGBA, part.width(),
-                                               part.height());
-    m_texture = texture->valid() ? std::move(texture) : nullptr;
+    GsTexture::Fill(m_texture, framePart(*self.frame, part), self.frame->stride, part.width(), part.height());
 }
 
 void VideoPreviewItem::Draw() {
@@ -364,13 +357,7 @@ void SubtitlePreviewItem::Update() {
         m_texture.reset();
         return;
     }
-    if (m_texture && m_texture->width() == image.width() && m_texture->height() == image.height()) {
-        m_texture->Upload(image.constBits(), int(image.bytesPerLine()), image.width(), image.height());
-        return;
-    }
-    auto texture = std::make_unique<GsTexture>(image.constBits(), int(image.bytesPerLine()), GsTexture::RGBA,
-                                               image.width(), image.height());
-    m_texture = texture->valid() ? std::move(texture) : nullptr;
+    GsTexture::Fill(m_texture, image.constBits(), int(image.bytesPerLine()), image.width(), image.height());
 }
 
 void SubtitlePreviewItem::Draw() {

@@ -61,21 +61,11 @@ void TransPreviewItem::setCurrent(const RenderProps& props) {
 void TransPreviewItem::prepareLayer(int index, const VFrameInfo& layer) {
     if (layer.frame) {
         QRect part = visiblePart(layer.clipRect, layer.frame->width, layer.frame->height);
-        if (part.isEmpty()) {
+        if (part.isEmpty())
             m_textures[index].reset();
-        } else {
-            const uint8_t* start = layer.frame->data() + size_t(part.top()) * layer.frame->stride +
-                                   size_t(part.left()) * 4;
-            // Same size as before: the texture is refilled, not made anew.
-            if (m_textures[index] && m_textures[index]->width() == part.width() &&
-                m_textures[index]->height() == part.height()) {
-                m_textures[index]->Upload(start, layer.frame->stride, part.width(), part.height());
-            } else {
-                auto texture = std::make_unique<GsTexture>(start, layer.frame->stride, GsTexture::RGBA,
-                                                           part.width(), part.height());
-                m_textures[index] = texture->valid() ? std::move(texture) : nullptr;
-            }
-        }
+        else
+            GsTexture::Fill(m_textures[index], framePart(*layer.frame, part), layer.frame->stride, part.width(),
+                            part.height());
     }
     GsScene* s = scene();
     GsTexture* texture = layer.frame ? m_textures[index].get() : nullptr;
