@@ -195,6 +195,9 @@ public:
     virtual void Update() {}
     // Draws; runs while a frame is drawn.
     virtual void Draw() {}
+    // True when the next Draw paints every pixel of the scene opaquely: the
+    // items beneath need not be drawn.
+    virtual bool CoversScene() const { return false; }
 
     float rotation = 0.0f;
     int32_t z = 0;

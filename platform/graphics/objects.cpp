@@ -336,10 +336,19 @@ void GsScene::Update() {
 }
 
 void GsScene::Draw() {
-    for (GsItem* item : snapshot()) {
-        if (item->visible)
-            item->Draw();
-        item->Release();
+    std::vector<GsItem*> items = snapshot();
+    // Start at the topmost item that hides everything below it.
+    size_t first = 0;
+    for (size_t i = items.size(); i-- > 0;) {
+        if (items[i]->visible && items[i]->CoversScene()) {
+            first = i;
+            break;
+        }
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i >= first && items[i]->visible)
+            items[i]->Draw();
+        items[i]->Release();
     }
 }
 

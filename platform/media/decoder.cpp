@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
@@ -389,6 +390,8 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     out->height = oh;
     out->stride = stride;
     out->ptsUs = ptsUs;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+    out->opaque = desc && !(desc->flags & AV_PIX_FMT_FLAG_ALPHA);
     out->pixels.resize(size_t(stride) * size_t(oh));
 
     m_sws.reset(sws_getCachedContext(m_sws.release(), sw, sh, AVPixelFormat(frame->format), dw, dh, AV_PIX_FMT_RGBA,

@@ -72,6 +72,7 @@ struct VFrameCtx {
     int height = 0;
     int stride = 0;
     int64_t ptsUs = 0; // when the picture appears, from the start of the media
+    bool opaque = false; // the source has no transparency: every alpha is 255
     std::vector<uint8_t> pixels; // stride * height bytes
 
     const uint8_t* data() const { return pixels.data(); }

@@ -43,6 +43,7 @@ VFramePtr getMovieImage(const char* path, const ImageRequest& request, std::atom
     out->height = h;
     out->stride = FFALIGN(w * 4, 64);
     out->ptsUs = frame->ptsUs;
+    out->opaque = frame->opaque;
     out->pixels.resize(size_t(out->stride) * h);
     const uint8_t* src[4] = {frame->data(), nullptr, nullptr, nullptr};
     int srcStride[4] = {frame->stride, 0, 0, 0};

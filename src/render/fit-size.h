@@ -24,6 +24,12 @@ inline QRect visiblePart(const QRect& clip, int frameWidth, int frameHeight) {
     return clip.isNull() ? frame : clip.intersected(frame);
 }
 
+// True when a picture drawn unturned at this centre and size covers the whole scene.
+inline bool coversScene(float x, float y, gs_vec2 drawn, float rotation, int sceneWidth, int sceneHeight) {
+    return rotation == 0.0f && x - drawn.x / 2 <= -sceneWidth / 2.0f && x + drawn.x / 2 >= sceneWidth / 2.0f &&
+           y - drawn.y / 2 <= -sceneHeight / 2.0f && y + drawn.y / 2 >= sceneHeight / 2.0f;
+}
+
 // The first pixel of that part.
 inline const uint8_t* framePart(const ff::VFrameCtx& frame, const QRect& part) {
     return frame.data() + size_t(part.top()) * size_t(frame.stride) + size_t(part.left()) * 4;

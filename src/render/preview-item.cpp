@@ -252,6 +252,22 @@ void VideoPreviewItem::Update() {
     GsTexture::Fill(m_texture, framePart(*self.frame, part), self.frame->stride, part.width(), part.height());
 }
 
+bool VideoPreviewItem::CoversScene() const {
+    GsScene* s = scene();
+    if (!m_texture || !s)
+        return false;
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    const VFrameInfo& self = m_current.self;
+    if (!self.frame || !self.frame->opaque || self.transparent < 1.0f)
+        return false;
+    GsDevice* device = GsDevice::DefaultDevice();
+    if (!device || !device->HasShader(m_current.program.toStdString()))
+        return false;
+    gs_vec2 drawn = fitSize(size(), m_texture->width(), m_texture->height(), self.stretch);
+    gs_vec2 centre = pos();
+    return coversScene(centre.x, centre.y, drawn, rotation, s->width(), s->height());
+}
+
 void VideoPreviewItem::Draw() {
     GsScene* s = scene();
     if (!m_texture || !visible || !s)

@@ -77,6 +77,7 @@ public:
 
     void Update() override;
     void Draw() override;
+    bool CoversScene() const override;
 
     // Each item serves at most this many requests a second.
     static constexpr int kRequestIntervalUs = 40000;
@@ -93,7 +94,7 @@ private:
     bool m_ready = false;
     bool m_quit = false;
 
-    std::mutex m_stateLock; // guards m_pending, m_hasPending, m_current
+    mutable std::mutex m_stateLock; // guards m_pending, m_hasPending, m_current
     RenderProps m_pending, m_current;
     bool m_hasPending = false;
 

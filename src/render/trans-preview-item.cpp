@@ -76,6 +76,7 @@ void TransPreviewItem::prepareLayer(int index, const VFrameInfo& layer) {
     if (!m_filters[index])
         return;
     m_direct[index] = false;
+    m_covers[index] = false;
     if (!texture) {
         const float none[7] = {0, 0, 0, 0, 0, 0, 1};
         m_filters[index]->set(nullptr, gs_transform {}, none);
@@ -86,6 +87,8 @@ void TransPreviewItem::prepareLayer(int index, const VFrameInfo& layer) {
     // only be copied by the filter: the transition samples it directly.
     bool atRest = layer.temperature == 0 && layer.hue == 0 && layer.brightness == 0 && layer.contrast == 0 &&
                   layer.saturation == 0 && layer.highlight == 0;
+    m_covers[index] = s && layer.frame->opaque && layer.transparent >= 1.0f &&
+                      coversScene(layer.centerX, layer.centerY, drawn, layer.rotation, s->width(), s->height());
     if (s && atRest && layer.centerX == 0 && layer.centerY == 0 && layer.rotation == 0 &&
         drawn.x == float(s->width()) && drawn.y == float(s->height())) {
         m_direct[index] = true;
@@ -110,6 +113,8 @@ void TransPreviewItem::Update() {
     }
     prepareLayer(0, current.from);
     prepareLayer(1, current.to);
+    GsDevice* device = GsDevice::DefaultDevice();
+    m_programReady = device && device->HasShader(current.program.toStdString());
 }
 
 void TransPreviewItem::Draw() {

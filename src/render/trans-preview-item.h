@@ -39,6 +39,7 @@ public:
 
     void Update() override;
     void Draw() override;
+    bool CoversScene() const override { return m_programReady && m_covers[0] && m_covers[1]; }
 
 private:
     ~TransPreviewItem() override;
@@ -51,5 +52,7 @@ private:
     std::unique_ptr<GsTexture> m_textures[2]; // from, to
     TransFilter* m_filters[2] = {nullptr, nullptr};
     bool m_direct[2] = {false, false}; // the texture itself stands in for the filter's picture
+    bool m_covers[2] = {false, false}; // the layer paints the whole scene opaquely
+    bool m_programReady = false;      // the current block's program exists
     std::unique_ptr<GsConstantBuffer> m_buffer;
 };

@@ -28,7 +28,9 @@ public:
         GsContextDefault::UnbindShader();
         ++draws;
     }
+    bool CoversScene() const override { return covers; }
     int draws = 0;
+    bool covers = false;
 
 private:
     std::unique_ptr<GsTexture> m_texture;
@@ -134,6 +136,27 @@ void TestGraphics::zOrderDecidesWhatIsOnTop() {
     renderOnce(output);
     QCOMPARE(output->at(32, 32), kGreen);
     QCOMPARE(output->at(2, 2), kBlack);
+    // An item that paints the whole scene hides the ones below: they are not drawn.
+    low->visible = true;
+    high->z = 10;
+    scene->OrderItem();
+    low->covers = true;
+    int before = low->draws;
+    output->Start();
+    renderOnce(output);
+    QCOMPARE(low->draws, before + 1);
+    high->covers = true;
+    before = low->draws;
+    output->Start();
+    renderOnce(output);
+    QCOMPARE(low->draws, before);
+    QCOMPARE(output->at(32, 32), kGreen);
+    // Hidden items hide nothing.
+    high->visible = false;
+    output->Start();
+    renderOnce(output);
+    QCOMPARE(low->draws, before + 1);
+    QCOMPARE(output->at(32, 32), kRed);
     output->Release();
     low->Release();
     high->Release();
