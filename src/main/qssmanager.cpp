@@ -1,6 +1,7 @@
 #include "qssmanager.h"
 
 #include "value/interface.h"
+#include "values/screen-scale.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -14,12 +15,7 @@ QssManager::QssManager(QWidget* parent, bool scaleLayoutsNow) : QObject(parent) 
         scaleLayouts(parent, dpiScale());
 }
 
-double QssManager::dpiScale() {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return 1.0;
-    QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? screen->logicalDotsPerInch() / 96.0 : 1.0;
-}
+double QssManager::dpiScale() { return screenDpiScale(); }
 
 QString QssManager::scaleStyleSheet(const QString& text, double scale) {
     if (scale <= 1.0)

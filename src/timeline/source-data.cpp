@@ -1,0 +1,371 @@
+#include "timeline/source-data.h"
+
+#include "render/preview-item.h"
+#include "timeline/classify-item.h"
+#include "timeline/timeline-keys.h"
+#include "timeline/timeline-tree-model.h"
+#include "undo/undo-controller.h"
+#include "values/value-init.h"
+
+#include <algorithm>
+
+namespace {
+
+// Stacking counters: later clips of a kind above earlier ones, every subtitle
+// above every picture above every video. Never reset while the program runs.
+int s_subtitleZ = 2000000;
+int s_pictureZ = 1000000;
+int s_videoZ = 0;
+
+int takeZValue(SourceType type) {
+    if (type & SourceSubtitle)
+        return s_subtitleZ++;
+    if (type & SourcePicture)
+        return s_pictureZ++;
+    if (type & SourceVideo)
+        return s_videoZ++;
+    return 0;
+}
+
+bool isVisual(SourceType t) { return t == SourcePicture || t == SourceVideo || t == SourceSubtitle; }
+bool isSounding(SourceType t) { return t == SourceVideo || t == SourceDub || t == SourceAudio; }
+
+} // namespace
+
+SourceData::SourceData(SourceType type, ClassifyItem* parent, QGraphicsScene* scene, double width,
+                       const QRectF& previewRect, const QString& path, const QString& uuid,
+                       int64_t originalDuration, double offsetPx, const QRect& clipRect)
+    : m_type(type), m_parent(parent), m_scene(scene), m_width(width), m_previewRect(previewRect), m_path(path),
+      m_uuid(uuid), m_originalDuration(originalDuration),
+      m_offset(std::max<int64_t>(0, timeline::pixelToFrame(offsetPx))), m_clipRect(clipRect),
+      m_zValue(takeZValue(type)) {}
+
+// The track is not touched: it may already be gone when the history drops a removed clip.
+SourceData::~SourceData() = default;
+
+int SourceData::peekZValue(SourceType type) {
+    if (type & SourceSubtitle)
+        return s_subtitleZ;
+    if (type & SourcePicture)
+        return s_pictureZ;
+    if (type & SourceVideo)
+        return s_videoZ;
+    return 0;
+}
+
+void SourceData::onChange(int operation, const bg::Value& data) {
+    switch (operation) {
+    case OpAdded:
+        if (m_parent) {
+            m_parent->insertSource(this, data.toMap().get(tlkey::Col).toInt(0));
+            sceneAttach(true);
+            scenePlace(m_posX, m_parent->rowTop());
+        }
+        break;
+    case OpRemoved:
+        if (m_parent)
+            m_parent->takeSource(this);
+        sceneAttach(false);
+        break;
+    case OpChanged:
+        applyKey(data.toStdString());
+        break;
+    default:
+        break;
+    }
+}
+
+void SourceData::onUndo(int operation, const bg::Value& data) {
+    zya::ZyObject::onUndo(operation, data);
+    // Only the order is refreshed: pushing clips here would undo an undo
+    // half-way through a compound step.
+    if (m_parent)
+        m_parent->sortSources();
+}
+
+bg::ValueMap SourceData::sourceMap(ClassifyItem* parent, double posX, double sizeX, double offsetX) {
+    bg::ValueMap map;
+    map[tlkey::Parent] = bg::Value(static_cast<void*>(parent));
+    map[tlkey::PosX] = bg::Value(posX);
+    map[tlkey::SizeX] = bg::Value(sizeX);
+    map[tlkey::OffsetX] = bg::Value(offsetX);
+    return map;
+}
+
+void SourceData::writeSource(ClassifyItem* parent, int64_t start, int64_t length, int64_t offset, bool undoable) {
+    setValue(tlkey::Source,
+             bg::Value(sourceMap(parent, timeline::frameToPixel(start), timeline::frameToPixel(length),
+                                 timeline::frameToPixel(std::max<int64_t>(0, offset)))),
+             undoable, true);
+}
+
+void SourceData::setKeysFromFields() {
+    writeSource(m_parent, startFrame(), lengthFrames(), m_offset, false);
+    if (m_type == SourceSubtitle) {
+        setValue(tlkey::Color, bg::Value(m_color.name().toStdString()), false, true);
+        setValue(tlkey::BackgroundColor, bg::Value(m_backgroundColor.name().toStdString()), false, true);
+        setValue(tlkey::Font, bg::Value(m_font.toString().toStdString()), false, true);
+        setValue(tlkey::Content, bg::Value(m_content.toStdString()), false, true);
+        setValue(tlkey::BackgroundTransparent, bg::Value(m_backgroundTransparent), false, true);
+    }
+    if (isVisual(m_type)) {
+        setValue(tlkey::PreviewRect, bg::ValueQt(m_previewRect), false, true);
+        setValue(tlkey::Rotate, bg::Value(m_rotate), false, true);
+        setValue(tlkey::Transparent, bg::Value(m_transparent), false, true);
+        setValue(tlkey::ZValue, bg::Value(m_zValue), false, true);
+    }
+    if (m_type == SourcePicture || m_type == SourceVideo) {
+        setValue(tlkey::ClipRect, bg::ValueQt(m_clipRect), false, true);
+        setValue(tlkey::Temperature, bg::Value(m_temperature), false, true);
+        setValue(tlkey::Saturation, bg::Value(m_saturation), false, true);
+        setValue(tlkey::Hue, bg::Value(m_hue), false, true);
+        setValue(tlkey::Contrast, bg::Value(m_contrast), false, true);
+        setValue(tlkey::Bright, bg::Value(m_bright), false, true);
+        setValue(tlkey::Highlight, bg::Value(m_highlight), false, true);
+    }
+    if (isSounding(m_type)) {
+        setValue(tlkey::Volume, bg::Value(m_volume), false, true);
+        setValue(tlkey::Mute, bg::Value(m_mute), false, true);
+    }
+}
+
+void SourceData::applySource() {
+    const bg::ValueMap map = value(tlkey::Source).toMap();
+    auto* newParent = static_cast<ClassifyItem*>(map.get(tlkey::Parent).toPointer());
+    const bool inTrack = m_parent && m_parent->indexOf(this) >= 0;
+    if (newParent && newParent != m_parent) {
+        if (inTrack)
+            m_parent->takeSource(this);
+        m_parent = newParent;
+        if (inTrack)
+            m_parent->insertSource(this, 0);
+    }
+    m_posX = map.get(tlkey::PosX).toDouble(m_posX);
+    const double sizeX = map.get(tlkey::SizeX).toDouble(m_width);
+    if (sizeX != m_width) {
+        m_width = sizeX;
+        sceneWidthChanged(m_width);
+    }
+    m_offset = std::max<int64_t>(0, timeline::pixelToFrame(map.get(tlkey::OffsetX).toDouble(0.0)));
+    if (m_parent) {
+        if (inTrack)
+            m_parent->sortSources();
+        scenePlace(m_posX, m_parent->rowTop());
+    }
+    emit sig_sourceChanged();
+}
+
+void SourceData::applyKey(const std::string& key) {
+    const bg::Value v = value(key.c_str());
+    if (key == tlkey::Source) {
+        applySource();
+    } else if (key == tlkey::PreviewRect) {
+        if (v.type() != bg::VT_RECTF) {
+            bg::toQRectF(v); // logs the conversion failure
+            return;
+        }
+        m_previewRect = bg::toQRectF(v);
+    } else if (key == tlkey::ClipRect) {
+        if (v.type() != bg::VT_RECT) {
+            bg::toQRect(v);
+            return;
+        }
+        m_clipRect = bg::toQRect(v);
+    } else if (key == tlkey::Rotate) {
+        m_rotate = v.toInt(m_rotate);
+    } else if (key == tlkey::Transparent) {
+        m_transparent = v.toInt(m_transparent);
+    } else if (key == tlkey::BackgroundTransparent) {
+        m_backgroundTransparent = v.toInt(m_backgroundTransparent);
+    } else if (key == tlkey::Volume) {
+        m_volume = v.toInt(m_volume);
+    } else if (key == tlkey::Mute) {
+        m_mute = v.toBool(m_mute);
+    } else if (key == tlkey::ZValue) {
+        m_zValue = v.toInt(m_zValue);
+    } else if (key == tlkey::Temperature) {
+        m_temperature = v.toInt(m_temperature);
+    } else if (key == tlkey::Saturation) {
+        m_saturation = v.toInt(m_saturation);
+    } else if (key == tlkey::Hue) {
+        m_hue = v.toInt(m_hue);
+    } else if (key == tlkey::Contrast) {
+        m_contrast = v.toInt(m_contrast);
+    } else if (key == tlkey::Bright) {
+        m_bright = v.toInt(m_bright);
+    } else if (key == tlkey::Highlight) {
+        m_highlight = v.toInt(m_highlight);
+    } else if (key == tlkey::Color) {
+        m_color.setNamedColor(QString::fromStdString(v.toStdString()));
+    } else if (key == tlkey::BackgroundColor) {
+        m_backgroundColor.setNamedColor(QString::fromStdString(v.toStdString()));
+    } else if (key == tlkey::Content) {
+        m_content = QString::fromStdString(v.toStdString());
+    } else if (key == tlkey::Font) {
+        QFont font;
+        font.fromString(QString::fromStdString(v.toStdString()));
+        if (font != m_font) {
+            m_font = font;
+            // The text's box follows a new font; entering a track keeps the stored box.
+            m_previewRect.setSize(SubtitlePreviewItem::textExtent(m_content, m_font));
+            setValue(tlkey::PreviewRect, bg::ValueQt(m_previewRect), false, false);
+        }
+    } else {
+        return;
+    }
+    emit sig_valueApplied(QString::fromStdString(key));
+}
+
+void SourceData::slot_updateFromTransTime(int64_t duration) {
+    m_fromTransFrames = duration;
+    emit sig_transTimeChanged();
+}
+
+void SourceData::slot_updateToTransTime(int64_t duration) {
+    m_toTransFrames = duration;
+    emit sig_transTimeChanged();
+}
+
+bg::ValueMap SourceData::panelMap() const {
+    bg::ValueMap map;
+    map[tlkey::Uuid] = bg::Value(m_uuid.toStdString());
+    if (m_type != SourceSubtitle) {
+        map[tlkey::Path] = bg::Value(m_path.toStdString());
+    } else {
+        map[tlkey::Font] = bg::Value(m_font.toString().toStdString());
+        map[tlkey::Color] = bg::Value(m_color.name().toStdString());
+        map[tlkey::BackgroundColor] = bg::Value(m_backgroundColor.name().toStdString());
+        map[tlkey::Content] = bg::Value(m_content.toStdString());
+        map[tlkey::BackgroundTransparent] = bg::Value(m_backgroundTransparent);
+    }
+    map[tlkey::X] = bg::Value(m_previewRect.x());
+    map[tlkey::Y] = bg::Value(m_previewRect.y());
+    map[tlkey::W] = bg::Value(m_previewRect.width());
+    map[tlkey::H] = bg::Value(m_previewRect.height());
+    map[tlkey::Rotate] = bg::Value(m_rotate);
+    map[tlkey::Transparent] = bg::Value(m_transparent);
+    map[tlkey::Size] = bg::ValueQt(m_originalSize);
+    map[tlkey::Rect] = bg::ValueQt(m_clipRect);
+    map[tlkey::Strech] = bg::Value(m_stretch);
+    map[tlkey::Temperature] = bg::Value(m_temperature);
+    map[tlkey::Saturation] = bg::Value(m_saturation);
+    map[tlkey::Hue] = bg::Value(m_hue);
+    map[tlkey::Contrast] = bg::Value(m_contrast);
+    map[tlkey::Bright] = bg::Value(m_bright);
+    map[tlkey::Highlight] = bg::Value(m_highlight);
+    map[tlkey::Volume] = bg::Value(m_volume);
+    map[tlkey::Mute] = bg::Value(m_mute);
+    return map;
+}
+
+void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::string& datatype) {
+    Q_UNUSED(type);
+    const bg::Value v = map.get(datatype);
+    if (datatype == tlkey::X || datatype == tlkey::Y || datatype == tlkey::W || datatype == tlkey::H) {
+        QRectF r = m_previewRect;
+        const double d = v.toDouble();
+        if (datatype == tlkey::X)
+            r.moveLeft(d);
+        else if (datatype == tlkey::Y)
+            r.moveTop(d);
+        else if (datatype == tlkey::W)
+            r.setWidth(d);
+        else
+            r.setHeight(d);
+        setValue(tlkey::PreviewRect, bg::ValueQt(r), true, true);
+    } else if (datatype == tlkey::Strech || datatype == tlkey::SizeType) {
+        fitMode(map, datatype);
+    } else if (datatype == tlkey::Volume || datatype == tlkey::Mute) {
+        // The sound panel's slider would flood the history.
+        setValue(datatype.c_str(), datatype == tlkey::Mute ? bg::Value(v.toBool()) : bg::Value(v.toInt()), false,
+                 true);
+    } else if (datatype == tlkey::Rect) {
+        if (v.type() != bg::VT_RECT) {
+            bg::toQRect(v);
+            return;
+        }
+        setValue(tlkey::ClipRect, v, true, true);
+    } else if (datatype == tlkey::Font || datatype == tlkey::Color || datatype == tlkey::BackgroundColor ||
+               datatype == tlkey::Content) {
+        setValue(datatype.c_str(), bg::Value(v.toStdString()), true, true);
+    } else if (datatype == tlkey::Rotate || datatype == tlkey::Transparent ||
+               datatype == tlkey::BackgroundTransparent || datatype == tlkey::Temperature ||
+               datatype == tlkey::Saturation || datatype == tlkey::Hue || datatype == tlkey::Contrast ||
+               datatype == tlkey::Bright || datatype == tlkey::Highlight) {
+        setValue(datatype.c_str(), bg::Value(v.toInt()), true, true);
+    } else {
+        LOGW("unknown panel edit: %s", datatype.c_str());
+    }
+}
+
+void SourceData::fitMode(const bg::ValueMap& map, const std::string& datatype) {
+    Q_UNUSED(datatype);
+    m_stretch = map.get(tlkey::Strech).toInt(m_stretch);
+    const int sizeType = map.get(tlkey::SizeType).toInt(0);
+    QSizeF target = m_previewRect.size();
+    if (sizeType == 2 || sizeType == 3) {
+        if (m_parent && m_parent->model())
+            target = m_parent->model()->renderSize();
+    } else if (sizeType == 1) {
+        target = m_clipRect.size();
+    }
+    const QRectF fitted(0, 0, target.width(), target.height());
+    if (m_previewRect == fitted && m_rotate == 0) {
+        emit sig_valueApplied(QString::fromLatin1(tlkey::Strech));
+        return;
+    }
+    zya::UndoController* undo = zya::UndoController::instance();
+    undo->beginMergeSequence(QString::fromLatin1(tlkey::SeqStretch));
+    setValue(tlkey::PreviewRect, bg::ValueQt(fitted), true, true);
+    setValue(tlkey::Rotate, bg::Value(0), true, true);
+    undo->endMergeSequence();
+}
+
+void SourceData::copyLookFrom(const SourceData& o) {
+    m_previewRect = o.m_previewRect;
+    m_rotate = o.m_rotate;
+    m_transparent = o.m_transparent;
+    m_backgroundTransparent = o.m_backgroundTransparent;
+    m_volume = o.m_volume;
+    m_mute = o.m_mute;
+    m_color = o.m_color;
+    m_backgroundColor = o.m_backgroundColor;
+    m_font = o.m_font;
+    m_content = o.m_content;
+    m_clipRect = o.m_clipRect;
+    m_originalSize = o.m_originalSize;
+    m_stretch = o.m_stretch;
+    m_zValue = o.m_zValue;
+    m_valid = o.m_valid;
+    m_temperature = o.m_temperature;
+    m_saturation = o.m_saturation;
+    m_hue = o.m_hue;
+    m_contrast = o.m_contrast;
+    m_bright = o.m_bright;
+    m_highlight = o.m_highlight;
+}
+
+void SourceData::setInitialLook(int rotate, int transparent, int volume, bool mute) {
+    m_rotate = rotate;
+    m_transparent = transparent;
+    m_volume = volume;
+    m_mute = mute;
+}
+
+void SourceData::setInitialColors(int temperature, int saturation, int hue, int contrast, int bright, int highlight) {
+    m_temperature = temperature;
+    m_saturation = saturation;
+    m_hue = hue;
+    m_contrast = contrast;
+    m_bright = bright;
+    m_highlight = highlight;
+}
+
+void SourceData::setInitialSubtitle(const QColor& color, const QColor& backgroundColor, const QFont& font,
+                                    const QString& content, int backgroundTransparent) {
+    m_color = color;
+    m_backgroundColor = backgroundColor;
+    m_font = font;
+    m_content = content;
+    m_backgroundTransparent = backgroundTransparent;
+}

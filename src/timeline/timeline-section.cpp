@@ -1,0 +1,317 @@
+// Writing and reading the timeline section of a project file.
+#include "timeline/source-data.h"
+#include "timeline/timeline-keys.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/transition-data.h"
+#include "values/value-init.h"
+
+#include <QLocale>
+#include <QStringList>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using namespace tlkey::xml;
+
+QString num(double v) { return QString::number(v, 'g', QLocale::FloatingPointShortest); }
+
+QString rectText(double x, double y, double w, double h) {
+    return QString::fromLatin1(RectFormat).arg(num(x), num(y), num(w), num(h));
+}
+
+// The numbers after each ':' of "x: 1, y: 2, ..."; non-numbers read as 0.
+QList<double> numbersOf(const QString& text, int count) {
+    QList<double> result;
+    const QStringList parts = text.split(QLatin1Char(','));
+    for (const QString& part : parts) {
+        const int colon = part.indexOf(QLatin1Char(':'));
+        bool ok = false;
+        double v = part.mid(colon + 1).trimmed().toDouble(&ok);
+        result.append(ok && std::isfinite(v) ? v : 0.0);
+    }
+    while (result.size() < count)
+        result.append(0.0);
+    return result;
+}
+
+int toIntClamped(double v) { return int(std::clamp(v, -1e9, 1e9)); }
+
+int64_t clampFrames(int64_t v, int64_t lo, const char* what) {
+    if (v < lo || v > timeline::kMaxFrames) {
+        const int64_t fixed = std::clamp(v, lo, timeline::kMaxFrames);
+        LOGW("reader: %s %lld out of range, using %lld", what, static_cast<long long>(v),
+             static_cast<long long>(fixed));
+        return fixed;
+    }
+    return v;
+}
+
+void writeSource(QXmlStreamWriter& w, const SourceData* clip, const TimeLineTreeModel::PathMapper& mapPath) {
+    w.writeStartElement(QLatin1String(SourceItem));
+    w.writeTextElement(QLatin1String(Start), QString::number(clip->startFrame()));
+    w.writeTextElement(QLatin1String(Duration), QString::number(clip->lengthFrames()));
+    w.writeTextElement(QLatin1String(Offset), QString::number(clip->offset()));
+    if (!clip->path().isEmpty())
+        w.writeTextElement(QLatin1String(Path), mapPath ? mapPath(clip->path()) : clip->path());
+    w.writeTextElement(QLatin1String(Uuid), clip->uuid());
+    w.writeTextElement(QLatin1String(OriginalDuration), QString::number(clip->originalDuration()));
+    w.writeTextElement(QLatin1String(Type), QString::number(uint32_t(clip->type())));
+    const QRectF p = clip->previewRect();
+    w.writeTextElement(QLatin1String(PreviewRect), rectText(p.x(), p.y(), p.width(), p.height()));
+    const QRect c = clip->clipRect();
+    w.writeTextElement(QLatin1String(ClipRect), rectText(c.x(), c.y(), c.width(), c.height()));
+    w.writeTextElement(QLatin1String(OriginalSize), QString::fromLatin1(SizeFormat)
+                                                        .arg(clip->originalSize().width())
+                                                        .arg(clip->originalSize().height()));
+    w.writeTextElement(QLatin1String(Rotation), QString::number(clip->rotate()));
+    w.writeTextElement(QLatin1String(Transparent), QString::number(clip->transparent()));
+    w.writeTextElement(QLatin1String(Volume), QString::number(clip->mute() ? 0 : clip->volume()));
+    w.writeTextElement(QLatin1String(Mute), QLatin1String(clip->mute() ? True : False));
+    w.writeTextElement(QLatin1String(Stretch), QString::number(clip->stretch()));
+    w.writeTextElement(QLatin1String(Temperature), QString::number(clip->temperature()));
+    w.writeTextElement(QLatin1String(Saturation), QString::number(clip->saturation()));
+    w.writeTextElement(QLatin1String(Hue), QString::number(clip->hue()));
+    w.writeTextElement(QLatin1String(Bright), QString::number(clip->bright()));
+    w.writeTextElement(QLatin1String(Contrast), QString::number(clip->contrast()));
+    w.writeTextElement(QLatin1String(Highlight), QString::number(clip->highlight()));
+    const bool subtitle = clip->type() == SourceSubtitle;
+    w.writeTextElement(QLatin1String(Subtitle), QLatin1String(subtitle ? True : False));
+    if (subtitle) {
+        w.writeTextElement(QLatin1String(Color), clip->color().name());
+        w.writeTextElement(QLatin1String(Font), clip->font().toString());
+        w.writeTextElement(QLatin1String(Content), clip->content());
+        w.writeTextElement(QLatin1String(BackgroundColor), clip->backgroundColor().name());
+        w.writeTextElement(QLatin1String(BackgroundTransparent), QString::number(clip->backgroundTransparent()));
+    }
+    w.writeEndElement();
+}
+
+void writeClassify(QXmlStreamWriter& w, const ClassifyItem* track, int row,
+                   const TimeLineTreeModel::PathMapper& mapPath) {
+    w.writeStartElement(QLatin1String(Classify));
+    w.writeAttribute(QLatin1String(Type), QString::number(track->kind()));
+    w.writeAttribute(QLatin1String(Row), QString::number(row));
+    for (const SourceData* clip : track->sources())
+        writeSource(w, clip, mapPath);
+    w.writeEndElement();
+}
+
+} // namespace
+
+void TimeLineTreeModel::writeTimeline(QXmlStreamWriter& w, const PathMapper& mapPath) const {
+    for (const ClassifyItem* header : m_root->children()) {
+        if (header->kind() == SourceNone)
+            continue;
+        writeClassify(w, header, -1, mapPath);
+        for (int i = 0; i < header->children().size(); ++i)
+            writeClassify(w, header->children().at(i), i, mapPath);
+    }
+    w.writeStartElement(QLatin1String(Trans));
+    for (const TransitionObject* t : m_transitions) {
+        const TransitionData* d = t->data();
+        w.writeStartElement(QLatin1String(TransItem));
+        w.writeTextElement(QLatin1String(StartFrame), QString::number(d->startframe));
+        w.writeTextElement(QLatin1String(EndFrame), QString::number(d->endframe));
+        w.writeTextElement(QLatin1String(DurationFrame), QString::number(d->durationframe));
+        w.writeTextElement(QLatin1String(Name), d->name);
+        w.writeTextElement(QLatin1String(Ratio), QString::number(d->ratio));
+        if (d->from())
+            w.writeTextElement(QLatin1String(FromUuid), d->from()->uuid());
+        if (d->to())
+            w.writeTextElement(QLatin1String(ToUuid), d->to()->uuid());
+        w.writeEndElement();
+    }
+    w.writeEndElement();
+}
+
+bool TimeLineTreeModel::readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath) {
+    while (reader.readNextStartElement()) {
+        if (reader.name() == QLatin1String(Classify))
+            readClassify(reader, mapPath);
+        else if (reader.name() == QLatin1String(Trans))
+            readTrans(reader);
+        else
+            reader.skipCurrentElement();
+    }
+    if (reader.hasError()) {
+        LOGE("reader: %s", reader.errorString().toUtf8().constData());
+        return false;
+    }
+    return true;
+}
+
+void TimeLineTreeModel::readClassify(QXmlStreamReader& reader, const PathMapper& mapPath) {
+    const QXmlStreamAttributes attributes = reader.attributes();
+    bool ok = false;
+    const uint32_t kind = attributes.value(QLatin1String(Type)).toUInt(&ok);
+    ClassifyItem* head = ok && timeline::isKnownKind(kind) ? header(kind) : nullptr;
+    if (!head) {
+        LOGW("reader: unknown track type '%s' skipped", attributes.value(QLatin1String(Type)).toUtf8().constData());
+        reader.skipCurrentElement();
+        return;
+    }
+    int row = attributes.value(QLatin1String(Row)).toInt(&ok);
+    if (!ok)
+        row = -1;
+    ClassifyItem* track = head;
+    if (row >= 0) {
+        if (row > head->children().size()) {
+            LOGW("reader: track row %d beyond %d tracks, appended", row, int(head->children().size()));
+            row = head->children().size();
+        }
+        track = addTrack(head, row);
+    } else if (row < -1) {
+        LOGW("reader: track row %d read into the header", row);
+    }
+    while (reader.readNextStartElement()) {
+        if (reader.name() == QLatin1String(SourceItem))
+            readSourceItem(reader, track, mapPath);
+        else
+            reader.skipCurrentElement();
+    }
+}
+
+SourceData* TimeLineTreeModel::readSourceItem(QXmlStreamReader& reader, ClassifyItem* track, const PathMapper& mapPath) {
+    LOGD("reader: =====");
+    int64_t start = 0, duration = 1, offset = 0, original = 0;
+    QString path, uuid, content;
+    QList<double> preview = numbersOf(QString(), 4), crop = numbersOf(QString(), 4), size = numbersOf(QString(), 2);
+    int rotate = 0, transparent = 255, volume = 128, stretch = 1, backgroundTransparent = 0;
+    int colours[6] = {0, 0, 0, 0, 0, 0}; // temperature, saturation, hue, bright, contrast, highlight
+    bool mute = false;
+    QColor color, backgroundColor;
+    QFont font;
+    while (reader.readNextStartElement()) {
+        const QString name = reader.name().toString();
+        const QString text = reader.readElementText(QXmlStreamReader::SkipChildElements);
+        const int64_t n = text.trimmed().toLongLong();
+        const int i = int(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX));
+        if (name == QLatin1String(Start))
+            start = n;
+        else if (name == QLatin1String(Duration))
+            duration = n;
+        else if (name == QLatin1String(Offset))
+            offset = n;
+        else if (name == QLatin1String(Path))
+            path = mapPath ? mapPath(text) : text;
+        else if (name == QLatin1String(Uuid))
+            uuid = text;
+        else if (name == QLatin1String(OriginalDuration))
+            original = n;
+        else if (name == QLatin1String(PreviewRect))
+            preview = numbersOf(text, 4);
+        else if (name == QLatin1String(ClipRect))
+            crop = numbersOf(text, 4);
+        else if (name == QLatin1String(OriginalSize))
+            size = numbersOf(text, 2);
+        else if (name == QLatin1String(Rotation))
+            rotate = i;
+        else if (name == QLatin1String(Transparent))
+            transparent = std::clamp(i, 0, 255);
+        else if (name == QLatin1String(Volume))
+            volume = i;
+        else if (name == QLatin1String(Mute))
+            mute = text == QLatin1String(True);
+        else if (name == QLatin1String(Stretch))
+            stretch = i;
+        else if (name == QLatin1String(Temperature))
+            colours[0] = i;
+        else if (name == QLatin1String(Saturation))
+            colours[1] = i;
+        else if (name == QLatin1String(Hue))
+            colours[2] = i;
+        else if (name == QLatin1String(Bright))
+            colours[3] = i;
+        else if (name == QLatin1String(Contrast))
+            colours[4] = i;
+        else if (name == QLatin1String(Highlight))
+            colours[5] = i;
+        else if (name == QLatin1String(Color))
+            color.setNamedColor(text);
+        else if (name == QLatin1String(Font))
+            font.fromString(text);
+        else if (name == QLatin1String(Content))
+            content = text;
+        else if (name == QLatin1String(BackgroundColor))
+            backgroundColor.setNamedColor(text);
+        else if (name == QLatin1String(BackgroundTransparent))
+            backgroundTransparent = i;
+        // "type" and "subtitle" are not used: the clip takes its track's kind.
+    }
+    if (reader.hasError())
+        return nullptr; // a clip cut off by a broken file is not half-read
+    start = clampFrames(start, 0, "start");
+    duration = clampFrames(duration, 1, "duration");
+    offset = clampFrames(offset, 0, "offset");
+    if (original < offset + duration) {
+        LOGW("reader: original duration %lld shorter than the clip, widened", static_cast<long long>(original));
+        original = offset + duration;
+    }
+    if (uuid.isEmpty() || findSource(uuid)) {
+        LOGW("reader: clip without a unique uuid, given a new one");
+        uuid.clear();
+    }
+    const QSize originalSize(toIntClamped(size[0]), toIntClamped(size[1]));
+    QRect clipRect(toIntClamped(crop[0]), toIntClamped(crop[1]), toIntClamped(crop[2]), toIntClamped(crop[3]));
+    if (clipRect.isEmpty())
+        clipRect = QRect(QPoint(0, 0), originalSize);
+    SourceData* clip = createSource(track, start, duration, offset, original, path,
+                                    QRectF(preview[0], preview[1], preview[2], preview[3]), clipRect, uuid);
+    clip->setOriginalSize(originalSize);
+    clip->setInitialLook(rotate, transparent, volume, mute);
+    clip->setInitialColors(colours[0], colours[1], colours[2], colours[4], colours[3], colours[5]);
+    clip->setStretch(stretch);
+    if (track->kind() == SourceSubtitle)
+        clip->setInitialSubtitle(color, backgroundColor, font, content, backgroundTransparent);
+    track->addSource(clip);
+    return clip;
+}
+
+void TimeLineTreeModel::readTrans(QXmlStreamReader& reader) {
+    while (reader.readNextStartElement()) {
+        if (reader.name() != QLatin1String(TransItem)) {
+            reader.skipCurrentElement();
+            continue;
+        }
+        int64_t duration = 2000;
+        int ratio = 5;
+        QString name, fromUuid, toUuid;
+        while (reader.readNextStartElement()) {
+            const QString element = reader.name().toString();
+            const QString text = reader.readElementText(QXmlStreamReader::SkipChildElements);
+            if (element == QLatin1String(DurationFrame))
+                duration = text.trimmed().toLongLong();
+            else if (element == QLatin1String(Name))
+                name = text;
+            else if (element == QLatin1String(Ratio))
+                ratio = text.trimmed().toInt();
+            else if (element == QLatin1String(FromUuid))
+                fromUuid = text;
+            else if (element == QLatin1String(ToUuid))
+                toUuid = text;
+            // startframe and endframe follow from the clips.
+        }
+        LOGD("from uuid: %s", fromUuid.toUtf8().constData());
+        LOGD("to uuid: %s", toUuid.toUtf8().constData());
+        SourceData* from = fromUuid.isEmpty() ? nullptr : findSource(fromUuid);
+        SourceData* to = toUuid.isEmpty() ? nullptr : findSource(toUuid);
+        if ((!fromUuid.isEmpty() && !from) || (!toUuid.isEmpty() && !to) || (!from && !to)) {
+            LOGW("reader: transition '%s' names clips that do not exist, skipped", name.toUtf8().constData());
+            continue;
+        }
+        // Longer than ten minutes or outside 0..10 is no transition a panel makes.
+        const int64_t kMaxMs = 600000;
+        if (duration < 0 || duration > kMaxMs || ratio < 0 || ratio > 10) {
+            LOGW("reader: transition duration %lld or ratio %d out of range, clamped", static_cast<long long>(duration),
+                 ratio);
+            duration = std::clamp<int64_t>(duration, 0, kMaxMs);
+            ratio = std::clamp(ratio, 0, 10);
+        }
+        if (!addTransition(from, to, name, duration, ratio))
+            LOGW("reader: transition '%s' skipped", name.toUtf8().constData());
+    }
+}

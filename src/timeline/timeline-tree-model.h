@@ -1,0 +1,129 @@
+// The timeline's track tree and the edits on its clips and transitions. The
+// invisible root holds six rows: Video, Picture, Audio, Dub, Subtitle and a
+// kind-0 row. Every edit is undoable through the undo controller; each
+// compound edit is one named merge sequence. GUI thread only.
+#pragma once
+
+#include "timeline/classify-item.h"
+#include "timeline/timeline-units.h"
+
+#include <QAbstractItemModel>
+#include <QList>
+#include <QRect>
+#include <QRectF>
+#include <QSize>
+
+#include <functional>
+#include <memory>
+
+class QGraphicsScene;
+class QXmlStreamReader;
+class QXmlStreamWriter;
+class SourceData;
+class TransitionObject;
+
+class TimeLineTreeModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    explicit TimeLineTreeModel(QObject* parent = nullptr);
+    ~TimeLineTreeModel() override;
+
+    // Qt model: one column; display and user roles carry ClassifyData.
+    QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // Role 2 (edit): "add" on a header, "remove" on an added track.
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+
+    ClassifyItem* root() const { return m_root; }
+    ClassifyItem* header(uint32_t kind) const;
+    ClassifyItem* itemFromIndex(const QModelIndex& index) const;
+    QModelIndex indexOf(const ClassifyItem* item) const;
+    // Every track of every kind, headers first, in row order.
+    QList<ClassifyItem*> tracks() const;
+
+    // Undoable track edits. addTrack appends when row is out of range.
+    ClassifyItem* addTrack(ClassifyItem* header, int row = -1);
+    bool removeTrack(ClassifyItem* track);
+    // Used by the track's callbacks.
+    void insertTrack(ClassifyItem* track, int row);
+    void takeTrack(ClassifyItem* track);
+
+    // Row geometry in scene pixels.
+    double headerTop(const ClassifyItem* header) const;
+    double trackTop(const ClassifyItem* track) const;
+    double sceneHeight(double scrollBarHeight = 0.0) const;
+
+    // Clip creation through the factory (the scene makes items instead).
+    using SourceFactory = std::function<SourceData*(SourceType, ClassifyItem*, QGraphicsScene*, double width,
+                                                    const QRectF&, const QString& path, const QString& uuid,
+                                                    int64_t originalDuration, double offsetPx, const QRect&)>;
+    void setSourceFactory(SourceFactory factory) { m_sourceFactory = std::move(factory); }
+    void setScene(QGraphicsScene* scene) { m_scene = scene; }
+    SourceData* createSource(ClassifyItem* track, int64_t start, int64_t length, int64_t offset,
+                             int64_t originalDuration, const QString& path, const QRectF& previewRect,
+                             const QRect& clipRect, const QString& uuid = QString());
+    // Creates a clip from a probed material ("valid", "duration", "pix",
+    // "width", "height") at the frame; null when the probe is not valid.
+    SourceData* createFromMaterial(ClassifyItem* track, const QString& path, const bg::ValueMap& info,
+                                   int64_t start);
+    SourceData* createSubtitle(ClassifyItem* track, int64_t start, int64_t length, const QString& content,
+                               const QFont& font, const QColor& color);
+
+    QList<SourceData*> allSources() const;
+    SourceData* findSource(const QString& uuid) const;
+    ClassifyItem* trackOf(const SourceData* clip) const;
+
+    // Compound clip edits. Each returns false (recording nothing) when it cannot apply.
+    bool splitSource(SourceData* clip, int64_t frame);
+    SourceData* copySource(SourceData* clip);
+    void setCopyBuffer(const SourceData* clip);
+    SourceData* paste(ClassifyItem* track, int64_t frame);
+    bool moveSource(SourceData* clip, ClassifyItem* track, int64_t start);
+    bool trimSource(SourceData* clip, int64_t start, int64_t length, int64_t offset);
+    void removeSources(const QList<SourceData*>& clips);
+
+    // Transitions.
+    TransitionObject* addTransition(SourceData* from, SourceData* to, const QString& name, int64_t durationMs = 2000,
+                                    int ratio = 5);
+    void removeTransition(TransitionObject* transition);
+    const QList<TransitionObject*>& transitions() const { return m_transitions; }
+    // index < 0 appends.
+    void insertTransition(TransitionObject* transition, int index = -1);
+    void takeTransition(TransitionObject* transition);
+    TransitionObject* transitionFrom(const SourceData* clip) const;
+
+    // Removes every clip and added track (undoably; the caller resets the history).
+    void reset();
+
+    // The project's picture size (fit mode targets it).
+    QSize renderSize() const { return m_renderSize; }
+    void setRenderSize(const QSize& size) { m_renderSize = size; }
+
+    // The timeline section: "classify" elements and one "Trans" element,
+    // written into the element the writer has open.
+    using PathMapper = std::function<QString(const QString&)>;
+    void writeTimeline(QXmlStreamWriter& writer, const PathMapper& mapPath = PathMapper()) const;
+    // Reads the children of the current element until its end. Values out
+    // of range are clamped or skipped with a log line.
+    bool readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath = PathMapper());
+
+signals:
+    // Emitted before a track is added or removed (the view's sig_opertorUi).
+    void sig_opertorUi(bool, bool);
+
+private:
+    void readClassify(QXmlStreamReader& reader, const PathMapper& mapPath);
+    SourceData* readSourceItem(QXmlStreamReader& reader, ClassifyItem* track, const PathMapper& mapPath);
+    void readTrans(QXmlStreamReader& reader);
+
+    ClassifyItem* m_root;
+    QList<TransitionObject*> m_transitions;
+    QGraphicsScene* m_scene = nullptr;
+    SourceFactory m_sourceFactory;
+    std::unique_ptr<SourceData> m_copyBuffer;
+    QSize m_renderSize {1920, 1080};
+};

@@ -1,0 +1,611 @@
+// Clips, transitions and tracks: the edits a user makes on the timeline,
+// their undo, and the project's timeline section.
+#include "support/test-main.h"
+#include "timeline/source-data.h"
+#include "timeline/timeline-keys.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/transition-data.h"
+#include "undo/undo-controller.h"
+#include "values/value-init.h"
+
+#include <QRandomGenerator>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <memory>
+
+namespace {
+
+zya::UndoController* undo() { return zya::UndoController::instance(); }
+
+QString xmlOf(const TimeLineTreeModel& model) {
+    QString text;
+    QXmlStreamWriter w(&text);
+    w.setAutoFormatting(true);
+    w.writeStartElement("Timeline");
+    model.writeTimeline(w);
+    w.writeEndElement();
+    return text;
+}
+
+bool readInto(TimeLineTreeModel& model, const QString& text) {
+    QXmlStreamReader r(text);
+    if (!r.readNextStartElement())
+        return false;
+    return model.readTimeline(r);
+}
+
+// No overlaps on any track, lists sorted, every clip in exactly one track.
+QString invariantFault(const TimeLineTreeModel& model) {
+    QSet<SourceData*> seen;
+    for (ClassifyItem* track : model.tracks()) {
+        int64_t end = 0;
+        for (SourceData* clip : track->sources()) {
+            if (seen.contains(clip))
+                return "clip in two tracks";
+            seen.insert(clip);
+            if (clip->parentTrack() != track)
+                return "parent differs from the track holding it";
+            if (clip->startFrame() < end)
+                return QString("overlap at %1 on a track of kind %2").arg(clip->startFrame()).arg(track->kind());
+            if (clip->lengthFrames() < 1 || clip->offset() < 0)
+                return "empty clip or negative offset";
+            end = clip->endFrame();
+        }
+    }
+    return QString();
+}
+
+// The first line where two texts differ, for readable failures.
+QString firstDifference(const QString& a, const QString& b) {
+    const QStringList la = a.split('\n'), lb = b.split('\n');
+    QString result;
+    for (int i = 0, shown = 0; i < std::max(la.size(), lb.size()) && shown < 6; ++i) {
+        if (la.value(i) != lb.value(i)) {
+            result += QString("line %1: '%2' vs '%3'; ").arg(i).arg(la.value(i).trimmed(), lb.value(i).trimmed());
+            ++shown;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+class TestTimeline : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TimeLineTreeModel> model;
+
+    ClassifyItem* video() const { return model->header(SourceVideo); }
+    SourceData* add(ClassifyItem* track, int64_t start, int64_t length, int64_t offset = 0) {
+        SourceData* clip = model->createSource(track, start, length, offset, 100000, "/media/clip.mp4",
+                                               QRectF(0, 0, 640, 360), QRect(0, 0, 640, 360));
+        clip->setOriginalSize(QSize(640, 360));
+        track->addSource(clip);
+        return clip;
+    }
+
+private slots:
+    void init() {
+        timeline::overrideDpiScale(1.0);
+        model = std::make_unique<TimeLineTreeModel>();
+        undo()->reset();
+    }
+    void cleanup() {
+        model.reset();
+        zya::UndoController::destroyInstance();
+    }
+
+    void pixelToFrame_data() {
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<double>("px");
+        QTest::addColumn<qint64>("frame");
+        QTest::newRow("half goes up") << 1.0 << 25.0 << qint64(1);
+        QTest::newRow("just under half") << 1.0 << 24.99 << qint64(0);
+        QTest::newRow("negative half goes up") << 1.0 << -25.0 << qint64(0);
+        QTest::newRow("scaled") << 1.25 << 62.5 << qint64(1);
+        QTest::newRow("scaled many") << 1.5 << 7500.0 << qint64(100);
+    }
+    void pixelToFrame() {
+        QFETCH(double, scale);
+        QFETCH(double, px);
+        QFETCH(qint64, frame);
+        timeline::overrideDpiScale(scale);
+        QCOMPARE(timeline::pixelToFrame(px), frame);
+        QCOMPARE(timeline::pixelToFrame(timeline::frameToPixel(frame)), frame);
+    }
+
+    void startupRows() {
+        const uint32_t kinds[] = {SourceVideo, SourcePicture, SourceAudio, SourceDub, SourceSubtitle, SourceNone};
+        QCOMPARE(model->rowCount(), 6);
+        for (int i = 0; i < 6; ++i) {
+            const ClassifyData d = model->index(i, 0).data(Qt::UserRole).value<ClassifyData>();
+            QCOMPARE(d.type, kinds[i]);
+            QCOMPARE(d.isHeader, kinds[i] != SourceNone);
+        }
+        QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::SizeHintRole).toSize(), QSize(0, 0));
+    }
+
+    void zValueStacksByKind() {
+        const int video0 = SourceData::peekZValue(SourceVideo);
+        const int picture0 = SourceData::peekZValue(SourcePicture);
+        SourceData* v1 = add(video(), 0, 10);
+        SourceData* v2 = add(video(), 20, 10);
+        SourceData* p = add(model->header(SourcePicture), 0, 10);
+        SourceData* s = model->createSubtitle(model->header(SourceSubtitle), 0, 10, "hi", QFont(), Qt::white);
+        SourceData* a = add(model->header(SourceAudio), 0, 10);
+        QCOMPARE(v1->zValue(), video0);
+        QCOMPARE(v2->zValue(), video0 + 1);
+        QCOMPARE(p->zValue(), picture0);
+        QVERIFY(picture0 >= 1000000 && s->zValue() >= 2000000);
+        QCOMPARE(a->zValue(), 0);
+        QCOMPARE(s->content(), QString("hi"));
+    }
+
+    void keysOnEntering_data() {
+        QTest::addColumn<uint>("kind");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("absent");
+        QTest::newRow("video") << uint(SourceVideo) << QStringList {"source", "previewRect", "clipRect", "hue", "volume", "zValue"}
+                               << QStringList {"content", "font"};
+        QTest::newRow("picture") << uint(SourcePicture) << QStringList {"source", "previewRect", "clipRect", "highlight", "rotate"}
+                                 << QStringList {"volume", "mute", "content"};
+        QTest::newRow("subtitle") << uint(SourceSubtitle) << QStringList {"source", "content", "font", "color", "rotate", "backgroundtransparent"}
+                                  << QStringList {"volume", "clipRect", "hue"};
+        QTest::newRow("audio") << uint(SourceAudio) << QStringList {"source", "volume", "mute"}
+                               << QStringList {"previewRect", "rotate", "zValue"};
+    }
+    void keysOnEntering() {
+        QFETCH(uint, kind);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, absent);
+        SourceData* clip = add(model->header(kind), 3, 7);
+        for (const QString& key : present)
+            QVERIFY2(clip->hasValue(key.toLatin1().constData()), qPrintable(key));
+        for (const QString& key : absent)
+            QVERIFY2(!clip->hasValue(key.toLatin1().constData()), qPrintable(key));
+        const bg::ValueMap source = clip->value(tlkey::Source).toMap();
+        QCOMPARE(source.get(tlkey::PosX).toDouble(), 150.0);
+        QCOMPARE(source.get(tlkey::SizeX).toDouble(), 350.0);
+        // The whole entry is one step; undoing it leaves nothing behind.
+        QCOMPARE(undo()->stack.count(), 1);
+        undo()->stack.undo();
+        QVERIFY(model->header(kind)->sources().isEmpty());
+    }
+
+    void soundEditsAreNotUndone() {
+        SourceData* clip = add(video(), 0, 10);
+        clip->updateData(MenuVideo, bg::ValueMap {}, tlkey::Rotate); // no value: rotate 0
+        bg::ValueMap edit;
+        edit[tlkey::Rotate] = bg::Value(45);
+        clip->updateData(MenuVideo, edit, tlkey::Rotate);
+        edit[tlkey::Volume] = bg::Value(30);
+        clip->updateData(MenuVideo, edit, tlkey::Volume);
+        edit[tlkey::Mute] = bg::Value(true);
+        clip->updateData(MenuVideo, edit, tlkey::Mute);
+        QCOMPARE(clip->rotate(), 45);
+        undo()->stack.undo();
+        QCOMPARE(clip->rotate(), 0);
+        QCOMPARE(clip->volume(), 30);
+        QVERIFY(clip->mute());
+    }
+
+    void fitModeIsOneStep() {
+        SourceData* clip = add(video(), 0, 10);
+        bg::ValueMap edit;
+        edit[tlkey::X] = bg::Value(100.0);
+        clip->updateData(MenuVideo, edit, tlkey::X);
+        edit[tlkey::Rotate] = bg::Value(90);
+        clip->updateData(MenuVideo, edit, tlkey::Rotate);
+        model->setRenderSize(QSize(1280, 720));
+        const int before = undo()->stack.count();
+        edit[tlkey::Strech] = bg::Value(2);
+        edit[tlkey::SizeType] = bg::Value(2);
+        clip->updateData(MenuVideo, edit, tlkey::SizeType);
+        QCOMPARE(clip->previewRect(), QRectF(0, 0, 1280, 720));
+        QCOMPARE(clip->rotate(), 0);
+        QCOMPARE(clip->stretch(), 2);
+        QCOMPARE(undo()->stack.count(), before + 1);
+        // Already fitted: nothing more is recorded.
+        clip->updateData(MenuVideo, edit, tlkey::SizeType);
+        QCOMPARE(undo()->stack.count(), before + 1);
+        undo()->stack.undo();
+        QCOMPARE(clip->rotate(), 90);
+        QCOMPARE(clip->previewRect().x(), 100.0);
+    }
+
+    void mutedClipIsWrittenSilent() {
+        SourceData* clip = add(video(), 0, 10);
+        bg::ValueMap edit;
+        edit[tlkey::Mute] = bg::Value(true);
+        clip->updateData(MenuVideo, edit, tlkey::Mute);
+        const QString xml = xmlOf(*model);
+        QVERIFY(xml.contains("<volumn>0</volumn>"));
+        QVERIFY(xml.contains("<mute>true</mute>"));
+        QVERIFY(xml.contains("<previewRect>x: 0, y: 0, width: 640, height: 360</previewRect>"));
+        QVERIFY(xml.contains("<originalSize>width: 640, height: 360</originalSize>"));
+        TimeLineTreeModel other;
+        QVERIFY(readInto(other, xml));
+        SourceData* back = other.header(SourceVideo)->sources().value(0);
+        QVERIFY(back);
+        QCOMPARE(back->volume(), 0);
+        QVERIFY(back->mute());
+    }
+
+    void undoneRemovalReturnsToItsIndex() {
+        SourceData* a = add(video(), 0, 10);
+        SourceData* b = add(video(), 20, 10);
+        SourceData* c = add(video(), 40, 10);
+        model->removeSources({b});
+        QCOMPARE(video()->sources(), (QList<SourceData*> {a, c}));
+        undo()->stack.undo();
+        QCOMPARE(video()->sources(), (QList<SourceData*> {a, b, c}));
+        QCOMPARE(b->startFrame(), 20);
+        undo()->stack.redo();
+        QCOMPARE(video()->sources().size(), 2);
+    }
+
+    void transitionFrames_data() {
+        QTest::addColumn<bool>("hasFrom");
+        QTest::addColumn<bool>("hasTo");
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<int>("ratio");
+        QTest::addColumn<qint64>("start");
+        QTest::addColumn<qint64>("end");
+        // from covers 0..100, to 100..200.
+        QTest::newRow("100 ms, both") << true << true << qint64(100) << 5 << qint64(99) << qint64(102);
+        QTest::newRow("default, both") << true << true << qint64(2000) << 5 << qint64(70) << qint64(130);
+        QTest::newRow("only to") << false << true << qint64(2000) << 5 << qint64(100) << qint64(130);
+        QTest::newRow("only from") << true << false << qint64(2000) << 5 << qint64(70) << qint64(100);
+        QTest::newRow("all after the cut") << true << true << qint64(1000) << 0 << qint64(100) << qint64(130);
+    }
+    void transitionFrames() {
+        QFETCH(bool, hasFrom);
+        QFETCH(bool, hasTo);
+        QFETCH(qint64, ms);
+        QFETCH(int, ratio);
+        QFETCH(qint64, start);
+        QFETCH(qint64, end);
+        SourceData* from = add(video(), 0, 100);
+        SourceData* to = add(video(), 100, 100);
+        TransitionObject* t = model->addTransition(hasFrom ? from : nullptr, hasTo ? to : nullptr, "Fade", ms, ratio);
+        QVERIFY(t);
+        QCOMPARE(t->data()->startframe, start);
+        QCOMPARE(t->data()->endframe, end);
+        if (hasFrom)
+            QCOMPARE(from->fromTransFrames(), t->data()->framesBefore());
+        if (hasTo)
+            QCOMPARE(to->toTransFrames(), t->data()->framesAfter());
+        if (ms == 100) {
+            QCOMPARE(t->data()->framesBefore(), 1);
+            QCOMPARE(t->data()->framesAfter(), 2);
+        }
+        QCOMPARE(t->data()->panelMap(from).get(tlkey::Direction).toInt(), hasFrom && hasTo ? -1 : 0);
+    }
+
+    void transitionPanelEditUndoes() {
+        SourceData* from = add(video(), 0, 100);
+        SourceData* to = add(video(), 100, 100);
+        TransitionObject* t = model->addTransition(from, to, "Fade");
+        bg::ValueMap edit;
+        edit[tlkey::Type] = bg::Value("Cube");
+        edit[tlkey::Duration] = bg::Value(int64_t(1000));
+        edit[tlkey::Value] = bg::Value(10);
+        t->updateData(edit);
+        QCOMPARE(t->data()->startframe, 70);
+        QCOMPARE(t->data()->endframe, 100);
+        undo()->stack.undo();
+        QCOMPARE(t->data()->name, QString("Fade"));
+        QCOMPARE(t->data()->startframe, 70);
+        QCOMPARE(t->data()->endframe, 130);
+        // The transition follows its clips.
+        model->moveSource(to, video(), 150);
+        QCOMPARE(t->data()->endframe, 180);
+    }
+
+    void dropPushesLaterClips() {
+        add(video(), 0, 100);
+        SourceData* b = add(video(), 120, 100);
+        SourceData* c = add(video(), 220, 40);
+        SourceData* d = add(video(), 400, 50);
+        SourceData* x = add(video(), 110, 50);
+        QCOMPARE(x->startFrame(), 110);
+        QCOMPARE(b->startFrame(), 160);
+        QCOMPARE(c->startFrame(), 260);
+        QCOMPARE(d->startFrame(), 400); // the gap absorbed the push
+        QVERIFY(invariantFault(*model).isEmpty());
+        undo()->stack.undo();
+        QCOMPARE(b->startFrame(), 120);
+        QCOMPARE(c->startFrame(), 220);
+        QCOMPARE(video()->sources().size(), 4);
+    }
+
+    void removedTrackComesBackWithClips() {
+        ClassifyItem* first = model->addTrack(video());
+        ClassifyItem* second = model->addTrack(video());
+        SourceData* a = add(second, 0, 10);
+        SourceData* b = add(second, 30, 10);
+        QCOMPARE(model->rowCount(model->indexOf(video())), 2);
+        QVERIFY(model->setData(model->indexOf(second), "remove", Qt::EditRole));
+        QCOMPARE(video()->children(), (QList<ClassifyItem*> {first}));
+        undo()->stack.undo();
+        QCOMPARE(video()->children(), (QList<ClassifyItem*> {first, second}));
+        QCOMPARE(second->sources(), (QList<SourceData*> {a, b}));
+        QCOMPARE(model->trackOf(a), second);
+        undo()->stack.redo();
+        QCOMPARE(model->allSources().size(), 0);
+    }
+
+    void headerCommands() {
+        const QModelIndex header = model->indexOf(video());
+        QVERIFY(!model->setData(header, "remove", Qt::EditRole));
+        QVERIFY(!model->setData(header, "bogus", Qt::EditRole));
+        QCOMPARE(model->rowCount(model->index(0, 0)), 0);
+        QVERIFY(model->setData(header, "add", Qt::EditRole));
+        QVERIFY(!model->setData(model->index(0, 0, header), "add", Qt::EditRole));
+        QCOMPARE(model->rowCount(header), 1);
+        QCOMPARE(undo()->stack.count(), 1);
+    }
+
+    void rowGeometry() {
+        ClassifyItem* added = model->addTrack(video());
+        ClassifyItem* picture = model->header(SourcePicture);
+        QVERIFY(video()->expanded());
+        QCOMPARE(model->trackTop(added), 48.0);
+        QCOMPARE(model->trackTop(picture), 96.0);
+        video()->setExpanded(false);
+        QCOMPARE(model->trackTop(picture), 48.0);
+        // Video, Picture, Audio, Dub, Subtitle and the last row.
+        QCOMPARE(model->sceneHeight(10), 48.0 + 4 * 36.0 + 30.0 - 10);
+    }
+
+    void split_data() {
+        QTest::addColumn<qint64>("frame");
+        QTest::addColumn<bool>("splits");
+        QTest::newRow("inside") << qint64(250) << true;
+        QTest::newRow("at the start") << qint64(100) << false;
+        QTest::newRow("before") << qint64(20) << false;
+        QTest::newRow("at the end") << qint64(400) << false;
+        QTest::newRow("after") << qint64(999) << false;
+    }
+    void split() {
+        QFETCH(qint64, frame);
+        QFETCH(bool, splits);
+        SourceData* clip = add(video(), 100, 300, 50);
+        SourceData* next = add(video(), 400, 50);
+        TransitionObject* t = model->addTransition(clip, next, "Fade", 1000, 5);
+        const int steps = undo()->stack.count();
+        QCOMPARE(model->splitSource(clip, frame), splits);
+        if (!splits) {
+            QCOMPARE(undo()->stack.count(), steps);
+            QCOMPARE(video()->sources().size(), 2);
+            return;
+        }
+        QCOMPARE(undo()->stack.count(), steps + 1);
+        QCOMPARE(video()->sources().size(), 3);
+        SourceData* right = video()->sources().at(1);
+        QCOMPARE(clip->startFrame(), 100);
+        QCOMPARE(clip->endFrame(), 250);
+        QCOMPARE(clip->offset(), 50);
+        QCOMPARE(right->startFrame(), 250);
+        QCOMPARE(right->endFrame(), 400);
+        QCOMPARE(right->offset(), 200);
+        QVERIFY(right->uuid() != clip->uuid());
+        QCOMPARE(model->transitions().size(), 1);
+        QCOMPARE(model->transitions().first()->data()->from(), right);
+        QCOMPARE(model->transitions().first()->data()->to(), next);
+        QCOMPARE(model->transitionFrom(clip), nullptr);
+        undo()->stack.undo();
+        QCOMPARE(clip->endFrame(), 400);
+        QCOMPARE(model->transitions(), (QList<TransitionObject*> {t}));
+        QCOMPARE(video()->sources().size(), 2);
+    }
+
+    void duplicateAndPaste() {
+        SourceData* a = add(video(), 10, 40);
+        SourceData* b = add(video(), 50, 20);
+        SourceData* copy = model->copySource(a);
+        QVERIFY(copy);
+        QCOMPARE(copy->startFrame(), 50);
+        QCOMPARE(b->startFrame(), 90);
+        model->setCopyBuffer(b);
+        SourceData* pasted = model->paste(video(), 0);
+        QVERIFY(pasted);
+        QVERIFY(pasted->uuid() != b->uuid());
+        QCOMPARE(pasted->startFrame(), 0);
+        // 0..20 overlaps a (10..50): a and everything after move right.
+        QCOMPARE(a->startFrame(), 20);
+        QVERIFY(invariantFault(*model).isEmpty());
+        QVERIFY(!model->paste(model->header(SourceAudio), 0)); // wrong kind
+    }
+
+    void activeClip() {
+        SourceData* a = add(video(), 10, 10);
+        add(video(), 30, 10);
+        QCOMPARE(video()->activeClip(10), a);
+        QCOMPARE(video()->activeClip(19), a);
+        QCOMPARE(video()->activeClip(20), nullptr);
+        a->setValid(0);
+        QCOMPARE(video()->activeClip(15), nullptr);
+    }
+
+    void tracksReadBackInTheirRows() {
+        ClassifyItem* t0 = model->addTrack(video());
+        ClassifyItem* t1 = model->addTrack(video());
+        add(video(), 0, 10);
+        SourceData* c0 = add(t0, 5, 10);
+        SourceData* c1 = add(t1, 7, 10);
+        const QString xml = xmlOf(*model);
+        TimeLineTreeModel other;
+        QVERIFY(readInto(other, xml));
+        ClassifyItem* h = other.header(SourceVideo);
+        QCOMPARE(h->children().size(), 2);
+        QCOMPARE(h->sources().size(), 1);
+        QCOMPARE(h->children().at(0)->sources().value(0)->uuid(), c0->uuid());
+        QCOMPARE(h->children().at(1)->sources().value(0)->uuid(), c1->uuid());
+        QCOMPARE(firstDifference(xmlOf(other), xml), QString());
+    }
+
+    void roundTrip() {
+        QRandomGenerator rng(7);
+        QList<ClassifyItem*> tracks {video(), model->header(SourceSubtitle), model->header(SourceAudio)};
+        tracks << model->addTrack(video()) << model->addTrack(model->header(SourcePicture))
+               << model->addTrack(model->header(SourceDub));
+        QHash<ClassifyItem*, SourceData*> last;
+        for (int i = 0; i < 50; ++i) {
+            ClassifyItem* track = tracks[i % tracks.size()];
+            SourceData* clip = track->kind() == SourceSubtitle
+                                   ? model->createSubtitle(track, i * 7, 5 + rng.bounded(40), QString("line %1").arg(i),
+                                                           QFont("Sans", 12), QColor("#ff8800"))
+                                   : add(track, i * 7, 5 + rng.bounded(40), rng.bounded(20));
+            bg::ValueMap edit;
+            edit[tlkey::W] = bg::Value(0.1 * i + 1.0 / 3);
+            clip->updateData(MenuVideo, edit, tlkey::W);
+            if (last.value(track) && i % 3 != 0)
+                model->addTransition(last.value(track), clip, "Fade", 500 + 100 * i, i % 11);
+            last[track] = clip;
+        }
+        QVERIFY(!model->transitions().isEmpty());
+        const QString first = xmlOf(*model);
+        TimeLineTreeModel other;
+        QVERIFY(readInto(other, first));
+        QCOMPARE(other.allSources().size(), 50);
+        QCOMPARE(other.transitions().size(), model->transitions().size());
+        QCOMPARE(firstDifference(xmlOf(other), first), QString());
+    }
+
+    void untrustedProject_data() {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<int>("clips");
+        QTest::addColumn<int>("transitions");
+        auto clip = [](const QString& uuid, const QString& start, const QString& duration, const QString& offset) {
+            return QString("<sourceItem><start>%2</start><duration>%3</duration><offset>%4</offset>"
+                           "<uuid>%1</uuid><originalduraion>10</originalduraion></sourceItem>")
+                .arg(uuid, start, duration, offset);
+        };
+        QTest::newRow("negative values") << "<classify type=\"2\" row=\"-1\">" + clip("a", "-50", "-3", "-9") + "</classify>"
+                                         << 1 << 0;
+        QTest::newRow("absurd values") << "<classify type=\"2\" row=\"-1\">" + clip("a", "99999999999999", "99999999999999", "x") + "</classify>"
+                                       << 1 << 0;
+        QTest::newRow("overlapping clips") << "<classify type=\"2\" row=\"-1\">" + clip("a", "0", "100", "0") + clip("b", "10", "5", "0") +
+                                                  clip("b", "12", "5", "0") + "</classify>"
+                                           << 3 << 0;
+        QTest::newRow("row far away") << "<classify type=\"16\" row=\"9999\">" + clip("a", "0", "10", "0") + "</classify>"
+                                      << 1 << 0;
+        QTest::newRow("unknown type") << "<classify type=\"3\" row=\"-1\">" + clip("a", "0", "10", "0") + "</classify>"
+                                      << 0 << 0;
+        QTest::newRow("missing clips") << "<classify type=\"2\" row=\"-1\">" + clip("a", "0", "10", "0") + "</classify>"
+                                              "<Trans><TransItem><name>Fade</name><fromUUid>a</fromUUid><toUUid>zz</toUUid></TransItem>"
+                                              "<TransItem><name>Fade</name><toUUid>a</toUUid><durationframe>-5</durationframe><ratio>99</ratio></TransItem>"
+                                              "<TransItem><name>Fade</name></TransItem></Trans>"
+                                       << 1 << 1;
+        QTest::newRow("broken xml") << "<classify type=\"2\" row=\"-1\">" + clip("a", "0", "10", "0") + "<sourceItem><start>"
+                                    << 1 << 0;
+    }
+    void untrustedProject() {
+        QFETCH(QString, body);
+        QFETCH(int, clips);
+        QFETCH(int, transitions);
+        readInto(*model, "<Timeline>" + body + "</Timeline>");
+        QCOMPARE(model->allSources().size(), clips);
+        QCOMPARE(model->transitions().size(), transitions);
+        QCOMPARE(invariantFault(*model), QString());
+        for (SourceData* clip : model->allSources()) {
+            QVERIFY(clip->startFrame() >= 0 && clip->startFrame() <= 2 * timeline::kMaxFrames);
+            QVERIFY(clip->originalDuration() >= clip->offset() + clip->lengthFrames());
+        }
+        for (TransitionObject* t : model->transitions()) {
+            QVERIFY(t->data()->ratio >= 0 && t->data()->ratio <= 10);
+            QVERIFY(t->data()->durationframe >= 0);
+        }
+    }
+
+    void randomEdits() {
+        QRandomGenerator rng(20240611);
+        const QString empty = xmlOf(*model);
+        const uint32_t kinds[] = {SourceVideo, SourcePicture, SourceAudio, SourceDub, SourceSubtitle};
+        for (int step = 0; step < 3000; ++step) {
+            const QList<ClassifyItem*> tracks = model->tracks();
+            const QList<SourceData*> clips = model->allSources();
+            ClassifyItem* track = tracks[rng.bounded(tracks.size())];
+            SourceData* clip = clips.isEmpty() ? nullptr : clips[rng.bounded(clips.size())];
+            const int64_t frame = rng.bounded(600);
+            switch (rng.bounded(12)) {
+            case 0:
+            case 1:
+                add(track, frame, 1 + rng.bounded(80), rng.bounded(30));
+                break;
+            case 2:
+                if (clip) {
+                    QList<ClassifyItem*> same;
+                    for (ClassifyItem* t : tracks)
+                        if (t->kind() == uint32_t(clip->type()))
+                            same << t;
+                    model->moveSource(clip, same[rng.bounded(same.size())], frame);
+                }
+                break;
+            case 3:
+                if (clip)
+                    model->trimSource(clip, clip->startFrame() + rng.bounded(5), 1 + rng.bounded(60), rng.bounded(40));
+                break;
+            case 4:
+                if (clip)
+                    model->splitSource(clip, clip->startFrame() + rng.bounded(int(clip->lengthFrames()) + 2) - 1);
+                break;
+            case 5:
+                if (clip)
+                    model->copySource(clip);
+                break;
+            case 6:
+                if (clip)
+                    model->setCopyBuffer(clip);
+                model->paste(track, frame);
+                break;
+            case 7:
+                if (clip)
+                    model->removeSources({clip});
+                break;
+            case 8:
+                if (rng.bounded(2))
+                    model->addTrack(model->header(kinds[rng.bounded(5)]));
+                else if (!track->isHeader())
+                    model->removeTrack(track);
+                break;
+            case 9:
+                if (clip && clip->parentTrack()) {
+                    const QList<SourceData*>& row = clip->parentTrack()->sources();
+                    SourceData* to = row.value(row.indexOf(clip) + 1);
+                    model->addTransition(clip, rng.bounded(3) ? to : nullptr, "Fade", rng.bounded(3000), rng.bounded(11));
+                }
+                break;
+            case 10:
+                undo()->stack.undo();
+                break;
+            case 11:
+                undo()->stack.redo();
+                break;
+            }
+            const QString fault = invariantFault(*model);
+            QVERIFY2(fault.isEmpty(), qPrintable(QString("step %1: %2").arg(step).arg(fault)));
+        }
+        while (undo()->stack.canRedo())
+            undo()->stack.redo();
+        QVERIFY(invariantFault(*model).isEmpty());
+        // The walk must have built something worth undoing.
+        QVERIFY(model->allSources().size() > 20);
+        QVERIFY(!model->transitions().isEmpty());
+        QVERIFY(model->tracks().size() > 5);
+        const QString final = xmlOf(*model);
+        while (undo()->stack.canUndo()) {
+            undo()->stack.undo();
+            QVERIFY(invariantFault(*model).isEmpty());
+        }
+        QCOMPARE(firstDifference(xmlOf(*model), empty), QString());
+        while (undo()->stack.canRedo())
+            undo()->stack.redo();
+        QCOMPARE(firstDifference(xmlOf(*model), final), QString());
+    }
+};
+
+KORVEL_GUI_TEST_MAIN(TestTimeline)
+#include "tst_timeline.moc"
