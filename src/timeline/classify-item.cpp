@@ -1,12 +1,15 @@
 #include "timeline/classify-item.h"
 
 #include "render/preview-item.h"
+#include "render/render-manager.h"
+#include "timeline/frame-requests.h"
 #include "timeline/source-data.h"
 #include "timeline/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
 
+#include <QGraphicsItem>
 #include <QUuid>
 
 #include <algorithm>
@@ -19,7 +22,7 @@ ClassifyItem::ClassifyItem(uint32_t kind, bool header, ClassifyItem* parent)
     : m_kind(kind), m_header(header), m_id(s_nextId++), m_uuid(QUuid::createUuid().toString()), m_parent(parent) {}
 
 ClassifyItem::~ClassifyItem() {
-    setPreviewItem(nullptr);
+    dropPreviewItem();
     qDeleteAll(m_sources);
     qDeleteAll(m_children);
 }
@@ -50,6 +53,12 @@ int ClassifyItem::takeSource(SourceData* clip) {
     const int index = m_sources.indexOf(clip);
     if (index >= 0)
         m_sources.removeAt(index);
+    if (clip == m_active) {
+        // The item must not go on showing a clip that left the track.
+        setActive(nullptr);
+        if (m_previewItem)
+            m_previewItem->setVisible(false);
+    }
     return index;
 }
 
@@ -114,9 +123,141 @@ double ClassifyItem::rowTop() const { return m_model ? m_model->trackTop(this) :
 void ClassifyItem::setPreviewItem(PreviewItem* item) {
     if (item == m_previewItem)
         return;
-    if (item)
+    if (item) {
         item->AddRef();
-    if (m_previewItem)
+        item->setTrack(this);
+    }
+    if (m_previewItem) {
+        m_previewItem->setTrack(nullptr); // the render thread may keep it a while longer
         m_previewItem->Release();
+    }
     m_previewItem = item;
+}
+
+bool ClassifyItem::showsPicture() const {
+    return m_kind == SourcePicture || m_kind == SourceVideo || m_kind == SourceSubtitle;
+}
+
+RenderManager* ClassifyItem::renderManager() const { return m_model ? m_model->renderManager() : nullptr; }
+
+void ClassifyItem::rebuildPreviewItem() {
+    if (!showsPicture())
+        return;
+    const QSize size = m_model ? m_model->renderSize() : QSize(1920, 1080);
+    const gs_vec2 base {float(size.width()), float(size.height())};
+    PreviewItem* item = m_kind == SourceSubtitle ? static_cast<PreviewItem*>(new SubtitlePreviewItem(base))
+                                                 : static_cast<PreviewItem*>(new VideoPreviewItem(base));
+    RenderManager* manager = renderManager();
+    if (manager && m_previewItem)
+        manager->removeItem(m_previewItem);
+    setPreviewItem(item);
+    item->Release(); // the track's reference is the one left
+    if (manager)
+        manager->addItem(item);
+    placePreviewItem();
+}
+
+void ClassifyItem::dropPreviewItem() {
+    setActive(nullptr);
+    if (!m_previewItem)
+        return;
+    if (RenderManager* manager = renderManager())
+        manager->removeItem(m_previewItem);
+    setPreviewItem(nullptr);
+}
+
+SourceData* ClassifyItem::currentClip() const { return m_active; }
+
+void ClassifyItem::setActive(SourceData* clip) {
+    if (clip == m_active)
+        return;
+    QObject::disconnect(m_activeWatch);
+    m_active = clip;
+    if (!clip)
+        return;
+    m_activeWatch = connect(clip, &SourceData::sig_valueApplied, this, [this](const QString& key) {
+        if (key == QLatin1String(tlkey::PreviewRect) || key == QLatin1String(tlkey::Rotate)) {
+            placePreviewItem();
+            emit sig_refreshPanel(m_active);
+        } else if (key == QLatin1String(tlkey::ZValue)) {
+            placePreviewItem();
+        }
+    });
+}
+
+SourceData* ClassifyItem::updateActiveClip(int64_t frame) {
+    m_activeFrame = frame;
+    SourceData* clip = activeClip(frame);
+    if (clip != m_active) {
+        setActive(clip);
+        placePreviewItem();
+    }
+    return clip;
+}
+
+void ClassifyItem::requestFrame(int64_t frame) {
+    if (!showsPicture())
+        return;
+    updateActiveClip(frame);
+    if (!m_previewItem)
+        return;
+    if (m_kind == SourceSubtitle) {
+        const std::optional<SubtitleRequest> request = timeline::subtitleRequest(*this, frame);
+        if (request)
+            m_previewItem->request(*request);
+        m_previewItem->setVisible(request.has_value());
+    } else {
+        m_previewItem->request(timeline::frameRequest(*this, frame));
+    }
+}
+
+namespace {
+// The scene's item of a clip is a SourceData that is also a QGraphicsItem.
+bool isClipSelected(const SourceData* clip) {
+    const auto* item = dynamic_cast<const QGraphicsItem*>(clip);
+    return item && item->isSelected();
+}
+} // namespace
+
+void ClassifyItem::placePreviewItem() {
+    if (!m_previewItem || !m_active)
+        return;
+    const QRectF r = m_active->previewRect();
+    m_previewItem->MoveTo(float(r.x()), float(r.y()));
+    m_previewItem->Resize(float(r.width()), float(r.height()));
+    m_previewItem->rotation = timeline::previewRotation(m_active->rotate());
+    m_previewItem->selected = isClipSelected(m_active);
+    m_previewItem->z = m_active->zValue();
+    if (RenderManager* manager = renderManager())
+        manager->orderItems();
+}
+
+void ClassifyItem::refreshSelection() {
+    if (m_previewItem && m_active)
+        m_previewItem->selected = m_previewItem->visible && isClipSelected(m_active);
+}
+
+void ClassifyItem::deleteActiveClip() {
+    SourceData* clip = m_active;
+    if (!clip)
+        return;
+    if (m_model)
+        m_model->removeSources({clip}); // its transitions go with it
+    else
+        removeSources({clip});
+}
+
+void ClassifyItem::editActiveClip(int mode) {
+    if (m_active)
+        emit sig_editClip(m_active, mode);
+}
+
+void ClassifyItem::raiseActiveClip() {
+    if (m_active && m_model)
+        m_model->levelSource(m_active, m_activeFrame, true);
+}
+
+void ClassifyItem::lowerActiveClip() {
+    if (m_active && m_model)
+        m_model->levelSource(m_active, m_activeFrame, false);
 }

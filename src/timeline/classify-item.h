@@ -1,18 +1,24 @@
 // One track row of the timeline's tree: a header (the first track of its
 // kind) or a track added under it. It owns the clips lying on it, kept sorted
-// by start, and its adding and removing are undoable. GUI thread only.
+// by start, and its adding and removing are undoable. Picture, video and
+// subtitle tracks own the preview item that shows their active clip; the
+// item's requests (delete, edit, raise, lower) act on that clip. GUI thread only.
 #pragma once
 
+#include "render/preview-item.h"
 #include "timeline/timeline-units.h"
 #include "undo/zy-object.h"
 
 #include <QList>
+#include <QMetaObject>
 #include <QMetaType>
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
 
-class PreviewItem;
+class RenderManager;
 class SourceData;
 class TimeLineTreeModel;
 
@@ -26,7 +32,8 @@ struct ClassifyData {
 };
 Q_DECLARE_METATYPE(ClassifyData)
 
-class ClassifyItem : public zya::ZyObject {
+class ClassifyItem : public QObject, public zya::ZyObject, public PreviewTrack {
+    Q_OBJECT
 public:
     ClassifyItem(uint32_t kind, bool header, ClassifyItem* parent);
     // Deletes the clips on it and the rows under it. Clips and rows that the
@@ -76,12 +83,45 @@ public:
     // Top of the row in the scene (0 without a model).
     double rowTop() const;
 
-    // The renderer's item for this row, accepted from the render side
-    // (referenced while held).
+    // The renderer's item for this row (referenced while held); it is told
+    // that this track owns it.
     void setPreviewItem(PreviewItem* item);
     PreviewItem* previewItem() const { return m_previewItem; }
+    // Picture, video and subtitle tracks show pictures; the others have no item.
+    bool showsPicture() const;
+    // A fresh item at the model's render size, handed to the model's render
+    // manager in place of the old one, placed for the active clip.
+    void rebuildPreviewItem();
+    // Out of the render manager and let go (the track left the tree).
+    void dropPreviewItem();
+
+    // The clip the item shows: a valid clip covering the frame. When it
+    // changes the item is placed for it.
+    SourceData* updateActiveClip(int64_t frame);
+    SourceData* currentClip() const;
+    int64_t activeFrame() const { return m_activeFrame; }
+    // Takes the active clip at the frame and sends the item its request.
+    void requestFrame(int64_t frame);
+    // The item takes the active clip's placement, rotation, selection and z.
+    void placePreviewItem();
+    // The item's selected flag follows the active clip's selection.
+    void refreshSelection();
+
+    // PreviewTrack: the item's context menu acts on the active clip.
+    void deleteActiveClip() override;
+    void editActiveClip(int mode) override;
+    void raiseActiveClip() override;
+    void lowerActiveClip() override;
+
+signals:
+    // The preview asks to open the clip's panel.
+    void sig_editClip(SourceData* clip, int mode);
+    // The active clip's placement changed: its open panel shows stale values.
+    void sig_refreshPanel(SourceData* clip);
 
 private:
+    RenderManager* renderManager() const;
+    void setActive(SourceData* clip);
     uint32_t m_kind;
     bool m_header;
     uint32_t m_id;
@@ -93,4 +133,7 @@ private:
     QList<SourceData*> m_sources;
     PreviewItem* m_previewItem = nullptr;
     TimeLineTreeModel* m_model = nullptr;
+    QPointer<SourceData> m_active;
+    QMetaObject::Connection m_activeWatch;
+    int64_t m_activeFrame = 0;
 };

@@ -262,6 +262,11 @@ SourceData* TimeLineTreeModel::readSourceItem(QXmlStreamReader& reader, Classify
     SourceData* clip = createSource(track, start, duration, offset, original, path,
                                     QRectF(preview[0], preview[1], preview[2], preview[3]), clipRect, uuid);
     clip->setOriginalSize(originalSize);
+    // A missing file keeps its place on the track, drawn as missing.
+    if (!path.isEmpty() && track->kind() != SourceSubtitle && !probe(path).get("valid").toBool()) {
+        LOGW("reader: media not readable: %s", path.toUtf8().constData());
+        clip->setValid(0);
+    }
     clip->setInitialLook(rotate, transparent, volume, mute);
     clip->setInitialColors(colours[0], colours[1], colours[2], colours[4], colours[3], colours[5]);
     clip->setStretch(stretch);

@@ -1,5 +1,7 @@
 #include "timeline/timeline-tree-model.h"
 
+#include "media/media.h"
+#include "render/render-manager.h"
 #include "timeline/source-data.h"
 #include "timeline/timeline-keys.h"
 #include "timeline/transition-data.h"
@@ -7,6 +9,7 @@
 #include "values/value-init.h"
 
 #include <QFileInfo>
+#include <QGraphicsScene>
 #include <QSet>
 #include <QUuid>
 
@@ -37,15 +40,19 @@ const uint32_t kStartupKinds[] = {SourceVideo, SourcePicture, SourceAudio, Sourc
 
 TimeLineTreeModel::TimeLineTreeModel(QObject* parent) : QAbstractItemModel(parent), m_root(new ClassifyItem(0, false, nullptr)) {
     qRegisterMetaType<ClassifyData>("ClassifyData");
+    qRegisterMetaType<SourceData*>("SourceData*");
     m_root->setModel(this);
     for (uint32_t kind : kStartupKinds) {
         auto* header = new ClassifyItem(kind, kind != SourceNone, m_root);
         header->setModel(this);
         m_root->children().append(header);
+        header->rebuildPreviewItem();
     }
 }
 
 TimeLineTreeModel::~TimeLineTreeModel() {
+    // The scene's selection signal walks the tracks: cut it before they go.
+    setScene(nullptr);
     // Transitions first: they listen to the clips.
     qDeleteAll(m_transitions);
     m_transitions.clear();
@@ -180,6 +187,7 @@ void TimeLineTreeModel::insertTrack(ClassifyItem* track, int row) {
     header->children().insert(row, track);
     endInsertRows();
     header->setExpanded(true);
+    track->rebuildPreviewItem();
 }
 
 void TimeLineTreeModel::takeTrack(ClassifyItem* track) {
@@ -190,6 +198,40 @@ void TimeLineTreeModel::takeTrack(ClassifyItem* track) {
     beginRemoveRows(indexOf(header), row, row);
     header->children().removeAt(row);
     endRemoveRows();
+    // A track in the undo history draws nothing and holds no worker.
+    track->dropPreviewItem();
+}
+
+void TimeLineTreeModel::setScene(QGraphicsScene* scene) {
+    if (m_scene)
+        disconnect(m_scene, &QGraphicsScene::selectionChanged, this, nullptr);
+    m_scene = scene;
+    if (scene) {
+        connect(scene, &QGraphicsScene::selectionChanged, this, [this] {
+            for (ClassifyItem* track : tracks())
+                track->refreshSelection();
+        });
+    }
+}
+
+void TimeLineTreeModel::setRenderManager(RenderManager* manager) {
+    if (manager == m_renderManager)
+        return;
+    for (ClassifyItem* track : tracks())
+        track->dropPreviewItem(); // out of the old manager's scene
+    m_renderManager = manager;
+    if (manager && manager->sceneWidth() > 0 && manager->sceneHeight() > 0)
+        m_renderSize = QSize(int(manager->sceneWidth()), int(manager->sceneHeight()));
+    for (ClassifyItem* track : tracks())
+        track->rebuildPreviewItem();
+}
+
+void TimeLineTreeModel::updateSceneSize(int width, int height) {
+    if (width <= 0 || height <= 0)
+        return;
+    m_renderSize = QSize(width, height);
+    for (ClassifyItem* track : tracks())
+        track->rebuildPreviewItem();
 }
 
 // ---- geometry ----
@@ -270,6 +312,30 @@ SourceData* TimeLineTreeModel::createFromMaterial(ClassifyItem* track, const QSt
     clip->setOriginalSize(QSize(w, h));
     track->addSource(clip);
     return clip;
+}
+
+SourceData* TimeLineTreeModel::createFromMaterial(ClassifyItem* track, const QString& path, int64_t start) {
+    return track ? createFromMaterial(track, path, probe(path), start) : nullptr;
+}
+
+bg::ValueMap TimeLineTreeModel::probe(const QString& path) const {
+    if (m_renderManager)
+        return m_renderManager->mediaInfo(path, false);
+    bg::ValueMap info;
+    info["valid"] = bg::Value(false);
+    if (!QFileInfo(path).isFile())
+        return info;
+    const std::shared_ptr<ff::MovieCtx> movie = ff::getMovieInfo(path.toUtf8().constData(), nullptr);
+    if (!movie)
+        return info;
+    const int64_t durationMs = movie->durationUs / 1000;
+    const ff::StreamInfo* video = movie->videoStreams > 0 ? movie->stream(movie->bestVideoStream) : nullptr;
+    info["valid"] = bg::Value(true);
+    info["duration"] = bg::Value(durationMs);
+    info["pix"] = bg::Value(int64_t(double(durationMs) * 30.0 / 1000.0));
+    info["width"] = bg::Value(video ? video->width : 0);
+    info["height"] = bg::Value(video ? video->height : 0);
+    return info;
 }
 
 SourceData* TimeLineTreeModel::createSubtitle(ClassifyItem* track, int64_t start, int64_t length,
@@ -362,6 +428,9 @@ SourceData* TimeLineTreeModel::paste(ClassifyItem* track, int64_t frame) {
         return nullptr;
     SourceData* clip = cloneAt(this, m_copyBuffer.get(), track, std::max<int64_t>(0, frame),
                                m_copyBuffer->lengthFrames(), m_copyBuffer->offset(), false);
+    // The file may have gone since it was copied.
+    if (!clip->path().isEmpty() && clip->type() != SourceSubtitle)
+        clip->setValid(probe(clip->path()).get("valid").toBool() ? 1 : 0);
     MergeSequence step(tlkey::SeqPaste);
     track->addSource(clip);
     return clip;
@@ -406,6 +475,29 @@ void TimeLineTreeModel::removeSources(const QList<SourceData*>& clips) {
     }
 }
 
+bool TimeLineTreeModel::levelSource(SourceData* clip, int64_t frame, bool up) {
+    const SourceType kind = clip ? clip->type() : SourceNone;
+    if (kind != SourcePicture && kind != SourceVideo && kind != SourceSubtitle)
+        return false;
+    // Pictures and videos stack together, subtitles among themselves.
+    auto group = [](SourceType t) { return t == SourceSubtitle ? 1 : 0; };
+    auto centred = [](const QRectF& r) { return QRectF(r.x() - r.width() / 2, r.y() - r.height() / 2, r.width(), r.height()); };
+    const QRectF own = centred(clip->previewRect());
+    int z = clip->zValue();
+    for (SourceData* other : allSources()) {
+        const SourceType t = other->type();
+        if (other == clip || (t != SourcePicture && t != SourceVideo && t != SourceSubtitle) ||
+            group(t) != group(kind) || !other->covers(frame))
+            continue;
+        if (!own.intersects(centred(other->previewRect())))
+            continue;
+        LOGD("rect1 intersect rect2: %d", other->zValue());
+        z = up ? std::max(z, other->zValue()) : std::min(z, other->zValue());
+    }
+    clip->setValue(tlkey::ZValue, bg::Value(up ? z + 1 : z - 1), true, true);
+    return true;
+}
+
 // ---- transitions ----
 
 TransitionObject* TimeLineTreeModel::addTransition(SourceData* from, SourceData* to, const QString& name,
@@ -426,7 +518,7 @@ TransitionObject* TimeLineTreeModel::addTransition(SourceData* from, SourceData*
     auto* data = new TransitionData(from, to, name, gap);
     data->durationframe = std::max<int64_t>(0, durationMs);
     data->ratio = std::clamp(ratio, 0, 10);
-    auto* transition = new TransitionObject(data);
+    TransitionObject* transition = m_transitionFactory ? m_transitionFactory(data) : new TransitionObject(data);
     MergeSequence step(tlkey::SeqTransition);
     zya::ZyObject::AddObject_canUndo(transition, modelContext(this));
     transition->setValue(tlkey::Trans, bg::Value(data->transMap()), false, true);
@@ -468,5 +560,6 @@ void TimeLineTreeModel::reset() {
         removeSources(header->sources());
         while (!header->children().isEmpty())
             removeTrack(header->children().last());
+        header->rebuildPreviewItem();
     }
 }

@@ -18,8 +18,10 @@
 
 class QGraphicsScene;
 class QXmlStreamReader;
+class RenderManager;
 class QXmlStreamWriter;
 class SourceData;
+class TransitionData;
 class TransitionObject;
 
 class TimeLineTreeModel : public QAbstractItemModel {
@@ -62,7 +64,11 @@ public:
                                                     const QRectF&, const QString& path, const QString& uuid,
                                                     int64_t originalDuration, double offsetPx, const QRect&)>;
     void setSourceFactory(SourceFactory factory) { m_sourceFactory = std::move(factory); }
-    void setScene(QGraphicsScene* scene) { m_scene = scene; }
+    // Transition creation likewise (the scene makes transition items).
+    using TransitionFactory = std::function<TransitionObject*(TransitionData*)>;
+    void setTransitionFactory(TransitionFactory factory) { m_transitionFactory = std::move(factory); }
+    // The scene's selection changes reach the preview items through it.
+    void setScene(QGraphicsScene* scene);
     SourceData* createSource(ClassifyItem* track, int64_t start, int64_t length, int64_t offset,
                              int64_t originalDuration, const QString& path, const QRectF& previewRect,
                              const QRect& clipRect, const QString& uuid = QString());
@@ -70,6 +76,11 @@ public:
     // "width", "height") at the frame; null when the probe is not valid.
     SourceData* createFromMaterial(ClassifyItem* track, const QString& path, const bg::ValueMap& info,
                                    int64_t start);
+    // The same, probing the file first.
+    SourceData* createFromMaterial(ClassifyItem* track, const QString& path, int64_t start);
+    // "valid", "duration" (ms), "pix" (frames), "width", "height": the render
+    // manager's probe, or FFmpeg's directly without one.
+    bg::ValueMap probe(const QString& path) const;
     SourceData* createSubtitle(ClassifyItem* track, int64_t start, int64_t length, const QString& content,
                                const QFont& font, const QColor& color);
 
@@ -85,6 +96,10 @@ public:
     bool moveSource(SourceData* clip, ClassifyItem* track, int64_t start);
     bool trimSource(SourceData* clip, int64_t start, int64_t length, int64_t offset);
     void removeSources(const QList<SourceData*>& clips);
+    // "UpLevel" (up) or "DownLevel": one above (below) every clip of its
+    // stacking group under the frame whose placement overlaps its own; an
+    // undoable "zValue". False for clips that do not stack.
+    bool levelSource(SourceData* clip, int64_t frame, bool up);
 
     // Transitions.
     TransitionObject* addTransition(SourceData* from, SourceData* to, const QString& name, int64_t durationMs = 2000,
@@ -96,12 +111,19 @@ public:
     void takeTransition(TransitionObject* transition);
     TransitionObject* transitionFrom(const SourceData* clip) const;
 
-    // Removes every clip and added track (undoably; the caller resets the history).
+    // Removes every clip and added track (undoably; the caller resets the
+    // history) and gives the headers fresh preview items.
     void reset();
 
-    // The project's picture size (fit mode targets it).
+    // The project's picture size (fit mode and the preview items take it).
     QSize renderSize() const { return m_renderSize; }
     void setRenderSize(const QSize& size) { m_renderSize = size; }
+    // Optional: without one the preview items are made but drawn nowhere and
+    // files are probed directly. Takes the manager's scene size.
+    void setRenderManager(RenderManager* manager);
+    RenderManager* renderManager() const { return m_renderManager; }
+    // A new picture size: every preview item is made again for it.
+    void updateSceneSize(int width, int height);
 
     // The timeline section: "classify" elements and one "Trans" element,
     // written into the element the writer has open.
@@ -123,7 +145,9 @@ private:
     ClassifyItem* m_root;
     QList<TransitionObject*> m_transitions;
     QGraphicsScene* m_scene = nullptr;
+    RenderManager* m_renderManager = nullptr;
     SourceFactory m_sourceFactory;
+    TransitionFactory m_transitionFactory;
     std::unique_ptr<SourceData> m_copyBuffer;
     QSize m_renderSize {1920, 1080};
 };

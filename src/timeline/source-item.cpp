@@ -1,0 +1,306 @@
+#include "timeline/source-item.h"
+
+#include "timeline/classify-item.h"
+#include "timeline/source-anchor.h"
+#include "timeline/timeline-scene.h"
+#include "values/value-init.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGraphicsSceneMouseEvent>
+#include <QPainter>
+#include <QSignalBlocker>
+
+#include <algorithm>
+#include <cmath>
+
+SourceItem::SourceItem(SourceType type, ClassifyItem* parent, QGraphicsScene* scene, double width,
+                       const QRectF& previewRect, const QString& path, const QString& uuid,
+                       int64_t originalDuration, double offsetPx, const QRect& clipRect)
+    : SourceData(type, parent, scene, width, previewRect, path, uuid, originalDuration, offsetPx, clipRect),
+      m_home(scene), m_displayName(QFileInfo(path).fileName()), m_shownWidth(width), m_shownOffset(offset()),
+      m_left(new SourceAnchor(true, this)), m_right(new SourceAnchor(false, this)) {
+    setFlags(ItemIsSelectable);
+    setOpacity(0.8);
+    setAcceptHoverEvents(true);
+    setVisible(false); // shown when it enters a track
+    if (!path.isEmpty()) {
+        const QString thumb = thumbnailPath(path);
+        if (QFileInfo::exists(thumb))
+            m_thumbnail.load(thumb);
+    }
+    placeAnchors();
+}
+
+SourceItem::~SourceItem() {
+    // Leave the scene while still a whole SourceItem, so that its state forgets it.
+    // A clip in the scene dies only with its model: nobody is told of the
+    // selection it takes along (listeners may be half destroyed).
+    if (QGraphicsScene* s = scene()) {
+        if (auto* tl = qobject_cast<TimeLineGraphicsScene*>(s))
+            tl->forgetClip(this);
+        const QSignalBlocker quiet(s);
+        s->removeItem(this);
+    }
+}
+
+QString SourceItem::thumbnailPath(const QString& mediaPath) {
+    return QDir::tempPath() + QLatin1Char('/') + QFileInfo(mediaPath).baseName() + QLatin1String(".png");
+}
+
+TimeLineGraphicsScene* SourceItem::timelineScene() const {
+    return qobject_cast<TimeLineGraphicsScene*>(m_home.data());
+}
+
+double SourceItem::rowHeightPx() const {
+    return timeline::rowHeight(SourceData::type() == SourceVideo ? SourceVideo : SourcePicture);
+}
+
+QRectF SourceItem::boundingRect() const {
+    return QRectF(0.5, 1.5, m_shownWidth - 0.5, rowHeightPx() - 0.5);
+}
+
+QPainterPath SourceItem::shape() const {
+    QPainterPath path;
+    path.addRect(QRectF(0, 0, m_shownWidth, rowHeightPx()));
+    return path;
+}
+
+QColor SourceItem::fillColor() const {
+    if (!valid())
+        return QColor(Qt::gray);
+    switch (SourceData::type()) {
+    case SourceVideo:
+    case SourcePicture:
+        return QColor(m_hover ? "#3A8CF0" : "#5FA5F9");
+    case SourceAudio:
+    case SourceDub:
+        return QColor(m_hover ? "#8574F8" : "#ABA0FB");
+    case SourceSubtitle:
+        return QColor(m_hover ? "#49A003" : "#7BB54E");
+    default:
+        return QColor("#EBEBEB");
+    }
+}
+
+namespace {
+// Zones lie in the middle half of a 36-high row.
+QRectF zone(double x, double frames) {
+    const double s = timeline::dpiScale();
+    return QRectF(x, 9 * s, frames * timeline::frameWidth(), 18 * s);
+}
+} // namespace
+
+QRectF SourceItem::startZone() const {
+    if (toTransFrames() <= 0)
+        return QRectF();
+    QRectF r = zone(0, double(toTransFrames()));
+    r.setWidth(std::min(r.width(), m_shownWidth));
+    return r;
+}
+
+QRectF SourceItem::endZone() const {
+    if (fromTransFrames() <= 0)
+        return QRectF();
+    const double w = std::min(double(fromTransFrames()) * timeline::frameWidth(), m_shownWidth);
+    return zone(m_shownWidth - w, 0).adjusted(0, 0, w, 0);
+}
+
+void SourceItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    painter->save();
+    // Text and thumbnails keep their size at every zoom: draw in screen units.
+    const double sx = std::abs(painter->worldTransform().m11()) > 1e-9 ? std::abs(painter->worldTransform().m11())
+                                                                        : 1.0;
+    painter->scale(1.0 / sx, 1.0);
+    const double w = m_shownWidth * sx; // on-screen width
+    const double h = rowHeightPx();
+    const QRectF box(0.5 * sx, 1.5, w - 0.5 * sx, h - 0.5);
+
+    painter->setPen(Qt::NoPen);
+    painter->fillRect(box, fillColor());
+
+    QPen pen(Qt::white);
+    pen.setWidthF(2.0);
+    painter->setPen(pen);
+    QFont font = painter->font();
+    font.setPointSize(12);
+    painter->setFont(font);
+
+    if (valid()) {
+        const QString label = path().isEmpty() ? content() : m_displayName;
+        const QFont labelFont(QStringLiteral("Microsoft Yahei"), 8);
+        painter->setFont(labelFont);
+        const QFontMetrics fm(labelFont);
+        double textX = 10;
+        if (!m_thumbnail.isNull()) {
+            const QImage thumb = m_thumbnail.scaledToHeight(std::max(1, int(h - 5)), Qt::SmoothTransformation);
+            const double shown = std::max(0.0, std::min(double(thumb.width()), w - 10));
+            if (shown > 0)
+                painter->drawImage(QRectF(5, 2, shown, thumb.height()), thumb, QRectF(0, 0, shown, thumb.height()));
+            textX = thumb.width() + 10;
+        }
+        const int room = int(w - textX);
+        if (room > 0) {
+            const QString text = fm.elidedText(label, Qt::ElideRight, room);
+            painter->drawText(QRectF(textX, 0, room, h), Qt::AlignLeft | Qt::AlignVCenter, text);
+        }
+    }
+
+    painter->setPen(Qt::NoPen);
+    for (const QRectF& z : {startZone(), endZone()}) {
+        if (!z.isEmpty())
+            painter->fillRect(QRectF(z.x() * sx, z.y(), z.width() * sx, z.height()), Qt::red);
+    }
+
+    if (isSelected()) {
+        QPen outline(QColor("#f38b00"));
+        outline.setWidthF(2.0);
+        painter->setPen(outline);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(box.adjusted(1, 1, -1, -1));
+    }
+
+    if (!valid()) {
+        painter->setPen(pen);
+        const QFontMetrics fm(painter->font());
+        const int room = int(w - 10);
+        if (room > 0) {
+            const QString text = fm.elidedText(tr("invalidsource.FileMiss"), Qt::ElideRight, room);
+            painter->drawText(QRectF(10, 0, room, h), Qt::AlignLeft | Qt::AlignVCenter, text);
+        }
+    }
+    painter->restore();
+}
+
+void SourceItem::placeAnchors() {
+    m_left->setPos(0, 0);
+    m_right->setPos(m_shownWidth, 0);
+}
+
+void SourceItem::showTrim(double x, double width, int64_t offset) {
+    if (width != m_shownWidth) {
+        prepareGeometryChange();
+        m_shownWidth = width;
+    }
+    m_shownOffset = offset;
+    setPos(x, pos().y());
+    placeAnchors();
+    update();
+}
+
+void SourceItem::sceneAttach(bool shown) {
+    TimeLineGraphicsScene* tl = timelineScene();
+    if (shown) {
+        if (m_home && scene() != m_home)
+            m_home->addItem(this);
+        setVisible(true);
+        if (tl)
+            tl->rememberClip(this);
+    } else {
+        setVisible(false);
+        if (tl)
+            tl->forgetClip(this);
+        if (scene())
+            scene()->removeItem(this);
+    }
+    if (tl)
+        tl->updateLength();
+}
+
+void SourceItem::scenePlace(double x, double y) {
+    if (m_shownWidth != width()) {
+        prepareGeometryChange();
+        m_shownWidth = width();
+        placeAnchors();
+    }
+    m_shownOffset = offset();
+    setPos(x, y);
+    update();
+    if (TimeLineGraphicsScene* tl = timelineScene())
+        tl->updateLength();
+}
+
+void SourceItem::sceneWidthChanged(double w) {
+    prepareGeometryChange();
+    m_shownWidth = w;
+    placeAnchors();
+    update();
+}
+
+QVariant SourceItem::itemChange(GraphicsItemChange change, const QVariant& value) {
+    if (change == ItemSelectedHasChanged) {
+        const bool selected = value.toBool();
+        m_left->setVisible(selected);
+        m_right->setVisible(selected);
+        LOGD("selectChangePreivewItem source: %s", uuid().toUtf8().constData());
+        if (TimeLineGraphicsScene* tl = timelineScene())
+            emit tl->sig_clipSelectionChanged(this, selected);
+    }
+    return QGraphicsItem::itemChange(change, value);
+}
+
+void SourceItem::mousePressEvent(QGraphicsSceneMouseEvent* event) {
+    const bool multi = event->modifiers() & Qt::ControlModifier;
+    if (event->button() == Qt::LeftButton) {
+        // Ctrl toggles on release (Qt's default); a plain press on an
+        // unselected clip selects only it, on a selected one keeps the group for a drag.
+        if (!multi && !isSelected()) {
+            if (scene())
+                scene()->clearSelection();
+            setSelected(true);
+        }
+        clicked(event->pos(), 1);
+        event->accept();
+    } else if (event->button() == Qt::RightButton) {
+        if (!isSelected()) {
+            if (scene())
+                scene()->clearSelection();
+            setSelected(true);
+        }
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void SourceItem::mouseDoubleClickEvent(QGraphicsSceneMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        clicked(event->pos(), 2);
+    event->accept();
+}
+
+void SourceItem::hoverEnterEvent(QGraphicsSceneHoverEvent*) {
+    m_hover = true;
+    update();
+}
+
+void SourceItem::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
+    m_hover = false;
+    update();
+}
+
+void SourceItem::clicked(const QPointF& pos, int times) {
+    TimeLineGraphicsScene* tl = timelineScene();
+    if (startZone().contains(pos)) {
+        emit sig_transLeftClicked(times, this);
+    } else if (endZone().contains(pos)) {
+        emit sig_transRightClicked(times, this);
+    } else if (tl) {
+        static const MenuType kMenu[] = {MenuPicture, MenuVideo, MenuDub, MenuSubtitle, MenuAudio};
+        int index = 0;
+        switch (SourceData::type()) {
+        case SourceVideo: index = 1; break;
+        case SourceDub: index = 2; break;
+        case SourceSubtitle: index = 3; break;
+        case SourceAudio: index = 4; break;
+        default: index = 0; break;
+        }
+        tl->showMenu(this, kMenu[index], times, panelMap());
+    }
+    if (tl) {
+        const double fw = timeline::frameWidth();
+        const auto frame = int64_t(std::round(x() / fw) + pos.x() / fw);
+        emit tl->sig_resetFrame(frame, 0, true);
+    }
+}

@@ -1,0 +1,416 @@
+#include "timeline/timeline-scene.h"
+
+#include "timeline/classify-item.h"
+#include "timeline/source-anchor.h"
+#include "timeline/source-item.h"
+#include "timeline/timeline-keys.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/trans-item.h"
+#include "undo/undo-controller.h"
+#include "values/value-init.h"
+
+#include <QGraphicsSceneMouseEvent>
+#include <QGraphicsView>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+class MergeSequence {
+public:
+    explicit MergeSequence(const char* name) {
+        zya::UndoController::instance()->beginMergeSequence(QString::fromLatin1(name));
+    }
+    ~MergeSequence() { zya::UndoController::instance()->endMergeSequence(); }
+    MergeSequence(const MergeSequence&) = delete;
+    MergeSequence& operator=(const MergeSequence&) = delete;
+};
+
+double wholeFrameX(double x) { return std::max(0.0, timeline::frameToPixel(timeline::pixelToFrame(x))); }
+
+} // namespace
+
+TimeLineGraphicsScene::TimeLineGraphicsScene(QObject* parent) : QGraphicsScene(parent) {
+    qRegisterMetaType<MenuType>("MenuType");
+    qRegisterMetaType<bg::ValueMap>("bg::ValueMap");
+    m_autoAlign = bg::configBool(tlscene::AutoAlignKey, false);
+}
+
+TimeLineGraphicsScene::~TimeLineGraphicsScene() {
+    if (m_model) {
+        m_model->setSourceFactory(TimeLineTreeModel::SourceFactory());
+        m_model->setTransitionFactory(TimeLineTreeModel::TransitionFactory());
+        m_model->setScene(nullptr);
+    }
+    const QList<SourceItem*> clips = m_clips;
+    const QList<TransItem*> transitions = m_transitions;
+    m_clips.clear();
+    m_transitions.clear();
+    m_grab.clear();
+    for (SourceItem* item : clips)
+        removeItem(item);
+    for (TransItem* item : transitions)
+        removeItem(item);
+}
+
+void TimeLineGraphicsScene::setModel(TimeLineTreeModel* model) {
+    m_model = model;
+    if (!model)
+        return;
+    model->setScene(this);
+    model->setSourceFactory([](SourceType type, ClassifyItem* parent, QGraphicsScene* scene, double width,
+                               const QRectF& previewRect, const QString& path, const QString& uuid,
+                               int64_t originalDuration, double offsetPx, const QRect& clipRect) -> SourceData* {
+        return new SourceItem(type, parent, scene, width, previewRect, path, uuid, originalDuration, offsetPx,
+                              clipRect);
+    });
+    model->setTransitionFactory([this](TransitionData* data) -> TransitionObject* { return new TransItem(data, this); });
+    setSceneRect(0, 0, std::max(1.0, m_length), model->sceneHeight());
+}
+
+TransItem* TimeLineGraphicsScene::addTransition(SourceData* from, SourceData* to, const QString& name,
+                                                int64_t durationMs, int ratio) {
+    // The model checks and records it; its factory makes the item.
+    if (!m_model)
+        return nullptr;
+    return dynamic_cast<TransItem*>(m_model->addTransition(from, to, name, durationMs, ratio));
+}
+
+double TimeLineGraphicsScene::horizontalScale() const {
+    const QList<QGraphicsView*> v = views();
+    const double s = v.isEmpty() ? 1.0 : std::abs(v.first()->transform().m11());
+    return s > 1e-9 ? s : 1.0;
+}
+
+QTransform TimeLineGraphicsScene::viewTransform() const {
+    const QList<QGraphicsView*> v = views();
+    return v.isEmpty() ? QTransform() : v.first()->viewportTransform();
+}
+
+void TimeLineGraphicsScene::showMenu(const QGraphicsItem* item, MenuType type, int clicked, const bg::ValueMap& map) {
+    if (item != m_menuItem && clicked == -1)
+        return; // a refresh for a panel that is not open
+    m_menuItem = item;
+    emit sig_showMenu(type, clicked, map);
+}
+
+void TimeLineGraphicsScene::closeMenuFor(const QGraphicsItem* item) {
+    if (item && item == m_menuItem)
+        slot_closeMenu();
+}
+
+void TimeLineGraphicsScene::slot_closeMenu() {
+    m_menuItem = nullptr;
+    emit sig_showMenu(MenuPicture, 0, bg::ValueMap());
+}
+
+void TimeLineGraphicsScene::slot_setAutoAlign(bool align) {
+    m_autoAlign = align;
+    if (!align)
+        m_guideShown = false;
+}
+
+// ---- clips and transitions entering and leaving ----
+
+void TimeLineGraphicsScene::rememberClip(SourceItem* item) {
+    if (!m_clips.contains(item))
+        m_clips.append(item);
+}
+
+void TimeLineGraphicsScene::forgetClip(SourceItem* item) {
+    m_clips.removeOne(item);
+    m_grab.remove(item);
+    m_snapped.remove(item);
+    if (m_anchor && m_anchor->clip() == item)
+        m_anchor = nullptr;
+    closeMenuFor(item);
+}
+
+void TimeLineGraphicsScene::rememberTransition(TransItem* item) {
+    if (!m_transitions.contains(item))
+        m_transitions.append(item);
+}
+
+void TimeLineGraphicsScene::forgetTransition(TransItem* item) { m_transitions.removeOne(item); }
+
+// ---- length ----
+
+void TimeLineGraphicsScene::updateLength() {
+    double end = 0.0;
+    for (const SourceItem* item : m_clips)
+        end = std::max(end, item->x() + item->shownWidth());
+    for (const TransItem* item : m_transitions)
+        end = std::max(end, item->x() + item->boundingRect().width());
+    setLength(end);
+}
+
+void TimeLineGraphicsScene::slot_extendLength(double x) {
+    updateLength();
+    if (x > m_length)
+        setLength(x);
+}
+
+void TimeLineGraphicsScene::setLength(double end) {
+    // A margin of 100 screen pixels after the last item.
+    const double width = end + 100.0 / horizontalScale();
+    double height = sceneRect().height();
+    if (height < 1.0 && m_model)
+        height = m_model->sceneHeight();
+    const QRectF rect(0, 0, width, height);
+    if (end == m_length && rect == sceneRect())
+        return;
+    m_length = end;
+    setSceneRect(rect);
+    emit sig_limitPosX(end);
+}
+
+// ---- mouse ----
+
+void TimeLineGraphicsScene::mousePressEvent(QGraphicsSceneMouseEvent* event) {
+    // The items select first, so that the press sees the selection it makes.
+    QGraphicsScene::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton)
+        slot_pressItems(event->scenePos());
+}
+
+void TimeLineGraphicsScene::mouseMoveEvent(QGraphicsSceneMouseEvent* event) {
+    QGraphicsScene::mouseMoveEvent(event);
+    slot_moveItems(event->scenePos());
+}
+
+void TimeLineGraphicsScene::mouseReleaseEvent(QGraphicsSceneMouseEvent* event) {
+    const bool commit = m_pressing && event->button() == Qt::LeftButton;
+    QGraphicsScene::mouseReleaseEvent(event);
+    if (!commit)
+        return;
+    m_pressing = false;
+    const QPointF pos = event->scenePos();
+    QMetaObject::invokeMethod(
+        this, [this, pos] { slot_releaseItems(pos); }, Qt::QueuedConnection);
+}
+
+void TimeLineGraphicsScene::slot_pressItems(QPointF scenePos) {
+    m_grab.clear();
+    m_snapped.clear();
+    m_anchor = nullptr;
+    QGraphicsItem* hit = nullptr;
+    for (QGraphicsItem* item : items(scenePos, Qt::IntersectsItemShape, Qt::DescendingOrder, viewTransform())) {
+        if (item->type() == SourceAnchor::Type || item->type() == SourceItem::Type) {
+            hit = item;
+            break;
+        }
+    }
+    if (!hit) {
+        slot_closeMenu();
+        return;
+    }
+    if (hit->type() == SourceAnchor::Type) {
+        m_anchor = static_cast<SourceAnchor*>(hit);
+        m_anchorGrab = scenePos - m_anchor->scenePos();
+    } else {
+        for (QGraphicsItem* item : selectedItems()) {
+            if (item->type() == SourceItem::Type)
+                m_grab.insert(static_cast<SourceItem*>(item), scenePos - item->pos());
+        }
+    }
+    m_pressing = true;
+    m_unmoved = true;
+}
+
+void TimeLineGraphicsScene::slot_moveItems(QPointF scenePos) {
+    if (!m_pressing)
+        return;
+    m_unmoved = false;
+    if (m_anchor)
+        trimTo(wholeFrameX(scenePos.x() - m_anchorGrab.x()));
+    else
+        moveClips(scenePos);
+    repaintViews();
+}
+
+void TimeLineGraphicsScene::trimTo(double x) {
+    SourceItem* item = m_anchor->clip();
+    const double fw = timeline::frameWidth();
+    const double width = item->shownWidth();
+    const double offsetPx = timeline::frameToPixel(item->shownOffset());
+    const double fullPx = timeline::frameToPixel(item->originalDuration());
+    // A clip keeps at least one frame.
+    const double least = std::min(fw, fullPx);
+    if (m_anchor->isLeft()) {
+        const double a = item->x();
+        const double right = a + width;
+        // The start cannot go before the media's first frame: the offset stays >= 0.
+        const double most = std::min(fullPx, width + offsetPx);
+        const double w = std::clamp(right - x, least, std::max(least, most));
+        const int64_t offset = std::max<int64_t>(0, timeline::pixelToFrame(offsetPx + width - w));
+        item->showTrim(right - w, w, offset);
+    } else {
+        const double a = item->x() + width;
+        // Nor can the end run past the media's last frame.
+        const double most = std::max(least, fullPx - offsetPx);
+        const double w = std::clamp(width + x - a, least, most);
+        item->showTrim(item->x(), w, item->shownOffset());
+    }
+}
+
+void TimeLineGraphicsScene::bandOf(uint32_t kind, double* top, double* bottom) const {
+    ClassifyItem* header = m_model ? m_model->header(kind) : nullptr;
+    if (!header) {
+        *top = *bottom = -1.0;
+        return;
+    }
+    *top = m_model->headerTop(header);
+    *bottom = header->expanded() && !header->children().isEmpty() ? m_model->trackTop(header->children().last())
+                                                                   : *top;
+}
+
+ClassifyItem* TimeLineGraphicsScene::trackAt(uint32_t kind, double y) const {
+    ClassifyItem* header = m_model ? m_model->header(kind) : nullptr;
+    if (!header)
+        return nullptr;
+    const double h = timeline::rowHeight(kind);
+    const auto index = int64_t(std::floor((y - m_model->headerTop(header)) / h + 0.5)) - 1;
+    if (index < 0 || !header->expanded() || header->children().isEmpty())
+        return header;
+    return header->children().value(int(std::min<int64_t>(index, header->children().size() - 1)));
+}
+
+void TimeLineGraphicsScene::moveClips(const QPointF& scenePos) {
+    bool snapped = false;
+    for (auto it = m_grab.begin(); it != m_grab.end(); ++it) {
+        SourceItem* item = it.key();
+        const QPointF target = scenePos - it.value();
+        double y = item->y();
+        double top = 0.0, bottom = 0.0;
+        bandOf(item->SourceData::type(), &top, &bottom);
+        if (top >= 0.0)
+            y = std::clamp(target.y(), top, bottom);
+        item->setPos(wholeFrameX(target.x()), y);
+    }
+    if (m_autoAlign) {
+        for (auto it = m_grab.begin(); it != m_grab.end(); ++it)
+            snapped = snap(it.key(), scenePos) || snapped;
+    }
+    if (!snapped)
+        m_guideShown = false;
+}
+
+bool TimeLineGraphicsScene::snap(SourceItem* item, const QPointF& scenePos) {
+    const double threshold = 5.0 / horizontalScale(); // 5 screen pixels
+    const double x = item->x();
+    for (const SourceItem* other : m_clips) {
+        if (m_grab.contains(const_cast<SourceItem*>(other)) || !other->isVisible())
+            continue;
+        double to = -1.0;
+        if (std::abs(x - other->x()) <= threshold)
+            to = other->x();
+        else if (std::abs(x - (other->x() + other->shownWidth())) <= threshold)
+            to = other->x() + other->shownWidth();
+        if (to < 0.0)
+            continue;
+        item->setPos(to, item->y());
+        bool& was = m_snapped[item];
+        if (!was) {
+            // Keep it snapped while the pointer stays within the threshold.
+            m_grab[item].setX(scenePos.x() - to);
+            was = true;
+        }
+        m_guideShown = true;
+        m_guideFrame = timeline::pixelToFrame(to);
+        return true;
+    }
+    m_snapped[item] = false;
+    return false;
+}
+
+void TimeLineGraphicsScene::slot_releaseItems(QPointF scenePos) {
+    Q_UNUSED(scenePos);
+    m_pressing = false;
+    if (!m_unmoved && (m_anchor || !m_grab.isEmpty())) {
+        MergeSequence step(tlscene::SeqSourceMove);
+        if (m_anchor)
+            commitTrim();
+        else
+            commitMove();
+        recheckTransitions();
+    }
+    m_unmoved = true;
+    m_anchor = nullptr;
+    m_grab.clear();
+    m_snapped.clear();
+    m_guideShown = false;
+    updateLength();
+    repaintViews();
+}
+
+void TimeLineGraphicsScene::commitTrim() {
+    SourceItem* item = m_anchor->clip();
+    ClassifyItem* track = item->parentTrack();
+    item->setValue(tlkey::Source,
+                   bg::Value(SourceData::sourceMap(track, item->x(), item->shownWidth(),
+                                                   timeline::frameToPixel(item->shownOffset()))),
+                   true, true);
+    if (track)
+        track->layout();
+}
+
+void TimeLineGraphicsScene::commitMove() {
+    QList<ClassifyItem*> touched;
+    const QList<SourceItem*> moved = m_grab.keys();
+    for (SourceItem* item : moved) {
+        ClassifyItem* track = trackAt(item->SourceData::type(), item->y());
+        if (!track)
+            track = item->parentTrack();
+        item->setValue(tlkey::Source,
+                       bg::Value(SourceData::sourceMap(track, item->x(), item->width(),
+                                                       timeline::frameToPixel(item->offset()))),
+                       true, true);
+        if (track && !touched.contains(track))
+            touched.append(track);
+    }
+    for (ClassifyItem* track : touched)
+        track->layout();
+}
+
+void TimeLineGraphicsScene::recheckTransitions() {
+    if (!m_model)
+        return;
+    const QList<TransitionObject*> transitions = m_model->transitions();
+    for (TransitionObject* t : transitions) {
+        SourceData* from = t->data()->from();
+        SourceData* to = t->data()->to();
+        if ((from && !m_model->trackOf(from)) || (to && !m_model->trackOf(to))) {
+            m_model->removeTransition(t);
+            continue;
+        }
+        if (from && to) {
+            const int64_t gap = to->startFrame() - from->endFrame();
+            if (gap != 0 && gap != timeline::pixelToFrame(t->data()->gap())) {
+                from->slot_updateFromTransTime(0);
+                to->slot_updateToTransTime(0);
+                m_model->removeTransition(t);
+                continue;
+            }
+        }
+        t->data()->updateFrames();
+    }
+}
+
+void TimeLineGraphicsScene::repaintViews() {
+    update();
+    for (QGraphicsView* view : views())
+        view->viewport()->update();
+}
+
+void TimeLineGraphicsScene::drawForeground(QPainter* painter, const QRectF& rect) {
+    if (!m_guideShown)
+        return;
+    QPen pen(Qt::blue);
+    pen.setStyle(Qt::DashLine);
+    pen.setCosmetic(true);
+    painter->setPen(pen);
+    const double x = timeline::frameToPixel(m_guideFrame);
+    painter->drawLine(QPointF(x, rect.top()), QPointF(x, rect.bottom()));
+}
