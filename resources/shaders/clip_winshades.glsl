@@ -1,22 +1,3 @@
-#version 330 core
-layout(std140) uniform TransitionBlock {
-    float progress;
-    float aspect;
-    float transparent_from;
-    float transparent_to;
-};
-uniform sampler2D texture_from;
-uniform sampler2D texture_to;
-in vec2 v_tex_coord;
-out vec4 frag_color;
-vec4 sampleFrom(vec2 uv) {
-    vec4 c = texture(texture_from, uv);
-    return vec4(c.rgb, c.a * transparent_from);
-}
-vec4 sampleTo(vec2 uv) {
-    vec4 c = texture(texture_to, uv);
-    return vec4(c.rgb, c.a * transparent_to);
-}
 void main() {
     vec2 uv = v_tex_coord;
     vec4 a = sampleFrom(uv);

@@ -25,9 +25,14 @@ int RegisterShaders(GsDevice* device, const ShaderSourceReader& read) {
     if (!device || !read)
         return 0;
     const std::string vertex = read("vertex.glsl");
+    // Transition programs hold only their main(); the rest they share.
+    const std::string transitionCommon = read("transition-common.glsl");
     int registered = 0;
     for (const std::string& name : ShaderNames()) {
-        const std::string pixel = read(name + ".glsl");
+        std::string pixel = read(name + ".glsl");
+        bool transition = name.compare(0, 5, "rgba_") != 0;
+        if (transition && !pixel.empty())
+            pixel = transitionCommon.empty() ? std::string() : transitionCommon + pixel;
         if (!vertex.empty() && !pixel.empty() && device->AddShader(name, vertex, pixel))
             ++registered;
         else

@@ -310,7 +310,7 @@ void TestShaders::registersEveryProgramInOrder() {
         return ReadShaderResource(file);
     };
     QCOMPARE(RegisterShaders(GsDevice::DefaultDevice(), reader), 16);
-    std::vector<std::string> expected = {"vertex.glsl"};
+    std::vector<std::string> expected = {"vertex.glsl", "transition-common.glsl"};
     for (const std::string& name : kOrder) {
         expected.push_back(name + ".glsl");
         QVERIFY2(GsDevice::DefaultDevice()->HasShader(name), name.c_str());
