@@ -112,7 +112,7 @@ void RenderManager::setSceneSize(int width, int height, bool locked) {
     emit sig_updateSceneSize(width, height);
 }
 
-bg::ValueMap RenderManager::mediaInfo(const QString& path, bool adapt) {
+bg::ValueMap RenderManager::probeMedia(const QString& path) {
     bg::ValueMap info;
     info["valid"] = bg::Value(false);
     if (!QFileInfo(path).isFile())
@@ -125,15 +125,16 @@ bg::ValueMap RenderManager::mediaInfo(const QString& path, bool adapt) {
     info["duration"] = bg::Value(durationMs);
     info["pix"] = bg::Value(int64_t(double(durationMs) / 33.333333333333336));
     const ff::StreamInfo* video = movie->videoStreams > 0 ? movie->stream(movie->bestVideoStream) : nullptr;
-    if (video) {
-        info["width"] = bg::Value(video->width);
-        info["height"] = bg::Value(video->height);
-        if (adapt && !m_sizeLocked)
-            setSceneSize(video->width, video->height, false);
-    } else {
-        info["width"] = bg::Value(0);
-        info["height"] = bg::Value(0);
-    }
+    info["width"] = bg::Value(video ? video->width : 0);
+    info["height"] = bg::Value(video ? video->height : 0);
+    return info;
+}
+
+bg::ValueMap RenderManager::mediaInfo(const QString& path, bool adapt) {
+    bg::ValueMap info = probeMedia(path);
+    int width = info.get("width").toInt(), height = info.get("height").toInt();
+    if (adapt && !m_sizeLocked && width > 0 && height > 0)
+        setSceneSize(width, height, false);
     return info;
 }
 

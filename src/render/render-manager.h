@@ -59,8 +59,11 @@ public:
     void orderItems();
     // Odd sizes lose one pixel; the old scene goes when its last user lets go.
     void setSceneSize(int width, int height, bool locked);
-    // "valid", "duration" (ms), "pix" (frames at 30 fps), "width", "height".
+    // "valid", "duration" (ms), "pix" (frames at 30 fps), "width", "height";
+    // with adapt, an unlocked scene takes a video's size.
     bg::ValueMap mediaInfo(const QString& path, bool adapt);
+    // The same description, without touching any scene.
+    static bg::ValueMap probeMedia(const QString& path);
 
     bool isRecording() const { return false; }
     void setPlaying(bool) {}

@@ -319,23 +319,7 @@ SourceData* TimeLineTreeModel::createFromMaterial(ClassifyItem* track, const QSt
 }
 
 bg::ValueMap TimeLineTreeModel::probe(const QString& path) const {
-    if (m_renderManager)
-        return m_renderManager->mediaInfo(path, false);
-    bg::ValueMap info;
-    info["valid"] = bg::Value(false);
-    if (!QFileInfo(path).isFile())
-        return info;
-    const std::shared_ptr<ff::MovieCtx> movie = ff::getMovieInfo(path.toUtf8().constData(), nullptr);
-    if (!movie)
-        return info;
-    const int64_t durationMs = movie->durationUs / 1000;
-    const ff::StreamInfo* video = movie->videoStreams > 0 ? movie->stream(movie->bestVideoStream) : nullptr;
-    info["valid"] = bg::Value(true);
-    info["duration"] = bg::Value(durationMs);
-    info["pix"] = bg::Value(int64_t(double(durationMs) * 30.0 / 1000.0));
-    info["width"] = bg::Value(video ? video->width : 0);
-    info["height"] = bg::Value(video ? video->height : 0);
-    return info;
+    return m_renderManager ? m_renderManager->mediaInfo(path, false) : RenderManager::probeMedia(path);
 }
 
 SourceData* TimeLineTreeModel::createSubtitle(ClassifyItem* track, int64_t start, int64_t length,
