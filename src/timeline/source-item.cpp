@@ -194,7 +194,7 @@ void SourceItem::sceneAttach(bool shown) {
     if (shown) {
         if (m_home && scene() != m_home)
             m_home->addItem(this);
-        setVisible(true);
+        setVisible(trackShown());
         if (tl)
             tl->rememberClip(this);
     } else {
@@ -216,9 +216,29 @@ void SourceItem::scenePlace(double x, double y) {
     }
     m_shownOffset = offset();
     setPos(x, y);
+    if (scene())
+        setVisible(trackShown()); // it may have changed track
     update();
     if (TimeLineGraphicsScene* tl = timelineScene())
         tl->updateLength();
+}
+
+bool SourceItem::trackShown() const {
+    const ClassifyItem* track = parentTrack();
+    if (!track || track->isHeader())
+        return true;
+    const ClassifyItem* header = track->parentItem();
+    return !header || header->expanded();
+}
+
+void SourceItem::placeOnTrack() {
+    const ClassifyItem* track = parentTrack();
+    if (!track || !scene())
+        return;
+    const bool shown = trackShown();
+    if (shown)
+        setPos(pos().x(), track->rowTop());
+    setVisible(shown);
 }
 
 void SourceItem::sceneWidthChanged(double w) {

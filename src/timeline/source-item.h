@@ -51,6 +51,11 @@ public:
     QRectF startZone() const;
     QRectF endZone() const;
 
+    // Shown only while its track's row is shown (a header, or a track under
+    // an expanded header), at the top of that row.
+    bool trackShown() const;
+    void placeOnTrack();
+
     // A click (times 1) or double click (2) at pos, in item coordinates.
     void clicked(const QPointF& pos, int times);
 

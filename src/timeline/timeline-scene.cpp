@@ -152,6 +152,15 @@ void TimeLineGraphicsScene::slot_extendLength(double x) {
         setLength(x);
 }
 
+void TimeLineGraphicsScene::slot_sceneHeight(double height) {
+    for (SourceItem* item : m_clips)
+        item->placeOnTrack();
+    QRectF rect = sceneRect();
+    rect.setHeight(std::max(1.0, height));
+    setSceneRect(rect);
+    repaintViews();
+}
+
 void TimeLineGraphicsScene::setLength(double end) {
     // A margin of 100 screen pixels after the last item.
     const double width = end + 100.0 / horizontalScale();

@@ -81,6 +81,10 @@ public slots:
     void slot_setAutoAlign(bool align);
     // A forward play request: the scene grows to at least x.
     void slot_extendLength(double x);
+    // The tree's rows were expanded, collapsed, added or removed: the scene
+    // takes the rows' height and every clip its track's band (hidden while
+    // its header is collapsed).
+    void slot_sceneHeight(double height);
 
 signals:
     void sig_limitPosX(double end);

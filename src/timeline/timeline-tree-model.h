@@ -132,6 +132,10 @@ public:
     // Reads the children of the current element until its end. Values out
     // of range are clamped or skipped with a log line.
     bool readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath = PathMapper());
+    // The older layout: each reader stands on (or just before) its
+    // "ObjectMgr" and "Tree" element. Unreadable objects, items and
+    // transitions are skipped with a log line; false on a broken document.
+    bool readOldSection(QXmlStreamReader& objectMgr, QXmlStreamReader& tree);
 
 signals:
     // Emitted before a track is added or removed (the view's sig_opertorUi).

@@ -3,6 +3,7 @@
 #include "timeline/classify-item-delegate.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
+#include "timeline/timeline-scene.h"
 #include "timeline/timeline-tree-model.h"
 
 #include <QHeaderView>
@@ -55,6 +56,14 @@ ClassifyItem* TimeLineTreeView::dropTrack(uint32_t kind, int viewportY) const {
     if (pointed && pointedKind >= kind && !header->children().isEmpty())
         return header->children().last();
     return header;
+}
+
+void TimeLineTreeView::attachScene(TimeLineGraphicsScene* scene) {
+    if (!scene)
+        return;
+    connect(this, &TimeLineTreeView::sig_sceneHeightChanged, scene, &TimeLineGraphicsScene::slot_sceneHeight,
+            Qt::UniqueConnection);
+    scene->slot_sceneHeight(m_sceneHeight);
 }
 
 void TimeLineTreeView::slot_createSourceItem(bg::ValueMap map, QColor color, QFont font) {

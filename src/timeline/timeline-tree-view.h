@@ -12,6 +12,7 @@
 
 class ClassifyItemDelegate;
 class SourceData;
+class TimeLineGraphicsScene;
 class TimeLineTreeModel;
 
 class TimeLineTreeView : public QTreeView {
@@ -24,6 +25,10 @@ public:
     double sceneHeight() const { return m_sceneHeight; }
     // The clip view's horizontal scroll bar, taken off the scene height.
     void setScrollBarHeight(double height) { m_scrollBarHeight = height; }
+
+    // The clip scene follows the rows: its height and its clips' bands and
+    // visibility are updated on every expand, collapse, add and remove.
+    void attachScene(TimeLineGraphicsScene* scene);
 
     // The track a drop at viewport y lands on for a material of this kind.
     class ClassifyItem* dropTrack(uint32_t kind, int viewportY) const;

@@ -12,6 +12,7 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -33,6 +34,20 @@ bool readInto(TimeLineTreeModel& model, const QString& text) {
     if (!r.readNextStartElement())
         return false;
     return model.readTimeline(r);
+}
+
+// The older layout from two hand-written element texts.
+bool readOld(TimeLineTreeModel& model, const QString& objects, const QString& tree) {
+    QXmlStreamReader o("<ObjectMgr>" + objects + "</ObjectMgr>");
+    QXmlStreamReader t("<Tree>" + tree + "</Tree>");
+    return model.readOldSection(o, t);
+}
+
+QString oldObject(const QString& uid, const QString& type, const QString& startPts, const QString& duration,
+                  const QString& extra = QString()) {
+    return QString("<Object><uid>%1</uid><type>%2</type><dobj_user><startPts>%3</startPts>"
+                   "<duration>%4</duration></dobj_user>%5</Object>")
+        .arg(uid, type, startPts, duration, extra);
 }
 
 // No overlaps on any track, lists sorted, every clip in exactly one track.
@@ -520,11 +535,122 @@ private slots:
         }
     }
 
+    // A video clip and a subtitle, each kind in two rows; times in
+    // hundredths and milliseconds become frames at 30 per second.
+    void olderLayout() {
+        const QString objects =
+            oldObject("1", "2", "150", "1001",
+                      "<url>/media/gone.mp4</url><rect>[rectf]x:10;y:20;w:640;h:360</rect>"
+                      "<clipRect>[rect]x:4;y:6;w:300;h:200</clipRect><rotate>90</rotate><alpha>0.5</alpha>"
+                      "<silence>true</silence><values>hue:7;bright:-3</values>") +
+            "<Object uid=\"2\" type=\"2\" clipMode=\"fill\"><dobj_user startPts=\"0\" duration=\"100\" "
+            "mv_duration=\"10000\" mv_cut_pos=\"1234\"/></Object>" +
+            oldObject("3", "8", "33", "200",
+                      "<content>Hello</content><color>#ff0000</color><pos>[pointf]x:5;y:-7</pos>");
+        const QString tree = "<Group type=\"2\"><Row><Item uid=\"1\"/></Row><Row><Item uid=\"2\"/></Row></Group>"
+                             "<Group type=\"8\"><Row/><Row><Item>3</Item></Row></Group>"
+                             "<Transit><left>1</left><right>2</right><name>Fade</name></Transit>";
+        QVERIFY(readOld(*model, objects, tree));
+        ClassifyItem* subtitles = model->header(SourceSubtitle);
+        QCOMPARE(video()->children().size(), 1);
+        QCOMPARE(subtitles->children().size(), 1);
+        QVERIFY(subtitles->sources().isEmpty());
+
+        QCOMPARE(video()->sources().size(), 1);
+        SourceData* first = video()->sources().first();
+        QCOMPARE(first->startFrame(), int64_t(45));  // 150 / 100 x 30
+        QCOMPARE(first->lengthFrames(), int64_t(300)); // trunc(300.3)
+        QCOMPARE(first->path(), QString("/media/gone.mp4"));
+        QCOMPARE(first->valid(), 0);
+        QCOMPARE(first->previewRect(), QRectF(10, 20, 640, 360));
+        QCOMPARE(first->clipRect(), QRect(4, 6, 300, 200));
+        QCOMPARE(first->rotate(), 90);
+        QCOMPARE(first->transparent(), 128);
+        QVERIFY(first->mute());
+        QCOMPARE(first->hue(), 7);
+        QCOMPARE(first->bright(), -3);
+        QCOMPARE(first->stretch(), 1);
+
+        SourceData* second = video()->children().first()->sources().value(0);
+        QVERIFY(second);
+        QCOMPARE(second->startFrame(), int64_t(0));
+        QCOMPARE(second->lengthFrames(), int64_t(30));
+        QCOMPARE(second->offset(), int64_t(37));            // trunc(1234 / 1000 x 30)
+        QCOMPARE(second->originalDuration(), int64_t(300)); // 10 s
+        QCOMPARE(second->stretch(), 2);
+        QCOMPARE(second->previewRect(), QRectF(0, 0, model->renderSize().width(), model->renderSize().height()));
+
+        SourceData* text = subtitles->children().first()->sources().value(0);
+        QVERIFY(text);
+        QCOMPARE(text->type(), SourceSubtitle);
+        QCOMPARE(text->startFrame(), int64_t(9)); // trunc(9.9)
+        QCOMPARE(text->content(), QString("Hello"));
+        QCOMPARE(text->color(), QColor("#ff0000"));
+        QCOMPARE(text->previewRect().topLeft(), QPointF(5, -7));
+
+        QCOMPARE(model->transitions().size(), 1);
+        QCOMPARE(model->transitions().first()->data()->from(), first);
+        QCOMPARE(model->transitions().first()->data()->to(), second);
+        // The tracks came through the undo library like the user's own.
+        QVERIFY(undo()->stack.canUndo());
+    }
+
+    void olderLayoutUntrusted_data() {
+        QTest::addColumn<QString>("objects");
+        QTest::addColumn<QString>("tree");
+        QTest::addColumn<int>("clips");
+        const QString oneRow = "<Group type=\"2\"><Row><Item uid=\"a\"/><Item uid=\"b\"/><Item uid=\"c\"/></Row></Group>";
+        QTest::newRow("broken object skipped")
+            << oldObject("a", "2", "0", "100") + oldObject("b", "2", "x", "100") + oldObject("c", "2", "300", "")
+            << oneRow << 1;
+        QTest::newRow("no uid, unknown type, second uid")
+            << oldObject("", "2", "0", "100") + oldObject("a", "3", "0", "100") + oldObject("b", "2", "0", "100") +
+                   oldObject("b", "2", "500", "100")
+            << oneRow << 1;
+        QTest::newRow("overlaps pushed apart")
+            << oldObject("a", "2", "0", "1000") + oldObject("b", "2", "100", "100") + oldObject("c", "2", "150", "100")
+            << oneRow << 3;
+        QTest::newRow("absurd numbers")
+            << oldObject("a", "2", "-1e300", "1e300", "<dobj_user><mv_cut_pos>inf</mv_cut_pos></dobj_user>") +
+                   oldObject("b", "2", "1e308", "-5", "<rect>[rectf]x:1e999;y:nan;w:-3;h:9e99</rect><volume>1e12</volume>") +
+                   oldObject("c", "2", "100", "100", "<rotate>-99999999999</rotate><alpha>-4</alpha>")
+            << oneRow << 3;
+        QTest::newRow("items naming nothing or twice")
+            << oldObject("a", "2", "0", "100")
+            << "<Group type=\"2\"><Row><Item uid=\"zz\"/><Item uid=\"a\"/><Item uid=\"a\"/></Row></Group>"
+               "<Group type=\"99\"><Row><Item uid=\"a\"/></Row></Group>"
+            << 1;
+        QTest::newRow("subtitle object on a video row")
+            << oldObject("a", "8", "0", "100") + oldObject("b", "2", "0", "100") << oneRow << 1;
+        QTest::newRow("transits naming nothing")
+            << oldObject("a", "2", "0", "100")
+            << oneRow + "<Transit><left>a</left><right>q</right></Transit><Transit><duration>-1</duration></Transit>" << 1;
+        QTest::newRow("broken tree xml") << oldObject("a", "2", "0", "100") << oneRow + "<Group type=\"2\"><Row>" << 1;
+        QTest::newRow("broken object xml") << oldObject("a", "2", "0", "100") + "<Object><uid>" << oneRow << 0;
+    }
+    void olderLayoutUntrusted() {
+        QFETCH(QString, objects);
+        QFETCH(QString, tree);
+        QFETCH(int, clips);
+        readOld(*model, objects, tree);
+        QCOMPARE(model->allSources().size(), clips);
+        QCOMPARE(model->transitions().size(), 0);
+        QCOMPARE(invariantFault(*model), QString());
+        for (SourceData* clip : model->allSources()) {
+            QVERIFY(clip->endFrame() <= 3 * timeline::kMaxFrames);
+            QVERIFY(clip->originalDuration() >= clip->offset() + clip->lengthFrames());
+            QVERIFY(clip->transparent() >= 0 && clip->transparent() <= 255);
+            QVERIFY(std::isfinite(clip->previewRect().x()) && std::isfinite(clip->previewRect().y()));
+            QVERIFY(clip->previewRect().width() >= 0);
+            QVERIFY(std::abs(clip->rotate()) < 360);
+        }
+    }
+
     void randomEdits() {
         QRandomGenerator rng(20240611);
         const QString empty = xmlOf(*model);
         const uint32_t kinds[] = {SourceVideo, SourcePicture, SourceAudio, SourceDub, SourceSubtitle};
-        for (int step = 0; step < 3000; ++step) {
+        for (int step = 0; step < 10000; ++step) {
             const QList<ClassifyItem*> tracks = model->tracks();
             const QList<SourceData*> clips = model->allSources();
             ClassifyItem* track = tracks[rng.bounded(tracks.size())];

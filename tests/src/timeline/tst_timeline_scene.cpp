@@ -7,6 +7,7 @@
 #include "timeline/timeline-keys.h"
 #include "timeline/timeline-scene.h"
 #include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-tree-view.h"
 #include "timeline/trans-item.h"
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
@@ -432,6 +433,55 @@ private slots:
             // The thumbnail keeps its screen size at every zoom.
             QCOMPARE(out.pixelColor(20, 40).lightness() < 60, thumbnail);
         }
+    }
+
+    // Collapsing a header hides the clips of its added tracks and closes up
+    // the rows below; expanding brings them back at their tracks' tops.
+    void collapseAndExpandFollowTheTree() {
+        TimeLineTreeView view;
+        view.setScrollBarHeight(12);
+        TimeLineGraphicsScene clipScene;
+        clipScene.setModel(view.treeModel());
+        view.attachScene(&clipScene);
+        TimeLineTreeModel* m = view.treeModel();
+        ClassifyItem* videos = m->header(SourceVideo);
+        ClassifyItem* second = m->addTrack(videos);
+        ClassifyItem* third = m->addTrack(videos);
+        QVERIFY(view.isExpanded(m->indexOf(videos)));
+        auto put = [&](ClassifyItem* track, int64_t start) {
+            SourceData* clip = m->createSource(track, start, 10, 0, 1000, "/m.mp4", QRectF(), QRect());
+            track->addSource(clip);
+            return qobject_cast<SourceItem*>(clip);
+        };
+        SourceItem* onHeader = put(videos, 0);
+        SourceItem* onSecond = put(second, 20);
+        SourceItem* onThird = put(third, 40);
+        SourceItem* music = put(m->header(SourceAudio), 5);
+        QVERIFY(onHeader && onSecond && onThird && music);
+        const double expandedHeight = 48.0 * 3 + 36 * 4 + 30 - 12;
+        QCOMPARE(clipScene.sceneRect().height(), expandedHeight);
+        QCOMPARE(onThird->y(), 96.0);
+        QCOMPARE(music->y(), 48.0 * 3 + 36);
+
+        view.collapse(m->indexOf(videos));
+        QVERIFY(!videos->expanded());
+        QVERIFY(onHeader->isVisible());
+        QVERIFY(!onSecond->isVisible() && !onThird->isVisible());
+        QCOMPARE(onHeader->pos(), QPointF(0, 0));
+        QCOMPARE(onSecond->pos(), QPointF(20 * kFrame, 48)); // hidden where it was
+        QCOMPARE(music->pos(), QPointF(5 * kFrame, 48.0 + 36));
+        QCOMPARE(clipScene.sceneRect().height(), 48.0 + 36 * 4 + 30 - 12);
+        // A clip that enters a hidden track stays hidden.
+        SourceItem* late = put(third, 80);
+        QVERIFY(late->scene() == &clipScene && !late->isVisible());
+
+        view.expand(m->indexOf(videos));
+        for (SourceItem* item : {onHeader, onSecond, onThird, late, music}) {
+            QVERIFY(item->isVisible());
+            QCOMPARE(item->y(), item->parentTrack()->rowTop());
+        }
+        QCOMPARE(onThird->y(), 96.0);
+        QCOMPARE(clipScene.sceneRect().height(), expandedHeight);
     }
 
     void sceneGoesFirst() {
