@@ -661,41 +661,32 @@ void TickSource() {
     }
 }
 
-void HandleFilter() {
+namespace {
+
+// Runs `step` on every member of one of the device's lists, on the frame
+// cycle's thread with the context current. Members may leave the list
+// meanwhile: each is held for the call.
+template <typename T, typename Step>
+void forEachMember(std::vector<T*> DeviceImpl::*list, Step step) {
     DeviceImpl* d = gs::impl();
     if (!d)
         return;
     GsDeviceScope scope;
     if (!scope.ok())
         return;
-    std::vector<GsFilter*> filters = referenced(d->filters, d->listsMutex);
-    for (GsFilter* f : filters)
-        f->RunRender();
-    releaseAll(filters);
+    std::vector<T*> members = referenced(d->*list, d->listsMutex);
+    for (T* member : members)
+        step(member);
+    releaseAll(members);
 }
+
+} // namespace
+
+void HandleFilter() { forEachMember(&DeviceImpl::filters, [](GsFilter* f) { f->RunRender(); }); }
 
 void OutputFrame(int64_t timestamp, int count) {
-    DeviceImpl* d = gs::impl();
-    if (!d || count <= 0)
-        return;
-    GsDeviceScope scope;
-    if (!scope.ok())
-        return;
-    std::vector<GsOutputRaw*> outputs = referenced(d->outputs, d->listsMutex);
-    for (GsOutputRaw* o : outputs)
-        o->Capture(timestamp);
-    releaseAll(outputs);
+    if (count > 0)
+        forEachMember(&DeviceImpl::outputs, [timestamp](GsOutputRaw* o) { o->Capture(timestamp); });
 }
 
-void DrawDisplay() {
-    DeviceImpl* d = gs::impl();
-    if (!d)
-        return;
-    GsDeviceScope scope;
-    if (!scope.ok())
-        return;
-    std::vector<GsViewImpl*> views = referenced(d->views, d->listsMutex);
-    for (GsViewImpl* v : views)
-        v->Present();
-    releaseAll(views);
-}
+void DrawDisplay() { forEachMember(&DeviceImpl::views, [](GsViewImpl* v) { v->Present(); }); }
