@@ -2,6 +2,7 @@
 
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
+#include "timeline/transition-data.h"
 
 #include <algorithm>
 
@@ -46,6 +47,80 @@ FrameRequest frameRequest(const ClassifyItem& track, int64_t frame) {
         request.self = layerRequest(*clip, frame);
     }
     return request;
+}
+
+LayerRequest layerRequest(const SourceData& clip, int64_t frame, Hold hold) {
+    int64_t at = frame;
+    if (hold == Hold::Last && frame >= clip.endFrame())
+        at = clip.endFrame() - 1;
+    else if (hold == Hold::First && frame < clip.startFrame())
+        at = clip.startFrame();
+    LayerRequest layer = layerRequest(clip, at);
+    // The media frame follows the held timeline frame, not the clamped one.
+    layer.frame = clip.offset() + (at - clip.startFrame());
+    return layer;
+}
+
+std::optional<TransitionAt> transitionAt(const TransitionData& transition, int64_t frame) {
+    const SourceData* from = transition.from();
+    const SourceData* to = transition.to();
+    const SourceData* owner = from ? from : to;
+    if (!owner || !owner->valid())
+        return std::nullopt;
+    if (frame < transition.startframe || frame > transition.endframe)
+        return std::nullopt;
+    if ((from && frame < from->startFrame()) || (to && frame >= to->endFrame()))
+        return std::nullopt;
+    TransitionAt at;
+    at.transition = &transition;
+    at.track = owner->parentTrack();
+    const int64_t span = transition.endframe - transition.startframe;
+    // A zero-length transition stays at its start rather than dividing by zero.
+    at.progress = span > 0 ? double(frame - transition.startframe) / double(span) : 0.0;
+    at.inFrom = from && frame < from->endFrame();
+    return at;
+}
+
+FrameRequest frameRequest(const ClassifyItem& track, int64_t frame,
+                          const std::vector<TransitionAt>& transitions) {
+    for (const TransitionAt& at : transitions) {
+        if (at.track != &track)
+            continue;
+        FrameRequest request;
+        request.program = at.transition->name;
+        request.progress = at.progress;
+        request.showMask = ShowTransition;
+        if (const SourceData* from = at.transition->from()) {
+            request.decodeMask |= DecodeFrom;
+            request.from = layerRequest(*from, frame, Hold::Last);
+        }
+        if (const SourceData* to = at.transition->to()) {
+            request.decodeMask |= DecodeTo;
+            request.to = layerRequest(*to, frame, Hold::First);
+        }
+        return request;
+    }
+    return frameRequest(track, frame);
+}
+
+QList<AudioFrameData> audioFrame(const QList<ClassifyItem*>& tracks, int64_t frame, int64_t fps) {
+    QList<AudioFrameData> sounds;
+    for (const ClassifyItem* track : tracks) {
+        const uint32_t kind = track->kind();
+        if (kind != SourceVideo && kind != SourceDub && kind != SourceAudio)
+            continue;
+        const SourceData* clip = track->activeClip(frame);
+        if (!clip)
+            continue;
+        AudioFrameData sound;
+        sound.num = frame - clip->startFrame() + clip->offset();
+        sound.den = fps > 0 ? fps : 30;
+        sound.path = clip->path();
+        sound.volume = clip->mute() ? 0 : clip->volume();
+        sound.uuid = clip->uuid();
+        sounds.append(sound);
+    }
+    return sounds;
 }
 
 std::optional<SubtitleRequest> subtitleRequest(const ClassifyItem& track, int64_t frame) {

@@ -5,11 +5,16 @@
 
 #include "render/preview-requests.h"
 
+#include <QList>
+#include <QString>
+
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 class ClassifyItem;
 class SourceData;
+class TransitionData;
 
 namespace timeline {
 
@@ -26,5 +31,37 @@ FrameRequest frameRequest(const ClassifyItem& track, int64_t frame);
 
 // A subtitle track's request; empty when no valid clip covers the frame.
 std::optional<SubtitleRequest> subtitleRequest(const ClassifyItem& track, int64_t frame);
+
+// Which side of the clip's range a layer holds when the frame lies outside it.
+enum class Hold { None, First, Last };
+// As above, but a hold-last layer shows the clip's last frame at or past its
+// end and a hold-first layer its first frame before its start.
+LayerRequest layerRequest(const SourceData& clip, int64_t frame, Hold hold);
+
+// A transition that plays at a frame.
+struct TransitionAt {
+    const TransitionData* transition = nullptr;
+    const ClassifyItem* track = nullptr; // the track of its clips
+    double progress = 0.0;
+    bool inFrom = false; // the frame still lies inside the "from" clip
+};
+// Empty when the transition does not play at the frame.
+std::optional<TransitionAt> transitionAt(const TransitionData& transition, int64_t frame);
+
+// As frameRequest above, but the first of the transitions lying on the track
+// takes the place of the self layer.
+FrameRequest frameRequest(const ClassifyItem& track, int64_t frame,
+                          const std::vector<TransitionAt>& transitions);
+
+// The sound of one clip at a frame.
+struct AudioFrameData {
+    int64_t num = 0; // media time num / den seconds
+    int64_t den = 30;
+    QString path;
+    int volume = 0; // 0 when muted
+    QString uuid;
+};
+// One record per track of a sounding kind (video, dub, audio) with a valid clip at the frame.
+QList<AudioFrameData> audioFrame(const QList<ClassifyItem*>& tracks, int64_t frame, int64_t fps);
 
 } // namespace timeline

@@ -1,0 +1,370 @@
+#include "timeline/timeline-view.h"
+
+#include "timeline/classify-item.h"
+#include "timeline/source-data.h"
+#include "timeline/source-item.h"
+#include "timeline/timeline-scene.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/transition-data.h"
+#include "undo/undo-controller.h"
+#include "values/value-init.h"
+
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tlview {
+
+const std::array<double, kMaxZoom + 1>& zoomScales() {
+    // Each level is built from the one before, so every level has one scale
+    // however often the zoom goes back and forth.
+    static const std::array<double, kMaxZoom + 1> scales = [] {
+        std::array<double, kMaxZoom + 1> s{};
+        s[0] = 1.0;
+        for (int level = 1; level <= kMaxZoom; ++level) {
+            const int step = level - 1;
+            const double factor = step <= 6 ? 0.8 : (step <= 14 ? 0.64 : 0.5);
+            s[size_t(level)] = s[size_t(step)] * factor;
+        }
+        return s;
+    }();
+    return scales;
+}
+
+} // namespace tlview
+
+CopyData TimeLineGraphicsView::s_copyData;
+
+TimeLineGraphicsView::TimeLineGraphicsView(TimeLineGraphicsScene* scene, QWidget* parent)
+    : QGraphicsView(scene, parent), m_scene(scene) {
+    setRenderHint(QPainter::Antialiasing);
+    setRenderHint(QPainter::SmoothPixmapTransform);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setFocusPolicy(Qt::StrongFocus);
+    applyZoom();
+    connect(scene, &QGraphicsScene::selectionChanged, this, &TimeLineGraphicsView::slot_selectionChanged);
+    connect(scene, &TimeLineGraphicsScene::sig_resetFrame, this,
+            [this](qint64 frame, int mode, bool notify) { slot_resetFrame(frame, EditType(mode), notify); });
+}
+
+TimeLineTreeModel* TimeLineGraphicsView::model() const {
+    return m_scene ? m_scene->model() : nullptr;
+}
+
+double TimeLineGraphicsView::horizontalScale() const {
+    return transform().m11();
+}
+
+int64_t TimeLineGraphicsView::playHeadFrame() const {
+    return timeline::pixelToFrame(m_playX);
+}
+
+int64_t TimeLineGraphicsView::totalFrames() const {
+    return timeline::pixelToFrame(m_scene->length());
+}
+
+void TimeLineGraphicsView::applyZoom() {
+    // An absolute transform: repeated steps cannot drift.
+    setTransform(QTransform::fromScale(tlview::zoomScales()[size_t(m_zoom)], 1.0));
+}
+
+void TimeLineGraphicsView::setZoomLevel(int level) {
+    level = std::clamp(level, tlview::kMinZoom, tlview::kMaxZoom);
+    while (m_zoom != level)
+        slot_scaleStepView(level < m_zoom);
+}
+
+void TimeLineGraphicsView::slot_scaleStepView(bool positive) {
+    if (positive ? m_zoom <= tlview::kMinZoom : m_zoom >= tlview::kMaxZoom)
+        return;
+    m_zoom += positive ? -1 : 1;
+    applyZoom();
+    const QRectF visible = mapToScene(viewport()->rect()).boundingRect();
+    int middle = int(std::ceil(visible.center().y()));
+    middle += middle % 2;
+    centerOn(m_playX, middle);
+    emit sig_scaleValue(m_zoom, horizontalScale(), horizontalScrollBar()->value());
+}
+
+void TimeLineGraphicsView::slot_resetFrame(int64_t pix, EditType edit, bool operate) {
+    m_playX = timeline::frameToPixel(std::max<int64_t>(0, pix));
+    if (m_playX == 0.0)
+        horizontalScrollBar()->setValue(0);
+    viewport()->update();
+    if (operate)
+        requestFrame(playHeadFrame(), 30, edit);
+}
+
+void TimeLineGraphicsView::slot_viewportRangeUpdate(int value, int64_t pix) {
+    m_playX = timeline::frameToPixel(std::max<int64_t>(0, pix));
+    horizontalScrollBar()->setValue(value);
+    viewport()->update();
+    requestFrame(playHeadFrame(), 30, EditManual);
+}
+
+void TimeLineGraphicsView::slot_frontFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps) {
+    m_playX += double(times) * timeline::frameWidth();
+    if (edit == EditRecording)
+        m_scene->slot_extendLength(m_playX);
+    const double last = timeline::frameToPixel(std::max<int64_t>(0, totalFrames() - 1));
+    if (m_playX > last)
+        m_playX = last;
+    moveRequest(type, edit, fps);
+}
+
+void TimeLineGraphicsView::slot_backFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps) {
+    m_playX = std::max(0.0, m_playX - double(times) * timeline::frameWidth());
+    moveRequest(type, edit, fps);
+}
+
+void TimeLineGraphicsView::moveRequest(MoveType type, EditType edit, int64_t fps) {
+    viewport()->update();
+    keepPlayHeadInView(type);
+    const int64_t frame = playHeadFrame();
+    if (TimeLineTreeModel* m = model())
+        emit sig_deliverAudio(timeline::audioFrame(m->tracks(), frame, fps), frame, fps, totalFrames(), edit);
+    requestFrame(frame, fps, edit);
+}
+
+void TimeLineGraphicsView::keepPlayHeadInView(MoveType type) {
+    QScrollBar* bar = horizontalScrollBar();
+    const double x = m_playX * horizontalScale(); // viewport pixels from the scene's start
+    const int width = viewport()->width();
+    const int scroll = bar->value();
+    if (type == MoveStep) {
+        if (x - scroll > width - tlview::kEdgeMargin)
+            bar->setValue(std::min(bar->maximum(), int(std::lround(x)) - width + tlview::kEdgeMargin));
+        else if (x - scroll < tlview::kEdgeMargin && scroll != 0)
+            bar->setValue(std::max(0, int(std::lround(x)) - tlview::kEdgeMargin));
+    } else if (x - scroll > width - tlview::kEdgeMargin) {
+        bar->setValue(std::min(bar->maximum(), int(std::lround(x)) - tlview::kEdgeMargin));
+    }
+    emit sig_moveValue(bar->value(), m_playX);
+}
+
+void TimeLineGraphicsView::requestFrame(int64_t frame, int64_t fps, EditType edit) {
+    Q_UNUSED(fps);
+    Q_UNUSED(edit);
+    emit sig_splitButtonEnable(splitEnabled());
+    TimeLineTreeModel* m = model();
+    if (!m)
+        return;
+    std::vector<timeline::TransitionAt> transitions;
+    for (const TransitionObject* object : m->transitions()) {
+        if (std::optional<timeline::TransitionAt> at = timeline::transitionAt(*object->data(), frame))
+            transitions.push_back(*at);
+    }
+    for (ClassifyItem* track : m->tracks()) {
+        if (!track->showsPicture())
+            continue;
+        if (track->kind() == SourceSubtitle) {
+            track->requestFrame(frame);
+            continue;
+        }
+        track->updateActiveClip(frame);
+        if (PreviewItem* item = track->previewItem())
+            item->request(timeline::frameRequest(*track, frame, transitions));
+    }
+}
+
+QList<SourceData*> TimeLineGraphicsView::selectedClips() const {
+    QList<SourceData*> clips;
+    for (QGraphicsItem* item : m_scene->selectedItems()) {
+        if (auto* clip = dynamic_cast<SourceItem*>(item))
+            clips.append(clip);
+    }
+    return clips;
+}
+
+bool TimeLineGraphicsView::splitEnabled() const {
+    const QList<SourceData*> clips = selectedClips();
+    return clips.size() == 1 && clips.first()->covers(playHeadFrame());
+}
+
+void TimeLineGraphicsView::slot_selectionChanged() {
+    const QList<SourceData*> clips = selectedClips();
+    m_selectionOrder.erase(std::remove_if(m_selectionOrder.begin(), m_selectionOrder.end(),
+                                          [&](SourceData* c) { return !clips.contains(c); }),
+                           m_selectionOrder.end());
+    for (SourceData* clip : clips) {
+        if (!m_selectionOrder.contains(clip))
+            m_selectionOrder.append(clip);
+    }
+    emit sig_editButtonEnable(m_scene->selectedItems().size() == 1);
+    emit sig_splitButtonEnable(splitEnabled());
+}
+
+void TimeLineGraphicsView::slot_removeSourceItem() {
+    const QList<SourceData*> clips = selectedClips();
+    if (clips.isEmpty()) {
+        // Not modal-blocking: the key press that queued this call has returned already.
+        auto* box = new QMessageBox(QMessageBox::NoIcon, tr("timeline-manage.Hint"),
+                                    tr("timeline-manage.SelectClear"), QMessageBox::Ok, this);
+        box->button(QMessageBox::Ok)->setText(tr("timeline-manage.Ok"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        emit sig_nothingSelected();
+        return;
+    }
+    if (TimeLineTreeModel* m = model()) {
+        zya::UndoController* undo = zya::UndoController::instance();
+        undo->beginMergeSequence(QStringLiteral("remove sourceItems"));
+        m->removeSources(clips);
+        undo->endMergeSequence();
+    }
+    m_selectionOrder.clear();
+}
+
+void TimeLineGraphicsView::copySelected() {
+    TimeLineTreeModel* m = model();
+    // The newest of the current selection.
+    SourceData* clip = nullptr;
+    const QList<SourceData*> clips = selectedClips();
+    for (SourceData* c : m_selectionOrder) {
+        if (clips.contains(c))
+            clip = c;
+    }
+    if (!clip && !clips.isEmpty())
+        clip = clips.last();
+    ClassifyItem* track = clip && m ? m->trackOf(clip) : nullptr;
+    if (!track)
+        return;
+    m->setCopyBuffer(clip);
+    s_copyData.type = uint32_t(clip->type());
+    s_copyData.row = track->isHeader() ? -1 : track->row();
+    LOGD("s_copyData.type: %u", s_copyData.type);
+    LOGD("s_copyData.row: %d", s_copyData.row);
+}
+
+void TimeLineGraphicsView::pasteAtPlayHead() {
+    TimeLineTreeModel* m = model();
+    if (!m || s_copyData.type == 0)
+        return;
+    ClassifyItem* header = m->header(s_copyData.type);
+    if (!header)
+        return;
+    ClassifyItem* track = header;
+    if (s_copyData.row >= 0 && s_copyData.row < header->children().size())
+        track = header->children().at(s_copyData.row);
+    m->paste(track, playHeadFrame());
+}
+
+void TimeLineGraphicsView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete) {
+        QMetaObject::invokeMethod(this, &TimeLineGraphicsView::slot_removeSourceItem, Qt::QueuedConnection);
+    } else if (event->modifiers() & Qt::ControlModifier) {
+        if (event->key() == Qt::Key_C) {
+            LOGD("event->key(): Ctrl + C");
+            copySelected();
+        } else if (event->key() == Qt::Key_V) {
+            LOGD("event->key(): Ctrl + V");
+            pasteAtPlayHead();
+        }
+    }
+    QGraphicsView::keyPressEvent(event);
+}
+
+QMenu* TimeLineGraphicsView::contextMenuFor(SourceItem* clip, const QPointF& scenePos) {
+    auto* menu = new QMenu(this);
+    if (m_scene->selectedItems().size() > 1) {
+        menu->addAction(tr("track-view.Edit"))->setEnabled(false);
+        menu->addAction(tr("track-view.UpLevel"))->setEnabled(false);
+        menu->addAction(tr("track-view.DownLevel"))->setEnabled(false);
+        connect(menu->addAction(tr("track-view.Delete")), &QAction::triggered, this,
+                &TimeLineGraphicsView::slot_removeSourceItem);
+        return menu;
+    }
+    QPointer<SourceItem> guard(clip);
+    const QPointF pos = clip->mapFromScene(scenePos);
+    const bool startZone = clip->startZone().contains(pos);
+    if (startZone || clip->endZone().contains(pos)) {
+        connect(menu->addAction(tr("track-view.EditTrans")), &QAction::triggered, this, [guard, pos] {
+            if (guard)
+                guard->clicked(pos, 2);
+        });
+        connect(menu->addAction(tr("track-view.DeleteTrans")), &QAction::triggered, this,
+                [this, guard, startZone] {
+                    TimeLineTreeModel* tm = model();
+                    if (!guard || !tm)
+                        return;
+                    // The start zone belongs to the transition into the clip, the end zone to the one out of
+                    // it.
+                    for (TransitionObject* t : tm->transitions()) {
+                        const SourceData* side = startZone ? t->data()->to() : t->data()->from();
+                        if (side == guard.data()) {
+                            tm->removeTransition(t);
+                            break;
+                        }
+                    }
+                });
+        return menu;
+    }
+    connect(menu->addAction(tr("track-view.Edit")), &QAction::triggered, this, [guard, pos] {
+        if (guard)
+            guard->clicked(pos, 2);
+    });
+    connect(menu->addAction(tr("track-view.UpLevel")), &QAction::triggered, this, [this, guard] {
+        if (guard && model())
+            model()->levelSource(guard, playHeadFrame(), true);
+    });
+    connect(menu->addAction(tr("track-view.DownLevel")), &QAction::triggered, this, [this, guard] {
+        if (guard && model())
+            model()->levelSource(guard, playHeadFrame(), false);
+    });
+    connect(menu->addAction(tr("track-view.copy")), &QAction::triggered, this, [this, guard] {
+        if (guard && model())
+            model()->copySource(guard);
+    });
+    connect(menu->addAction(tr("track-view.Delete")), &QAction::triggered, this,
+            &TimeLineGraphicsView::slot_removeSourceItem);
+    return menu;
+}
+
+void TimeLineGraphicsView::contextMenuEvent(QContextMenuEvent* event) {
+    SourceItem* clip = nullptr;
+    for (QGraphicsItem* item : items(event->pos())) {
+        if ((clip = dynamic_cast<SourceItem*>(item)))
+            break;
+    }
+    if (!clip)
+        return;
+    // Delete acts on the selection: the clicked clip joins a single selection.
+    if (!clip->isSelected() && m_scene->selectedItems().size() <= 1) {
+        m_scene->clearSelection();
+        clip->setSelected(true);
+    }
+    QMenu* menu = contextMenuFor(clip, mapToScene(event->pos()));
+    menu->exec(event->globalPos());
+    menu->deleteLater();
+}
+
+void TimeLineGraphicsView::wheelEvent(QWheelEvent* event) {
+    if (event->modifiers() & Qt::ControlModifier) {
+        const int delta = event->angleDelta().y();
+        if (delta != 0)
+            slot_scaleStepView(delta > 0);
+        event->accept();
+        return;
+    }
+    QGraphicsView::wheelEvent(event);
+}
+
+void TimeLineGraphicsView::drawForeground(QPainter* painter, const QRectF& rect) {
+    QGraphicsView::drawForeground(painter, rect);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    QPen pen(Qt::red);
+    pen.setCosmetic(true);
+    painter->setPen(pen);
+    painter->drawLine(QPointF(m_playX, rect.top()), QPointF(m_playX, rect.bottom()));
+    painter->restore();
+    emit sig_showTime(playHeadFrame(), totalFrames());
+}

@@ -1,0 +1,110 @@
+// The clip view of the timeline: a QGraphicsView on the clip scene that owns
+// the play head and the zoom, hands every track its state at the play-head
+// frame and edits clips from the keyboard. GUI thread only.
+#pragma once
+
+#include "render/frame-types.h"
+#include "timeline/frame-requests.h"
+
+#include <QGraphicsView>
+#include <QList>
+#include <QMetaType>
+#include <QPointer>
+
+#include <array>
+#include <cstdint>
+
+class ClassifyItem;
+class QMenu;
+class SourceData;
+class SourceItem;
+class TimeLineGraphicsScene;
+class TimeLineTreeModel;
+
+namespace tlview {
+constexpr int kMinZoom = 0;
+constexpr int kMaxZoom = 24;
+constexpr int kStartZoom = 12;
+// Horizontal scale of every level (level 0 is one frame per 50 x dpiScale pixels).
+const std::array<double, kMaxZoom + 1>& zoomScales();
+// Margin that keeps the play head inside the viewport, pixels.
+constexpr int kEdgeMargin = 20;
+} // namespace tlview
+
+// The copied clip's kind (0: nothing copied) and its track's index under the
+// header (-1: the header). The clip itself is the model's copy buffer.
+struct CopyData {
+    uint32_t type = 0;
+    int row = -1;
+};
+
+class TimeLineGraphicsView : public QGraphicsView {
+    Q_OBJECT
+public:
+    explicit TimeLineGraphicsView(TimeLineGraphicsScene* scene, QWidget* parent = nullptr);
+
+    static CopyData s_copyData;
+
+    TimeLineGraphicsScene* timelineScene() const { return m_scene; }
+    int zoomLevel() const { return m_zoom; }
+    double horizontalScale() const;
+    double playHeadX() const { return m_playX; }
+    int64_t playHeadFrame() const;
+    // The scene's length in frames.
+    int64_t totalFrames() const;
+    // Steps one level at a time towards the level.
+    void setZoomLevel(int level);
+
+    // The right-click menu on a clip at a scene point (the caller owns it);
+    // the actions act when triggered.
+    QMenu* contextMenuFor(SourceItem* clip, const QPointF& scenePos);
+
+    // Builds and hands the requests of frame f to every showing track.
+    void requestFrame(int64_t frame, int64_t fps, EditType edit);
+
+public slots:
+    void slot_viewportRangeUpdate(int value, int64_t pix);
+    void slot_scaleStepView(bool positive);
+    void slot_resetFrame(int64_t pix, EditType edit, bool operate);
+    void slot_frontFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
+    void slot_backFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
+    void slot_selectionChanged();
+    void slot_removeSourceItem();
+    // Ctrl+C and Ctrl+V.
+    void copySelected();
+    void pasteAtPlayHead();
+
+signals:
+    void sig_scaleValue(int level, double scale, int scroll);
+    void sig_moveValue(int scroll, double playX);
+    void sig_splitButtonEnable(bool enable);
+    void sig_editButtonEnable(bool enable);
+    void sig_showTime(int64_t current, int64_t total);
+    // The sound of a frame, for the render manager's player or exporter.
+    void sig_deliverAudio(QList<timeline::AudioFrameData> sounds, int64_t frame, int64_t fps, int64_t total,
+                          EditType edit);
+    // Delete found nothing selected.
+    void sig_nothingSelected();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void drawForeground(QPainter* painter, const QRectF& rect) override;
+
+private:
+    TimeLineTreeModel* model() const;
+    void applyZoom();
+    void keepPlayHeadInView(MoveType type);
+    void moveRequest(MoveType type, EditType edit, int64_t fps);
+    QList<SourceData*> selectedClips() const;
+    bool splitEnabled() const;
+
+    TimeLineGraphicsScene* m_scene;
+    int m_zoom = tlview::kStartZoom;
+    double m_playX = 0.0;
+    QList<SourceData*> m_selectionOrder; // oldest first
+};
+
+Q_DECLARE_METATYPE(timeline::AudioFrameData)
+Q_DECLARE_METATYPE(QList<timeline::AudioFrameData>)

@@ -1,0 +1,425 @@
+// The clip view: zoom levels, the play head's limits, the requests that the
+// tracks' preview items receive at a frame (with and without transitions),
+// the sound of a frame and copy / paste / delete from the keyboard.
+#include "support/test-main.h"
+#include "timeline/classify-item.h"
+#include "timeline/frame-requests.h"
+#include "timeline/source-item.h"
+#include "timeline/timeline-scene.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-view.h"
+#include "timeline/trans-item.h"
+#include "undo/undo-controller.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QSignalSpy>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// Keeps what the track hands its preview item.
+class RecordingItem : public PreviewItem {
+public:
+    RecordingItem() : PreviewItem({1920, 1080}) {}
+    void request(const FrameRequest& r) override {
+        last = r;
+        ++count;
+    }
+    void request(const SubtitleRequest& r) override {
+        lastSubtitle = r;
+        ++count;
+    }
+    FrameRequest last;
+    SubtitleRequest lastSubtitle;
+    int count = 0;
+};
+
+QAction* action(QMenu* menu, const char* key) {
+    for (QAction* a : menu->actions()) {
+        if (a->text() == QLatin1String(key))
+            return a;
+    }
+    return nullptr;
+}
+
+RecordingItem* giveItem(ClassifyItem* track) {
+    auto* item = new RecordingItem;
+    track->setPreviewItem(item);
+    item->Release();
+    return item;
+}
+
+} // namespace
+
+class TestTimelineView : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TimeLineTreeModel> model;
+    std::unique_ptr<TimeLineGraphicsScene> scene;
+    std::unique_ptr<TimeLineGraphicsView> view;
+
+    SourceData* add(ClassifyItem* track, int64_t start, int64_t length, int64_t offset = 0,
+                    const QString& path = "/media/clip.mp4") {
+        SourceData* clip = model->createSource(track, start, length, offset, 100000, path,
+                                               QRectF(10, 20, 640, 360), QRect(0, 0, 640, 360));
+        track->addSource(clip);
+        return clip;
+    }
+
+private slots:
+    void init() {
+        timeline::overrideDpiScale(1.0);
+        view.reset();
+        scene.reset();
+        model.reset();
+        zya::UndoController::instance()->reset();
+        model = std::make_unique<TimeLineTreeModel>();
+        scene = std::make_unique<TimeLineGraphicsScene>();
+        scene->setModel(model.get());
+        view = std::make_unique<TimeLineGraphicsView>(scene.get());
+        view->resize(800, 300);
+        TimeLineGraphicsView::s_copyData = CopyData();
+    }
+    void cleanup() {
+        view.reset();
+        scene.reset();
+        model.reset();
+        zya::UndoController::instance()->reset();
+    }
+
+    void zoomStartsAtTwelveAndRoundTripsExactly() {
+        QCOMPARE(view->zoomLevel(), 12);
+        QVERIFY(qAbs(view->horizontalScale() - 0.022518) < 5e-7);
+        const double start = view->horizontalScale();
+        view->setZoomLevel(0);
+        QCOMPARE(view->horizontalScale(), 1.0);
+        view->slot_scaleStepView(true); // already the most detailed
+        QCOMPARE(view->zoomLevel(), 0);
+        view->setZoomLevel(24);
+        QCOMPARE(view->zoomLevel(), 24);
+        QVERIFY(qAbs(view->horizontalScale() -
+                     0.8 * 0.8 * 0.8 * 0.8 * 0.8 * 0.8 * 0.8 * std::pow(0.64, 8) * std::pow(0.5, 9)) < 1e-15);
+        view->slot_scaleStepView(false);
+        QCOMPARE(view->zoomLevel(), 24);
+        view->setZoomLevel(12);
+        QCOMPARE(view->horizontalScale(), start);
+        QCOMPARE(view->transform().m22(), 1.0);
+    }
+
+    void zoomStepEmitsLevelAndScale() {
+        QSignalSpy spy(view.get(), &TimeLineGraphicsView::sig_scaleValue);
+        view->slot_scaleStepView(true);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toInt(), 11);
+        QVERIFY(qAbs(spy.at(0).at(1).toDouble() - 0.022518 / 0.64) < 1e-6);
+    }
+
+    void playHeadStaysInsideTheTimeline() {
+        add(model->header(SourceVideo), 0, 100);
+        scene->updateLength();
+        view->slot_resetFrame(10, EditManual, false);
+        view->slot_backFrameRequest(MoveStep, EditManual, 25, 30);
+        QCOMPARE(view->playHeadFrame(), 0);
+        view->slot_frontFrameRequest(MoveStep, EditManual, 5000, 30);
+        QCOMPARE(view->playHeadFrame(), view->totalFrames() - 1);
+        QVERIFY(view->totalFrames() >= 100);
+    }
+
+    void playHeadIsKeptInView() {
+        add(model->header(SourceVideo), 0, 1000);
+        scene->updateLength();
+        view->setZoomLevel(0); // 50 pixels a frame
+        QScrollBar* bar = view->horizontalScrollBar();
+        bar->setValue(0);
+        const int width = view->viewport()->width();
+        QSignalSpy moved(view.get(), &TimeLineGraphicsView::sig_moveValue);
+        view->slot_frontFrameRequest(MoveStep, EditManual, 20, 30);
+        QCOMPARE(bar->value(), 20 * 50 - width + 20);
+        QCOMPARE(moved.last().at(0).toInt(), bar->value());
+        QCOMPARE(moved.last().at(1).toDouble(), 1000.0);
+        view->slot_backFrameRequest(MoveStep, EditManual, 19, 30); // near the left edge
+        QCOMPARE(bar->value(), 50 - 20);
+        view->slot_frontFrameRequest(MovePlayback, EditPlayback, 39, 30);
+        QCOMPARE(bar->value(), 40 * 50 - 20); // a page jump
+    }
+
+    void ctrlWheelZoomsAndSceneClickMovesPlayHead() {
+        QWheelEvent in(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton,
+                       Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view->viewport(), &in);
+        QCOMPARE(view->zoomLevel(), 11);
+        QWheelEvent plain(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view->viewport(), &plain);
+        QCOMPARE(view->zoomLevel(), 11);
+        emit scene->sig_resetFrame(33, 0, true);
+        QCOMPARE(view->playHeadFrame(), int64_t(33));
+    }
+
+    void paintingTellsTheTime() {
+        add(model->header(SourceVideo), 0, 90);
+        scene->updateLength();
+        view->slot_resetFrame(12, EditManual, false);
+        int64_t current = -1;
+        int64_t total = -1;
+        connect(view.get(), &TimeLineGraphicsView::sig_showTime, this, [&](int64_t c, int64_t t) {
+            current = c;
+            total = t;
+        });
+        view->viewport()->grab();
+        QCOMPARE(current, int64_t(12));
+        QCOMPARE(total, view->totalFrames());
+    }
+
+    void requestsWithoutTransition() {
+        ClassifyItem* video = model->header(SourceVideo);
+        RecordingItem* item = giveItem(video);
+        add(video, 10, 20, 5);
+        view->slot_resetFrame(15, EditManual, true);
+        QCOMPARE(item->last.decodeMask, int(DecodeSelf));
+        QCOMPARE(item->last.showMask, int(ShowClip));
+        QCOMPARE(item->last.self.frame, int64_t(10)); // offset 5 + 5 frames in
+        QCOMPARE(item->last.self.centerX, 10.0f);
+        view->slot_resetFrame(30, EditManual, true); // end is exclusive
+        QCOMPARE(item->last.decodeMask, 0);
+        QCOMPARE(item->last.showMask, 0);
+    }
+
+    void requestsInsideTransition() {
+        ClassifyItem* video = model->header(SourceVideo);
+        RecordingItem* item = giveItem(video);
+        SourceData* a = add(video, 0, 100, 7);
+        SourceData* b = add(video, 100, 100, 3);
+        scene->addTransition(a, b, "fade"); // 60 frames around the cut: 70..130
+        scene->updateLength();
+        view->slot_resetFrame(85, EditManual, true);
+        QCOMPARE(item->last.program, QString("fade"));
+        QCOMPARE(item->last.decodeMask, int(DecodeFrom | DecodeTo));
+        QCOMPARE(item->last.showMask, int(ShowTransition));
+        QCOMPARE(item->last.progress, 15.0 / 60.0);
+        QCOMPARE(item->last.from.frame, int64_t(7 + 85));
+        QCOMPARE(item->last.to.frame, int64_t(3)); // held at the first frame of "to"
+        QCOMPARE(item->last.to.uuid, b->uuid());
+
+        view->slot_resetFrame(120, EditManual, true);
+        QCOMPARE(item->last.from.frame, int64_t(7 + 99)); // held at the last frame of "from"
+        QCOMPARE(item->last.to.frame, int64_t(3 + 20));
+        QCOMPARE(item->last.progress, 50.0 / 60.0);
+
+        view->slot_resetFrame(131, EditManual, true);
+        QCOMPARE(item->last.showMask, int(ShowClip));
+        QCOMPARE(item->last.self.frame, int64_t(3 + 31));
+    }
+
+    void transitionOfAnInvalidClipDoesNotPlay() {
+        ClassifyItem* video = model->header(SourceVideo);
+        SourceData* a = add(video, 0, 100);
+        SourceData* b = add(video, 100, 100);
+        TransitionData data(a, b, "fade");
+        QVERIFY(timeline::transitionAt(data, 100).has_value());
+        QVERIFY(timeline::transitionAt(data, 100)->inFrom == false);
+        QVERIFY(timeline::transitionAt(data, 99)->inFrom);
+        QVERIFY(!timeline::transitionAt(data, 69).has_value());
+        QVERIFY(!timeline::transitionAt(data, 131).has_value());
+        a->setValid(0);
+        QVERIFY(!timeline::transitionAt(data, 100).has_value());
+    }
+
+    void transitionOnlyReachesItsOwnTrack() {
+        ClassifyItem* video = model->header(SourceVideo);
+        ClassifyItem* picture = model->header(SourcePicture);
+        RecordingItem* pictureItem = giveItem(picture);
+        SourceData* a = add(video, 0, 100);
+        SourceData* b = add(video, 100, 100);
+        add(picture, 0, 200, 0, "/media/still.png");
+        scene->addTransition(a, b, "fade");
+        view->slot_resetFrame(100, EditManual, true);
+        QCOMPARE(pictureItem->last.showMask, int(ShowClip));
+        QVERIFY(pictureItem->last.program.isEmpty());
+    }
+
+    void subtitleTrackGetsItsRequest() {
+        ClassifyItem* subtitles = model->header(SourceSubtitle);
+        RecordingItem* item = giveItem(subtitles);
+        SourceData* clip = model->createSubtitle(subtitles, 40, 30, "hello", QFont(), Qt::yellow);
+        subtitles->addSource(clip);
+        view->slot_resetFrame(45, EditManual, true);
+        QCOMPARE(item->count, 1);
+        QCOMPARE(item->lastSubtitle.frame, int64_t(5));
+        QCOMPARE(item->lastSubtitle.text, QString("hello"));
+    }
+
+    void soundOfAFrame() {
+        SourceData* v = add(model->header(SourceVideo), 0, 100, 30, "/media/a.mp4");
+        add(model->header(SourcePicture), 0, 100, 0, "/media/still.png");
+        SourceData* dub = add(model->header(SourceDub), 10, 100, 0, "/media/voice.wav");
+        scene->updateLength();
+        int calls = 0;
+        QList<timeline::AudioFrameData> sounds;
+        int64_t frame = -1;
+        int64_t total = -1;
+        EditType edit = EditManual;
+        connect(view.get(), &TimeLineGraphicsView::sig_deliverAudio, this,
+                [&](QList<timeline::AudioFrameData> s, int64_t f, int64_t, int64_t t, EditType e) {
+                    ++calls;
+                    sounds = s;
+                    frame = f;
+                    total = t;
+                    edit = e;
+                });
+        view->slot_frontFrameRequest(MoveStep, EditPlayback, 20, 25);
+        QCOMPARE(calls, 1);
+        QCOMPARE(sounds.size(), 2); // pictures are silent
+        QCOMPARE(sounds.at(0).path, v->path());
+        QCOMPARE(sounds.at(0).num, int64_t(20 + 30));
+        QCOMPARE(sounds.at(0).den, int64_t(25));
+        QCOMPARE(sounds.at(1).num, int64_t(10));
+        QCOMPARE(frame, int64_t(20));
+        QCOMPARE(total, view->totalFrames());
+        QCOMPARE(edit, EditPlayback);
+        Q_UNUSED(dub);
+    }
+
+    void mutedClipSoundsAtVolumeZero() {
+        SourceData* v = add(model->header(SourceVideo), 0, 100);
+        v->setInitialLook(0, 255, 80, true);
+        const auto sounds = timeline::audioFrame(model->tracks(), 5, 30);
+        QCOMPARE(sounds.size(), 1);
+        QCOMPARE(sounds.at(0).volume, 0);
+        v->setInitialLook(0, 255, 80, false);
+        QCOMPARE(timeline::audioFrame(model->tracks(), 5, 30).at(0).volume, 80);
+    }
+
+    void copyPasteAtPlayHead() {
+        ClassifyItem* video = model->header(SourceVideo);
+        ClassifyItem* added = model->addTrack(video);
+        auto* clip = dynamic_cast<SourceItem*>(add(added, 0, 40, 0, "/media/clip.mp4"));
+        QVERIFY(clip);
+        clip->setSelected(true);
+        view->copySelected();
+        QCOMPARE(TimeLineGraphicsView::s_copyData.type, uint32_t(SourceVideo));
+        QCOMPARE(TimeLineGraphicsView::s_copyData.row, 0);
+        view->slot_resetFrame(200, EditManual, false);
+        QTest::keyClick(view.get(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(added->sources().size(), 2);
+        QCOMPARE(added->sources().at(1)->startFrame(), int64_t(200));
+    }
+
+    void pasteOfMissingMediaIsInvalidAndFallsBackToHeader() {
+        ClassifyItem* video = model->header(SourceVideo);
+        ClassifyItem* added = model->addTrack(video);
+        auto* clip = dynamic_cast<SourceItem*>(add(added, 0, 40, 0, "/nonexistent/gone.mp4"));
+        clip->setSelected(true);
+        QTest::keyClick(view.get(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(TimeLineGraphicsView::s_copyData.row, 0);
+        clip->setSelected(false);
+        QVERIFY(model->removeTrack(added));
+        view->slot_resetFrame(50, EditManual, false);
+        QTest::keyClick(view.get(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(video->sources().size(), 1);
+        QCOMPARE(video->sources().at(0)->valid(), 0);
+        QCOMPARE(video->sources().at(0)->startFrame(), int64_t(50));
+    }
+
+    void pasteWithEmptyBufferDoesNothing() {
+        QTest::keyClick(view.get(), Qt::Key_V, Qt::ControlModifier);
+        for (ClassifyItem* t : model->tracks())
+            QVERIFY(t->sources().isEmpty());
+    }
+
+    void deleteRemovesSelectedOrTellsNothingIsSelected() {
+        ClassifyItem* video = model->header(SourceVideo);
+        auto* a = dynamic_cast<SourceItem*>(add(video, 0, 40));
+        add(video, 50, 40);
+        QSignalSpy none(view.get(), &TimeLineGraphicsView::sig_nothingSelected);
+        zya::UndoController::instance()->reset();
+        QTest::keyClick(view.get(), Qt::Key_Delete);
+        QCoreApplication::processEvents();
+        QCOMPARE(none.count(), 1);
+        auto* hint = view->findChild<QMessageBox*>();
+        QVERIFY(hint);
+        QCOMPARE(hint->text(), QString("timeline-manage.SelectClear"));
+        QCOMPARE(hint->windowTitle(), QString("timeline-manage.Hint"));
+        hint->close();
+        QCOMPARE(zya::UndoController::instance()->stack.count(), 0);
+        a->setSelected(true);
+        QTest::keyClick(view.get(), Qt::Key_Delete);
+        QCOMPARE(video->sources().size(), 2); // queued
+        QCoreApplication::processEvents();
+        QCOMPARE(video->sources().size(), 1);
+        QCOMPARE(video->sources().at(0)->startFrame(), int64_t(50));
+        QCOMPARE(zya::UndoController::instance()->stack.count(), 1);
+        QCOMPARE(zya::UndoController::instance()->stack.text(0), QString("remove sourceItems"));
+    }
+
+    void menuForSeveralSelectedOnlyDeletes() {
+        ClassifyItem* video = model->header(SourceVideo);
+        auto* a = dynamic_cast<SourceItem*>(add(video, 0, 40));
+        auto* b = dynamic_cast<SourceItem*>(add(video, 50, 40));
+        a->setSelected(true);
+        b->setSelected(true);
+        std::unique_ptr<QMenu> menu(view->contextMenuFor(a, QPointF(a->x() + 100, a->y() + 5)));
+        QVERIFY(!action(menu.get(), "track-view.Edit")->isEnabled());
+        QVERIFY(!action(menu.get(), "track-view.UpLevel")->isEnabled());
+        QVERIFY(!action(menu.get(), "track-view.DownLevel")->isEnabled());
+        QVERIFY(!action(menu.get(), "track-view.copy"));
+        action(menu.get(), "track-view.Delete")->trigger();
+        QVERIFY(video->sources().isEmpty());
+    }
+
+    void upLevelWithoutOverlapRaisesByOne() {
+        ClassifyItem* video = model->header(SourceVideo);
+        auto* clip = dynamic_cast<SourceItem*>(add(video, 0, 40));
+        const int before = clip->SourceData::zValue();
+        std::unique_ptr<QMenu> menu(view->contextMenuFor(clip, QPointF(clip->x() + 300, clip->y() + 5)));
+        QVERIFY(action(menu.get(), "track-view.Edit")->isEnabled());
+        QVERIFY(!action(menu.get(), "track-view.EditTrans"));
+        action(menu.get(), "track-view.UpLevel")->trigger();
+        QCOMPARE(clip->SourceData::zValue(), before + 1);
+        action(menu.get(), "track-view.DownLevel")->trigger();
+        QCOMPARE(clip->SourceData::zValue(), before);
+    }
+
+    void copyPushesTheNextClipRight() {
+        ClassifyItem* video = model->header(SourceVideo);
+        auto* a = dynamic_cast<SourceItem*>(add(video, 0, 40));
+        SourceData* b = add(video, 40, 40);
+        std::unique_ptr<QMenu> menu(view->contextMenuFor(a, QPointF(a->x() + 300, a->y() + 5)));
+        action(menu.get(), "track-view.copy")->trigger();
+        QCOMPARE(video->sources().size(), 3);
+        QCOMPARE(b->startFrame(), int64_t(80));
+    }
+
+    void deleteTransFromItsZone() {
+        ClassifyItem* video = model->header(SourceVideo);
+        auto* a = dynamic_cast<SourceItem*>(add(video, 0, 100));
+        auto* b = dynamic_cast<SourceItem*>(add(video, 100, 100));
+        scene->addTransition(a, b, "fade");
+        QVERIFY(!a->endZone().isEmpty());
+        const QPointF inZone = a->mapToScene(a->endZone().center());
+        std::unique_ptr<QMenu> menu(view->contextMenuFor(a, inZone));
+        QVERIFY(!action(menu.get(), "track-view.Edit"));
+        action(menu.get(), "track-view.DeleteTrans")->trigger();
+        QVERIFY(model->transitions().isEmpty());
+        QCOMPARE(a->fromTransFrames(), int64_t(0));
+        QCOMPARE(b->toTransFrames(), int64_t(0));
+        QVERIFY(a->endZone().isEmpty());
+    }
+
+    void splitButtonFollowsPlayHead() {
+        auto* a = dynamic_cast<SourceItem*>(add(model->header(SourceVideo), 0, 40));
+        QSignalSpy split(view.get(), &TimeLineGraphicsView::sig_splitButtonEnable);
+        a->setSelected(true);
+        QVERIFY(split.last().at(0).toBool());
+        view->slot_resetFrame(60, EditManual, true);
+        QVERIFY(!split.last().at(0).toBool());
+    }
+};
+
+KORVEL_GUI_TEST_MAIN(TestTimelineView)
+#include "tst_timeline_view.moc"
