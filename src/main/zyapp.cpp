@@ -5,6 +5,9 @@
 #include "render/render-manager.h"
 #include "startup-plan.h"
 #include "termination-watcher.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-widget.h"
+#include "timeline/toolbar-widget.h"
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
 
@@ -12,12 +15,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
-#include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -55,12 +58,49 @@ QWidget* createPlaceholderWindow(RenderManager* render) {
     };
     QObject::connect(preview, &ZyeDisplayWindow::ViewCreated, preview, fit);
     QObject::connect(preview, &ZyeDisplayWindow::ViewResized, preview, fit);
-    layout->addWidget(preview, 1);
-    auto* label = new QLabel(QCoreApplication::translate("MainWindow", "MainWindow.Placeholder"), central);
-    label->setObjectName(QStringLiteral("label_placeholder"));
-    label->setAlignment(Qt::AlignCenter);
-    label->setStyleSheet(QStringLiteral("color: #9b9b9b; font-size: 16px;"));
-    layout->addWidget(label);
+    // The preview above, the toolbar and the timeline below it; the user
+    // moves the border between them.
+    auto* splitter = new QSplitter(Qt::Vertical, central);
+    splitter->setObjectName(QStringLiteral("splitter_main"));
+    splitter->setChildrenCollapsible(false);
+    preview->setParent(splitter);
+    splitter->addWidget(preview);
+    auto* bottom = new QWidget(splitter);
+    auto* bottomLayout = new QVBoxLayout(bottom);
+    bottomLayout->setContentsMargins(0, 0, 0, 0);
+    bottomLayout->setSpacing(0);
+    auto* toolbar = new ToolBarWidget(bottom);
+    toolbar->setObjectName(QStringLiteral("widget_toolbar"));
+    auto* timeline = new TimeLineWidget(bottom);
+    timeline->setObjectName(QStringLiteral("widget_timeline"));
+    timeline->model()->setRenderManager(render);
+    bottomLayout->addWidget(toolbar);
+    bottomLayout->addWidget(timeline, 1);
+    splitter->addWidget(bottom);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
+    const double dpi = QssManager::dpiScale();
+    preview->setMinimumHeight(int(160 * dpi));
+    bottom->setMinimumHeight(int(160 * dpi));
+    splitter->setSizes({int(380 * dpi), int(300 * dpi)});
+    layout->addWidget(splitter, 1);
+    QObject::connect(toolbar, &ToolBarWidget::sig_splitSourceItem, timeline, &TimeLineWidget::slot_splitSourceItem);
+    QObject::connect(toolbar, &ToolBarWidget::sig_editSourceItem, timeline, &TimeLineWidget::slot_editSourceItem);
+    QObject::connect(toolbar, &ToolBarWidget::sig_clearSourceItems, timeline,
+                     &TimeLineWidget::slot_clearSourceItems);
+    QObject::connect(toolbar, &ToolBarWidget::sig_scaleSliderValue, timeline,
+                     &TimeLineWidget::slot_scaleSliderValue);
+    QObject::connect(toolbar, &ToolBarWidget::sig_autoAlign, timeline, &TimeLineWidget::slot_autoAlign);
+    QObject::connect(timeline, &TimeLineWidget::sig_scaleSliderValueChanged, toolbar,
+                     &ToolBarWidget::slot_scaleSliderValueChanged);
+    QObject::connect(timeline, &TimeLineWidget::sig_splitButtonEnable, toolbar,
+                     &ToolBarWidget::slot_splitButtonEnable);
+    QObject::connect(timeline, &TimeLineWidget::sig_editButtonEnable, toolbar,
+                     &ToolBarWidget::slot_editButtonEnable);
+    QObject::connect(timeline, &TimeLineWidget::sig_showTime, toolbar, &ToolBarWidget::slot_showTime);
+    // The toolbar undoes and redoes itself; the preview then shows the result.
+    QObject::connect(&zya::UndoController::instance()->stack, &QUndoStack::indexChanged, timeline,
+                     [timeline] { timeline->slot_updatePreview(); });
     central->setStyleSheet(QStringLiteral("background-color: rgb(50, 50, 50);"));
     window->setCentralWidget(central);
     new QssManager(central, true);

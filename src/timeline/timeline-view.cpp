@@ -5,9 +5,15 @@
 #include "timeline/source-item.h"
 #include "timeline/timeline-scene.h"
 #include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-keys.h"
 #include "timeline/transition-data.h"
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
+#include "value/interface.h"
+
+#include <QDataStream>
+#include <QDragEnterEvent>
+#include <QMimeData>
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
@@ -365,6 +371,158 @@ void TimeLineGraphicsView::drawForeground(QPainter* painter, const QRectF& rect)
     pen.setCosmetic(true);
     painter->setPen(pen);
     painter->drawLine(QPointF(m_playX, rect.top()), QPointF(m_playX, rect.bottom()));
+    if (m_transDrag && !m_probe.isNull())
+        painter->fillRect(m_probe, QColor(255, 0, 0, 128));
     painter->restore();
     emit sig_showTime(playHeadFrame(), totalFrames());
+}
+
+namespace {
+constexpr const char* kDragText = "Quenor";
+constexpr const char* kDragFormat = "data";
+
+bool fromLibrary(const QMimeData* mime) {
+    return mime && mime->text() == QLatin1String(kDragText) && mime->hasFormat(QLatin1String(kDragFormat));
+}
+
+QString payloadKind(const QMimeData* mime) {
+    QByteArray bytes = mime->data(QLatin1String(kDragFormat));
+    QDataStream in(&bytes, QIODevice::ReadOnly);
+    QString kind;
+    in >> kind;
+    return in.status() == QDataStream::Ok ? kind : QString();
+}
+} // namespace
+
+void TimeLineGraphicsView::dragEnterEvent(QDragEnterEvent* event) {
+    if (!fromLibrary(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    emit sig_opertorUi(true, true);
+    m_transDrag = payloadKind(event->mimeData()) == QLatin1String("transition");
+}
+
+void TimeLineGraphicsView::dragMoveEvent(QDragMoveEvent* event) {
+    if (!fromLibrary(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    if (m_transDrag) {
+        const QPointF at = mapToScene(event->pos());
+        m_probe = QRectF(at.x() - 1500, at.y() - 12, 3000, 25);
+        LOGD("items size: %d", int(clipsUnderProbe(at).size()));
+        viewport()->update();
+    }
+}
+
+void TimeLineGraphicsView::dragLeaveEvent(QDragLeaveEvent* event) {
+    endTransitionDrag();
+    event->accept();
+}
+
+void TimeLineGraphicsView::endTransitionDrag() {
+    m_transDrag = false;
+    m_probe = QRectF();
+    viewport()->update();
+}
+
+QList<SourceItem*> TimeLineGraphicsView::clipsUnderProbe(const QPointF& scenePos) const {
+    QList<SourceItem*> clips;
+    const QRectF probe(scenePos.x() - 1500, scenePos.y() - 12, 3000, 25);
+    for (QGraphicsItem* item : m_scene->items(probe)) {
+        auto* clip = dynamic_cast<SourceItem*>(item);
+        if (clip && clip->isVisible() && (clip->SourceData::type() == SourcePicture || clip->SourceData::type() == SourceVideo))
+            clips.append(clip);
+    }
+    return clips;
+}
+
+void TimeLineGraphicsView::dropEvent(QDropEvent* event) {
+    const QMimeData* mime = event->mimeData();
+    endTransitionDrag();
+    if (!fromLibrary(mime)) {
+        event->ignore();
+        return;
+    }
+    QByteArray bytes = mime->data(QLatin1String(kDragFormat));
+    QDataStream in(&bytes, QIODevice::ReadOnly);
+    QString kind;
+    in >> kind;
+    const QPointF at = mapToScene(event->pos());
+    bg::ValueMap map;
+    map["posY"] = bg::Value(event->pos().y());
+    map["posX"] = bg::Value(double(timeline::frameToPixel(timeline::pixelToFrame(std::max(0.0, at.x())))));
+    QColor color;
+    QFont font;
+    QString path;
+    int type = 0;
+    if (kind == QLatin1String("material")) {
+        in >> type;
+        if (type == SourceSubtitle) {
+            in >> color >> font;
+        } else {
+            bool draggable = false;
+            in >> draggable >> path;
+        }
+    } else if (kind == QLatin1String("gif")) {
+        type = SourcePicture;
+        in >> path;
+    } else if (kind == QLatin1String("transition")) {
+        QString name;
+        in >> name;
+        if (in.status() != QDataStream::Ok) {
+            LOGW("malformed transition drop ignored");
+            event->ignore();
+            return;
+        }
+        LOGD("transition name: %s", qUtf8Printable(name));
+        dropTransition(name, at);
+        event->acceptProposedAction();
+        return;
+    } else {
+        event->ignore(); // an unknown kind, or a stream too short to hold one
+        if (in.status() != QDataStream::Ok)
+            LOGW("malformed drop ignored");
+        return;
+    }
+    if (in.status() != QDataStream::Ok) {
+        LOGW("malformed %s drop ignored", qUtf8Printable(kind));
+        event->ignore();
+        return;
+    }
+    map["path"] = bg::Value(path.toStdString());
+    map["type"] = bg::Value(type);
+    event->acceptProposedAction();
+    emit sig_createSourceItem(map, color, font);
+}
+
+void TimeLineGraphicsView::dropTransition(const QString& name, const QPointF& scenePos) {
+    TimeLineTreeModel* tree = model();
+    if (!tree)
+        return;
+    QList<SourceItem*> clips = clipsUnderProbe(scenePos);
+    // Pairs are neighbours on one track; the scene's adjacency check drops the rest.
+    std::sort(clips.begin(), clips.end(), [](SourceItem* a, SourceItem* b) {
+        if (a->parentTrack() != b->parentTrack())
+            return a->parentTrack() < b->parentTrack();
+        return a->posX() < b->posX();
+    });
+    for (int i = 0; i + 1 < clips.size(); ++i) {
+        SourceItem* from = clips[i];
+        SourceItem* to = clips[i + 1];
+        if (from->parentTrack() != to->parentTrack())
+            continue;
+        TransitionObject* existing = tree->transitionFrom(from);
+        if (existing && existing->data()->to() == to) {
+            bg::ValueMap map;
+            map[tlkey::Type] = bg::Value(name.toStdString());
+            existing->updateData(map);
+        } else if (!existing) {
+            m_scene->addTransition(from, to, name);
+        }
+    }
+    viewport()->update();
 }

@@ -5,6 +5,10 @@
 
 #include "render/frame-types.h"
 #include "timeline/frame-requests.h"
+#include "value/value.h"
+
+#include <QColor>
+#include <QFont>
 
 #include <QGraphicsView>
 #include <QList>
@@ -85,14 +89,30 @@ signals:
                           EditType edit);
     // Delete found nothing selected.
     void sig_nothingSelected();
+    // A material dropped from the media library: "path", "posY" (viewport y),
+    // "posX" (scene x, whole frames), "type" (kind).
+    void sig_createSourceItem(bg::ValueMap map, QColor color, QFont font);
+    void sig_opertorUi(bool playing, bool recording);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void drawForeground(QPainter* painter, const QRectF& rect) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+public:
+    bool transitionDragging() const { return m_transDrag; }
+    // The picture and video clips under a dragged transition at a scene point.
+    QList<SourceItem*> clipsUnderProbe(const QPointF& scenePos) const;
 
 private:
+    void endTransitionDrag();
+    void dropTransition(const QString& name, const QPointF& scenePos);
+
     TimeLineTreeModel* model() const;
     void applyZoom();
     void keepPlayHeadInView(MoveType type);
@@ -104,6 +124,8 @@ private:
     int m_zoom = tlview::kStartZoom;
     double m_playX = 0.0;
     QList<SourceData*> m_selectionOrder; // oldest first
+    bool m_transDrag = false;
+    QRectF m_probe;
 };
 
 Q_DECLARE_METATYPE(timeline::AudioFrameData)
