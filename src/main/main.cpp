@@ -2,6 +2,7 @@
 #include "transtranslate.h"
 #include "zyapp.h"
 #include "zytranslator.h"
+#include "render/audio/audio-frame-data.h"
 #include "render/frame-types.h"
 #include "render/preview-requests.h"
 #include "values/value-init.h"
@@ -18,6 +19,8 @@ void registerMetaTypes() {
     qRegisterMetaType<EditType>("EditType");
     qRegisterMetaType<int64_t>("int64_t");
     qRegisterMetaType<QList<VFrameInfo>>("QList<VFrameInfo>");
+    qRegisterMetaType<AudioFrameData>("AudioFrameData");
+    qRegisterMetaType<QList<AudioFrameData>>("QList<AudioFrameData>");
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "startup-plan.h"
 #include "termination-watcher.h"
 #include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-view.h"
 #include "timeline/timeline-widget.h"
 #include "timeline/toolbar-widget.h"
 #include "undo/undo-controller.h"
@@ -32,6 +33,28 @@
 namespace {
 
 constexpr int kRecoveryPromptDelayMs = 800;
+
+// The frame requests of the player, recorder and exporter reach the clip
+// view; its answers go back to the render manager on the asking thread.
+void connectTimelineToRender(TimeLineWidget* timeline, ToolBarWidget* toolbar, RenderManager* render) {
+    TimeLineGraphicsView* view = timeline->view();
+    QObject::connect(render, &RenderManager::sig_resetFrame, view, &TimeLineGraphicsView::slot_resetFrame);
+    QObject::connect(render, &RenderManager::sig_frontFrameRequest, view,
+                     &TimeLineGraphicsView::slot_frontFrameRequest);
+    QObject::connect(render, &RenderManager::sig_backFrameRequest, view, &TimeLineGraphicsView::slot_backFrameRequest);
+    QObject::connect(render, &RenderManager::sig_audioSourceItem, view, &TimeLineGraphicsView::slot_audioSourceItem);
+    QObject::connect(render, &RenderManager::sig_startExportPrepare, view,
+                     &TimeLineGraphicsView::slot_startExportPrepare);
+    QObject::connect(render, &RenderManager::sig_stopExportPrepare, view,
+                     &TimeLineGraphicsView::slot_stopExportPrepare);
+    QObject::connect(view, &TimeLineGraphicsView::sig_deliverAudio, render, &RenderManager::deliverAudio,
+                     Qt::DirectConnection);
+    QObject::connect(view, &TimeLineGraphicsView::sig_deliverExportFrame, render, &RenderManager::deliverExportFrame,
+                     Qt::DirectConnection);
+    QObject::connect(timeline, &TimeLineWidget::sig_opertorUi, render, &RenderManager::slot_opertorUi);
+    QObject::connect(toolbar, &ToolBarWidget::sig_opertorUi, render, &RenderManager::slot_opertorUi);
+    QObject::connect(toolbar, &ToolBarWidget::sig_recordAudio, render, &RenderManager::slot_recordAudio);
+}
 
 // Stands in for the editor window until the editor's panels exist: the
 // preview of the scene, and a line of text.
@@ -98,6 +121,7 @@ QWidget* createPlaceholderWindow(RenderManager* render) {
     QObject::connect(timeline, &TimeLineWidget::sig_editButtonEnable, toolbar,
                      &ToolBarWidget::slot_editButtonEnable);
     QObject::connect(timeline, &TimeLineWidget::sig_showTime, toolbar, &ToolBarWidget::slot_showTime);
+    connectTimelineToRender(timeline, toolbar, render);
     // The toolbar undoes and redoes itself; the preview then shows the result.
     QObject::connect(&zya::UndoController::instance()->stack, &QUndoStack::indexChanged, timeline,
                      [timeline] { timeline->slot_updatePreview(); });

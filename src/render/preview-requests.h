@@ -95,5 +95,15 @@ struct RenderProps {
     std::shared_ptr<const SubtitleState> subtitle;
 };
 
+class PreviewItem;
+// One export frame's state of one preview item. The export thread applies
+// it; the item is alive for the whole export because nothing is edited
+// while it runs.
+struct ExportFrameEntry {
+    PreviewItem* item = nullptr;
+    RenderProps props;
+};
+using ExportFrameRecord = QList<ExportFrameEntry>;
+
 Q_DECLARE_METATYPE(VFrameInfo)
 Q_DECLARE_METATYPE(QList<VFrameInfo>)

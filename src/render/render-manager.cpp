@@ -178,6 +178,23 @@ void RenderManager::readOldCanvas(const QString& rectText) {
     setSceneSize(int(r.width()), int(r.height()), false);
 }
 
+void RenderManager::deliverAudio(const QList<AudioFrameData>& sounds, int64_t frame, int64_t fps, int64_t last,
+                                 EditType edit) {
+    // The player and the exporter take these once they exist.
+    Q_UNUSED(sounds);
+    Q_UNUSED(frame);
+    Q_UNUSED(fps);
+    Q_UNUSED(last);
+    Q_UNUSED(edit);
+}
+
+void RenderManager::deliverExportFrame(const ExportFrameRecord& record, int64_t index, int64_t rate, int64_t last) {
+    Q_UNUSED(record);
+    Q_UNUSED(index);
+    Q_UNUSED(rate);
+    Q_UNUSED(last);
+}
+
 void RenderManager::slot_exportParam(MVParams*) {}
 
 void RenderManager::slot_recordAudio(bool) {}

@@ -5,7 +5,9 @@
 #pragma once
 
 #include "graphics/graphics.h"
+#include "render/audio/audio-frame-data.h"
 #include "render/frame-types.h"
+#include "render/preview-requests.h"
 #include "value/value.h"
 
 #include <QObject>
@@ -64,6 +66,14 @@ public:
     bg::ValueMap mediaInfo(const QString& path, bool adapt);
     // The same description, without touching any scene.
     static bg::ValueMap probeMedia(const QString& path);
+
+    // The timeline's sound of a frame: playback (EditPlayback) goes to the
+    // player, export (EditExport) to the exporter, anything else is dropped.
+    // Called on the thread that asked for the frame.
+    void deliverAudio(const QList<AudioFrameData>& sounds, int64_t frame, int64_t fps, int64_t last,
+                      EditType edit);
+    // What the picture tracks show at an export frame, for the exporter.
+    void deliverExportFrame(const ExportFrameRecord& record, int64_t index, int64_t rate, int64_t last);
 
     bool isRecording() const { return false; }
     void setPlaying(bool) {}

@@ -3,6 +3,7 @@
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
 #include "timeline/transition-data.h"
+#include "render/preview-item.h"
 
 #include <algorithm>
 
@@ -137,6 +138,44 @@ std::optional<SubtitleRequest> subtitleRequest(const ClassifyItem& track, int64_
     request.backgroundAlpha = std::clamp(clip->backgroundTransparent(), 0, 255);
     request.transparent = double(clip->transparent()) / 255.0;
     return request;
+}
+
+std::vector<TransitionAt> transitionsAt(const QList<TransitionObject*>& transitions, int64_t frame) {
+    std::vector<TransitionAt> playing;
+    for (const TransitionObject* object : transitions) {
+        if (std::optional<TransitionAt> at = transitionAt(*object->data(), frame))
+            playing.push_back(*at);
+    }
+    return playing;
+}
+
+ExportFrameRecord exportFrame(const QList<ClassifyItem*>& tracks, const QList<TransitionObject*>& transitions,
+                              int64_t frame) {
+    const std::vector<TransitionAt> playing = transitionsAt(transitions, frame);
+    ExportFrameRecord record;
+    for (const ClassifyItem* track : tracks) {
+        PreviewItem* item = track->previewItem();
+        if (!item || !track->showsPicture())
+            continue;
+        ExportFrameEntry entry;
+        entry.item = item;
+        if (track->kind() == SourceSubtitle) {
+            const std::optional<SubtitleRequest> look = subtitleRequest(*track, frame);
+            if (look) {
+                const SourceData* clip = track->activeClip(frame);
+                auto state = std::make_shared<SubtitleState>();
+                state->previewRect = clip->previewRect();
+                state->rotateDegrees = clip->rotate();
+                state->look = *look;
+                entry.props.subtitle = state;
+                entry.props.visible = true;
+            }
+        } else {
+            entry.props = item->renderProps(frameRequest(*track, frame, playing));
+        }
+        record.append(entry);
+    }
+    return record;
 }
 
 } // namespace timeline

@@ -3,6 +3,7 @@
 // build the same requests.
 #pragma once
 
+#include "render/audio/audio-frame-data.h"
 #include "render/preview-requests.h"
 
 #include <QList>
@@ -15,6 +16,7 @@
 class ClassifyItem;
 class SourceData;
 class TransitionData;
+class TransitionObject;
 
 namespace timeline {
 
@@ -53,15 +55,16 @@ std::optional<TransitionAt> transitionAt(const TransitionData& transition, int64
 FrameRequest frameRequest(const ClassifyItem& track, int64_t frame,
                           const std::vector<TransitionAt>& transitions);
 
-// The sound of one clip at a frame.
-struct AudioFrameData {
-    int64_t num = 0; // media time num / den seconds
-    int64_t den = 30;
-    QString path;
-    int volume = 0; // 0 when muted
-    QString uuid;
-};
 // One record per track of a sounding kind (video, dub, audio) with a valid clip at the frame.
 QList<AudioFrameData> audioFrame(const QList<ClassifyItem*>& tracks, int64_t frame, int64_t fps);
+
+// The transitions of the list that play at the frame.
+std::vector<TransitionAt> transitionsAt(const QList<TransitionObject*>& transitions, int64_t frame);
+
+// What every picture, video and subtitle track shows at an export frame,
+// decoded by the preview items' export decoders. Only reads the timeline,
+// so an export worker may call it while the GUI thread waits.
+ExportFrameRecord exportFrame(const QList<ClassifyItem*>& tracks, const QList<TransitionObject*>& transitions,
+                              int64_t frame);
 
 } // namespace timeline

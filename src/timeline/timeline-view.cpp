@@ -7,6 +7,7 @@
 #include "timeline/timeline-tree-model.h"
 #include "timeline/timeline-keys.h"
 #include "timeline/transition-data.h"
+#include "render/preview-item.h"
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
 #include "value/interface.h"
@@ -163,11 +164,7 @@ void TimeLineGraphicsView::requestFrame(int64_t frame, int64_t fps, EditType edi
     TimeLineTreeModel* m = model();
     if (!m)
         return;
-    std::vector<timeline::TransitionAt> transitions;
-    for (const TransitionObject* object : m->transitions()) {
-        if (std::optional<timeline::TransitionAt> at = timeline::transitionAt(*object->data(), frame))
-            transitions.push_back(*at);
-    }
+    const std::vector<timeline::TransitionAt> transitions = timeline::transitionsAt(m->transitions(), frame);
     for (ClassifyItem* track : m->tracks()) {
         if (!track->showsPicture())
             continue;
@@ -178,6 +175,105 @@ void TimeLineGraphicsView::requestFrame(int64_t frame, int64_t fps, EditType edi
         track->updateActiveClip(frame);
         if (PreviewItem* item = track->previewItem())
             item->request(timeline::frameRequest(*track, frame, transitions));
+    }
+}
+
+void TimeLineGraphicsView::exportRequest(int mask, int64_t index, int64_t rate) {
+    TimeLineTreeModel* m = model();
+    if (!m)
+        return;
+    if (mask == kExportAudible) {
+        emit sig_deliverAudio(timeline::audioFrame(m->tracks(), index, rate), index, rate, totalFrames(), EditExport);
+    } else if (mask == kExportVisual) {
+        emit sig_deliverExportFrame(timeline::exportFrame(m->tracks(), m->transitions(), index), index, rate,
+                                    totalFrames());
+    } else {
+        LOGW("export request with mask %d ignored", mask);
+    }
+}
+
+namespace {
+// Every picture and video track's preview item.
+QList<PreviewItem*> pictureItems(const TimeLineTreeModel* m) {
+    QList<PreviewItem*> items;
+    for (ClassifyItem* track : m->tracks()) {
+        if ((track->kind() == SourcePicture || track->kind() == SourceVideo) && track->previewItem())
+            items.append(track->previewItem());
+    }
+    return items;
+}
+} // namespace
+
+void TimeLineGraphicsView::slot_startExportPrepare() {
+    if (TimeLineTreeModel* m = model()) {
+        for (PreviewItem* item : pictureItems(m)) {
+            item->applyRenderProps(RenderProps());
+            item->beginExport();
+        }
+    }
+}
+
+void TimeLineGraphicsView::slot_stopExportPrepare() {
+    TimeLineTreeModel* m = model();
+    if (!m)
+        return;
+    for (PreviewItem* item : pictureItems(m)) {
+        item->applyRenderProps(RenderProps());
+        item->endExport();
+    }
+    // The preview shows the play head's frame again rather than staying blank.
+    requestFrame(playHeadFrame(), 30, EditManual);
+}
+
+void TimeLineGraphicsView::slot_audioSourceItem(bool start, QString path, bool error) {
+    TimeLineTreeModel* m = model();
+    if (!m)
+        return;
+    if (start) {
+        const int64_t frame = playHeadFrame();
+        ClassifyItem* header = m->header(SourceDub);
+        if (!header)
+            return;
+        ClassifyItem* row = nullptr;
+        QList<ClassifyItem*> rows {header};
+        rows.append(header->children());
+        for (ClassifyItem* track : rows) {
+            const QList<SourceData*> clips = track->sources();
+            if (std::all_of(clips.begin(), clips.end(),
+                            [frame](const SourceData* c) { return c->endFrame() <= frame; })) {
+                row = track;
+                break;
+            }
+        }
+        if (!row) {
+            row = m->addTrack(header);
+            if (!row)
+                return;
+            LOGD("NewItem: %f", m->trackTop(row));
+        }
+        m_recording = true;
+        m_recordX = m_playX;
+        m_recordY = m->trackTop(row);
+        viewport()->update();
+        return;
+    }
+    const bool wasRecording = m_recording;
+    m_recording = false;
+    viewport()->update();
+    if (wasRecording && !path.isEmpty()) {
+        bg::ValueMap map;
+        map["path"] = bg::Value(path.toStdString());
+        map["posY"] = bg::Value(int(std::lround(m_recordY)) - verticalScrollBar()->value() + 18);
+        map["posX"] = bg::Value(m_recordX);
+        map["type"] = bg::Value(int(SourceDub));
+        emit sig_createSourceItem(map, QColor(), QFont());
+    }
+    if (error) {
+        auto* box = new QMessageBox(QMessageBox::NoIcon, tr("pre_form.RecordHint"), tr("pre_form.Recordcontent"),
+                                    QMessageBox::Ok, this);
+        box->button(QMessageBox::Ok)->setText(tr("pre_form.Ok"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
     }
 }
 
@@ -371,6 +467,9 @@ void TimeLineGraphicsView::drawForeground(QPainter* painter, const QRectF& rect)
     pen.setCosmetic(true);
     painter->setPen(pen);
     painter->drawLine(QPointF(m_playX, rect.top()), QPointF(m_playX, rect.bottom()));
+    if (m_recording && m_playX > m_recordX)
+        painter->fillRect(QRectF(m_recordX, m_recordY, m_playX - m_recordX, 36 * timeline::dpiScale()),
+                          QColor(QStringLiteral("#9D90F9")));
     if (m_transDrag && !m_probe.isNull())
         painter->fillRect(m_probe, QColor(255, 0, 0, 128));
     painter->restore();

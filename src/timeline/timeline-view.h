@@ -66,6 +66,17 @@ public:
     // Builds and hands the requests of frame f to every showing track.
     void requestFrame(int64_t frame, int64_t fps, EditType edit);
 
+    // The exporter's request, on its own thread: mask 22 delivers the sound
+    // of frame index (sig_deliverAudio with EditExport), mask 11 what the
+    // picture tracks show (sig_deliverExportFrame). Only reads the timeline.
+    static constexpr int kExportVisual = 11;
+    static constexpr int kExportAudible = 22;
+    void exportRequest(int mask, int64_t index, int64_t rate);
+
+    bool isRecording() const { return m_recording; }
+    double recordStartX() const { return m_recordX; }
+    double recordRowY() const { return m_recordY; }
+
 public slots:
     void slot_viewportRangeUpdate(int value, int64_t pix);
     void slot_scaleStepView(bool positive);
@@ -74,6 +85,13 @@ public slots:
     void slot_backFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
     void slot_selectionChanged();
     void slot_removeSourceItem();
+    // The recorder's start (placeholder from the play head on a free Dub
+    // row) and end (a path makes the Dub clip; error tells of no microphone).
+    void slot_audioSourceItem(bool start, QString path, bool error);
+    // Around an export: the picture and video items switch to and from
+    // being driven by the export.
+    void slot_startExportPrepare();
+    void slot_stopExportPrepare();
     // Ctrl+C and Ctrl+V.
     void copySelected();
     void pasteAtPlayHead();
@@ -85,8 +103,10 @@ signals:
     void sig_editButtonEnable(bool enable);
     void sig_showTime(int64_t current, int64_t total);
     // The sound of a frame, for the render manager's player or exporter.
-    void sig_deliverAudio(QList<timeline::AudioFrameData> sounds, int64_t frame, int64_t fps, int64_t total,
+    void sig_deliverAudio(QList<AudioFrameData> sounds, int64_t frame, int64_t fps, int64_t total,
                           EditType edit);
+    // An export frame's states of the picture and video items.
+    void sig_deliverExportFrame(ExportFrameRecord record, int64_t index, int64_t rate, int64_t total);
     // Delete found nothing selected.
     void sig_nothingSelected();
     // A material dropped from the media library: "path", "posY" (viewport y),
@@ -126,7 +146,10 @@ private:
     QList<SourceData*> m_selectionOrder; // oldest first
     bool m_transDrag = false;
     QRectF m_probe;
+    bool m_recording = false;
+    double m_recordX = 0.0; // scene x where the recording began
+    double m_recordY = 0.0; // scene y of the Dub row it goes to
 };
 
-Q_DECLARE_METATYPE(timeline::AudioFrameData)
-Q_DECLARE_METATYPE(QList<timeline::AudioFrameData>)
+Q_DECLARE_METATYPE(ExportFrameRecord)
+

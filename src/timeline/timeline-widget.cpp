@@ -97,6 +97,9 @@ TimeLineWidget::TimeLineWidget(QWidget* parent)
     connect(m_view, &TimeLineGraphicsView::sig_editButtonEnable, this, &TimeLineWidget::sig_editButtonEnable);
     connect(m_view, &TimeLineGraphicsView::sig_showTime, this, &TimeLineWidget::sig_showTime);
     connect(m_scene, &TimeLineGraphicsScene::sig_showMenu, this, &TimeLineWidget::sig_showMenu);
+    connect(m_view, &TimeLineGraphicsView::sig_opertorUi, this, &TimeLineWidget::sig_opertorUi);
+    connect(m_tree, &TimeLineTreeView::sig_opertorUi, this, &TimeLineWidget::sig_opertorUi);
+    connect(m_ruler, &TimeLineRuler::sig_opertorUi, this, &TimeLineWidget::sig_opertorUi);
 }
 
 TimeLineWidget::~TimeLineWidget() {

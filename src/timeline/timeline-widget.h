@@ -46,6 +46,9 @@ signals:
     void sig_editButtonEnable(bool enable);
     void sig_showTime(int64_t current, int64_t total);
     void sig_showMenu(MenuType type, int clicked, bg::ValueMap map);
+    // Before an edit of the view, the ruler or the tracks: stop playback and
+    // recording (the render manager's slot_opertorUi).
+    void sig_opertorUi(bool playing, bool recording);
 
 private:
     TimeLineTreeView* m_tree;

@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 
 #include <cmath>
+#include <thread>
 #include <memory>
 
 namespace {
@@ -34,9 +35,17 @@ public:
         lastSubtitle = r;
         ++count;
     }
+    void beginExport() override { ++exports; }
+    void endExport() override { --exports; }
+    void applyRenderProps(const RenderProps& props) override {
+        ++applied;
+        PreviewItem::applyRenderProps(props);
+    }
     FrameRequest last;
     SubtitleRequest lastSubtitle;
     int count = 0;
+    int exports = 0;
+    int applied = 0;
 };
 
 QAction* action(QMenu* menu, const char* key) {
@@ -260,12 +269,12 @@ private slots:
         SourceData* dub = add(model->header(SourceDub), 10, 100, 0, "/media/voice.wav");
         scene->updateLength();
         int calls = 0;
-        QList<timeline::AudioFrameData> sounds;
+        QList<AudioFrameData> sounds;
         int64_t frame = -1;
         int64_t total = -1;
         EditType edit = EditManual;
         connect(view.get(), &TimeLineGraphicsView::sig_deliverAudio, this,
-                [&](QList<timeline::AudioFrameData> s, int64_t f, int64_t, int64_t t, EditType e) {
+                [&](QList<AudioFrameData> s, int64_t f, int64_t, int64_t t, EditType e) {
                     ++calls;
                     sounds = s;
                     frame = f;
@@ -293,6 +302,137 @@ private slots:
         QCOMPARE(sounds.at(0).volume, 0);
         v->setInitialLook(0, 255, 80, false);
         QCOMPARE(timeline::audioFrame(model->tracks(), 5, 30).at(0).volume, 80);
+    }
+
+    void exportRequestsAnswerOnTheAskingThread() {
+        ClassifyItem* video = model->header(SourceVideo);
+        ClassifyItem* addedVideo = model->addTrack(video);
+        RecordingItem* videoItem = giveItem(video);
+        giveItem(addedVideo);
+        ClassifyItem* subtitles = model->header(SourceSubtitle);
+        giveItem(subtitles);
+        add(video, 0, 100, 0, "/media/a.mp4");
+        add(addedVideo, 50, 100, 0, "/media/b.mp4");
+        SourceData* text = model->createSubtitle(subtitles, 40, 30, "hello", QFont(), Qt::yellow);
+        subtitles->addSource(text);
+        text->setInitialLook(30, 255, 128, false);
+        scene->updateLength();
+
+        std::thread::id soundThread, pictureThread;
+        QList<AudioFrameData> sounds;
+        EditType edit = EditManual;
+        int64_t rate = 0;
+        ExportFrameRecord record;
+        connect(view.get(), &TimeLineGraphicsView::sig_deliverAudio, this,
+                [&](QList<AudioFrameData> s, int64_t, int64_t fps, int64_t, EditType e) {
+                    soundThread = std::this_thread::get_id();
+                    sounds = s;
+                    edit = e;
+                    rate = fps;
+                }, Qt::DirectConnection);
+        connect(view.get(), &TimeLineGraphicsView::sig_deliverExportFrame, this,
+                [&](ExportFrameRecord r, int64_t, int64_t, int64_t) {
+                    pictureThread = std::this_thread::get_id();
+                    record = r;
+                }, Qt::DirectConnection);
+        std::thread worker([&] {
+            view->exportRequest(TimeLineGraphicsView::kExportAudible, 60, 25);
+            view->exportRequest(TimeLineGraphicsView::kExportVisual, 60, 25);
+            view->exportRequest(33, 60, 25); // unknown masks are ignored
+        });
+        const std::thread::id workerId = worker.get_id();
+        worker.join();
+        QCOMPARE(soundThread, workerId);
+        QCOMPARE(pictureThread, workerId);
+        // Header and added track both sound, at the exporter's rate.
+        QCOMPARE(sounds.size(), 2);
+        QCOMPARE(sounds.at(1).num, int64_t(10));
+        QCOMPARE(sounds.at(1).den, int64_t(25));
+        QCOMPARE(edit, EditExport);
+        QCOMPARE(rate, int64_t(25));
+        // One entry per showing item; the subtitle carries its placement and look.
+        int showing = 0;
+        for (ClassifyItem* track : model->tracks())
+            showing += track->showsPicture() && track->previewItem() ? 1 : 0;
+        QCOMPARE(record.size(), showing);
+        QCOMPARE(record.at(0).item, static_cast<PreviewItem*>(videoItem));
+        const ExportFrameEntry* sub = nullptr;
+        for (const ExportFrameEntry& e : record) {
+            if (e.item == subtitles->previewItem())
+                sub = &e;
+        }
+        QVERIFY(sub && sub->props.subtitle);
+        QVERIFY(sub->props.visible);
+        QCOMPARE(sub->props.subtitle->look.text, QStringLiteral("hello"));
+        QCOMPARE(sub->props.subtitle->look.frame, int64_t(20));
+        QCOMPARE(sub->props.subtitle->rotateDegrees, 30.0);
+        // Past the subtitle's end its entry hides it.
+        view->exportRequest(TimeLineGraphicsView::kExportVisual, 80, 25);
+        for (const ExportFrameEntry& e : record) {
+            if (e.item == subtitles->previewItem())
+                QVERIFY(!e.props.visible && !e.props.subtitle);
+        }
+    }
+
+    void exportPreparationHandsItemsToTheExportAndBack() {
+        ClassifyItem* video = model->header(SourceVideo);
+        RecordingItem* videoItem = giveItem(video);
+        RecordingItem* pictureItem = giveItem(model->header(SourcePicture));
+        RecordingItem* subtitleItem = giveItem(model->header(SourceSubtitle));
+        add(video, 0, 100);
+        view->slot_resetFrame(10, EditManual, false);
+        view->slot_startExportPrepare();
+        QCOMPARE(videoItem->exports, 1);
+        QCOMPARE(pictureItem->exports, 1);
+        QCOMPARE(subtitleItem->exports, 0);
+        QVERIFY(!videoItem->visible); // the base block shows nothing until the export's first frame
+        const int before = videoItem->count;
+        view->slot_stopExportPrepare();
+        QCOMPARE(videoItem->exports, 0);
+        QCOMPARE(pictureItem->exports, 0);
+        QCOMPARE(videoItem->applied, 2);
+        // Afterwards the preview shows the play head's frame again.
+        QCOMPARE(videoItem->count, before + 1);
+        QCOMPARE(videoItem->last.self.frame, int64_t(10));
+    }
+
+    void recordingGoesToAFreeDubRow() {
+        ClassifyItem* dub = model->header(SourceDub);
+        add(dub, 0, 100, 0, "/media/voice.wav");
+        scene->updateLength();
+        view->slot_resetFrame(50, EditManual, false);
+        QSignalSpy create(view.get(), &TimeLineGraphicsView::sig_createSourceItem);
+
+        // The header is busy at frame 50: a new Dub track takes the recording.
+        view->slot_audioSourceItem(true, QString(), false);
+        QVERIFY(view->isRecording());
+        QCOMPARE(dub->children().size(), 1);
+        ClassifyItem* added = dub->children().first();
+        QCOMPARE(view->recordRowY(), model->trackTop(added));
+        QCOMPARE(view->recordStartX(), timeline::frameToPixel(50));
+        view->slot_frontFrameRequest(MoveStep, EditRecording, 30, 30);
+        view->slot_audioSourceItem(false, "/tmp/voice-1.wav", false);
+        QVERIFY(!view->isRecording());
+        QCOMPARE(create.size(), 1);
+        const bg::ValueMap map = create.at(0).at(0).value<bg::ValueMap>();
+        QCOMPARE(map.get("type").toInt(), int(SourceDub));
+        QCOMPARE(map.get("posX").toDouble(), timeline::frameToPixel(50));
+        QCOMPARE(map.get("posY").toInt(),
+                 int(std::lround(model->trackTop(added))) - view->verticalScrollBar()->value() + 18);
+        QCOMPARE(QString::fromStdString(map.get("path").toStdString()), QStringLiteral("/tmp/voice-1.wav"));
+
+        // A row whose clips all end by the play head is reused, header first.
+        view->slot_resetFrame(200, EditManual, false);
+        view->slot_audioSourceItem(true, QString(), false);
+        QCOMPARE(dub->children().size(), 1);
+        QCOMPARE(view->recordRowY(), model->trackTop(dub));
+        // Ending without a file but with an error: no clip, the microphone hint.
+        view->slot_audioSourceItem(false, QString(), true);
+        QCOMPARE(create.size(), 1);
+        auto* box = view->findChild<QMessageBox*>();
+        QVERIFY(box);
+        QCOMPARE(box->text(), QStringLiteral("pre_form.Recordcontent"));
+        delete box;
     }
 
     void copyPasteAtPlayHead() {
