@@ -1,14 +1,10 @@
 #include "zyapp.h"
 
 #include "qssmanager.h"
-#include "render/display-window.h"
+#include "editor-window.h"
 #include "render/render-manager.h"
 #include "startup-plan.h"
 #include "termination-watcher.h"
-#include "timeline/timeline-tree-model.h"
-#include "timeline/timeline-view.h"
-#include "timeline/timeline-widget.h"
-#include "timeline/toolbar-widget.h"
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
 
@@ -16,15 +12,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
-#include <QMainWindow>
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
 #include <QPushButton>
-#include <QSplitter>
 #include <QTimer>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include <cerrno>
 #include <cstdio>
@@ -33,104 +26,6 @@
 namespace {
 
 constexpr int kRecoveryPromptDelayMs = 800;
-
-// The frame requests of the player, recorder and exporter reach the clip
-// view; its answers go back to the render manager on the asking thread.
-void connectTimelineToRender(TimeLineWidget* timeline, ToolBarWidget* toolbar, RenderManager* render) {
-    TimeLineGraphicsView* view = timeline->view();
-    QObject::connect(render, &RenderManager::sig_resetFrame, view, &TimeLineGraphicsView::slot_resetFrame);
-    QObject::connect(render, &RenderManager::sig_frontFrameRequest, view,
-                     &TimeLineGraphicsView::slot_frontFrameRequest);
-    QObject::connect(render, &RenderManager::sig_backFrameRequest, view, &TimeLineGraphicsView::slot_backFrameRequest);
-    QObject::connect(render, &RenderManager::sig_audioSourceItem, view, &TimeLineGraphicsView::slot_audioSourceItem);
-    QObject::connect(render, &RenderManager::sig_startExportPrepare, view,
-                     &TimeLineGraphicsView::slot_startExportPrepare);
-    QObject::connect(render, &RenderManager::sig_stopExportPrepare, view,
-                     &TimeLineGraphicsView::slot_stopExportPrepare);
-    QObject::connect(view, &TimeLineGraphicsView::sig_deliverAudio, render, &RenderManager::deliverAudio,
-                     Qt::DirectConnection);
-    QObject::connect(view, &TimeLineGraphicsView::sig_deliverExportFrame, render, &RenderManager::deliverExportFrame,
-                     Qt::DirectConnection);
-    QObject::connect(timeline, &TimeLineWidget::sig_opertorUi, render, &RenderManager::slot_opertorUi);
-    QObject::connect(toolbar, &ToolBarWidget::sig_opertorUi, render, &RenderManager::slot_opertorUi);
-    QObject::connect(toolbar, &ToolBarWidget::sig_recordAudio, render, &RenderManager::slot_recordAudio);
-}
-
-// Stands in for the editor window until the editor's panels exist: the
-// preview of the scene, and a line of text.
-QWidget* createPlaceholderWindow(RenderManager* render) {
-    auto* window = new QMainWindow;
-    window->setAttribute(Qt::WA_DeleteOnClose, false);
-    window->setObjectName(QStringLiteral("MainWindow"));
-    window->setWindowTitle(QCoreApplication::translate("MainWindow", "MainWindow.Title"));
-    auto* central = new QWidget(window);
-    auto* layout = new QVBoxLayout(central);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->setSpacing(12);
-    auto* preview = new ZyeDisplayWindow(central);
-    preview->setObjectName(QStringLiteral("widget_preview"));
-    preview->setScene(render->scene());
-    QObject::connect(render, &RenderManager::sig_sendScene, preview, &ZyeDisplayWindow::setScene);
-    // Until the preview panel brings its zoom slider, the canvas fits the window.
-    auto fit = [preview, render] {
-        if (ZyeGsView* view = preview->view()) {
-            double zoom = std::min(double(view->width()) / render->sceneWidth(),
-                                   double(view->height()) / render->sceneHeight());
-            view->setZoom(zoom * 0.95);
-        }
-    };
-    QObject::connect(preview, &ZyeDisplayWindow::ViewCreated, preview, fit);
-    QObject::connect(preview, &ZyeDisplayWindow::ViewResized, preview, fit);
-    // The preview above, the toolbar and the timeline below it; the user
-    // moves the border between them.
-    auto* splitter = new QSplitter(Qt::Vertical, central);
-    splitter->setObjectName(QStringLiteral("splitter_main"));
-    splitter->setChildrenCollapsible(false);
-    preview->setParent(splitter);
-    splitter->addWidget(preview);
-    auto* bottom = new QWidget(splitter);
-    auto* bottomLayout = new QVBoxLayout(bottom);
-    bottomLayout->setContentsMargins(0, 0, 0, 0);
-    bottomLayout->setSpacing(0);
-    auto* toolbar = new ToolBarWidget(bottom);
-    toolbar->setObjectName(QStringLiteral("widget_toolbar"));
-    auto* timeline = new TimeLineWidget(bottom);
-    timeline->setObjectName(QStringLiteral("widget_timeline"));
-    timeline->model()->setRenderManager(render);
-    bottomLayout->addWidget(toolbar);
-    bottomLayout->addWidget(timeline, 1);
-    splitter->addWidget(bottom);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 2);
-    const double dpi = QssManager::dpiScale();
-    preview->setMinimumHeight(int(160 * dpi));
-    bottom->setMinimumHeight(int(160 * dpi));
-    splitter->setSizes({int(380 * dpi), int(300 * dpi)});
-    layout->addWidget(splitter, 1);
-    QObject::connect(toolbar, &ToolBarWidget::sig_splitSourceItem, timeline, &TimeLineWidget::slot_splitSourceItem);
-    QObject::connect(toolbar, &ToolBarWidget::sig_editSourceItem, timeline, &TimeLineWidget::slot_editSourceItem);
-    QObject::connect(toolbar, &ToolBarWidget::sig_clearSourceItems, timeline,
-                     &TimeLineWidget::slot_clearSourceItems);
-    QObject::connect(toolbar, &ToolBarWidget::sig_scaleSliderValue, timeline,
-                     &TimeLineWidget::slot_scaleSliderValue);
-    QObject::connect(toolbar, &ToolBarWidget::sig_autoAlign, timeline, &TimeLineWidget::slot_autoAlign);
-    QObject::connect(timeline, &TimeLineWidget::sig_scaleSliderValueChanged, toolbar,
-                     &ToolBarWidget::slot_scaleSliderValueChanged);
-    QObject::connect(timeline, &TimeLineWidget::sig_splitButtonEnable, toolbar,
-                     &ToolBarWidget::slot_splitButtonEnable);
-    QObject::connect(timeline, &TimeLineWidget::sig_editButtonEnable, toolbar,
-                     &ToolBarWidget::slot_editButtonEnable);
-    QObject::connect(timeline, &TimeLineWidget::sig_showTime, toolbar, &ToolBarWidget::slot_showTime);
-    connectTimelineToRender(timeline, toolbar, render);
-    // The toolbar undoes and redoes itself; the preview then shows the result.
-    QObject::connect(&zya::UndoController::instance()->stack, &QUndoStack::indexChanged, timeline,
-                     [timeline] { timeline->slot_updatePreview(); });
-    central->setStyleSheet(QStringLiteral("background-color: rgb(50, 50, 50);"));
-    window->setCentralWidget(central);
-    new QssManager(central, true);
-    window->resize(int(1280 * QssManager::dpiScale()), int(720 * QssManager::dpiScale()));
-    return window;
-}
 
 } // namespace
 
@@ -166,7 +61,7 @@ bool ZyApp::initialize() {
         return false;
     }
     m_renderManager = render;
-    QWidget* window = createPlaceholderWindow(render);
+    QWidget* window = createEditorWindow(render);
     m_mainWindow = window;
     window->show();
     m_projectPath = untitledProjectPath();

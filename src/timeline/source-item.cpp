@@ -3,6 +3,7 @@
 #include "timeline/classify-item.h"
 #include "timeline/source-anchor.h"
 #include "timeline/timeline-scene.h"
+#include "values/media-thumbnail.h"
 #include "values/value-init.h"
 
 #include <QDir>
@@ -46,7 +47,7 @@ SourceItem::~SourceItem() {
 }
 
 QString SourceItem::thumbnailPath(const QString& mediaPath) {
-    return QDir::tempPath() + QLatin1Char('/') + QFileInfo(mediaPath).baseName() + QLatin1String(".png");
+    return mediaThumbnailPath(mediaPath);
 }
 
 TimeLineGraphicsScene* SourceItem::timelineScene() const {

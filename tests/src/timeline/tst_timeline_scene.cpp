@@ -1,6 +1,7 @@
 // The timeline's clip scene driven by real mouse events: moves, moves between
 // tracks, trims, snapping, the property-panel requests and painting.
 #include "support/test-main.h"
+#include "values/media-thumbnail.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-anchor.h"
 #include "timeline/source-item.h"
@@ -401,12 +402,14 @@ private slots:
         QFETCH(QString, fill);
         const QString base = "korvel-thumb-" + QUuid::createUuid().toString(QUuid::Id128);
         const QString media = "/media/" + base + ".part1.mp4";
-        const QString png = QDir::tempPath() + "/" + base + ".png";
+        const QString png = mediaThumbnailPath(media);
         if (thumbnail) {
             QImage img(64, 36, QImage::Format_RGB32);
             img.fill(Qt::black);
             QVERIFY(img.save(png));
             QCOMPARE(SourceItem::thumbnailPath(media), png);
+            // Another folder's file of the same name has a thumbnail of its own.
+            QVERIFY(mediaThumbnailPath("/other/" + base + ".part1.mp4") != png);
         }
         SourceItem* clip = add(header(SourceType(kind)), 0, 20, 0, 100000,
                                kind == SourceSubtitle ? QString() : media);

@@ -1,0 +1,51 @@
+#include "resource/empty-material-widget.h"
+
+#include "resource/material-view.h"
+
+#include <QDragEnterEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QUrl>
+#include <QVBoxLayout>
+
+EmptyMaterialWidget::EmptyMaterialWidget(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("EmptyMaterialWidget"));
+    setAcceptDrops(true);
+    auto* layout = new QVBoxLayout(this);
+    auto* note = new QLabel(tr("res_form.emptyNote"), this);
+    note->setObjectName(QStringLiteral("label_emptyNote"));
+    note->setAlignment(Qt::AlignCenter);
+    note->setWordWrap(true);
+    layout->addStretch(1);
+    layout->addWidget(note);
+    layout->addStretch(2);
+}
+
+void EmptyMaterialWidget::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void EmptyMaterialWidget::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void EmptyMaterialWidget::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    QString project;
+    QStringList files;
+    if (MaterialView::readDrop(urls, &project, &files))
+        emit sig_openProject(project);
+    else if (!files.isEmpty())
+        emit sig_addNewMaterial(files);
+}

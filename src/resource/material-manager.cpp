@@ -1,0 +1,373 @@
+#include "resource/material-manager.h"
+
+#include "media/media.h"
+#include "resource/media-probe.h"
+#include "undo/undo-controller.h"
+#include "value/interface.h"
+#include "values/media-thumbnail.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QUuid>
+
+#include <algorithm>
+
+// ---- classification ----
+
+uint32_t ClassifyMaterialPath(const QString& path) {
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    const QString ext = (dot < 0 ? path : path.mid(dot + 1)).toLower();
+    static const QStringList movies {"mp4", "avi", "mkv", "rmvb", "rm", "wmv", "flv", "mpg", "mov", "3pg", "gif",
+                                     "ts"};
+    static const QStringList music {"mp3", "wav", "wma", "m4a"};
+    static const QStringList images {"png", "jpg", "bmp", "jpeg"};
+    if (movies.contains(ext))
+        return Movie;
+    if (music.contains(ext))
+        return Music;
+    if (images.contains(ext))
+        return Image;
+    if (ext == QLatin1String("srt"))
+        return Text;
+    return MaterialNone;
+}
+
+// ---- MaterialObject ----
+
+MaterialObject::MaterialObject(MaterialManager* manager) : m_manager(manager) {
+    uuid = QUuid::createUuid().toString();
+    if (m_manager) {
+        QMutexLocker guard(&m_manager->m_listLock);
+        m_manager->m_known.insert(this);
+    }
+}
+
+MaterialObject::~MaterialObject() {
+    LOGD("~MaterialObject");
+    if (m_manager)
+        m_manager->forget(this);
+}
+
+void MaterialObject::onChange(int operation, const bg::Value& data) {
+    Q_UNUSED(data);
+    if (!m_manager)
+        return;
+    if (operation == OpAdded)
+        m_manager->attachMaterial(this);
+    else if (operation == OpRemoved)
+        m_manager->flagRemoved(this);
+}
+
+// ---- MaterialManager ----
+
+MaterialManager::MaterialManager(MaterialListener* listener, QObject* parent)
+    : QThread(parent), m_listener(listener) {
+    start(QThread::InheritPriority);
+}
+
+MaterialManager::~MaterialManager() {
+    m_running = false;
+    {
+        QMutexLocker guard(&m_queueLock);
+        m_wake = true;
+        m_wakeUp.wakeAll();
+    }
+    wait();
+    QSet<MaterialObject*> materials;
+    {
+        QMutexLocker guard(&m_listLock);
+        m_materials.clear();
+        materials.swap(m_known);
+    }
+    for (MaterialObject* material : materials) {
+        material->m_manager = nullptr;
+        // Removed materials belong to the undo history, which deletes them.
+        if (!material->removed)
+            delete material;
+    }
+}
+
+void MaterialManager::bracket(const char* operation, const char* text, bool undoable) {
+    const std::string key = std::string("UpdateMaterials ") + operation;
+    setValue(key.c_str(), bg::Value(text), undoable, true);
+}
+
+MaterialObject* MaterialManager::FindMaterial(const std::function<bool(const MaterialObject*)>& predicate) const {
+    QMutexLocker guard(&m_listLock);
+    for (MaterialObject* material : m_materials) {
+        if (predicate(material))
+            return material;
+    }
+    return nullptr;
+}
+
+MaterialObject* MaterialManager::findByPath(const QString& path) const {
+    const QFileInfo file(path);
+    return FindMaterial([&file](const MaterialObject* m) { return !m->path.isEmpty() && QFileInfo(m->path) == file; });
+}
+
+MaterialObject* MaterialManager::findByUuid(const QString& uuid) const {
+    return FindMaterial([&uuid](const MaterialObject* m) { return m->uuid == uuid; });
+}
+
+QList<MaterialData*> MaterialManager::copies() const {
+    QList<MaterialData*> list;
+    QMutexLocker guard(&m_listLock);
+    list.reserve(m_materials.size());
+    for (const MaterialObject* material : m_materials)
+        list.append(new MaterialData(*material));
+    return list;
+}
+
+int MaterialManager::pendingPreviews() const {
+    QMutexLocker guard(&m_queueLock);
+    return m_queue.size();
+}
+
+void MaterialManager::notifyListener() {
+    if (!m_listener)
+        return;
+    const QList<MaterialData*> list = copies();
+    m_listener->OnMaterialChanged(list);
+}
+
+void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored) {
+    if (paths.isEmpty())
+        return;
+    // Probe every candidate up front and in parallel: a long list or a slow
+    // disk must not keep the window waiting file by file.
+    QStringList toProbe;
+    for (const QString& path : paths) {
+        if (ClassifyMaterialPath(path) != MaterialNone && QFileInfo::exists(path) && !toProbe.contains(path))
+            toProbe.append(path);
+    }
+    const std::vector<bool> opened = resource::probeMediaFiles(toProbe);
+
+    zya::UndoController* undo = zya::UndoController::instance();
+    undo->beginMergeSequence(QStringLiteral("addRes"));
+    bracket("AddMaterialFiles", "AddMaterialFiles Begin", !restored);
+    QStringList missing, duplicates;
+    for (const QString& path : paths) {
+        const uint32_t type = ClassifyMaterialPath(path);
+        if (type == MaterialNone)
+            continue;
+        const bool exists = QFileInfo::exists(path);
+        if (exists) {
+            const MaterialObject* known = findByPath(path);
+            if (known && !known->removed) {
+                duplicates.append(path);
+                continue;
+            }
+        } else {
+            missing.append(path);
+        }
+        const int probed = toProbe.indexOf(path);
+        newFileMaterial(path, type, exists, probed >= 0 && opened[size_t(probed)], restored);
+    }
+    bracket("AddMaterialFiles", "AddMaterialFiles end", !restored);
+    undo->endMergeSequence();
+    if (!missing.isEmpty() && m_listener)
+        m_listener->OnMaterialNotExist(missing);
+    if (!duplicates.isEmpty() && m_listener)
+        m_listener->OnMaterialAlreadyExist(duplicates);
+}
+
+MaterialObject* MaterialManager::newFileMaterial(const QString& path, uint32_t type, bool exists, bool opened,
+                                                 bool restored) {
+    auto* material = new MaterialObject(this);
+    material->archiveRecoverd = restored;
+    material->type = type;
+    material->name = QFileInfo(path).fileName();
+    material->path = path;
+    material->draggable = exists && opened;
+    if (!material->draggable)
+        LOGW("library: %s cannot be placed on the timeline (%s)", qUtf8Printable(path),
+             exists ? "not readable as media" : "missing");
+    attach(material, restored);
+    queuePreview({path, type, material});
+    return material;
+}
+
+void MaterialManager::attach(MaterialObject* material, bool restored) {
+    const bg::Value context(static_cast<void*>(this));
+    if (restored)
+        material->onChange(zya::ZyObject::OpAdded, context);
+    else
+        zya::ZyObject::AddObject_canUndo(material, context);
+}
+
+void MaterialManager::AddMaterialSubtitle(const QString& name, const QFont& font, const QColor& color,
+                                          bool restored) {
+    zya::UndoController* undo = zya::UndoController::instance();
+    undo->beginMergeSequence(QStringLiteral("addResSub"));
+    bracket("AddMaterialSubtitle", "AddMaterialSubtitle begin", !restored);
+    auto* material = new MaterialObject(this);
+    material->type = Text;
+    material->name = name;
+    material->font = font;
+    material->color = color;
+    material->draggable = true;
+    material->archiveRecoverd = restored;
+    attach(material, restored);
+    bracket("AddMaterialSubtitle", "AddMaterialSubtitle end", !restored);
+    undo->endMergeSequence();
+}
+
+void MaterialManager::RemoveMaterials(const QStringList& uuids) {
+    zya::UndoController* undo = zya::UndoController::instance();
+    undo->beginMergeSequence(QStringLiteral("DelRes"));
+    bracket("RemoveMaterials", "RemoveMaterials begin", true);
+    for (const QString& uuid : uuids) {
+        if (MaterialObject* material = findByUuid(uuid))
+            zya::ZyObject::DelObject_canUndo(material, bg::Value(static_cast<void*>(this)));
+    }
+    bracket("RemoveMaterials", "RemoveMaterials end", true);
+    undo->endMergeSequence();
+}
+
+void MaterialManager::RemoveAllMaterials() {
+    QList<MaterialObject*> taken;
+    {
+        QMutexLocker guard(&m_listLock);
+        taken.swap(m_materials);
+    }
+    zya::UndoController* undo = zya::UndoController::instance();
+    undo->beginMergeSequence(QStringLiteral("DelRes"));
+    bracket("RemoveMaterials", "RemoveMaterials begin", true);
+    for (MaterialObject* material : taken) {
+        if (material->removed)
+            continue; // already the history's
+        zya::ZyObject::DelObject_canUndo(material, bg::Value(static_cast<void*>(this)));
+    }
+    bracket("RemoveMaterials", "RemoveMaterials end", true);
+    undo->endMergeSequence();
+}
+
+void MaterialManager::ClearPendingPreviews() {
+    QMutexLocker guard(&m_queueLock);
+    m_queue.clear();
+    m_wake = false;
+}
+
+void MaterialManager::attachMaterial(MaterialObject* material) {
+    {
+        QMutexLocker guard(&m_listLock);
+        if (!m_materials.contains(material))
+            m_materials.append(material);
+        material->inLibrary = true;
+        material->removed = false;
+    }
+}
+
+void MaterialManager::flagRemoved(MaterialObject* material) {
+    QMutexLocker guard(&m_listLock);
+    // A material taken out by RemoveAllMaterials is flagged all the same, so
+    // its owner (the history) is known.
+    material->inLibrary = false;
+    material->removed = true;
+}
+
+void MaterialManager::forget(MaterialObject* material) {
+    {
+        QMutexLocker guard(&m_listLock);
+        m_materials.removeAll(material);
+        m_known.remove(material);
+    }
+    // A queued task must not reach whatever is made at the same address later.
+    QMutexLocker guard(&m_queueLock);
+    m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
+                                 [material](const PreviewTask& t) { return t.material == material; }),
+                  m_queue.end());
+}
+
+void MaterialManager::onChange(int operation, const bg::Value& data) {
+    if (operation != OpChanged)
+        return;
+    LOGD("library: %s", data.toStdString().c_str());
+    notifyListener();
+}
+
+void MaterialManager::onUndo(int operation, const bg::Value& data) {
+    onChange(operation, data);
+}
+
+void MaterialManager::slot_updateMaterials() {
+    notifyListener();
+    if (m_listener)
+        m_listener->OnMaterialRefresh();
+}
+
+// ---- preview worker ----
+
+void MaterialManager::queuePreview(const PreviewTask& task) {
+    QMutexLocker guard(&m_queueLock);
+    m_queue.append(task);
+    m_wake = true;
+    m_wakeUp.wakeAll();
+}
+
+QImage MaterialManager::makePreview(const QString& path, uint32_t type) {
+    switch (type) {
+    case Image:
+    case Movie: {
+        ff::ImageRequest request;
+        request.position = 0.2;
+        request.width = 100;
+        request.height = 80;
+        request.keepAspect = 1;
+        const ff::VFramePtr frame = ff::getMovieImage(path.toUtf8().constData(), request, nullptr);
+        if (!frame || frame->width <= 0 || frame->height <= 0)
+            return QImage(QStringLiteral(":/image/res_cannotload.png"));
+        const QImage picture =
+            QImage(frame->data(), frame->width, frame->height, frame->stride, QImage::Format_RGBA8888).copy();
+        const QString thumb = mediaThumbnailPath(path);
+        if (!picture.save(thumb, "PNG"))
+            LOGW("library: cannot write the thumbnail %s", qUtf8Printable(thumb));
+        return picture;
+    }
+    case Music:
+    case Mic:
+        return QImage(QStringLiteral(":/image/res_music.png"));
+    case Text:
+        return QImage(QStringLiteral(":/image/res_text.png"));
+    default:
+        return QImage();
+    }
+}
+
+void MaterialManager::run() {
+    while (m_running) {
+        PreviewTask task;
+        {
+            QMutexLocker guard(&m_queueLock);
+            while (m_queue.isEmpty() && !m_wake)
+                m_wakeUp.wait(&m_queueLock);
+            if (!m_running)
+                return;
+            if (m_queue.isEmpty()) {
+                m_wake = false;
+                continue;
+            }
+            task = m_queue.takeFirst();
+        }
+        if (task.path.isEmpty() || !task.material)
+            continue;
+        // The uuid guards against a new material at a freed one's address.
+        QString uuid;
+        {
+            QMutexLocker guard(&m_listLock);
+            if (!m_materials.contains(task.material))
+                continue;
+            uuid = task.material->uuid;
+        }
+        const QImage picture = makePreview(task.path, task.type);
+        {
+            QMutexLocker guard(&m_listLock);
+            if (!m_materials.contains(task.material) || task.material->uuid != uuid)
+                continue;
+            task.material->preview = picture;
+        }
+        QMetaObject::invokeMethod(this, &MaterialManager::slot_updateMaterials, Qt::QueuedConnection);
+    }
+}

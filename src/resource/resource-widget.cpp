@@ -1,0 +1,332 @@
+#include "resource/resource-widget.h"
+
+#include "resource/empty-material-widget.h"
+#include "resource/material-view.h"
+#include "value/interface.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+struct FilterRow {
+    const char* key;
+    const char* icon;
+    uint32_t mask;
+};
+const std::array<FilterRow, 6> kFilters {{
+    {"res_form.AllLabel", ":/image/all.png", kAllMaterials},
+    {"res_form.Video", ":/image/item_mv.png", Movie},
+    {"res_form.Image", ":/image/item_pic.png", Image},
+    {"res_form.Music", ":/image/item_audio.png", Music},
+    {"res_form.Audio", ":/image/item_mic.png", Mic},
+    {"res_form.Subtitle", ":/image/item_text.png", Text},
+}};
+
+struct PageButton {
+    const char* name;
+    const char* key;
+    const char* icon; // "-default.png" and "-hover.png" follow
+};
+const std::array<PageButton, 4> kPages {{
+    {"pushButton_material", "res_form.Title", ":/image/resource-element"},
+    {"pushButton_transition", "res_form.Transition", ":/image/resource-Transition"},
+    {"pushButton_gif", "res_form.gif", ":/image/resource-gif"},
+    {"pushButton_works", "res_form.File", ":/image/resource-works"},
+}};
+
+// Shows the hover icon while the pointer is over the button or it is checked.
+class PageToolButton : public QToolButton {
+public:
+    PageToolButton(const QString& icon, QWidget* parent)
+        : QToolButton(parent), m_default(icon + QStringLiteral("-default.png")),
+          m_hover(icon + QStringLiteral("-hover.png")) {
+        setCheckable(true);
+        setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        setIcon(m_default);
+        connect(this, &QToolButton::toggled, this, [this] { refresh(); });
+    }
+
+protected:
+    void enterEvent(QEvent* event) override {
+        m_inside = true;
+        refresh();
+        QToolButton::enterEvent(event);
+    }
+    void leaveEvent(QEvent* event) override {
+        m_inside = false;
+        refresh();
+        QToolButton::leaveEvent(event);
+    }
+
+private:
+    void refresh() { setIcon((m_inside || isChecked()) ? m_hover : m_default); }
+    QIcon m_default, m_hover;
+    bool m_inside = false;
+};
+
+} // namespace
+
+ResourceWidget::ResourceWidget(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("ResourceWidget"));
+    QFile css(QStringLiteral(":/qss/resource-widget.css"));
+    if (css.open(QIODevice::ReadOnly))
+        setStyleSheet(QString::fromUtf8(css.readAll()));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_faces = new QStackedWidget(this);
+    m_faces->setObjectName(QStringLiteral("stackedWidget_main"));
+    m_faces->addWidget(buildLibraryFace());
+    m_faces->addWidget(buildPanelFace());
+    layout->addWidget(m_faces);
+    m_pageButtons->button(PageMaterial)->setChecked(true);
+    slot_switch_page(PageMaterial);
+    showMaterialCount(0);
+}
+
+QWidget* ResourceWidget::buildLibraryFace() {
+    auto* face = new QWidget(m_faces);
+    face->setObjectName(QStringLiteral("page_library"));
+    auto* layout = new QVBoxLayout(face);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* buttons = new QWidget(face);
+    buttons->setObjectName(QStringLiteral("widget_pageButtons"));
+    auto* row = new QHBoxLayout(buttons);
+    row->setContentsMargins(8, 4, 8, 4);
+    m_pageButtons = new QButtonGroup(this);
+    m_pageButtons->setExclusive(true);
+    for (int i = 0; i < int(kPages.size()); ++i) {
+        auto* button = new PageToolButton(QLatin1String(kPages[size_t(i)].icon), buttons);
+        button->setObjectName(QLatin1String(kPages[size_t(i)].name));
+        button->setText(tr(kPages[size_t(i)].key));
+        m_pageButtons->addButton(button, i);
+        row->addWidget(button);
+    }
+    connect(m_pageButtons, &QButtonGroup::idClicked, this,
+            &ResourceWidget::slot_switch_page);
+    layout->addWidget(buttons);
+    m_pages = new QStackedWidget(face);
+    m_pages->setObjectName(QStringLiteral("stackedWidget_page"));
+    m_pages->addWidget(buildMaterialPage());
+    // Transitions, stickers and works fill their pages later.
+    for (const char* name : {"page_transition", "page_gif", "page_works"}) {
+        auto* page = new QWidget(m_pages);
+        page->setObjectName(QLatin1String(name));
+        new QVBoxLayout(page);
+        m_pages->addWidget(page);
+    }
+    layout->addWidget(m_pages, 1);
+    return face;
+}
+
+QWidget* ResourceWidget::buildMaterialPage() {
+    auto* page = new QWidget(m_pages);
+    page->setObjectName(QStringLiteral("page_material"));
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(8, 4, 8, 4);
+    auto* tools = new QHBoxLayout;
+    auto* add = new QPushButton(QIcon(QStringLiteral(":/image/resource-add.png")), tr("res_form.Add"), page);
+    add->setObjectName(QStringLiteral("pushButton_add"));
+    auto* remove =
+        new QPushButton(QIcon(QStringLiteral(":/image/resource-delete.png")), tr("res_form.Delete_1"), page);
+    remove->setObjectName(QStringLiteral("pushButton_remove"));
+    m_classify = new QComboBox(page);
+    m_classify->setObjectName(QStringLiteral("comboBox_classify"));
+    for (const FilterRow& row : kFilters)
+        m_classify->addItem(QIcon(QLatin1String(row.icon)), tr(row.key));
+    m_scale = new QSlider(Qt::Horizontal, page);
+    m_scale->setObjectName(QStringLiteral("horizontalSlider_scale"));
+    m_scale->setRange(0, 6);
+    m_scale->setPageStep(1);
+    m_scale->setValue(m_lastScale);
+    m_scale->setMaximumWidth(90);
+    tools->addWidget(add);
+    tools->addWidget(remove);
+    tools->addStretch(1);
+    tools->addWidget(m_classify);
+    tools->addWidget(m_scale);
+    layout->addLayout(tools);
+
+    m_materialStack = new QStackedWidget(page);
+    m_view = new MaterialView(m_materialStack);
+    m_empty = new EmptyMaterialWidget(m_materialStack);
+    m_materialStack->addWidget(m_view);
+    m_materialStack->addWidget(m_empty);
+    layout->addWidget(m_materialStack, 1);
+
+    connect(add, &QPushButton::clicked, this, &ResourceWidget::on_pushButton_add_clicked);
+    connect(remove, &QPushButton::clicked, this, &ResourceWidget::on_pushButton_remove_clicked);
+    connect(m_classify, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &ResourceWidget::on_comboBox_classify_currentIndexChanged);
+    connect(m_scale, &QSlider::valueChanged, this, &ResourceWidget::on_horizontalSlider_scale_valueChanged);
+    connect(m_view, &MaterialView::sig_MaterialNumChanged, this, &ResourceWidget::showMaterialCount);
+    connect(m_view, &MaterialView::sig_scaleChanged, this,
+            [this](int d) { m_scale->setValue(m_scale->value() + d); });
+    connect(m_empty, &EmptyMaterialWidget::sig_addNewMaterial, this,
+            [this](QStringList files) { manager()->AddMaterialFiles(files, false); });
+    connect(m_view, &MaterialView::sig_openProject, this, &ResourceWidget::sig_openProject);
+    connect(m_empty, &EmptyMaterialWidget::sig_openProject, this, &ResourceWidget::sig_openProject);
+    return page;
+}
+
+QWidget* ResourceWidget::buildPanelFace() {
+    auto* face = new QWidget(m_faces);
+    face->setObjectName(QStringLiteral("page_panels"));
+    auto* layout = new QVBoxLayout(face);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* back = new QPushButton(tr("res_form.back"), face);
+    back->setObjectName(QStringLiteral("pushButton_back"));
+    connect(back, &QPushButton::clicked, this, &ResourceWidget::on_pushButton_back_clicked);
+    auto* top = new QHBoxLayout;
+    top->setContentsMargins(8, 4, 8, 4);
+    top->addWidget(back);
+    top->addStretch(1);
+    layout->addLayout(top);
+    m_panels = new QStackedWidget(face);
+    m_panels->setObjectName(QStringLiteral("stackedWidget_menu"));
+    static const char* names[kPanelCount] = {"ImageMenu", "VideoMenu",  "AudioMenu", "SubtitleMenu",
+                                             "MusicMenu", "TransMenu", "CropMenu"};
+    for (const char* name : names) {
+        auto* panel = new QWidget(m_panels);
+        panel->setObjectName(QLatin1String(name));
+        m_panels->addWidget(panel);
+    }
+    layout->addWidget(m_panels, 1);
+    return face;
+}
+
+MaterialManager* ResourceWidget::manager() const {
+    return m_view->manager();
+}
+
+QWidget* ResourceWidget::page(Page page) const {
+    return m_pages->widget(page);
+}
+
+QWidget* ResourceWidget::panel(MenuType type) const {
+    return m_panels->widget(int(type));
+}
+
+void ResourceWidget::setPanel(MenuType type, QWidget* panel) {
+    const int index = int(type);
+    if (index < 0 || index >= kPanelCount || !panel)
+        return;
+    QWidget* old = m_panels->widget(index);
+    const bool current = m_panels->currentIndex() == index;
+    m_panels->insertWidget(index, panel);
+    m_panels->removeWidget(old);
+    delete old;
+    if (current)
+        m_panels->setCurrentIndex(index);
+}
+
+bool ResourceWidget::showsPanels() const {
+    return m_faces->currentIndex() == 1;
+}
+
+int ResourceWidget::currentPage() const {
+    return m_pages->currentIndex();
+}
+
+MenuType ResourceWidget::currentPanel() const {
+    return MenuType(m_panels->currentIndex());
+}
+
+uint32_t ResourceWidget::filterMask(int index) {
+    return index >= 0 && index < int(kFilters.size()) ? kFilters[size_t(index)].mask : kAllMaterials;
+}
+
+void ResourceWidget::showMaterialCount(int count) {
+    m_materialStack->setCurrentWidget(count == 0 ? static_cast<QWidget*>(m_empty) : m_view);
+    if (count > 0)
+        m_view->layoutItems();
+}
+
+void ResourceWidget::slot_switch_page(int page) {
+    if (page >= 0 && page < m_pages->count())
+        m_pages->setCurrentIndex(page);
+}
+
+void ResourceWidget::on_comboBox_classify_currentIndexChanged(int index) {
+    m_view->setFilter(filterMask(index));
+}
+
+void ResourceWidget::on_horizontalSlider_scale_valueChanged(int value) {
+    m_view->zoomBy(value - m_lastScale);
+    m_lastScale = value;
+}
+
+void ResourceWidget::on_pushButton_add_clicked() {
+    const QStringList files =
+        QFileDialog::getOpenFileNames(this, tr("material_view.Open"), QString(), tr("res_form.All"));
+    if (!files.isEmpty())
+        manager()->AddMaterialFiles(files, false);
+}
+
+void ResourceWidget::on_pushButton_remove_clicked() {
+    m_view->slot_removeMaterials();
+}
+
+void ResourceWidget::on_pushButton_back_clicked() {
+    m_faces->setCurrentIndex(0);
+}
+
+void ResourceWidget::slot_createSubtitle(QString name, QFont font, QColor color) {
+    manager()->AddMaterialSubtitle(name, font, color, false);
+}
+
+void ResourceWidget::slot_showMenu(MenuType type, int clicked, bg::ValueMap map) {
+    Q_UNUSED(map); // the panels take it once they exist
+    const int index = int(type);
+    if (clicked == 0) {
+        m_faces->setCurrentIndex(0);
+        return;
+    }
+    if (index < 0 || index >= kPanelCount)
+        return;
+    if (clicked == 2) {
+        m_faces->setCurrentIndex(1);
+        m_panels->setCurrentIndex(index);
+    } else if (clicked == 1 && showsPanels()) {
+        m_panels->setCurrentIndex(index);
+    }
+}
+
+void ResourceWidget::clearLibrary() {
+    m_faces->setCurrentIndex(0);
+    m_pageButtons->button(PageMaterial)->setChecked(true);
+    slot_switch_page(PageMaterial);
+    manager()->ClearPendingPreviews();
+    manager()->RemoveAllMaterials();
+}
+
+void ResourceWidget::readMaterials(QXmlStreamReader& reader) {
+    manager()->ReadMaterials(reader);
+    m_pageButtons->button(PageMaterial)->setChecked(true);
+    slot_switch_page(PageMaterial);
+}
+
+void ResourceWidget::readOldMaterials(QXmlStreamReader& reader) {
+    manager()->ReadOldMaterials(reader);
+    m_pageButtons->button(PageMaterial)->setChecked(true);
+    slot_switch_page(PageMaterial);
+}
+
+void ResourceWidget::writeMaterials(QXmlStreamWriter& writer, bool archive) const {
+    MaterialManager::WriteMaterials(writer, m_view->materials(), archive, manager()->projectFile());
+}
+
+void ResourceWidget::contextMenuEvent(QContextMenuEvent* event) {
+    Q_UNUSED(event);
+    LOGD("contextMenuEvent: ResourceWidget");
+}

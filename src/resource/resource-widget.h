@@ -1,0 +1,93 @@
+// The left-hand panel: the library (materials, transitions, stickers and
+// works) and, while a clip is being edited, its property panel instead.
+// GUI thread only.
+#pragma once
+
+#include "timeline/timeline-units.h"
+#include "value/value.h"
+
+#include <QColor>
+#include <QFont>
+#include <QWidget>
+
+#include <array>
+#include <string>
+
+class EmptyMaterialWidget;
+class MaterialManager;
+class MaterialView;
+class QButtonGroup;
+class QComboBox;
+class QPushButton;
+class QSlider;
+class QStackedWidget;
+class QXmlStreamReader;
+class QXmlStreamWriter;
+
+class ResourceWidget : public QWidget {
+    Q_OBJECT
+public:
+    // Pages of the library face, in button order.
+    enum Page { PageMaterial = 0, PageTransition, PageGif, PageWorks };
+    static constexpr int kPanelCount = 7; // MenuType 0..6
+
+    explicit ResourceWidget(QWidget* parent = nullptr);
+
+    MaterialView* materialView() const { return m_view; }
+    MaterialManager* manager() const;
+    EmptyMaterialWidget* emptyWidget() const { return m_empty; }
+    QWidget* page(Page page) const;
+    // The property panel of a kind; placeholders until the panels exist.
+    QWidget* panel(MenuType type) const;
+    // Puts a panel in the stack in place of the kind's current one.
+    void setPanel(MenuType type, QWidget* panel);
+    bool showsPanels() const;
+    int currentPage() const;
+    MenuType currentPanel() const;
+
+    // Project closed or replaced: the library face, page 0, and an empty
+    // library with no previews waiting.
+    void clearLibrary();
+    // The "Resource" section, and the older layout's materials.
+    void readMaterials(QXmlStreamReader& reader);
+    void readOldMaterials(QXmlStreamReader& reader);
+    void writeMaterials(QXmlStreamWriter& writer, bool archive) const;
+
+    // Type masks of the kind filter's rows.
+    static uint32_t filterMask(int index);
+
+public slots:
+    void slot_switch_page(int page);
+    void on_comboBox_classify_currentIndexChanged(int index);
+    void on_horizontalSlider_scale_valueChanged(int value);
+    void on_pushButton_add_clicked();
+    void on_pushButton_remove_clicked();
+    void on_pushButton_back_clicked();
+    void slot_createSubtitle(QString name, QFont font, QColor color);
+    void slot_showMenu(MenuType type, int clicked, bg::ValueMap map);
+
+signals:
+    void sig_updateData(MenuType type, bg::ValueMap map, std::string datatype);
+    // A project file dropped on the library: the application opens it.
+    void sig_openProject(QString path);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    QWidget* buildLibraryFace();
+    QWidget* buildMaterialPage();
+    QWidget* buildPanelFace();
+    void showMaterialCount(int count);
+
+    QStackedWidget* m_faces = nullptr;
+    QButtonGroup* m_pageButtons = nullptr;
+    QStackedWidget* m_pages = nullptr;
+    QStackedWidget* m_materialStack = nullptr; // the view or the empty note
+    QStackedWidget* m_panels = nullptr;
+    QComboBox* m_classify = nullptr;
+    QSlider* m_scale = nullptr;
+    MaterialView* m_view = nullptr;
+    EmptyMaterialWidget* m_empty = nullptr;
+    int m_lastScale = 3;
+};
