@@ -1,7 +1,7 @@
 #include "zyapp.h"
 
 #include "qssmanager.h"
-#include "editor-window.h"
+#include "main-window.h"
 #include "render/render-manager.h"
 #include "startup-plan.h"
 #include "termination-watcher.h"
@@ -61,8 +61,9 @@ bool ZyApp::initialize() {
         return false;
     }
     m_renderManager = render;
-    QWidget* window = createEditorWindow(render);
+    auto* window = new MainWindow(render);
     m_mainWindow = window;
+    setProjectSections(window);
     window->show();
     m_projectPath = untitledProjectPath();
     zya::UndoController::instance()->setClean();
@@ -119,20 +120,11 @@ void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {
     bg::iface()->configSave();
 }
 
-bool ZyApp::openProject(const QString& path) {
-    QFileInfo file(path);
-    if (!file.isFile()) {
-        LOGW("project %s does not exist", qUtf8Printable(path));
-        return false;
-    }
-    m_projectPath = file.absoluteFilePath();
-    m_archived = false;
-    zya::UndoController::instance()->reset();
-    emit sig_updateProjectName(file.completeBaseName(), true);
-    return true;
+void ZyApp::toggleFullPreview() {
+    m_fullPreview = !m_fullPreview;
+    if (auto* window = qobject_cast<MainWindow*>(m_mainWindow.data()))
+        window->setPanelsVisible(!m_fullPreview);
 }
-
-void ZyApp::toggleFullPreview() { m_fullPreview = !m_fullPreview; }
 
 void ZyApp::slot_closeArchivedProcess(QString path) { LOGD("archive finished: %s", qUtf8Printable(path)); }
 

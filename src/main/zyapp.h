@@ -12,6 +12,7 @@
 #include <QXmlStreamWriter>
 
 #include <QWidget>
+class ProjectSections;
 class TerminationWatcher;
 
 class ZyApp : public SingleApplicationWrapper {
@@ -55,11 +56,36 @@ public:
     // never saved) or discard (delete it). Clears "autoSavePath" either way.
     void resumeAutoSave(bool resume, const QString& tempPath);
 
-    QString currentProjectPath() const { return m_projectPath; }
+    // The project file while it exists, else empty.
+    QString currentProjectPath() const;
+    // The current path even before the file exists (the untitled default).
+    QString projectPath() const { return m_projectPath; }
     bool isArchived() const { return m_archived; }
-    // Makes the file the current project. Reading the project's sections
-    // comes with the project-file support; for now the path is taken over.
+    QString archiveDir() const { return m_archiveDir; }
+    // The project file whose folder stored media paths are relative to: the
+    // file being written during a save, else the current project file.
+    QString sectionFile() const;
+    // Media paths of an archived project are relative to its folder.
+    QString resolveMediaPath(const QString& path) const;
+
+    // The parts of a project; the main window, or a test's stand-in.
+    void setProjectSections(ProjectSections* sections) { m_sections = sections; }
+    ProjectSections* projectSections() const { return m_sections; }
+
+    // Asks to save a modified project: false when the user cancelled, or
+    // chose to save and the save did not happen.
+    bool maybeSave();
+    // Empties the library, the timeline and the undo history.
+    void clearProject();
+    // A new project file of that canvas; false (with a message) when the
+    // file cannot be written, and the open project then stays.
+    bool createProject(const QString& path, int width, int height, bool locked);
+    // Opens a ".zya2" or an older ".zya" file; false when nothing was opened.
     bool openProject(const QString& path);
+    // A manual save (automatic false, archive false), the 30-second copy
+    // (automatic true) or an archive into path. False when nothing was
+    // written; the project then stays modified.
+    bool saveProject(bool automatic, bool archive, const QString& path);
 
 signals:
     void sig_prependHistory(QString path);
@@ -72,14 +98,20 @@ public slots:
 
 private:
     void showRecoveryPrompt(const QString& tempPath);
+    void forgetAutoSave();
+    void showHint(const QString& text);
+    void announce(const QString& path, const char* statusKey);
+    QString askSavePath(const QString& proposed);
 
     QPointer<QWidget> m_mainWindow;
     QPointer<RenderManager> m_renderManager;
+    ProjectSections* m_sections = nullptr;
     TerminationWatcher* m_termination = nullptr;
     bool m_fullPreview = false;
     QXmlStreamReader m_reader;
     QXmlStreamWriter m_writer;
     QString m_projectPath;
+    QString m_sectionFile; // the file a save is writing
     QString m_archiveDir;
     bool m_archived = false;
     bool m_useSystemProxy = false;

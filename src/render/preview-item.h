@@ -9,6 +9,7 @@
 
 #include <QImage>
 #include <QMutex>
+#include <QRectF>
 #include <QThread>
 #include <QWaitCondition>
 
@@ -25,6 +26,16 @@ public:
     virtual void editActiveClip(int mode) = 0;
     virtual void raiseActiveClip() = 0;
     virtual void lowerActiveClip() = 0;
+    // The preview's edit of the active clip: centre and size in scene pixels
+    // (x, y are the centre), rotation in whole degrees 0..359. Called inside
+    // the preview's undo step; writes only what differs.
+    virtual void commitPlacement(const QRectF& previewRect, int rotateDegrees) {
+        Q_UNUSED(previewRect);
+        Q_UNUSED(rotateDegrees);
+    }
+    // The user selected or cleared the item in the preview: the track's
+    // active clip follows, so the timeline acts on what the preview shows.
+    virtual void previewSelectionChanged(bool selected) { Q_UNUSED(selected); }
 };
 
 struct ItemGeometry {
@@ -118,6 +129,8 @@ public:
     // Widest line + 12 by (line breaks + 1) x line spacing + 12.
     static QSizeF textExtent(const QString& text, const QFont& font);
     QSizeF extent() const { return m_extent; }
+    // Draws the text image again at the item's current size (after a resize).
+    void refreshImage() { renderImage(); }
     QImage image();
 
     void Update() override;

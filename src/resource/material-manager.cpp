@@ -132,7 +132,17 @@ void MaterialManager::notifyListener() {
     m_listener->OnMaterialChanged(list);
 }
 
-void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored) {
+void MaterialManager::keepUuid(MaterialObject* material, const QString& uuid) {
+    if (uuid.isEmpty())
+        return;
+    if (QUuid(uuid).isNull() || QUuid(uuid).toString() != uuid || findByUuid(uuid)) {
+        LOGW("library: material uuid %s is not usable; a new one is made", qUtf8Printable(uuid));
+        return;
+    }
+    material->uuid = uuid;
+}
+
+void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, const QStringList& uuids) {
     if (paths.isEmpty())
         return;
     // Probe every candidate up front and in parallel: a long list or a slow
@@ -148,10 +158,13 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored) 
     undo->beginMergeSequence(QStringLiteral("addRes"));
     bracket("AddMaterialFiles", "AddMaterialFiles Begin", !restored);
     QStringList missing, duplicates;
-    for (const QString& path : paths) {
+    for (int i = 0; i < paths.size(); ++i) {
+        const QString& path = paths.at(i);
         const uint32_t type = ClassifyMaterialPath(path);
-        if (type == MaterialNone)
+        if (type == MaterialNone) {
+            LOGD("library: %s is not a kind of media the library takes", qUtf8Printable(path));
             continue;
+        }
         const bool exists = QFileInfo::exists(path);
         if (exists) {
             const MaterialObject* known = findByPath(path);
@@ -163,7 +176,8 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored) 
             missing.append(path);
         }
         const int probed = toProbe.indexOf(path);
-        newFileMaterial(path, type, exists, probed >= 0 && opened[size_t(probed)], restored);
+        newFileMaterial(path, type, exists, probed >= 0 && opened[size_t(probed)], restored,
+                        restored && i < uuids.size() ? uuids.at(i) : QString());
     }
     bracket("AddMaterialFiles", "AddMaterialFiles end", !restored);
     undo->endMergeSequence();
@@ -174,8 +188,9 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored) 
 }
 
 MaterialObject* MaterialManager::newFileMaterial(const QString& path, uint32_t type, bool exists, bool opened,
-                                                 bool restored) {
+                                                 bool restored, const QString& uuid) {
     auto* material = new MaterialObject(this);
+    keepUuid(material, uuid);
     material->archiveRecoverd = restored;
     material->type = type;
     material->name = QFileInfo(path).fileName();
@@ -198,11 +213,13 @@ void MaterialManager::attach(MaterialObject* material, bool restored) {
 }
 
 void MaterialManager::AddMaterialSubtitle(const QString& name, const QFont& font, const QColor& color,
-                                          bool restored) {
+                                          bool restored, const QString& uuid) {
     zya::UndoController* undo = zya::UndoController::instance();
     undo->beginMergeSequence(QStringLiteral("addResSub"));
     bracket("AddMaterialSubtitle", "AddMaterialSubtitle begin", !restored);
     auto* material = new MaterialObject(this);
+    if (restored)
+        keepUuid(material, uuid);
     material->type = Text;
     material->name = name;
     material->font = font;

@@ -60,8 +60,12 @@ public:
     // record when restored from a project. Unsupported kinds are skipped;
     // missing files are added (not draggable) and reported, files already
     // in the library are reported and not added again.
-    void AddMaterialFiles(const QStringList& paths, bool restored);
-    void AddMaterialSubtitle(const QString& name, const QFont& font, const QColor& color, bool restored);
+    // A restored material keeps the uuid the project file gave it (uuids[i]
+    // for paths[i]) when that is a well-formed uuid not yet in use, so that
+    // saving an opened project writes the same file again.
+    void AddMaterialFiles(const QStringList& paths, bool restored, const QStringList& uuids = QStringList());
+    void AddMaterialSubtitle(const QString& name, const QFont& font, const QColor& color, bool restored,
+                             const QString& uuid = QString());
     void RemoveMaterials(const QStringList& uuids);
     void RemoveAllMaterials();
     void ClearPendingPreviews();
@@ -112,12 +116,14 @@ private:
     };
     struct ReadRecord {
         uint32_t type = 0;
-        QString name, path;
+        QString uuid, name, path;
         QFont font;
         QColor color;
     };
 
-    MaterialObject* newFileMaterial(const QString& path, uint32_t type, bool exists, bool opened, bool restored);
+    MaterialObject* newFileMaterial(const QString& path, uint32_t type, bool exists, bool opened, bool restored,
+                                    const QString& uuid);
+    void keepUuid(MaterialObject* material, const QString& uuid);
     void attach(MaterialObject* material, bool restored);
     void queuePreview(const PreviewTask& task);
     void notifyListener();

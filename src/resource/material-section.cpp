@@ -85,6 +85,8 @@ void MaterialManager::ReadMaterials(QXmlStreamReader& reader) {
             LOGD("reader: %s", qUtf8Printable(name));
             if (name == QLatin1String("name")) {
                 record.name = reader.readElementText();
+            } else if (name == QLatin1String("uuid")) {
+                record.uuid = reader.readElementText();
             } else if (name == QLatin1String("type")) {
                 bool ok = false;
                 record.type = reader.readElementText().toUInt(&ok);
@@ -97,7 +99,7 @@ void MaterialManager::ReadMaterials(QXmlStreamReader& reader) {
             } else if (name == QLatin1String("color")) {
                 record.color = QColor(reader.readElementText());
             } else {
-                // uuid, draggable, archiveRecoverd and preview are worked out again.
+                // draggable, archiveRecoverd and preview are worked out again.
                 reader.skipCurrentElement();
             }
         }
@@ -159,13 +161,15 @@ void MaterialManager::ReadOldMaterials(QXmlStreamReader& reader) {
 }
 
 void MaterialManager::addRead(const QList<ReadRecord>& records) {
-    QStringList paths;
+    QStringList paths, uuids;
     for (const ReadRecord& record : records) {
-        if (record.type == Text)
-            AddMaterialSubtitle(record.name, record.font, record.color, true);
-        else if (!record.path.isEmpty())
+        if (record.type == Text) {
+            AddMaterialSubtitle(record.name, record.font, record.color, true, record.uuid);
+        } else if (!record.path.isEmpty()) {
             paths.append(record.path);
+            uuids.append(record.uuid);
+        }
     }
     if (!paths.isEmpty())
-        AddMaterialFiles(paths, true);
+        AddMaterialFiles(paths, true, uuids);
 }

@@ -2,6 +2,7 @@
 
 #include "resource/empty-material-widget.h"
 #include "resource/material-view.h"
+#include "resource/project/historylist-view.h"
 #include "value/interface.h"
 
 #include <QButtonGroup>
@@ -88,6 +89,12 @@ ResourceWidget::ResourceWidget(QWidget* parent) : QWidget(parent) {
     m_faces->addWidget(buildLibraryFace());
     m_faces->addWidget(buildPanelFace());
     layout->addWidget(m_faces);
+    m_history = new HistoryListView(page(PageWorks));
+    page(PageWorks)->layout()->addWidget(m_history);
+    // Queued: opening a project replaces the history's rows, whose widget
+    // is still handling the click.
+    connect(m_history, &HistoryListView::signal_openProject, this, &ResourceWidget::sig_openProject,
+            Qt::QueuedConnection);
     m_pageButtons->button(PageMaterial)->setChecked(true);
     slot_switch_page(PageMaterial);
     showMaterialCount(0);

@@ -14,6 +14,7 @@
 #include <string>
 
 class EmptyMaterialWidget;
+class HistoryListView;
 class MaterialManager;
 class MaterialView;
 class QButtonGroup;
@@ -37,6 +38,8 @@ public:
     MaterialManager* manager() const;
     EmptyMaterialWidget* emptyWidget() const { return m_empty; }
     QWidget* page(Page page) const;
+    // The works history on the works page; owned by the panel.
+    HistoryListView* historyList() const { return m_history; }
     // The property panel of a kind; placeholders until the panels exist.
     QWidget* panel(MenuType type) const;
     // Puts a panel in the stack in place of the kind's current one.
@@ -68,7 +71,8 @@ public slots:
 
 signals:
     void sig_updateData(MenuType type, bg::ValueMap map, std::string datatype);
-    // A project file dropped on the library: the application opens it.
+    // A project file dropped on the library or asked for in the works
+    // history (those arrive queued): the application opens it.
     void sig_openProject(QString path);
 
 protected:
@@ -89,5 +93,6 @@ private:
     QSlider* m_scale = nullptr;
     MaterialView* m_view = nullptr;
     EmptyMaterialWidget* m_empty = nullptr;
+    HistoryListView* m_history = nullptr;
     int m_lastScale = 3;
 };

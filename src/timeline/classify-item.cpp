@@ -7,12 +7,15 @@
 #include "timeline/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "undo/undo-controller.h"
+#include "value/interface.h"
 #include "values/value-init.h"
+#include "values/value-qt.h"
 
 #include <QGraphicsItem>
 #include <QUuid>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 uint32_t s_nextId = 0;
@@ -260,4 +263,29 @@ void ClassifyItem::raiseActiveClip() {
 void ClassifyItem::lowerActiveClip() {
     if (m_active && m_model)
         m_model->levelSource(m_active, m_activeFrame, false);
+}
+
+void ClassifyItem::commitPlacement(const QRectF& previewRect, int rotateDegrees) {
+    SourceData* clip = m_active;
+    if (!clip)
+        return;
+    if (!std::isfinite(previewRect.x()) || !std::isfinite(previewRect.y()) ||
+        !std::isfinite(previewRect.width()) || !std::isfinite(previewRect.height()) ||
+        previewRect.width() <= 0 || previewRect.height() <= 0) {
+        LOGW("preview placement refused: %f %f %f %f", previewRect.x(), previewRect.y(), previewRect.width(),
+             previewRect.height());
+        return;
+    }
+    const int degrees = ((rotateDegrees % 360) + 360) % 360;
+    // Only what differs is written: a drag back to the start leaves no record.
+    if (clip->previewRect() != previewRect)
+        clip->setValue(tlkey::PreviewRect, bg::ValueQt(previewRect), true, true);
+    if (clip->rotate() != degrees)
+        clip->setValue(tlkey::Rotate, bg::Value(degrees), true, true);
+}
+
+void ClassifyItem::previewSelectionChanged(bool selected) {
+    auto* item = dynamic_cast<QGraphicsItem*>(m_active.data());
+    if (item && item->isSelected() != selected)
+        item->setSelected(selected);
 }

@@ -112,6 +112,11 @@ public:
     void editActiveClip(int mode) override;
     void raiseActiveClip() override;
     void lowerActiveClip() override;
+    // The preview's move, resize or rotation, written undoably to the active
+    // clip's "previewRect" and "rotate" (inside the caller's merge sequence).
+    void commitPlacement(const QRectF& previewRect, int rotateDegrees) override;
+    // The active clip's selection on the timeline follows the preview.
+    void previewSelectionChanged(bool selected) override;
 
 signals:
     // The preview asks to open the clip's panel.

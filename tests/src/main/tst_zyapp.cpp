@@ -19,6 +19,10 @@
 
 namespace {
 
+// Two small projects of the current layout.
+const QByteArray kSaved = "<Tamsel Version=\"1.0.0\" Archived=\"0\"><Render/></Tamsel>";
+const QByteArray kNewer = "<Tamsel Version=\"1.0.0\" Archived=\"0\"><Render/><Preview/></Tamsel>";
+
 void writeFile(const QString& path, const QByteArray& content) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -65,9 +69,10 @@ void TestZyApp::initializeShowsAWindow() {
     QVERIFY(QTest::qWaitForWindowExposed(app->mainWindow()));
     QString home = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
     QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(home) + R"(/zy_\d{8}_\d{6}$)")
-                 .match(app->currentProjectPath())
+                 .match(app->projectPath())
                  .hasMatch(),
-             qPrintable(app->currentProjectPath()));
+             qPrintable(app->projectPath()));
+    QVERIFY(app->currentProjectPath().isEmpty()); // untitled: no file yet
     QVERIFY(zya::UndoController::instance()->isClean());
 }
 
@@ -105,11 +110,11 @@ void TestZyApp::planStartup() {
 
 void TestZyApp::resumeReplacesTheSavedProject() {
     QString dir = korvel::test::workFolder("resume");
-    writeFile(dir + "/film.zya2", "saved");
-    writeFile(dir + "/~temp_film.zya2", "newer");
+    writeFile(dir + "/film.zya2", kSaved);
+    writeFile(dir + "/~temp_film.zya2", kNewer);
     bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
     ZyApp::instance()->resumeAutoSave(true, dir + "/~temp_film.zya2");
-    QCOMPARE(readFile(dir + "/film.zya2"), QByteArray("newer"));
+    QCOMPARE(readFile(dir + "/film.zya2"), kNewer);
     QVERIFY(!QFile::exists(dir + "/~temp_film.zya2"));
     QCOMPARE(ZyApp::instance()->currentProjectPath(), dir + "/film.zya2");
     QCOMPARE(savedConfig("autoSavePath"), QString());
@@ -117,28 +122,28 @@ void TestZyApp::resumeReplacesTheSavedProject() {
 
 void TestZyApp::resumeOfANeverSavedProjectOpensTheCopy() {
     QString dir = korvel::test::workFolder("never-saved");
-    writeFile(dir + "/~temp_zy_20250515_134501.zya2", "work");
+    writeFile(dir + "/~temp_zy_20250515_134501.zya2", kNewer);
     ZyApp::instance()->resumeAutoSave(true, dir + "/~temp_zy_20250515_134501.zya2");
     QCOMPARE(ZyApp::instance()->currentProjectPath(), dir + "/~temp_zy_20250515_134501.zya2");
-    QCOMPARE(readFile(dir + "/~temp_zy_20250515_134501.zya2"), QByteArray("work"));
+    QCOMPARE(readFile(dir + "/~temp_zy_20250515_134501.zya2"), kNewer);
 }
 
 void TestZyApp::discardDeletesTheCopy() {
     QString dir = korvel::test::workFolder("discard");
-    writeFile(dir + "/film.zya2", "saved");
-    writeFile(dir + "/~temp_film.zya2", "newer");
+    writeFile(dir + "/film.zya2", kSaved);
+    writeFile(dir + "/~temp_film.zya2", kNewer);
     bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
     ZyApp::instance()->resumeAutoSave(false, dir + "/~temp_film.zya2");
     QVERIFY(!QFile::exists(dir + "/~temp_film.zya2"));
-    QCOMPARE(readFile(dir + "/film.zya2"), QByteArray("saved"));
+    QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
     QCOMPARE(savedConfig("autoSavePath"), QString());
 }
 
 void TestZyApp::pendingCopyIsOfferedInsteadOfTheCommandLine() {
     QString dir = korvel::test::workFolder("prompt");
-    writeFile(dir + "/film.zya2", "saved");
-    writeFile(dir + "/~temp_film.zya2", "newer");
-    writeFile(dir + "/other.zya2", "other");
+    writeFile(dir + "/film.zya2", kSaved);
+    writeFile(dir + "/~temp_film.zya2", kNewer);
+    writeFile(dir + "/other.zya2", kSaved);
     bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
 
     QString title, text;
@@ -164,7 +169,7 @@ void TestZyApp::pendingCopyIsOfferedInsteadOfTheCommandLine() {
     QTRY_COMPARE(ZyApp::instance()->currentProjectPath(), dir + "/film.zya2");
     QCOMPARE(title, QStringLiteral("提示"));
     QVERIFY2(text.contains(dir + "/~temp_film.zya2"), qPrintable(text));
-    QCOMPARE(readFile(dir + "/film.zya2"), QByteArray("newer"));
+    QCOMPARE(readFile(dir + "/film.zya2"), kNewer);
 }
 
 void TestZyApp::proxyText_data() {

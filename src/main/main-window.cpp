@@ -1,0 +1,466 @@
+#include "main-window.h"
+
+#include "qssmanager.h"
+#include "render/preview-widget.h"
+#include "render/render-manager.h"
+#include "resource/material-manager.h"
+#include "resource/project/createproject-dialog.h"
+#include "resource/project/historylist-view.h"
+#include "resource/resource-widget.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-view.h"
+#include "timeline/timeline-widget.h"
+#include "timeline/toolbar-widget.h"
+#include "undo/undo-controller.h"
+#include "value/interface.h"
+#include "zyapp.h"
+
+#include <QCloseEvent>
+#include <QDebug>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSplitter>
+#include <QTimer>
+#include <QUndoStack>
+#include <QVBoxLayout>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+
+namespace {
+
+// The frame requests of the player, recorder and exporter reach the clip
+// view; its answers go back to the render manager on the asking thread.
+void connectTimelineToRender(TimeLineWidget* timeline, ToolBarWidget* toolbar, RenderManager* render) {
+    TimeLineGraphicsView* view = timeline->view();
+    QObject::connect(render, &RenderManager::sig_resetFrame, view, &TimeLineGraphicsView::slot_resetFrame);
+    QObject::connect(render, &RenderManager::sig_frontFrameRequest, view,
+                     &TimeLineGraphicsView::slot_frontFrameRequest);
+    QObject::connect(render, &RenderManager::sig_backFrameRequest, view, &TimeLineGraphicsView::slot_backFrameRequest);
+    QObject::connect(render, &RenderManager::sig_audioSourceItem, view, &TimeLineGraphicsView::slot_audioSourceItem);
+    QObject::connect(render, &RenderManager::sig_startExportPrepare, view,
+                     &TimeLineGraphicsView::slot_startExportPrepare);
+    QObject::connect(render, &RenderManager::sig_stopExportPrepare, view,
+                     &TimeLineGraphicsView::slot_stopExportPrepare);
+    QObject::connect(view, &TimeLineGraphicsView::sig_deliverAudio, render, &RenderManager::deliverAudio,
+                     Qt::DirectConnection);
+    QObject::connect(view, &TimeLineGraphicsView::sig_deliverExportFrame, render, &RenderManager::deliverExportFrame,
+                     Qt::DirectConnection);
+    QObject::connect(timeline, &TimeLineWidget::sig_opertorUi, render, &RenderManager::slot_opertorUi);
+    QObject::connect(toolbar, &ToolBarWidget::sig_opertorUi, render, &RenderManager::slot_opertorUi);
+    QObject::connect(toolbar, &ToolBarWidget::sig_recordAudio, render, &RenderManager::slot_recordAudio);
+}
+
+void connectToolbarToTimeline(ToolBarWidget* toolbar, TimeLineWidget* timeline) {
+    QObject::connect(toolbar, &ToolBarWidget::sig_splitSourceItem, timeline, &TimeLineWidget::slot_splitSourceItem);
+    QObject::connect(toolbar, &ToolBarWidget::sig_editSourceItem, timeline, &TimeLineWidget::slot_editSourceItem);
+    QObject::connect(toolbar, &ToolBarWidget::sig_clearSourceItems, timeline,
+                     &TimeLineWidget::slot_clearSourceItems);
+    QObject::connect(toolbar, &ToolBarWidget::sig_scaleSliderValue, timeline,
+                     &TimeLineWidget::slot_scaleSliderValue);
+    QObject::connect(toolbar, &ToolBarWidget::sig_autoAlign, timeline, &TimeLineWidget::slot_autoAlign);
+    QObject::connect(timeline, &TimeLineWidget::sig_scaleSliderValueChanged, toolbar,
+                     &ToolBarWidget::slot_scaleSliderValueChanged);
+    QObject::connect(timeline, &TimeLineWidget::sig_splitButtonEnable, toolbar,
+                     &ToolBarWidget::slot_splitButtonEnable);
+    QObject::connect(timeline, &TimeLineWidget::sig_editButtonEnable, toolbar,
+                     &ToolBarWidget::slot_editButtonEnable);
+    QObject::connect(timeline, &TimeLineWidget::sig_showTime, toolbar, &ToolBarWidget::slot_showTime);
+    // The toolbar undoes and redoes itself; the preview then shows the result.
+    QObject::connect(&zya::UndoController::instance()->stack, &QUndoStack::indexChanged, timeline,
+                     [timeline] { timeline->slot_updatePreview(); });
+}
+
+// The panels' requests reach the timeline; the timeline's clicks open the panels.
+void connectResourceToTimeline(ResourceWidget* resource, TimeLineWidget* timeline) {
+    QObject::connect(timeline, &TimeLineWidget::sig_showMenu, resource, &ResourceWidget::slot_showMenu);
+    QObject::connect(resource, &ResourceWidget::sig_updateData, timeline, &TimeLineWidget::slot_updateData);
+    QObject::connect(resource, &ResourceWidget::sig_openProject, resource,
+                     [](QString path) { ZyApp::instance()->openProject(path); });
+}
+
+} // namespace
+
+MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent), m_render(render) {
+    const double dpi = QssManager::dpiScale();
+    setObjectName(QStringLiteral("MainWindow"));
+    setWindowTitle(tr("Mainwindow.Title"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(buildTitleBar());
+
+    // Library and preview on top, toolbar and timeline below; the user moves both borders.
+    m_vertical = new QSplitter(Qt::Vertical, this);
+    m_vertical->setObjectName(QStringLiteral("splitter_vertical"));
+    m_vertical->setChildrenCollapsible(false);
+    m_horizontal = new QSplitter(Qt::Horizontal, m_vertical);
+    m_horizontal->setObjectName(QStringLiteral("splitter_horizontal"));
+    m_horizontal->setChildrenCollapsible(false);
+    m_resource = new ResourceWidget(m_horizontal);
+    m_resource->setObjectName(QStringLiteral("widget_resource"));
+    m_resource->setMinimumWidth(int(580 * dpi));
+    m_preview = new PreviewWidget(render, m_horizontal);
+    m_preview->setObjectName(QStringLiteral("widget_preview"));
+    m_preview->setMinimumHeight(int(160 * dpi));
+    m_horizontal->addWidget(m_resource);
+    m_horizontal->addWidget(m_preview);
+    m_horizontal->setStretchFactor(0, 4);
+    m_horizontal->setStretchFactor(1, 6);
+
+    m_control = new QWidget(m_vertical);
+    m_control->setObjectName(QStringLiteral("widget_control"));
+    auto* controlLayout = new QVBoxLayout(m_control);
+    controlLayout->setContentsMargins(0, 0, 0, 0);
+    controlLayout->setSpacing(0);
+    m_toolbar = new ToolBarWidget(m_control);
+    m_toolbar->setObjectName(QStringLiteral("widget_toolbar"));
+    m_timeline = new TimeLineWidget(m_control);
+    m_timeline->setObjectName(QStringLiteral("widget_timeline"));
+    controlLayout->addWidget(m_toolbar);
+    controlLayout->addWidget(m_timeline, 1);
+    m_control->setMinimumHeight(int(160 * dpi));
+    m_vertical->addWidget(m_horizontal);
+    m_vertical->addWidget(m_control);
+    m_vertical->setStretchFactor(0, 4);
+    m_vertical->setStretchFactor(1, 6);
+    layout->addWidget(m_vertical, 1);
+
+    auto* qss = new QssManager(this, false);
+    qss->loadStyleSheet(QStringLiteral(":/qss/main-window.css"));
+    resize(int(1200 * dpi), int(800 * dpi));
+    m_vertical->setSizes({int(360 * dpi), int(440 * dpi)});
+    m_horizontal->setSizes({int(580 * dpi), int(620 * dpi)});
+    m_projectName->setMaximumWidth(int(500 * dpi));
+
+    m_createDialog = new CreateProjectDialog(
+        [](const QString& path, int width, int height, bool locked) {
+            ZyApp* app = ZyApp::instance();
+            return app && app->createProject(path, width, height, locked);
+        },
+        this);
+    if (ZyApp* app = ZyApp::instance()) {
+        connect(app, &ZyApp::sig_updateProjectName, this, &MainWindow::showProjectName);
+        connect(app, &ZyApp::sig_prependHistory, m_resource->historyList(), &HistoryListView::prependProject);
+    }
+    m_resource->historyList()->setCurrentProjectQuery([] {
+        ZyApp* app = ZyApp::instance();
+        return app ? app->currentProjectPath() : QString();
+    });
+    buildMenu();
+    installShortcuts();
+    wirePanels();
+    bg::iface()->subscribe("showMini", [this](const std::string&, const bg::Value&, const bg::Interface::Reply&) {
+        QMetaObject::invokeMethod(this, &QWidget::showMinimized, Qt::QueuedConnection);
+    });
+    setAutoSaveEnabled(true);
+    m_openFolder = QDir::homePath();
+}
+
+MainWindow::~MainWindow() {
+    if (ZyApp* app = ZyApp::instance()) {
+        if (app->projectSections() == this)
+            app->setProjectSections(nullptr);
+    }
+}
+
+QWidget* MainWindow::buildTitleBar() {
+    m_title = new QWidget(this);
+    m_title->setObjectName(QStringLiteral("widget_title"));
+    auto* row = new QHBoxLayout(m_title);
+    row->setSpacing(1);
+    row->setContentsMargins(10, 0, 17, 0);
+    auto button = [this, row](const char* name, const QString& text) {
+        auto* b = new QPushButton(text, m_title);
+        b->setObjectName(QLatin1String(name));
+        b->setFocusPolicy(Qt::NoFocus);
+        row->addWidget(b);
+        m_titleExcluded.append(b);
+        return b;
+    };
+    connect(button("pushButton_newbuild", tr("MainWindow.New")), &QPushButton::clicked, this,
+            &MainWindow::on_pushButton_newbuild_clicked);
+    connect(button("pushButton_open", tr("MainWindow.Open")), &QPushButton::clicked, this,
+            &MainWindow::on_pushButton_open_clicked);
+    m_saveButton = button("pushButton_save", tr("MainWindow.Save"));
+    connect(m_saveButton, &QPushButton::clicked, this, &MainWindow::on_pushButton_save_clicked);
+    QPushButton* archive = button("pushButton_file", tr("MainWindow.Archive"));
+    archive->setEnabled(false); // the archive dialog is not there yet
+    connect(archive, &QPushButton::clicked, this, &MainWindow::on_pushButton_file_clicked);
+    connect(button("pushButton_export", tr("titlebar.Export")), &QPushButton::clicked, this,
+            &MainWindow::on_pushButton_export_clicked);
+    m_settingButton = button("pushButton_setting", tr("titlebar.More"));
+    connect(m_settingButton, &QPushButton::clicked, this, &MainWindow::on_pushButton_setting_clicked);
+    row->addStretch(1);
+    m_projectName = new QLabel(tr("titlebar.Untitle"), m_title);
+    m_projectName->setObjectName(QStringLiteral("label_project_name"));
+    m_shownName = m_projectName->text();
+    row->addWidget(m_projectName);
+    row->addStretch(1);
+    auto* account = new QHBoxLayout;
+    account->setSpacing(10);
+    // There is no account service: the buttons exist for the layout and stay hidden.
+    for (const char* name : {"pushButton_member_name", "pushButton_login", "pushButton_login_accout"}) {
+        auto* b = new QPushButton(m_title);
+        b->setObjectName(QLatin1String(name));
+        b->hide();
+        account->addWidget(b);
+        m_titleExcluded.append(b);
+    }
+    row->addLayout(account);
+    return m_title;
+}
+
+void MainWindow::showInfo(const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.button(QMessageBox::Ok)->setText(tr("MainWindow.Ok"));
+    box.exec();
+}
+
+void MainWindow::buildMenu() {
+    m_menu = new QMenu(this);
+    m_menu->setObjectName(QStringLiteral("menu_main"));
+    QAction* settings = m_menu->addAction(tr("titlebar.Settings"));
+    settings->setEnabled(false); // the settings dialog is not there yet
+    connect(m_menu->addAction(tr("titlebar.Help")), &QAction::triggered, this,
+            [this] { showInfo(tr("titlebar.Help"), tr("titlebar.HelpText")); });
+    connect(m_menu->addAction(tr("titlebar.Subscribe")), &QAction::triggered, this,
+            [this] { showInfo(tr("titlebar.Subscribe"), tr("titlebar.SubscribeText")); });
+    connect(m_menu->addAction(tr("titlebar.UpdateCheck")), &QAction::triggered, this, [this] {
+        showInfo(tr("titlebar.UpdateCheck"), tr("titlebar.UpdateText").arg(QLatin1String(ZyApp::kVersion)));
+    });
+    connect(m_menu->addAction(tr("titlebar.AboutUs")), &QAction::triggered, this, [this] {
+        showInfo(tr("titlebar.AboutUs"),
+                 tr("titlebar.AboutText").arg(QLatin1String(ZyApp::kVersion), QLatin1String(ZyApp::kBuildDate),
+                                              QLatin1String(qVersion())));
+    });
+}
+
+void MainWindow::installShortcuts() {
+    auto key = [this](const QKeySequence& sequence, auto&& action) {
+        auto* shortcut = new QShortcut(sequence, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, action);
+        return shortcut;
+    };
+    key(QKeySequence(QStringLiteral("Ctrl+Z")), [this] { emit m_toolbar->sig_pushButtonUndo(); });
+    key(QKeySequence(QStringLiteral("Ctrl+Y")), [this] { emit m_toolbar->sig_pushButtonRedo(); });
+    key(QKeySequence(QStringLiteral("Ctrl+S")), [this] { m_saveButton->click(); });
+    key(QKeySequence(QStringLiteral("Ctrl+B")), [this] { emit m_toolbar->sig_pushButtonSplit(); });
+    key(QKeySequence(Qt::Key_Right), [this] { emit m_preview->sig_toolButtonFront(); });
+    key(QKeySequence(Qt::Key_Left), [this] { emit m_preview->sig_toolButtonBack(); });
+    key(QKeySequence(Qt::Key_Space), [this] { emit m_preview->sig_toolButtonPlay(); });
+    key(QKeySequence(QStringLiteral("Ctrl+Return")), [this] { emit m_preview->sig_toolButtonReplay(); });
+    key(QKeySequence(Qt::Key_F5), [this] { emit m_preview->sig_toolButtonFull(); });
+}
+
+void MainWindow::wirePanels() {
+    m_timeline->model()->setRenderManager(m_render);
+    m_resource->manager()->setProjectFileProvider([] {
+        ZyApp* app = ZyApp::instance();
+        return app ? app->sectionFile() : QString();
+    });
+    m_preview->slot_setScene(m_render->scene());
+    connect(m_preview, &PreviewWidget::sig_removeSourceItem, m_timeline, &TimeLineWidget::slot_removeSourceItem);
+    connect(m_timeline, &TimeLineWidget::sig_showTime, m_preview, &PreviewWidget::slot_showTime);
+    connect(m_preview, &PreviewWidget::sig_toolButtonFull, this, [] {
+        if (ZyApp* app = ZyApp::instance())
+            app->toggleFullPreview();
+    });
+    connectToolbarToTimeline(m_toolbar, m_timeline);
+    connectTimelineToRender(m_timeline, m_toolbar, m_render);
+    connectResourceToTimeline(m_resource, m_timeline);
+    connect(m_toolbar, &ToolBarWidget::sig_createSubtitle, m_resource, &ResourceWidget::slot_createSubtitle);
+    connect(m_toolbar, &ToolBarWidget::sig_pushButtonUndo, m_toolbar, &ToolBarWidget::on_pushButton_undo_clicked);
+    connect(m_toolbar, &ToolBarWidget::sig_pushButtonRedo, m_toolbar, &ToolBarWidget::on_pushButton_redo_clicked);
+    connect(m_toolbar, &ToolBarWidget::sig_pushButtonSplit, m_timeline, &TimeLineWidget::slot_splitSourceItem);
+}
+
+void MainWindow::setAutoSaveEnabled(bool enabled) {
+    if (m_autoSaveTimer != 0)
+        killTimer(m_autoSaveTimer);
+    m_autoSaveTimer = enabled ? startTimer(kAutoSaveMs, Qt::CoarseTimer) : 0;
+}
+
+void MainWindow::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != m_autoSaveTimer || m_autoSaveTimer == 0) {
+        QWidget::timerEvent(event);
+        return;
+    }
+    killTimer(m_autoSaveTimer);
+    m_autoSaveTimer = 0;
+    if (ZyApp* app = ZyApp::instance())
+        app->saveProject(true, false, QString());
+    m_autoSaveTimer = startTimer(kAutoSaveMs, Qt::CoarseTimer);
+}
+
+void MainWindow::showProjectName(const QString& text, bool isName) {
+    const QString previous = m_shownName;
+    const QFontMetrics metrics(m_projectName->font());
+    const QString shown = metrics.elidedText(text, Qt::ElideRight, int(500 * QssManager::dpiScale()));
+    m_projectName->setText(shown);
+    if (isName) {
+        m_shownName = shown;
+        return;
+    }
+    // A status text stands for a second, then the name returns.
+    QTimer::singleShot(1000, this, [this, previous] {
+        if (m_shownName == previous)
+            m_projectName->setText(previous);
+    });
+}
+
+void MainWindow::setPanelsVisible(bool visible) {
+    m_resource->setVisible(visible);
+    m_toolbar->setVisible(visible);
+    m_timeline->setVisible(visible);
+    m_control->setVisible(visible);
+}
+
+void MainWindow::on_pushButton_newbuild_clicked() {
+    m_createDialog->run();
+}
+
+void MainWindow::on_pushButton_open_clicked() {
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("titlebar.Open"), m_openFolder, QStringLiteral("*.zya2 *.zya"));
+    if (path.isEmpty())
+        return;
+    m_openFolder = QFileInfo(path).absolutePath();
+    if (ZyApp* app = ZyApp::instance())
+        app->openProject(path);
+}
+
+void MainWindow::on_pushButton_save_clicked() {
+    if (ZyApp* app = ZyApp::instance())
+        app->saveProject(false, false, QString());
+}
+
+void MainWindow::on_pushButton_file_clicked() {
+    ZyApp* app = ZyApp::instance();
+    if (app && app->currentProjectPath().isEmpty()) {
+        QMessageBox box(QMessageBox::Information, tr("MainWindow.Hint"), tr("Mainwindow.HintSave"),
+                        QMessageBox::Ok, this);
+        box.button(QMessageBox::Ok)->setText(tr("MainWindow.Ok"));
+        box.exec();
+    }
+}
+
+void MainWindow::on_pushButton_export_clicked() {
+    m_toolbar->on_pushButton_export_clicked();
+}
+
+void MainWindow::on_pushButton_setting_clicked() {
+    const QPoint at = m_settingButton->mapToGlobal(
+        QPoint(0, m_settingButton->height() + int(2 * QssManager::dpiScale())));
+    m_menu->popup(at);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    qDebug() << "KeyPressEvent";
+    if (event->key() == Qt::Key_Shift)
+        m_toolbar->toggleAutoAlign();
+    QWidget::keyPressEvent(event);
+}
+
+void MainWindow::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Shift)
+        m_toolbar->toggleAutoAlign();
+    QWidget::keyReleaseEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    ZyApp* app = ZyApp::instance();
+    if (!app || app->maybeSave())
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool MainWindow::inBand(const QPoint& global, int edge) const {
+    const QPoint p = mapFromGlobal(global);
+    const int band = int(5 * QssManager::dpiScale());
+    switch (edge) {
+    case 0: return p.y() <= band;
+    case 1: return p.y() >= height() - band;
+    case 2: return p.x() <= band;
+    default: return p.x() >= width() - band;
+    }
+}
+
+bool MainWindow::hitTop(const QPoint& global) const { return inBand(global, 0); }
+bool MainWindow::hitBottom(const QPoint& global) const { return inBand(global, 1); }
+bool MainWindow::hitLeft(const QPoint& global) const { return inBand(global, 2); }
+bool MainWindow::hitRight(const QPoint& global) const { return inBand(global, 3); }
+
+bool MainWindow::hitTitle(const QPoint& global) const {
+    if (!m_title->rect().contains(m_title->mapFromGlobal(global)))
+        return false;
+    return std::none_of(m_titleExcluded.begin(), m_titleExcluded.end(), [&global](QWidget* w) {
+        return w->isVisible() && w->rect().contains(w->mapFromGlobal(global));
+    });
+}
+
+// ---- the project's parts ----
+
+void MainWindow::writeRender(QXmlStreamWriter& writer) {
+    m_render->writeSection(writer);
+}
+
+void MainWindow::writeResource(QXmlStreamWriter& writer, bool archive) {
+    m_resource->writeMaterials(writer, archive);
+}
+
+void MainWindow::writeTimeline(QXmlStreamWriter& writer, bool archive) {
+    Q_UNUSED(archive); // archives map the media paths once archiving exists
+    m_timeline->model()->writeTimeline(writer);
+}
+
+void MainWindow::readRender(QXmlStreamReader& reader) {
+    while (reader.readNextStartElement()) {
+        if (reader.name() == QLatin1String("scene"))
+            m_render->readSection(reader);
+        else
+            reader.skipCurrentElement();
+    }
+}
+
+void MainWindow::readResource(QXmlStreamReader& reader) {
+    m_resource->readMaterials(reader);
+}
+
+void MainWindow::readTimeline(QXmlStreamReader& reader) {
+    ZyApp* app = ZyApp::instance();
+    m_timeline->model()->readTimeline(reader, [app](const QString& path) {
+        return app ? app->resolveMediaPath(path) : path;
+    });
+}
+
+void MainWindow::readOldCanvas(const QString& rectText) {
+    m_render->readOldCanvas(rectText);
+}
+
+void MainWindow::readOldResource(QXmlStreamReader& objectMgr) {
+    m_resource->readOldMaterials(objectMgr);
+}
+
+void MainWindow::readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
+    m_timeline->model()->readOldSection(objectMgr, tree);
+}
+
+void MainWindow::clearSections() {
+    m_resource->clearLibrary();
+    m_timeline->model()->reset();
+}

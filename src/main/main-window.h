@@ -1,0 +1,115 @@
+// The editor's window: the title bar with the project commands, the
+// resource panel and the preview above the toolbar and the timeline, the
+// window-wide keys, the wiring between the panels, the 30-second automatic
+// copy and the question before closing. GUI thread only.
+#pragma once
+
+#include "project-file.h"
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+class CreateProjectDialog;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class RenderManager;
+class ResourceWidget;
+class TimeLineWidget;
+class ToolBarWidget;
+class PreviewWidget;
+
+// Hit tests of a frameless window's borders and title, in global points.
+class ResizeInterface {
+public:
+    virtual ~ResizeInterface() = default;
+    virtual bool hitTop(const QPoint& global) const = 0;
+    virtual bool hitBottom(const QPoint& global) const = 0;
+    virtual bool hitLeft(const QPoint& global) const = 0;
+    virtual bool hitRight(const QPoint& global) const = 0;
+    virtual bool hitTitle(const QPoint& global) const = 0;
+    virtual void hitOther() {}
+};
+
+class MainWindow : public QWidget, public ResizeInterface, public ProjectSections {
+    Q_OBJECT
+public:
+    static constexpr int kAutoSaveMs = 30000;
+
+    explicit MainWindow(RenderManager* render, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    ResourceWidget* resourceWidget() const { return m_resource; }
+    TimeLineWidget* timelineWidget() const { return m_timeline; }
+    ToolBarWidget* toolbarWidget() const { return m_toolbar; }
+    PreviewWidget* previewWidget() const { return m_preview; }
+    QLabel* projectNameLabel() const { return m_projectName; }
+    bool autoSaveRunning() const { return m_autoSaveTimer != 0; }
+    CreateProjectDialog* createDialog() const { return m_createDialog; }
+
+    void setAutoSaveEnabled(bool enabled);
+    // The project's name (isName) or a status text shown for one second.
+    void showProjectName(const QString& text, bool isName);
+    void setPanelsVisible(bool visible);
+
+    bool hitTop(const QPoint& global) const override;
+    bool hitBottom(const QPoint& global) const override;
+    bool hitLeft(const QPoint& global) const override;
+    bool hitRight(const QPoint& global) const override;
+    bool hitTitle(const QPoint& global) const override;
+
+    // The project's parts.
+    void writeRender(QXmlStreamWriter& writer) override;
+    void writeResource(QXmlStreamWriter& writer, bool archive) override;
+    void writeTimeline(QXmlStreamWriter& writer, bool archive) override;
+    void readRender(QXmlStreamReader& reader) override;
+    void readResource(QXmlStreamReader& reader) override;
+    void readTimeline(QXmlStreamReader& reader) override;
+    void readOldCanvas(const QString& rectText) override;
+    void readOldResource(QXmlStreamReader& objectMgr) override;
+    void readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) override;
+    void clearSections() override;
+
+public slots:
+    void on_pushButton_newbuild_clicked();
+    void on_pushButton_open_clicked();
+    void on_pushButton_save_clicked();
+    void on_pushButton_file_clicked();
+    void on_pushButton_export_clicked();
+    void on_pushButton_setting_clicked();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QWidget* buildTitleBar();
+    void buildMenu();
+    void installShortcuts();
+    void wirePanels();
+    void showInfo(const QString& title, const QString& text);
+    bool inBand(const QPoint& global, int edge) const;
+
+    RenderManager* m_render;
+    QWidget* m_title = nullptr;
+    QList<QWidget*> m_titleExcluded;
+    QLabel* m_projectName = nullptr;
+    QString m_shownName;
+    QPushButton* m_settingButton = nullptr;
+    QPushButton* m_saveButton = nullptr;
+    QMenu* m_menu = nullptr;
+    CreateProjectDialog* m_createDialog = nullptr;
+    QSplitter* m_vertical = nullptr;
+    QSplitter* m_horizontal = nullptr;
+    QWidget* m_control = nullptr;
+    ResourceWidget* m_resource = nullptr;
+    PreviewWidget* m_preview = nullptr;
+    ToolBarWidget* m_toolbar = nullptr;
+    TimeLineWidget* m_timeline = nullptr;
+    int m_autoSaveTimer = 0;
+    QString m_openFolder;
+};

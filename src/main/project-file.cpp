@@ -1,0 +1,203 @@
+#include "project-file.h"
+
+#include "value/interface.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+namespace project {
+
+bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark mark, bool archive, QString* error) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    // Written to memory first: the formatter starts with a line break that
+    // the file should not, and the file is then written in one go.
+    QByteArray bytes;
+    QXmlStreamWriter writer(&bytes);
+    writer.setAutoFormatting(true);
+    writer.setAutoFormattingIndent(2);
+    writer.writeStartElement(QStringLiteral("Tamsel"));
+    writer.writeAttribute(QStringLiteral("Version"), QLatin1String(kVersion));
+    if (mark != ArchiveMark::None)
+        writer.writeAttribute(QStringLiteral("Archived"), mark == ArchiveMark::Yes ? "1" : "0");
+    writer.writeStartElement(QStringLiteral("Render"));
+    sections.writeRender(writer);
+    writer.writeEndElement();
+    writer.writeStartElement(QStringLiteral("Resource"));
+    sections.writeResource(writer, archive);
+    writer.writeEndElement();
+    writer.writeStartElement(QStringLiteral("Timeline"));
+    sections.writeTimeline(writer, archive);
+    writer.writeEndElement();
+    writer.writeEmptyElement(QStringLiteral("Preview"));
+    writer.writeEndElement();
+    if (writer.hasError()) {
+        file.cancelWriting();
+        if (error)
+            *error = QStringLiteral("the project could not be formatted");
+        return false;
+    }
+    int start = 0;
+    while (start < bytes.size() && (bytes[start] == '\n' || bytes[start] == '\r'))
+        ++start;
+    if (file.write(bytes.constData() + start, bytes.size() - start) != bytes.size() - start) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool brokenAt(const QXmlStreamReader& reader) {
+    LOGE("project: not a readable project (line %lld: %s)", static_cast<long long>(reader.lineNumber()),
+         qUtf8Printable(reader.hasError() ? reader.errorString() : QStringLiteral("unexpected root element")));
+    return false;
+}
+
+// A copy of the element the reader stands on, as a document of its own.
+QByteArray captureElement(QXmlStreamReader& reader) {
+    QByteArray bytes;
+    QXmlStreamWriter writer(&bytes);
+    int depth = 0;
+    do {
+        if (reader.isStartElement())
+            ++depth;
+        else if (reader.isEndElement())
+            --depth;
+        writer.writeCurrentToken(reader);
+        if (depth == 0)
+            break;
+        reader.readNext();
+    } while (!reader.atEnd() && !reader.hasError());
+    return bytes;
+}
+
+// Finds the first child called `name` of the current element and captures it;
+// the rest of the current element is skipped.
+QByteArray captureChild(QXmlStreamReader& reader, const char* name) {
+    QByteArray found;
+    while (reader.readNextStartElement()) {
+        if (found.isEmpty() && reader.name() == QLatin1String(name))
+            found = captureElement(reader);
+        else
+            reader.skipCurrentElement();
+    }
+    return found;
+}
+
+} // namespace
+
+bool readProject(QIODevice& file, ProjectSections& sections, const std::function<void(bool)>& onRoot) {
+    QXmlStreamReader reader(&file);
+    if (!reader.readNextStartElement() || reader.name() != QLatin1String("Tamsel"))
+        return brokenAt(reader);
+    onRoot(reader.attributes().value(QLatin1String("Archived")).toInt() != 0);
+    while (reader.readNextStartElement()) {
+        if (reader.name() == QLatin1String("Render"))
+            sections.readRender(reader);
+        else if (reader.name() == QLatin1String("Resource"))
+            sections.readResource(reader);
+        else if (reader.name() == QLatin1String("Timeline"))
+            sections.readTimeline(reader);
+        else
+            reader.skipCurrentElement(); // "Preview" and anything newer
+    }
+    if (reader.hasError())
+        return brokenAt(reader);
+    return true;
+}
+
+bool readOldProject(QIODevice& file, ProjectSections& sections, const std::function<void(bool)>& onRoot) {
+    QXmlStreamReader reader(&file);
+    if (!reader.readNextStartElement() || reader.name() != QLatin1String("Brindon"))
+        return brokenAt(reader);
+    onRoot(reader.attributes().value(QLatin1String("archive")).toInt() != 0);
+    // The timeline needs its object table and its tree together, and they lie
+    // in different branches: both are kept aside until the end.
+    QByteArray objects, tree;
+    while (reader.readNextStartElement()) {
+        const auto name = reader.name();
+        if (name == QLatin1String("Preview")) {
+            while (reader.readNextStartElement()) {
+                if (reader.name() == QLatin1String("ViewInfo")) {
+                    while (reader.readNextStartElement()) {
+                        if (reader.name() == QLatin1String("canvas_rect"))
+                            sections.readOldCanvas(reader.readElementText());
+                        else
+                            reader.skipCurrentElement();
+                    }
+                } else if (reader.name() == QLatin1String("ViewModel")) {
+                    while (reader.readNextStartElement()) {
+                        if (reader.name() == QLatin1String("ZySceneModel") && objects.isEmpty())
+                            objects = captureChild(reader, "ObjectMgr");
+                        else
+                            reader.skipCurrentElement();
+                    }
+                } else {
+                    reader.skipCurrentElement();
+                }
+            }
+        } else if (name == QLatin1String("TimeLine")) {
+            while (reader.readNextStartElement()) {
+                if (reader.name() == QLatin1String("PosCtrl") && tree.isEmpty())
+                    tree = captureChild(reader, "Tree");
+                else
+                    reader.skipCurrentElement();
+            }
+        } else if (name == QLatin1String("Resource")) {
+            while (reader.readNextStartElement()) {
+                if (reader.name() != QLatin1String("ViewModel")) {
+                    reader.skipCurrentElement();
+                    continue;
+                }
+                while (reader.readNextStartElement()) {
+                    if (reader.name() != QLatin1String("ZySceneModel")) {
+                        reader.skipCurrentElement();
+                        continue;
+                    }
+                    while (reader.readNextStartElement()) {
+                        if (reader.name() == QLatin1String("ObjectMgr"))
+                            sections.readOldResource(reader);
+                        else
+                            reader.skipCurrentElement();
+                    }
+                }
+            }
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+    if (reader.hasError())
+        return brokenAt(reader);
+    if (!objects.isEmpty() && !tree.isEmpty()) {
+        QXmlStreamReader objectReader(objects), treeReader(tree);
+        sections.readOldTimeline(objectReader, treeReader);
+    }
+    return true;
+}
+
+QString autoSavePath(const QString& projectPath) {
+    const QFileInfo project(projectPath);
+    const QString name = QStringLiteral("~temp_") + project.baseName() + QStringLiteral(".zya2");
+    const QString folder = project.exists() ? project.absolutePath() : QDir::tempPath();
+    return QDir(folder).filePath(name);
+}
+
+} // namespace project

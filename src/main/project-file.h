@@ -1,0 +1,59 @@
+// The project file: its outer layout ("Tamsel" with the Render, Resource,
+// Timeline and Preview sections), the older ".zya" layout ("Brindon"), and
+// the automatic copy's name. The sections themselves belong to their owners,
+// reached through ProjectSections. GUI thread only.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QIODevice;
+class QXmlStreamReader;
+class QXmlStreamWriter;
+
+// The owners of a project's parts.
+class ProjectSections {
+public:
+    virtual ~ProjectSections() = default;
+    // Inside the open "Render", "Resource" and "Timeline" elements.
+    virtual void writeRender(QXmlStreamWriter& writer) = 0;
+    virtual void writeResource(QXmlStreamWriter& writer, bool archive) = 0;
+    virtual void writeTimeline(QXmlStreamWriter& writer, bool archive) = 0;
+    // Each stands on its section's start element and reads to its end.
+    virtual void readRender(QXmlStreamReader& reader) = 0;
+    virtual void readResource(QXmlStreamReader& reader) = 0;
+    virtual void readTimeline(QXmlStreamReader& reader) = 0;
+    // The older layout: the canvas rectangle's text, the material table, and
+    // the timeline's object table and tree.
+    virtual void readOldCanvas(const QString& rectText) = 0;
+    virtual void readOldResource(QXmlStreamReader& objectMgr) = 0;
+    virtual void readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) = 0;
+    // Empties the library and the timeline.
+    virtual void clearSections() = 0;
+};
+
+namespace project {
+
+constexpr const char* kVersion = "1.0.0";
+
+enum class ArchiveMark { None, No, Yes };
+
+// Writes the whole file or nothing: a temporary file beside the target
+// replaces it only once complete. False with the reason on failure.
+bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark mark, bool archive,
+                  QString* error);
+
+// Reading an opened file: false when it is no project (no root element,
+// another root, or a broken document); the sections may hold part of it then.
+// The current layout; archived tells the file's mark.
+// onRoot hears the file's archive mark before any section is read.
+bool readProject(QIODevice& file, ProjectSections& sections, const std::function<void(bool archived)>& onRoot);
+// The older layout.
+bool readOldProject(QIODevice& file, ProjectSections& sections, const std::function<void(bool archived)>& onRoot);
+
+// "~temp_" + the name up to its first dot + ".zya2", beside the project
+// when the project file exists, else in the temporary folder.
+QString autoSavePath(const QString& projectPath);
+
+} // namespace project

@@ -1,0 +1,209 @@
+// The application's project operations: create, open, save, the automatic
+// copy and the question before a modified project is dropped.
+#include "zyapp.h"
+
+#include "project-file.h"
+#include "startup-plan.h"
+#include "undo/undo-controller.h"
+#include "value/interface.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+
+QString ZyApp::currentProjectPath() const {
+    return QFileInfo::exists(m_projectPath) ? m_projectPath : QString();
+}
+
+QString ZyApp::sectionFile() const {
+    return m_sectionFile.isEmpty() ? currentProjectPath() : m_sectionFile;
+}
+
+QString ZyApp::resolveMediaPath(const QString& path) const {
+    if (!m_archived || path.isEmpty() || !QFileInfo::exists(m_projectPath))
+        return path;
+    return QDir::cleanPath(QFileInfo(m_projectPath).absoluteDir().absoluteFilePath(path));
+}
+
+void ZyApp::forgetAutoSave() {
+    const QString copy = project::autoSavePath(m_projectPath);
+    if (QFileInfo::exists(copy) && !QFile::remove(copy))
+        LOGW("project: the automatic copy %s cannot be deleted", qUtf8Printable(copy));
+    bg::iface()->configSet("autoSavePath", "");
+    bg::iface()->configSave();
+}
+
+void ZyApp::showHint(const QString& text) {
+    QMessageBox box(QMessageBox::Information, tr("archivedialog.Hint"), text, QMessageBox::Ok, m_mainWindow);
+    box.button(QMessageBox::Ok)->setText(tr("archivedialog.Ok"));
+    box.exec();
+}
+
+void ZyApp::announce(const QString& path, const char* statusKey) {
+    const QFileInfo file(path);
+    emit sig_prependHistory(path);
+    emit sig_updateProjectName(file.baseName(), true);
+    emit sig_updateProjectName(tr(statusKey).arg(file.fileName()), false);
+}
+
+bool ZyApp::maybeSave() {
+    if (zya::UndoController::instance()->isClean()) {
+        forgetAutoSave();
+        return true;
+    }
+    QMessageBox box(QMessageBox::Information, tr("archivedialog.Hint"), tr("titlebar.AskSave"),
+                    QMessageBox::NoButton, m_mainWindow);
+    box.setObjectName(QStringLiteral("saveQuestion"));
+    QPushButton* save = box.addButton(tr("MainWindow.Save"), QMessageBox::AcceptRole);
+    QPushButton* discard = box.addButton(tr("titlebar.NoneSave"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(tr("titlebar.Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save)
+        return saveProject(false, false, QString()); // a save that did not happen keeps the work open
+    if (box.clickedButton() == discard) {
+        forgetAutoSave();
+        return true;
+    }
+    return false;
+}
+
+void ZyApp::clearProject() {
+    if (m_sections)
+        m_sections->clearSections();
+    zya::UndoController::instance()->reset();
+}
+
+bool ZyApp::createProject(const QString& path, int width, int height, bool locked) {
+    if (!maybeSave())
+        return false;
+    // Find out whether the file can be written before the open project goes.
+    {
+        QSaveFile probe(path);
+        if (!probe.open(QIODevice::WriteOnly)) {
+            showHint(tr("titlebar.CreateProjectFail").arg(QDir::toNativeSeparators(path), probe.errorString()));
+            return false;
+        }
+        probe.cancelWriting();
+    }
+    clearProject();
+    if (m_renderManager)
+        m_renderManager->setSceneSize(width, height, locked);
+    QString error;
+    m_sectionFile = path;
+    const bool written =
+        m_sections && project::writeProject(path, *m_sections, project::ArchiveMark::None, false, &error);
+    m_sectionFile.clear();
+    if (!written) {
+        showHint(tr("titlebar.CreateProjectFail").arg(QDir::toNativeSeparators(path), error));
+        return false;
+    }
+    zya::UndoController::instance()->reset();
+    m_projectPath = path;
+    announce(path, "titlebar.CreateProjectSuccess");
+    return true;
+}
+
+bool ZyApp::openProject(const QString& path) {
+    if (!maybeSave())
+        return false;
+    const QString suffix = QFileInfo(path).suffix();
+    const bool current = suffix == QLatin1String("zya2");
+    if (!current && suffix != QLatin1String("zya")) {
+        LOGW("project: %s is neither a .zya2 nor a .zya file", qUtf8Printable(path));
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        LOGW("project: cannot open %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        showHint(tr("titlebar.FileNoExist"));
+        return false;
+    }
+    clearProject();
+    if (!m_sections)
+        return false;
+    // Relative media paths inside resolve against this file from here on.
+    m_projectPath = QFileInfo(path).absoluteFilePath();
+    auto onRoot = [this](bool archived) { m_archived = archived; };
+    const bool read = current ? project::readProject(file, *m_sections, onRoot)
+                              : project::readOldProject(file, *m_sections, onRoot);
+    if (!read) {
+        // Whatever was read of it goes: the user gets an empty, usable project.
+        clearProject();
+        m_projectPath = untitledProjectPath();
+        m_archived = false;
+        showHint(tr("titlebar.FileReadFail"));
+        return false;
+    }
+    zya::UndoController::instance()->reset();
+    if (current) {
+        announce(m_projectPath, "titlebar.OpenProjectSuccess");
+    } else {
+        // Saved in the current layout, at a place the user picks next time.
+        m_projectPath = QFileInfo(path).completeBaseName() + QStringLiteral(".zya2");
+    }
+    return true;
+}
+
+QString ZyApp::askSavePath(const QString& proposed) {
+    const QFileInfo info(proposed);
+    // A project read from the older layout has a name but no folder yet.
+    const QString folder = info.isRelative() ? QDir::homePath() : info.absolutePath();
+    const QString start = QDir(folder).filePath(info.baseName());
+    QString chosen = QFileDialog::getSaveFileName(m_mainWindow, tr("MainWindow.Save"), start,
+                                                  QStringLiteral("*.zya2"));
+    if (!chosen.isEmpty() && QFileInfo(chosen).suffix() != QLatin1String("zya2"))
+        chosen += QStringLiteral(".zya2");
+    return chosen;
+}
+
+bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
+    if (!m_sections)
+        return false;
+    const QString projectPath = path.isEmpty() ? m_projectPath : path;
+    QString target = projectPath;
+    zya::UndoController* undo = zya::UndoController::instance();
+    if (automatic) {
+        if (undo->isClean())
+            return true;
+        target = project::autoSavePath(projectPath);
+    } else if (!archive && !QFileInfo::exists(target)) {
+        target = askSavePath(projectPath);
+        if (target.isEmpty())
+            return false;
+    }
+    const bool marked = archive || m_archived;
+    QString error;
+    // The library stores its paths relative to the file being written.
+    m_sectionFile = target;
+    const bool written = project::writeProject(target, *m_sections, marked ? project::ArchiveMark::Yes : project::ArchiveMark::No,
+                                               archive, &error);
+    m_sectionFile.clear();
+    if (!written) {
+        LOGE("project: cannot write %s: %s", qUtf8Printable(target), qUtf8Printable(error));
+        // The 30-second copy retries by itself; a save the user asked for is told.
+        if (!automatic)
+            showHint(tr("titlebar.SaveProjectFail").arg(QDir::toNativeSeparators(target), error));
+        return false;
+    }
+    if (marked)
+        m_archiveDir = QFileInfo(target).absolutePath();
+    if (automatic) {
+        bg::iface()->configSet("autoSavePath", target.toStdString());
+        bg::iface()->configSave();
+        emit sig_updateProjectName(tr("titlebar.AutoProjectSuccess").arg(QFileInfo(target).fileName()), false);
+        return true;
+    }
+    // Only now that the save stands is the automatic copy no longer needed.
+    forgetAutoSave();
+    undo->setClean();
+    if (!archive)
+        m_projectPath = target;
+    announce(target, "titlebar.SaveProjectSuccess");
+    return true;
+}

@@ -1,0 +1,377 @@
+// Project files through the application: a full project saved, opened and
+// saved again, the older layout, the automatic copy, files that are no
+// project, saves that cannot write, a save killed half-way, and the main
+// window's name label and close question.
+#include "main/main-window.h"
+#include "main/qssmanager.h"
+#include "main/project-file.h"
+#include "main/zyapp.h"
+#include "resource/material-manager.h"
+#include "resource/material-view.h"
+#include "resource/resource-widget.h"
+#include "support/test-main.h"
+#include "timeline/classify-item.h"
+#include "timeline/source-data.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-widget.h"
+#include "undo/undo-controller.h"
+#include "value/interface.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+QString media(const char* name) { return QStringLiteral(KORVEL_TEST_MEDIA_DIR "/") + name; }
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// Answers the next modal message box with the button of that text (or the
+// escape button when empty) and keeps its text.
+class BoxAnswer : public QObject {
+public:
+    explicit BoxAnswer(const QString& button) : m_button(button) {
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this, timer] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                // A file dialog gets the text as the chosen file, or is cancelled.
+                ++answered;
+                if (m_button.isEmpty()) {
+                    dialog->reject();
+                } else {
+                    dialog->selectFile(m_button);
+                    QMetaObject::invokeMethod(dialog, "accept");
+                }
+                return;
+            }
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            text = box->text();
+            ++answered;
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == m_button) {
+                    b->click();
+                    return;
+                }
+            }
+            box->reject();
+            Q_UNUSED(timer);
+        });
+        timer->start(20);
+    }
+    QString text;
+    int answered = 0;
+
+private:
+    QString m_button;
+};
+
+MainWindow* window() { return qobject_cast<MainWindow*>(ZyApp::instance()->mainWindow()); }
+TimeLineTreeModel* tracks() { return window()->timelineWidget()->model(); }
+MaterialManager* library() { return window()->resourceWidget()->manager(); }
+
+// Writes fixed content through the file layer, for the kill test's child.
+class FixedSections : public ProjectSections {
+public:
+    explicit FixedSections(int version) : m_version(version) {}
+    void writeRender(QXmlStreamWriter& w) override { w.writeTextElement("version", QString::number(m_version)); }
+    void writeResource(QXmlStreamWriter& w, bool) override {
+        for (int i = 0; i < 20000; ++i)
+            w.writeTextElement("MaterialData", QStringLiteral("entry %1 of version %2").arg(i).arg(m_version));
+    }
+    void writeTimeline(QXmlStreamWriter& w, bool) override { w.writeTextElement("end", "whole"); }
+    void readRender(QXmlStreamReader& r) override {
+        version = r.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+    }
+    void readResource(QXmlStreamReader& r) override {
+        while (r.readNextStartElement()) {
+            ++entries;
+            r.skipCurrentElement();
+        }
+    }
+    void readTimeline(QXmlStreamReader& r) override {
+        whole = r.readElementText(QXmlStreamReader::IncludeChildElements).contains("whole");
+    }
+    void readOldCanvas(const QString&) override {}
+    void readOldResource(QXmlStreamReader&) override {}
+    void readOldTimeline(QXmlStreamReader&, QXmlStreamReader&) override {}
+    void clearSections() override {}
+    QString version;
+    int entries = 0;
+    bool whole = false;
+
+private:
+    int m_version;
+};
+
+int saveLoop(const QString& path) {
+    for (int i = 0;; ++i) {
+        FixedSections sections(i % 2);
+        QString error;
+        if (!project::writeProject(path, sections, project::ArchiveMark::No, false, &error))
+            return 1;
+    }
+}
+
+} // namespace
+
+class TestProject : public QObject {
+    Q_OBJECT
+
+    QString dir;
+
+    // Every kind of clip, three added tracks, transitions, subtitles,
+    // materials and a 1366 x 768 canvas.
+    void buildProject() {
+        ZyApp::instance()->renderManager()->setSceneSize(1366, 768, false);
+        TimeLineTreeModel* m = tracks();
+        ClassifyItem* video = m->header(SourceVideo);
+        ClassifyItem* extraVideo = m->addTrack(video);
+        ClassifyItem* extraPicture = m->addTrack(m->header(SourcePicture));
+        ClassifyItem* extraSubtitle = m->addTrack(m->header(SourceSubtitle));
+        SourceData* a = m->createFromMaterial(video, media("h264-30fps.mp4"), 0);
+        SourceData* b = m->createFromMaterial(video, media("faststart.mp4"), a->endFrame());
+        video->addSource(a);
+        video->addSource(b);
+        m->addTransition(a, b, "clip_cross");
+        SourceData* c = m->createFromMaterial(extraVideo, media("upright.mp4"), 10);
+        extraVideo->addSource(c);
+        SourceData* picture = m->createFromMaterial(extraPicture, media("alpha.png"), 5);
+        extraPicture->addSource(picture);
+        SourceData* music = m->createFromMaterial(m->header(SourceAudio), media("tone.mp3"), 0);
+        m->header(SourceAudio)->addSource(music);
+        SourceData* voice = m->createFromMaterial(m->header(SourceDub), media("mono-48k.wav"), 20);
+        m->header(SourceDub)->addSource(voice);
+        SourceData* title = m->createSubtitle(extraSubtitle, 3, 60, "Hello <world> & \"you\"", QFont("Sans", 40),
+                                              QColor("#ff8000"));
+        extraSubtitle->addSource(title);
+        // Templates first: a project is read back templates first.
+        library()->AddMaterialSubtitle("Big title", QFont("Serif", 30), QColor("#00ff00"), false);
+        library()->AddMaterialFiles({media("h264-30fps.mp4"), media("tone.mp3"), media("alpha.png")}, false);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(ZyApp::instance()->initialize());
+        QVERIFY(window());
+        dir = korvel::test::workFolder("projects");
+    }
+
+    void cleanup() {
+        // Leaves a clean, empty project for the next case.
+        zya::UndoController::instance()->setClean();
+        ZyApp::instance()->clearProject();
+    }
+
+    void savedOpenedAndSavedAgainIsTheSameFile() {
+        buildProject();
+        const QString first = dir + "/first.zya2", second = dir + "/second.zya2", third = dir + "/third.zya2";
+        // An untitled project asks where to go; cancelling keeps it modified.
+        {
+            BoxAnswer cancel {QString()};
+            QVERIFY(!ZyApp::instance()->saveProject(false, false, QString()));
+            QCOMPARE(cancel.answered, 1);
+            QVERIFY(!zya::UndoController::instance()->isClean());
+        }
+        {
+            BoxAnswer choose {dir + "/first"};
+            QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
+        }
+        QCOMPARE(ZyApp::instance()->currentProjectPath(), first); // ".zya2" added
+        QVERIFY(zya::UndoController::instance()->isClean());
+        QVERIFY(ZyApp::instance()->openProject(first));
+        QCOMPARE(ZyApp::instance()->renderManager()->sceneWidth(), 1366u);
+        QCOMPARE(tracks()->allSources().size(), 7);
+        QCOMPARE(tracks()->transitions().size(), 1);
+        QCOMPARE(tracks()->tracks().size(), 8); // five headers, three added
+        QCOMPARE(window()->resourceWidget()->materialView()->materials().size(), 4);
+        writeFile(second, QByteArray());
+        writeFile(third, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, second));
+        QVERIFY(ZyApp::instance()->openProject(second));
+        QVERIFY(ZyApp::instance()->saveProject(false, false, third));
+        const QByteArray a = readFile(first), b = readFile(second), c = readFile(third);
+        QVERIFY(b.startsWith("<Tamsel Version=\"1.0.0\" Archived=\"0\">"));
+        QCOMPARE(c, b);
+        // The first save differs only in materials now marked as restored.
+        QByteArray restored = a;
+        restored.replace("<archiveRecoverd>false</archiveRecoverd>", "<archiveRecoverd>true</archiveRecoverd>");
+        QCOMPARE(restored, b);
+    }
+
+    void olderLayoutOpensAsAnUnsavedProject() {
+        const QString old = dir + "/legacy.zya";
+        writeFile(old,
+                  "<Brindon archive=\"0\"><Preview><ViewInfo><canvas_rect>[rectf]x:0;y:0;w:1281;h:721</canvas_rect>"
+                  "</ViewInfo><ViewModel><ZySceneModel><ObjectMgr><Object><uid>1</uid><type>2</type><dobj_user>"
+                  "<startPts>0</startPts><duration>1000</duration></dobj_user><url>" +
+                      media("h264-30fps.mp4").toUtf8() +
+                      "</url></Object></ObjectMgr></ZySceneModel></ViewModel></Preview>"
+                      "<TimeLine><PosCtrl><Tree><Group type=\"2\"><Row><Item uid=\"1\"/></Row></Group></Tree>"
+                      "</PosCtrl></TimeLine><Resource><ViewModel><ZySceneModel><ObjectMgr><Object><uid>9</uid>"
+                      "<type>music</type><name>tone</name><url>" +
+                      media("tone.mp3").toUtf8() + "</url></Object></ObjectMgr></ZySceneModel></ViewModel>"
+                      "</Resource><Other/></Brindon>");
+        QSignalSpy names(ZyApp::instance(), &ZyApp::sig_updateProjectName);
+        QVERIFY(ZyApp::instance()->openProject(old));
+        QCOMPARE(names.size(), 0); // no status text
+        QCOMPARE(ZyApp::instance()->renderManager()->sceneWidth(), 1280u);
+        QCOMPARE(ZyApp::instance()->renderManager()->sceneHeight(), 720u);
+        QCOMPARE(tracks()->allSources().size(), 1);
+        QCOMPARE(window()->resourceWidget()->materialView()->materials().size(), 1);
+        QCOMPARE(ZyApp::instance()->projectPath(), QStringLiteral("legacy.zya2"));
+        QVERIFY(ZyApp::instance()->currentProjectPath().isEmpty()); // the next save asks where
+    }
+
+    void automaticCopyAndItsRecovery() {
+        QCOMPARE(project::autoSavePath("/nowhere/my.cut.zya2"), QDir::tempPath() + "/~temp_my.zya2");
+        const QString film = dir + "/film.zya2";
+        buildProject();
+        writeFile(film, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, film));
+        const QString copy = project::autoSavePath(film);
+        QCOMPARE(copy, dir + "/~temp_film.zya2");
+        // Nothing changed since the save: nothing written.
+        QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
+        QVERIFY(!QFile::exists(copy));
+        tracks()->addTrack(tracks()->header(SourceAudio)); // an edit
+        QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
+        QVERIFY(QFile::exists(copy));
+        QCOMPARE(QString::fromStdString(bg::configText("autoSavePath")), copy);
+        QVERIFY(!zya::UndoController::instance()->isClean()); // still modified
+        // The next start (nothing modified yet) resumes it: the copy replaces the project.
+        zya::UndoController::instance()->setClean();
+        ZyApp::instance()->resumeAutoSave(true, copy);
+        QVERIFY(!QFile::exists(copy));
+        QCOMPARE(tracks()->header(SourceAudio)->children().size(), 1);
+        // A manual save removes a pending copy only once it has written.
+        tracks()->addTrack(tracks()->header(SourceAudio));
+        QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
+        QVERIFY(QFile::exists(copy));
+        QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
+        QVERIFY(!QFile::exists(copy));
+        QCOMPARE(QString::fromStdString(bg::configText("autoSavePath", "x")), QString());
+    }
+
+    void filesThatAreNoProjectLeaveAnEmptyProject_data() {
+        QTest::addColumn<QByteArray>("content");
+        QByteArray random(4096, 0);
+        for (char& c : random)
+            c = char(QRandomGenerator::global()->bounded(256));
+        QTest::newRow("random bytes") << random;
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("another program's xml") << QByteArray("<svg><rect/></svg>");
+        QTest::newRow("cut off") << QByteArray("<Tamsel Version=\"1.0.0\"><Render><scene><width>1280</wid");
+        QTest::newRow("absurd values")
+            << QByteArray("<Tamsel><Render><scene><width>-99999999999</width><height>nan</height></scene></Render>"
+                          "<Timeline><classify type=\"2\"><SourceItem><source>[map:5]garbage</source></SourceItem>"
+                          "</classify></Timeline></Tamsel>");
+    }
+    void filesThatAreNoProjectLeaveAnEmptyProject() {
+        QFETCH(QByteArray, content);
+        const QString bad = dir + "/bad.zya2";
+        writeFile(bad, content);
+        BoxAnswer answer {QString()};
+        const bool opened = ZyApp::instance()->openProject(bad);
+        if (!opened) {
+            QCOMPARE(answer.text, QStringLiteral("titlebar.FileReadFail"));
+            QVERIFY(tracks()->allSources().isEmpty());
+        }
+        // Either way the project is usable.
+        QVERIFY(ZyApp::instance()->renderManager()->sceneWidth() >= 2);
+        tracks()->addTrack(tracks()->header(SourceVideo));
+        QVERIFY(!zya::UndoController::instance()->isClean());
+    }
+
+    void aSaveThatCannotWriteTellsAndKeepsTheWork() {
+        buildProject();
+        const QString target = dir + "/no-such-folder/film.zya2";
+        BoxAnswer answer {QString()};
+        QVERIFY(!ZyApp::instance()->saveProject(false, true, target));
+        QCOMPARE(answer.text, QStringLiteral("titlebar.SaveProjectFail"));
+        QVERIFY(!zya::UndoController::instance()->isClean());
+        QVERIFY(!QFile::exists(target));
+    }
+
+    void closingCanBeCancelled() {
+        buildProject();
+        BoxAnswer cancel("titlebar.Cancel");
+        QVERIFY(!window()->close());
+        QVERIFY(window()->isVisible());
+        QVERIFY(!zya::UndoController::instance()->isClean());
+        QCOMPARE(tracks()->allSources().size(), 7);
+    }
+
+    void longNamesAreElided() {
+        const QString name(300, QLatin1Char('n'));
+        window()->showProjectName(name, true);
+        QLabel* label = window()->projectNameLabel();
+        QVERIFY(label->text().endsWith(QChar(0x2026)));
+        QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= 500 * QssManager::dpiScale());
+        const QString cut = label->text();
+        window()->showProjectName("film.zya2 saved", false);
+        QCOMPARE(label->text(), QStringLiteral("film.zya2 saved"));
+        QTRY_COMPARE_WITH_TIMEOUT(label->text(), cut, 3000);
+    }
+
+    void aKilledSaveLeavesAWholeFile() {
+        const QString path = dir + "/killed.zya2";
+        for (int round = 0; round < 25; ++round) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {"--save-loop", path});
+            QVERIFY(child.waitForStarted());
+            QTest::qWait(QRandomGenerator::global()->bounded(30, 250));
+            ::kill(pid_t(child.processId()), SIGKILL);
+            child.waitForFinished();
+            if (!QFile::exists(path))
+                continue; // killed before the first save finished
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            FixedSections read(0);
+            QVERIFY(project::readProject(file, read, [](bool) {}));
+            QVERIFY(read.version == "0" || read.version == "1");
+            QCOMPARE(read.entries, 20000);
+            QVERIFY(read.whole);
+        }
+        // No half-written temporary files are left behind for long either.
+        const QStringList left = QDir(dir).entryList({"killed.zya2.*"});
+        QVERIFY(left.size() <= 25);
+    }
+};
+
+int main(int argc, char** argv) {
+    if (argc == 3 && qstrcmp(argv[1], "--save-loop") == 0) {
+        QCoreApplication app(argc, argv);
+        return saveLoop(QString::fromLocal8Bit(argv[2]));
+    }
+    korvel::test::prepareEnvironment("TestProject");
+    korvel::test::requireDisplay();
+    QCoreApplication::setApplicationName(QStringLiteral("korvel-tst-project-%1").arg(getpid()));
+    // No translator: the message boxes show their keys, which the test reads.
+    ZyApp app(argc, argv);
+    TestProject tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_project.moc"
