@@ -1,6 +1,7 @@
 #include "render-manager.h"
 
 #include "media/media.h"
+#include "render/audio/player-manager.h"
 #include "render/preview-item.h"
 #include "render/shader-library.h"
 #include "value/interface.h"
@@ -41,6 +42,9 @@ void RenderThread::run() {
 RenderManager::RenderManager(QObject* parent) : QObject(parent) {}
 
 RenderManager::~RenderManager() {
+    // The player thread asks for frames through this object: it goes first.
+    delete m_player;
+    m_player = nullptr;
     slot_closeRenderThread();
     if (m_scene)
         m_scene->Release();
@@ -48,7 +52,12 @@ RenderManager::~RenderManager() {
 }
 
 bool RenderManager::init() {
-    // The player, exporter and recorder hook in here as they arrive.
+    if (!m_player) {
+        m_player = new PlayerManager;
+        connect(m_player, &PlayerManager::sig_frontFrameRequest, this, &RenderManager::sig_frontFrameRequest);
+        connect(m_player, &PlayerManager::sig_controlPlay, this, &RenderManager::sig_controlPlay);
+    }
+    // The exporter and recorder hook in here as they arrive.
     if (!GsDevice::CreateDefaultDevice(false))
         return false;
     RegisterShaders(GsDevice::DefaultDevice());
@@ -178,14 +187,23 @@ void RenderManager::readOldCanvas(const QString& rectText) {
     setSceneSize(int(r.width()), int(r.height()), false);
 }
 
+void RenderManager::setPlaying(bool playing) {
+    if (m_player)
+        m_player->setPlaying(playing);
+}
+
+bool RenderManager::isPlaying() const {
+    return m_player && m_player->isPlaying();
+}
+
 void RenderManager::deliverAudio(const QList<AudioFrameData>& sounds, int64_t frame, int64_t fps, int64_t last,
                                  EditType edit) {
-    // The player and the exporter take these once they exist.
-    Q_UNUSED(sounds);
-    Q_UNUSED(frame);
-    Q_UNUSED(fps);
-    Q_UNUSED(last);
-    Q_UNUSED(edit);
+    if (edit == EditPlayback) {
+        if (m_player)
+            m_player->submit(sounds, frame, fps, last);
+    } else if (edit == EditExport) {
+        // The exporter takes these once it exists.
+    }
 }
 
 void RenderManager::deliverExportFrame(const ExportFrameRecord& record, int64_t index, int64_t rate, int64_t last) {
@@ -200,6 +218,9 @@ void RenderManager::slot_exportParam(MVParams*) {}
 void RenderManager::slot_recordAudio(bool) {}
 
 void RenderManager::slot_opertorUi(bool playing, bool recording) {
-    Q_UNUSED(playing);
+    // The play button's owner turns playback off when it hears sig_controlPlay.
+    if (playing && isPlaying())
+        emit sig_controlPlay();
+    // recording: stopping a running recording (sig_controlRecord) comes with the recorder.
     Q_UNUSED(recording);
 }

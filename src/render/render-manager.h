@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+class PlayerManager;
 class QXmlStreamReader;
 class QXmlStreamWriter;
 struct MVParams;
@@ -44,10 +45,11 @@ class RenderManager : public QObject {
     Q_OBJECT
 public:
     explicit RenderManager(QObject* parent = nullptr);
+    // Stops playback before anything else goes.
     ~RenderManager() override;
 
-    // Device, programs, the 1920 x 1080 scene and the render thread. False
-    // when no graphics device can be made.
+    // The player, the device, programs, the 1920 x 1080 scene and the render
+    // thread. False when no graphics device can be made (the player exists then).
     bool init();
 
     GsScene* scene() const { return m_scene; }
@@ -76,7 +78,10 @@ public:
     void deliverExportFrame(const ExportFrameRecord& record, int64_t index, int64_t rate, int64_t last);
 
     bool isRecording() const { return false; }
-    void setPlaying(bool) {}
+    // Starts or stops playback (nothing before init()).
+    void setPlaying(bool playing);
+    bool isPlaying() const;
+    PlayerManager* player() const { return m_player; }
 
     // The "scene" element of a project, and the older "canvas_rect".
     void writeSection(QXmlStreamWriter& writer) const;
@@ -106,6 +111,7 @@ public slots:
 
 private:
     RenderThread* m_renderThread = nullptr;
+    PlayerManager* m_player = nullptr; // owned; made by init()
     GsScene* m_scene = nullptr; // one reference held
     uint32_t m_width = 0;
     uint32_t m_height = 0;
