@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QSet>
 #include <QUuid>
 
 #include <algorithm>
@@ -154,6 +155,23 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
     }
     const std::vector<bool> opened = resource::probeMediaFiles(toProbe);
 
+    // The files already in the library, by their real path: one lookup each
+    // instead of comparing every pair of paths on disk. Removed materials do
+    // not count, however early in the list they stand.
+    auto fileKey = [](const QString& path) {
+        const QFileInfo info(path);
+        const QString real = info.canonicalFilePath();
+        return real.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : real;
+    };
+    QSet<QString> inLibrary;
+    {
+        QMutexLocker guard(&m_listLock);
+        for (const MaterialObject* m : m_materials) {
+            if (!m->removed && !m->path.isEmpty())
+                inLibrary.insert(fileKey(m->path));
+        }
+    }
+
     zya::UndoController* undo = zya::UndoController::instance();
     undo->beginMergeSequence(QStringLiteral("addRes"));
     bracket("AddMaterialFiles", "AddMaterialFiles Begin", !restored);
@@ -167,11 +185,12 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
         }
         const bool exists = QFileInfo::exists(path);
         if (exists) {
-            const MaterialObject* known = findByPath(path);
-            if (known && !known->removed) {
+            const QString key = fileKey(path);
+            if (inLibrary.contains(key)) {
                 duplicates.append(path);
                 continue;
             }
+            inLibrary.insert(key);
         } else {
             missing.append(path);
         }

@@ -222,6 +222,7 @@ bool enter(QXmlStreamReader& r, const char* name) {
 } // namespace
 
 bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
+    ProbeCacheScope probes(this);
     if (!enter(objectMgr, "ObjectMgr") || !enter(tree, "Tree"))
         return false;
     QHash<QString, LegacyClip> objects;

@@ -129,6 +129,8 @@ void TimeLineTreeModel::writeTimeline(QXmlStreamWriter& w, const PathMapper& map
 }
 
 bool TimeLineTreeModel::readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath) {
+    // A thousand clips of a few files: each file is probed once.
+    ProbeCacheScope probes(this);
     while (reader.readNextStartElement()) {
         if (reader.name() == QLatin1String(Classify))
             readClassify(reader, mapPath);

@@ -319,7 +319,27 @@ SourceData* TimeLineTreeModel::createFromMaterial(ClassifyItem* track, const QSt
 }
 
 bg::ValueMap TimeLineTreeModel::probe(const QString& path) const {
-    return m_renderManager ? m_renderManager->mediaInfo(path, false) : RenderManager::probeMedia(path);
+    if (m_probeCache) {
+        auto it = m_probeCache->constFind(path);
+        if (it != m_probeCache->constEnd())
+            return *it;
+    }
+    const bg::ValueMap info =
+        m_renderManager ? m_renderManager->mediaInfo(path, false) : RenderManager::probeMedia(path);
+    if (m_probeCache)
+        m_probeCache->insert(path, info);
+    return info;
+}
+
+TimeLineTreeModel::ProbeCacheScope::ProbeCacheScope(const TimeLineTreeModel* model)
+    : m_model(model), m_owner(model->m_probeCache == nullptr) {
+    if (m_owner)
+        m_model->m_probeCache = &m_cache;
+}
+
+TimeLineTreeModel::ProbeCacheScope::~ProbeCacheScope() {
+    if (m_owner)
+        m_model->m_probeCache = nullptr;
 }
 
 SourceData* TimeLineTreeModel::createSubtitle(ClassifyItem* track, int64_t start, int64_t length,

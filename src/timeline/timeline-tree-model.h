@@ -8,6 +8,7 @@
 #include "timeline/timeline-units.h"
 
 #include <QAbstractItemModel>
+#include <QHash>
 #include <QList>
 #include <QRect>
 #include <QRectF>
@@ -80,6 +81,7 @@ public:
     SourceData* createFromMaterial(ClassifyItem* track, const QString& path, int64_t start);
     // "valid", "duration" (ms), "pix" (frames), "width", "height": the render
     // manager's probe, or FFmpeg's directly without one.
+    // While a section is read each file is probed once (see ProbeCacheScope).
     bg::ValueMap probe(const QString& path) const;
     SourceData* createSubtitle(ClassifyItem* track, int64_t start, int64_t length, const QString& content,
                                const QFont& font, const QColor& color);
@@ -142,6 +144,19 @@ signals:
     void sig_opertorUi(bool, bool);
 
 private:
+    // Keeps one probe per file for as long as it lives.
+    class ProbeCacheScope {
+    public:
+        explicit ProbeCacheScope(const TimeLineTreeModel* model);
+        ~ProbeCacheScope();
+
+    private:
+        const TimeLineTreeModel* m_model;
+        QHash<QString, bg::ValueMap> m_cache;
+        bool m_owner;
+    };
+    mutable QHash<QString, bg::ValueMap>* m_probeCache = nullptr;
+
     void readClassify(QXmlStreamReader& reader, const PathMapper& mapPath);
     SourceData* readSourceItem(QXmlStreamReader& reader, ClassifyItem* track, const PathMapper& mapPath);
     void readTrans(QXmlStreamReader& reader);

@@ -151,6 +151,10 @@ private slots:
         library.AddMaterialFiles({media("tone.mp3")}, false);
         QVERIFY(listener.existing.isEmpty());
         QVERIFY(listener.byPath(media("tone.mp3"))->uuid != uuid);
+        // Once more: a duplicate, though the removed material stands first in the list.
+        library.AddMaterialFiles({media("tone.mp3")}, false);
+        QCOMPARE(listener.existing.size(), 1);
+        undo()->stack.undo(); // that step holds only the library's own markers
         // Undo the new addition and the removal: the old one is back.
         undo()->stack.undo();
         undo()->stack.undo();
