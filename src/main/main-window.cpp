@@ -15,6 +15,7 @@
 #include "value/interface.h"
 #include "zyapp.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDebug>
 #include <QCoreApplication>
@@ -166,6 +167,7 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
     });
     setAutoSaveEnabled(true);
     m_openFolder = QDir::homePath();
+    qApp->installEventFilter(this);
 }
 
 MainWindow::~MainWindow() {
@@ -368,17 +370,25 @@ void MainWindow::on_pushButton_setting_clicked() {
     m_menu->popup(at);
 }
 
-void MainWindow::keyPressEvent(QKeyEvent* event) {
-    qDebug() << "KeyPressEvent";
-    if (event->key() == Qt::Key_Shift)
-        m_toolbar->toggleAutoAlign();
-    QWidget::keyPressEvent(event);
-}
-
-void MainWindow::keyReleaseEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Shift)
-        m_toolbar->toggleAutoAlign();
-    QWidget::keyReleaseEvent(event);
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Shift is seen wherever the focus is inside this window: holding it
+    // inverts auto-align for as long as it is held.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const bool fresh = key != m_lastKey || key->timestamp() != m_lastKeyTime || key->type() != m_lastKeyType;
+        if (fresh && widget && widget->window() == this) {
+            // A key event travels up the parents; each is counted once.
+            m_lastKey = key;
+            m_lastKeyTime = key->timestamp();
+            m_lastKeyType = key->type();
+            if (event->type() == QEvent::KeyPress)
+                qDebug() << "KeyPressEvent";
+            if (key->key() == Qt::Key_Shift)
+                m_toolbar->toggleAutoAlign();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 class CreateProjectDialog;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -81,8 +82,7 @@ public slots:
     void on_pushButton_setting_clicked();
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void keyReleaseEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -111,5 +111,8 @@ private:
     ToolBarWidget* m_toolbar = nullptr;
     TimeLineWidget* m_timeline = nullptr;
     int m_autoSaveTimer = 0;
+    const QKeyEvent* m_lastKey = nullptr; // the key event last counted, while it travels
+    ulong m_lastKeyTime = 0;
+    int m_lastKeyType = 0;
     QString m_openFolder;
 };

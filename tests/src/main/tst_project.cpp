@@ -13,7 +13,9 @@
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
 #include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-view.h"
 #include "timeline/timeline-widget.h"
+#include "timeline/toolbar-widget.h"
 #include "undo/undo-controller.h"
 #include "value/interface.h"
 
@@ -333,6 +335,20 @@ private slots:
         window()->showProjectName("film.zya2 saved", false);
         QCOMPARE(label->text(), QStringLiteral("film.zya2 saved"));
         QTRY_COMPARE_WITH_TIMEOUT(label->text(), cut, 3000);
+    }
+
+    void holdingShiftInvertsAutoAlign() {
+        QSignalSpy align(window()->toolbarWidget(), &ToolBarWidget::sig_autoAlign);
+        QWidget* inside = window()->timelineWidget()->view();
+        inside->setFocus();
+        QTest::keyPress(inside, Qt::Key_Shift);
+        QCOMPARE(align.size(), 1);
+        const bool held = align.last().at(0).toBool();
+        QTest::keyRelease(inside, Qt::Key_Shift, Qt::ShiftModifier);
+        QCOMPARE(align.size(), 2);
+        QCOMPARE(align.last().at(0).toBool(), !held); // back as it was
+        QTest::keyClick(inside, Qt::Key_A); // other keys leave it alone
+        QCOMPARE(align.size(), 2);
     }
 
     void aKilledSaveLeavesAWholeFile() {
