@@ -162,7 +162,8 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
     buildMenu();
     installShortcuts();
     wirePanels();
-    bg::iface()->subscribe("showMini", [this](const std::string&, const bg::Value&, const bg::Interface::Reply&) {
+    m_showMini = bg::iface()->subscribe("showMini", [this](const std::string&, const bg::Value&,
+                                                           const bg::Interface::Reply&) {
         QMetaObject::invokeMethod(this, &QWidget::showMinimized, Qt::QueuedConnection);
     });
     setAutoSaveEnabled(true);
@@ -171,6 +172,7 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
 }
 
 MainWindow::~MainWindow() {
+    bg::iface()->unsubscribe(m_showMini);
     if (ZyApp* app = ZyApp::instance()) {
         if (app->projectSections() == this)
             app->setProjectSections(nullptr);

@@ -111,6 +111,7 @@ private:
     ToolBarWidget* m_toolbar = nullptr;
     TimeLineWidget* m_timeline = nullptr;
     int m_autoSaveTimer = 0;
+    int m_showMini = 0; // the "showMini" event subscription
     const QKeyEvent* m_lastKey = nullptr; // the key event last counted, while it travels
     ulong m_lastKeyTime = 0;
     int m_lastKeyType = 0;

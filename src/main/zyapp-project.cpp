@@ -16,7 +16,9 @@
 #include <QSaveFile>
 
 QString ZyApp::currentProjectPath() const {
-    return QFileInfo::exists(m_projectPath) ? m_projectPath : QString();
+    // A project read from the older layout has a bare name until it is saved.
+    const QFileInfo file(m_projectPath);
+    return file.isAbsolute() && file.exists() ? m_projectPath : QString();
 }
 
 QString ZyApp::sectionFile() const {
@@ -137,6 +139,7 @@ bool ZyApp::openProject(const QString& path) {
         clearProject();
         m_projectPath = untitledProjectPath();
         m_archived = false;
+        emit sig_updateProjectName(tr("titlebar.Untitle"), true);
         showHint(tr("titlebar.FileReadFail"));
         return false;
     }
@@ -172,7 +175,7 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
         if (undo->isClean())
             return true;
         target = project::autoSavePath(projectPath);
-    } else if (!archive && !QFileInfo::exists(target)) {
+    } else if (!archive && (QFileInfo(target).isRelative() || !QFileInfo::exists(target))) {
         target = askSavePath(projectPath);
         if (target.isEmpty())
             return false;

@@ -22,17 +22,11 @@ EmptyMaterialWidget::EmptyMaterialWidget(QWidget* parent) : QWidget(parent) {
 }
 
 void EmptyMaterialWidget::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    MaterialView::acceptFileDrag(event);
 }
 
 void EmptyMaterialWidget::dragMoveEvent(QDragMoveEvent* event) {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    MaterialView::acceptFileDrag(event);
 }
 
 void EmptyMaterialWidget::dropEvent(QDropEvent* event) {

@@ -222,18 +222,19 @@ bool MaterialView::readDrop(const QList<QUrl>& urls, QString* project, QStringLi
     return false;
 }
 
-void MaterialView::dragEnterEvent(QDragEnterEvent* event) {
+void MaterialView::acceptFileDrag(QDropEvent* event) {
     if (event->mimeData()->hasUrls())
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
+void MaterialView::dragEnterEvent(QDragEnterEvent* event) {
+    acceptFileDrag(event);
+}
+
 void MaterialView::dragMoveEvent(QDragMoveEvent* event) {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptFileDrag(event);
 }
 
 void MaterialView::dropEvent(QDropEvent* event) {

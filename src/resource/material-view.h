@@ -6,6 +6,7 @@
 #include "resource/material-manager.h"
 
 #include <QGraphicsScene>
+#include <QDropEvent>
 #include <QGraphicsView>
 #include <QUrl>
 
@@ -55,6 +56,8 @@ public:
     // A drop of one project file alone names the project (true); any other
     // drop gives its local files.
     static bool readDrop(const QList<QUrl>& urls, QString* project, QStringList* files);
+    // Files from the desktop are welcome; anything else is turned away.
+    static void acceptFileDrag(QDropEvent* event);
 
 public slots:
     void slot_removeMaterials();
