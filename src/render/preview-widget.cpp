@@ -43,6 +43,8 @@ PreviewWidget::PreviewWidget(RenderManager* render, QWidget* parent)
         connect(m_render, &RenderManager::sig_controlPlay, m_ui->toolButton_play, &QToolButton::click);
         connect(this, &PreviewWidget::sig_opertorUi, m_render, &RenderManager::slot_opertorUi);
         connect(window, &ZyePreviewWindow::sig_closeMenu, m_render, &RenderManager::sig_closeMenu);
+        connect(window, &ZyeDisplayWindow::ViewResized, this, &PreviewWidget::applyZoom);
+        connect(m_render, &RenderManager::sig_updateSceneSize, this, &PreviewWidget::applyZoom);
         emit sig_queryScene();
     }
 }
@@ -122,8 +124,17 @@ void PreviewWidget::on_horizontalSlider_scale_valueChanged(int value) {
 }
 
 void PreviewWidget::applyZoom() {
-    if (ZyeGsView* view = m_ui->widget_display->view())
-        view->setZoom(m_zoom);
+    ZyeGsView* view = m_ui->widget_display->view();
+    if (!view)
+        return;
+    // The slider's zoom is relative to the canvas fitted into the panel, so
+    // a 1080p canvas is seen whole in a small window at the start.
+    double fit = 1.0;
+    if (m_render && m_render->sceneWidth() > 0 && m_render->sceneHeight() > 0 && view->width() > 0 &&
+        view->height() > 0)
+        fit = std::min(double(view->width()) / m_render->sceneWidth(),
+                       double(view->height()) / m_render->sceneHeight());
+    view->setZoom(m_zoom * fit);
 }
 
 void PreviewWidget::wheelEvent(QWheelEvent* event) {

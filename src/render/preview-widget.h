@@ -46,7 +46,8 @@ public:
     ~PreviewWidget() override;
 
     ZyePreviewWindow* previewWindow() const;
-    // The view's zoom for a slider value: 1.0 + 0.1 x (3 - value).
+    // The zoom for a slider value: 1.0 + 0.1 x (3 - value), times the scale
+    // that fits the canvas into the panel.
     static double zoomFor(int sliderValue);
     double zoom() const { return m_zoom; }
     // "%1:%2:%3,%4": hours, minutes, seconds, frame within the second (30 fps).

@@ -521,6 +521,27 @@ private slots:
         QVERIFY(qFuzzyCompare(widget.previewWindow()->view()->zoom(), 0.9));
     }
 
+    void canvasIsFittedIntoThePanel() {
+        RenderManager render;
+        QVERIFY(render.init());
+        PreviewWidget widget(&render);
+        widget.resize(500, 400);
+        widget.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&widget));
+        QTRY_VERIFY(widget.previewWindow()->view() != nullptr);
+        ZyeGsView* view = widget.previewWindow()->view();
+        auto fitted = [&] {
+            return std::min(double(view->width()) / render.sceneWidth(),
+                            double(view->height()) / render.sceneHeight());
+        };
+        QTRY_VERIFY(qFuzzyCompare(view->zoom(), fitted()));
+        // A canvas of another shape fits again; the slider scales the fitted size.
+        render.setSceneSize(1080, 1920, false);
+        QVERIFY(qFuzzyCompare(view->zoom(), fitted()));
+        widget.findChild<QSlider*>(QStringLiteral("horizontalSlider_scale"))->setValue(0);
+        QVERIFY(qFuzzyCompare(view->zoom(), 1.3 * fitted()));
+    }
+
     void buttonsSendTheRenderManagersRequests() {
         RenderManager render;
         PreviewWidget widget(&render);
