@@ -107,6 +107,7 @@ bool ZyApp::createProject(const QString& path, int width, int height, bool locke
     }
     zya::UndoController::instance()->reset();
     m_projectPath = path;
+    m_archived = false; // a new project is nobody's archive
     announce(path, "titlebar.CreateProjectSuccess");
     return true;
 }

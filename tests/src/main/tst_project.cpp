@@ -222,6 +222,29 @@ private slots:
         QCOMPARE(restored, b);
     }
 
+    void createdProjectStartsEmptyAndClean() {
+        buildProject();
+        zya::UndoController::instance()->setClean();
+        // A place that cannot be written: said so, and the open project stays.
+        {
+            BoxAnswer answer {QString()};
+            QVERIFY(!ZyApp::instance()->createProject(dir + "/missing-folder/new.zya2", 1280, 720, true));
+            QVERIFY(answer.text.startsWith("titlebar.CreateProjectFail"));
+        }
+        QCOMPARE(tracks()->allSources().size(), 7);
+        QSignalSpy history(ZyApp::instance(), &ZyApp::sig_prependHistory);
+        const QString path = dir + "/new.zya2";
+        QVERIFY(ZyApp::instance()->createProject(path, 1281, 721, true));
+        QVERIFY(readFile(path).startsWith("<Tamsel Version=\"1.0.0\">")); // no archive mark yet
+        QCOMPARE(ZyApp::instance()->renderManager()->sceneWidth(), 1280u);
+        QVERIFY(ZyApp::instance()->renderManager()->isSizeLocked());
+        QVERIFY(tracks()->allSources().isEmpty());
+        QVERIFY(zya::UndoController::instance()->isClean());
+        QCOMPARE(ZyApp::instance()->currentProjectPath(), path);
+        QCOMPARE(history.size(), 1);
+        ZyApp::instance()->renderManager()->setSceneSize(1920, 1080, false);
+    }
+
     void olderLayoutOpensAsAnUnsavedProject() {
         const QString old = dir + "/legacy.zya";
         writeFile(old,
