@@ -1,6 +1,7 @@
 #include "main-window.h"
 
 #include "qssmanager.h"
+#include "render/export/export-thread.h"
 #include "render/preview-widget.h"
 #include "render/render-manager.h"
 #include "resource/material-manager.h"
@@ -272,6 +273,11 @@ void MainWindow::installShortcuts() {
 
 void MainWindow::wirePanels() {
     m_timeline->model()->setRenderManager(m_render);
+    // The exporter's workers ask the clip view for each frame, on their own threads.
+    if (ExportManager* exporter = m_render->exportManager()) {
+        TimeLineGraphicsView* view = m_timeline->view();
+        exporter->setRequest([view](int mask, int64_t index, int64_t rate) { view->exportRequest(mask, index, rate); });
+    }
     m_resource->manager()->setProjectFileProvider([] {
         ZyApp* app = ZyApp::instance();
         return app ? app->sectionFile() : QString();

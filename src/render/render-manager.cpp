@@ -45,6 +45,8 @@ RenderManager::~RenderManager() {
     // The player thread asks for frames through this object: it goes first.
     delete m_player;
     m_player = nullptr;
+    delete m_export;
+    m_export = nullptr;
     slot_closeRenderThread();
     if (m_scene)
         m_scene->Release();
@@ -57,7 +59,11 @@ bool RenderManager::init() {
         connect(m_player, &PlayerManager::sig_frontFrameRequest, this, &RenderManager::sig_frontFrameRequest);
         connect(m_player, &PlayerManager::sig_controlPlay, this, &RenderManager::sig_controlPlay);
     }
-    // The exporter and recorder hook in here as they arrive.
+    if (!m_export) {
+        m_export = new ExportManager;
+        connect(m_export, &ExportManager::sig_frameRequest, this, &RenderManager::sig_frontFrameRequest);
+    }
+    // The recorder hooks in here as it arrives.
     if (!GsDevice::CreateDefaultDevice(false))
         return false;
     RegisterShaders(GsDevice::DefaultDevice());
@@ -202,18 +208,29 @@ void RenderManager::deliverAudio(const QList<AudioFrameData>& sounds, int64_t fr
         if (m_player)
             m_player->submit(sounds, frame, fps, last);
     } else if (edit == EditExport) {
-        // The exporter takes these once it exists.
+        if (m_export)
+            m_export->QueueAudio(sounds, frame, fps, last);
     }
 }
 
 void RenderManager::deliverExportFrame(const ExportFrameRecord& record, int64_t index, int64_t rate, int64_t last) {
-    Q_UNUSED(record);
-    Q_UNUSED(index);
-    Q_UNUSED(rate);
-    Q_UNUSED(last);
+    if (m_export)
+        m_export->QueueFrame(record, index, rate, last);
 }
 
-void RenderManager::slot_exportParam(MVParams*) {}
+void RenderManager::slot_exportParam(MVParams* params) {
+    if (!m_export)
+        return;
+    // The mixer is shared with playback, and the engine's frame cycle may
+    // run on one thread only: the exporter's.
+    setPlaying(false);
+    slot_closeRenderThread();
+    emit sig_resetFrame(0, EditExport, false);
+    emit sig_startExportPrepare();
+    m_exportResult = m_export->Export(params, m_scene);
+    emit sig_stopExportPrepare();
+    slot_startRenderThread();
+}
 
 void RenderManager::slot_recordAudio(bool) {}
 

@@ -6,6 +6,7 @@
 
 #include "graphics/graphics.h"
 #include "render/audio/audio-frame-data.h"
+#include "render/export/export-thread.h"
 #include "render/frame-types.h"
 #include "render/preview-requests.h"
 #include "value/value.h"
@@ -19,7 +20,6 @@
 class PlayerManager;
 class QXmlStreamReader;
 class QXmlStreamWriter;
-struct MVParams;
 
 // Runs the engine's frame cycle about every 40 ms until it is deleted.
 class RenderThread : public QThread {
@@ -82,6 +82,11 @@ public:
     void setPlaying(bool playing);
     bool isPlaying() const;
     PlayerManager* player() const { return m_player; }
+    // Made by init(); the application gives it the timeline request, the
+    // progress callback and the stop command.
+    ExportManager* exportManager() const { return m_export; }
+    // What the last slot_exportParam gave.
+    const ExportResult& lastExportResult() const { return m_exportResult; }
 
     // The "scene" element of a project, and the older "canvas_rect".
     void writeSection(QXmlStreamWriter& writer) const;
@@ -112,6 +117,8 @@ public slots:
 private:
     RenderThread* m_renderThread = nullptr;
     PlayerManager* m_player = nullptr; // owned; made by init()
+    ExportManager* m_export = nullptr; // owned; made by init()
+    ExportResult m_exportResult;
     GsScene* m_scene = nullptr; // one reference held
     uint32_t m_width = 0;
     uint32_t m_height = 0;

@@ -1,0 +1,391 @@
+#include "export-thread.h"
+
+#include "media/media.h"
+#include "render/audio/audio-task-manager.h"
+#include "render/audio/audio_mixer_player.h"
+#include "render/preview-item.h"
+#include "value/interface.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+namespace {
+
+// Track masks of the timeline's export answers.
+constexpr int kMaskVisual = 11;
+constexpr int kMaskAudible = 22;
+
+} // namespace
+
+// ---- ExportContext ----
+
+void ExportContext::fail(const QString& reason) {
+    QMutexLocker hold(&m_failureLock);
+    if (m_failed.load())
+        return;
+    m_failure = reason;
+    m_failed = true;
+    LOGE("---> export failed: %s", reason.toUtf8().constData());
+}
+
+QString ExportContext::failure() const {
+    QMutexLocker hold(&m_failureLock);
+    return m_failure;
+}
+
+// ---- ExportFetchFrame ----
+
+ExportFetchFrame::ExportFetchFrame(ExportContext* context, ExportRequest request)
+    : m_context(context), m_request(std::move(request)) {}
+
+void ExportFetchFrame::run() {
+    const int rate = m_context->frameRate;
+    for (int64_t k = 0; !m_stop; ++k) {
+        m_outputIndex = k;
+        m_answered = false;
+        // Blocks inside QueueFrame while the image queue is full.
+        if (m_request)
+            m_request(kMaskVisual, exportfn::timelineFrameOf(k, rate), rate);
+        if (!m_answered) {
+            if (!m_stop)
+                m_context->fail(QStringLiteral("the timeline gave no picture for output frame %1").arg(k));
+            break;
+        }
+    }
+}
+
+// ---- ExportImage ----
+
+ExportImage::ExportImage(ExportContext* context, GsScene* scene, int width, int height)
+    : GsOutputRaw(scene, width, height, GsOutputRaw::GsFormatRGBA), m_context(context) {}
+
+ExportImage::~ExportImage() {
+    wait();
+}
+
+void ExportImage::wake() {
+    m_queued.release();
+    m_context->videoWindow.release(ExportContext::kVideoWindow);
+}
+
+bool ExportImage::enqueue(const ExportFrameRecord& record, int64_t outputIndex, bool endOfTimeline) {
+    m_freeSlots.acquire();
+    if (m_stop)
+        return false;
+    {
+        QMutexLocker hold(&m_queueLock);
+        m_queue.enqueue(Queued{record, outputIndex, endOfTimeline});
+    }
+    m_queued.release();
+    return true;
+}
+
+void ExportImage::openAudioTo(int64_t to) {
+    if (to > m_audioOpened) {
+        m_context->audioGate.release(int(to - m_audioOpened));
+        m_audioOpened = to;
+    }
+}
+
+void ExportImage::run() {
+    Start();
+    const int rate = m_context->frameRate;
+    int countdown = kDisplayCountdown;
+    bool reachedEnd = false;
+    while (!m_stop) {
+        m_queued.acquire();
+        if (m_stop)
+            break;
+        Queued next;
+        {
+            QMutexLocker hold(&m_queueLock);
+            if (m_queue.isEmpty())
+                continue;
+            next = m_queue.dequeue();
+        }
+        m_freeSlots.release();
+        if (next.end) {
+            reachedEnd = true;
+            break;
+        }
+        // The items stay alive: nothing edits the timeline during an export.
+        for (const ExportFrameEntry& entry : next.record) {
+            if (entry.item)
+                entry.item->applyRenderProps(entry.props);
+        }
+        TickSource();
+        HandleFilter();
+        const int64_t timestamp = exportfn::frameTimestampNs(next.outputIndex, rate);
+        m_context->timestamp = timestamp;
+        if (countdown == 0) {
+            DrawDisplay();
+            countdown = kDisplayCountdown;
+        } else {
+            --countdown;
+        }
+        OutputFrame(timestamp, 1);
+
+        // The picture stands until the next output frame's time: the sound
+        // may follow that far, and the pictures may not lead it further.
+        const int64_t until = exportfn::timelineFrameOf(next.outputIndex + 1, rate);
+        if (until > m_audioOpened)
+            m_context->videoWindow.acquire(int(until - m_audioOpened));
+        if (m_stop)
+            break;
+        openAudioTo(until);
+    }
+    // Delivers the last pictures still being read back.
+    Stop();
+    if (reachedEnd) {
+        // The sound runs to the timeline's end, then one more step to hear that it ended.
+        openAudioTo(std::max<int64_t>(m_context->total.load(), 0));
+        m_context->audioGate.release();
+    }
+}
+
+void ExportImage::OnFrame(int width, int height, const uint8_t* pixels, int bytesPerRow, int64_t timestamp) {
+    Q_UNUSED(width);
+    const int rate = m_context->frameRate;
+    const int64_t k = exportfn::frameOfTimestamp(timestamp, rate);
+    const int64_t count = exportfn::outputFrameCount(m_context->total.load(), rate);
+    if (k < count && !m_context->failed()) {
+        const QString failure = exportfn::pushPicture(m_context->movie, pixels, bytesPerRow, height,
+                                                      exportfn::picturePtsUs(k, rate));
+        if (failure.isEmpty())
+            m_context->picturesPushed = k + 1;
+        else
+            m_context->fail(failure);
+    }
+    emit sig_processUpdate(int(k), int(count));
+}
+
+// ---- ExportAudio ----
+
+ExportAudio::ExportAudio(ExportContext* context, ExportRequest request, bool audioOnly)
+    : m_context(context), m_request(std::move(request)), m_audioOnly(audioOnly) {}
+
+ExportAudio::~ExportAudio() {
+    wait();
+}
+
+void ExportAudio::mixStep(const QList<AudioFrameData>& sounds, int64_t index, int64_t unitsPerSecond) {
+    AudioMixerPlayer* mixer = AudioMixerPlayer::instance();
+    mixer->begin(index, 1, int(unitsPerSecond));
+    m_tasks->mix(sounds);
+    QString failure;
+    mixer->end([&](const ff::PcmBuffer& pcm) {
+        if (!m_context->failed())
+            failure = exportfn::pushSound(m_context->movie, pcm.data, pcm.size,
+                                          exportfn::soundPtsUs(index, unitsPerSecond));
+    });
+    if (!failure.isEmpty())
+        m_context->fail(failure);
+    else
+        m_context->soundsPushed = index + 1;
+    if (!m_audioOnly)
+        m_context->videoWindow.release();
+}
+
+void ExportAudio::run() {
+    m_tasks = new AudioTaskManager;
+    AudioMixerPlayer* mixer = AudioMixerPlayer::instance();
+    mixer->open(exportfn::kChannels, exportfn::kSampleRate, ff::SF_S16, false);
+    for (int64_t index = 0; !m_stop && !m_context->failed(); ++index) {
+        if (!m_audioOnly) {
+            m_context->audioGate.acquire();
+            if (m_stop)
+                break;
+        }
+        m_answered = false;
+        if (m_request)
+            m_request(kMaskAudible, index, exportfn::kUnitsPerSecond);
+        if (!m_answered) {
+            if (!m_stop)
+                m_context->fail(QStringLiteral("the timeline gave no sound for step %1").arg(index));
+            break;
+        }
+    }
+    mixer->stop();
+    delete m_tasks;
+    m_tasks = nullptr;
+}
+
+// ---- ExportManager ----
+
+ExportManager::ExportManager(QObject* parent) : QObject(parent) {}
+
+ExportManager::~ExportManager() = default;
+
+void ExportManager::QueueFrame(const ExportFrameRecord& frameRecord, int64_t index, int64_t rate,
+                               int64_t endIndex) {
+    Q_UNUSED(rate);
+    ExportFetchFrame* fetch = m_fetch.load();
+    ExportImage* image = m_image.load();
+    ExportContext* context = m_context.load();
+    if (!fetch || !image || !context || QThread::currentThread() != fetch) {
+        LOGW("export: a picture for frame %lld arrived outside the export's fetcher",
+             static_cast<long long>(index));
+        return;
+    }
+    fetch->markAnswered();
+    context->total = std::max<int64_t>(endIndex, 0);
+    const bool end = index >= endIndex;
+    if (end)
+        fetch->setStop();
+    image->enqueue(frameRecord, fetch->outputIndex(), end);
+}
+
+void ExportManager::QueueAudio(const QList<AudioFrameData>& audioFrames, int64_t index,
+                               int64_t unitsPerSecond, int64_t endIndex) {
+    ExportAudio* audio = m_audio.load();
+    ExportContext* context = m_context.load();
+    if (!audio || !context || QThread::currentThread() != audio) {
+        LOGW("export: sound for step %lld arrived outside the export's audio thread",
+             static_cast<long long>(index));
+        return;
+    }
+    audio->markAnswered();
+    context->total = std::max<int64_t>(endIndex, 0);
+    if (audio->audioOnly())
+        emit audio->sig_processUpdate(int(index), int(endIndex));
+    if (index < endIndex && unitsPerSecond > 0)
+        audio->mixStep(audioFrames, index, unitsPerSecond);
+    else
+        audio->setStop();
+}
+
+void ExportManager::report(const ExportContext& context, bool audioOnly) {
+    if (!m_progress)
+        return;
+    const int64_t total = context.total.load();
+    if (audioOnly)
+        m_progress(context.soundsPushed.load(), std::max<int64_t>(total, 0));
+    else
+        m_progress(context.picturesPushed.load(),
+                   total < 0 ? 0 : exportfn::outputFrameCount(total, context.frameRate));
+}
+
+ExportResult ExportManager::runAudioOnly(ExportContext& context) {
+    auto* audio = new ExportAudio(&context, m_request, true);
+    m_audio = audio;
+    audio->start(QThread::InheritPriority);
+    while (!audio->isFinished() && !m_stopNow && !context.failed()) {
+        report(context, true);
+        audio->wait(QDeadlineTimer(kProgressIntervalMs));
+    }
+    // Wake it once wherever it waits, then join.
+    audio->setStop();
+    context.audioGate.release();
+    audio->wait();
+    m_audio = nullptr;
+    delete audio;
+    report(context, true);
+    ExportResult result;
+    result.stoppedEarly = context.total.load() < 0 || context.soundsPushed.load() < context.total.load();
+    return result;
+}
+
+ExportResult ExportManager::runVideo(ExportContext& context, GsScene* scene, int width, int height) {
+    auto* fetch = new ExportFetchFrame(&context, m_request);
+    auto* image = new ExportImage(&context, scene, width, height);
+    auto* audio = new ExportAudio(&context, m_request, false);
+    m_fetch = fetch;
+    m_image = image;
+    m_audio = audio;
+    image->start(QThread::InheritPriority);
+    fetch->start(QThread::InheritPriority);
+    audio->start(QThread::InheritPriority);
+    while (!(image->isFinished() && audio->isFinished()) && !m_stopNow && !context.failed()) {
+        report(context, false);
+        image->wait(QDeadlineTimer(kProgressIntervalMs));
+    }
+    // Every flag first, so that no woken thread blocks again; then each is
+    // woken once where it may wait and joined, fetcher, image, audio.
+    fetch->setStop();
+    image->setStop();
+    audio->setStop();
+    image->wakeProducer();
+    fetch->wait();
+    image->wake();
+    image->wait();
+    context.audioGate.release();
+    audio->wait();
+    m_fetch = nullptr;
+    m_image = nullptr;
+    m_audio = nullptr;
+    delete fetch;
+    image->Release();
+    delete audio;
+    report(context, false);
+    ExportResult result;
+    const int64_t total = context.total.load();
+    result.stoppedEarly =
+        total < 0 || context.picturesPushed.load() < exportfn::outputFrameCount(total, context.frameRate) ||
+        context.soundsPushed.load() < total;
+    return result;
+}
+
+ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
+    ExportResult result;
+    if (!params) {
+        result.reason = QStringLiteral("no export parameters");
+        LOGE("---> export without parameters");
+        return result;
+    }
+    result.path = exportfn::exportPath(*params);
+    LOGD("--->导出路径：[%s]", result.path.toUtf8().constData());
+    if (m_running.exchange(true)) {
+        result.reason = QStringLiteral("an export is already running");
+        LOGW("---> %s", result.reason.toUtf8().constData());
+        return result;
+    }
+    m_stopNow = false;
+    if (!params->audioOnly && !scene) {
+        result.reason = QStringLiteral("no scene to draw");
+    } else if (!m_request) {
+        result.reason = QStringLiteral("no timeline to ask for frames");
+    }
+    if (!result.reason.isEmpty()) {
+        LOGE("---> 初始化编码器出错: %s", result.reason.toUtf8().constData());
+        m_running = false;
+        return result;
+    }
+
+    ExportContext context;
+    context.movie = exportfn::openMovie(*params, &result.reason);
+    if (!context.movie) {
+        LOGE("---> 初始化编码器出错: %s", result.reason.toUtf8().constData());
+        m_running = false;
+        return result;
+    }
+    context.frameRate = params->audioOnly ? exportfn::kUnitsPerSecond : params->frameRate;
+    context.playRate = params->playRate;
+    m_context = &context;
+
+    const ExportResult run =
+        params->audioOnly ? runAudioOnly(context) : runVideo(context, scene, params->width, params->height);
+    m_context = nullptr;
+    result.stoppedEarly = run.stoppedEarly;
+
+    LOGD("---> 导出结束");
+    mv::stop_movie(&context.movie);
+    context.movie = nullptr;
+
+    const QFileInfo file(result.path);
+    if (context.failed()) {
+        result.reason = context.failure();
+    } else if (!file.isFile() || file.size() == 0) {
+        result.reason = QStringLiteral("the export file was not generated");
+        LOGE("---> 生成文件失败:[%s]", result.path.toUtf8().constData());
+    } else if (!ff::getMovieInfo(params->filePath, nullptr)) {
+        // Closing the file can fail too (a full disk at the trailer); the
+        // writer only logs that, so read the file back.
+        result.reason = QStringLiteral("the export file cannot be read back; the disk may be full");
+        LOGE("---> 生成文件失败:[%s]", result.path.toUtf8().constData());
+    } else {
+        result.ok = true;
+    }
+    m_running = false;
+    return result;
+}

@@ -1,0 +1,224 @@
+// The export's three workers and the manager that runs them.
+//
+// ExportFetchFrame asks the timeline for what the picture tracks show at
+// each output frame; the answer arrives on the same thread through
+// ExportManager::QueueFrame and waits in ExportImage's queue (at most five
+// records, the asker blocks while it is full). ExportImage applies each
+// record to the scene, runs one engine frame cycle and pushes the read-back
+// picture to the writer. ExportAudio asks for the sound of each 1/30 s step
+// (answered through QueueAudio on its thread), mixes it and pushes it.
+// audioGate lets the sound run only as far as the pictures have gone;
+// videoWindow keeps the pictures at most ten steps ahead of the sound.
+//
+// Threads: ExportManager lives on the GUI thread; Export runs there and
+// returns when the export has ended. QueueFrame and QueueAudio run on the
+// asking worker. Nothing here touches a widget.
+#pragma once
+
+#include "graphics/graphics.h"
+#include "render/audio/audio-frame-data.h"
+#include "render/export/export-function.h"
+#include "render/preview-requests.h"
+
+#include "render/frame-types.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QQueue>
+#include <QSemaphore>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+class AudioTaskManager;
+
+// Shared by the three workers of one export; made and freed by Export.
+struct ExportContext {
+    static constexpr int kVideoWindow = 10;
+
+    std::atomic<int64_t> timestamp{0}; // ns of the frame being output
+    int32_t frameRate = 30;
+    double playRate = 1.0;
+    QSemaphore audioGate{0};              // timeline units the pictures have covered
+    QSemaphore videoWindow{kVideoWindow}; // units the pictures may lead the sound by
+    mv::Movie* movie = nullptr;
+
+    // The timeline's length in frames, known from its first answer (-1 before).
+    std::atomic<int64_t> total{-1};
+    std::atomic<int64_t> picturesPushed{0};
+    std::atomic<int64_t> soundsPushed{0};
+
+    // The first writer failure ends the export; later ones are dropped.
+    void fail(const QString& reason);
+    bool failed() const { return m_failed.load(); }
+    QString failure() const;
+
+private:
+    mutable QMutex m_failureLock; // guards m_failure
+    QString m_failure;
+    std::atomic<bool> m_failed{false};
+};
+
+using ExportRequest = std::function<void(int mask, int64_t index, int64_t rate)>;
+
+// Asks for one record per output frame until told to stop or the timeline ends.
+class ExportFetchFrame : public QThread {
+    Q_OBJECT
+public:
+    ExportFetchFrame(ExportContext* context, ExportRequest request);
+    void setStop() { m_stop = true; }
+    bool stopped() const { return m_stop.load(); }
+    // The output frame being asked for (this thread only).
+    int64_t outputIndex() const { return m_outputIndex; }
+    // Set by QueueFrame when an answer arrived (this thread only).
+    void markAnswered() { m_answered = true; }
+
+signals:
+    void sig_encode(int64_t, int64_t);
+
+protected:
+    void run() override;
+
+private:
+    ExportContext* m_context;
+    ExportRequest m_request;
+    std::atomic<bool> m_stop{false};
+    int64_t m_outputIndex = 0;
+    bool m_answered = false;
+};
+
+// Draws the queued records and pushes the pictures. Reference counted
+// through its GsOutputRaw base: Release() after the thread has ended.
+class ExportImage : public QThread, public GsOutputRaw {
+    Q_OBJECT
+public:
+    static constexpr int kQueueSlots = 5;
+    // Display views are drawn once in this many cycles plus one.
+    static constexpr int kDisplayCountdown = 100;
+
+    ExportImage(ExportContext* context, GsScene* scene, int width, int height);
+
+    void setStop() { m_stop = true; }
+    // Stopping: wakes the thread wherever it blocks (once each).
+    void wake();
+    // Fetcher's thread: blocks while kQueueSlots records wait. endOfTimeline
+    // marks that the timeline has no frame `outputIndex`. False when stopped.
+    bool enqueue(const ExportFrameRecord& record, int64_t outputIndex, bool endOfTimeline);
+    // Fetcher's thread, when it is being stopped and may block in enqueue.
+    void wakeProducer() { m_freeSlots.release(); }
+
+    void OnFrame(int width, int height, const uint8_t* pixels, int bytesPerRow, int64_t timestamp) override;
+
+signals:
+    // (output frame, output frames in all); queued to whoever listens.
+    void sig_processUpdate(int value, int maximum);
+
+protected:
+    ~ExportImage() override;
+    void run() override;
+
+private:
+    struct Queued {
+        ExportFrameRecord record;
+        int64_t outputIndex = 0;
+        bool end = false;
+    };
+    // Lets the sound follow up to the timeline unit `to` (exclusive).
+    void openAudioTo(int64_t to);
+
+    ExportContext* m_context;
+    std::atomic<bool> m_stop{false};
+    QMutex m_queueLock; // guards m_queue
+    QQueue<Queued> m_queue;
+    QSemaphore m_freeSlots{kQueueSlots};
+    QSemaphore m_queued{0};
+    std::atomic<int64_t> m_endIndex{-1}; // output frames in all, once known
+    int64_t m_audioOpened = 0;           // units released to the sound (this thread)
+};
+
+// Mixes and pushes the sound, one timeline unit per request.
+class ExportAudio : public QThread {
+    Q_OBJECT
+public:
+    ExportAudio(ExportContext* context, ExportRequest request, bool audioOnly);
+    ~ExportAudio() override;
+    void setStop() { m_stop = true; }
+    bool audioOnly() const { return m_audioOnly; }
+    // QueueAudio, on this thread: mixes one unit and pushes it.
+    void mixStep(const QList<AudioFrameData>& sounds, int64_t index, int64_t unitsPerSecond);
+    void markAnswered() { m_answered = true; }
+
+signals:
+    void sig_processUpdate(int value, int maximum);
+
+protected:
+    void run() override;
+
+private:
+    ExportContext* m_context;
+    ExportRequest m_request;
+    bool m_audioOnly;
+    std::atomic<bool> m_stop{false};
+    AudioTaskManager* m_tasks = nullptr; // this thread's, while it runs
+    bool m_answered = false;
+};
+
+struct ExportResult {
+    bool ok = false;
+    bool stoppedEarly = false; // stop() ended it before the timeline's end
+    QString reason;            // why it failed
+    QString path;
+};
+
+// Owned by the render manager; GUI thread apart from QueueFrame/QueueAudio
+// (worker threads) and stop() (any thread).
+class ExportManager : public QObject {
+    Q_OBJECT
+public:
+    // (done, total) in output frames (sound steps for ".mp3"); total is 0
+    // until the timeline's length is known.
+    using Progress = std::function<void(int64_t done, int64_t total)>;
+    static constexpr int kProgressIntervalMs = 40;
+
+    explicit ExportManager(QObject* parent = nullptr);
+    ~ExportManager() override;
+
+    // How the workers ask the timeline for frame data; called on the worker.
+    void setRequest(ExportRequest request) { m_request = std::move(request); }
+    // Called on the thread running Export about every kProgressIntervalMs;
+    // a dialog may process events in it and call stop().
+    void setProgress(Progress progress) { m_progress = std::move(progress); }
+    // Ends a running export soon; the file keeps what was written (any thread).
+    void stop() { m_stopNow = true; }
+    bool isExporting() const { return m_running; }
+
+    // Runs one export to its end, stop() or a writer failure.
+    ExportResult Export(MVParams* params, GsScene* scene);
+
+    // The timeline's answers, on the asking worker.
+    void QueueFrame(const ExportFrameRecord& frameRecord, int64_t index, int64_t rate, int64_t endIndex);
+    void QueueAudio(const QList<AudioFrameData>& audioFrames, int64_t index, int64_t unitsPerSecond,
+                    int64_t endIndex);
+
+signals:
+    void sig_frameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
+    void sig_exportContinue();
+    void sig_decoderAudioFrameDataList(QList<AudioFrameData> list);
+
+private:
+    ExportResult runAudioOnly(ExportContext& context);
+    ExportResult runVideo(ExportContext& context, GsScene* scene, int width, int height);
+    void report(const ExportContext& context, bool audioOnly);
+
+    ExportRequest m_request;
+    Progress m_progress;
+    std::atomic<bool> m_stopNow{false};
+    std::atomic<bool> m_running{false};
+    std::atomic<ExportFetchFrame*> m_fetch{nullptr};
+    std::atomic<ExportImage*> m_image{nullptr};
+    std::atomic<ExportAudio*> m_audio{nullptr};
+    std::atomic<ExportContext*> m_context{nullptr};
+};

@@ -1,0 +1,400 @@
+// Exports through the real pieces: a timeline of a red clip with a tone
+// followed by a blue silent clip, the timeline view answering the export's
+// workers on their threads, the render manager, the preview items decoding,
+// the engine drawing and the movie writer encoding. The files are read back
+// with ffprobe and ffmpeg.
+#include "render/export/export-function.h"
+#include "render/export/export-thread.h"
+#include "render/render-manager.h"
+#include "support/test-main.h"
+#include "timeline/classify-item.h"
+#include "timeline/timeline-scene.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-units.h"
+#include "timeline/timeline-view.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QProcess>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const QString kMedia = QStringLiteral(KORVEL_TEST_MEDIA_DIR);
+constexpr int64_t kClipFrames = 45; // 1.5 s each; the timeline is 3 s
+constexpr double kSwitchSeconds = 1.5;
+
+QByteArray runTool(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        qWarning("%s failed: %s", qPrintable(program), p.readAllStandardError().constData());
+    return p.readAllStandardOutput();
+}
+
+double durationOf(const QString& path) {
+    return runTool("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path})
+        .trimmed()
+        .toDouble();
+}
+
+QList<double> framePts(const QString& path) {
+    QList<double> pts;
+    const QByteArray out = runTool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                               "frame=pts_time", "-of", "csv=p=0", path});
+    for (const QByteArray& line : out.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            pts.append(line.trimmed().toDouble());
+    }
+    return pts;
+}
+
+enum Colour { Other, Red, Blue };
+
+// The centre colour of every picture, in decoding order.
+QList<Colour> frameColours(const QString& path) {
+    const QByteArray raw =
+        runTool("ffmpeg", {"-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough", "-vf",
+                           "scale=4:4", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    QList<Colour> colours;
+    const int frameBytes = 4 * 4 * 3;
+    for (int at = 0; at + frameBytes <= raw.size(); at += frameBytes) {
+        const auto* px = reinterpret_cast<const uint8_t*>(raw.constData() + at + (2 * 4 + 2) * 3);
+        colours.append(px[0] > 150 && px[2] < 90 ? Red : px[2] > 150 && px[0] < 90 ? Blue : Other);
+    }
+    return colours;
+}
+
+// Sound level of each 10 ms, mono at 8 kHz.
+QList<double> soundLevels(const QString& path) {
+    const QByteArray raw = runTool("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a:0", "-ac", "1", "-ar",
+                                              "8000", "-f", "s16le", "-"});
+    const auto* s = reinterpret_cast<const int16_t*>(raw.constData());
+    const int n = raw.size() / 2;
+    QList<double> levels;
+    for (int at = 0; at + 80 <= n; at += 80) {
+        double sum = 0;
+        for (int i = at; i < at + 80; ++i)
+            sum += double(s[i]) * s[i];
+        levels.append(std::sqrt(sum / 80));
+    }
+    return levels;
+}
+
+constexpr double kLoud = 500.0; // the fixtures' tones sit near 2900
+
+// Seconds into the sound where it falls silent after having sounded, -1 if never.
+double silenceAfterTone(const QList<double>& levels) {
+    bool sounded = false;
+    for (int i = 0; i < levels.size(); ++i) {
+        if (levels[i] > kLoud)
+            sounded = true;
+        else if (sounded)
+            return i * 0.01;
+    }
+    return -1;
+}
+
+MVParams paramsFor(const QString& path, int rate) {
+    MVParams params;
+    exportfn::setExportPath(params, path);
+    params.width = 320;
+    params.height = 240;
+    params.frameRate = rate;
+    params.keyFrameInterval = rate;
+    params.audioOnly = path.endsWith(".mp3") ? 1 : 0;
+    return params;
+}
+
+} // namespace
+
+class TestExport : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<RenderManager> m_render;
+    std::unique_ptr<TimeLineTreeModel> m_model;
+    std::unique_ptr<TimeLineGraphicsScene> m_scene;
+    std::unique_ptr<TimeLineGraphicsView> m_view;
+    QMutex m_masksLock; // guards m_masks
+    QList<int> m_masks; // the masks the workers asked with
+
+    void clearMasks() {
+        QMutexLocker hold(&m_masksLock);
+        m_masks.clear();
+    }
+    QList<int> masks() {
+        QMutexLocker hold(&m_masksLock);
+        return m_masks;
+    }
+
+    // Builds a timeline wired to the render manager as the application does.
+    void buildTimeline(const std::function<void(TimeLineTreeModel&)>& fill) {
+        m_view.reset();
+        m_scene.reset();
+        m_model.reset();
+        m_model = std::make_unique<TimeLineTreeModel>();
+        m_scene = std::make_unique<TimeLineGraphicsScene>();
+        m_scene->setModel(m_model.get());
+        m_view = std::make_unique<TimeLineGraphicsView>(m_scene.get());
+        RenderManager* render = m_render.get();
+        TimeLineGraphicsView* view = m_view.get();
+        connect(render, &RenderManager::sig_resetFrame, view, &TimeLineGraphicsView::slot_resetFrame);
+        connect(render, &RenderManager::sig_startExportPrepare, view,
+                &TimeLineGraphicsView::slot_startExportPrepare);
+        connect(render, &RenderManager::sig_stopExportPrepare, view,
+                &TimeLineGraphicsView::slot_stopExportPrepare);
+        connect(view, &TimeLineGraphicsView::sig_deliverAudio, render, &RenderManager::deliverAudio,
+                Qt::DirectConnection);
+        connect(view, &TimeLineGraphicsView::sig_deliverExportFrame, render,
+                &RenderManager::deliverExportFrame, Qt::DirectConnection);
+        fill(*m_model);
+        m_scene->updateLength();
+        m_model->setRenderManager(render);
+        render->exportManager()->setRequest([this, view](int mask, int64_t index, int64_t rate) {
+            {
+                QMutexLocker hold(&m_masksLock);
+                m_masks.append(mask);
+            }
+            view->exportRequest(mask, index, rate);
+        });
+        render->exportManager()->setProgress(ExportManager::Progress());
+    }
+
+    void buildRedBlue() {
+        buildTimeline([](TimeLineTreeModel& model) {
+            ClassifyItem* video = model.header(SourceVideo);
+            const QRectF place(0, 0, 320, 240);
+            const QRect crop(0, 0, 320, 240);
+            video->addSource(model.createSource(video, 0, kClipFrames, 0, 60, kMedia + "/export-red-tone.mp4",
+                                                place, crop));
+            video->addSource(model.createSource(video, kClipFrames, kClipFrames, 0, 60,
+                                                kMedia + "/export-blue.mp4", place, crop));
+        });
+    }
+
+    ExportResult exportTo(MVParams& params) {
+        clearMasks();
+        m_render->slot_exportParam(&params);
+        return m_render->lastExportResult();
+    }
+
+private slots:
+    void initTestCase() {
+        timeline::overrideDpiScale(1.0);
+        m_render = std::make_unique<RenderManager>();
+        QVERIFY(m_render->init());
+        m_render->setSceneSize(320, 240, true);
+        QVERIFY(m_render->exportManager());
+    }
+
+    void cleanupTestCase() {
+        m_view.reset();
+        m_scene.reset();
+        m_model.reset();
+        m_render.reset();
+    }
+
+    // Each output frame shows the timeline frame at its own time, so one
+    // second of output is always 30 timeline frames and nothing drifts.
+    void frameArithmetic_data() {
+        QTest::addColumn<int>("rate");
+        for (int rate : {30, 25, 20, 15, 10, 7, 5})
+            QTest::newRow(qPrintable(QString::number(rate))) << rate;
+    }
+    void frameArithmetic() {
+        QFETCH(int, rate);
+        for (int seconds = 0; seconds < 100; ++seconds)
+            QCOMPARE(exportfn::timelineFrameOf(int64_t(seconds) * rate, rate), int64_t(seconds) * 30);
+        for (int64_t total : {int64_t(0), int64_t(1), int64_t(89), int64_t(90), int64_t(10007)}) {
+            const int64_t count = exportfn::outputFrameCount(total, rate);
+            QVERIFY(count == 0 || exportfn::timelineFrameOf(count - 1, rate) < total);
+            QVERIFY(exportfn::timelineFrameOf(count, rate) >= total);
+        }
+        for (int64_t k = 0; k < 5000; ++k)
+            QCOMPARE(exportfn::frameOfTimestamp(exportfn::frameTimestampNs(k, rate), rate), k);
+    }
+
+    void settingsAndPath() {
+        MVParams params = paramsFor("/tmp/a.mp4", 20);
+        params.bitRate = 2500;
+        params.playRate = 0.5;
+        MVSettings s = exportfn::movieSettings(params);
+        QCOMPARE(s.bitRate, 2500);
+        QCOMPARE(s.frameRate, 40);
+        QCOMPARE(QByteArray(s.metadata).left(6), QByteArray("title:"));
+        params.audioOnly = 1;
+        s = exportfn::movieSettings(params);
+        QCOMPARE(QList<int>({s.width, s.height, s.frameRate, s.bitRate}), QList<int>({1920, 1080, 25, 0}));
+
+        MVParams path;
+        QVERIFY(exportfn::setExportPath(path, "/" + QString(510, QChar(0x61))));
+        QVERIFY(exportfn::checkParams(path).isEmpty() || !exportfn::checkParams(path).contains("longer"));
+        QVERIFY(!exportfn::setExportPath(path, "/" + QString(511, QChar(0x61))));
+        // Two bytes a character: 300 of them do not fit.
+        QVERIFY(!exportfn::setExportPath(path, QString(300, QChar(0xe9))));
+    }
+
+    void exportVideo_data() {
+        QTest::addColumn<int>("rate");
+        QTest::newRow("30 fps") << 30;
+        QTest::newRow("25 fps") << 25;
+        QTest::newRow("15 fps") << 15;
+        QTest::newRow("7 fps") << 7;
+    }
+    void exportVideo() {
+        QFETCH(int, rate);
+        buildRedBlue();
+        const QString out = korvel::test::workFolder("video") + QString("/out-%1.mp4").arg(rate);
+        MVParams params = paramsFor(out, rate);
+        const ExportResult result = exportTo(params);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        QVERIFY(!result.stoppedEarly);
+
+        const int64_t expected = exportfn::outputFrameCount(2 * kClipFrames, rate);
+        const QList<double> pts = framePts(out);
+        QCOMPARE(pts.size(), int(expected));
+        for (int k = 0; k < pts.size(); ++k)
+            QVERIFY2(std::abs(pts[k] - double(k) / rate) < 0.001,
+                     qPrintable(QString("frame %1 at %2").arg(k).arg(pts[k])));
+        QVERIFY(std::abs(durationOf(out) - 3.0) < 0.15);
+
+        // The right clip at each instant, and the picture turns blue where the tone ends.
+        const QList<Colour> colours = frameColours(out);
+        QCOMPARE(colours.size(), pts.size());
+        QCOMPARE(colours[int(0.5 * rate)], Red);
+        QCOMPARE(colours[int(2.5 * rate)], Blue);
+        const int firstBlue = int(colours.indexOf(Blue));
+        QVERIFY(firstBlue > 0);
+        const double pictureSwitch = pts[firstBlue];
+        QVERIFY2(std::abs(pictureSwitch - kSwitchSeconds) <= 1.0 / rate + 0.001,
+                 qPrintable(QString::number(pictureSwitch)));
+
+        const QList<double> levels = soundLevels(out);
+        QVERIFY(levels.size() > 280);
+        QVERIFY(levels[100] > kLoud);
+        QVERIFY(levels[250] < kLoud / 5);
+        const double soundEnd = silenceAfterTone(levels);
+        QVERIFY2(std::abs(soundEnd - kSwitchSeconds) < 0.04, qPrintable(QString::number(soundEnd)));
+        QVERIFY(std::abs(pictureSwitch - soundEnd) <= 1.0 / rate + 0.04);
+
+        // Both workers asked; the items are back in preview mode.
+        const QList<int> asked = masks();
+        QVERIFY(asked.contains(TimeLineGraphicsView::kExportVisual));
+        QVERIFY(asked.contains(TimeLineGraphicsView::kExportAudible));
+        QVERIFY(m_render->renderThread());
+    }
+
+    void exportSoundOnly() {
+        buildTimeline([](TimeLineTreeModel& model) {
+            ClassifyItem* music = model.header(SourceAudio);
+            music->addSource(
+                model.createSource(music, 0, 60, 0, 60, kMedia + "/tone.mp3", QRectF(), QRect()));
+        });
+        const QString out = korvel::test::workFolder("mp3") + "/out.mp3";
+        MVParams params = paramsFor(out, 25);
+        QList<int64_t> progress;
+        m_render->exportManager()->setProgress([&progress](int64_t done, int64_t) { progress.append(done); });
+        const ExportResult result = exportTo(params);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        // No picture worker ever asked.
+        const QList<int> asked = masks();
+        QVERIFY(!asked.isEmpty());
+        QVERIFY(!asked.contains(TimeLineGraphicsView::kExportVisual));
+        QVERIFY(std::abs(durationOf(out) - 2.0) < 0.1);
+        const QList<double> levels = soundLevels(out);
+        QVERIFY(levels.size() > 150);
+        QVERIFY(levels[100] > kLoud);
+        QVERIFY(framePts(out).isEmpty());
+    }
+
+    // Stopping early leaves a shorter file that still plays.
+    void stopBeforeEnd() {
+        buildRedBlue();
+        const QString out = korvel::test::workFolder("stop") + "/out.mp4";
+        MVParams params = paramsFor(out, 30);
+        ExportManager* exporter = m_render->exportManager();
+        exporter->setProgress([exporter](int64_t done, int64_t) {
+            if (done >= 20)
+                exporter->stop();
+        });
+        const ExportResult result = exportTo(params);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        QVERIFY(result.stoppedEarly);
+        const QList<double> pts = framePts(out);
+        QVERIFY2(pts.size() >= 20 && pts.size() < 90, qPrintable(QString::number(pts.size())));
+        const double duration = durationOf(out);
+        QVERIFY(duration > 0.5 && duration < 2.9);
+        QVERIFY(m_render->renderThread());
+    }
+
+    // A writer that cannot start or cannot write ends the export with the reason.
+    void writerFailures_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing folder") << "missing";
+        QTest::newRow("unknown extension") << "extension";
+        QTest::newRow("path too long") << "long";
+        QTest::newRow("disk full at the start") << "full";
+        QTest::newRow("file limit reached while writing") << "limit";
+    }
+    void writerFailures() {
+        QFETCH(QString, kind);
+        if (kind == "limit") {
+            // Busy pictures: the file outgrows the writer's buffer long before the end.
+            buildTimeline([](TimeLineTreeModel& model) {
+                ClassifyItem* video = model.header(SourceVideo);
+                video->addSource(model.createSource(video, 0, 90, 0, 90, kMedia + "/h264-30fps.mp4",
+                                                    QRectF(0, 0, 320, 240), QRect(0, 0, 320, 240)));
+            });
+        } else {
+            buildRedBlue();
+        }
+        const QString folder = korvel::test::workFolder("fail-" + kind);
+        MVParams params = paramsFor(folder + "/out.mp4", 30);
+        if (kind == "missing") {
+            exportfn::setExportPath(params, folder + "/no/such/folder/out.mp4");
+        } else if (kind == "extension") {
+            exportfn::setExportPath(params, folder + "/out.txt");
+        } else if (kind == "long") {
+            std::memset(params.filePath, 'a', sizeof(params.filePath));
+            params.filePath[0] = '/';
+        } else if (kind == "full") {
+            QVERIFY(QFile::link("/dev/full", folder + "/full.mp4"));
+            exportfn::setExportPath(params, folder + "/full.mp4");
+        }
+        ExportResult result;
+        if (kind == "limit") {
+            // Writes past 20 kB fail with EFBIG, as on a full disk, once the header is out.
+            rlimit old{};
+            QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+            auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small = old;
+            small.rlim_cur = 20000;
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+            result = exportTo(params);
+            setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, oldHandler);
+            QVERIFY2(!result.ok, qPrintable(QString::number(QFileInfo(exportfn::exportPath(params)).size())));
+            QVERIFY(masks().contains(TimeLineGraphicsView::kExportVisual));
+        } else {
+            result = exportTo(params);
+        }
+        QVERIFY(!result.ok);
+        QVERIFY(!result.reason.isEmpty());
+        if (kind != "limit")
+            QVERIFY(masks().isEmpty());
+        QVERIFY(m_render->renderThread());
+    }
+};
+
+KORVEL_GUI_TEST_MAIN(TestExport)
+
+#include "tst_export.moc"
