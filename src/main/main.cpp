@@ -1,3 +1,4 @@
+#include "command-line-export.h"
 #include "crash-handler.h"
 #include "transtranslate.h"
 #include "zyapp.h"
@@ -10,6 +11,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -53,6 +55,28 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("Korvel"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ZyApp::kVersion));
     int status = 0;
+    if (argc >= 2 && std::strcmp(argv[1], "--export") == 0) {
+        QStringList arguments;
+        for (int i = 2; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        ExportCommand command;
+        QString error;
+        if (!parseExportCommand(arguments, &command, &error)) {
+            std::fprintf(stderr, "%s\n", qUtf8Printable(error));
+            return 2;
+        }
+        // A name of its own: an editor that is open does not stop a scripted export.
+        QCoreApplication::setApplicationName(
+            QStringLiteral("Korvel-export-%1").arg(QCoreApplication::applicationPid()));
+        ZyApp app(argc, argv);
+        ZyTransLator translator;
+        app.installTranslator(&translator);
+        app.setInteractive(false);
+        TransTranslate::instance();
+        status = runExportCommand(command);
+        LOGD("Korvel export ended with status %d", status);
+        return status;
+    }
     {
         ZyApp app(argc, argv);
         auto* translator = new ZyTransLator;

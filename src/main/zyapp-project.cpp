@@ -40,6 +40,10 @@ void ZyApp::forgetAutoSave() {
 }
 
 void ZyApp::showHint(const QString& text) {
+    if (!m_interactive) {
+        LOGE("%s", qUtf8Printable(text));
+        return;
+    }
     QMessageBox box(QMessageBox::Information, tr("archivedialog.Hint"), text, QMessageBox::Ok, m_mainWindow);
     box.button(QMessageBox::Ok)->setText(tr("archivedialog.Ok"));
     box.exec();

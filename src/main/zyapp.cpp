@@ -52,7 +52,7 @@ ZyApp::~ZyApp() {
     zya::UndoController::destroyInstance();
 }
 
-bool ZyApp::initialize() {
+bool ZyApp::initialize(bool showWindow) {
     loadProxySettings();
     auto* render = new RenderManager;
     if (!render->init()) {
@@ -64,7 +64,8 @@ bool ZyApp::initialize() {
     auto* window = new MainWindow(render);
     m_mainWindow = window;
     setProjectSections(window);
-    window->show();
+    if (showWindow)
+        window->show();
     m_projectPath = untitledProjectPath();
     zya::UndoController::instance()->setClean();
     LOGD("Korvel %s started, project %s", kVersion, qUtf8Printable(m_projectPath));

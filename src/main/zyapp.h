@@ -28,7 +28,9 @@ public:
 
     // Sets up the proxy and the main window and marks the history clean.
     // False when the program cannot run.
-    bool initialize();
+    bool initialize(bool showWindow = true);
+    // Without a user (the command-line export): messages go to the log only.
+    void setInteractive(bool interactive) { m_interactive = interactive; }
     // After initialize(): the recovery prompt for a pending auto-save copy
     // (800 ms later), else the command-line project.
     void startSession(const QStringList& arguments);
@@ -112,6 +114,7 @@ private:
     QXmlStreamWriter m_writer;
     QString m_projectPath;
     QString m_sectionFile; // the file a save is writing
+    bool m_interactive = true;
     QString m_archiveDir;
     bool m_archived = false;
     bool m_useSystemProxy = false;

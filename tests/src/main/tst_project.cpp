@@ -6,6 +6,7 @@
 #include "main/qssmanager.h"
 #include "main/project-file.h"
 #include "main/zyapp.h"
+#include "media/media.h"
 #include "resource/material-manager.h"
 #include "resource/material-view.h"
 #include "resource/resource-widget.h"
@@ -358,6 +359,55 @@ private slots:
         window()->showProjectName("film.zya2 saved", false);
         QCOMPARE(label->text(), QStringLiteral("film.zya2 saved"));
         QTRY_COMPARE_WITH_TIMEOUT(label->text(), cut, 3000);
+    }
+
+    void commandLineExport_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("written");
+        const QString out = dir + "/cli/out.mp4";
+        QTest::newRow("written") << QStringList {dir + "/cli.zya2", out, "--fps", "15", "--size", "320x180"} << 0
+                                 << true;
+        QTest::newRow("sound only") << QStringList {dir + "/cli.zya2", dir + "/cli/out.mp3"} << 0 << true;
+        QTest::newRow("impossible rate") << QStringList {dir + "/cli.zya2", out, "--fps", "99"} << 2 << false;
+        QTest::newRow("unknown option") << QStringList {dir + "/cli.zya2", out, "--colour", "red"} << 2 << false;
+        QTest::newRow("no project") << QStringList {dir + "/none.zya2", out} << 2 << false;
+        QTest::newRow("unwritable output") << QStringList {dir + "/cli.zya2", dir + "/no-folder/out.mp4"} << 1
+                                           << false;
+    }
+    void commandLineExport() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(bool, written);
+        const QString project = dir + "/cli.zya2";
+        if (!QFile::exists(project)) {
+            buildProject();
+            writeFile(project, QByteArray());
+            QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+            QDir().mkpath(dir + "/cli");
+        }
+        QProcess korvel;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+        korvel.setProcessEnvironment(env);
+        korvel.start(QStringLiteral(KORVEL_BINARY), QStringList {"--export"} + arguments);
+        QVERIFY(korvel.waitForFinished(120000));
+        const QByteArray said = korvel.readAllStandardError();
+        QVERIFY2(korvel.exitCode() == status, said.right(400).constData());
+        const QString output = arguments.at(1);
+        QCOMPARE(QFileInfo(output).size() > 0, written);
+        if (written) {
+            QVERIFY(said.contains("export: wrote"));
+            const std::shared_ptr<ff::MovieCtx> movie = ff::getMovieInfo(output.toUtf8().constData(), nullptr);
+            QVERIFY(movie);
+            QCOMPARE(movie->videoStreams, output.endsWith(".mp3") ? 0 : 1);
+            QCOMPARE(movie->audioStreams, 1);
+            QVERIFY(movie->durationUs > 2000000);
+            QFile::remove(output);
+        } else {
+            QVERIFY(said.contains("export: ") || said.contains("usage") || said.contains("not usable") ||
+                    said.contains("unknown option"));
+        }
     }
 
     void holdingShiftInvertsAutoAlign() {

@@ -1,0 +1,118 @@
+#include "command-line-export.h"
+
+#include "render/export/export-function.h"
+#include "render/export/export-thread.h"
+#include "render/render-manager.h"
+#include "undo/undo-controller.h"
+#include "zyapp.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+namespace {
+
+void say(const QString& line) {
+    std::fprintf(stderr, "%s\n", qUtf8Printable(line));
+}
+
+} // namespace
+
+bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QString* error) {
+    QStringList rest;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments.at(i);
+        const bool option = a.startsWith(QLatin1String("--"));
+        if (!option) {
+            rest << a;
+            continue;
+        }
+        if (i + 1 >= arguments.size()) {
+            *error = QStringLiteral("%1 needs a value").arg(a);
+            return false;
+        }
+        const QString value = arguments.at(++i);
+        bool ok = false;
+        if (a == QLatin1String("--fps")) {
+            command->fps = value.toInt(&ok);
+            ok = ok && command->fps >= exportfn::kMinFrameRate && command->fps <= exportfn::kMaxFrameRate;
+        } else if (a == QLatin1String("--size")) {
+            const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$")).match(value);
+            ok = m.hasMatch();
+            if (ok) {
+                command->width = m.captured(1).toInt();
+                command->height = m.captured(2).toInt();
+                ok = command->width >= 16 && command->height >= 16 && command->width <= 8192 &&
+                     command->height <= 8192;
+            }
+        } else if (a == QLatin1String("--bitrate")) {
+            command->bitrate = value.toInt(&ok);
+            ok = ok && command->bitrate >= 0 && command->bitrate <= 1000000;
+        } else if (a == QLatin1String("--speed")) {
+            command->speed = value.toDouble(&ok);
+            ok = ok && command->speed >= 0.25 && command->speed <= 4.0;
+        } else {
+            *error = QStringLiteral("unknown option %1").arg(a);
+            return false;
+        }
+        if (!ok) {
+            *error = QStringLiteral("%1 %2 is not usable").arg(a, value);
+            return false;
+        }
+    }
+    if (rest.size() != 2) {
+        *error = QStringLiteral("usage: korvel --export PROJECT OUTPUT [--fps N] [--size WxH] [--bitrate KBITS] "
+                                "[--speed RATE]");
+        return false;
+    }
+    command->project = rest.at(0);
+    command->output = QFileInfo(rest.at(1)).absoluteFilePath();
+    return true;
+}
+
+int runExportCommand(const ExportCommand& command) {
+    ZyApp* app = ZyApp::instance();
+    if (!app->initialize(false)) {
+        say(QStringLiteral("export: no graphics device (a display is needed; see the README for Xvfb)"));
+        return 3;
+    }
+    if (!QFileInfo(command.project).isFile() || !app->openProject(command.project)) {
+        say(QStringLiteral("export: %1 could not be opened as a project").arg(command.project));
+        return 2;
+    }
+    RenderManager* render = app->renderManager();
+    MVParams params;
+    const QString suffix = QFileInfo(command.output).suffix().toLower();
+    params.audioOnly = suffix == QLatin1String("mp3") ? 1 : 0;
+    params.width = command.width > 0 ? command.width : int(render->sceneWidth());
+    params.height = command.height > 0 ? command.height : int(render->sceneHeight());
+    params.width -= params.width % 2;
+    params.height -= params.height % 2;
+    params.frameRate = command.fps;
+    params.keyFrameInterval = command.fps;
+    params.bitRate = command.bitrate;
+    params.playRate = command.speed;
+    if (!exportfn::setExportPath(params, command.output)) {
+        say(QStringLiteral("export: the output path is too long"));
+        return 2;
+    }
+    int lastPercent = -1;
+    render->exportManager()->setProgress([&lastPercent](int64_t done, int64_t total) {
+        const int percent = total > 0 ? int(done * 100 / total) : 0;
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            std::fprintf(stderr, "\rexport: %3d %%", percent);
+        }
+    });
+    render->slot_exportParam(&params);
+    std::fprintf(stderr, "\n");
+    const ExportResult result = render->lastExportResult();
+    zya::UndoController::instance()->setClean();
+    if (!result.ok) {
+        say(QStringLiteral("export: failed: %1").arg(result.reason));
+        return 1;
+    }
+    say(QStringLiteral("export: wrote %1").arg(result.path.isEmpty() ? command.output : result.path));
+    return 0;
+}
