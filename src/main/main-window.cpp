@@ -1,6 +1,8 @@
 #include "main-window.h"
 
 #include "qssmanager.h"
+#include "render/export/export-param-widget.h"
+#include "render/export/export-process-dialog.h"
 #include "render/export/export-thread.h"
 #include "render/preview-widget.h"
 #include "render/render-manager.h"
@@ -97,6 +99,7 @@ void connectResourceToTimeline(ResourceWidget* resource, TimeLineWidget* timelin
 MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent), m_render(render) {
     const double dpi = QssManager::dpiScale();
     setObjectName(QStringLiteral("MainWindow"));
+    setAttribute(Qt::WA_StyledBackground);
     setWindowTitle(tr("Mainwindow.Title"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -156,6 +159,11 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
         connect(app, &ZyApp::sig_updateProjectName, this, &MainWindow::showProjectName);
         connect(app, &ZyApp::sig_prependHistory, m_resource->historyList(), &HistoryListView::prependProject);
     }
+    // The export window is made once and shown again for every export.
+    m_exportWindow = new ExportParamWidget([this](MVParams* params) { runExport(params); }, this);
+    connect(m_render, &RenderManager::sig_updateSceneSize, m_exportWindow, &ExportParamWidget::slot_updateSceneSize);
+    m_exportWindow->slot_updateSceneSize(int(m_render->sceneWidth()), int(m_render->sceneHeight()));
+    connect(m_toolbar, &ToolBarWidget::sig_showExport, m_exportWindow, &ExportParamWidget::showForExport);
     m_resource->historyList()->setCurrentProjectQuery([] {
         ZyApp* app = ZyApp::instance();
         return app ? app->currentProjectPath() : QString();
@@ -366,6 +374,25 @@ void MainWindow::on_pushButton_file_clicked() {
         box.button(QMessageBox::Ok)->setText(tr("MainWindow.Ok"));
         box.exec();
     }
+}
+
+void MainWindow::runExport(MVParams* params) {
+    ExportManager* exporter = m_render->exportManager();
+    if (!exporter)
+        return;
+    // The automatic copy would write while the workers read the timeline.
+    const bool autoSave = autoSaveRunning();
+    setAutoSaveEnabled(false);
+    ExportProcessDialog dialog([exporter] { exporter->stop(); }, this);
+    dialog.show();
+    exporter->setProgress([&dialog](int64_t done, int64_t total) {
+        dialog.progress(done, total);
+        QCoreApplication::processEvents();
+    });
+    m_render->slot_exportParam(params);
+    exporter->setProgress(ExportManager::Progress());
+    dialog.finished(m_render->lastExportResult());
+    setAutoSaveEnabled(autoSave);
 }
 
 void MainWindow::on_pushButton_export_clicked() {

@@ -11,6 +11,8 @@
 #include <QWidget>
 
 class CreateProjectDialog;
+class ExportParamWidget;
+struct MVParams;
 class QKeyEvent;
 class QLabel;
 class QMenu;
@@ -49,6 +51,9 @@ public:
     QLabel* projectNameLabel() const { return m_projectName; }
     bool autoSaveRunning() const { return m_autoSaveTimer != 0; }
     CreateProjectDialog* createDialog() const { return m_createDialog; }
+    ExportParamWidget* exportWindow() const { return m_exportWindow; }
+    // Runs the export the window asked for, with its progress dialog.
+    void runExport(MVParams* params);
 
     void setAutoSaveEnabled(bool enabled);
     // The project's name (isName) or a status text shown for one second.
@@ -103,6 +108,7 @@ private:
     QPushButton* m_saveButton = nullptr;
     QMenu* m_menu = nullptr;
     CreateProjectDialog* m_createDialog = nullptr;
+    ExportParamWidget* m_exportWindow = nullptr;
     QSplitter* m_vertical = nullptr;
     QSplitter* m_horizontal = nullptr;
     QWidget* m_control = nullptr;
