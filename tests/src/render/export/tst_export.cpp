@@ -8,6 +8,7 @@
 #include "render/render-manager.h"
 #include "support/test-main.h"
 #include "timeline/classify-item.h"
+#include "timeline/source-data.h"
 #include "timeline/timeline-scene.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/timeline-units.h"
@@ -291,6 +292,33 @@ private slots:
         QVERIFY(asked.contains(TimeLineGraphicsView::kExportVisual));
         QVERIFY(asked.contains(TimeLineGraphicsView::kExportAudible));
         QVERIFY(m_render->renderThread());
+    }
+
+    // A muted clip keeps its picture and gives no sound; a clip at half
+    // volume is quieter than at its own level.
+    void mutedAndQuieterClips() {
+        buildTimeline([](TimeLineTreeModel& model) {
+            ClassifyItem* video = model.header(SourceVideo);
+            const QRectF place(0, 0, 320, 240);
+            const QRect crop(0, 0, 320, 240);
+            SourceData* muted = model.createSource(video, 0, kClipFrames, 0, 60, kMedia + "/export-red-tone.mp4",
+                                                   place, crop);
+            muted->setInitialLook(0, 255, 128, true);
+            video->addSource(muted);
+            SourceData* quiet = model.createSource(video, kClipFrames, kClipFrames, 0, 60,
+                                                   kMedia + "/export-red-tone.mp4", place, crop);
+            quiet->setInitialLook(0, 255, 64, false);
+            video->addSource(quiet);
+        });
+        const QString out = korvel::test::workFolder("muted") + "/out.mp4";
+        MVParams params = paramsFor(out, 30);
+        const ExportResult result = exportTo(params);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        QCOMPARE(frameColours(out).value(15), Red);
+        const QList<double> levels = soundLevels(out);
+        QVERIFY(levels.size() > 280);
+        QVERIFY2(levels[75] < kLoud / 5, qPrintable(QString::number(levels[75]))); // muted
+        QVERIFY2(levels[225] > kLoud / 5, qPrintable(QString::number(levels[225]))); // half volume still sounds
     }
 
     void exportSoundOnly() {
