@@ -4,8 +4,6 @@
 
 #include <QDragEnterEvent>
 #include <QLabel>
-#include <QMimeData>
-#include <QUrl>
 #include <QVBoxLayout>
 
 EmptyMaterialWidget::EmptyMaterialWidget(QWidget* parent) : QWidget(parent) {
@@ -30,15 +28,11 @@ void EmptyMaterialWidget::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void EmptyMaterialWidget::dropEvent(QDropEvent* event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
     QString project;
     QStringList files;
-    if (MaterialView::readDrop(urls, &project, &files))
+    if (!MaterialView::takeFileDrop(event, &project, &files))
+        return;
+    if (!project.isEmpty())
         emit sig_openProject(project);
     else if (!files.isEmpty())
         emit sig_addNewMaterial(files);

@@ -103,11 +103,6 @@ MaterialObject* MaterialManager::FindMaterial(const std::function<bool(const Mat
     return nullptr;
 }
 
-MaterialObject* MaterialManager::findByPath(const QString& path) const {
-    const QFileInfo file(path);
-    return FindMaterial([&file](const MaterialObject* m) { return !m->path.isEmpty() && QFileInfo(m->path) == file; });
-}
-
 MaterialObject* MaterialManager::findByUuid(const QString& uuid) const {
     return FindMaterial([&uuid](const MaterialObject* m) { return m->uuid == uuid; });
 }

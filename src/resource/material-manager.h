@@ -72,7 +72,6 @@ public:
 
     // First material in list order for which the predicate holds; null if none.
     MaterialObject* FindMaterial(const std::function<bool(const MaterialObject*)>& predicate) const;
-    MaterialObject* findByPath(const QString& path) const;
     MaterialObject* findByUuid(const QString& uuid) const;
     // Copies of every material, owned by the caller.
     QList<MaterialData*> copies() const;

@@ -237,16 +237,23 @@ void MaterialView::dragMoveEvent(QDragMoveEvent* event) {
     acceptFileDrag(event);
 }
 
-void MaterialView::dropEvent(QDropEvent* event) {
+bool MaterialView::takeFileDrop(QDropEvent* event, QString* project, QStringList* files) {
     const QList<QUrl> urls = event->mimeData()->urls();
     if (urls.isEmpty()) {
         event->ignore();
-        return;
+        return false;
     }
     event->acceptProposedAction();
+    readDrop(urls, project, files);
+    return true;
+}
+
+void MaterialView::dropEvent(QDropEvent* event) {
     QString project;
     QStringList files;
-    if (readDrop(urls, &project, &files))
+    if (!takeFileDrop(event, &project, &files))
+        return;
+    if (!project.isEmpty())
         emit sig_openProject(project);
     else
         m_manager->AddMaterialFiles(files, false);

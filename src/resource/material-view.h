@@ -58,6 +58,9 @@ public:
     static bool readDrop(const QList<QUrl>& urls, QString* project, QStringList* files);
     // Files from the desktop are welcome; anything else is turned away.
     static void acceptFileDrag(QDropEvent* event);
+    // Accepts a drop of files and reads it as readDrop does; false (and the
+    // drop refused) when it carries no files.
+    static bool takeFileDrop(QDropEvent* event, QString* project, QStringList* files);
 
 public slots:
     void slot_removeMaterials();
