@@ -1,6 +1,9 @@
 #include "test-main.h"
 
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPointer>
 
 #include <cstdio>
 #include <dlfcn.h>
@@ -46,6 +49,27 @@ QString workFolder(const QString& name) {
     QDir(path).removeRecursively();
     QDir().mkpath(path);
     return path;
+}
+
+bool chooseInFileDialog(QFileDialog* dialog, const QString& path) {
+    static QPointer<QFileDialog> seen;
+    static int ticks = 0;
+    if (seen != dialog) {
+        seen = dialog;
+        ticks = 0;
+    }
+    ++ticks;
+    const QString wanted = QFileInfo(path).absoluteFilePath();
+    const QStringList chosen = dialog->selectedFiles();
+    if (ticks < 3 || chosen.size() != 1 || QFileInfo(chosen.first()).absoluteFilePath() != wanted) {
+        if (QFileInfo(path).isDir())
+            dialog->setDirectory(path);
+        dialog->selectFile(path);
+        return false;
+    }
+    QMetaObject::invokeMethod(dialog, "accept");
+    seen = nullptr;
+    return true;
 }
 
 bool environmentRequired() { return std::getenv("KORVEL_TEST_ENV") || std::getenv("CI"); }

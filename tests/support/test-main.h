@@ -12,6 +12,8 @@
 #include <QString>
 #include <QTest>
 
+class QFileDialog;
+
 namespace korvel::test {
 
 // Creates the private folders and points the environment at them. Call first in main.
@@ -26,6 +28,11 @@ bool environmentRequired();
 void requireDisplay();
 // Reads what is written to standard error while `fn` runs.
 QByteArray captureStderr(const std::function<void()>& fn);
+// Answers an open file dialog with `path`, called again on every tick of a
+// watcher timer. The dialog fills its own fields for a while after it opens,
+// so the choice is made first and accepted only once the dialog reports it
+// back on a later tick. Returns true when the dialog was accepted.
+bool chooseInFileDialog(QFileDialog* dialog, const QString& path);
 
 } // namespace korvel::test
 

@@ -34,9 +34,7 @@ class TestExportWindow : public QObject {
     void answerBoxes() {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
-            chooser->setDirectory(folderToChoose);
-            chooser->selectFile(folderToChoose);
-            static_cast<QDialog*>(chooser)->accept();
+            korvel::test::chooseInFileDialog(chooser, folderToChoose);
             return;
         }
         auto* box = qobject_cast<QMessageBox*>(modal);
