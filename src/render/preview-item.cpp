@@ -211,6 +211,11 @@ void VideoPreviewItem::applyRenderProps(const RenderProps& props) {
     m_companion->visible = (props.contentMask & ContentTransition) != 0;
 }
 
+void VideoPreviewItem::setStacking(int32_t value) {
+    z = value;
+    m_companion->z = value;
+}
+
 void VideoPreviewItem::beginExport() {
     m_exportTasks = std::make_unique<VideoTaskManager>();
     m_exporting = true;

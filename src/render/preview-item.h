@@ -62,6 +62,8 @@ public:
     virtual void editClip(int mode);
     virtual void raiseClip();
     virtual void lowerClip();
+    // The stacking in the output picture (the clip's zValue).
+    virtual void setStacking(int32_t value) { z = value; }
 
 protected:
     ~PreviewItem() override = default;
@@ -82,6 +84,9 @@ public:
     void endExport() override;
 
     TransPreviewItem* companion() const { return m_companion; }
+    // The transition takes the clip's place in the stacking, just above the
+    // clip itself (the scene's sort is stable and adds it second).
+    void setStacking(int32_t value) override;
     // Requests the worker has served (for tests and the log).
     int servedRequests() const { return m_served.load(); }
     RenderProps currentProps();

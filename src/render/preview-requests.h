@@ -102,6 +102,8 @@ class PreviewItem;
 struct ExportFrameEntry {
     PreviewItem* item = nullptr;
     RenderProps props;
+    bool stacked = false; // a clip covers the frame, and its zValue is `stacking`
+    int32_t stacking = 0;
 };
 using ExportFrameRecord = QList<ExportFrameEntry>;
 

@@ -28,7 +28,10 @@ private:
 
 class TransPreviewItem : public GsItem {
 public:
-    static constexpr int32_t kZ = 5000000; // above every clip and subtitle
+    // Above everything until its clip's item gives it its own stacking
+    // (VideoPreviewItem::setStacking), so that pictures and subtitles laid
+    // over the clip stay over the transition too.
+    static constexpr int32_t kZ = 5000000;
 
     TransPreviewItem();
     // From the owner's worker: the next state to draw.

@@ -230,7 +230,7 @@ void ClassifyItem::placePreviewItem() {
     m_previewItem->Resize(float(r.width()), float(r.height()));
     m_previewItem->rotation = timeline::previewRotation(m_active->rotate());
     m_previewItem->selected = isClipSelected(m_active);
-    m_previewItem->z = m_active->zValue();
+    m_previewItem->setStacking(m_active->zValue());
     if (RenderManager* manager = renderManager())
         manager->orderItems();
 }

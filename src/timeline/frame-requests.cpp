@@ -159,6 +159,10 @@ ExportFrameRecord exportFrame(const QList<ClassifyItem*>& tracks, const QList<Tr
             continue;
         ExportFrameEntry entry;
         entry.item = item;
+        if (const SourceData* clip = track->activeClip(frame)) {
+            entry.stacked = true;
+            entry.stacking = clip->zValue();
+        }
         if (track->kind() == SourceSubtitle) {
             const std::optional<SubtitleRequest> look = subtitleRequest(*track, frame);
             if (look) {

@@ -221,6 +221,11 @@ void TimeLineGraphicsView::slot_stopExportPrepare() {
         item->applyRenderProps(RenderProps());
         item->endExport();
     }
+    // The export left each item where its last frame had it.
+    for (ClassifyItem* track : m->tracks()) {
+        if (track->showsPicture())
+            track->placePreviewItem();
+    }
     // The preview shows the play head's frame again rather than staying blank.
     requestFrame(playHeadFrame(), 30, EditManual);
 }

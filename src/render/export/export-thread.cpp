@@ -110,10 +110,19 @@ void ExportImage::run() {
             break;
         }
         // The items stay alive: nothing edits the timeline during an export.
+        bool restack = false;
         for (const ExportFrameEntry& entry : next.record) {
-            if (entry.item)
-                entry.item->applyRenderProps(entry.props);
+            if (!entry.item)
+                continue;
+            entry.item->applyRenderProps(entry.props);
+            if (entry.stacked && entry.item->z != entry.stacking) {
+                entry.item->setStacking(entry.stacking);
+                restack = true;
+            }
         }
+        // Each frame stacks as its own clips do, whatever the preview last showed.
+        if (restack && scene())
+            scene()->OrderItem();
         TickSource();
         HandleFilter();
         const int64_t timestamp = exportfn::frameTimestampNs(next.outputIndex, rate);

@@ -348,6 +348,13 @@ void TestRender::videoItemBringsItsCompanion() {
     QCOMPARE(count, 3);
     QCOMPARE(order, (std::vector<int32_t> {0, 10000, TransPreviewItem::kZ}));
     QCOMPARE(video->companion()->baseSize().x, 640.0f);
+    // Once placed, the transition sits right above its own clip and under
+    // what is laid over the clip.
+    video->setStacking(7);
+    manager.orderItems();
+    std::vector<GsItem*> items;
+    manager.scene()->EnumItems([&](GsItem* item, void*) { return items.push_back(item), true; }, nullptr);
+    QCOMPARE(items, (std::vector<GsItem*> {video, video->companion(), subtitle}));
     manager.removeItem(video);
     count = 0;
     manager.scene()->EnumItems([&](GsItem*, void*) { return ++count, true; }, nullptr);

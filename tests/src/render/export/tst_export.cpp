@@ -14,15 +14,18 @@
 #include "timeline/timeline-units.h"
 #include "timeline/timeline-view.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
+#include <QVector>
 #include <QtTest>
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -75,12 +78,67 @@ QList<Colour> frameColours(const QString& path) {
     return colours;
 }
 
+// One whole picture, by its index in decoding order, as rgb24.
+struct Picture {
+    QByteArray rgb;
+    int width = 0;
+    QColor at(int x, int y) const {
+        const int i = (y * width + x) * 3;
+        if (i < 0 || i + 2 >= rgb.size())
+            return QColor();
+        return QColor(uint8_t(rgb[i]), uint8_t(rgb[i + 1]), uint8_t(rgb[i + 2]));
+    }
+    // Pixels bright in all three channels: the subtitle's white text.
+    int whitePixels() const {
+        int count = 0;
+        for (int i = 0; i + 2 < rgb.size(); i += 3)
+            count += uint8_t(rgb[i]) > 220 && uint8_t(rgb[i + 1]) > 220 && uint8_t(rgb[i + 2]) > 220;
+        return count;
+    }
+};
+
+Picture pictureAt(const QString& path, int index, int width = 320) {
+    Picture p;
+    p.width = width;
+    p.rgb = runTool("ffmpeg", {"-v", "error", "-i", path, "-map", "0:v:0", "-vf",
+                               QString("select=eq(n\\,%1)").arg(index), "-frames:v", "1", "-fps_mode",
+                               "passthrough", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    return p;
+}
+
+// Within `tolerance` of the expected colour in every channel.
+bool near(const QColor& c, int r, int g, int b, int tolerance = 30) {
+    return std::abs(c.red() - r) <= tolerance && std::abs(c.green() - g) <= tolerance &&
+           std::abs(c.blue() - b) <= tolerance;
+}
+
+QString describe(const QColor& c) { return QString("(%1,%2,%3)").arg(c.red()).arg(c.green()).arg(c.blue()); }
+
+constexpr int kSoundRate = 8000;
+
+// The sound, mono at 8 kHz.
+QVector<int16_t> soundSamples(const QString& path) {
+    const QByteArray raw = runTool("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a:0", "-ac", "1", "-ar",
+                                              QString::number(kSoundRate), "-f", "s16le", "-"});
+    QVector<int16_t> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.constData(), size_t(samples.size()) * 2);
+    return samples;
+}
+
+// The pitch between two instants, from the count of rising zero crossings.
+double toneFrequency(const QVector<int16_t>& samples, double from, double to) {
+    const int first = int(from * kSoundRate), last = std::min(int(to * kSoundRate), int(samples.size()));
+    int rising = 0;
+    for (int i = first + 1; i < last; ++i)
+        rising += samples[i - 1] < 0 && samples[i] >= 0;
+    return last > first ? rising / (double(last - first) / kSoundRate) : 0.0;
+}
+
 // Sound level of each 10 ms, mono at 8 kHz.
 QList<double> soundLevels(const QString& path) {
-    const QByteArray raw = runTool("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a:0", "-ac", "1", "-ar",
-                                              "8000", "-f", "s16le", "-"});
-    const auto* s = reinterpret_cast<const int16_t*>(raw.constData());
-    const int n = raw.size() / 2;
+    const QVector<int16_t> samples = soundSamples(path);
+    const int16_t* s = samples.constData();
+    const int n = samples.size();
     QList<double> levels;
     for (int at = 0; at + 80 <= n; at += 80) {
         double sum = 0;
@@ -292,6 +350,139 @@ private slots:
         QVERIFY(asked.contains(TimeLineGraphicsView::kExportVisual));
         QVERIFY(asked.contains(TimeLineGraphicsView::kExportAudible));
         QVERIFY(m_render->renderThread());
+    }
+
+    // Two clips joined by a dissolve, the second one brightened, a picture
+    // at a known place, a subtitle, a muted music clip and a voice on the
+    // dub track: each one is found in the file at its instant.
+    void composition() {
+        buildTimeline([](TimeLineTreeModel& model) {
+            ClassifyItem* video = model.header(SourceVideo);
+            const QRectF place(0, 0, 320, 240);
+            const QRect crop(0, 0, 320, 240);
+            SourceData* red = model.createSource(video, 0, kClipFrames, 0, 60, kMedia + "/export-red-tone.mp4",
+                                                 place, crop);
+            SourceData* blue = model.createSource(video, kClipFrames, kClipFrames, 0, 60,
+                                                  kMedia + "/export-blue.mp4", place, crop);
+            blue->setInitialColors(0, 0, 0, 0, 50, 0); // half again as bright
+            video->addSource(red);
+            video->addSource(blue);
+            // One second, half on each side of the joint: frames 30 to 60.
+            QVERIFY(model.addTransition(red, blue, "over_cross", 1000));
+            // 64 x 48 centred 100 right of and 70 above the canvas centre.
+            ClassifyItem* pictures = model.header(SourcePicture);
+            pictures->addSource(model.createSource(pictures, 0, 90, 0, timeline::kMaxFrames,
+                                                   kMedia + "/export-green.png", QRectF(100, -70, 64, 48),
+                                                   QRect(0, 0, 64, 48)));
+            QVERIFY(model.createSubtitle(model.header(SourceSubtitle), 60, 30, "HELLO",
+                                         QFont("Sans", 28, QFont::Bold), Qt::white));
+            ClassifyItem* music = model.header(SourceAudio);
+            SourceData* muted = model.createSource(music, 48, 10, 0, 60, kMedia + "/tone.mp3", QRectF(), QRect());
+            muted->setInitialLook(0, 255, 128, true);
+            music->addSource(muted);
+            ClassifyItem* dub = model.header(SourceDub);
+            dub->addSource(model.createSource(dub, 60, 30, 0, 60, kMedia + "/mono-48k.wav", QRectF(), QRect()));
+        });
+        const QString out = korvel::test::workFolder("composition") + "/out.mp4";
+        MVParams params = paramsFor(out, 30);
+        const ExportResult result = exportTo(params);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        QCOMPARE(framePts(out).size(), 90);
+
+        // 0.5 s: the red clip, the picture over it, no subtitle yet.
+        const Picture early = pictureAt(out, 15);
+        QVERIFY2(near(early.at(40, 120), 255, 0, 0), qPrintable(describe(early.at(40, 120))));
+        QVERIFY2(near(early.at(260, 50), 0, 255, 0), qPrintable(describe(early.at(260, 50))));
+        QVERIFY(near(early.at(234, 50), 0, 255, 0) && near(early.at(286, 50), 0, 255, 0));
+        QVERIFY(near(early.at(222, 50), 255, 0, 0) && near(early.at(260, 82), 255, 0, 0));
+        QVERIFY(near(early.at(260, 20), 255, 0, 0) && near(early.at(298, 50), 255, 0, 0));
+        QCOMPARE(early.whitePixels(), 0);
+
+        // 1.5 s: half way through the dissolve, half red and half the brightened blue.
+        const Picture middle = pictureAt(out, 45);
+        QVERIFY2(near(middle.at(40, 120), 191, 64, 128, 35), qPrintable(describe(middle.at(40, 120))));
+        QVERIFY(near(middle.at(260, 50), 0, 255, 0));
+
+        // 2.5 s: the brightened blue and the subtitle.
+        const Picture late = pictureAt(out, 75);
+        QVERIFY2(near(late.at(40, 120), 128, 128, 255), qPrintable(describe(late.at(40, 120))));
+        QVERIFY(near(late.at(260, 50), 0, 255, 0));
+        QVERIFY2(late.whitePixels() > 100, qPrintable(QString::number(late.whitePixels())));
+
+        // The red clip's tone, the muted music, then the voice.
+        const QVector<int16_t> sound = soundSamples(out);
+        const double first = toneFrequency(sound, 0.2, 0.8), voice = toneFrequency(sound, 2.2, 2.8);
+        QVERIFY2(std::abs(first - 440) < 20, qPrintable(QString::number(first)));
+        QVERIFY2(std::abs(voice - 1000) < 30, qPrintable(QString::number(voice)));
+        const QList<double> levels = soundLevels(out);
+        QVERIFY(levels.size() > 280);
+        QVERIFY2(levels[175] < kLoud / 5, qPrintable(QString::number(levels[175])));
+    }
+
+    // A one-frame white flash with a click at the same instant: the click
+    // starts within the output frame that shows the flash.
+    void flashAndClickInStep_data() {
+        QTest::addColumn<int>("rate");
+        QTest::newRow("30 fps") << 30;
+        QTest::newRow("25 fps") << 25;
+        QTest::newRow("15 fps") << 15;
+    }
+    void flashAndClickInStep() {
+        QFETCH(int, rate);
+        buildTimeline([](TimeLineTreeModel& model) {
+            ClassifyItem* video = model.header(SourceVideo);
+            video->addSource(model.createSource(video, 0, 60, 0, 60, kMedia + "/export-flash-click.mp4",
+                                                QRectF(0, 0, 320, 240), QRect(0, 0, 320, 240)));
+        });
+        const QString out = korvel::test::workFolder("flash") + QString("/out-%1.mp4").arg(rate);
+        MVParams params = paramsFor(out, rate);
+        const ExportResult result = exportTo(params);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        const QList<double> pts = framePts(out);
+        QList<int> white;
+        const QByteArray raw = runTool("ffmpeg", {"-v", "error", "-i", out, "-map", "0:v:0", "-fps_mode",
+                                                  "passthrough", "-vf", "scale=1:1", "-f", "rawvideo", "-pix_fmt",
+                                                  "gray", "-"});
+        for (int k = 0; k < raw.size(); ++k) {
+            if (uint8_t(raw[k]) > 200)
+                white.append(k);
+        }
+        QCOMPARE(white.size(), 1);
+        QCOMPARE(raw.size(), pts.size());
+        const double flash = pts[white.first()];
+        QVERIFY2(std::abs(flash - 1.0) < 0.001, qPrintable(QString::number(flash)));
+        const QList<double> levels = soundLevels(out);
+        const int onset = int(std::find_if(levels.begin(), levels.end(), [](double l) { return l > kLoud; }) -
+                              levels.begin());
+        QVERIFY(onset < levels.size());
+        const double click = onset * 0.01;
+        // Ten-millisecond steps: the onset is known to within one of them.
+        QVERIFY2(click >= flash - 0.015 && click < flash + 1.0 / rate,
+                 qPrintable(QString("flash at %1, click at %2").arg(flash).arg(click)));
+    }
+
+    // Twice the speed: half as long, picture and sound still together, the
+    // tone at its own pitch.
+    void doubleSpeed() {
+        buildRedBlue();
+        const QString out = korvel::test::workFolder("speed") + "/out.mp4";
+        MVParams params = paramsFor(out, 30);
+        params.playRate = 2.0;
+        const ExportResult result = exportTo(params);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        const double duration = durationOf(out);
+        QVERIFY2(std::abs(duration - 1.5) < 0.1, qPrintable(QString::number(duration)));
+        const QList<double> pts = framePts(out);
+        const QList<Colour> colours = frameColours(out);
+        QCOMPARE(colours.size(), pts.size());
+        const int firstBlue = int(colours.indexOf(Blue));
+        QVERIFY(firstBlue > 0);
+        const double pictureSwitch = pts[firstBlue];
+        QVERIFY2(std::abs(pictureSwitch - 0.75) < 0.05, qPrintable(QString::number(pictureSwitch)));
+        const double soundEnd = silenceAfterTone(soundLevels(out));
+        QVERIFY2(std::abs(soundEnd - 0.75) < 0.05, qPrintable(QString::number(soundEnd)));
+        const double pitch = toneFrequency(soundSamples(out), 0.1, 0.6);
+        QVERIFY2(std::abs(pitch - 440) < 20, qPrintable(QString::number(pitch)));
     }
 
     // A muted clip keeps its picture and gives no sound; a clip at half
