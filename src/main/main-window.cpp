@@ -384,8 +384,11 @@ void MainWindow::runExport(MVParams* params) {
     const bool autoSave = autoSaveRunning();
     setAutoSaveEnabled(false);
     ExportProcessDialog dialog([exporter] { exporter->stop(); }, this);
-    dialog.show();
+    // The progress window opens with the first frame written, so a writer
+    // that cannot start shows only its reason.
     exporter->setProgress([&dialog](int64_t done, int64_t total) {
+        if (!dialog.isVisible())
+            dialog.show();
         dialog.progress(done, total);
         QCoreApplication::processEvents();
     });

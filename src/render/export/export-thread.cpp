@@ -368,6 +368,7 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
         m_running = false;
         return result;
     }
+    result.started = true;
     context.frameRate = params->audioOnly ? exportfn::kUnitsPerSecond : params->frameRate;
     context.playRate = params->playRate;
     m_context = &context;

@@ -169,6 +169,7 @@ private:
 struct ExportResult {
     bool ok = false;
     bool stoppedEarly = false; // stop() ended it before the timeline's end
+    bool started = false;      // the writer was created and frames were asked for
     QString reason;            // why it failed
     QString path;
 };

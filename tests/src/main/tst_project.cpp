@@ -7,6 +7,9 @@
 #include "main/project-file.h"
 #include "main/zyapp.h"
 #include "media/media.h"
+#include "render/export/export-function.h"
+#include "render/export/export-thread.h"
+#include "render/render-manager.h"
 #include "resource/material-manager.h"
 #include "resource/material-view.h"
 #include "resource/resource-widget.h"
@@ -20,6 +23,7 @@
 #include "undo/undo-controller.h"
 #include "value/interface.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -87,6 +91,17 @@ public:
 
 private:
     QString m_button;
+};
+
+// Takes the folders the application asks the desktop to open.
+class FolderOpenings : public QObject {
+    Q_OBJECT
+public:
+    FolderOpenings() { QDesktopServices::setUrlHandler("file", this, "open"); }
+    ~FolderOpenings() override { QDesktopServices::unsetUrlHandler("file"); }
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
 };
 
 MainWindow* window() { return qobject_cast<MainWindow*>(ZyApp::instance()->mainWindow()); }
@@ -337,6 +352,60 @@ private slots:
         QCOMPARE(answer.text, QStringLiteral("titlebar.SaveProjectFail"));
         QVERIFY(!zya::UndoController::instance()->isClean());
         QVERIFY(!QFile::exists(target));
+    }
+
+    // From the export window: a writer that cannot start opens no progress
+    // window and says why; one that runs shows its progress.
+    void windowExportShowsProgressOnlyOnceWriting() {
+        ClassifyItem* video = tracks()->header(SourceVideo);
+        video->addSource(tracks()->createFromMaterial(video, media("h264-30fps.mp4"), 0));
+        QVERIFY(QFile::link("/dev/full", dir + "/full.mp4"));
+        bool progressShown = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&progressShown] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                progressShown |= w->objectName() == "ExportProcessDialog" && w->isVisible();
+        });
+        watch.start(5);
+        auto paramsFor = [](const QString& path) {
+            MVParams params;
+            exportfn::setExportPath(params, path);
+            params.width = 320;
+            params.height = 240;
+            params.frameRate = 30;
+            params.keyFrameInterval = 30;
+            return params;
+        };
+        {
+            BoxAnswer answer {QString()};
+            MVParams params = paramsFor(dir + "/full.mp4");
+            window()->runExport(&params);
+            QCOMPARE(answer.answered, 1);
+            QVERIFY2(answer.text.startsWith("exportmvwindow.WriteFail"), qPrintable(answer.text));
+            QVERIFY(!progressShown);
+            QVERIFY(!ZyApp::instance()->renderManager()->lastExportResult().started);
+        }
+        {
+            // Stopped once it shows; the file so far is kept and its folder shown.
+            FolderOpenings opened;
+            ExportManager* exporter = ZyApp::instance()->renderManager()->exportManager();
+            QTimer stopper;
+            connect(&stopper, &QTimer::timeout, this, [&] {
+                if (progressShown)
+                    exporter->stop();
+            });
+            stopper.start(5);
+            BoxAnswer answer {QString()};
+            MVParams params = paramsFor(dir + "/film.mp4");
+            window()->runExport(&params);
+            QVERIFY(progressShown);
+            QVERIFY(ZyApp::instance()->renderManager()->lastExportResult().started);
+            QCOMPARE(answer.answered, 0);
+            QVERIFY(QFileInfo(dir + "/film.mp4").size() > 0);
+            // Without a file manager service the folder itself is opened.
+            if (!opened.urls.isEmpty())
+                QCOMPARE(opened.urls.first().toLocalFile(), dir);
+        }
     }
 
     void closingCanBeCancelled() {
