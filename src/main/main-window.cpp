@@ -10,6 +10,7 @@
 #include "resource/project/createproject-dialog.h"
 #include "resource/project/historylist-view.h"
 #include "resource/resource-widget.h"
+#include "setting/setting-dialog.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/timeline-view.h"
 #include "timeline/timeline-widget.h"
@@ -64,6 +65,7 @@ void connectTimelineToRender(TimeLineWidget* timeline, ToolBarWidget* toolbar, R
     QObject::connect(timeline, &TimeLineWidget::sig_opertorUi, render, &RenderManager::slot_opertorUi);
     QObject::connect(toolbar, &ToolBarWidget::sig_opertorUi, render, &RenderManager::slot_opertorUi);
     QObject::connect(toolbar, &ToolBarWidget::sig_recordAudio, render, &RenderManager::slot_recordAudio);
+    QObject::connect(render, &RenderManager::sig_controlRecord, toolbar, &ToolBarWidget::slot_controlRecord);
 }
 
 void connectToolbarToTimeline(ToolBarWidget* toolbar, TimeLineWidget* timeline) {
@@ -246,7 +248,10 @@ void MainWindow::buildMenu() {
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("menu_main"));
     QAction* settings = m_menu->addAction(tr("titlebar.Settings"));
-    settings->setEnabled(false); // the settings dialog is not there yet
+    connect(settings, &QAction::triggered, this, [this] {
+        SettingDialog dialog(this);
+        dialog.exec();
+    });
     connect(m_menu->addAction(tr("titlebar.Help")), &QAction::triggered, this,
             [this] { showInfo(tr("titlebar.Help"), tr("titlebar.HelpText")); });
     connect(m_menu->addAction(tr("titlebar.Subscribe")), &QAction::triggered, this,

@@ -43,6 +43,9 @@ public:
     void applyProxy();
     void setProxy(const QByteArray& url, const QByteArray& port);
     void setUseSystemProxy(bool use);
+    bool useSystemProxy() const { return m_useSystemProxy; }
+    QByteArray proxyUrl() const { return m_proxyUrl; }
+    QByteArray proxyPort() const { return m_proxyPort; }
     // The desktop's proxy as "host:port"; empty when none. Read once, before
     // the program sets http_proxy itself.
     QByteArray systemProxy();

@@ -2,6 +2,7 @@
 
 #include "media/media.h"
 #include "render/audio/player-manager.h"
+#include "render/record/record-manager.h"
 #include "render/preview-item.h"
 #include "render/shader-library.h"
 #include "value/interface.h"
@@ -47,6 +48,8 @@ RenderManager::~RenderManager() {
     m_player = nullptr;
     delete m_export;
     m_export = nullptr;
+    delete m_record; // a running recording ends with its file closed
+    m_record = nullptr;
     slot_closeRenderThread();
     if (m_scene)
         m_scene->Release();
@@ -63,7 +66,12 @@ bool RenderManager::init() {
         m_export = new ExportManager;
         connect(m_export, &ExportManager::sig_frameRequest, this, &RenderManager::sig_frontFrameRequest);
     }
-    // The recorder hooks in here as it arrives.
+    if (!m_record) {
+        m_record = new RecordManager;
+        connect(m_record, &RecordManager::sig_frameRequest, this, &RenderManager::sig_frontFrameRequest);
+        connect(m_record, &RecordManager::sig_audioSourceItem, this, &RenderManager::sig_audioSourceItem);
+        connect(m_record, &RecordManager::sig_controlRecord, this, &RenderManager::sig_controlRecord);
+    }
     if (!GsDevice::CreateDefaultDevice(false))
         return false;
     RegisterShaders(GsDevice::DefaultDevice());
@@ -232,12 +240,20 @@ void RenderManager::slot_exportParam(MVParams* params) {
     slot_startRenderThread();
 }
 
-void RenderManager::slot_recordAudio(bool) {}
+bool RenderManager::isRecording() const {
+    return m_record && m_record->isRecording();
+}
+
+void RenderManager::slot_recordAudio(bool start) {
+    if (m_record)
+        m_record->RecordAudio(start);
+}
 
 void RenderManager::slot_opertorUi(bool playing, bool recording) {
     // The play button's owner turns playback off when it hears sig_controlPlay.
     if (playing && isPlaying())
         emit sig_controlPlay();
-    // recording: stopping a running recording (sig_controlRecord) comes with the recorder.
-    Q_UNUSED(recording);
+    // The dub button's owner switches recording off when it hears sig_controlRecord.
+    if (recording && isRecording())
+        emit sig_controlRecord();
 }

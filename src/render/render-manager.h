@@ -18,6 +18,7 @@
 #include <cstdint>
 
 class PlayerManager;
+class RecordManager;
 class QXmlStreamReader;
 class QXmlStreamWriter;
 
@@ -77,7 +78,9 @@ public:
     // What the picture tracks show at an export frame, for the exporter.
     void deliverExportFrame(const ExportFrameRecord& record, int64_t index, int64_t rate, int64_t last);
 
-    bool isRecording() const { return false; }
+    bool isRecording() const;
+    // Made by init().
+    RecordManager* recordManager() const { return m_record; }
     // Starts or stops playback (nothing before init()).
     void setPlaying(bool playing);
     bool isPlaying() const;
@@ -118,6 +121,7 @@ private:
     RenderThread* m_renderThread = nullptr;
     PlayerManager* m_player = nullptr; // owned; made by init()
     ExportManager* m_export = nullptr; // owned; made by init()
+    RecordManager* m_record = nullptr; // owned; made by init()
     ExportResult m_exportResult;
     GsScene* m_scene = nullptr; // one reference held
     uint32_t m_width = 0;

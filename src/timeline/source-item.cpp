@@ -196,6 +196,9 @@ void SourceItem::sceneAttach(bool shown) {
         if (m_home && scene() != m_home)
             m_home->addItem(this);
         setVisible(trackShown());
+        // The length follows when the clip is placed (scenePlace), not
+        // before: a clip not yet sized would shorten the timeline for a
+        // moment and pull the play head back with it.
         if (tl)
             tl->rememberClip(this);
     } else {
@@ -204,9 +207,9 @@ void SourceItem::sceneAttach(bool shown) {
             tl->forgetClip(this);
         if (scene())
             scene()->removeItem(this);
+        if (tl)
+            tl->updateLength();
     }
-    if (tl)
-        tl->updateLength();
 }
 
 void SourceItem::scenePlace(double x, double y) {

@@ -137,19 +137,22 @@ void TimeLineGraphicsScene::forgetTransition(TransItem* item) { m_transitions.re
 
 // ---- length ----
 
-void TimeLineGraphicsScene::updateLength() {
+double TimeLineGraphicsScene::itemsEnd() const {
     double end = 0.0;
     for (const SourceItem* item : m_clips)
         end = std::max(end, item->x() + item->shownWidth());
     for (const TransItem* item : m_transitions)
         end = std::max(end, item->x() + item->boundingRect().width());
-    setLength(end);
+    return end;
+}
+
+void TimeLineGraphicsScene::updateLength() {
+    setLength(itemsEnd());
 }
 
 void TimeLineGraphicsScene::slot_extendLength(double x) {
-    updateLength();
-    if (x > m_length)
-        setLength(x);
+    // In one step: a passing shorter length would pull the play head back.
+    setLength(std::max(itemsEnd(), x));
 }
 
 void TimeLineGraphicsScene::slot_sceneHeight(double height) {

@@ -65,6 +65,8 @@ public:
 
     // Recomputes the end of the last item, the scene width and sig_limitPosX.
     void updateLength();
+    // The right edge of the clips and transitions.
+    double itemsEnd() const;
 
     // Used by the items as they enter and leave the scene.
     void rememberClip(SourceItem* item);

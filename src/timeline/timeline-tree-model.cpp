@@ -152,10 +152,11 @@ QList<ClassifyItem*> TimeLineTreeModel::tracks() const {
 
 // ---- tracks ----
 
-ClassifyItem* TimeLineTreeModel::addTrack(ClassifyItem* header, int row) {
+ClassifyItem* TimeLineTreeModel::addTrack(ClassifyItem* header, int row, bool stopsRecording) {
     if (!header || !header->isHeader() || header->parentItem() != m_root)
         return nullptr;
-    emit sig_opertorUi(false, true);
+    if (stopsRecording)
+        emit sig_opertorUi(false, true);
     const int count = header->children().size();
     if (row < 0 || row > count)
         row = count;

@@ -48,8 +48,9 @@ public:
     // Every track of every kind, headers first, in row order.
     QList<ClassifyItem*> tracks() const;
 
-    // Undoable track edits. addTrack appends when row is out of range.
-    ClassifyItem* addTrack(ClassifyItem* header, int row = -1);
+    // Undoable track edits. addTrack appends when row is out of range; it
+    // stops a running recording first unless the recording itself asks.
+    ClassifyItem* addTrack(ClassifyItem* header, int row = -1, bool stopsRecording = true);
     bool removeTrack(ClassifyItem* track);
     // Used by the track's callbacks.
     void insertTrack(ClassifyItem* track, int row);

@@ -119,8 +119,11 @@ void TimeLineGraphicsView::slot_viewportRangeUpdate(int value, int64_t pix) {
 
 void TimeLineGraphicsView::slot_frontFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps) {
     m_playX += double(times) * timeline::frameWidth();
-    if (edit == EditRecording)
-        m_scene->slot_extendLength(m_playX);
+    if (edit == EditRecording) {
+        // The timeline grows with the recording, one frame ahead of the
+        // play head, so that the head never stops at the old end.
+        m_scene->slot_extendLength(m_playX + timeline::frameWidth());
+    }
     const double last = timeline::frameToPixel(std::max<int64_t>(0, totalFrames() - 1));
     if (m_playX > last)
         m_playX = last;
@@ -251,7 +254,8 @@ void TimeLineGraphicsView::slot_audioSourceItem(bool start, QString path, bool e
             }
         }
         if (!row) {
-            row = m->addTrack(header);
+            // The recording that asks for the track goes on.
+            row = m->addTrack(header, -1, false);
             if (!row)
                 return;
             LOGD("NewItem: %f", m->trackTop(row));

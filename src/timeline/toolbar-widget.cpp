@@ -136,6 +136,11 @@ void ToolBarWidget::on_pushButton_audio_clicked(bool checked) {
     emit sig_recordAudio(checked);
 }
 
+void ToolBarWidget::slot_controlRecord() {
+    if (m_audio->isChecked())
+        m_audio->click();
+}
+
 void ToolBarWidget::on_pushButton_edit_clicked() {
     emit sig_editSourceItem();
 }

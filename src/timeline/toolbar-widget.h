@@ -45,6 +45,8 @@ public slots:
     void slot_clearButtonEnable(bool enable);
     void slot_editButtonEnable(bool enable);
     void slot_showTime(int64_t frame, int64_t length);
+    // Switches a running recording off as a click on the dub button would.
+    void slot_controlRecord();
 
 signals:
     void sig_createSubtitle(QString name, QFont font, QColor color);

@@ -1,0 +1,63 @@
+// The settings dialog: interface language (effective at the next start),
+// the microphone for voice-over recording, and the network proxy.
+//
+// GUI thread only. The dialog owns its widgets and its device enumerator;
+// it reads and writes the configuration store ("IsEnglish", "Micphone",
+// "DeviceId", "use_system_proxy", "proxy_url", "proxy_port") and saves it
+// after each change, and applies the proxy to the running program through
+// the application object when it closes.
+#pragma once
+
+#include <QDialog>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+namespace cap {
+class DeviceEnumerator;
+}
+
+class SettingDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit SettingDialog(QWidget* parent = nullptr);
+    ~SettingDialog() override;
+
+    // A proxy text split into address and port: "host:port" gives both, any
+    // other text (no ':' or several) is all address and an empty port.
+    static QStringList splitProxy(const QString& text);
+
+    // Closing by any road (close button, Escape, done()) applies and stores the proxy first.
+    void done(int result) override;
+
+private slots:
+    void on_comboBox_lauguage_activated(QString arg1);
+    void on_comboBox_mic_activated(QString arg1);
+    void on_toolButton_mic_clicked();
+    void slot_defaultInputDeviceChanged();
+    void slot_deviceCollecttionChanged();
+    void on_checkBox_use_system_proxy_clicked(bool checked);
+
+private:
+    void buildForm();
+    void fillMicrophones();
+    void applyProxy();
+    void showHint(const QString& text);
+
+    QComboBox* m_language = nullptr;
+    QComboBox* m_mic = nullptr;
+    QToolButton* m_soundSettings = nullptr;
+    QCheckBox* m_useSystemProxy = nullptr;
+    QLabel* m_urlLabel = nullptr;
+    QLabel* m_portLabel = nullptr;
+    QLineEdit* m_url = nullptr;
+    QLineEdit* m_port = nullptr;
+    cap::DeviceEnumerator* m_devices = nullptr; // child of the dialog
+    QMap<QString, QString> m_micIds;           // shown name -> the server's source name
+};

@@ -1,0 +1,81 @@
+#include "render/record/record-manager.h"
+
+#include "render/record/record-thread.h"
+#include "render/record/wav-encoder.h"
+#include "value/interface.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+RecordManager::RecordManager(QObject* parent) : QObject(parent) {
+    qRegisterMetaType<MoveType>("MoveType");
+    qRegisterMetaType<EditType>("EditType");
+    qRegisterMetaType<int64_t>("int64_t");
+}
+
+RecordManager::~RecordManager() {
+    if (m_recording)
+        RecordAudio(false);
+}
+
+QString RecordManager::recordFolder() {
+    QString folder = QString::fromStdString(bg::configText("mic.dir"));
+    if (folder.isEmpty()) {
+        folder = QDir::homePath() + QStringLiteral("/Korvel");
+        bg::iface()->configSet("mic.dir", folder.toStdString());
+        bg::iface()->configSave();
+    }
+    if (!QDir().mkpath(folder))
+        LOGW("record: cannot create the recordings folder %s", folder.toUtf8().constData());
+    return folder;
+}
+
+void RecordManager::RecordAudio(bool start) {
+    if (start) {
+        if (m_recording)
+            return;
+        m_path = recordFolder() + QStringLiteral("/") + QUuid::createUuid().toString(QUuid::WithBraces) +
+                 QStringLiteral(".wav");
+        m_filePath = m_path;
+        m_error = false;
+        m_recording = true;
+        emit sig_audioSourceItem(true, m_path, false);
+        m_thread = new RecordThread(m_path, this);
+        connect(m_thread, &RecordThread::sig_frameRequest, this, &RecordManager::sig_frameRequest);
+        connect(m_thread, &RecordThread::sig_recordError, this, &RecordManager::slot_recordError);
+        connect(m_thread, &RecordThread::sig_recordStop, this, &RecordManager::slot_recordStop);
+        m_thread->start();
+        LOGD("record: recording into %s", m_path.toUtf8().constData());
+        return;
+    }
+    if (!m_recording)
+        return;
+    delete m_thread; // stops the capture and closes the file
+    m_thread = nullptr;
+    // A file without a single sample (no microphone, or stopped at once)
+    // makes no clip: nothing would play, and the file is of no use.
+    const QFileInfo file(m_filePath);
+    if (file.exists() && file.size() <= wav::WavEncoder::kPlainHeaderBytes) {
+        LOGD("record: nothing was captured; %s removed", m_filePath.toUtf8().constData());
+        QFile::remove(m_filePath);
+        m_path.clear();
+    } else if (!file.exists()) {
+        m_path.clear();
+    }
+    m_filePath.clear();
+    m_recording = false;
+    emit sig_audioSourceItem(false, m_path, m_error);
+}
+
+void RecordManager::slot_recordError() {
+    m_path.clear();
+    m_error = true;
+    emit sig_controlRecord();
+}
+
+void RecordManager::slot_recordStop() {
+    m_error = true;
+    emit sig_controlRecord();
+}

@@ -1,0 +1,81 @@
+#include "render/record/record-thread.h"
+
+#include "render/record/audio-capture-source.h"
+#include "render/record/wav-encoder.h"
+#include "value/interface.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+int64_t clockUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+RecordThread::RecordThread(const QString& path, QObject* parent) : QThread(parent), m_path(path) {}
+
+RecordThread::~RecordThread() {
+    {
+        std::lock_guard<std::mutex> hold(m_stopLock);
+        m_stop = true;
+    }
+    m_stopWake.notify_all();
+    wait();
+}
+
+bool RecordThread::sleepTick() {
+    std::unique_lock<std::mutex> hold(m_stopLock);
+    m_stopWake.wait_for(hold, std::chrono::microseconds(kTickUs), [this] { return m_stop; });
+    return !m_stop;
+}
+
+void RecordThread::run() {
+    const QByteArray path = m_path.toUtf8();
+    FILE* file = std::fopen(path.constData(), "wb");
+    if (!file) {
+        LOGE("fopen [%s] fail", path.constData());
+        emit sig_recordError();
+        return;
+    }
+    auto writer = std::make_unique<wav::WavEncoder>(file);
+    const std::string deviceId = bg::configText("DeviceId", "default");
+    auto source = std::make_unique<AudioCaptureSource>(AudioCaptureSource::Microphone, writer.get(), deviceId);
+    // Direct: the handlers run on the capture thread and only emit.
+    connect(source.get(), &AudioCaptureSource::sig_activated, this, [] { LOGD("sig_activated"); },
+            Qt::DirectConnection);
+    connect(
+        source.get(), &AudioCaptureSource::sig_inActivated, this,
+        [this] {
+            LOGD("sig_inActivated");
+            emit sig_recordStop();
+        },
+        Qt::DirectConnection);
+    connect(
+        source.get(), &AudioCaptureSource::sig_initError, this,
+        [this] {
+            LOGD("sig_initError");
+            emit sig_recordError();
+        },
+        Qt::DirectConnection);
+
+    // One frame a tick; when the sleeps have overrun by a whole frame, one
+    // request moves two frames to catch up.
+    int64_t lag = 0;
+    int64_t previous = clockUs();
+    while (sleepTick()) {
+        emit sig_frameRequest(MoveStep, EditRecording, lag > kTickUs ? 2 : 1, 30);
+        const int64_t now = clockUs();
+        if (lag > kTickUs)
+            lag -= kTickUs;
+        lag += (now - previous) - kTickUs;
+        previous = now;
+    }
+    source.reset(); // stops the capture
+    writer.reset(); // finishes the header and closes the file
+}

@@ -1,0 +1,106 @@
+#include "render/record/wav-encoder.h"
+
+#include "value/interface.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace wav {
+
+namespace {
+
+void putLittle32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        at[i] = uint8_t(value >> (8 * i));
+}
+
+bool writeLittle32(FILE* file, long offset, uint32_t value) {
+    uint8_t bytes[4];
+    putLittle32(bytes, value);
+    return std::fseek(file, offset, SEEK_SET) == 0 && std::fwrite(bytes, 1, 4, file) == 4;
+}
+
+} // namespace
+
+WavEncoder::WavEncoder(FILE* file) : m_file(file) {}
+
+WavEncoder::~WavEncoder() {
+    if (!m_file)
+        return;
+    if (headerWritten())
+        patchSizes();
+    std::fclose(m_file);
+}
+
+int WavEncoder::Init(const WaveFormatEx* format) {
+    if (!format)
+        return NoFormat;
+    if (!m_file)
+        return NoFile;
+    const uint32_t formatSize = uint32_t(format->extraSize) + 18;
+    // The record as it lies in memory, each field little-endian on disk.
+    std::vector<uint8_t> record(formatSize);
+    std::memcpy(record.data(), format, formatSize);
+    const uint16_t fields16[] = {format->formatTag, format->channels};
+    for (int i = 0; i < 2; ++i) {
+        record[size_t(2 * i)] = uint8_t(fields16[i]);
+        record[size_t(2 * i + 1)] = uint8_t(fields16[i] >> 8);
+    }
+    putLittle32(&record[4], format->samplesPerSec);
+    putLittle32(&record[8], format->avgBytesPerSec);
+    const uint16_t tail16[] = {format->blockAlign, format->bitsPerSample, format->extraSize};
+    for (int i = 0; i < 3; ++i) {
+        record[size_t(12 + 2 * i)] = uint8_t(tail16[i]);
+        record[size_t(13 + 2 * i)] = uint8_t(tail16[i] >> 8);
+    }
+    uint8_t size[4];
+    putLittle32(size, formatSize);
+    if (std::fwrite("RIFF    WAVEfmt ", 1, 16, m_file) != 16 || std::fwrite(size, 1, 4, m_file) != 4 ||
+        std::fwrite(record.data(), 1, formatSize, m_file) != formatSize ||
+        std::fwrite("data    ", 1, 8, m_file) != 8)
+        return HeaderWriteFailed;
+    m_blockSize = format->blockAlign;
+    m_bytesPerSecond = format->avgBytesPerSec;
+    m_formatSize = formatSize;
+    // A file with the header and no sound yet is already a valid one.
+    patchSizes();
+    return Ok;
+}
+
+int WavEncoder::Write(const void* data, int bytes) {
+    if (!m_file)
+        return NoFile;
+    if (bytes <= 0)
+        return Ok;
+    const int64_t position = headerBytes() + m_dataBytes;
+    int64_t room = kSizeLimit - 1 - position;
+    int result = Ok;
+    int64_t toWrite = bytes;
+    if (position + bytes >= kSizeLimit) {
+        toWrite = std::max<int64_t>(0, room);
+        result = SizeLimit;
+    }
+    const size_t written = toWrite > 0 ? std::fwrite(data, 1, size_t(toWrite), m_file) : 0;
+    m_dataBytes += int64_t(written);
+    m_unpatched += int64_t(written);
+    if (int64_t(written) != toWrite)
+        result = ShortWrite;
+    if (headerWritten() && m_unpatched >= std::max<int64_t>(m_bytesPerSecond, 1))
+        patchSizes();
+    return result;
+}
+
+void WavEncoder::patchSizes() {
+    m_unpatched = 0;
+    const int64_t fileSize = headerBytes() + m_dataBytes;
+    // Flushed first, so that the sizes never claim bytes still in a buffer.
+    if (std::fflush(m_file) != 0 || !writeLittle32(m_file, 4, uint32_t(fileSize - 8)) ||
+        !writeLittle32(m_file, long(24 + m_formatSize), uint32_t(fileSize - headerBytes())) ||
+        std::fflush(m_file) != 0) {
+        LOGW("wav: cannot write the header sizes");
+    }
+    std::fseek(m_file, 0, SEEK_END);
+}
+
+} // namespace wav
