@@ -229,16 +229,22 @@ private slots:
         QVERIFY(items[1][1].toString() != path);
     }
 
-    // Stopped before any sample arrived: no file and no clip.
-    void stoppedAtOnceLeavesNothing() {
+    // A chosen microphone that is not there: the recording stops itself,
+    // with an error, no file and no clip.
+    void aMissingMicrophoneLeavesNothing() {
         requireServer();
+        bg::iface()->configSet("DeviceId", "no_such_mic");
         RecordManager manager;
         QSignalSpy items(&manager, &RecordManager::sig_audioSourceItem);
+        QSignalSpy stops(&manager, &RecordManager::sig_controlRecord);
         manager.RecordAudio(true);
         const QString path = items[0][1].toString();
+        QVERIFY(stops.wait(3000));
         manager.RecordAudio(false);
+        bg::iface()->configSet("DeviceId", "default");
         QCOMPARE(items.size(), 2);
         QCOMPARE(items[1][1].toString(), QString());
+        QCOMPARE(items[1][2].toBool(), true);
         QVERIFY(!QFile::exists(path));
     }
 
