@@ -266,7 +266,7 @@ private slots:
         clock.start();
         QVERIFY(pactl({"unload-module", QString::fromLatin1(module)}));
         QVERIFY(stops.wait(3000));
-        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
         manager.RecordAudio(false);
         bg::iface()->configSet("DeviceId", "default");
         QCOMPARE(items.size(), 2);
