@@ -7,9 +7,12 @@
 #include "render/preview-widget.h"
 #include "render/render-manager.h"
 #include "resource/material-manager.h"
+#include "resource/material-view.h"
+#include "resource/project/archived-dialog.h"
 #include "resource/project/createproject-dialog.h"
 #include "resource/project/historylist-view.h"
 #include "resource/resource-widget.h"
+#include "resource/subtitle-template-widget.h"
 #include "setting/setting-dialog.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/timeline-view.h"
@@ -94,6 +97,11 @@ void connectResourceToTimeline(ResourceWidget* resource, TimeLineWidget* timelin
     QObject::connect(resource, &ResourceWidget::sig_updateData, timeline, &TimeLineWidget::slot_updateData);
     QObject::connect(resource, &ResourceWidget::sig_openProject, resource,
                      [](QString path) { ZyApp::instance()->openProject(path); });
+    // The crop views ask for the current frame and the preview sends it.
+    if (ZyApp* app = ZyApp::instance()) {
+        QObject::connect(app, &ZyApp::sig_updatePreivew, timeline, &TimeLineWidget::slot_updatePreview);
+        QObject::connect(app, &ZyApp::sig_updateCropMenu, resource, &ResourceWidget::slot_updateCropMenu);
+    }
 }
 
 } // namespace
@@ -211,7 +219,6 @@ QWidget* MainWindow::buildTitleBar() {
     m_saveButton = button("pushButton_save", tr("MainWindow.Save"));
     connect(m_saveButton, &QPushButton::clicked, this, &MainWindow::on_pushButton_save_clicked);
     QPushButton* archive = button("pushButton_file", tr("MainWindow.Archive"));
-    archive->setEnabled(false); // the archive dialog is not there yet
     connect(archive, &QPushButton::clicked, this, &MainWindow::on_pushButton_file_clicked);
     connect(button("pushButton_export", tr("titlebar.Export")), &QPushButton::clicked, this,
             &MainWindow::on_pushButton_export_clicked);
@@ -306,6 +313,14 @@ void MainWindow::wirePanels() {
     connectTimelineToRender(m_timeline, m_toolbar, m_render);
     connectResourceToTimeline(m_resource, m_timeline);
     connect(m_toolbar, &ToolBarWidget::sig_createSubtitle, m_resource, &ResourceWidget::slot_createSubtitle);
+    // The template window is made once, as a window of its own, and goes with the toolbar.
+    auto* templates = new SubtitleTemplateWidget;
+    connect(m_toolbar, &QObject::destroyed, templates, [templates] { delete templates; });
+    connect(templates, &SubtitleTemplateWidget::sig_createResSubtitle, m_toolbar, &ToolBarWidget::sig_createSubtitle);
+    connect(m_toolbar, &ToolBarWidget::sig_showSubtitleTemplates, templates, [templates] {
+        templates->reset();
+        templates->show();
+    });
     connect(m_toolbar, &ToolBarWidget::sig_pushButtonUndo, m_toolbar, &ToolBarWidget::on_pushButton_undo_clicked);
     connect(m_toolbar, &ToolBarWidget::sig_pushButtonRedo, m_toolbar, &ToolBarWidget::on_pushButton_redo_clicked);
     connect(m_toolbar, &ToolBarWidget::sig_pushButtonSplit, m_timeline, &TimeLineWidget::slot_splitSourceItem);
@@ -378,7 +393,21 @@ void MainWindow::on_pushButton_file_clicked() {
                         QMessageBox::Ok, this);
         box.button(QMessageBox::Ok)->setText(tr("MainWindow.Ok"));
         box.exec();
+        return;
     }
+    if (!app)
+        return;
+    // Made once, so the target folder chosen last time stays.
+    auto* dialog = findChild<ArchivedDialog*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!dialog) {
+        dialog = new ArchivedDialog(
+            [](const QString& path) {
+                if (ZyApp* a = ZyApp::instance())
+                    a->archiveProject(path);
+            },
+            this);
+    }
+    dialog->run(app->currentProjectPath());
 }
 
 void MainWindow::runExport(MVParams* params) {
@@ -473,12 +502,28 @@ void MainWindow::writeRender(QXmlStreamWriter& writer) {
 }
 
 void MainWindow::writeResource(QXmlStreamWriter& writer, bool archive) {
-    m_resource->writeMaterials(writer, archive);
+    ZyApp* app = ZyApp::instance();
+    if (!archive || !app) {
+        m_resource->writeMaterials(writer, archive);
+        return;
+    }
+    // An archive stores each material as its copy inside the archive.
+    const auto store = app->mediaPathWriter(true);
+    QList<MaterialData> stored;
+    for (const MaterialData* m : m_resource->materialView()->materials()) {
+        stored.append(*m);
+        if (!stored.last().path.isEmpty())
+            stored.last().path = store(stored.last().path);
+    }
+    QList<MaterialData*> pointers;
+    for (MaterialData& m : stored)
+        pointers.append(&m);
+    MaterialManager::WriteMaterials(writer, pointers, false, QString());
 }
 
 void MainWindow::writeTimeline(QXmlStreamWriter& writer, bool archive) {
-    Q_UNUSED(archive); // archives map the media paths once archiving exists
-    m_timeline->model()->writeTimeline(writer);
+    ZyApp* app = ZyApp::instance();
+    m_timeline->model()->writeTimeline(writer, app ? app->mediaPathWriter(archive) : TimeLineTreeModel::PathMapper());
 }
 
 void MainWindow::readRender(QXmlStreamReader& reader) {

@@ -186,12 +186,36 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
             return false;
     }
     const bool marked = archive || m_archived;
+    const QString archiveDirBefore = m_archiveDir;
+    const bool copiesHere = archive && m_archivePhase != ArchivePhase::Write;
+    if (archive) {
+        // The writers store each media file as its copy below this folder.
+        m_archiveDir = QFileInfo(target).absolutePath();
+        if (copiesHere) {
+            // Called outside archiveProject: the copies are made here and now.
+            m_archiveFailures.clear();
+            if (QFileInfo(m_archiveDir).isDir()) {
+                const archive::CopyResult copied = archive::copyMedia(
+                    collectArchiveMedia(), m_archiveDir + QLatin1Char('/') + QLatin1String(archive::kResourceFolder));
+                m_archiveCopies = copied.copies;
+                for (const archive::Failure& f : copied.failures)
+                    m_archiveFailures.append(f.source + QStringLiteral(": ") + f.reason);
+            }
+            m_archivePhase = ArchivePhase::Write;
+        }
+    }
     QString error;
     // The library stores its paths relative to the file being written.
     m_sectionFile = target;
     const bool written = project::writeProject(target, *m_sections, marked ? project::ArchiveMark::Yes : project::ArchiveMark::No,
                                                archive, &error);
     m_sectionFile.clear();
+    if (copiesHere) {
+        m_archivePhase = ArchivePhase::None;
+        m_archiveCopies.clear();
+    }
+    if (!written && archive)
+        m_archiveDir = archiveDirBefore;
     if (!written) {
         LOGE("project: cannot write %s: %s", qUtf8Printable(target), qUtf8Printable(error));
         // The 30-second copy retries by itself; a save the user asked for is told.

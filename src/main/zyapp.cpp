@@ -1,6 +1,7 @@
 #include "zyapp.h"
 
 #include "qssmanager.h"
+#include "resource/project/archived-process-dialog.h"
 #include "main-window.h"
 #include "render/render-manager.h"
 #include "startup-plan.h"
@@ -45,8 +46,12 @@ ZyApp::ZyApp(int& argc, char** argv)
 }
 
 ZyApp::~ZyApp() {
+    // An archive still copying is told to stop and waited for: its thread
+    // reports back to this object.
+    stopArchiveJob();
     delete m_mainWindow;
     delete m_renderManager;
+    delete m_archivedProcess;
     GsDevice::DestroyDefaultDevice();
     // Objects the history owns go before the application does.
     zya::UndoController::destroyInstance();
@@ -126,8 +131,6 @@ void ZyApp::toggleFullPreview() {
     if (auto* window = qobject_cast<MainWindow*>(m_mainWindow.data()))
         window->setPanelsVisible(!m_fullPreview);
 }
-
-void ZyApp::slot_closeArchivedProcess(QString path) { LOGD("archive finished: %s", qUtf8Printable(path)); }
 
 void ZyApp::loadProxySettings() {
     m_useSystemProxy = bg::configBool("use_system_proxy", false);

@@ -2,6 +2,7 @@
 // proxy. Reached everywhere through ZyApp::instance(). GUI thread only.
 #pragma once
 
+#include "archive-copier.h"
 #include "single-application.h"
 #include "render/preview-requests.h"
 #include "render/render-manager.h"
@@ -12,7 +13,13 @@
 #include <QXmlStreamWriter>
 
 #include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class ArchivedProcessDialog;
 class ProjectSections;
+class QTimer;
 class TerminationWatcher;
 
 class ZyApp : public SingleApplicationWrapper {
@@ -92,11 +99,39 @@ public:
     // written; the project then stays modified.
     bool saveProject(bool automatic, bool archive, const QString& path);
 
+    // Archives the current project into path (target folder + "/" + name):
+    // the folder <folder>/<name up to its first dot> holds that name's
+    // ".zya2" and a "resource" folder with one copy of every media file.
+    // The media are copied on a pool thread behind the modal progress
+    // window; the project file is then written here, on the GUI thread, by
+    // slot_closeArchivedProcess. False (with a message) when it could not
+    // start. Emits sig_archiveFinished at the end.
+    bool archiveProject(const QString& path);
+    bool isArchiving() const { return m_archiveJob != nullptr; }
+    // During an archive save: the copy of a media file inside the archive
+    // (absolute), or the file's own absolute path when it has none (its copy
+    // failed). Outside one, copies the file into archiveDir()/resource now.
+    QString copyIntoArchive(const QString& mediaPath);
+    // The path relative to archiveDir() (made when missing).
+    QString archiveRelativePath(const QString& path);
+    // How the library's and the timeline's writers store a media path in
+    // the file being written: its archive copy, relative, for an archive;
+    // relative when it lies inside an archived project's folder; else as is
+    // (an empty function).
+    std::function<QString(const QString&)> mediaPathWriter(bool archive);
+    // The files the last archive could not copy, "path: reason" each.
+    QStringList lastArchiveFailures() const { return m_archiveFailures; }
+    // The progress window, made by the first archive; owned here.
+    ArchivedProcessDialog* archivedProcessDialog() const;
+
 signals:
     void sig_prependHistory(QString path);
     void sig_updateProjectName(QString text, bool isName);
     void sig_updatePreivew();
     void sig_updateCropMenu(QList<VFrameInfo> frames);
+    // An archive ended; complete is false when files are missing from it or
+    // its project file could not be written.
+    void sig_archiveFinished(QString projectFile, bool complete);
 
 public slots:
     void slot_closeArchivedProcess(QString path);
@@ -107,6 +142,12 @@ private:
     void showHint(const QString& text);
     void announce(const QString& path, const char* statusKey);
     QString askSavePath(const QString& proposed);
+    // The archive's parts (project-archive.cpp).
+    QStringList collectArchiveMedia();
+    void showArchiveProgress();
+    void joinArchiveJob();
+    void stopArchiveJob();
+    void reportArchiveFailures();
 
     QPointer<QWidget> m_mainWindow;
     QPointer<RenderManager> m_renderManager;
@@ -120,6 +161,19 @@ private:
     bool m_interactive = true;
     QString m_archiveDir;
     bool m_archived = false;
+    // The archive under way (GUI thread only, like everything below). A
+    // save's writers first run in Collect to name the media, then in Write
+    // to store their copies.
+    enum class ArchivePhase { None, Collect, Write };
+    struct ArchiveJob;
+    ArchivePhase m_archivePhase = ArchivePhase::None;
+    QStringList m_archiveMedia;              // Collect: the paths the writers named
+    QHash<QString, QString> m_archiveCopies; // Write: media path -> its copy
+    QStringList m_archiveFailures;
+    std::shared_ptr<ArchiveJob> m_archiveJob; // shared with its pool thread
+    QPointer<ArchivedProcessDialog> m_archivedProcess;
+    QTimer* m_archiveTicker = nullptr;
+    bool m_autoSaveBeforeArchive = false;
     bool m_useSystemProxy = false;
     QByteArray m_proxyUrl;
     QByteArray m_proxyPort;

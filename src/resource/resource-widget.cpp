@@ -1,8 +1,16 @@
 #include "resource/resource-widget.h"
 
+#include "menu/crop-menu.h"
+#include "menu/image-menu.h"
+#include "menu/sound-source-menu.h"
+#include "menu/subtitle-menu.h"
+#include "menu/trans-menu.h"
+#include "menu/video-menu.h"
 #include "resource/empty-material-widget.h"
+#include "resource/gif-view.h"
 #include "resource/material-view.h"
 #include "resource/project/historylist-view.h"
+#include "resource/transition-view.h"
 #include "value/interface.h"
 
 #include <QButtonGroup>
@@ -125,13 +133,17 @@ QWidget* ResourceWidget::buildLibraryFace() {
     m_pages = new QStackedWidget(face);
     m_pages->setObjectName(QStringLiteral("stackedWidget_page"));
     m_pages->addWidget(buildMaterialPage());
-    // Transitions, stickers and works fill their pages later.
+    // The works page fills its page later.
     for (const char* name : {"page_transition", "page_gif", "page_works"}) {
         auto* page = new QWidget(m_pages);
         page->setObjectName(QLatin1String(name));
         new QVBoxLayout(page);
         m_pages->addWidget(page);
     }
+    m_transitionView = new TransitionView(page(PageTransition));
+    page(PageTransition)->layout()->addWidget(m_transitionView);
+    m_gifView = new GifView(page(PageGif));
+    page(PageGif)->layout()->addWidget(m_gifView);
     layout->addWidget(m_pages, 1);
     return face;
 }
@@ -201,13 +213,31 @@ QWidget* ResourceWidget::buildPanelFace() {
     layout->addLayout(top);
     m_panels = new QStackedWidget(face);
     m_panels->setObjectName(QStringLiteral("stackedWidget_menu"));
-    static const char* names[kPanelCount] = {"ImageMenu", "VideoMenu",  "AudioMenu", "SubtitleMenu",
-                                             "MusicMenu", "TransMenu", "CropMenu"};
-    for (const char* name : names) {
-        auto* panel = new QWidget(m_panels);
-        panel->setObjectName(QLatin1String(name));
-        m_panels->addWidget(panel);
+    auto* image = new ImageMenu(m_panels);
+    auto* video = new VideoMenu(m_panels);
+    m_menus = {image, video, new AudioMenu(m_panels), new SubtitleMenu(m_panels), new MusicMenu(m_panels),
+               new TransMenu(m_panels)};
+    for (AbstractMenu* menu : m_menus) {
+        m_panels->addWidget(menu);
+        connect(menu, &AbstractMenu::sig_updateData, this, &ResourceWidget::sig_updateData);
     }
+    m_cropMenu = new CropMenu(m_panels);
+    m_panels->addWidget(m_cropMenu);
+    connect(m_cropMenu, &CropMenu::sig_updateData, this, &ResourceWidget::sig_updateData);
+    connect(m_cropMenu, &CropMenu::sig_backMenu, this, [this](MenuType type) {
+        if (int(type) >= 0 && int(type) < kPanelCount)
+            m_panels->setCurrentIndex(int(type));
+    });
+    // The crop button of a visual panel opens the crop page for that clip;
+    // its return button comes back to the same panel.
+    const auto openCrop = [this](MenuType from) {
+        return [this, from](QString uuid, QSize sourceSize, QRect clipRect, StretchType strech, bool) {
+            m_cropMenu->open(from, uuid, sourceSize, clipRect, strech);
+            m_panels->setCurrentWidget(m_cropMenu);
+        };
+    };
+    connect(image, &VisualSourceMenu::sig_clip, this, openCrop(MenuPicture));
+    connect(video, &VisualSourceMenu::sig_clip, this, openCrop(MenuVideo));
     layout->addWidget(m_panels, 1);
     return face;
 }
@@ -224,17 +254,9 @@ QWidget* ResourceWidget::panel(MenuType type) const {
     return m_panels->widget(int(type));
 }
 
-void ResourceWidget::setPanel(MenuType type, QWidget* panel) {
+AbstractMenu* ResourceWidget::menu(MenuType type) const {
     const int index = int(type);
-    if (index < 0 || index >= kPanelCount || !panel)
-        return;
-    QWidget* old = m_panels->widget(index);
-    const bool current = m_panels->currentIndex() == index;
-    m_panels->insertWidget(index, panel);
-    m_panels->removeWidget(old);
-    delete old;
-    if (current)
-        m_panels->setCurrentIndex(index);
+    return index >= 0 && index < int(m_menus.size()) ? m_menus[size_t(index)] : nullptr;
 }
 
 bool ResourceWidget::showsPanels() const {
@@ -293,19 +315,42 @@ void ResourceWidget::slot_createSubtitle(QString name, QFont font, QColor color)
 }
 
 void ResourceWidget::slot_showMenu(MenuType type, int clicked, bg::ValueMap map) {
-    Q_UNUSED(map); // the panels take it once they exist
     const int index = int(type);
     if (clicked == 0) {
         m_faces->setCurrentIndex(0);
         return;
     }
-    if (index < 0 || index >= kPanelCount)
+    AbstractMenu* target = menu(type);
+    if (!target) {
+        LOGW("no property panel of type %d", index);
         return;
+    }
     if (clicked == 2) {
         m_faces->setCurrentIndex(1);
         m_panels->setCurrentIndex(index);
-    } else if (clicked == 1 && showsPanels()) {
+    } else if (clicked == 1) {
+        if (!showsPanels())
+            return;
         m_panels->setCurrentIndex(index);
+    } else if (clicked != -1 || !showsPanels()) {
+        return;
+    }
+    target->UpdateData(map);
+    // An open crop page of the same clip follows an undo or redo too.
+    if (type == MenuPicture || type == MenuVideo)
+        m_cropMenu->refresh(map);
+}
+
+void ResourceWidget::slot_updateCropMenu(QList<VFrameInfo> frames) {
+    if (!showsPanels())
+        return;
+    if (m_panels->currentWidget() == m_cropMenu) {
+        m_cropMenu->slot_updateCropMenu(frames);
+        return;
+    }
+    for (MenuType type : {MenuPicture, MenuVideo}) {
+        if (m_panels->currentIndex() == int(type))
+            static_cast<VisualSourceMenu*>(menu(type))->slot_updateClipImage(frames);
     }
 }
 

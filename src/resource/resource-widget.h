@@ -3,6 +3,7 @@
 // GUI thread only.
 #pragma once
 
+#include "render/preview-requests.h"
 #include "timeline/timeline-units.h"
 #include "value/value.h"
 
@@ -13,7 +14,10 @@
 #include <array>
 #include <string>
 
+class AbstractMenu;
+class CropMenu;
 class EmptyMaterialWidget;
+class GifView;
 class HistoryListView;
 class MaterialManager;
 class MaterialView;
@@ -24,6 +28,7 @@ class QSlider;
 class QStackedWidget;
 class QXmlStreamReader;
 class QXmlStreamWriter;
+class TransitionView;
 
 class ResourceWidget : public QWidget {
     Q_OBJECT
@@ -40,10 +45,14 @@ public:
     QWidget* page(Page page) const;
     // The works history on the works page; owned by the panel.
     HistoryListView* historyList() const { return m_history; }
-    // The property panel of a kind; placeholders until the panels exist.
+    // The transition and sticker pages' views; owned by the panel.
+    TransitionView* transitionView() const { return m_transitionView; }
+    GifView* gifView() const { return m_gifView; }
+    // The page of the panel stack for a kind (the crop page for MenuCrop).
     QWidget* panel(MenuType type) const;
-    // Puts a panel in the stack in place of the kind's current one.
-    void setPanel(MenuType type, QWidget* panel);
+    // The property panel of a clip or transition kind; null for MenuCrop.
+    AbstractMenu* menu(MenuType type) const;
+    CropMenu* cropMenu() const { return m_cropMenu; }
     bool showsPanels() const;
     int currentPage() const;
     MenuType currentPanel() const;
@@ -68,6 +77,8 @@ public slots:
     void on_pushButton_back_clicked();
     void slot_createSubtitle(QString name, QFont font, QColor color);
     void slot_showMenu(MenuType type, int clicked, bg::ValueMap map);
+    // The preview's current frames for the crop views that show.
+    void slot_updateCropMenu(QList<VFrameInfo> frames);
 
 signals:
     void sig_updateData(MenuType type, bg::ValueMap map, std::string datatype);
@@ -89,10 +100,14 @@ private:
     QStackedWidget* m_pages = nullptr;
     QStackedWidget* m_materialStack = nullptr; // the view or the empty note
     QStackedWidget* m_panels = nullptr;
+    std::array<AbstractMenu*, 6> m_menus {}; // MenuType 0..5, owned by m_panels
+    CropMenu* m_cropMenu = nullptr;
     QComboBox* m_classify = nullptr;
     QSlider* m_scale = nullptr;
     MaterialView* m_view = nullptr;
     EmptyMaterialWidget* m_empty = nullptr;
     HistoryListView* m_history = nullptr;
+    TransitionView* m_transitionView = nullptr;
+    GifView* m_gifView = nullptr;
     int m_lastScale = 3;
 };

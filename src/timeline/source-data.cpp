@@ -116,6 +116,7 @@ void SourceData::setKeysFromFields() {
     }
     if (m_type == SourcePicture || m_type == SourceVideo) {
         setValue(tlkey::ClipRect, bg::ValueQt(m_clipRect), false, true);
+        setValue(tlkey::Strech, bg::Value(m_stretch), false, true);
         setValue(tlkey::Temperature, bg::Value(m_temperature), false, true);
         setValue(tlkey::Saturation, bg::Value(m_saturation), false, true);
         setValue(tlkey::Hue, bg::Value(m_hue), false, true);
@@ -173,6 +174,8 @@ void SourceData::applyKey(const std::string& key) {
         m_clipRect = bg::toQRect(v);
     } else if (key == tlkey::Rotate) {
         m_rotate = v.toInt(m_rotate);
+    } else if (key == tlkey::Strech) {
+        m_stretch = v.toInt(m_stretch);
     } else if (key == tlkey::Transparent) {
         m_transparent = v.toInt(m_transparent);
     } else if (key == tlkey::BackgroundTransparent) {
@@ -260,6 +263,8 @@ bg::ValueMap SourceData::panelMap() const {
 
 void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::string& datatype) {
     Q_UNUSED(type);
+    if (datatype.empty())
+        return; // the picture panel's name edit names no field
     const bg::Value v = map.get(datatype);
     if (datatype == tlkey::X || datatype == tlkey::Y || datatype == tlkey::W || datatype == tlkey::H) {
         QRectF r = m_previewRect;
@@ -300,8 +305,17 @@ void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::s
 
 void SourceData::fitMode(const bg::ValueMap& map, const std::string& datatype) {
     Q_UNUSED(datatype);
-    m_stretch = map.get(tlkey::Strech).toInt(m_stretch);
+    const int stretch = map.get(tlkey::Strech).toInt(m_stretch);
     const int sizeType = map.get(tlkey::SizeType).toInt(0);
+    if (sizeType == 0) {
+        // A change of fit mode alone ("Equal ratio" / "padding") keeps where
+        // the user placed the clip.
+        if (stretch != m_stretch)
+            setValue(tlkey::Strech, bg::Value(stretch), true, true);
+        else
+            emit sig_valueApplied(QString::fromLatin1(tlkey::Strech));
+        return;
+    }
     QSizeF target = m_previewRect.size();
     if (sizeType == 2 || sizeType == 3) {
         if (m_parent && m_parent->model())
@@ -310,14 +324,19 @@ void SourceData::fitMode(const bg::ValueMap& map, const std::string& datatype) {
         target = m_clipRect.size();
     }
     const QRectF fitted(0, 0, target.width(), target.height());
-    if (m_previewRect == fitted && m_rotate == 0) {
+    if (m_previewRect == fitted && m_rotate == 0 && stretch == m_stretch) {
         emit sig_valueApplied(QString::fromLatin1(tlkey::Strech));
         return;
     }
+    // One undo step for the whole fit.
     zya::UndoController* undo = zya::UndoController::instance();
     undo->beginMergeSequence(QString::fromLatin1(tlkey::SeqStretch));
-    setValue(tlkey::PreviewRect, bg::ValueQt(fitted), true, true);
-    setValue(tlkey::Rotate, bg::Value(0), true, true);
+    if (stretch != m_stretch)
+        setValue(tlkey::Strech, bg::Value(stretch), true, true);
+    if (m_previewRect != fitted)
+        setValue(tlkey::PreviewRect, bg::ValueQt(fitted), true, true);
+    if (m_rotate != 0)
+        setValue(tlkey::Rotate, bg::Value(0), true, true);
     undo->endMergeSequence();
 }
 

@@ -32,6 +32,22 @@ SourceItem::SourceItem(SourceType type, ClassifyItem* parent, QGraphicsScene* sc
             m_thumbnail.load(thumb);
     }
     placeAnchors();
+    // Every applied value (an edit, an undo, a redo) refreshes the open panel.
+    connect(this, &SourceData::sig_valueApplied, this, [this] {
+        TimeLineGraphicsScene* tl = timelineScene();
+        if (tl && tl->menuItem() == static_cast<const QGraphicsItem*>(this))
+            tl->showMenu(this, menuType(), -1, panelMap());
+    });
+}
+
+MenuType SourceItem::menuType() const {
+    switch (SourceData::type()) {
+    case SourceVideo: return MenuVideo;
+    case SourceDub: return MenuDub;
+    case SourceSubtitle: return MenuSubtitle;
+    case SourceAudio: return MenuAudio;
+    default: return MenuPicture;
+    }
 }
 
 SourceItem::~SourceItem() {
@@ -311,16 +327,7 @@ void SourceItem::clicked(const QPointF& pos, int times) {
     } else if (endZone().contains(pos)) {
         emit sig_transRightClicked(times, this);
     } else if (tl) {
-        static const MenuType kMenu[] = {MenuPicture, MenuVideo, MenuDub, MenuSubtitle, MenuAudio};
-        int index = 0;
-        switch (SourceData::type()) {
-        case SourceVideo: index = 1; break;
-        case SourceDub: index = 2; break;
-        case SourceSubtitle: index = 3; break;
-        case SourceAudio: index = 4; break;
-        default: index = 0; break;
-        }
-        tl->showMenu(this, kMenu[index], times, panelMap());
+        tl->showMenu(this, menuType(), times, panelMap());
     }
     if (tl) {
         const double fw = timeline::frameWidth();

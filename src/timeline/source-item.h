@@ -41,6 +41,8 @@ public:
     // Trim preview: new width and offset at scene x (same y); handles follow.
     void showTrim(double x, double width, int64_t offset);
 
+    // The property panel that edits this clip.
+    MenuType menuType() const;
     QColor fillColor() const;
     bool hasThumbnail() const { return !m_thumbnail.isNull(); }
     QString displayName() const { return m_displayName; }

@@ -20,15 +20,6 @@ namespace {
 constexpr int kTreeWidth = 130;
 constexpr int kRulerHeight = 30;
 
-MenuType menuTypeOf(SourceType type) {
-    switch (type) {
-    case SourceVideo: return MenuVideo;
-    case SourceDub: return MenuDub;
-    case SourceSubtitle: return MenuSubtitle;
-    case SourceAudio: return MenuAudio;
-    default: return MenuPicture;
-    }
-}
 } // namespace
 
 TimeLineWidget::TimeLineWidget(QWidget* parent)
@@ -130,7 +121,7 @@ void TimeLineWidget::slot_editSourceItem() {
     if (items.isEmpty())
         return;
     if (auto* clip = dynamic_cast<SourceItem*>(items.first()))
-        m_scene->showMenu(clip, menuTypeOf(clip->SourceData::type()), 2, clip->panelMap());
+        m_scene->showMenu(clip, clip->menuType(), 2, clip->panelMap());
 }
 
 void TimeLineWidget::slot_clearSourceItems() {

@@ -13,7 +13,12 @@ TransItem::TransItem(TransitionData* data, TimeLineGraphicsScene* scene) : Trans
             connect(item, &SourceItem::sig_transRightClicked, this, &TransItem::slot_transRightClicked);
         }
     }
-    connect(data, &TransitionData::sig_framesChanged, this, [this] { place(); });
+    connect(data, &TransitionData::sig_framesChanged, this, [this] {
+        place();
+        // Edits, undo and redo all end here: the open panel follows.
+        if (m_home && m_home->menuItem() == static_cast<const QGraphicsItem*>(this))
+            m_home->showMenu(this, MenuTransition, -1, this->data()->panelMap(m_clicked));
+    });
     place();
 }
 

@@ -1,0 +1,225 @@
+// The whole edit loop as the window wires it: a double click on a clip opens
+// its panel, an edit in the panel changes the clip in one undo step, and
+// undo and redo bring the open panel along; the crop button opens the crop
+// page for the clip and returns to its panel.
+#include "menu/crop-menu.h"
+#include "menu/crop-view.h"
+#include "menu/qt-graphics-resizer-item.h"
+#include "menu/sound-source-menu.h"
+#include "menu/subtitle-menu.h"
+#include "menu/trans-menu.h"
+#include "menu/video-menu.h"
+#include "resource/resource-widget.h"
+#include "support/test-main.h"
+#include "timeline/classify-item.h"
+#include "timeline/source-item.h"
+#include "timeline/timeline-scene.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-view.h"
+#include "timeline/timeline-widget.h"
+#include "timeline/trans-item.h"
+#include "undo/undo-controller.h"
+#include "values/value-init.h"
+
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTextEdit>
+
+#include <memory>
+
+class TestPanelEditLoop : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TimeLineWidget> timeline;
+    std::unique_ptr<ResourceWidget> resource;
+
+    TimeLineTreeModel* model() const { return timeline->model(); }
+    zya::UndoController* undo() const { return zya::UndoController::instance(); }
+    SourceData* add(SourceType kind, int64_t start, int64_t length = 60) {
+        SourceData* clip =
+            model()->createSource(model()->header(kind), start, length, 0, 100000, "/media/clip.mp4",
+                                  QRectF(10, 20, 640, 360), QRect(0, 0, 640, 360));
+        model()->header(kind)->addSource(clip);
+        return clip;
+    }
+    void doubleClick(SourceData* clip) {
+        auto* item = dynamic_cast<SourceItem*>(clip);
+        QVERIFY(item);
+        // Near the clip's start, where the view shows it.
+        const QRectF r = item->sceneBoundingRect();
+        const QPoint at = timeline->view()->mapFromScene(QPointF(r.left() + 40, r.center().y()));
+        QTest::mouseDClick(timeline->view()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        // QTest leaves the button down after the double click; a hand lets it go.
+        QTest::mouseRelease(timeline->view()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    }
+    template <typename T> T* panelChild(MenuType type, const char* name) {
+        QWidget* panel = resource->panel(type);
+        T* w = panel ? panel->findChild<T*>(QLatin1String(name)) : nullptr;
+        if (!w)
+            qWarning("no %s on panel %d", name, int(type));
+        return w;
+    }
+    void finishSpin(MenuType type, const char* name, int value) {
+        auto* box = panelChild<QSpinBox>(type, name);
+        QVERIFY(box);
+        box->setValue(value);
+        emit box->editingFinished();
+    }
+
+private slots:
+    void init() {
+        timeline::overrideDpiScale(1.0);
+        undo()->reset();
+        timeline = std::make_unique<TimeLineWidget>();
+        resource = std::make_unique<ResourceWidget>();
+        connect(timeline.get(), &TimeLineWidget::sig_showMenu, resource.get(),
+                &ResourceWidget::slot_showMenu);
+        connect(resource.get(), &ResourceWidget::sig_updateData, timeline.get(),
+                &TimeLineWidget::slot_updateData);
+        timeline->resize(900, 300);
+        timeline->show();
+        resource->resize(420, 600);
+        resource->show();
+        QVERIFY(QTest::qWaitForWindowExposed(timeline.get()));
+        timeline->slot_scaleSliderValue(0);
+    }
+    void cleanup() {
+        resource.reset();
+        timeline.reset();
+        undo()->reset();
+    }
+
+    void aVideoEditIsOneUndoStepAndTheOpenPanelFollows() {
+        SourceData* clip = add(SourceVideo, 0);
+        doubleClick(clip);
+        QVERIFY(resource->showsPanels());
+        QCOMPARE(resource->currentPanel(), MenuVideo);
+        auto* panel = static_cast<VideoMenu*>(resource->menu(MenuVideo));
+        QCOMPARE(panel->uuid(), clip->uuid());
+        QCOMPARE(panelChild<QSpinBox>(MenuVideo, "videoX")->value(), 10);
+
+        const int steps = undo()->stack.count();
+        finishSpin(MenuVideo, "videoAngle", 45);
+        finishSpin(MenuVideo, "spinBox_hue", -20);
+        QCOMPARE(clip->rotate(), 45);
+        QCOMPARE(clip->hue(), -20);
+        QCOMPARE(undo()->stack.count(), steps + 2);
+        undo()->stack.undo();
+        QCOMPARE(clip->hue(), 0);
+        QCOMPARE(panelChild<QSpinBox>(MenuVideo, "spinBox_hue")->value(), 0); // refreshed
+        undo()->stack.undo();
+        QCOMPARE(clip->rotate(), 0);
+        QCOMPARE(panelChild<QSpinBox>(MenuVideo, "videoAngle")->value(), 0);
+        undo()->stack.redo();
+        QCOMPARE(panelChild<QSpinBox>(MenuVideo, "videoAngle")->value(), 45);
+
+        // Volume goes straight in and leaves the history alone.
+        const int before = undo()->stack.count();
+        panelChild<QSlider>(MenuVideo, "videoVolumeSlider")->setValue(70);
+        QCOMPARE(clip->volume(), 70);
+        QCOMPARE(undo()->stack.count(), before);
+    }
+
+    void fitCommandsPlaceTheClipInOneStep() {
+        SourceData* clip = add(SourceVideo, 0);
+        doubleClick(clip);
+        finishSpin(MenuVideo, "videoAngle", 30);
+        const int steps = undo()->stack.count();
+        panelChild<QPushButton>(MenuVideo, "initialSize")->click();
+        QCOMPARE(clip->previewRect(), QRectF(0, 0, 640, 360)); // the crop's size at the origin
+        QCOMPARE(clip->rotate(), 0);
+        QCOMPARE(undo()->stack.count(), steps + 1);
+        undo()->stack.undo();
+        QCOMPARE(clip->previewRect(), QRectF(10, 20, 640, 360));
+        QCOMPARE(clip->rotate(), 30);
+
+        // Keep-proportions against fill changes the fit only, where the clip stands.
+        panelChild<QRadioButton>(MenuVideo, "radioButton_fill")->click();
+        QCOMPARE(clip->stretch(), 0);
+        QCOMPARE(clip->previewRect(), QRectF(10, 20, 640, 360));
+        QCOMPARE(clip->rotate(), 30);
+        undo()->stack.undo();
+        QCOMPARE(clip->stretch(), 1);
+        QVERIFY(panelChild<QRadioButton>(MenuVideo, "radioButton_keepRate")->isChecked());
+    }
+
+    void cropPageEditsTheClipAndReturnsToItsPanel() {
+        SourceData* clip = add(SourceVideo, 0);
+        doubleClick(clip);
+        panelChild<QPushButton>(MenuVideo, "clip")->click();
+        CropMenu* crop = resource->cropMenu();
+        QCOMPARE(resource->panel(MenuCrop), static_cast<QWidget*>(crop));
+        QVERIFY(crop->isVisible());
+        QCOMPARE(crop->uuid(), clip->uuid());
+        QCOMPARE(crop->clipRect(), QRect(0, 0, 640, 360));
+        QCOMPARE(crop->returnTo(), MenuVideo);
+
+        // A drag of the right edge handle on the page crops the clip.
+        CropView* view = crop->cropView();
+        QGraphicsItem* right = nullptr;
+        for (QGraphicsItem* h : view->resizer()->handles()) {
+            if (h->pos() == QPointF(640, 180))
+                right = h;
+        }
+        QVERIFY(right);
+        const auto send = [view](QEvent::Type type, const QPointF& scene, Qt::MouseButtons buttons) {
+            const QPoint at = view->mapFromScene(scene);
+            QMouseEvent e(type, at, view->viewport()->mapToGlobal(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
+            QCoreApplication::sendEvent(view->viewport(), &e);
+        };
+        send(QEvent::MouseButtonPress, right->scenePos(), Qt::LeftButton);
+        send(QEvent::MouseMove, QPointF(400, 180), Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, QPointF(400, 180), Qt::NoButton);
+        QCOMPARE(clip->clipRect(), QRect(0, 0, 400, 360));
+        undo()->stack.undo();
+        QCOMPARE(clip->clipRect(), QRect(0, 0, 640, 360));
+        QCOMPARE(view->cropRect(), QRectF(0, 0, 640, 360)); // the page followed
+        undo()->stack.redo();
+        QCOMPARE(static_cast<VideoMenu*>(resource->menu(MenuVideo))->clipRect(), QRect(0, 0, 400, 360));
+
+        crop->findChild<QPushButton*>("pushButton_return")->click();
+        QCOMPARE(resource->currentPanel(), MenuVideo);
+    }
+
+    void soundSubtitleAndTransitionEditsReachTheirItems() {
+        SourceData* dub = add(SourceDub, 0);
+        doubleClick(dub);
+        QCOMPARE(resource->currentPanel(), MenuDub);
+        panelChild<QSlider>(MenuDub, "audioVolumeSlider")->setValue(20);
+        QCOMPARE(dub->volume(), 20);
+
+        SourceData* subtitle = model()->createSubtitle(model()->header(SourceSubtitle), 0, 60, "Hi",
+                                                       QFont("Sans", 24), Qt::white);
+        doubleClick(subtitle);
+        QCOMPARE(resource->currentPanel(), MenuSubtitle);
+        auto* text = panelChild<QTextEdit>(MenuSubtitle, "textEdit");
+        text->moveCursor(QTextCursor::End);
+        const int steps = undo()->stack.count();
+        QTest::keyClicks(text, "!");
+        QCOMPARE(subtitle->content(), QString("Hi!"));
+        QCOMPARE(undo()->stack.count(), steps + 1);
+        undo()->stack.undo();
+        QCOMPARE(subtitle->content(), QString("Hi"));
+        QCOMPARE(text->toPlainText(), QString("Hi"));
+
+        SourceData* from = add(SourceVideo, 0);
+        SourceData* to = add(SourceVideo, 60);
+        TransItem* trans = timeline->scene()->addTransition(from, to, "clip_box");
+        QVERIFY(trans);
+        timeline->scene()->showMenu(trans, MenuTransition, 2, trans->data()->panelMap(from));
+        QCOMPARE(resource->currentPanel(), MenuTransition);
+        finishSpin(MenuTransition, "SpinBox_time", 990);
+        QCOMPARE(trans->data()->durationframe, int64_t(990));
+        QCOMPARE(trans->data()->name, QString("clip_box"));
+        undo()->stack.undo();
+        QCOMPARE(trans->data()->durationframe, int64_t(2000));
+        QCOMPARE(panelChild<QSpinBox>(MenuTransition, "SpinBox_time")->value(), 2000);
+    }
+};
+
+KORVEL_GUI_TEST_MAIN(TestPanelEditLoop)
+#include "tst_panel_edit_loop.moc"
