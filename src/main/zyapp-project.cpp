@@ -231,11 +231,19 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
         emit sig_updateProjectName(tr("titlebar.AutoProjectSuccess").arg(QFileInfo(target).fileName()), false);
         return true;
     }
+    if (archive) {
+        // The open project is still the user's own file, which has not been
+        // written: its unsaved edits stay unsaved (closing still asks), its
+        // 30-second copy stays, and the title keeps its name. The archive
+        // goes into the history to be opened from there.
+        emit sig_prependHistory(target);
+        emit sig_updateProjectName(tr("titlebar.SaveProjectSuccess").arg(QFileInfo(target).fileName()), false);
+        return true;
+    }
     // Only now that the save stands is the automatic copy no longer needed.
     forgetAutoSave();
     undo->setClean();
-    if (!archive)
-        m_projectPath = target;
+    m_projectPath = target;
     announce(target, "titlebar.SaveProjectSuccess");
     return true;
 }

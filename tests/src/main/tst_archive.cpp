@@ -18,11 +18,13 @@
 #include "undo/undo-controller.h"
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QUndoCommand>
 #include <QXmlStreamReader>
 #include <QtTest>
 
@@ -213,6 +215,28 @@ private slots:
         QCOMPARE(source, project);
         QVERIFY(name.startsWith("Dunmere-"));
         QVERIFY(!app()->isArchiving());
+    }
+
+    // The archive holds the edits made since the last save; the open file
+    // does not, so they must stay unsaved and the title must keep its name.
+    void unsavedEditsOfTheOpenProjectStayUnsaved() {
+        buildProject();
+        auto* undo = zya::UndoController::instance();
+        undo->stack.push(new QUndoCommand(QStringLiteral("an edit after the save")));
+        QVERIFY(!undo->isClean());
+        QVERIFY(QDir().mkpath(dir + "/unsaved"));
+        FolderOpenings opened;
+        BoxWatcher boxes;
+        bool complete = false;
+        QVERIFY(runArchive(dir + "/unsaved/Cut", &complete));
+        QVERIFY(complete);
+        QVERIFY(QFileInfo::exists(dir + "/unsaved/Cut/Cut.zya2"));
+        QVERIFY(!undo->isClean());
+        QCOMPARE(app()->currentProjectPath(), project);
+        auto* title = window()->findChild<QLabel*>("label_project_name");
+        QVERIFY(title);
+        QTRY_COMPARE_WITH_TIMEOUT(title->text(), QFileInfo(project).baseName(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!app()->archivedProcessDialog()->isVisible(), 5000);
     }
 
     void archivedMovedAndOpenedFindsEveryFile() {
