@@ -12,11 +12,35 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QWheelEvent>
 
 namespace menu {
 
+namespace {
+
+constexpr int kCoordinateLimit = 999999999;
+
+// A wheel turn over a box that is not being edited scrolls the panel: the
+// box would change without sending its edit, which goes out only when an
+// edit is finished.
+class PanelSpinBox : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    void wheelEvent(QWheelEvent* event) override {
+        if (!hasFocus()) {
+            event->ignore();
+            return;
+        }
+        QSpinBox::wheelEvent(event);
+    }
+};
+
+} // namespace
+
 QSpinBox* spinBox(QWidget* parent, const char* objectName, int minimum, int maximum) {
-    auto* box = new QSpinBox(parent);
+    auto* box = new PanelSpinBox(parent);
     box->setObjectName(QLatin1String(objectName));
     box->setRange(minimum, maximum);
     box->setKeyboardTracking(false); // an edit is sent when it is finished, not per digit
@@ -42,10 +66,6 @@ void addRow(QGridLayout* grid, int row, const QString& text, QWidget* control) {
     grid->addWidget(label(control->parentWidget(), text), row, 0);
     grid->addWidget(control, row, 1);
 }
-
-namespace {
-constexpr int kCoordinateLimit = 999999999;
-} // namespace
 
 void setQuietly(QSpinBox* box, int value) {
     const QSignalBlocker quiet(box);

@@ -25,6 +25,7 @@
 #include <QSpinBox>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <functional>
 #include <memory>
@@ -174,6 +175,11 @@ private slots:
 
         EditLog log(&menu);
         auto* angle = child<QSpinBox>(&menu, "videoAngle");
+        // A wheel turn over a box nobody is editing leaves it alone (the panel scrolls).
+        QWheelEvent wheel(QPointF(5, 5), angle->mapToGlobal(QPoint(5, 5)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(angle, &wheel);
+        QCOMPARE(angle->value(), 30);
         angle->setValue(-90);
         emit angle->editingFinished();
         QCOMPARE(int(log.edits.size()), 1);
