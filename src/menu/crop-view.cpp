@@ -88,7 +88,9 @@ void CropView::setup(const QString& uuid, const QSize& size, const QRect& clipRe
     m_resizer->setPos(0, 0);
     m_resizer->setResizerRect(r);
     m_drag = DragNone;
-    menu::requestPreviewUpdate();
+    // Only a view on screen needs the frame; a hidden one asks when it shows.
+    if (isVisible())
+        menu::requestPreviewUpdate();
 }
 
 void CropView::updateFrames(const QList<VFrameInfo>& frames) {
@@ -103,6 +105,12 @@ QRectF CropView::cropRect() const {
 void CropView::fit() {
     if (!m_fitted.isEmpty())
         fitInView(m_fitted, Qt::KeepAspectRatio);
+}
+
+void CropView::showEvent(QShowEvent* event) {
+    QGraphicsView::showEvent(event);
+    if (m_item)
+        menu::requestPreviewUpdate();
 }
 
 void CropView::resizeEvent(QResizeEvent* event) {

@@ -41,7 +41,8 @@ public:
     explicit CropView(QWidget* parent = nullptr);
 
     // Shows a clip: its uuid, the picture's full size and its crop
-    // rectangle; then asks the preview for the current frame.
+    // rectangle; then, while the view is on screen, asks the preview for the
+    // current frame (a hidden view asks when it is shown).
     void setup(const QString& uuid, const QSize& size, const QRect& clipRect);
     void updateFrames(const QList<VFrameInfo>& frames);
 
@@ -63,6 +64,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:

@@ -289,10 +289,7 @@ void VisualSourceMenu::on_clip_clicked() {
 void VisualSourceMenu::switchPage(int page) {
     if (page < 0 || page >= m_pages->count())
         return;
-    m_pages->setCurrentIndex(page);
-    // The crop view shows the clip's current frame, which the preview sends.
-    if (page == PageCrop)
-        menu::requestPreviewUpdate();
+    m_pages->setCurrentIndex(page); // a crop view that shows asks for the frame
 }
 
 void VisualSourceMenu::slot_updateClipImage(QList<VFrameInfo> frames) {

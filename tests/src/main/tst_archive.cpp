@@ -10,6 +10,7 @@
 #include "resource/project/archived-dialog.h"
 #include "resource/project/archived-process-dialog.h"
 #include "resource/resource-widget.h"
+#include "support/folder-openings.h"
 #include "support/test-main.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
@@ -17,7 +18,6 @@
 #include "timeline/timeline-widget.h"
 #include "undo/undo-controller.h"
 
-#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -57,16 +57,7 @@ public:
     QStringList texts;
 };
 
-// Takes the folders the application asks the desktop to open.
-class FolderOpenings : public QObject {
-    Q_OBJECT
-public:
-    FolderOpenings() { QDesktopServices::setUrlHandler("file", this, "open"); }
-    ~FolderOpenings() override { QDesktopServices::unsetUrlHandler("file"); }
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls << url; }
-};
+using korvel::test::FolderOpenings;
 
 ZyApp* app() {
     return ZyApp::instance();

@@ -13,6 +13,7 @@
 #include "resource/material-manager.h"
 #include "resource/material-view.h"
 #include "resource/resource-widget.h"
+#include "support/folder-openings.h"
 #include "support/test-main.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
@@ -23,7 +24,6 @@
 #include "undo/undo-controller.h"
 #include "value/interface.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -93,16 +93,7 @@ private:
     QString m_button;
 };
 
-// Takes the folders the application asks the desktop to open.
-class FolderOpenings : public QObject {
-    Q_OBJECT
-public:
-    FolderOpenings() { QDesktopServices::setUrlHandler("file", this, "open"); }
-    ~FolderOpenings() override { QDesktopServices::unsetUrlHandler("file"); }
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls << url; }
-};
+using korvel::test::FolderOpenings;
 
 MainWindow* window() { return qobject_cast<MainWindow*>(ZyApp::instance()->mainWindow()); }
 TimeLineTreeModel* tracks() { return window()->timelineWidget()->model(); }
