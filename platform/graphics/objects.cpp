@@ -269,7 +269,9 @@ GsScene::GsScene(int width, int height, GsDevice* device) : m_width(width), m_he
 
 GsScene::~GsScene() {
     for (GsItem* item : m_items) {
-        item->m_scene = nullptr;
+        // An item carried into a newer scene keeps pointing there.
+        if (item->m_scene == this)
+            item->m_scene = nullptr;
         item->Release();
     }
     GsDeviceScope scope;
@@ -296,7 +298,8 @@ void GsScene::RemoveItem(GsItem* item) {
     bool found = it != m_items.end();
     if (found) {
         m_items.erase(it);
-        item->m_scene = nullptr;
+        if (item->m_scene == this)
+            item->m_scene = nullptr;
     }
     m_lock.Unlock();
     if (found)

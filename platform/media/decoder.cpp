@@ -1,6 +1,7 @@
 #include "media.h"
 
 #include "av-util.h"
+#include "colour.h"
 #include "value/interface.h"
 
 extern "C" {
@@ -111,6 +112,8 @@ private:
     int64_t m_outPts = -1;
     int m_outScale[2] = {0, 0};
     av::SwsPtr m_sws;
+    av::FrameColour m_swsColour; // what m_sws was last told
+    av::GamutMapper m_gamut;
     std::vector<uint8_t> m_unrotated;
 
     // Audio: converted samples from absolute output sample m_fifoStart on.
@@ -394,12 +397,20 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     out->opaque = desc && !(desc->flags & AV_PIX_FMT_FLAG_ALPHA);
     out->pixels.resize(size_t(stride) * size_t(oh));
 
+    SwsContext* previous = m_sws.get();
     m_sws.reset(sws_getCachedContext(m_sws.release(), sw, sh, AVPixelFormat(frame->format), dw, dh, AV_PIX_FMT_RGBA,
-                                     SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                     SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
+                                     nullptr));
     if (!m_sws) {
         LOGE("cannot convert %s pictures of %s", av_get_pix_fmt_name(AVPixelFormat(frame->format)),
              m_path.c_str());
         return nullptr;
+    }
+    // The source's own matrix and range; a fresh converter starts on BT.601.
+    const av::FrameColour colour = av::frameColour(frame, m_codec->codec_id);
+    if (m_sws.get() != previous || colour != m_swsColour) {
+        av::setYuvToRgb(m_sws.get(), colour);
+        m_swsColour = colour;
     }
     uint8_t* target = out->pixels.data();
     int targetStride = stride;
@@ -412,6 +423,8 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     uint8_t* planes[4] = {target, nullptr, nullptr, nullptr};
     int strides[4] = {targetStride, 0, 0, 0};
     sws_scale(m_sws.get(), frame->data, frame->linesize, 0, sh, planes, strides);
+    if (colour.wideGamut)
+        m_gamut.bt2020ToBt709(target, dw, dh, targetStride);
     if (m_rotation != 0)
         rotateRgba(m_unrotated.data(), dw, dh, scaledStride, m_rotation, out->pixels.data(), stride);
 

@@ -241,6 +241,13 @@ bool openVideo(Movie& m, Container container, const MVSettings& s, int width, in
     c->width = width;
     c->height = height;
     c->pix_fmt = AV_PIX_FMT_YUV420P;
+    // Limited range, BT.709 from 1280 x 720 up and BT.601 below, and said so
+    // in the stream, so that players and other editors read it back as written.
+    const bool hd = width >= 1280 || height >= 720;
+    c->color_range = AVCOL_RANGE_MPEG;
+    c->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    c->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+    c->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
     c->time_base = av_inv_q(fileRate);
     c->framerate = fileRate;
     c->gop_size = s.keyFrameInterval > 0 ? s.keyFrameInterval : s.frameRate;
@@ -273,10 +280,18 @@ bool openVideo(Movie& m, Container container, const MVSettings& s, int width, in
     }
     // Odd sizes were rounded down: the last column or row is cropped.
     v->scaler.reset(sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, AV_PIX_FMT_YUV420P,
-                                   SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                   SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
     if (!v->scaler) {
         LOGE("movie: no RGBA to YUV 4:2:0 converter for %dx%d", width, height);
         return false;
+    }
+    {
+        int *invTable = nullptr, *table = nullptr;
+        int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
+        if (sws_getColorspaceDetails(v->scaler.get(), &invTable, &srcRange, &table, &dstRange, &brightness,
+                                     &contrast, &saturation) >= 0)
+            sws_setColorspaceDetails(v->scaler.get(), invTable, 1, sws_getCoefficients(c->colorspace), 0, brightness,
+                                     contrast, saturation);
     }
     m.video = std::move(v);
     return true;

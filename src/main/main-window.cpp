@@ -421,6 +421,9 @@ void MainWindow::runExport(MVParams* params) {
     // The progress window opens with the first frame written, so a writer
     // that cannot start shows only its reason.
     exporter->setProgress([&dialog](int64_t done, int64_t total) {
+        // The exporter reports before anything is written too: wait for a frame.
+        if (done <= 0 && !dialog.isVisible())
+            return;
         if (!dialog.isVisible())
             dialog.show();
         dialog.progress(done, total);

@@ -124,9 +124,28 @@ void RenderManager::setSceneSize(int width, int height, bool locked) {
     }
     GsScene* fresh = new GsScene(width, height);
     GsScene* old = m_scene;
-    m_scene = fresh;
     m_width = uint32_t(width);
     m_height = uint32_t(height);
+    if (old) {
+        // Every track's item goes along, in its order: a new canvas size
+        // changes where things are drawn, never what is drawn.
+        std::vector<GsItem*> items;
+        old->EnumItems(
+            [&items](GsItem* item, void*) {
+                item->AddRef();
+                items.push_back(item);
+                return true;
+            },
+            nullptr);
+        for (GsItem* item : items) {
+            fresh->AddItem(item);
+            item->SetBaseSize(float(width), float(height));
+            old->RemoveItem(item);
+            item->Release();
+        }
+        fresh->OrderItem();
+    }
+    m_scene = fresh;
     // The render thread may still draw the old scene; it goes with its last reference.
     if (old)
         old->Release();
@@ -146,7 +165,9 @@ bg::ValueMap RenderManager::probeMedia(const QString& path) {
     int64_t durationMs = movie->durationUs / 1000;
     info["valid"] = bg::Value(true);
     info["duration"] = bg::Value(durationMs);
-    info["pix"] = bg::Value(int64_t(double(durationMs) / 33.333333333333336));
+    // Whole frames at 30 a second, counted exactly: dividing by 33.33... ms
+    // in floating point made a 2000 ms clip 59 frames long.
+    info["pix"] = bg::Value(durationMs * 3 / 100);
     const ff::StreamInfo* video = movie->videoStreams > 0 ? movie->stream(movie->bestVideoStream) : nullptr;
     info["width"] = bg::Value(video ? video->width : 0);
     info["height"] = bg::Value(video ? video->height : 0);

@@ -220,9 +220,16 @@ void TimeLineTreeModel::setRenderManager(RenderManager* manager) {
         return;
     for (ClassifyItem* track : tracks())
         track->dropPreviewItem(); // out of the old manager's scene
+    if (m_renderManager)
+        disconnect(m_renderManager, nullptr, this, nullptr);
     m_renderManager = manager;
-    if (manager && manager->sceneWidth() > 0 && manager->sceneHeight() > 0)
-        m_renderSize = QSize(int(manager->sceneWidth()), int(manager->sceneHeight()));
+    if (manager) {
+        // The render manager carries the items into a new scene; the tracks
+        // only need the canvas size for new items and the fill commands.
+        connect(manager, &RenderManager::sig_updateSceneSize, this, &TimeLineTreeModel::updateSceneSize);
+        if (manager->sceneWidth() > 0 && manager->sceneHeight() > 0)
+            m_renderSize = QSize(int(manager->sceneWidth()), int(manager->sceneHeight()));
+    }
     for (ClassifyItem* track : tracks())
         track->rebuildPreviewItem();
 }
@@ -231,8 +238,6 @@ void TimeLineTreeModel::updateSceneSize(int width, int height) {
     if (width <= 0 || height <= 0)
         return;
     m_renderSize = QSize(width, height);
-    for (ClassifyItem* track : tracks())
-        track->rebuildPreviewItem();
 }
 
 // ---- geometry ----

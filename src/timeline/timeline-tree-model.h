@@ -125,7 +125,7 @@ public:
     // files are probed directly. Takes the manager's scene size.
     void setRenderManager(RenderManager* manager);
     RenderManager* renderManager() const { return m_renderManager; }
-    // A new picture size: every preview item is made again for it.
+    // A new picture size, from the render manager, which keeps the items.
     void updateSceneSize(int width, int height);
 
     // The timeline section: "classify" elements and one "Trans" element,

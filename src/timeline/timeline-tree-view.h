@@ -39,7 +39,7 @@ public slots:
     void slot_createSourceItem(bg::ValueMap map, QColor color, QFont font);
     // The rows' expanded flags from the tree, then the scene height.
     void slot_sceneHeight(QModelIndex index);
-    // A new picture size: the tracks' preview items are made again.
+    // A new picture size for the tracks (the model also hears it from the render manager).
     void slot_updateSceneSize(int width, int height);
 
 signals:

@@ -246,12 +246,16 @@ private slots:
         QVERIFY(!model->addTrack(model->header(SourceAudio))->previewItem());
     }
 
-    void newSceneSizeRebuildsItems() {
+    void newSceneSizeKeepsItems() {
         ClassifyItem* track = model->header(SourceVideo);
         add(track, 0, 100, 0, QRectF(10, 20, 300, 200));
         track->requestFrame(5);
         QCOMPARE(track->previewItem()->baseSize().x, 1280.0f);
+        PreviewItem* shown = track->previewItem();
         rm->setSceneSize(640, 480, false);
+        QCOMPARE(model->renderSize(), QSize(640, 480));
+        // Every track's item, the very one that shows the clip, is in the new scene.
+        QCOMPARE(track->previewItem(), shown);
         for (ClassifyItem* t : model->tracks()) {
             if (!t->showsPicture())
                 continue;
@@ -259,7 +263,7 @@ private slots:
             QCOMPARE(t->previewItem()->baseSize().y, 480.0f);
             QVERIFY(inScene(*rm, t->previewItem()));
         }
-        // The active clip's placement survives the new item.
+        // The active clip's placement stays.
         QCOMPARE(track->previewItem()->geometry().width, 300.0f);
         model->reset();
         QVERIFY(!model->header(SourceVideo)->currentClip());

@@ -1,0 +1,48 @@
+// How decoded pictures become RGB: the YUV matrix and range a frame was made
+// with (from its tags, or guessed by size the way players guess), and the
+// turn of BT.2020 primaries into the BT.709 / sRGB primaries that the rest of
+// the program composes in.
+#pragma once
+
+#include "av-util.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace ff::av {
+
+struct FrameColour {
+    int matrix = AVCOL_SPC_BT470BG; // an AVColorSpace value that sws_getCoefficients knows
+    bool fullRange = false;
+    bool wideGamut = false; // BT.2020 primaries: turned into BT.709 after conversion
+    bool operator==(const FrameColour& o) const {
+        return matrix == o.matrix && fullRange == o.fullRange && wideGamut == o.wideGamut;
+    }
+    bool operator!=(const FrameColour& o) const { return !(*this == o); }
+};
+
+// What a decoded frame's pixels mean. `codec` tells JPEG-like still pictures
+// (always BT.601, full range when untagged) from video.
+FrameColour frameColour(const AVFrame* frame, AVCodecID codec);
+
+// Gives a YUV → RGBA converter the frame's matrix and range. Converters from
+// RGB sources ignore it.
+void setYuvToRgb(SwsContext* sws, const FrameColour& colour);
+
+// The matrix an encoded picture of this size is written with: BT.709 from
+// 1280 × 720 up, BT.601 below.
+bool isHighDefinition(int width, int height);
+
+// Turns RGBA pixels with BT.2020 primaries (BT.709 transfer curve) into
+// BT.709 primaries, in place; colours outside BT.709 are clipped.
+class GamutMapper {
+public:
+    void bt2020ToBt709(uint8_t* rgba, int width, int height, int stride);
+
+private:
+    void build();
+    std::vector<float> m_toLinear;     // 256 entries
+    std::vector<uint8_t> m_fromLinear; // kEncodeSteps + 1 entries over 0..1
+};
+
+} // namespace ff::av

@@ -1,0 +1,396 @@
+// What a user sees of a saved project: a composition made in the program,
+// saved, and opened again in a fresh process, then exported from the command
+// line and from the window and shown in the preview. Every picture is
+// compared with a reference render of the same composition made by an
+// ffmpeg filter graph; colours are checked against known values and the
+// sound where it belongs.
+#include "main/main-window.h"
+#include "main/zyapp.h"
+#include "graphics/graphics.h"
+#include "render/export/export-param-widget.h"
+#include "render/render-manager.h"
+#include "resource/material-manager.h"
+#include "resource/material-view.h"
+#include "resource/resource-widget.h"
+#include "support/folder-openings.h"
+#include "support/composition.h"
+#include "support/reference-render.h"
+#include "support/test-main.h"
+#include "timeline/classify-item.h"
+#include "timeline/source-data.h"
+#include "timeline/timeline-keys.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-widget.h"
+#include "timeline/toolbar-widget.h"
+#include "timeline/transition-data.h"
+#include "undo/undo-controller.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+using namespace korvel::test;
+
+namespace {
+
+QString media(const QString& name) { return QStringLiteral(KORVEL_TEST_MEDIA_DIR "/") + name; }
+
+MainWindow* window() { return qobject_cast<MainWindow*>(ZyApp::instance()->mainWindow()); }
+TimeLineTreeModel* tracks() { return window()->timelineWidget()->model(); }
+
+// A preview read back from the render thread: the latest drawn scene.
+class Capture : public GsOutputRaw {
+public:
+    using GsOutputRaw::GsOutputRaw;
+    void OnFrame(int w, int h, const uint8_t* pixels, int bytesPerRow, int64_t) override {
+        QImage image(w, h, QImage::Format_RGBA8888);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(image.scanLine(y), pixels + size_t(y) * bytesPerRow, size_t(w) * 4);
+        std::lock_guard<std::mutex> hold(lock);
+        latest = image;
+    }
+    QImage take() {
+        std::lock_guard<std::mutex> hold(lock);
+        return latest.convertToFormat(QImage::Format_RGB888);
+    }
+    std::mutex lock; // guards latest
+    QImage latest;
+};
+
+// The child: opens the project in a window, as a user reopening it would,
+// shows the asked frames in the preview (each until it matches its reference
+// outside the mask, or 30 s pass) and exports through the export window.
+// Arguments: PROJECT OUTDIR MASK(x,y,w,h) FRAME:REFERENCE...
+int windowChild(const QStringList& args) {
+    const QString project = args.at(0), out = args.at(1);
+    const QStringList m = args.at(2).split(',');
+    const QRect mask(m.value(0).toInt(), m.value(1).toInt(), m.value(2).toInt(), m.value(3).toInt());
+    ZyApp* app = ZyApp::instance();
+    if (!app->initialize() || !app->openProject(project))
+        return 2;
+    FolderOpenings opened;
+    RenderManager* render = app->renderManager();
+    auto* capture = new Capture(render->scene(), int(render->sceneWidth()), int(render->sceneHeight()),
+                                GsOutputRaw::GsFormatRGBA);
+    capture->Start();
+    for (const QString& pair : args.mid(3)) {
+        const int frame = pair.section(':', 0, 0).toInt();
+        const QImage reference(pair.section(':', 1));
+        emit render->sig_resetFrame(frame, EditManual, true);
+        QImage shown;
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            QTest::qWait(100);
+            shown = capture->take();
+        } while (waited.elapsed() < 30000 && psnrRgb(shown, reference, mask) < 35.0);
+        shown.save(QStringLiteral("%1/preview-%2.png").arg(out).arg(frame));
+    }
+    capture->Stop();
+    capture->Release();
+
+    // Export as a user does: the toolbar's Export, the name and folder, Export.
+    emit window()->toolbarWidget()->sig_showExport();
+    auto* settings = window()->findChild<ExportParamWidget*>();
+    if (!settings || !QTest::qWaitForWindowExposed(settings))
+        return 3;
+    settings->findChild<QLineEdit*>("lineEdit_path")->setText(out);
+    settings->findChild<QLineEdit*>("lineEdit_name")->setText("window");
+    settings->findChild<QComboBox*>("comboBox_extension")->setCurrentText(".mp4");
+    settings->findChild<QComboBox*>("comboBox_fps")->setCurrentText("30");
+    QTimer answer; // any question or message box is answered with its first button
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->buttons().first()->click();
+    });
+    answer.start(50);
+    QTest::mouseClick(settings->findChild<QPushButton*>("pushButton_export"), Qt::LeftButton);
+    return render->lastExportResult().ok ? 0 : 1;
+}
+
+} // namespace
+
+class TestRenderEndToEnd : public QObject {
+    Q_OBJECT
+
+    QString dir;
+
+    static Composition composition() { return Composition::small(QStringLiteral(KORVEL_TEST_MEDIA_DIR)); }
+
+    // The composition in a new project of its canvas, saved.
+    static void buildAndSave(const Composition& c, const QString& path) {
+        QVERIFY(ZyApp::instance()->createProject(path, c.canvas.width(), c.canvas.height(), true));
+        QString why;
+        QVERIFY2(buildComposition(c, tracks(), &why), qPrintable(why));
+        QVERIFY(ZyApp::instance()->saveProject(false, false, path));
+    }
+
+    // ffmpeg's render of the composition, lossless RGB.
+    static void referenceRender(const Composition& c, const QString& lossless) {
+        if (QFile::exists(lossless))
+            return;
+        QString error;
+        QVERIFY2(runFfmpeg(referenceArguments(c) + QStringList {"-c:v", "ffv1", "-pix_fmt", "bgr0", lossless}, &error),
+                 qPrintable(error));
+    }
+
+    // Our file against the reference: frame count and times exact, and Y
+    // PSNR at least 28 dB in every frame and 35 dB on average. Our subtitle
+    // is drawn by Qt and the reference's by FreeType, whose glyph edges
+    // differ: while the text shows, the strict bounds hold outside its box
+    // and the whole picture is held to 25 dB (a missing or misplaced text
+    // falls far below that).
+    static void comparePictures(const Composition& c, const QString& ours, const QString& reference) {
+        const QVector<double> times = frameTimes(ours);
+        QCOMPARE(times.size(), c.frames);
+        for (int i = 0; i < times.size(); ++i)
+            QVERIFY2(std::abs(times[i] - i / 30.0) < 0.0005,
+                     qPrintable(QStringLiteral("frame %1 at %2 s").arg(i).arg(times[i])));
+        QString error;
+        const QVector<double> whole = psnrY(ours, reference, "bt601", &error);
+        QVERIFY2(whole.size() == c.frames, qPrintable(error));
+        for (int i = 0; i < whole.size(); ++i) {
+            const double least = c.textShows(i) ? 25.0 : 28.0;
+            QVERIFY2(whole[i] >= least, qPrintable(QStringLiteral("frame %1: %2 dB").arg(i).arg(whole[i])));
+        }
+        const QVector<double> psnr = c.text.isEmpty() ? whole : psnrY(ours, reference, "bt601", &error, c.textBox());
+        QVERIFY2(psnr.size() == c.frames, qPrintable(error));
+        double sum = 0.0, worst = 100.0;
+        int worstFrame = -1;
+        for (int i = 0; i < psnr.size(); ++i) {
+            sum += psnr[i];
+            if (psnr[i] < worst) {
+                worst = psnr[i];
+                worstFrame = i;
+            }
+        }
+        const double average = sum / psnr.size();
+        qInfo("%s: average Y PSNR %.1f dB, worst %.1f dB at frame %d", qPrintable(QFileInfo(ours).fileName()),
+              average, worst, worstFrame);
+        QVERIFY2(average >= 35.0, qPrintable(QString::number(average)));
+        QVERIFY2(worst >= 28.0, qPrintable(QStringLiteral("frame %1: %2 dB").arg(worstFrame).arg(worst)));
+    }
+
+    // The first clip's tone sounds until the cut; the second clip is silent.
+    static void compareSound(const Composition& c, const QString& ours) {
+        const QVector<float> sound = decodeSound(ours);
+        QVERIFY(!sound.isEmpty());
+        const double cut = c.cut / 30.0, end = c.frames / 30.0;
+        const double during = soundLevel(sound, 0.1, cut - 0.1), after = soundLevel(sound, cut + 0.2, end - 0.1);
+        QVERIFY2(during > 0.05, qPrintable(QString::number(during)));
+        QVERIFY2(after < 0.01, qPrintable(QString::number(after)));
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(ZyApp::instance()->initialize());
+        dir = workFolder("end-to-end");
+    }
+
+    void cleanup() {
+        zya::UndoController::instance()->setClean();
+        ZyApp::instance()->clearProject();
+    }
+
+    void reopenedProjectExportsAndPreviewsAsComposed() {
+        const Composition c = composition();
+        const QString project = dir + "/film.zya2";
+        buildAndSave(c, project);
+        const QString reference = dir + "/reference.mkv";
+        referenceRender(c, reference);
+
+        // The command-line export, in a fresh process.
+        const QString ours = dir + "/command-line.mp4";
+        QByteArray said;
+        QCOMPARE(runProgram(KORVEL_BINARY, {"--export", project, ours}, &said), 0);
+        QVERIFY2(said.contains("export: wrote"), said.right(400).constData());
+        comparePictures(c, ours, reference);
+        QCOMPARE(colourTags(ours), QStringLiteral("smpte170m,tv,smpte170m,smpte170m"));
+        compareSound(c, ours);
+
+        // The window, in another fresh process: the preview of four instants
+        // (a plain clip, the dissolve, the cut inside it, the second clip
+        // with text) and the export window.
+        const QString shown = dir + "/window";
+        QDir().mkpath(shown);
+        const QRect box = c.textBox();
+        QStringList args {"--window-child", project, shown,
+                          QStringLiteral("%1,%2,%3,%4").arg(box.x()).arg(box.y()).arg(box.width()).arg(box.height())};
+        const QList<int> instants {10, 50, 60, 80};
+        for (int frame : instants) {
+            const QString png = QStringLiteral("%1/reference-%2.png").arg(dir).arg(frame);
+            decodeFrame(reference, frame).save(png);
+            args << QStringLiteral("%1:%2").arg(frame).arg(png);
+        }
+        QCOMPARE(runProgram(QCoreApplication::applicationFilePath(), args, &said), 0);
+        for (int frame : instants) {
+            const QImage preview(QStringLiteral("%1/preview-%2.png").arg(shown).arg(frame));
+            const QImage expected(QStringLiteral("%1/reference-%2.png").arg(dir).arg(frame));
+            const bool text = c.textShows(frame);
+            const double psnr = psnrRgb(preview, expected, text ? box : QRect());
+            const double whole = psnrRgb(preview, expected);
+            qInfo("preview of frame %d: %.1f dB (%.1f dB with the text)", frame, psnr, whole);
+            QVERIFY2(psnr >= 35.0, qPrintable(QStringLiteral("frame %1: %2 dB").arg(frame).arg(psnr)));
+            QVERIFY2(whole >= (text ? 25.0 : 35.0),
+                     qPrintable(QStringLiteral("frame %1: %2 dB").arg(frame).arg(whole)));
+        }
+        comparePictures(c, shown + "/window.mp4", reference);
+        compareSound(c, shown + "/window.mp4");
+    }
+
+    void olderLayoutExportsAsComposed() {
+        // The two clips, the dissolve and the logo, as the older layout wrote
+        // them: hundredths of a second, the canvas as a rectangle, opacity as
+        // a share, the centre as "pos".
+        Composition c = composition();
+        c.patch = Composition::Picture();
+        c.text.clear();
+        const QString project = dir + "/older.zya";
+        const QString object = QStringLiteral(
+            "<Object><uid>%1</uid><type>%2</type><url>%3</url><rect>[rectf]x:0;y:0;w:%4;h:%5</rect>"
+            "<pos>[point]x:%6;y:%7</pos><alpha>%8</alpha><dobj_user><startPts>%9</startPts>"
+            "<duration>%10</duration></dobj_user></Object>");
+        auto hundredths = [](int frames) { return QString::number(frames * 100 / 30); };
+        const int w = c.canvas.width(), h = c.canvas.height();
+        const QRect logo = c.logo.place;
+        const QString objects =
+            object.arg("1").arg(2).arg(c.clipA).arg(w).arg(h).arg(0).arg(0).arg(1).arg(hundredths(0),
+                                                                                        hundredths(c.cut)) +
+            object.arg("2").arg(2).arg(c.clipB).arg(w).arg(h).arg(0).arg(0).arg(1).arg(hundredths(c.cut),
+                                                                                        hundredths(c.frames - c.cut)) +
+            object.arg("3")
+                .arg(1)
+                .arg(c.logo.path)
+                .arg(logo.width())
+                .arg(logo.height())
+                .arg(logo.x())
+                .arg(logo.y())
+                .arg(c.logo.opacity / 255.0, 0, 'f', 6)
+                .arg(hundredths(c.logo.from), hundredths(c.logo.to - c.logo.from));
+        QFile file(project);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral(
+                       "<Brindon archive=\"0\"><Preview><ViewInfo><canvas_rect>[rectf]x:0;y:0;w:%1;h:%2</canvas_rect>"
+                       "</ViewInfo><ViewModel><ZySceneModel><ObjectMgr>%3</ObjectMgr></ZySceneModel></ViewModel>"
+                       "</Preview><TimeLine><PosCtrl><Tree><Group type=\"2\"><Row><Item uid=\"1\"/><Item uid=\"2\"/>"
+                       "</Row><Transit><name>over_cross</name><left>1</left><right>2</right><duration>%4</duration>"
+                       "<ratio>5</ratio></Transit></Group><Group type=\"1\"><Row><Item uid=\"3\"/></Row></Group></Tree>"
+                       "</PosCtrl></TimeLine></Brindon>")
+                       .arg(w)
+                       .arg(h)
+                       .arg(objects)
+                       .arg(c.dissolveMs)
+                       .toUtf8());
+        file.close();
+        const QString reference = dir + "/older-reference.mkv";
+        referenceRender(c, reference);
+        const QString ours = dir + "/older.mp4";
+        QByteArray said;
+        QCOMPARE(runProgram(KORVEL_BINARY, {"--export", project, ours}, &said), 0);
+        comparePictures(c, ours, reference);
+    }
+
+    void coloursSurviveExport_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QSize>("canvas");
+        QTest::addColumn<QString>("tags");
+        const QString hd = "bt709,tv,bt709,bt709", sd = "smpte170m,tv,smpte170m,smpte170m";
+        QTest::newRow("sRGB picture") << "colour-patches.png" << QSize(480, 240) << sd;
+        QTest::newRow("BT.709 HD") << "colour-bt709.mp4" << QSize(1280, 720) << hd;
+        QTest::newRow("BT.601 SD") << "colour-bt601.mp4" << QSize(640, 480) << sd;
+        QTest::newRow("full range") << "colour-full.mp4" << QSize(1280, 720) << hd;
+        QTest::newRow("BT.2020 10-bit") << "colour-bt2020.mkv" << QSize(1280, 720) << hd;
+    }
+    void coloursSurviveExport() {
+        QFETCH(QString, source);
+        QFETCH(QSize, canvas);
+        QFETCH(QString, tags);
+        const QString project = dir + "/colour.zya2";
+        QVERIFY(ZyApp::instance()->createProject(project, canvas.width(), canvas.height(), true));
+        TimeLineTreeModel* m = tracks();
+        const bool picture = source.endsWith(".png");
+        ClassifyItem* track = m->header(picture ? SourcePicture : SourceVideo);
+        SourceData* clip = m->createFromMaterial(track, media(source), 0);
+        QVERIFY(clip);
+        track->addSource(clip);
+        if (picture)
+            QVERIFY(m->trimSource(clip, 0, 15, 0));
+        // Each source is as large as its canvas, and so fills it.
+        QCOMPARE(clip->previewRect(), QRectF(QPointF(0, 0), QSizeF(canvas)));
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        const QString ours = dir + "/colour.mp4";
+        QByteArray said;
+        QCOMPARE(runProgram(KORVEL_BINARY, {"--export", project, ours}, &said), 0);
+        QCOMPARE(colourTags(ours), tags);
+        const QImage frame = decodeFrame(ours, 5);
+        QCOMPARE(frame.size(), canvas);
+        // Six patches in two rows of three, read at their centres.
+        const QRgb expected[6] = {0xc02020, 0x20c040, 0x3050d0, 0xe0d040, 0x808080, 0x40c0c0};
+        for (int i = 0; i < 6; ++i) {
+            const QPoint at(canvas.width() * (2 * (i % 3) + 1) / 6, canvas.height() * (2 * (i / 3) + 1) / 4);
+            const QColor got = frame.pixelColor(at), want = QColor(expected[i]);
+            const int off = std::max({std::abs(got.red() - want.red()), std::abs(got.green() - want.green()),
+                                      std::abs(got.blue() - want.blue())});
+            QVERIFY2(off <= 3, qPrintable(QStringLiteral("patch %1: %2 for %3").arg(i).arg(got.name(), want.name())));
+        }
+    }
+
+    void phoneClipStandsUpright() {
+        // Stored 320 x 180 and turned by 90 degrees: a 180 x 320 picture.
+        const QString project = dir + "/phone.zya2";
+        QVERIFY(ZyApp::instance()->createProject(project, 180, 320, true));
+        MaterialManager* library = window()->resourceWidget()->manager();
+        library->AddMaterialFiles({media("rotated.mp4")}, false);
+        QTRY_VERIFY_WITH_TIMEOUT(!window()->resourceWidget()->materialView()->materials().isEmpty() &&
+                                     !window()->resourceWidget()->materialView()->materials().first()->preview.isNull(),
+                                 30000);
+        const QImage thumbnail = window()->resourceWidget()->materialView()->materials().first()->preview;
+        QVERIFY2(thumbnail.height() > thumbnail.width(), "the library shows the clip lying down");
+        ClassifyItem* video = tracks()->header(SourceVideo);
+        SourceData* clip = tracks()->createFromMaterial(video, media("rotated.mp4"), 0);
+        QVERIFY(clip);
+        video->addSource(clip);
+        QCOMPARE(clip->previewRect().size(), QSizeF(180, 320));
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        const QString ours = dir + "/phone.mp4", reference = dir + "/phone-reference.mkv";
+        QByteArray said;
+        QCOMPARE(runProgram(KORVEL_BINARY, {"--export", project, ours}, &said), 0);
+        // ffmpeg turns the picture by its display matrix itself.
+        QString error;
+        QVERIFY2(runFfmpeg({"-i", media("rotated.mp4"), "-vf", "scale=flags=accurate_rnd+full_chroma_int", "-an",
+                            "-c:v", "ffv1", "-pix_fmt", "bgr0", reference},
+                           &error),
+                 qPrintable(error));
+        const QVector<double> psnr = psnrY(ours, reference, "bt601", &error);
+        QVERIFY2(psnr.size() == 30, qPrintable(error));
+        for (int i = 0; i < psnr.size(); ++i)
+            QVERIFY2(psnr[i] >= 30.0, qPrintable(QStringLiteral("frame %1: %2 dB").arg(i).arg(psnr[i])));
+    }
+};
+
+int main(int argc, char** argv) {
+    prepareEnvironment("TestRenderEndToEnd");
+    requireDisplay();
+    const bool child = argc >= 5 && qstrcmp(argv[1], "--window-child") == 0;
+    QCoreApplication::setApplicationName(QStringLiteral("korvel-tst-e2e-%1").arg(getpid()));
+    ZyApp app(argc, argv);
+    if (child) {
+        QStringList args;
+        for (int i = 2; i < argc; ++i)
+            args << QString::fromLocal8Bit(argv[i]);
+        return windowChild(args);
+    }
+    TestRenderEndToEnd tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_render_end_to_end.moc"
