@@ -139,7 +139,7 @@ bool buildComposition(const Composition& c, TimeLineTreeModel* m, QString* why) 
     return true;
 }
 
-QStringList referenceArguments(const Composition& c) {
+QStringList referenceArguments(const Composition& c, const QString& yuvMatrix, bool withSound) {
     const int w = c.canvas.width(), h = c.canvas.height();
     const QString exact = "scale=flags=accurate_rnd+full_chroma_int";
     auto overlay = [&](const Composition::Picture& p, const QString& in, const QString& base, const QString& out) {
@@ -176,7 +176,7 @@ QStringList referenceArguments(const Composition& c) {
     graph += c.logo.path.isEmpty() ? QStringLiteral("[base]null[s1];") : overlay(c.logo, "2:v", "base", "s1");
     graph += c.patch.path.isEmpty() ? QStringLiteral("[s1]null[s2];") : overlay(c.patch, "3:v", "s1", "s2");
     if (c.text.isEmpty()) {
-        graph += "[s2]null[out]";
+        graph += "[s2]null";
     } else {
         // Qt centres the text's line box in the subtitle's box; drawtext
         // puts the tallest glyph's top at y.
@@ -186,7 +186,7 @@ QStringList referenceArguments(const Composition& c) {
         const int textLeft = box.x() + (box.width() - metrics.horizontalAdvance(c.text)) / 2;
         graph += QStringLiteral("[s2]drawbox=x=%1:y=%2:w=%3:h=%4:color=black:t=fill:enable='%5',"
                                 "drawtext=fontfile=%6:text='%7':fontsize=%8:fontcolor=white:x=%9:y=%10-ascent:"
-                                "enable='%5'[out]")
+                                "enable='%5'")
                      .arg(box.x())
                      .arg(box.y())
                      .arg(box.width())
@@ -198,6 +198,19 @@ QStringList referenceArguments(const Composition& c) {
                      .arg(textLeft)
                      .arg(baseline);
     }
+    if (!yuvMatrix.isEmpty())
+        graph += QStringLiteral(",scale=out_color_matrix=%1:out_range=tv:flags=accurate_rnd,format=yuv420p").arg(yuvMatrix);
+    graph += "[out]";
+    QStringList maps {"-map", "[out]"};
+    if (withSound) {
+        const QString music = c.music.isEmpty() ? QString() : QStringLiteral("[4:a]");
+        graph += QStringLiteral(";[1:a]adelay=%1:all=1[bsound];[0:a][bsound]%2amix=inputs=%3:duration=longest:"
+                                "normalize=0[sound]")
+                     .arg(c.cut * 1000 / 30)
+                     .arg(music)
+                     .arg(music.isEmpty() ? 2 : 3);
+        maps << "-map" << "[sound]";
+    }
     QStringList arguments {"-i", c.clipA, "-i", c.clipB};
     for (const Composition::Picture* p : {&c.logo, &c.patch}) {
         // A missing picture's place is held by a tiny unused input.
@@ -206,7 +219,10 @@ QStringList referenceArguments(const Composition& c) {
         else
             arguments << "-loop" << "1" << "-framerate" << "30" << "-i" << p->path;
     }
-    return arguments + QStringList {"-filter_complex", graph, "-map", "[out]", "-frames:v", QString::number(c.frames)};
+    if (withSound && !c.music.isEmpty())
+        arguments << "-i" << c.music;
+    return arguments + QStringList {"-filter_complex", graph} + maps +
+           QStringList {"-frames:v", QString::number(c.frames)};
 }
 
 } // namespace korvel::test

@@ -48,9 +48,11 @@ struct Composition {
 // the program's edits do. False, with the reason, when any step fails.
 bool buildComposition(const Composition& c, TimeLineTreeModel* model, QString* why);
 
-// ffmpeg arguments that render the composition's picture to `output` (the
-// caller adds the codec options): inputs and a -filter_complex graph whose
-// video comes out as "[out]".
-QStringList referenceArguments(const Composition& c);
+// ffmpeg arguments that render the composition (the caller adds the codec
+// options and the output): inputs and a -filter_complex graph, mapped. The
+// picture comes out in RGB, or, with a `yuvMatrix` ("bt601", "bt709"), as
+// limited-range YUV 4:2:0 made with that matrix. With `withSound` the clips'
+// sound (each from its start) and the music are mixed in too.
+QStringList referenceArguments(const Composition& c, const QString& yuvMatrix = QString(), bool withSound = false);
 
 } // namespace korvel::test

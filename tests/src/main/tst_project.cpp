@@ -14,6 +14,7 @@
 #include "resource/material-view.h"
 #include "resource/resource-widget.h"
 #include "support/folder-openings.h"
+#include "support/reference-render.h"
 #include "support/test-main.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
@@ -462,6 +463,17 @@ private slots:
             QCOMPARE(movie->videoStreams, output.endsWith(".mp3") ? 0 : 1);
             QCOMPARE(movie->audioStreams, 1);
             QVERIFY(movie->durationUs > 2000000);
+            if (movie->videoStreams > 0) {
+                // The picture, not only the stream: the first clip's colour
+                // pattern is on screen at half a second, not a black frame.
+                const QImage frame = korvel::test::decodeFrame(output, 15);
+                QCOMPARE(frame.size(), QSize(320, 180));
+                QSet<QRgb> colours;
+                for (int y = 0; y < frame.height(); y += 6)
+                    for (int x = 0; x < frame.width(); x += 6)
+                        colours.insert(frame.pixel(x, y) & 0xf0f0f0);
+                QVERIFY2(colours.size() > 20, qPrintable(QString::number(colours.size())));
+            }
             QFile::remove(output);
         } else {
             QVERIFY(said.contains("export: ") || said.contains("usage") || said.contains("not usable") ||
