@@ -61,17 +61,22 @@ Timing run(const QString& program, const QStringList& arguments) {
 
 const QStringList kEncode {"-c:v", "libx264", "-preset", "veryfast", "-crf", "23", "-c:a", "aac", "-b:a", "128k"};
 
+// HD video as cameras write it: BT.709, and tagged so.
+const QStringList kHdVideo {"-vf", "scale=out_color_matrix=bt709:out_range=tv:flags=accurate_rnd,format=yuv420p",
+                            "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709",
+                            "-color_range", "tv", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-g", "30"};
+
 bool makeMedia(const QString& d) {
     using korvel::test::runFfmpeg;
     QString error;
     const bool ok =
-        runFfmpeg({"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=20", "-f", "lavfi", "-i",
-                   "sine=frequency=440:duration=20", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-g", "30",
-                   "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", d + "/a.mp4"},
+        runFfmpeg(QStringList {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=20", "-f", "lavfi", "-i",
+                               "sine=frequency=440:duration=20"} +
+                      kHdVideo + QStringList {"-c:a", "aac", "-shortest", d + "/a.mp4"},
                   &error) &&
-        runFfmpeg({"-f", "lavfi", "-i", "testsrc=size=1920x1080:rate=30:duration=20", "-f", "lavfi", "-i",
-                   "sine=frequency=660:duration=20", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-g", "30",
-                   "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", d + "/b.mp4"},
+        runFfmpeg(QStringList {"-f", "lavfi", "-i", "testsrc=size=1920x1080:rate=30:duration=20", "-f", "lavfi", "-i",
+                               "sine=frequency=660:duration=20"} +
+                      kHdVideo + QStringList {"-c:a", "aac", "-shortest", d + "/b.mp4"},
                   &error) &&
         runFfmpeg({"-f", "lavfi", "-i", "color=c=black:size=480x270,format=rgba", "-vf",
                    "geq=r='X*255/480':g='Y*255/270':b='128':a='if(lt(X,240),255,120)'", "-frames:v", "1",
@@ -80,7 +85,7 @@ bool makeMedia(const QString& d) {
         runFfmpeg({"-f", "lavfi", "-i", "color=c=black:size=384x216,format=rgb24", "-vf",
                    "geq=r='60+X/3':g='80+Y/3':b='100'", "-frames:v", "1", d + "/patch.png"},
                   &error) &&
-        runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=220:duration=40", "-c:a", "libmp3lame", d + "/music.mp3"},
+        runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=220:duration=40", "-c:a", "pcm_s16le", d + "/music.wav"},
                   &error);
     if (!ok)
         std::fprintf(stderr, "ffmpeg could not make the media: %s\n", qPrintable(error));
@@ -102,7 +107,7 @@ korvel::test::Composition benchComposition(const QString& d) {
     c.textTo = 330;
     c.textPlace = QRect(0, 360, 1200, 180);
     c.textPixels = 96;
-    c.music = d + "/music.mp3";
+    c.music = d + "/music.wav";
     return c;
 }
 
@@ -169,13 +174,18 @@ int main(int argc, char** argv) {
     const Timing ours = run(korvel, {"--export", project, d + "/korvel.mp4", "--fps", "30"});
     const Timing graph = run("ffmpeg", QStringList {"-nostdin", "-loglevel", "error", "-y"} +
                                            korvel::test::referenceArguments(c, "bt709", true) + kEncode +
-                                           QStringList {d + "/graph.mp4"});
+                                           QStringList {"-colorspace", "bt709", "-color_primaries", "bt709",
+                                                        "-color_trc", "bt709", "-color_range", "tv",
+                                                        d + "/graph.mp4"});
     if (!ours.ok || !graph.ok) {
         std::fprintf(stderr, "FAILED: %s did not finish\n", ours.ok ? "the ffmpeg graph" : "korvel --export");
         return 1;
     }
-    if (!verified(c, d + "/korvel.mp4", d + "/graph.mp4"))
+    if (!verified(c, d + "/korvel.mp4", d + "/graph.mp4")) {
+        work.setAutoRemove(false);
+        std::fprintf(stderr, "both files are kept in %s\n", qPrintable(d));
         return 1;
+    }
 
     // Much the same with melt: the clips overlapping by 2 s with a luma mix,
     // both pictures composited (the second brightened), a text filter and
@@ -184,7 +194,7 @@ int main(int argc, char** argv) {
         "melt", {"-quiet", "-profile", "atsc_1080p_30", d + "/a.mp4", "out=629", d + "/b.mp4", "out=599", "-mix", "60",
                  "-mixer", "luma", "-mixer", "mix:-1", "-track", d + "/logo.png", "out=1199", "-track",
                  d + "/patch.png", "out=1199", "-attach-track", "brightness", "level=1.2", "-track",
-                 d + "/music.mp3", "out=1199", "-transition", "composite", "a_track=0", "b_track=1",
+                 d + "/music.wav", "out=1199", "-transition", "composite", "a_track=0", "b_track=1",
                  "geometry=1320/105:480x270", "-transition", "composite", "a_track=0", "b_track=2",
                  "geometry=96/96:384x216", "-transition", "mix", "a_track=0", "b_track=3", "always_active=1",
                  "-filter", "dynamictext", "argument=Korvel export benchmark", "in=30", "out=330", "-consumer",

@@ -31,12 +31,15 @@ bool isJpegLike(AVCodecID codec, int format) {
 double bt709ToLinear(double v) { return v < 0.081 ? v / 4.5 : std::pow((v + 0.099) / 1.099, 1.0 / 0.45); }
 double bt709FromLinear(double l) { return l < 0.018 ? l * 4.5 : 1.099 * std::pow(l, 0.45) - 0.099; }
 
-} // namespace
+// Untagged video larger than standard definition is taken as BT.709, as players take it.
+bool looksHighDefinition(int width, int height) { return width >= 1280 || height > 576; }
 
-bool isHighDefinition(int width, int height) { return width >= 1280 || height >= 720; }
+} // namespace
 
 FrameColour frameColour(const AVFrame* frame, AVCodecID codec) {
     FrameColour c;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+    c.yuv = desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
     const bool jpeg = isJpegLike(codec, frame->format);
     switch (frame->colorspace) {
     case AVCOL_SPC_BT709:
@@ -50,7 +53,7 @@ FrameColour frameColour(const AVFrame* frame, AVCodecID codec) {
         break;
     default:
         // Untagged: JPEG means BT.601; video is guessed by its size, as players do.
-        c.matrix = !jpeg && isHighDefinition(frame->width, frame->height) ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+        c.matrix = !jpeg && looksHighDefinition(frame->width, frame->height) ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
         break;
     }
     if (frame->color_range == AVCOL_RANGE_JPEG)
@@ -65,12 +68,11 @@ FrameColour frameColour(const AVFrame* frame, AVCodecID codec) {
 }
 
 void setYuvToRgb(SwsContext* sws, const FrameColour& colour) {
-    if (!sws)
+    if (!sws || !colour.yuv)
         return;
     int* invTable = nullptr;
     int* table = nullptr;
     int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
-    // Fails for sources that are not YUV: nothing to set then.
     if (sws_getColorspaceDetails(sws, &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
                                  &saturation) < 0)
         return;

@@ -15,8 +15,9 @@ struct FrameColour {
     int matrix = AVCOL_SPC_BT470BG; // an AVColorSpace value that sws_getCoefficients knows
     bool fullRange = false;
     bool wideGamut = false; // BT.2020 primaries: turned into BT.709 after conversion
+    bool yuv = true;        // false for RGB, palette and grey pictures, which keep the converter's defaults
     bool operator==(const FrameColour& o) const {
-        return matrix == o.matrix && fullRange == o.fullRange && wideGamut == o.wideGamut;
+        return matrix == o.matrix && fullRange == o.fullRange && wideGamut == o.wideGamut && yuv == o.yuv;
     }
     bool operator!=(const FrameColour& o) const { return !(*this == o); }
 };
@@ -25,13 +26,9 @@ struct FrameColour {
 // (always BT.601, full range when untagged) from video.
 FrameColour frameColour(const AVFrame* frame, AVCodecID codec);
 
-// Gives a YUV → RGBA converter the frame's matrix and range. Converters from
-// RGB sources ignore it.
+// Gives a YUV → RGBA converter the frame's matrix and range; leaves any other
+// converter alone.
 void setYuvToRgb(SwsContext* sws, const FrameColour& colour);
-
-// The matrix an encoded picture of this size is written with: BT.709 from
-// 1280 × 720 up, BT.601 below.
-bool isHighDefinition(int width, int height);
 
 // Turns RGBA pixels with BT.2020 primaries (BT.709 transfer curve) into
 // BT.709 primaries, in place; colours outside BT.709 are clipped.

@@ -141,6 +141,7 @@ bool buildComposition(const Composition& c, TimeLineTreeModel* m, QString* why) 
 
 QStringList referenceArguments(const Composition& c, const QString& yuvMatrix, bool withSound) {
     const int w = c.canvas.width(), h = c.canvas.height();
+    // Converted to RGB as the program's decoder converts.
     const QString exact = "scale=flags=accurate_rnd+full_chroma_int";
     auto overlay = [&](const Composition::Picture& p, const QString& in, const QString& base, const QString& out) {
         // Opacity scales the alpha; brightness adds a share of full scale to
@@ -160,17 +161,17 @@ QStringList referenceArguments(const Composition& c, const QString& yuvMatrix, b
                            .arg(edge(p.place.y(), p.place.height(), h))
                            .arg(during(p.from, p.to), out);
     };
-    // The dissolve mixes A (its last picture held) into B (its first held)
-    // by the frame's time; blend's frame counter runs one ahead.
+    // The dissolve mixes A (its last picture held past the cut) into B (its
+    // first held before it), by (frame - start) / (end - start).
     QString graph =
         QStringLiteral("[0:v]%1,format=gbrp,tpad=stop=%2:stop_mode=clone[a];"
                        "[1:v]%1,format=gbrp,tpad=start=%3:start_mode=clone[b];"
-                       "[a][b]blend=all_expr='A+(B-A)*clip((T*30-%4)/%5\\,0\\,1)',trim=end_frame=%6,format=rgba[base];")
+                       "[a][b]xfade=transition=fade:offset=%4:duration=%5,trim=end_frame=%6,format=rgba[base];")
             .arg(exact)
-            .arg(c.frames - c.cut)
-            .arg(c.cut)
-            .arg(c.dissolveStart())
-            .arg(c.dissolveEnd() - c.dissolveStart())
+            .arg(c.dissolveEnd() - c.cut)
+            .arg(c.cut - c.dissolveStart())
+            .arg(c.dissolveStart() / 30.0, 0, 'f', 6)
+            .arg((c.dissolveEnd() - c.dissolveStart()) / 30.0, 0, 'f', 6)
             .arg(c.frames);
     // Inputs 2 and 3 are the pictures; one left out is passed through.
     graph += c.logo.path.isEmpty() ? QStringLiteral("[base]null[s1];") : overlay(c.logo, "2:v", "base", "s1");

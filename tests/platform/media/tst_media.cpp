@@ -22,7 +22,7 @@ QByteArray run(const QString& program, const QStringList& args) {
 
 // Frame n of the file as ffmpeg decodes it, in RGBA.
 QByteArray referenceFrame(const QString& file, int n) {
-    // Converted as the decoder converts: exact rounding, chroma interpolated across each row.
+    // Converted as the decoder converts: exact rounding, chroma interpolated along each row.
     return run("ffmpeg", {"-nostdin", "-v", "error", "-i", file, "-vf",
                           QString("select=eq(n\\,%1),scale=flags=bicubic+accurate_rnd+full_chroma_int").arg(n),
                           "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
@@ -274,7 +274,8 @@ void TestMedia::phoneVideoShowsUpright() {
 }
 
 void TestMedia::stillPictureServesEveryTime() {
-    for (const char* name : {"photo.jpg", "alpha.png", "picture.bmp"}) {
+    // A grey picture keeps its full range of levels.
+    for (const char* name : {"photo.jpg", "alpha.png", "picture.bmp", "grey.png"}) {
         ff::FFDecoder decoder;
         QVERIFY(decoder.open(media(name).toUtf8().constData(), 0));
         ff::RequireVideoFrame request;

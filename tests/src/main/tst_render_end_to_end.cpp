@@ -308,6 +308,7 @@ private slots:
         QTest::newRow("BT.709 HD") << "colour-bt709.mp4" << QSize(1280, 720) << hd;
         QTest::newRow("BT.601 SD") << "colour-bt601.mp4" << QSize(640, 480) << sd;
         QTest::newRow("full range") << "colour-full.mp4" << QSize(1280, 720) << hd;
+        QTest::newRow("untagged HD") << "colour-untagged-hd.mp4" << QSize(1280, 720) << hd;
         QTest::newRow("BT.2020 10-bit") << "colour-bt2020.mkv" << QSize(1280, 720) << hd;
     }
     void coloursSurviveExport() {
