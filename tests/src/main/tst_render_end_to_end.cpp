@@ -18,16 +18,13 @@
 #include "support/test-main.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
-#include "timeline/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/timeline-widget.h"
 #include "timeline/toolbar-widget.h"
-#include "timeline/transition-data.h"
 #include "undo/undo-controller.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QFontMetrics>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
