@@ -241,9 +241,11 @@ bool openVideo(Movie& m, Container container, const MVSettings& s, int width, in
     c->width = width;
     c->height = height;
     c->pix_fmt = AV_PIX_FMT_YUV420P;
-    // Limited range, BT.709 from 1280 x 720 up and BT.601 below, and said so
-    // in the stream, so that players and other editors read it back as written.
-    const bool hd = width >= 1280 || height >= 720;
+    // Limited range, BT.709 above standard definition and BT.601 for it, and
+    // said so in the stream, so that players and other editors read it back
+    // as written. The boundary is the one players use for untagged video,
+    // so that an .avi, which carries no tags, is read right too.
+    const bool hd = width >= 1280 || height > 576;
     c->color_range = AVCOL_RANGE_MPEG;
     c->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
     c->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
