@@ -3,6 +3,7 @@
 #include "render/export/export-function.h"
 #include "render/export/export-thread.h"
 #include "render/render-manager.h"
+#include "termination-watcher.h"
 #include "undo/undo-controller.h"
 #include "zyapp.h"
 
@@ -97,8 +98,19 @@ int runExportCommand(const ExportCommand& command) {
         say(QStringLiteral("export: the output path is too long"));
         return 2;
     }
+    // SIGTERM, SIGINT or SIGHUP cancel the export: the watcher hears them
+    // when events are processed, which the progress report does.
+    int signalled = 0;
+    ExportManager* exporter = render->exportManager();
+    const QMetaObject::Connection onSignal =
+        QObject::connect(app->terminationWatcher(), &TerminationWatcher::terminationRequested, exporter,
+                         [exporter, &signalled](int sig) {
+                             signalled = sig;
+                             exporter->cancel();
+                         });
     int lastPercent = -1;
-    render->exportManager()->setProgress([&lastPercent](int64_t done, int64_t total) {
+    exporter->setProgress([&lastPercent](int64_t done, int64_t total) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         const int percent = total > 0 ? int(done * 100 / total) : 0;
         if (percent != lastPercent) {
             lastPercent = percent;
@@ -106,9 +118,15 @@ int runExportCommand(const ExportCommand& command) {
         }
     });
     render->slot_exportParam(&params);
+    QObject::disconnect(onSignal);
+    exporter->setProgress(ExportManager::Progress());
     std::fprintf(stderr, "\n");
     const ExportResult result = render->lastExportResult();
     zya::UndoController::instance()->setClean();
+    if (signalled) {
+        say(QStringLiteral("export: stopped by signal %1; nothing was written").arg(signalled));
+        return 128 + signalled;
+    }
     if (!result.ok) {
         say(QStringLiteral("export: failed: %1").arg(result.reason));
         return 1;

@@ -43,6 +43,8 @@ public:
     void startSession(const QStringList& arguments);
 
     QWidget* mainWindow() const { return m_mainWindow; }
+    // Hears SIGTERM, SIGINT and SIGHUP while events are processed.
+    TerminationWatcher* terminationWatcher() const { return m_termination; }
     RenderManager* renderManager() const { return m_renderManager; }
 
     // Proxy settings ("use_system_proxy", "proxy_url", "proxy_port").

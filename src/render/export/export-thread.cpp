@@ -6,9 +6,15 @@
 #include "render/preview-item.h"
 #include "value/interface.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -350,6 +356,7 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
         return result;
     }
     m_stopNow = false;
+    m_cancel = false;
     if (!params->audioOnly && !scene) {
         result.reason = QStringLiteral("no scene to draw");
     } else if (!m_request) {
@@ -361,10 +368,27 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
         return result;
     }
 
+    // The movie is written under a hidden name beside the output and takes
+    // the output's name only once it is whole: a file already there survives
+    // any failure.
+    MVParams working = *params;
+    const QFileInfo target(result.path);
+    const QString partial = QStringLiteral("%1/.%2.korvel-%3.%4")
+                                .arg(target.absolutePath(), target.completeBaseName())
+                                .arg(QCoreApplication::applicationPid())
+                                .arg(target.suffix());
+    const bool aside = exportfn::setExportPath(working, partial);
+    if (!aside)
+        LOGW("---> no room for a temporary name beside %s; writing it in place", result.path.toUtf8().constData());
+    const QString written = aside ? partial : result.path;
+
     ExportContext context;
-    context.movie = exportfn::openMovie(*params, &result.reason);
+    context.movie = exportfn::openMovie(working, &result.reason);
     if (!context.movie) {
+        result.reason.replace(partial, result.path);
         LOGE("---> 初始化编码器出错: %s", result.reason.toUtf8().constData());
+        if (aside)
+            QFile::remove(partial);
         m_running = false;
         return result;
     }
@@ -382,19 +406,34 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     mv::stop_movie(&context.movie);
     context.movie = nullptr;
 
-    const QFileInfo file(result.path);
-    if (context.failed()) {
+    const QFileInfo file(written);
+    if (m_cancel) {
+        result.cancelled = true;
+        result.reason = QStringLiteral("the export was cancelled");
+    } else if (context.failed()) {
         result.reason = context.failure();
+        result.reason.replace(partial, result.path);
     } else if (!file.isFile() || file.size() == 0) {
         result.reason = QStringLiteral("the export file was not generated");
         LOGE("---> 生成文件失败:[%s]", result.path.toUtf8().constData());
-    } else if (!ff::getMovieInfo(params->filePath, nullptr)) {
+    } else if (!ff::getMovieInfo(working.filePath, nullptr)) {
         // Closing the file can fail too (a full disk at the trailer); the
         // writer only logs that, so read the file back.
         result.reason = QStringLiteral("the export file cannot be read back; the disk may be full");
         LOGE("---> 生成文件失败:[%s]", result.path.toUtf8().constData());
     } else {
         result.ok = true;
+    }
+    if (aside) {
+        // rename() replaces the old file in one step: it is never half there.
+        if (result.ok && std::rename(partial.toUtf8().constData(), result.path.toUtf8().constData()) != 0) {
+            result.ok = false;
+            result.reason = QStringLiteral("the export could not take the name %1: %2")
+                                .arg(result.path, QString::fromLocal8Bit(std::strerror(errno)));
+            LOGE("---> %s", result.reason.toUtf8().constData());
+        }
+        if (!result.ok)
+            QFile::remove(partial);
     }
     m_running = false;
     return result;

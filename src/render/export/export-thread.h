@@ -169,6 +169,7 @@ private:
 struct ExportResult {
     bool ok = false;
     bool stoppedEarly = false; // stop() ended it before the timeline's end
+    bool cancelled = false;    // cancel() ended it: nothing was put in place
     bool started = false;      // the writer was created and frames were asked for
     QString reason;            // why it failed
     QString path;
@@ -194,9 +195,18 @@ public:
     void setProgress(Progress progress) { m_progress = std::move(progress); }
     // Ends a running export soon; the file keeps what was written (any thread).
     void stop() { m_stopNow = true; }
+    // Ends it soon and writes nothing: a file already at the output path
+    // stays as it was (any thread).
+    void cancel() {
+        m_cancel = true;
+        m_stopNow = true;
+    }
     bool isExporting() const { return m_running; }
 
-    // Runs one export to its end, stop() or a writer failure.
+    // Runs one export to its end, stop(), cancel() or a writer failure. The
+    // movie is written under a hidden name beside the output and renamed
+    // over it only when it was written and reads back, so a failure never
+    // harms a file already there.
     ExportResult Export(MVParams* params, GsScene* scene);
 
     // The timeline's answers, on the asking worker.
@@ -217,6 +227,7 @@ private:
     ExportRequest m_request;
     Progress m_progress;
     std::atomic<bool> m_stopNow{false};
+    std::atomic<bool> m_cancel{false};
     std::atomic<bool> m_running{false};
     std::atomic<ExportFetchFrame*> m_fetch{nullptr};
     std::atomic<ExportImage*> m_image{nullptr};

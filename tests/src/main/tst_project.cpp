@@ -351,7 +351,6 @@ private slots:
     void windowExportShowsProgressOnlyOnceWriting() {
         ClassifyItem* video = tracks()->header(SourceVideo);
         video->addSource(tracks()->createFromMaterial(video, media("h264-30fps.mp4"), 0));
-        QVERIFY(QFile::link("/dev/full", dir + "/full.mp4"));
         bool progressShown = false;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&progressShown] {
@@ -370,7 +369,7 @@ private slots:
         };
         {
             BoxAnswer answer {QString()};
-            MVParams params = paramsFor(dir + "/full.mp4");
+            MVParams params = paramsFor(dir + "/no-such-folder/film.mp4");
             window()->runExport(&params);
             QCOMPARE(answer.answered, 1);
             QVERIFY2(answer.text.startsWith("exportmvwindow.WriteFail"), qPrintable(answer.text));
@@ -479,6 +478,47 @@ private slots:
             QVERIFY(said.contains("export: ") || said.contains("usage") || said.contains("not usable") ||
                     said.contains("unknown option"));
         }
+    }
+
+    // Ctrl+C, a logout or a kill stops a scripted export at once; what was
+    // at the output before is kept and nothing half-written is left.
+    void commandLineExportStopsOnASignal_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void commandLineExportStopsOnASignal() {
+        QFETCH(int, signal);
+        const QString project = dir + "/signal.zya2";
+        if (!QFile::exists(project)) {
+            ClassifyItem* video = tracks()->header(SourceVideo);
+            // Long enough that the signal comes while it exports.
+            for (int i = 0; i < 8; ++i)
+                video->addSource(tracks()->createFromMaterial(video, media("h264-30fps.mp4"), i * 90));
+            writeFile(project, QByteArray());
+            QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        }
+        const QString folder = korvel::test::workFolder(QStringLiteral("signal-%1").arg(signal));
+        const QString output = folder + "/out.mp4";
+        writeFile(output, "an earlier export");
+        QProcess korvel;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+        korvel.setProcessEnvironment(env);
+        korvel.start(QStringLiteral(KORVEL_BINARY), {"--export", project, output});
+        QVERIFY(korvel.waitForStarted());
+        // Once the progress shows, the export is under way.
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += korvel.readAllStandardError()).contains("%"), 60000);
+        ::kill(pid_t(korvel.processId()), signal);
+        QVERIFY(korvel.waitForFinished(30000));
+        said += korvel.readAllStandardError();
+        QCOMPARE(korvel.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(korvel.exitCode() == 128 + signal, said.right(400).constData());
+        QVERIFY(said.contains("stopped by signal"));
+        QCOMPARE(readFile(output), QByteArray("an earlier export"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList {"out.mp4"});
     }
 
     void holdingShiftInvertsAutoAlign() {

@@ -555,7 +555,21 @@ private slots:
         QVERIFY(m_render->renderThread());
     }
 
-    // A writer that cannot start or cannot write ends the export with the reason.
+    ExportResult exportWithFileLimit(MVParams& params, rlim_t bytes) {
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = old;
+        small.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &small);
+        const ExportResult result = exportTo(params);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        return result;
+    }
+
+    // A writer that cannot start or cannot write ends the export with the
+    // reason, and the file that was at the output stays.
     void writerFailures_data() {
         QTest::addColumn<QString>("kind");
         QTest::newRow("missing folder") << "missing";
@@ -585,32 +599,68 @@ private slots:
         } else if (kind == "long") {
             std::memset(params.filePath, 'a', sizeof(params.filePath));
             params.filePath[0] = '/';
-        } else if (kind == "full") {
-            QVERIFY(QFile::link("/dev/full", folder + "/full.mp4"));
-            exportfn::setExportPath(params, folder + "/full.mp4");
+        }
+        // Whatever was at the output before stays as it was.
+        const QByteArray before("an earlier export, to be kept");
+        {
+            QFile old(exportfn::exportPath(params));
+            if (old.open(QIODevice::WriteOnly))
+                old.write(before);
         }
         ExportResult result;
-        if (kind == "limit") {
-            // Writes past 20 kB fail with EFBIG, as on a full disk, once the header is out.
-            rlimit old{};
-            QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-            auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-            rlimit small = old;
-            small.rlim_cur = 20000;
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-            result = exportTo(params);
-            setrlimit(RLIMIT_FSIZE, &old);
-            std::signal(SIGXFSZ, oldHandler);
-            QVERIFY2(!result.ok, qPrintable(QString::number(QFileInfo(exportfn::exportPath(params)).size())));
-            QVERIFY(masks().contains(TimeLineGraphicsView::kExportVisual));
+        if (kind == "full" || kind == "limit") {
+            // Writes past the limit fail with EFBIG, as on a full disk: at
+            // once, or, past 20 kB, once the header is out.
+            result = exportWithFileLimit(params, kind == "full" ? 16 : 20000);
+            if (kind == "limit")
+                QVERIFY(masks().contains(TimeLineGraphicsView::kExportVisual));
         } else {
             result = exportTo(params);
         }
         QVERIFY(!result.ok);
         QVERIFY(!result.reason.isEmpty());
+        QVERIFY2(!result.reason.contains(".korvel-"), qPrintable(result.reason)); // names the user's file
         if (kind != "limit")
             QVERIFY(masks().isEmpty());
         QVERIFY(m_render->renderThread());
+        QFile old(exportfn::exportPath(params));
+        if (old.open(QIODevice::ReadOnly))
+            QCOMPARE(old.readAll(), before);
+        QCOMPARE(QDir(folder).entryList({".*.korvel-*"}, QDir::Hidden | QDir::Files), QStringList());
+    }
+
+    // An export replaces an earlier file only when it is whole; a cancelled
+    // one leaves the earlier file and no temporary file.
+    void theEarlierFileIsReplacedOnlyByAWholeExport() {
+        buildRedBlue();
+        const QString folder = korvel::test::workFolder("replace");
+        const QString out = folder + "/out.mp4";
+        const QByteArray before("an earlier export");
+        {
+            QFile old(out);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write(before);
+        }
+        ExportManager* exporter = m_render->exportManager();
+        exporter->setProgress([exporter](int64_t done, int64_t) {
+            if (done >= 10)
+                exporter->cancel();
+        });
+        MVParams params = paramsFor(out, 30);
+        ExportResult result = exportTo(params);
+        exporter->setProgress(ExportManager::Progress());
+        QVERIFY(!result.ok);
+        QVERIFY(result.cancelled);
+        QFile kept(out);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), before);
+        kept.close();
+        QCOMPARE(QDir(folder).entryList({".*"}, QDir::Hidden | QDir::Files), QStringList());
+
+        result = exportTo(params);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        QCOMPARE(framePts(out).size(), 2 * int(kClipFrames));
+        QCOMPARE(QDir(folder).entryList(QDir::Hidden | QDir::Files), QStringList {"out.mp4"});
     }
 };
 
