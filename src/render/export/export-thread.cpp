@@ -413,6 +413,9 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     } else if (context.failed()) {
         result.reason = context.failure();
         result.reason.replace(partial, result.path);
+    } else if (context.total.load() == 0) {
+        result.reason = QStringLiteral("the timeline is empty: there is nothing to export");
+        LOGW("---> %s", result.reason.toUtf8().constData());
     } else if (!file.isFile() || file.size() == 0) {
         result.reason = QStringLiteral("the export file was not generated");
         LOGE("---> 生成文件失败:[%s]", result.path.toUtf8().constData());

@@ -629,6 +629,17 @@ private slots:
         QCOMPARE(QDir(folder).entryList({".*.korvel-*"}, QDir::Hidden | QDir::Files), QStringList());
     }
 
+    // An empty timeline says so, and writes nothing.
+    void anEmptyTimelineSaysSo() {
+        buildTimeline([](TimeLineTreeModel&) {});
+        const QString out = korvel::test::workFolder("empty") + "/out.mp4";
+        MVParams params = paramsFor(out, 30);
+        const ExportResult result = exportTo(params);
+        QVERIFY(!result.ok);
+        QVERIFY2(result.reason.contains("empty"), qPrintable(result.reason));
+        QVERIFY(!QFile::exists(out));
+    }
+
     // An export replaces an earlier file only when it is whole; a cancelled
     // one leaves the earlier file and no temporary file.
     void theEarlierFileIsReplacedOnlyByAWholeExport() {
