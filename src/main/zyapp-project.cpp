@@ -32,6 +32,9 @@ QString ZyApp::resolveMediaPath(const QString& path) const {
 }
 
 void ZyApp::forgetAutoSave() {
+    // A scripted export leaves the editor's pending recovery alone.
+    if (!m_interactive)
+        return;
     const QString copy = project::autoSavePath(m_projectPath);
     if (QFileInfo::exists(copy) && !QFile::remove(copy))
         LOGW("project: the automatic copy %s cannot be deleted", qUtf8Printable(copy));
@@ -51,7 +54,9 @@ void ZyApp::showHint(const QString& text) {
 
 void ZyApp::announce(const QString& path, const char* statusKey) {
     const QFileInfo file(path);
-    emit sig_prependHistory(path);
+    // A scripted export is not the user's work: the Works list stays as it is.
+    if (m_interactive)
+        emit sig_prependHistory(path);
     emit sig_updateProjectName(file.baseName(), true);
     emit sig_updateProjectName(tr(statusKey).arg(file.fileName()), false);
 }

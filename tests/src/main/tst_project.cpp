@@ -31,6 +31,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QXmlStreamReader>
@@ -445,6 +446,14 @@ private slots:
             QVERIFY(ZyApp::instance()->saveProject(false, false, project));
             QDir().mkpath(dir + "/cli");
         }
+        // A pending recovery of the editor's, and its Works list: a scripted
+        // export touches neither.
+        const QString pending = dir + "/~temp_pending.zya2";
+        writeFile(pending, "<Tamsel/>");
+        bg::iface()->configSet("autoSavePath", pending.toStdString());
+        QVERIFY(bg::iface()->configSave());
+        const QString ini = qEnvironmentVariable("KORVEL_CONFIG_DIR") + "/korvel.ini";
+        const QVariant history = QSettings(ini, QSettings::IniFormat).value("work.history");
         QProcess korvel;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
@@ -453,6 +462,14 @@ private slots:
         QVERIFY(korvel.waitForFinished(120000));
         const QByteArray said = korvel.readAllStandardError();
         QVERIFY2(korvel.exitCode() == status, said.right(400).constData());
+        {
+            const QSettings after(ini, QSettings::IniFormat);
+            QCOMPARE(after.value("autoSavePath").toString(), pending);
+            QCOMPARE(after.value("work.history"), history);
+            QVERIFY(QFile::exists(pending));
+        }
+        bg::iface()->configSet("autoSavePath", "");
+        bg::iface()->configSave();
         const QString output = arguments.at(1);
         QCOMPARE(QFileInfo(output).size() > 0, written);
         if (written) {
