@@ -95,11 +95,19 @@ void ZyApp::showRecoveryPrompt(const QString& tempPath) {
                     QMessageBox::NoButton, m_mainWindow);
     box.setObjectName(QStringLiteral("recoveryPrompt"));
     QPushButton* resume = box.addButton(tr("Mainwindow.continue"), QMessageBox::AcceptRole);
-    QPushButton* discard = box.addButton(tr("Mainwindow.discard"), QMessageBox::RejectRole);
+    QPushButton* discard = box.addButton(tr("Mainwindow.discard"), QMessageBox::DestructiveRole);
+    QPushButton* later = box.addButton(tr("titlebar.Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(resume);
-    box.setEscapeButton(discard);
+    box.setEscapeButton(later);
     box.exec();
-    resumeAutoSave(box.clickedButton() == resume, tempPath);
+    // Only the user's own "discard" deletes the copy: Escape, closing the
+    // box or a logout (a signal ends the loop) keep it for the next start.
+    if (box.clickedButton() == resume)
+        resumeAutoSave(true, tempPath);
+    else if (box.clickedButton() == discard)
+        resumeAutoSave(false, tempPath);
+    else
+        LOGD("recovery: %s kept for the next start", qUtf8Printable(tempPath));
 }
 
 void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {

@@ -51,6 +51,8 @@ private slots:
     void resumeReplacesTheSavedProject();
     void resumeOfANeverSavedProjectOpensTheCopy();
     void discardDeletesTheCopy();
+    void onlyDiscardDeletesTheCopy_data();
+    void onlyDiscardDeletesTheCopy();
     void pendingCopyIsOfferedInsteadOfTheCommandLine();
     void proxyText_data();
     void proxyText();
@@ -137,6 +139,46 @@ void TestZyApp::discardDeletesTheCopy() {
     QVERIFY(!QFile::exists(dir + "/~temp_film.zya2"));
     QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
     QCOMPARE(savedConfig("autoSavePath"), QString());
+}
+
+void TestZyApp::onlyDiscardDeletesTheCopy_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("Escape") << "escape";
+    // A logout's SIGTERM ends the box's loop without a button, as closing does.
+    QTest::newRow("the box closed") << "close";
+}
+
+// The recovery question answered by anything but "discard" keeps the copy
+// and its record for the next start.
+void TestZyApp::onlyDiscardDeletesTheCopy() {
+    QFETCH(QString, answer);
+    QString dir = korvel::test::workFolder("keep-" + answer);
+    writeFile(dir + "/film.zya2", kSaved);
+    writeFile(dir + "/~temp_film.zya2", kNewer);
+    bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
+    QVERIFY(bg::iface()->configSave());
+    bool answered = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || answered || box->objectName() != QLatin1String("recoveryPrompt"))
+            return;
+        answered = true;
+        if (answer == "escape")
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            box->close();
+    });
+    poll.start(50);
+    ZyApp::instance()->startSession({});
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 5000);
+    QTest::qWait(100);
+    QCOMPARE(readFile(dir + "/~temp_film.zya2"), kNewer);
+    QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
+    QCOMPARE(savedConfig("autoSavePath"), dir + "/~temp_film.zya2");
+    bg::iface()->configSet("autoSavePath", "");
+    bg::iface()->configSave();
 }
 
 void TestZyApp::pendingCopyIsOfferedInsteadOfTheCommandLine() {
