@@ -289,9 +289,11 @@ private slots:
             std::atomic<int> errors {0}, lost {0};
             connect(&source, &AudioCaptureSource::sig_initError, this, [&errors] { ++errors; }, Qt::DirectConnection);
             connect(&source, &AudioCaptureSource::sig_inActivated, this, [&lost] { ++lost; }, Qt::DirectConnection);
-            // Retried, silently, after the first failure.
+            // Retried, silently, after the first failure. The first attempt
+            // starts with the source, so on a busy machine its error can come
+            // before the connection above: never more than once is the point.
             QTRY_VERIFY_WITH_TIMEOUT(lost.load() >= 8, 8000);
-            QCOMPARE(errors.load(), 1);
+            QVERIFY(errors.load() <= 1);
         }
         RecordManager manager;
         QSignalSpy items(&manager, &RecordManager::sig_audioSourceItem);
