@@ -14,7 +14,10 @@ namespace project {
 
 bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark mark, bool archive, QString* error) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    // Unbuffered: a buffered write "succeeds" into memory, and a full disk
+    // met when the buffer is flushed inside commit() went unnoticed, so a
+    // cut file replaced the project.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered)) {
         if (error)
             *error = file.errorString();
         return false;
@@ -49,7 +52,8 @@ bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark ma
     int start = 0;
     while (start < bytes.size() && (bytes[start] == '\n' || bytes[start] == '\r'))
         ++start;
-    if (file.write(bytes.constData() + start, bytes.size() - start) != bytes.size() - start) {
+    if (file.write(bytes.constData() + start, bytes.size() - start) != bytes.size() - start ||
+        file.error() != QFileDevice::NoError) {
         if (error)
             *error = file.errorString();
         file.cancelWriting();

@@ -38,6 +38,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -335,6 +336,38 @@ private slots:
         QVERIFY(ZyApp::instance()->renderManager()->sceneWidth() >= 2);
         tracks()->addTrack(tracks()->header(SourceVideo));
         QVERIFY(!zya::UndoController::instance()->isClean());
+    }
+
+    // A disk that fills up half-way through a save (here: a file size limit,
+    // which fails the write as a full disk does) leaves the saved file as it
+    // was, says so, and keeps the project modified.
+    void aSaveOnAFullDiskKeepsTheOldFile() {
+        const QString film = dir + "/full-disk.zya2";
+        buildProject();
+        writeFile(film, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, film));
+        const QByteArray saved = readFile(film);
+        tracks()->addTrack(tracks()->header(SourceVideo)); // an edit
+        library()->AddMaterialFiles({media("tone.m4a"), media("photo.jpg")}, false);
+        rlimit old {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = old;
+        small.rlim_cur = rlim_t(saved.size() / 2);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        bool ok = true;
+        {
+            BoxAnswer answer {QString()};
+            ok = ZyApp::instance()->saveProject(false, false, film);
+            setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, oldHandler);
+            QCOMPARE(answer.text, QStringLiteral("titlebar.SaveProjectFail"));
+        }
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!ok);
+        QCOMPARE(readFile(film), saved);
+        QVERIFY(!zya::UndoController::instance()->isClean());
+        QCOMPARE(QDir(dir).entryList({"full-disk.zya2.*"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
     void aSaveThatCannotWriteTellsAndKeepsTheWork() {
