@@ -82,6 +82,8 @@ bool UndoController::isClean() const { return stack.isClean(); }
 
 void UndoController::setClean() { stack.setClean(); }
 
+void UndoController::setModified() { stack.resetClean(); }
+
 void UndoController::reset() {
     if (m_sequenceDepth > 0) {
         LOGW("undo history reset inside the merge sequence %s", qUtf8Printable(m_sequence->text()));

@@ -26,6 +26,9 @@ public:
 
     bool isClean() const;
     void setClean();
+    // Modified with nothing to undo (a recovered project): no state of the
+    // history is clean until the next setClean().
+    void setModified();
     // Empties the history (deleting what it owns) and marks it clean.
     void reset();
 

@@ -199,7 +199,7 @@ bool readOldProject(QIODevice& file, ProjectSections& sections, const std::funct
 
 QString autoSavePath(const QString& projectPath) {
     const QFileInfo project(projectPath);
-    const QString name = QStringLiteral("~temp_") + project.baseName() + QStringLiteral(".zya2");
+    const QString name = QStringLiteral("~temp_") + project.completeBaseName() + QStringLiteral(".zya2");
     const QString folder = project.isAbsolute() && project.exists() ? project.absolutePath() : QDir::tempPath();
     return QDir(folder).filePath(name);
 }

@@ -52,8 +52,9 @@ bool readProject(QIODevice& file, ProjectSections& sections, const std::function
 // The older layout.
 bool readOldProject(QIODevice& file, ProjectSections& sections, const std::function<void(bool archived)>& onRoot);
 
-// "~temp_" + the name up to its first dot + ".zya2", beside the project
-// when the project file exists, else in the temporary folder.
+// "~temp_" + the project's whole base name + ".zya2" ("film.v2.zya2" has
+// "~temp_film.v2.zya2"), beside the project when the project file exists,
+// else in the temporary folder.
 QString autoSavePath(const QString& projectPath);
 
 } // namespace project

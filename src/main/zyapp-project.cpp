@@ -35,10 +35,17 @@ void ZyApp::forgetAutoSave() {
     // A scripted export leaves the editor's pending recovery alone.
     if (!m_interactive)
         return;
-    const QString copy = project::autoSavePath(m_projectPath);
-    if (QFileInfo::exists(copy) && !QFile::remove(copy))
-        LOGW("project: the automatic copy %s cannot be deleted", qUtf8Printable(copy));
-    bg::iface()->configSet("autoSavePath", "");
+    for (const QString& copy : {project::autoSavePath(m_projectPath), m_recoveredCopy}) {
+        if (!copy.isEmpty() && QFileInfo::exists(copy) && !QFile::remove(copy))
+            LOGW("project: the automatic copy %s cannot be deleted", qUtf8Printable(copy));
+    }
+    m_recoveredCopy.clear();
+    recordAutoSave(QString(), QString());
+}
+
+void ZyApp::recordAutoSave(const QString& copy, const QString& owner) {
+    bg::iface()->configSet("autoSavePath", copy.toStdString());
+    bg::iface()->configSet(kAutoSaveOwnerKey, owner.toStdString());
     bg::iface()->configSave();
 }
 
@@ -121,25 +128,17 @@ bool ZyApp::createProject(const QString& path, int width, int height, bool locke
     return true;
 }
 
-bool ZyApp::openProject(const QString& path) {
-    if (!maybeSave())
-        return false;
-    const QString suffix = QFileInfo(path).suffix();
-    const bool current = suffix == QLatin1String("zya2");
-    if (!current && suffix != QLatin1String("zya")) {
-        LOGW("project: %s is neither a .zya2 nor a .zya file", qUtf8Printable(path));
-        return false;
-    }
+bool ZyApp::readProjectFile(const QString& path) {
+    const bool current = QFileInfo(path).suffix() != QLatin1String("zya");
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         LOGW("project: cannot open %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
-        showHint(tr("titlebar.FileNoExist"));
         return false;
     }
     clearProject();
     if (!m_sections)
         return false;
-    // Relative media paths inside resolve against this file from here on.
+    // Relative media paths inside resolve against this file while it is read.
     m_projectPath = QFileInfo(path).absoluteFilePath();
     auto onRoot = [this](bool archived) { m_archived = archived; };
     const bool read = current ? project::readProject(file, *m_sections, onRoot)
@@ -150,10 +149,30 @@ bool ZyApp::openProject(const QString& path) {
         m_projectPath = untitledProjectPath();
         m_archived = false;
         emit sig_updateProjectName(tr("titlebar.Untitle"), true);
-        showHint(tr("titlebar.FileReadFail"));
         return false;
     }
     zya::UndoController::instance()->reset();
+    return true;
+}
+
+bool ZyApp::openProject(const QString& path) {
+    if (!maybeSave())
+        return false;
+    const QString suffix = QFileInfo(path).suffix();
+    const bool current = suffix == QLatin1String("zya2");
+    if (!current && suffix != QLatin1String("zya")) {
+        LOGW("project: %s is neither a .zya2 nor a .zya file", qUtf8Printable(path));
+        return false;
+    }
+    if (!QFileInfo(path).isFile()) {
+        LOGW("project: cannot open %s: no such file", qUtf8Printable(path));
+        showHint(tr("titlebar.FileNoExist"));
+        return false;
+    }
+    if (!readProjectFile(path)) {
+        showHint(tr("titlebar.FileReadFail"));
+        return false;
+    }
     if (current) {
         announce(m_projectPath, "titlebar.OpenProjectSuccess");
     } else {
@@ -231,8 +250,13 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
     if (marked)
         m_archiveDir = QFileInfo(target).absolutePath();
     if (automatic) {
-        bg::iface()->configSet("autoSavePath", target.toStdString());
-        bg::iface()->configSave();
+        const QFileInfo owner(projectPath);
+        recordAutoSave(target, owner.isAbsolute() && owner.isFile() ? owner.absoluteFilePath() : QString());
+        // The recovered copy is superseded by this one.
+        if (!m_recoveredCopy.isEmpty() && m_recoveredCopy != target) {
+            QFile::remove(m_recoveredCopy);
+            m_recoveredCopy.clear();
+        }
         emit sig_updateProjectName(tr("titlebar.AutoProjectSuccess").arg(QFileInfo(target).fileName()), false);
         return true;
     }

@@ -85,7 +85,7 @@ void ZyApp::startSession(const QStringList& arguments) {
         QTimer::singleShot(kRecoveryPromptDelayMs, this, [this, path] { showRecoveryPrompt(path); });
         return;
     }
-    bg::iface()->configSet("autoSavePath", "");
+    recordAutoSave(QString(), QString());
     if (!plan.projectToOpen.isEmpty())
         openProject(plan.projectToOpen);
 }
@@ -111,27 +111,40 @@ void ZyApp::showRecoveryPrompt(const QString& tempPath) {
 }
 
 void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {
-    if (resume) {
-        QFileInfo temp(tempPath);
-        // The copy is "~temp_<base>.zya2" beside the project it belongs to.
-        QString target = temp.dir().filePath(temp.fileName().remove(QStringLiteral("~temp_")));
-        if (QFileInfo::exists(target)) {
-            // One atomic replace: a failed rename leaves both files as they were.
-            if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(target).constData()) == 0) {
-                openProject(target);
-            } else {
-                LOGE("recovery: %s cannot replace %s (%s); opening the copy where it lies",
-                     qUtf8Printable(tempPath), qUtf8Printable(target), std::strerror(errno));
-                openProject(tempPath);
-            }
-        } else {
-            openProject(tempPath);
-        }
-    } else if (!QFile::remove(tempPath)) {
-        LOGW("recovery: %s cannot be deleted", qUtf8Printable(tempPath));
+    if (!resume) {
+        if (!QFile::remove(tempPath))
+            LOGW("recovery: %s cannot be deleted", qUtf8Printable(tempPath));
+        recordAutoSave(QString(), QString());
+        return;
     }
-    bg::iface()->configSet("autoSavePath", "");
-    bg::iface()->configSave();
+    // The project the copy was made of. Copies recorded before the owner was
+    // (their names were cut at the first dot, so two projects could share
+    // one) belong to nobody for sure: they come back untitled.
+    const QString owner = QString::fromStdString(bg::configText(kAutoSaveOwnerKey));
+    // The copy is read before it is trusted, and it never replaces the
+    // user's file: the recovered work opens modified, and the user's own
+    // Save writes it.
+    if (!readProjectFile(tempPath)) {
+        LOGE("recovery: the automatic copy %s cannot be read; it is left where it lies", qUtf8Printable(tempPath));
+        recordAutoSave(QString(), QString());
+        showHint(tr("Mainwindow.RecoveryFail").arg(QDir::toNativeSeparators(tempPath)));
+        return;
+    }
+    const QFileInfo project(owner);
+    if (!owner.isEmpty() && project.isFile()) {
+        m_projectPath = project.absoluteFilePath();
+        emit sig_updateProjectName(project.completeBaseName(), true);
+    } else {
+        // Never saved (or its file is gone): still untitled, so Save asks where.
+        m_projectPath = untitledProjectPath();
+        m_archived = false;
+        emit sig_updateProjectName(tr("titlebar.Untitle"), true);
+    }
+    emit sig_updateProjectName(tr("Mainwindow.Recovered").arg(QFileInfo(tempPath).fileName()), false);
+    zya::UndoController::instance()->setModified();
+    // Still pending until the user saves: a crash now offers it again.
+    m_recoveredCopy = tempPath;
+    LOGW("recovery: %s opened as %s", qUtf8Printable(tempPath), qUtf8Printable(m_projectPath));
 }
 
 void ZyApp::toggleFullPreview() {

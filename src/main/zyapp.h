@@ -65,9 +65,10 @@ public:
     bool isFullPreview() const { return m_fullPreview; }
     void toggleFullPreview();
 
-    // Recovery of an auto-save copy: continue (rename it over the project it
-    // belongs to and open that; open the copy in place when the project was
-    // never saved) or discard (delete it). Clears "autoSavePath" either way.
+    // Recovery of an auto-save copy: continue (read it and open it, modified,
+    // as the project it was made of, or untitled when that is unknown; the
+    // copy stays recorded until the user saves) or discard (delete it and
+    // its record). A copy that cannot be read is left alone and reported.
     void resumeAutoSave(bool resume, const QString& tempPath);
 
     // The project file while it exists, else empty.
@@ -141,6 +142,13 @@ public slots:
 private:
     void showRecoveryPrompt(const QString& tempPath);
     void forgetAutoSave();
+    // The pending automatic copy and the project file it was made of
+    // ("autoSavePath", "autoSaveProject"); empty texts clear them.
+    void recordAutoSave(const QString& copy, const QString& owner);
+    static constexpr const char* kAutoSaveOwnerKey = "autoSaveProject";
+    // Reads a project file into the sections, its path becoming the
+    // project's; false (the project then empty and untitled) when it is none.
+    bool readProjectFile(const QString& path);
     void showHint(const QString& text);
     void announce(const QString& path, const char* statusKey);
     QString askSavePath(const QString& proposed);
@@ -160,6 +168,7 @@ private:
     QXmlStreamWriter m_writer;
     QString m_projectPath;
     QString m_sectionFile; // the file a save is writing
+    QString m_recoveredCopy; // the automatic copy this session recovered, until saved
     bool m_interactive = true;
     QString m_archiveDir;
     bool m_archived = false;

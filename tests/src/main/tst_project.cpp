@@ -13,6 +13,7 @@
 #include "resource/material-manager.h"
 #include "resource/material-view.h"
 #include "resource/resource-widget.h"
+#include "support/file-size-limit.h"
 #include "support/folder-openings.h"
 #include "support/reference-render.h"
 #include "support/test-main.h"
@@ -279,11 +280,12 @@ private slots:
     }
 
     void automaticCopyAndItsRecovery() {
-        QCOMPARE(project::autoSavePath("/nowhere/my.cut.zya2"), QDir::tempPath() + "/~temp_my.zya2");
+        QCOMPARE(project::autoSavePath("/nowhere/my.cut.zya2"), QDir::tempPath() + "/~temp_my.cut.zya2");
         const QString film = dir + "/film.zya2";
         buildProject();
         writeFile(film, QByteArray());
         QVERIFY(ZyApp::instance()->saveProject(false, false, film));
+        const QByteArray saved = readFile(film);
         const QString copy = project::autoSavePath(film);
         QCOMPARE(copy, dir + "/~temp_film.zya2");
         // Nothing changed since the save: nothing written.
@@ -291,21 +293,37 @@ private slots:
         QVERIFY(!QFile::exists(copy));
         tracks()->addTrack(tracks()->header(SourceAudio)); // an edit
         QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
-        QVERIFY(QFile::exists(copy));
+        const QByteArray written = readFile(copy);
+        QVERIFY(!written.isEmpty());
         QCOMPARE(QString::fromStdString(bg::configText("autoSavePath")), copy);
         QVERIFY(!zya::UndoController::instance()->isClean()); // still modified
-        // The next start (nothing modified yet) resumes it: the copy replaces the project.
+
+        // The next copy meets a full disk: the last whole copy and its record stay.
+        tracks()->addTrack(tracks()->header(SourceAudio));
+        bg::iface()->configSet("autoSavePath", "");
+        {
+            korvel::test::FileSizeLimit full(written.size() / 2);
+            QVERIFY(!ZyApp::instance()->saveProject(true, false, QString()));
+        }
+        QCOMPARE(readFile(copy), written);
+        QCOMPARE(QString::fromStdString(bg::configText("autoSavePath")), QString());
+        bg::iface()->configSet("autoSavePath", copy.toStdString());
+
+        // The next start resumes it: the copy is opened as the project,
+        // modified, and the project file stays as the user saved it.
+        buildProject();
         zya::UndoController::instance()->setClean();
         ZyApp::instance()->resumeAutoSave(true, copy);
-        QVERIFY(!QFile::exists(copy));
+        QCOMPARE(readFile(film), saved);
+        QCOMPARE(ZyApp::instance()->currentProjectPath(), film);
         QCOMPARE(tracks()->header(SourceAudio)->children().size(), 1);
+        QVERIFY(!zya::UndoController::instance()->isClean());
         // A manual save removes a pending copy only once it has written.
-        tracks()->addTrack(tracks()->header(SourceAudio));
-        QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
         QVERIFY(QFile::exists(copy));
         QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
         QVERIFY(!QFile::exists(copy));
         QCOMPARE(QString::fromStdString(bg::configText("autoSavePath", "x")), QString());
+        QVERIFY(readFile(film) != saved);
     }
 
     void filesThatAreNoProjectLeaveAnEmptyProject_data() {
@@ -349,21 +367,13 @@ private slots:
         const QByteArray saved = readFile(film);
         tracks()->addTrack(tracks()->header(SourceVideo)); // an edit
         library()->AddMaterialFiles({media("tone.m4a"), media("photo.jpg")}, false);
-        rlimit old {};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-        auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = old;
-        small.rlim_cur = rlim_t(saved.size() / 2);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
         bool ok = true;
         {
+            korvel::test::FileSizeLimit full(saved.size() / 2);
             BoxAnswer answer {QString()};
             ok = ZyApp::instance()->saveProject(false, false, film);
-            setrlimit(RLIMIT_FSIZE, &old);
-            std::signal(SIGXFSZ, oldHandler);
             QCOMPARE(answer.text, QStringLiteral("titlebar.SaveProjectFail"));
         }
-        setrlimit(RLIMIT_FSIZE, &old);
         QVERIFY(!ok);
         QCOMPARE(readFile(film), saved);
         QVERIFY(!zya::UndoController::instance()->isClean());

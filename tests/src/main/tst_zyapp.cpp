@@ -1,3 +1,4 @@
+#include "main/project-file.h"
 #include "main/qssmanager.h"
 #include "main/startup-plan.h"
 #include "main/zyapp.h"
@@ -48,8 +49,9 @@ private slots:
     void initializeShowsAWindow();
     void planStartup_data();
     void planStartup();
-    void resumeReplacesTheSavedProject();
-    void resumeOfANeverSavedProjectOpensTheCopy();
+    void resumeOpensTheCopyAsTheModifiedProject();
+    void resumeWithoutAKnownProjectStaysUntitled();
+    void aCopyThatCannotBeReadIsNotTrusted();
     void discardDeletesTheCopy();
     void onlyDiscardDeletesTheCopy_data();
     void onlyDiscardDeletesTheCopy();
@@ -110,24 +112,70 @@ void TestZyApp::planStartup() {
     QCOMPARE(plan.projectToOpen, open);
 }
 
-void TestZyApp::resumeReplacesTheSavedProject() {
+// Recovery reads the copy and opens it, modified, as the project it was
+// made of; no file of the user's is written until the user saves.
+void TestZyApp::resumeOpensTheCopyAsTheModifiedProject() {
     QString dir = korvel::test::workFolder("resume");
     writeFile(dir + "/film.zya2", kSaved);
-    writeFile(dir + "/~temp_film.zya2", kNewer);
-    bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
-    ZyApp::instance()->resumeAutoSave(true, dir + "/~temp_film.zya2");
-    QCOMPARE(readFile(dir + "/film.zya2"), kNewer);
-    QVERIFY(!QFile::exists(dir + "/~temp_film.zya2"));
-    QCOMPARE(ZyApp::instance()->currentProjectPath(), dir + "/film.zya2");
+    writeFile(dir + "/film.v2.zya2", kSaved);
+    const QString copy = dir + "/~temp_film.v2.zya2";
+    QCOMPARE(project::autoSavePath(dir + "/film.v2.zya2"), copy);
+    writeFile(copy, kNewer);
+    bg::iface()->configSet("autoSavePath", copy.toStdString());
+    bg::iface()->configSet("autoSaveProject", (dir + "/film.v2.zya2").toStdString());
+    ZyApp::instance()->resumeAutoSave(true, copy);
+    QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
+    QCOMPARE(readFile(dir + "/film.v2.zya2"), kSaved);
+    QCOMPARE(readFile(copy), kNewer); // still pending: a crash now offers it again
+    QCOMPARE(ZyApp::instance()->currentProjectPath(), dir + "/film.v2.zya2");
+    QVERIFY(!zya::UndoController::instance()->isClean());
+    QCOMPARE(QString::fromStdString(bg::configText("autoSavePath")), copy);
+    // The user's own Save writes it, and only then does the copy go.
+    QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
+    QVERIFY(readFile(dir + "/film.v2.zya2").contains("<Preview/>"));
+    QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
+    QVERIFY(!QFile::exists(copy));
     QCOMPARE(savedConfig("autoSavePath"), QString());
+    QVERIFY(zya::UndoController::instance()->isClean());
 }
 
-void TestZyApp::resumeOfANeverSavedProjectOpensTheCopy() {
-    QString dir = korvel::test::workFolder("never-saved");
-    writeFile(dir + "/~temp_zy_20250515_134501.zya2", kNewer);
-    ZyApp::instance()->resumeAutoSave(true, dir + "/~temp_zy_20250515_134501.zya2");
-    QCOMPARE(ZyApp::instance()->currentProjectPath(), dir + "/~temp_zy_20250515_134501.zya2");
-    QCOMPARE(readFile(dir + "/~temp_zy_20250515_134501.zya2"), kNewer);
+// A copy of a never-saved project, and one recorded before copies named
+// their project (its name cut at the first dot could be another project's),
+// come back untitled: Save asks where, and nothing is written beside them.
+void TestZyApp::resumeWithoutAKnownProjectStaysUntitled() {
+    QString dir = korvel::test::workFolder("untitled");
+    writeFile(dir + "/film.zya2", kSaved);
+    for (const QString& name : {QStringLiteral("~temp_zy_20250515_134501.zya2"), QStringLiteral("~temp_film.zya2")}) {
+        writeFile(dir + "/" + name, kNewer);
+        bg::iface()->configSet("autoSavePath", (dir + "/" + name).toStdString());
+        bg::iface()->configSet("autoSaveProject", "");
+        ZyApp::instance()->resumeAutoSave(true, dir + "/" + name);
+        QVERIFY(ZyApp::instance()->currentProjectPath().isEmpty());
+        QVERIFY2(!ZyApp::instance()->projectPath().contains("~temp_"), qPrintable(ZyApp::instance()->projectPath()));
+        QVERIFY(!ZyApp::instance()->projectPath().startsWith(dir));
+        QVERIFY(!zya::UndoController::instance()->isClean());
+        QCOMPARE(readFile(dir + "/" + name), kNewer);
+        QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
+    }
+    zya::UndoController::instance()->setClean();
+}
+
+// A copy cut short (a full disk, a crash while it was written) is not
+// trusted: nothing is opened from it, and the user's file is untouched.
+void TestZyApp::aCopyThatCannotBeReadIsNotTrusted() {
+    QString dir = korvel::test::workFolder("cut-copy");
+    writeFile(dir + "/film.zya2", kSaved);
+    const QByteArray cut = "<Tamsel Version=\"1.0.0\" Archived=\"0\"><Render><scene><wid";
+    writeFile(dir + "/~temp_film.zya2", cut);
+    bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
+    bg::iface()->configSet("autoSaveProject", (dir + "/film.zya2").toStdString());
+    ZyApp::instance()->setInteractive(false); // the message goes to the log
+    ZyApp::instance()->resumeAutoSave(true, dir + "/~temp_film.zya2");
+    ZyApp::instance()->setInteractive(true);
+    QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
+    QCOMPARE(readFile(dir + "/~temp_film.zya2"), cut);
+    QVERIFY(ZyApp::instance()->currentProjectPath().isEmpty());
+    QCOMPARE(savedConfig("autoSavePath"), QString());
 }
 
 void TestZyApp::discardDeletesTheCopy() {
@@ -187,6 +235,7 @@ void TestZyApp::pendingCopyIsOfferedInsteadOfTheCommandLine() {
     writeFile(dir + "/~temp_film.zya2", kNewer);
     writeFile(dir + "/other.zya2", kSaved);
     bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
+    bg::iface()->configSet("autoSaveProject", (dir + "/film.zya2").toStdString());
 
     QString title, text;
     bool answered = false;
@@ -211,7 +260,9 @@ void TestZyApp::pendingCopyIsOfferedInsteadOfTheCommandLine() {
     QTRY_COMPARE(ZyApp::instance()->currentProjectPath(), dir + "/film.zya2");
     QCOMPARE(title, QStringLiteral("提示"));
     QVERIFY2(text.contains(dir + "/~temp_film.zya2"), qPrintable(text));
-    QCOMPARE(readFile(dir + "/film.zya2"), kNewer);
+    QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
+    QVERIFY(!zya::UndoController::instance()->isClean());
+    zya::UndoController::instance()->setClean();
 }
 
 void TestZyApp::proxyText_data() {

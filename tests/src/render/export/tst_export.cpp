@@ -6,6 +6,7 @@
 #include "render/export/export-function.h"
 #include "render/export/export-thread.h"
 #include "render/render-manager.h"
+#include "support/file-size-limit.h"
 #include "support/test-main.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
@@ -556,16 +557,8 @@ private slots:
     }
 
     ExportResult exportWithFileLimit(MVParams& params, rlim_t bytes) {
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = old;
-        small.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &small);
-        const ExportResult result = exportTo(params);
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
-        return result;
+        korvel::test::FileSizeLimit full(bytes);
+        return exportTo(params);
     }
 
     // A writer that cannot start or cannot write ends the export with the
