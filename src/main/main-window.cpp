@@ -97,6 +97,8 @@ void connectResourceToTimeline(ResourceWidget* resource, TimeLineWidget* timelin
     QObject::connect(resource, &ResourceWidget::sig_updateData, timeline, &TimeLineWidget::slot_updateData);
     QObject::connect(resource, &ResourceWidget::sig_openProject, resource,
                      [](QString path) { ZyApp::instance()->openProject(path); });
+    QObject::connect(resource, &ResourceWidget::sig_openEarlierVersion, resource,
+                     [](QString version, QString project) { ZyApp::instance()->openEarlierVersion(version, project); });
     // The crop views ask for the current frame and the preview sends it.
     if (ZyApp* app = ZyApp::instance()) {
         QObject::connect(app, &ZyApp::sig_updatePreivew, timeline, &TimeLineWidget::slot_updatePreview);

@@ -3,6 +3,7 @@
 #include "zyapp.h"
 
 #include "project-file.h"
+#include "resource/project/project-backups.h"
 #include "startup-plan.h"
 #include "undo/undo-controller.h"
 #include "value/interface.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
@@ -128,7 +130,7 @@ bool ZyApp::createProject(const QString& path, int width, int height, bool locke
     return true;
 }
 
-bool ZyApp::readProjectFile(const QString& path) {
+bool ZyApp::readProjectFile(const QString& path, const QString& resolveAgainst) {
     const bool current = QFileInfo(path).suffix() != QLatin1String("zya");
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -139,7 +141,7 @@ bool ZyApp::readProjectFile(const QString& path) {
     if (!m_sections)
         return false;
     // Relative media paths inside resolve against this file while it is read.
-    m_projectPath = QFileInfo(path).absoluteFilePath();
+    m_projectPath = QFileInfo(resolveAgainst.isEmpty() ? path : resolveAgainst).absoluteFilePath();
     auto onRoot = [this](bool archived) { m_archived = archived; };
     const bool read = current ? project::readProject(file, *m_sections, onRoot)
                               : project::readOldProject(file, *m_sections, onRoot);
@@ -179,6 +181,26 @@ bool ZyApp::openProject(const QString& path) {
         // Saved in the current layout, at a place the user picks next time.
         m_projectPath = QFileInfo(path).completeBaseName() + QStringLiteral(".zya2");
     }
+    return true;
+}
+
+bool ZyApp::openEarlierVersion(const QString& versionPath, const QString& projectPath) {
+    if (!maybeSave())
+        return false;
+    if (!readProjectFile(versionPath, projectPath)) {
+        showHint(tr("titlebar.FileReadFail"));
+        return false;
+    }
+    // A new project: saving it never replaces the project it came from unasked.
+    m_projectPath = untitledProjectPath();
+    m_archived = false;
+    zya::UndoController::instance()->setModified();
+    emit sig_updateProjectName(tr("titlebar.Untitle"), true);
+    emit sig_updateProjectName(tr("titlebar.EarlierVersionOpened")
+                                   .arg(QFileInfo(projectPath).fileName(),
+                                        QLocale().toString(project::ProjectBackups::savedAt(versionPath),
+                                                           QLocale::ShortFormat)),
+                               false);
     return true;
 }
 
@@ -229,6 +251,10 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
         }
     }
     QString error;
+    // The file a save replaces is kept as an earlier version first.
+    if (!automatic && !archive && !project::ProjectBackups::keep(target, &error))
+        LOGW("project: no earlier version of %s could be kept: %s", qUtf8Printable(target), qUtf8Printable(error));
+    error.clear();
     // The library stores its paths relative to the file being written.
     m_sectionFile = target;
     const bool written = project::writeProject(target, *m_sections, marked ? project::ArchiveMark::Yes : project::ArchiveMark::No,

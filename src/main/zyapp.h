@@ -97,6 +97,9 @@ public:
     bool createProject(const QString& path, int width, int height, bool locked);
     // Opens a ".zya2" or an older ".zya" file; false when nothing was opened.
     bool openProject(const QString& path);
+    // Opens a kept earlier version of projectPath as a new, untitled,
+    // modified project (its media paths resolve as the project's did).
+    bool openEarlierVersion(const QString& versionPath, const QString& projectPath);
     // A manual save (automatic false, archive false), the 30-second copy
     // (automatic true) or an archive into path. False when nothing was
     // written; the project then stays modified.
@@ -146,9 +149,10 @@ private:
     // ("autoSavePath", "autoSaveProject"); empty texts clear them.
     void recordAutoSave(const QString& copy, const QString& owner);
     static constexpr const char* kAutoSaveOwnerKey = "autoSaveProject";
-    // Reads a project file into the sections, its path becoming the
+    // Reads a project file into the sections, its path (or resolveAgainst,
+    // which relative media paths then resolve against) becoming the
     // project's; false (the project then empty and untitled) when it is none.
-    bool readProjectFile(const QString& path);
+    bool readProjectFile(const QString& path, const QString& resolveAgainst = QString());
     void showHint(const QString& text);
     void announce(const QString& path, const char* statusKey);
     QString askSavePath(const QString& proposed);

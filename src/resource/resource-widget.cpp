@@ -103,6 +103,8 @@ ResourceWidget::ResourceWidget(QWidget* parent) : QWidget(parent) {
     // is still handling the click.
     connect(m_history, &HistoryListView::signal_openProject, this, &ResourceWidget::sig_openProject,
             Qt::QueuedConnection);
+    connect(m_history, &HistoryListView::signal_openEarlierVersion, this, &ResourceWidget::sig_openEarlierVersion,
+            Qt::QueuedConnection);
     m_pageButtons->button(PageMaterial)->setChecked(true);
     slot_switch_page(PageMaterial);
     showMaterialCount(0);

@@ -85,6 +85,7 @@ signals:
     // A project file dropped on the library or asked for in the works
     // history (those arrive queued): the application opens it.
     void sig_openProject(QString path);
+    void sig_openEarlierVersion(QString versionPath, QString projectPath);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;

@@ -1,5 +1,6 @@
 #include "resource/project/historyitem-widget.h"
 
+#include "resource/project/project-backups.h"
 #include "resource/project/project-common.h"
 #include "value/interface.h"
 
@@ -65,6 +66,12 @@ HistoryItemWidget::HistoryItemWidget(QWidget* parent) : QWidget(parent) {
                 if (!bg::iface()->showInFileManager(m_path.toStdString()))
                     LOGW("history: the file manager cannot show %s", qUtf8Printable(m_path));
             });
+    // The versions a save replaced, listed when the menu opens.
+    QAction* earlier = addMenuAction("action_earlierVersions", tr("historyitemwidget.EarlierVersions"), "history-open");
+    auto* versions = new QMenu(this);
+    versions->setObjectName(QStringLiteral("menu_earlierVersions"));
+    earlier->setMenu(versions);
+    connect(versions, &QMenu::aboutToShow, this, [this, versions] { fillEarlierVersions(versions); });
     auto* separator = new QAction(this);
     separator->setSeparator(true);
     addAction(separator);
@@ -72,6 +79,22 @@ HistoryItemWidget::HistoryItemWidget(QWidget* parent) : QWidget(parent) {
             &QAction::triggered, this, [this] { emit signal_addWork(); });
     connect(addMenuAction("action_remove", tr("historyitemwidget.RemoveFromList"), "history-delete"),
             &QAction::triggered, this, [this] { emit signal_removeProject(m_path); });
+}
+
+void HistoryItemWidget::fillEarlierVersions(QMenu* menu) {
+    menu->clear();
+    const QList<project::EarlierVersion> versions = project::ProjectBackups::earlierVersions(m_path);
+    if (versions.isEmpty()) {
+        menu->addAction(tr("historyitemwidget.NoEarlierVersions"))->setEnabled(false);
+        return;
+    }
+    const QLocale locale;
+    for (const project::EarlierVersion& version : versions) {
+        const QString path = version.path;
+        QAction* action = menu->addAction(locale.toString(version.saved, QLocale::ShortFormat));
+        action->setData(path);
+        connect(action, &QAction::triggered, this, [this, path] { emit signal_openEarlierVersion(path, m_path); });
+    }
 }
 
 QAction* HistoryItemWidget::addMenuAction(const char* name, const QString& text, const char* icon) {

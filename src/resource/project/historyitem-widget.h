@@ -1,6 +1,7 @@
 // One row of the works history: the project's name as a link, its path and
-// its last change, a right-click menu (edit, rename, open folder, load
-// another project, remove from the list) and the in-place rename.
+// its last change, a right-click menu (edit, rename, open folder, earlier
+// versions, load another project, remove from the list) and the in-place
+// rename.
 //
 // GUI thread only. Owned by the history list's viewport (an index widget).
 // Emits signal_openProject, signal_removeProject and signal_addWork for the
@@ -15,6 +16,7 @@
 class QAction;
 class QLabel;
 class QLineEdit;
+class QMenu;
 
 class HistoryItemWidget : public QWidget {
     Q_OBJECT
@@ -44,6 +46,8 @@ signals:
     void signal_openProject(QString proPath);
     void signal_removeProject(QString proPath);
     void signal_addWork();
+    // One of the project's earlier versions, to be opened as a new project.
+    void signal_openEarlierVersion(QString versionPath, QString projectPath);
     void signal_pathChanged(QString oldPath, QString newPath);
 
 protected:
@@ -55,6 +59,7 @@ protected:
 private:
     QAction* addMenuAction(const char* name, const QString& text, const char* icon);
     void refresh();
+    void fillEarlierVersions(QMenu* menu);
     void endRename();
     void renameFailed(const QString& text);
     // Renames the file to the edited name, or says why not.

@@ -144,6 +144,8 @@ void HistoryListView::makeWidgets(const QModelIndex& topLeft, const QModelIndex&
                 Qt::QueuedConnection);
         connect(widget, &HistoryItemWidget::signal_addWork, this, &HistoryListView::slot_addWork,
                 Qt::QueuedConnection);
+        connect(widget, &HistoryItemWidget::signal_openEarlierVersion, this,
+                &HistoryListView::signal_openEarlierVersion);
         connect(
             widget, &HistoryItemWidget::signal_pathChanged, this,
             [this, widget](const QString&, const QString& newPath) { slot_pathChanged(widget, newPath); });

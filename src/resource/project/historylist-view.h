@@ -49,6 +49,7 @@ public slots:
 
 signals:
     void signal_openProject(QString proPath);
+    void signal_openEarlierVersion(QString versionPath, QString projectPath);
 
 private:
     void load();

@@ -11,6 +11,9 @@
 #include "render/export/export-thread.h"
 #include "render/render-manager.h"
 #include "resource/material-manager.h"
+#include "resource/project/historyitem-widget.h"
+#include "resource/project/historylist-view.h"
+#include "resource/project/project-backups.h"
 #include "resource/material-view.h"
 #include "resource/resource-widget.h"
 #include "support/file-size-limit.h"
@@ -28,6 +31,7 @@
 
 #include <QFileDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -378,6 +382,70 @@ private slots:
         QCOMPARE(readFile(film), saved);
         QVERIFY(!zya::UndoController::instance()->isClean());
         QCOMPARE(QDir(dir).entryList({"full-disk.zya2.*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // Each save keeps the file it replaces; the Works list offers those
+    // versions, and one opens as a new, untitled project.
+    void earlierVersionsAreKeptAndOpenAsNewProjects() {
+        const QString film = dir + "/versions.zya2";
+        buildProject();
+        writeFile(film, QByteArray()); // an empty file is nothing to keep
+        QVERIFY(ZyApp::instance()->saveProject(false, false, film));
+        QCOMPARE(project::ProjectBackups::earlierVersions(film).size(), 0); // nothing was replaced
+        const QByteArray first = readFile(film);
+        const int firstAudioTracks = tracks()->header(SourceAudio)->children().size();
+        for (int save = 0; save < 2; ++save) {
+            QTest::qWait(5); // distinct stamps
+            tracks()->addTrack(tracks()->header(SourceAudio));
+            QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
+        }
+        const QList<project::EarlierVersion> versions = project::ProjectBackups::earlierVersions(film);
+        QCOMPARE(versions.size(), 2);
+        QCOMPARE(readFile(versions.last().path), first);
+        QVERIFY(versions.first().saved >= versions.last().saved);
+
+        // From the Works list's menu.
+        HistoryListView* history = window()->resourceWidget()->historyList();
+        const int row = history->paths().indexOf(film);
+        QVERIFY(row >= 0);
+        auto* menu = history->itemWidget(row)->findChild<QMenu*>("menu_earlierVersions");
+        QVERIFY(menu);
+        emit menu->aboutToShow();
+        QCOMPARE(menu->actions().size(), 2);
+        menu->actions().last()->trigger();
+        QTRY_VERIFY(ZyApp::instance()->currentProjectPath().isEmpty());
+        QCOMPARE(tracks()->header(SourceAudio)->children().size(), firstAudioTracks);
+        QVERIFY(!zya::UndoController::instance()->isClean());
+        QCOMPARE(readFile(versions.last().path), first);
+        zya::UndoController::instance()->setClean();
+
+        // Pruning: the newest ten, then the newest of each of the last seven days.
+        const QString folder = project::ProjectBackups::folderFor(film);
+        const QDateTime now = QDateTime::currentDateTime();
+        QStringList expected;
+        for (int i = 0; i < 14; ++i) { // fourteen today, one a minute
+            const QString name = now.addSecs(-60 * (i + 1)).toString("yyyyMMdd-HHmmss-zzz") + ".zya2";
+            writeFile(folder + "/" + name, "x");
+            if (i < 8) // with the two real ones: ten
+                expected << name;
+        }
+        for (int day = 1; day <= 9; ++day) { // two on each earlier day
+            for (int hour : {20, 9}) {
+                const QDateTime at(now.date().addDays(-day), QTime(hour, 0));
+                const QString name = at.toString("yyyyMMdd-HHmmss-zzz") + ".zya2";
+                writeFile(folder + "/" + name, "x");
+                if (day < project::ProjectBackups::kKeepDays && hour == 20)
+                    expected << name;
+            }
+        }
+        project::ProjectBackups::prune(film, now);
+        QStringList kept;
+        for (const project::EarlierVersion& v : project::ProjectBackups::earlierVersions(film))
+            kept << QFileInfo(v.path).fileName();
+        for (const project::EarlierVersion& v : versions)
+            expected.prepend(QFileInfo(v.path).fileName());
+        std::sort(expected.begin(), expected.end(), std::greater<QString>());
+        QCOMPARE(kept, expected);
     }
 
     void aSaveThatCannotWriteTellsAndKeepsTheWork() {
