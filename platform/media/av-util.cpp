@@ -1,12 +1,17 @@
 #include "av-util.h"
 
+#include "media.h"
 #include "value/interface.h"
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/time.h>
 }
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -23,31 +28,79 @@ void logError(const char* what, const char* path, int err) {
 }
 
 namespace {
+
+std::atomic<bool> g_interruptAll {false};
+// The end of the open under way on this thread (the callback runs on the
+// thread that reads); zero when none.
+thread_local int64_t t_openDeadlineUs = 0;
+
 int interruptCallback(void* opaque) {
     auto* cancel = static_cast<std::atomic<bool>*>(opaque);
-    return cancel && cancel->load() ? 1 : 0;
+    if ((cancel && cancel->load()) || g_interruptAll.load())
+        return 1;
+    return t_openDeadlineUs != 0 && av_gettime_relative() > t_openDeadlineUs ? 1 : 0;
 }
+
+// Sets this thread's open deadline for as long as it lives.
+struct OpenDeadline {
+    OpenDeadline() { t_openDeadlineUs = av_gettime_relative() + int64_t(kOpenTimeLimitMs) * 1000; }
+    ~OpenDeadline() { t_openDeadlineUs = 0; }
+    bool passed() const { return av_gettime_relative() > t_openDeadlineUs; }
+};
+
+bool interrupted(const std::atomic<bool>* cancel) {
+    return (cancel && cancel->load()) || g_interruptAll.load();
+}
+
 } // namespace
+
+void interruptAll() { g_interruptAll = true; }
+
+} // namespace ff::av
+
+namespace ff {
+
+void interruptAllMedia() { av::interruptAll(); }
+
+} // namespace ff
+
+namespace ff::av {
 
 FormatPtr openInput(const char* path, std::atomic<bool>* cancel) {
     if (!path || !*path)
         return nullptr;
+    struct stat info {};
+    if (::stat(path, &info) != 0) {
+        LOGE("cannot open media %s: %s", path, std::strerror(errno));
+        return nullptr;
+    }
+    if (g_interruptAll.load())
+        return nullptr;
+    if (!S_ISREG(info.st_mode)) {
+        LOGE("cannot open media %s: not a regular file (a pipe, a device or a folder)", path);
+        return nullptr;
+    }
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
         return nullptr;
     raw->interrupt_callback.callback = interruptCallback;
     raw->interrupt_callback.opaque = cancel;
+    OpenDeadline deadline;
     int err = avformat_open_input(&raw, path, nullptr, nullptr);
     if (err < 0) {
         // avformat_open_input frees the context on failure.
-        if (!(cancel && cancel->load()))
+        if (deadline.passed())
+            LOGE("cannot open media %s: no answer within %d s", path, kOpenTimeLimitMs / 1000);
+        else if (!interrupted(cancel))
             logError("cannot open media", path, err);
         return nullptr;
     }
     FormatPtr format(raw);
     err = avformat_find_stream_info(format.get(), nullptr);
-    if (err < 0) {
-        if (!(cancel && cancel->load()))
+    if (err < 0 || deadline.passed()) {
+        if (deadline.passed())
+            LOGE("cannot read the streams of %s: no answer within %d s", path, kOpenTimeLimitMs / 1000);
+        else if (!interrupted(cancel))
             logError("cannot read the streams of", path, err);
         return nullptr;
     }

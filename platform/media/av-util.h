@@ -45,9 +45,15 @@ std::string errorText(int err);
 // Logs "<what> <path>: <FFmpeg's text>" as an error line.
 void logError(const char* what, const char* path, int err);
 
-// Opens the file and reads its stream information. A set cancel flag
-// interrupts the reads. Null (with a log line) on failure.
+// Opens the file and reads its stream information. Only regular files are
+// opened (a pipe or a device could block the thread for good). A set cancel
+// flag, interruptAll() or kOpenTimeLimitMs spent opening interrupt the
+// reads. Null (with a log line) on failure.
 FormatPtr openInput(const char* path, std::atomic<bool>* cancel);
+constexpr int kOpenTimeLimitMs = 20000;
+// From now on every read of every opened input is interrupted: the program
+// is ending and no worker may hold it up.
+void interruptAll();
 // Opens a decoder for the stream. Null (with a log line) on failure.
 CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path, int threads);
 

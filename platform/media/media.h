@@ -61,6 +61,10 @@ struct MovieCtx {
     const StreamInfo* stream(int index) const;
 };
 
+// Interrupts every read of every opened media file from now on, and every
+// open to come: the program is ending and no worker may hold it up.
+void interruptAllMedia();
+
 // Describes the file; null when it cannot be read as media. A set cancel
 // flag ends a slow probe early (null result).
 std::shared_ptr<MovieCtx> getMovieInfo(const char* pathUtf8, std::atomic<bool>* cancel);

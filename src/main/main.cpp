@@ -8,11 +8,15 @@
 #include "render/preview-requests.h"
 #include "values/value-init.h"
 
+#include "media/media.h"
+
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -23,6 +27,18 @@ void registerMetaTypes() {
     qRegisterMetaType<QList<VFrameInfo>>("QList<VFrameInfo>");
     qRegisterMetaType<AudioFrameData>("AudioFrameData");
     qRegisterMetaType<QList<AudioFrameData>>("QList<AudioFrameData>");
+}
+
+// Ends the process if what is left of the shutdown (the windows and their
+// workers going) takes longer than kShutdownLimitMs: what still runs then
+// is a worker that cannot be stopped, stuck in the kernel.
+void armShutdownWatchdog(int status) {
+    static constexpr int kShutdownLimitMs = 5000;
+    std::thread([status] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kShutdownLimitMs));
+        LOGE("shutdown: a worker is still busy after %d s; Korvel ends without it", kShutdownLimitMs / 1000);
+        std::_Exit(status);
+    }).detach();
 }
 
 } // namespace
@@ -95,6 +111,12 @@ int main(int argc, char** argv) {
         arguments.removeFirst();
         app.startSession(arguments);
         status = app.exec();
+        // From here on the program only ends: a new start need not wait for
+        // it, and a worker stuck in a media file (a hung network share) may
+        // not keep it alive.
+        app.releaseGuard();
+        ff::interruptAllMedia();
+        armShutdownWatchdog(status);
         delete translator;
     }
     LOGD("Korvel ended with status %d", status);

@@ -25,6 +25,7 @@ struct SingleApplication::InstancesInfo {
 namespace {
 
 constexpr quint32 kMagic = 0x4b4f5256; // "KORV"
+constexpr char kAnswer[] = "running";
 
 quint16 blockChecksum(const void* info) {
     return qChecksum(static_cast<const char*>(info), offsetof(SingleApplication::InstancesInfo, checksum));
@@ -60,6 +61,11 @@ SingleApplication::SingleApplication(int& argc, char** argv, bool allowSecondary
 }
 
 SingleApplication::~SingleApplication() {
+    releaseGuard();
+    delete m_memory;
+}
+
+void SingleApplication::releaseGuard() {
     if (m_server)
         m_server->close();
     if (m_primary && m_memory && m_memory->isAttached()) {
@@ -74,7 +80,6 @@ SingleApplication::~SingleApplication() {
             unlockBlock("SingleApplication: Unable to unlock memory at end of execution.");
         }
     }
-    delete m_memory;
 }
 
 bool SingleApplication::lockBlock(const char* failureText) {
@@ -201,12 +206,22 @@ bool SingleApplication::notifyPrimary() {
     socket.connectToServer(m_key);
     if (!socket.waitForConnected(m_timeoutMs))
         return false;
-    if (m_options.testFlag(SecondaryNotification)) {
-        socket.write("secondary:" + QByteArray::number(QCoreApplication::applicationPid()));
-        socket.waitForBytesWritten(m_timeoutMs);
-    }
+    // The kernel accepts a connection for a process that is stopped or stuck;
+    // only the primary's answer shows that it really runs.
+    socket.write(m_options.testFlag(SecondaryNotification)
+                     ? "secondary:" + QByteArray::number(QCoreApplication::applicationPid())
+                     : QByteArray("hello"));
+    socket.waitForBytesWritten(m_timeoutMs);
+    QElapsedTimer waited;
+    waited.start();
+    while (!socket.bytesAvailable() && waited.elapsed() < m_timeoutMs &&
+           socket.state() == QLocalSocket::ConnectedState)
+        socket.waitForReadyRead(m_timeoutMs - int(waited.elapsed()));
+    const bool answered = socket.readAll().startsWith(kAnswer);
     socket.disconnectFromServer();
-    return true;
+    if (!answered)
+        LOGW("SingleApplication: the running instance does not answer");
+    return answered;
 }
 
 void SingleApplication::startServer() {
@@ -227,8 +242,10 @@ void SingleApplication::startServer() {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
                 QString message = QString::fromUtf8(socket->readAll());
+                socket->write(kAnswer);
                 LOGD("another instance started (%s)", qUtf8Printable(message));
-                emit instanceStarted(message);
+                if (message.startsWith(QLatin1String("secondary:")))
+                    emit instanceStarted(message);
             });
         }
     });

@@ -28,6 +28,9 @@ public:
     ~SingleApplication() override;
 
     bool isPrimary() const { return m_primary; }
+    // Stops answering and frees the block: a start from now on becomes the
+    // primary, even while this process is still ending. Idempotent.
+    void releaseGuard();
     bool isSecondary() const { return !m_primary; }
     // The key of the block and the name of the primary's socket.
     QString blockServerName() const { return m_key; }

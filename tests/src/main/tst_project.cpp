@@ -44,6 +44,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -647,6 +648,38 @@ private slots:
         QVERIFY(said.contains("stopped by signal"));
         QCOMPARE(readFile(output), QByteArray("an earlier export"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList {"out.mp4"});
+    }
+
+    // A media file that blocks when opened (here a pipe standing where the
+    // clip's file was; a hung network share acts alike) is refused with a
+    // log line, and the editor still ends when asked.
+    void mediaThatBlocksDoesNotHoldTheEditor() {
+        const QString clip = dir + "/blocking.mp4";
+        QFile::remove(clip);
+        QVERIFY(QFile::copy(media("h264-30fps.mp4"), clip));
+        library()->AddMaterialFiles({clip}, false);
+        ClassifyItem* video = tracks()->header(SourceVideo);
+        video->addSource(tracks()->createFromMaterial(video, clip, 0));
+        const QString project = dir + "/blocking.zya2";
+        writeFile(project, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        QVERIFY(QFile::remove(clip));
+        QCOMPARE(::mkfifo(QFile::encodeName(clip).constData(), 0600), 0);
+
+        QProcess korvel;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+        env.insert("KORVEL_CONFIG_DIR", korvel::test::workFolder("blocking-config"));
+        env.insert("USER", QStringLiteral("korvel-blocking-%1").arg(getpid()));
+        korvel.setProcessEnvironment(env);
+        korvel.start(QStringLiteral(KORVEL_BINARY), {project});
+        QVERIFY(korvel.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += korvel.readAllStandardError()).contains("not a regular file"), 60000);
+        ::kill(pid_t(korvel.processId()), SIGTERM);
+        QVERIFY2(korvel.waitForFinished(30000), said.right(2000).constData());
+        QCOMPARE(korvel.exitStatus(), QProcess::NormalExit);
+        QFile::remove(clip);
     }
 
     void holdingShiftInvertsAutoAlign() {

