@@ -12,6 +12,7 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
 #include <cmath>
 
 // ---- RenderThread ----
@@ -75,7 +76,7 @@ bool RenderManager::init() {
     if (!GsDevice::CreateDefaultDevice(false))
         return false;
     RegisterShaders(GsDevice::DefaultDevice());
-    setSceneSize(1920, 1080, false);
+    setSceneSize(kDefaultSceneWidth, kDefaultSceneHeight, false);
     connect(this, &RenderManager::sig_queryScene, this, [this] { emit sig_sendScene(m_scene); });
     slot_startRenderThread();
     return true;
@@ -115,10 +116,15 @@ void RenderManager::orderItems() {
         m_scene->OrderItem();
 }
 
+bool RenderManager::isUsableSceneSize(int64_t width, int64_t height) {
+    return width >= kMinSceneSide && height >= kMinSceneSide && width <= GsTexture::kMaxSide &&
+           height <= GsTexture::kMaxSide;
+}
+
 void RenderManager::setSceneSize(int width, int height, bool locked) {
     width = width / 2 * 2;
     height = height / 2 * 2;
-    if (width <= 0 || height <= 0 || width > GsTexture::kMaxSide || height > GsTexture::kMaxSide) {
+    if (!isUsableSceneSize(width, height)) {
         LOGW("render: a scene of %dx%d is impossible; keeping %ux%u", width, height, m_width, m_height);
         return;
     }
@@ -191,22 +197,34 @@ void RenderManager::writeSection(QXmlStreamWriter& writer) const {
 
 void RenderManager::readSection(QXmlStreamReader& reader) {
     // At the "scene" start element.
-    int width = 1920, height = 1080;
+    int64_t width = kDefaultSceneWidth, height = kDefaultSceneHeight;
     while (reader.readNextStartElement()) {
-        bool ok = false;
-        if (reader.name() == QLatin1String("width")) {
-            int v = reader.readElementText().toInt(&ok);
-            if (ok)
-                width = v;
-        } else if (reader.name() == QLatin1String("height")) {
-            int v = reader.readElementText().toInt(&ok);
-            if (ok)
-                height = v;
-        } else {
+        const bool isWidth = reader.name() == QLatin1String("width");
+        if (!isWidth && reader.name() != QLatin1String("height")) {
             reader.skipCurrentElement();
+            continue;
         }
+        const QString text = reader.readElementText();
+        bool ok = false;
+        const int64_t v = text.trimmed().toLongLong(&ok);
+        if (!ok)
+            LOGW("render: the project's canvas %s '%s' is no number", isWidth ? "width" : "height",
+                 qUtf8Printable(text.left(40)));
+        else
+            (isWidth ? width : height) = v;
     }
-    setSceneSize(width, height, false);
+    useProjectCanvas(width, height);
+}
+
+void RenderManager::useProjectCanvas(int64_t width, int64_t height) {
+    if (!isUsableSceneSize(width, height)) {
+        LOGW("render: the project's canvas %lldx%lld is outside %d..%d pixels a side; using %dx%d",
+             static_cast<long long>(width), static_cast<long long>(height), kMinSceneSide, GsTexture::kMaxSide,
+             kDefaultSceneWidth, kDefaultSceneHeight);
+        width = kDefaultSceneWidth;
+        height = kDefaultSceneHeight;
+    }
+    setSceneSize(int(width), int(height), false);
 }
 
 void RenderManager::readOldCanvas(const QString& rectText) {
@@ -217,9 +235,9 @@ void RenderManager::readOldCanvas(const QString& rectText) {
         return;
     }
     QRectF r = rect.type() == bg::VT_RECT ? QRectF(bg::toQRect(rect)) : bg::toQRectF(rect);
-    if (!std::isfinite(r.width()) || !std::isfinite(r.height()))
-        return;
-    setSceneSize(int(r.width()), int(r.height()), false);
+    // Whole pixels; anything beyond the largest side is refused all the same.
+    auto side = [](double v) { return std::isfinite(v) ? int64_t(std::clamp(v, -1e9, 1e9)) : int64_t(0); };
+    useProjectCanvas(side(r.width()), side(r.height()));
 }
 
 void RenderManager::setPlaying(bool playing) {

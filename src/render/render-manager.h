@@ -62,7 +62,15 @@ public:
     void addItem(GsItem* item);
     void removeItem(GsItem* item);
     void orderItems();
-    // Odd sizes lose one pixel; the old scene goes when its last user lets go.
+    // The canvas a project starts with and falls back to.
+    static constexpr int kDefaultSceneWidth = 1920;
+    static constexpr int kDefaultSceneHeight = 1080;
+    // The smallest side; the largest is GsTexture::kMaxSide.
+    static constexpr int kMinSceneSide = 16;
+    static bool isUsableSceneSize(int64_t width, int64_t height);
+    // Odd sizes lose one pixel (the encoders need even sides); an impossible
+    // size is refused with a log line. The old scene goes when its last user
+    // lets go.
     void setSceneSize(int width, int height, bool locked);
     // "valid", "duration" (ms), "pix" (frames at 30 fps), "width", "height";
     // with adapt, an unlocked scene takes a video's size.
@@ -92,6 +100,7 @@ public:
     const ExportResult& lastExportResult() const { return m_exportResult; }
 
     // The "scene" element of a project, and the older "canvas_rect".
+    // A canvas outside the limits is replaced by the default one, with a log line.
     void writeSection(QXmlStreamWriter& writer) const;
     void readSection(QXmlStreamReader& reader);
     void readOldCanvas(const QString& rectText);
@@ -118,6 +127,8 @@ public slots:
     void slot_opertorUi(bool playing, bool recording);
 
 private:
+    void useProjectCanvas(int64_t width, int64_t height);
+
     RenderThread* m_renderThread = nullptr;
     PlayerManager* m_player = nullptr; // owned; made by init()
     ExportManager* m_export = nullptr; // owned; made by init()

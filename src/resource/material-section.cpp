@@ -2,6 +2,7 @@
 // materials of the older layout's "ObjectMgr".
 #include "resource/material-manager.h"
 
+#include "timeline/read-limits.h"
 #include "value/interface.h"
 
 #include <QDir>
@@ -11,6 +12,20 @@
 #include <QXmlStreamWriter>
 
 namespace {
+
+// Far more materials than anyone gathers in one project; a file that lists
+// more is broken or hostile, and the rest of its list is skipped.
+constexpr int kMaxMaterials = 10000;
+
+// Whether one more record fits; the first that does not is logged.
+bool roomForMaterial(int count, bool* full) {
+    if (count < kMaxMaterials)
+        return true;
+    if (!*full)
+        LOGW("library: more than %d materials, the rest skipped", kMaxMaterials);
+    *full = true;
+    return false;
+}
 
 const char* boolText(bool b) {
     return b ? "true" : "false";
@@ -73,9 +88,10 @@ QString MaterialManager::resolveStoredPath(const QString& text) const {
 
 void MaterialManager::ReadMaterials(QXmlStreamReader& reader) {
     QList<ReadRecord> records;
+    bool full = false;
     while (reader.readNextStartElement()) {
         LOGD("reader: ========== %s", qUtf8Printable(reader.name().toString()));
-        if (reader.name() != QLatin1String("MaterialData")) {
+        if (reader.name() != QLatin1String("MaterialData") || !roomForMaterial(records.size(), &full)) {
             reader.skipCurrentElement();
             continue;
         }
@@ -96,6 +112,7 @@ void MaterialManager::ReadMaterials(QXmlStreamReader& reader) {
                 record.path = resolveStoredPath(reader.readElementText());
             } else if (name == QLatin1String("font")) {
                 record.font.fromString(reader.readElementText());
+                timeline::fitFont(&record.font, "template font");
             } else if (name == QLatin1String("color")) {
                 record.color = QColor(reader.readElementText());
             } else {
@@ -113,8 +130,9 @@ void MaterialManager::ReadMaterials(QXmlStreamReader& reader) {
 
 void MaterialManager::ReadOldMaterials(QXmlStreamReader& reader) {
     QList<ReadRecord> records;
+    bool full = false;
     while (reader.readNextStartElement()) {
-        if (reader.name() != QLatin1String("Object")) {
+        if (reader.name() != QLatin1String("Object") || !roomForMaterial(records.size(), &full)) {
             reader.skipCurrentElement();
             continue;
         }
@@ -152,6 +170,7 @@ void MaterialManager::ReadOldMaterials(QXmlStreamReader& reader) {
                 reader.skipCurrentElement(); // uid and anything newer
             }
         }
+        timeline::fitFont(&record.font, "template font");
         records.append(record);
     }
     if (reader.hasError())

@@ -66,8 +66,11 @@ int ClassifyItem::takeSource(SourceData* clip) {
 }
 
 void ClassifyItem::sortSources() {
-    std::stable_sort(m_sources.begin(), m_sources.end(),
-                     [](const SourceData* a, const SourceData* b) { return a->startFrame() < b->startFrame(); });
+    const auto byStart = [](const SourceData* a, const SourceData* b) { return a->startFrame() < b->startFrame(); };
+    // Mostly sorted already (a clip added at the end, a project read in
+    // order): one pass then, instead of a full sort per added clip.
+    if (!std::is_sorted(m_sources.begin(), m_sources.end(), byStart))
+        std::stable_sort(m_sources.begin(), m_sources.end(), byStart);
 }
 
 void ClassifyItem::addSource(SourceData* clip) {
@@ -144,7 +147,7 @@ bool ClassifyItem::showsPicture() const {
 RenderManager* ClassifyItem::renderManager() const { return m_model ? m_model->renderManager() : nullptr; }
 
 void ClassifyItem::rebuildPreviewItem() {
-    if (!showsPicture())
+    if (!showsPicture() || (m_model && !m_model->previewItemsEnabled()))
         return;
     const QSize size = m_model ? m_model->renderSize() : QSize(1920, 1080);
     const gs_vec2 base {float(size.width()), float(size.height())};

@@ -2,6 +2,7 @@
 // track tree ("Tree") that names the objects by uid. Read only; the clips go
 // through the same add path as the current layout, so the track layout and
 // the value limits apply to them too.
+#include "timeline/read-limits.h"
 #include "timeline/source-data.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/transition-data.h"
@@ -19,10 +20,7 @@ namespace {
 
 using Props = QHash<QString, QString>;
 
-// Tracks a hostile file may add under one header.
-constexpr int kMaxAddedTracks = 100;
-constexpr double kMaxCoordinate = 1e6;
-constexpr int kMaxVolume = 1000;
+using timeline::kMaxCoordinate;
 
 // Attributes and simple child elements by name; "dobj_user" contributes its
 // own as "dobj_user/name". A child element wins over an attribute.
@@ -137,6 +135,7 @@ bool clipOf(const Props& p, LegacyClip* c) {
         LOGW("legacy reader: object %s without start or duration skipped", qPrintable(uid));
         return false;
     }
+    timeline::fitClipSpan(&c->start, &c->length);
     framesOf(p, "dobj_user/mv_cut_pos", 1000.0, 0, &c->offset, uid);
     framesOf(p, "dobj_user/mv_duration", 1000.0, 0, &c->original, uid);
     c->path = p.value(QStringLiteral("url"));
@@ -161,7 +160,7 @@ bool clipOf(const Props& p, LegacyClip* c) {
     double alpha = 1.0;
     if (p.contains(QStringLiteral("alpha")) && number(p, "alpha", &alpha))
         c->transparent = alpha <= 1.0 ? int(std::lround(std::max(0.0, alpha) * 255)) : int(std::min(alpha, 255.0));
-    c->volume = intOf(p, "volume", 128, 0, kMaxVolume, uid);
+    c->volume = intOf(p, "volume", 128, 0, timeline::kMaxVolume, uid);
     const QString silence = p.value(QStringLiteral("silence")).trimmed();
     c->mute = silence == QLatin1String("true") || silence == QLatin1String("1");
     c->fill = p.value(QStringLiteral("clipMode")).trimmed() == QLatin1String("fill");
@@ -169,8 +168,10 @@ bool clipOf(const Props& p, LegacyClip* c) {
         LOGW("legacy reader: object %s: colour '%s' unreadable", qPrintable(uid), qPrintable(p.value(QStringLiteral("color"))));
     else if (p.contains(QStringLiteral("color")))
         c->color.setNamedColor(p.value(QStringLiteral("color")));
-    if (p.contains(QStringLiteral("font")))
+    if (p.contains(QStringLiteral("font"))) {
         c->font.fromString(p.value(QStringLiteral("font")));
+        timeline::fitFont(&c->font, "subtitle font");
+    }
     c->content = p.value(QStringLiteral("content"));
     // "values": "name:number" pairs of the colour controls.
     static const char* const kColours[6] = {"temperature", "saturation", "hue", "contrast", "bright", "highlight"};
@@ -180,8 +181,13 @@ bool clipOf(const Props& p, LegacyClip* c) {
         bool ok = false;
         const double n = kv.value(1).trimmed().toDouble(&ok);
         for (int i = 0; i < 6; ++i) {
-            if (kv.value(0).trimmed() == QLatin1String(kColours[i]) && ok && std::isfinite(n))
-                c->colours[i] = int(std::clamp(n, -1000.0, 1000.0));
+            if (kv.value(0).trimmed() != QLatin1String(kColours[i]) || !ok || !std::isfinite(n))
+                continue;
+            const bool highlight = i == 5;
+            c->colours[i] = timeline::clampSetting(int(std::clamp(n, -1e9, 1e9)),
+                                                   highlight ? timeline::kHighlightMin : timeline::kColourControlMin,
+                                                   highlight ? timeline::kHighlightMax : timeline::kColourControlMax,
+                                                   kColours[i]);
         }
     }
     return true;
@@ -223,6 +229,8 @@ bool enter(QXmlStreamReader& r, const char* name) {
 
 bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
     ProbeCacheScope probes(this);
+    m_readClips = -1;
+    m_readLimitLogged = false;
     if (!enter(objectMgr, "ObjectMgr") || !enter(tree, "Tree"))
         return false;
     QHash<QString, LegacyClip> objects;
@@ -262,6 +270,8 @@ bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamRe
                  track->kind());
             return;
         }
+        if (!roomForClip())
+            return;
         const bool subtitle = track->kind() == SourceSubtitle;
         int64_t original = c.original;
         if (original < 0 && (subtitle || track->kind() == SourcePicture))
@@ -329,9 +339,8 @@ bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamRe
             }
             ClassifyItem* track = head;
             if (rows > 0) {
-                track = head->children().size() < kMaxAddedTracks ? addTrack(head) : nullptr;
+                track = roomForTrack(head) ? addTrack(head) : nullptr;
                 if (!track) {
-                    LOGW("legacy reader: too many tracks of type %u, row skipped", kind);
                     tree.skipCurrentElement();
                     continue;
                 }
@@ -348,6 +357,7 @@ bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamRe
             }
         }
     }
+    fitClipsInTimeline();
     for (const LegacyTransit& t : transits) {
         SourceData* from = placed.value(t.left);
         SourceData* to = placed.value(t.right);

@@ -1,4 +1,5 @@
 // Writing and reading the timeline section of a project file.
+#include "timeline/read-limits.h"
 #include "timeline/source-data.h"
 #include "timeline/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
@@ -23,7 +24,8 @@ QString rectText(double x, double y, double w, double h) {
     return QString::fromLatin1(RectFormat).arg(num(x), num(y), num(w), num(h));
 }
 
-// The numbers after each ':' of "x: 1, y: 2, ..."; non-numbers read as 0.
+// The numbers after each ':' of "x: 1, y: 2, ..."; non-numbers read as 0,
+// infinities and NaN are left for the coordinate limits to name.
 QList<double> numbersOf(const QString& text, int count) {
     QList<double> result;
     const QStringList parts = text.split(QLatin1Char(','));
@@ -31,24 +33,15 @@ QList<double> numbersOf(const QString& text, int count) {
         const int colon = part.indexOf(QLatin1Char(':'));
         bool ok = false;
         double v = part.mid(colon + 1).trimmed().toDouble(&ok);
-        result.append(ok && std::isfinite(v) ? v : 0.0);
+        result.append(ok ? v : 0.0);
     }
     while (result.size() < count)
         result.append(0.0);
     return result;
 }
 
-int toIntClamped(double v) { return int(std::clamp(v, -1e9, 1e9)); }
-
-int64_t clampFrames(int64_t v, int64_t lo, const char* what) {
-    if (v < lo || v > timeline::kMaxFrames) {
-        const int64_t fixed = std::clamp(v, lo, timeline::kMaxFrames);
-        LOGW("reader: %s %lld out of range, using %lld", what, static_cast<long long>(v),
-             static_cast<long long>(fixed));
-        return fixed;
-    }
-    return v;
-}
+// Whole pixels of a placement or crop value, inside the coordinate limit.
+int pixels(double v, const char* what) { return int(timeline::clampCoordinate(v, what)); }
 
 void writeSource(QXmlStreamWriter& w, const SourceData* clip, const TimeLineTreeModel::PathMapper& mapPath) {
     w.writeStartElement(QLatin1String(SourceItem));
@@ -131,6 +124,8 @@ void TimeLineTreeModel::writeTimeline(QXmlStreamWriter& w, const PathMapper& map
 bool TimeLineTreeModel::readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath) {
     // A thousand clips of a few files: each file is probed once.
     ProbeCacheScope probes(this);
+    m_readClips = -1;
+    m_readLimitLogged = false;
     while (reader.readNextStartElement()) {
         if (reader.name() == QLatin1String(Classify))
             readClassify(reader, mapPath);
@@ -139,11 +134,55 @@ bool TimeLineTreeModel::readTimeline(QXmlStreamReader& reader, const PathMapper&
         else
             reader.skipCurrentElement();
     }
+    fitClipsInTimeline();
     if (reader.hasError()) {
         LOGE("reader: %s", reader.errorString().toUtf8().constData());
         return false;
     }
     return true;
+}
+
+bool TimeLineTreeModel::roomForTrack(const ClassifyItem* header) {
+    if (header->children().size() < timeline::kMaxAddedTracks)
+        return true;
+    LOGW("reader: more than %d added tracks of type %u, the rest skipped", timeline::kMaxAddedTracks,
+         header->kind());
+    return false;
+}
+
+bool TimeLineTreeModel::roomForClip() {
+    if (m_readClips < 0)
+        m_readClips = int(allSources().size());
+    if (m_readClips < timeline::kMaxClips) {
+        ++m_readClips;
+        return true;
+    }
+    if (!m_readLimitLogged)
+        LOGW("reader: more than %d clips, the rest skipped", timeline::kMaxClips);
+    m_readLimitLogged = true;
+    return false;
+}
+
+void TimeLineTreeModel::fitClipsInTimeline() {
+    for (ClassifyItem* track : tracks()) {
+        QList<SourceData*> beyond;
+        const QList<SourceData*> clips = track->sources(); // writing "source" re-sorts the list
+        for (SourceData* clip : clips) {
+            const int64_t start = clip->startFrame();
+            if (clip->endFrame() <= timeline::kMaxFrames)
+                continue;
+            if (start < timeline::kMaxFrames) {
+                LOGW("reader: clip at frame %lld pushed past the 24-hour timeline, shortened",
+                     static_cast<long long>(start));
+                clip->writeSource(track, start, timeline::kMaxFrames - start, clip->offset(), true);
+            } else {
+                LOGW("reader: clip pushed to frame %lld, past the 24-hour timeline, removed",
+                     static_cast<long long>(start));
+                beyond.append(clip);
+            }
+        }
+        removeSources(beyond);
+    }
 }
 
 void TimeLineTreeModel::readClassify(QXmlStreamReader& reader, const PathMapper& mapPath) {
@@ -161,6 +200,10 @@ void TimeLineTreeModel::readClassify(QXmlStreamReader& reader, const PathMapper&
         row = -1;
     ClassifyItem* track = head;
     if (row >= 0) {
+        if (!roomForTrack(head)) {
+            reader.skipCurrentElement();
+            return;
+        }
         if (row > head->children().size()) {
             LOGW("reader: track row %d beyond %d tracks, appended", row, int(head->children().size()));
             row = head->children().size();
@@ -170,7 +213,7 @@ void TimeLineTreeModel::readClassify(QXmlStreamReader& reader, const PathMapper&
         LOGW("reader: track row %d read into the header", row);
     }
     while (reader.readNextStartElement()) {
-        if (reader.name() == QLatin1String(SourceItem))
+        if (reader.name() == QLatin1String(SourceItem) && roomForClip())
             readSourceItem(reader, track, mapPath);
         else
             reader.skipCurrentElement();
@@ -213,7 +256,7 @@ SourceData* TimeLineTreeModel::readSourceItem(QXmlStreamReader& reader, Classify
         else if (name == QLatin1String(Rotation))
             rotate = i;
         else if (name == QLatin1String(Transparent))
-            transparent = std::clamp(i, 0, 255);
+            transparent = i;
         else if (name == QLatin1String(Volume))
             volume = i;
         else if (name == QLatin1String(Mute))
@@ -246,9 +289,13 @@ SourceData* TimeLineTreeModel::readSourceItem(QXmlStreamReader& reader, Classify
     }
     if (reader.hasError())
         return nullptr; // a clip cut off by a broken file is not half-read
-    start = clampFrames(start, 0, "start");
-    duration = clampFrames(duration, 1, "duration");
-    offset = clampFrames(offset, 0, "offset");
+    timeline::fitClipSpan(&start, &duration);
+    if (offset < 0 || offset > timeline::kMaxFrames) {
+        const int64_t fixed = std::clamp<int64_t>(offset, 0, timeline::kMaxFrames);
+        LOGW("reader: clip offset %lld out of range, using %lld", static_cast<long long>(offset),
+             static_cast<long long>(fixed));
+        offset = fixed;
+    }
     if (original < offset + duration) {
         LOGW("reader: original duration %lld shorter than the clip, widened", static_cast<long long>(original));
         original = offset + duration;
@@ -257,23 +304,39 @@ SourceData* TimeLineTreeModel::readSourceItem(QXmlStreamReader& reader, Classify
         LOGW("reader: clip without a unique uuid, given a new one");
         uuid.clear();
     }
-    const QSize originalSize(toIntClamped(size[0]), toIntClamped(size[1]));
-    QRect clipRect(toIntClamped(crop[0]), toIntClamped(crop[1]), toIntClamped(crop[2]), toIntClamped(crop[3]));
+    const QSize originalSize(pixels(size[0], "media width"), pixels(size[1], "media height"));
+    QRect clipRect(pixels(crop[0], "crop x"), pixels(crop[1], "crop y"), pixels(crop[2], "crop width"),
+                   pixels(crop[3], "crop height"));
     if (clipRect.isEmpty())
         clipRect = QRect(QPoint(0, 0), originalSize);
-    SourceData* clip = createSource(track, start, duration, offset, original, path,
-                                    QRectF(preview[0], preview[1], preview[2], preview[3]), clipRect, uuid);
+    const QRectF place(timeline::clampCoordinate(preview[0], "placement x"),
+                       timeline::clampCoordinate(preview[1], "placement y"),
+                       timeline::clampCoordinate(preview[2], "placement width"),
+                       timeline::clampCoordinate(preview[3], "placement height"));
+    SourceData* clip = createSource(track, start, duration, offset, original, path, place, clipRect, uuid);
     clip->setOriginalSize(originalSize);
     // A missing file keeps its place on the track, drawn as missing.
     if (!path.isEmpty() && track->kind() != SourceSubtitle && !probe(path).get("valid").toBool()) {
         LOGW("reader: media not readable: %s", path.toUtf8().constData());
         clip->setValid(0);
     }
-    clip->setInitialLook(rotate, transparent, volume, mute);
-    clip->setInitialColors(colours[0], colours[1], colours[2], colours[4], colours[3], colours[5]);
-    clip->setStretch(stretch);
+    using timeline::clampSetting;
+    if (rotate <= -360 || rotate >= 360) {
+        LOGW("reader: rotation %d taken modulo 360", rotate);
+        rotate %= 360;
+    }
+    clip->setInitialLook(rotate, clampSetting(transparent, 0, timeline::kMaxOpacity, "opacity"),
+                         clampSetting(volume, 0, timeline::kMaxVolume, "volume"), mute);
+    const int lo = timeline::kColourControlMin, hi = timeline::kColourControlMax;
+    clip->setInitialColors(clampSetting(colours[0], lo, hi, "temperature"), clampSetting(colours[1], lo, hi, "saturation"),
+                           clampSetting(colours[2], lo, hi, "hue"), clampSetting(colours[4], lo, hi, "contrast"),
+                           clampSetting(colours[3], lo, hi, "brightness"),
+                           clampSetting(colours[5], timeline::kHighlightMin, timeline::kHighlightMax, "highlight"));
+    clip->setStretch(clampSetting(stretch, 0, timeline::kMaxStretch, "fit mode"));
+    timeline::fitFont(&font, "subtitle font");
     if (track->kind() == SourceSubtitle)
-        clip->setInitialSubtitle(color, backgroundColor, font, content, backgroundTransparent);
+        clip->setInitialSubtitle(color, backgroundColor, font, content,
+                                 clampSetting(backgroundTransparent, 0, timeline::kMaxOpacity, "background opacity"));
     track->addSource(clip);
     return clip;
 }

@@ -330,8 +330,9 @@ bg::ValueMap TimeLineTreeModel::probe(const QString& path) const {
         if (it != m_probeCache->constEnd())
             return *it;
     }
-    const bg::ValueMap info =
-        m_renderManager ? m_renderManager->mediaInfo(path, false) : RenderManager::probeMedia(path);
+    const bg::ValueMap info = m_mediaProbe      ? m_mediaProbe(path)
+                              : m_renderManager ? m_renderManager->mediaInfo(path, false)
+                                                : RenderManager::probeMedia(path);
     if (m_probeCache)
         m_probeCache->insert(path, info);
     return info;

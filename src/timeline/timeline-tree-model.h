@@ -84,6 +84,10 @@ public:
     // manager's probe, or FFmpeg's directly without one.
     // While a section is read each file is probed once (see ProbeCacheScope).
     bg::ValueMap probe(const QString& path) const;
+    // Replaces the probe above (same answer shape) for callers that must not
+    // touch the disk; an empty function brings the real probe back.
+    using MediaProbe = std::function<bg::ValueMap(const QString& path)>;
+    void setMediaProbe(MediaProbe probe) { m_mediaProbe = std::move(probe); }
     SourceData* createSubtitle(ClassifyItem* track, int64_t start, int64_t length, const QString& content,
                                const QFont& font, const QColor& color);
 
@@ -127,6 +131,10 @@ public:
     RenderManager* renderManager() const { return m_renderManager; }
     // A new picture size, from the render manager, which keeps the items.
     void updateSceneSize(int width, int height);
+    // Off: tracks made or reset from then on get no preview item (each runs a
+    // decoding worker), for callers that only read and write sections.
+    void setPreviewItemsEnabled(bool enabled) { m_previewItems = enabled; }
+    bool previewItemsEnabled() const { return m_previewItems; }
 
     // The timeline section: "classify" elements and one "Trans" element,
     // written into the element the writer has open.
@@ -161,6 +169,19 @@ private:
     void readClassify(QXmlStreamReader& reader, const PathMapper& mapPath);
     SourceData* readSourceItem(QXmlStreamReader& reader, ClassifyItem* track, const PathMapper& mapPath);
     void readTrans(QXmlStreamReader& reader);
+    // Shared by both layouts' readers: whether one more added track or clip
+    // stays within the limits (a log line says so the first time it does not),
+    // and the pass that keeps every clip inside the timeline's 24 hours once
+    // the track layout has pushed overlapping clips apart.
+    bool roomForTrack(const ClassifyItem* header);
+    bool roomForClip();
+    void fitClipsInTimeline();
+
+    MediaProbe m_mediaProbe;
+    bool m_previewItems = true;
+    // Clips on the timeline while a section is read; -1 outside reading.
+    int m_readClips = -1;
+    bool m_readLimitLogged = false;
 
     ClassifyItem* m_root;
     QList<TransitionObject*> m_transitions;

@@ -8,6 +8,7 @@
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -535,6 +536,42 @@ private slots:
         }
     }
 
+    // A hostile file: a clip near INT_MAX frames (whose export would run for
+    // days), values beyond every panel and more tracks than anyone makes.
+    // Each is clamped or skipped, and the log names what it changed.
+    void hostileValuesAreClampedAndLogged() {
+        QString tracks;
+        for (int i = 0; i < timeline::kMaxAddedTracks + 20; ++i)
+            tracks += "<classify type=\"16\" row=\"0\"/>";
+        const QString body = "<Timeline><classify type=\"2\" row=\"-1\"><sourceItem><start>2147483000</start>"
+                             "<duration>2147483647</duration><uuid>a</uuid><volumn>99999</volumn>"
+                             "<transparent>-7</transparent><hue>-2147483648</hue>"
+                             "<previewRect>x: nan, y: 1e300, width: 640, height: 360</previewRect></sourceItem>"
+                             "<sourceItem><start>0</start><duration>90</duration><uuid>b</uuid></sourceItem>"
+                             "</classify>" +
+                             tracks + "</Timeline>";
+        QElapsedTimer clock;
+        clock.start();
+        const QByteArray log = korvel::test::captureStderr([&] { QVERIFY(readInto(*model, body)); });
+        QVERIFY2(clock.elapsed() < 60000, "reading a hostile project must not take minutes");
+        QCOMPARE(invariantFault(*model), QString());
+        for (SourceData* clip : model->allSources())
+            QVERIFY(clip->endFrame() <= timeline::kMaxFrames);
+        SourceData* far = model->findSource("a");
+        QVERIFY(far);
+        QCOMPARE(far->startFrame(), timeline::kMaxFrames - 1);
+        QCOMPARE(far->lengthFrames(), int64_t(1));
+        QCOMPARE(far->volume(), timeline::kMaxVolume);
+        QCOMPARE(far->transparent(), 0);
+        QCOMPARE(far->hue(), timeline::kColourControlMin);
+        QCOMPARE(far->previewRect(), QRectF(0, timeline::kMaxCoordinate, 640, 360));
+        QCOMPARE(model->header(SourceAudio)->children().size(), timeline::kMaxAddedTracks);
+        for (const char* said : {"clip start 2147483000", "clip length 2147483647", "volume 99999", "opacity -7",
+                                 "hue -2147483648", "placement x is not a number", "placement y 1e+300",
+                                 "more than 100 added tracks"})
+            QVERIFY2(log.contains(said), said);
+    }
+
     // A video clip and a subtitle, each kind in two rows; times in
     // hundredths and milliseconds become frames at 30 per second.
     void olderLayout() {
@@ -614,7 +651,7 @@ private slots:
             << oldObject("a", "2", "-1e300", "1e300", "<dobj_user><mv_cut_pos>inf</mv_cut_pos></dobj_user>") +
                    oldObject("b", "2", "1e308", "-5", "<rect>[rectf]x:1e999;y:nan;w:-3;h:9e99</rect><volume>1e12</volume>") +
                    oldObject("c", "2", "100", "100", "<rotate>-99999999999</rotate><alpha>-4</alpha>")
-            << oneRow << 3;
+            << oneRow << 1; // "a" fills the 24 hours; the others, pushed after it, do not fit
         QTest::newRow("items naming nothing or twice")
             << oldObject("a", "2", "0", "100")
             << "<Group type=\"2\"><Row><Item uid=\"zz\"/><Item uid=\"a\"/><Item uid=\"a\"/></Row></Group>"
@@ -637,7 +674,7 @@ private slots:
         QCOMPARE(model->transitions().size(), 0);
         QCOMPARE(invariantFault(*model), QString());
         for (SourceData* clip : model->allSources()) {
-            QVERIFY(clip->endFrame() <= 3 * timeline::kMaxFrames);
+            QVERIFY(clip->endFrame() <= timeline::kMaxFrames);
             QVERIFY(clip->originalDuration() >= clip->offset() + clip->lengthFrames());
             QVERIFY(clip->transparent() >= 0 && clip->transparent() <= 255);
             QVERIFY(std::isfinite(clip->previewRect().x()) && std::isfinite(clip->previewRect().y()));

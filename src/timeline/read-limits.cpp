@@ -1,0 +1,61 @@
+#include "timeline/read-limits.h"
+
+#include "timeline/timeline-units.h"
+#include "value/interface.h"
+
+#include <QFont>
+
+#include <algorithm>
+#include <cmath>
+
+namespace timeline {
+
+int clampSetting(int v, int lo, int hi, const char* what) {
+    if (v >= lo && v <= hi)
+        return v;
+    const int fixed = std::clamp(v, lo, hi);
+    LOGW("reader: %s %d outside %d..%d, using %d", what, v, lo, hi, fixed);
+    return fixed;
+}
+
+double clampCoordinate(double v, const char* what) {
+    if (!std::isfinite(v)) {
+        LOGW("reader: %s is not a number, using 0", what);
+        return 0.0;
+    }
+    if (std::abs(v) <= kMaxCoordinate)
+        return v;
+    const double fixed = std::clamp(v, -kMaxCoordinate, kMaxCoordinate);
+    LOGW("reader: %s %g outside +-%g, using %g", what, v, kMaxCoordinate, fixed);
+    return fixed;
+}
+
+void fitClipSpan(int64_t* start, int64_t* length) {
+    if (*start < 0 || *start >= kMaxFrames) {
+        const int64_t fixed = std::clamp<int64_t>(*start, 0, kMaxFrames - 1);
+        LOGW("reader: clip start %lld outside the 24-hour timeline, using %lld", static_cast<long long>(*start),
+             static_cast<long long>(fixed));
+        *start = fixed;
+    }
+    const int64_t room = kMaxFrames - *start;
+    if (*length < 1 || *length > room) {
+        const int64_t fixed = std::clamp<int64_t>(*length, 1, room);
+        LOGW("reader: clip length %lld at frame %lld does not fit the 24-hour timeline, using %lld",
+             static_cast<long long>(*length), static_cast<long long>(*start), static_cast<long long>(fixed));
+        *length = fixed;
+    }
+}
+
+void fitFont(QFont* font, const char* what) {
+    if (font->family().isEmpty())
+        font->setFamily(QFont().family());
+    if (font->pointSizeF() > kMaxFontSize) {
+        LOGW("reader: %s of %g points, using %d", what, font->pointSizeF(), kMaxFontSize);
+        font->setPointSize(kMaxFontSize);
+    } else if (font->pixelSize() > kMaxFontSize) {
+        LOGW("reader: %s of %d pixels, using %d", what, font->pixelSize(), kMaxFontSize);
+        font->setPixelSize(kMaxFontSize);
+    }
+}
+
+} // namespace timeline
