@@ -14,6 +14,7 @@ extern "C" {
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace ff::av {
 
@@ -96,7 +97,14 @@ FormatPtr openInput(const char* path, std::atomic<bool>* cancel) {
         return nullptr;
     }
     FormatPtr format(raw);
-    err = avformat_find_stream_info(format.get(), nullptr);
+    // Reading the stream information may decode a frame: not one whose
+    // header claims more pixels than any decoder here may make.
+    std::vector<AVDictionary*> options(format->nb_streams, nullptr);
+    for (AVDictionary*& o : options)
+        av_dict_set_int(&o, "max_pixels", kMaxFramePixels, 0);
+    err = avformat_find_stream_info(format.get(), options.empty() ? nullptr : options.data());
+    for (AVDictionary*& o : options)
+        av_dict_free(&o);
     if (err < 0 || deadline.passed()) {
         if (deadline.passed())
             LOGE("cannot read the streams of %s: no answer within %d s", path, kOpenTimeLimitMs / 1000);
@@ -127,6 +135,7 @@ CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path,
         return nullptr;
     }
     ctx->pkt_timebase = stream->time_base;
+    ctx->max_pixels = kMaxFramePixels;
     ctx->thread_count = threads;
     err = avcodec_open2(ctx.get(), codec, nullptr);
     if (err < 0) {

@@ -51,6 +51,9 @@ void logError(const char* what, const char* path, int err);
 // reads. Null (with a log line) on failure.
 FormatPtr openInput(const char* path, std::atomic<bool>* cancel);
 constexpr int kOpenTimeLimitMs = 20000;
+// The most pixels a picture or video frame may have (8192 x 8192): a header
+// that claims more is refused before anything of that size is allocated.
+constexpr int64_t kMaxFramePixels = 8192LL * 8192LL;
 // From now on every read of every opened input is interrupted: the program
 // is ending and no worker may hold it up.
 void interruptAll();

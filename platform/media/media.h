@@ -68,6 +68,9 @@ void interruptAllMedia();
 // Describes the file; null when it cannot be read as media. A set cancel
 // flag ends a slow probe early (null result).
 std::shared_ptr<MovieCtx> getMovieInfo(const char* pathUtf8, std::atomic<bool>* cancel);
+// Whether a first frame of the stream really decodes (a header can lie, and
+// random bytes may look like a stream).
+bool firstFrameDecodes(const char* pathUtf8, int streamIndex, std::atomic<bool>* cancel);
 
 // A decoded picture: RGBA, 4 bytes a pixel, rows `stride` bytes apart.
 // Shared and read-only once returned.

@@ -52,6 +52,39 @@ int64_t measureDuration(AVFormatContext* format, int streamIndex, std::atomic<bo
 
 } // namespace
 
+bool firstFrameDecodes(const char* path, int streamIndex, std::atomic<bool>* cancel) {
+    av::FormatPtr format = av::openInput(path, cancel);
+    if (!format)
+        return false;
+    av::CodecPtr codec = av::openDecoder(format.get(), streamIndex, path, 1);
+    if (!codec)
+        return false;
+    av::PacketPtr packet(av_packet_alloc());
+    av::FramePtr frame(av_frame_alloc());
+    // Enough packets for any decoder's delay; random bytes never give a frame.
+    constexpr int kPacketLimit = 512;
+    bool flushed = false;
+    for (int read = 0; read < kPacketLimit && !(cancel && cancel->load());) {
+        if (avcodec_receive_frame(codec.get(), frame.get()) == 0)
+            return true;
+        if (flushed)
+            break;
+        const int err = av_read_frame(format.get(), packet.get());
+        if (err < 0) {
+            avcodec_send_packet(codec.get(), nullptr); // drain what is held back
+            flushed = true;
+            continue;
+        }
+        if (packet->stream_index == streamIndex) {
+            ++read;
+            avcodec_send_packet(codec.get(), packet.get());
+        }
+        av_packet_unref(packet.get());
+    }
+    LOGW("%s: no frame of stream %d can be decoded", path, streamIndex);
+    return false;
+}
+
 std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* cancel) {
     av::FormatPtr format = av::openInput(path, cancel);
     if (!format)
@@ -68,6 +101,11 @@ std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* canc
         if (par->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
             if (par->width <= 0 || par->height <= 0 || !avcodec_find_decoder(par->codec_id))
                 continue;
+            if (int64_t(par->width) * par->height > av::kMaxFramePixels) {
+                LOGW("%s: its picture claims %d x %d pixels, more than the %lld that Korvel decodes", path,
+                     par->width, par->height, static_cast<long long>(av::kMaxFramePixels));
+                continue;
+            }
             s.kind = StreamInfo::Video;
             s.rotation = av::streamRotation(st);
             bool sideways = s.rotation == 90 || s.rotation == 270;

@@ -144,11 +144,17 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
     // Probe every candidate up front and in parallel: a long list or a slow
     // disk must not keep the window waiting file by file.
     QStringList toProbe;
+    std::vector<resource::MediaNeed> needs;
     for (const QString& path : paths) {
-        if (ClassifyMaterialPath(path) != MaterialNone && QFileInfo::exists(path) && !toProbe.contains(path))
+        const uint32_t type = ClassifyMaterialPath(path);
+        if (type != MaterialNone && QFileInfo::exists(path) && !toProbe.contains(path)) {
             toProbe.append(path);
+            needs.push_back(type == Image                  ? resource::MediaNeed::Picture
+                            : type == Music || type == Mic ? resource::MediaNeed::Sound
+                                                           : resource::MediaNeed::AnyStream);
+        }
     }
-    const std::vector<bool> opened = resource::probeMediaFiles(toProbe);
+    const std::vector<bool> opened = resource::probeMediaFiles(toProbe, needs);
 
     // The files already in the library, by their real path: one lookup each
     // instead of comparing every pair of paths on disk. Removed materials do
@@ -170,7 +176,7 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
     zya::UndoController* undo = zya::UndoController::instance();
     undo->beginMergeSequence(QStringLiteral("addRes"));
     bracket("AddMaterialFiles", "AddMaterialFiles Begin", !restored);
-    QStringList missing, duplicates;
+    QStringList missing, duplicates, unusable;
     for (int i = 0; i < paths.size(); ++i) {
         const QString& path = paths.at(i);
         const uint32_t type = ClassifyMaterialPath(path);
@@ -190,7 +196,16 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
             missing.append(path);
         }
         const int probed = toProbe.indexOf(path);
-        newFileMaterial(path, type, exists, probed >= 0 && opened[size_t(probed)], restored,
+        const bool decodes = probed >= 0 && opened[size_t(probed)];
+        // A file the user adds that holds nothing playable is refused; one a
+        // project names keeps its place (shown as unusable) so its clips do.
+        if (exists && !decodes && !restored) {
+            LOGW("library: %s holds no picture or sound that can be decoded; not added", qUtf8Printable(path));
+            unusable.append(path);
+            inLibrary.remove(fileKey(path));
+            continue;
+        }
+        newFileMaterial(path, type, exists, decodes, restored,
                         restored && i < uuids.size() ? uuids.at(i) : QString());
     }
     bracket("AddMaterialFiles", "AddMaterialFiles end", !restored);
@@ -199,6 +214,8 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
         m_listener->OnMaterialNotExist(missing);
     if (!duplicates.isEmpty() && m_listener)
         m_listener->OnMaterialAlreadyExist(duplicates);
+    if (!unusable.isEmpty() && m_listener)
+        m_listener->OnMaterialUnusable(unusable);
 }
 
 MaterialObject* MaterialManager::newFileMaterial(const QString& path, uint32_t type, bool exists, bool opened,

@@ -29,6 +29,8 @@ public:
     virtual void OnMaterialChanged(const QList<MaterialData*>& materials) = 0;
     virtual void OnMaterialAlreadyExist(const QStringList& paths) { Q_UNUSED(paths); }
     virtual void OnMaterialNotExist(const QStringList& paths) { Q_UNUSED(paths); }
+    // Files that hold no picture or sound that can be decoded; not added.
+    virtual void OnMaterialUnusable(const QStringList& paths) { Q_UNUSED(paths); }
     // Preview pictures changed.
     virtual void OnMaterialRefresh() {}
 };

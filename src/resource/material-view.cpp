@@ -151,6 +151,10 @@ void MaterialView::OnMaterialNotExist(const QStringList& paths) {
     showPathList("material_view.NoExist", paths);
 }
 
+void MaterialView::OnMaterialUnusable(const QStringList& paths) {
+    showPathList("material_view.Unusable", paths);
+}
+
 void MaterialView::OnMaterialRefresh() {
     viewport()->update();
 }

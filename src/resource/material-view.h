@@ -49,6 +49,7 @@ public:
     void OnMaterialChanged(const QList<MaterialData*>& materials) override;
     void OnMaterialAlreadyExist(const QStringList& paths) override;
     void OnMaterialNotExist(const QStringList& paths) override;
+    void OnMaterialUnusable(const QStringList& paths) override;
     void OnMaterialRefresh() override;
 
     // "%1" the count, "%2" the first six paths numbered, then "..." when there are more.

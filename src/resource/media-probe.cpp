@@ -21,13 +21,14 @@ using Clock = std::chrono::steady_clock;
 // Shared by the waiting caller and the probe threads; a thread stuck in the
 // kernel may outlive the call, so it keeps the state alive itself.
 struct ProbeBatch {
-    explicit ProbeBatch(const QStringList& files)
-        : paths(files), results(size_t(files.size()), 0), started(size_t(files.size())),
+    ProbeBatch(const QStringList& files, const std::vector<MediaNeed>& wanted)
+        : paths(files), needs(wanted), results(size_t(files.size()), 0), started(size_t(files.size())),
           cancel(std::make_unique<std::atomic<bool>[]>(size_t(files.size()))) {
         for (int i = 0; i < files.size(); ++i)
             cancel[size_t(i)] = false;
     }
     const QStringList paths;
+    const std::vector<MediaNeed> needs;
     std::mutex lock; // guards next, results, started, answered, abandoned
     std::condition_variable changed;
     int next = 0;
@@ -37,6 +38,29 @@ struct ProbeBatch {
     bool abandoned = false; // the caller gave up on the stragglers
     std::unique_ptr<std::atomic<bool>[]> cancel;
 };
+
+bool usable(const char* path, MediaNeed need, std::atomic<bool>* cancel) {
+    const std::shared_ptr<ff::MovieCtx> info = ff::getMovieInfo(path, cancel);
+    if (!info)
+        return false;
+    int stream = -1;
+    switch (need) {
+    case MediaNeed::Picture:
+        stream = info->bestVideoStream;
+        break;
+    case MediaNeed::Sound:
+        stream = info->bestAudioStream;
+        break;
+    case MediaNeed::AnyStream:
+        stream = info->bestVideoStream >= 0 ? info->bestVideoStream : info->bestAudioStream;
+        break;
+    }
+    if (stream < 0) {
+        LOGW("library: %s holds no %s", path, need == MediaNeed::Sound ? "sound" : "picture");
+        return false;
+    }
+    return ff::firstFrameDecodes(path, stream, cancel);
+}
 
 void probeLoop(const std::shared_ptr<ProbeBatch>& batch) {
     for (;;) {
@@ -49,7 +73,8 @@ void probeLoop(const std::shared_ptr<ProbeBatch>& batch) {
             batch->started[size_t(index)] = Clock::now();
         }
         const QByteArray path = batch->paths.at(index).toUtf8();
-        const bool opened = ff::getMovieInfo(path.constData(), &batch->cancel[size_t(index)]) != nullptr;
+        const MediaNeed need = size_t(index) < batch->needs.size() ? batch->needs[size_t(index)] : MediaNeed::AnyStream;
+        const bool opened = usable(path.constData(), need, &batch->cancel[size_t(index)]);
         std::lock_guard<std::mutex> guard(batch->lock);
         if (batch->results[size_t(index)] == 0) {
             batch->results[size_t(index)] = opened ? 1 : 2;
@@ -61,11 +86,11 @@ void probeLoop(const std::shared_ptr<ProbeBatch>& batch) {
 
 } // namespace
 
-std::vector<bool> probeMediaFiles(const QStringList& paths, int timeoutMs) {
+std::vector<bool> probeMediaFiles(const QStringList& paths, const std::vector<MediaNeed>& needs, int timeoutMs) {
     std::vector<bool> opened(size_t(paths.size()), false);
     if (paths.isEmpty())
         return opened;
-    auto batch = std::make_shared<ProbeBatch>(paths);
+    auto batch = std::make_shared<ProbeBatch>(paths, needs);
     const int workers = std::max(1, std::min<int>(paths.size(), QThread::idealThreadCount() * 2));
     for (int i = 0; i < workers; ++i)
         std::thread(probeLoop, batch).detach();

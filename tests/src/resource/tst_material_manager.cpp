@@ -15,6 +15,7 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <fcntl.h>
@@ -36,6 +37,7 @@ public:
     }
     void OnMaterialAlreadyExist(const QStringList& paths) override { existing.append(paths); }
     void OnMaterialNotExist(const QStringList& paths) override { missing.append(paths); }
+    void OnMaterialUnusable(const QStringList& paths) override { unusable.append(paths); }
     void OnMaterialRefresh() override { ++refreshes; }
 
     int inLibrary() const {
@@ -50,10 +52,20 @@ public:
     }
 
     QList<MaterialData*> latest;
-    QList<QStringList> existing, missing;
+    QList<QStringList> existing, missing, unusable;
     int changes = 0;
     int refreshes = 0;
 };
+
+quint32 crc32(const QByteArray& bytes) {
+    quint32 crc = 0xffffffffu;
+    for (char c : bytes) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
 
 QString copyTo(const QString& from, const QString& to) {
     QDir().mkpath(QFileInfo(to).absolutePath());
@@ -100,12 +112,12 @@ private slots:
         library.AddMaterialFiles({media("h264-30fps.mp4"), capital, media("tone.mp3"), media("alpha.png"),
                                   dir + "/phone.3gp", missing, media("random.mp4")},
                                  false);
-        QCOMPARE(listener.inLibrary(), 6); // the 3gp is skipped
+        QCOMPARE(listener.inLibrary(), 5); // the 3gp is skipped, random bytes refused
         QCOMPARE(listener.byPath(capital)->type, uint32_t(Movie));
         QCOMPARE(listener.byPath(media("tone.mp3"))->type, uint32_t(Music));
         QVERIFY(listener.byPath(capital)->draggable);
         QVERIFY(!listener.byPath(missing)->draggable);
-        QVERIFY(!listener.byPath(media("random.mp4"))->draggable); // not media
+        QCOMPARE(listener.unusable, QList<QStringList>({{media("random.mp4")}}));
         QCOMPARE(listener.byPath(capital)->name, QStringLiteral("CLIP.MP4"));
         QCOMPARE(listener.missing, QList<QStringList>({{missing}}));
         QVERIFY(listener.existing.isEmpty());
@@ -115,11 +127,11 @@ private slots:
         // The same file again, by another spelling of its path: reported once, not added.
         library.AddMaterialFiles({dir + "/../add/CLIP.MP4"}, false);
         QCOMPARE(listener.existing, QList<QStringList>({{dir + "/../add/CLIP.MP4"}}));
-        QCOMPARE(listener.inLibrary(), 6);
+        QCOMPARE(listener.inLibrary(), 5);
         // A missing file is made again each time it is added.
         library.AddMaterialFiles({missing}, false);
         QCOMPARE(listener.missing.size(), 2);
-        QCOMPARE(listener.inLibrary(), 7);
+        QCOMPARE(listener.inLibrary(), 6);
         // Nothing at all for an empty list.
         const int changes = listener.changes;
         library.AddMaterialFiles({}, false);
@@ -177,8 +189,9 @@ private slots:
         QVERIFY(red.save(dir + "/red/shot.png"));
         QVERIFY(blue.save(dir + "/blue/shot.png"));
         library.AddMaterialFiles({dir + "/red/shot.png", dir + "/blue/shot.png", media("h264-30fps.mp4"),
-                                  media("tone.mp3"), media("random.mp4")},
+                                  media("tone.mp3")},
                                  false);
+        library.AddMaterialFiles({media("random.mp4")}, true); // a project's file that no longer decodes
         QTRY_VERIFY_WITH_TIMEOUT(std::all_of(listener.latest.begin(), listener.latest.end(),
                                              [](const MaterialData* m) { return !m->preview.isNull(); }),
                                  20000);
@@ -306,12 +319,55 @@ private slots:
         undo()->reset();
     }
 
+    // Files whose names promise media they do not hold: random bytes named
+    // as sound, a picture-only file named as sound, and a picture whose
+    // header claims 16000 x 16000 pixels. Each is refused, quickly and
+    // without allocating what the header claims.
+    void filesThatHoldNothingUsableAreRefused() {
+        Listener listener;
+        MaterialManager library(&listener);
+        const QString dir = korvel::test::workFolder("unusable");
+        const QString noise = copyTo(media("random.mp4"), dir + "/noise.wav");
+        const QString silentFilm = copyTo(media("mpeg4-silent.mp4"), dir + "/film-named-as-sound.mp3");
+        const QString liar = dir + "/liar.png";
+        {
+            QFile png(media("alpha.png"));
+            QVERIFY(png.open(QIODevice::ReadOnly));
+            QByteArray bytes = png.readAll();
+            QCOMPARE(bytes.mid(12, 4), QByteArray("IHDR"));
+            for (int at : {16, 20}) { // width, height: 16000, big-endian
+                bytes[at] = 0;
+                bytes[at + 1] = 0;
+                bytes[at + 2] = char(16000 >> 8);
+                bytes[at + 3] = char(16000 & 0xff);
+            }
+            const quint32 crc = crc32(bytes.mid(12, 17));
+            for (int i = 0; i < 4; ++i)
+                bytes[29 + i] = char(crc >> (24 - 8 * i));
+            QFile out(liar);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(bytes);
+        }
+        rusage before {};
+        getrusage(RUSAGE_SELF, &before);
+        QElapsedTimer timer;
+        timer.start();
+        library.AddMaterialFiles({noise, silentFilm, liar, media("mono-48k.wav")}, false);
+        QVERIFY2(timer.elapsed() < 60000, qPrintable(QString::number(timer.elapsed())));
+        rusage after {};
+        getrusage(RUSAGE_SELF, &after);
+        QVERIFY2(after.ru_maxrss - before.ru_maxrss < 400 * 1024, qPrintable(QString::number(after.ru_maxrss)));
+        QCOMPARE(listener.unusable, QList<QStringList>({{noise, silentFilm, liar}}));
+        QCOMPARE(listener.inLibrary(), 1);
+        QVERIFY(listener.byPath(media("mono-48k.wav"))->draggable);
+    }
+
     void aStalledFileDoesNotHoldTheWindow() {
         const QString fifo = korvel::test::workFolder("stall") + "/stalled.mp4";
         QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
         QElapsedTimer timer;
         timer.start();
-        const std::vector<bool> opened = resource::probeMediaFiles({fifo, media("h264-30fps.mp4")}, 300);
+        const std::vector<bool> opened = resource::probeMediaFiles({fifo, media("h264-30fps.mp4")}, {}, 300);
         QVERIFY(timer.elapsed() < 5000);
         QCOMPARE(opened, std::vector<bool>({false, true}));
         // Let the stuck probe go.
