@@ -313,13 +313,46 @@ QSizeF SubtitlePreviewItem::textExtent(const QString& text, const QFont& font) {
     return QSizeF(widest + 12, (text.count(QLatin1Char('\n')) + 1) * metrics.lineSpacing() + 12);
 }
 
+QString SubtitlePreviewItem::fitToCanvas(const QString& text, const QFont& font, const gs_vec2& canvas) {
+    const QFontMetricsF metrics(font);
+    const qreal lineHeight = std::max<qreal>(1.0, metrics.lineSpacing());
+    // More lines than the canvas is high, or more characters on a line than
+    // it is wide (no glyph is narrower than a tenth of the line's height),
+    // can never show: they are not laid out at all.
+    const int maxLines = int(std::clamp<qreal>(canvas.y / lineHeight, 0, 10000)) + 1;
+    const int maxChars = int(std::clamp<qreal>(canvas.x / (lineHeight * 0.1), 0, 100000)) + 1;
+    QString fitted;
+    int lines = 0;
+    for (int start = 0; start <= text.size() && lines < maxLines; ++lines) {
+        int end = text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = text.size();
+        if (lines > 0)
+            fitted += QLatin1Char('\n');
+        fitted += text.midRef(start, std::min(end - start, maxChars));
+        start = end + 1;
+    }
+    return fitted;
+}
+
 void SubtitlePreviewItem::take(const SubtitleRequest& look) {
-    m_look = look;
-    m_extent = textExtent(look.text, look.font);
+    // The picture is laid out once per change, not once per frame.
+    const bool sameLook = m_hasLook && look.text == m_look.text && look.font == m_look.font &&
+                          look.textColor == m_look.textColor && look.backgroundColor == m_look.backgroundColor &&
+                          look.backgroundAlpha == m_look.backgroundAlpha && look.transparent == m_look.transparent;
+    const gs_vec2 before = size();
+    if (!sameLook) {
+        m_look = look;
+        m_hasLook = true;
+        m_shownText = fitToCanvas(look.text, look.font, baseSize());
+        m_extent = textExtent(m_shownText, look.font);
+    }
     gs_vec2 s = size();
     if (s.x < m_extent.width() || s.y < m_extent.height())
         Resize(float(std::max<qreal>(s.x, m_extent.width())), float(std::max<qreal>(s.y, m_extent.height())));
-    renderImage();
+    s = size();
+    if (!sameLook || s.x != before.x || s.y != before.y || m_renderedSize.x != s.x || m_renderedSize.y != s.y)
+        renderImage();
 }
 
 void SubtitlePreviewItem::request(const SubtitleRequest& request) { take(request); }
@@ -337,6 +370,7 @@ void SubtitlePreviewItem::applyRenderProps(const RenderProps& props) {
 
 void SubtitlePreviewItem::renderImage() {
     gs_vec2 s = size();
+    m_renderedSize = s;
     int w = std::isfinite(s.x) ? int(s.x) : 0, h = std::isfinite(s.y) ? int(s.y) : 0;
     QImage image;
     if (w > 0 && h > 0 && w <= GsTexture::kMaxSide && h <= GsTexture::kMaxSide) {
@@ -349,7 +383,7 @@ void SubtitlePreviewItem::renderImage() {
             painter.setFont(m_look.font);
             painter.setPen(m_look.textColor);
             QRectF box(QPointF((w - m_extent.width()) / 2, (h - m_extent.height()) / 2), m_extent);
-            painter.drawText(box, Qt::AlignCenter, m_look.text);
+            painter.drawText(box, Qt::AlignCenter, m_shownText);
         }
     }
     std::lock_guard<std::mutex> lock(m_lock);

@@ -133,6 +133,8 @@ public:
 
     // Widest line + 12 by (line breaks + 1) x line spacing + 12.
     static QSizeF textExtent(const QString& text, const QFont& font);
+    // The part of the text that can show on a canvas of that size.
+    static QString fitToCanvas(const QString& text, const QFont& font, const gs_vec2& canvas);
     QSizeF extent() const { return m_extent; }
     // Draws the text image again at the item's current size (after a resize).
     void refreshImage() { renderImage(); }
@@ -149,7 +151,10 @@ private:
     void renderImage();
 
     SubtitleRequest m_look;
+    bool m_hasLook = false;
+    QString m_shownText; // m_look's text, cut to the canvas
     QSizeF m_extent;
+    gs_vec2 m_renderedSize {0, 0};
     std::mutex m_lock; // guards m_image, m_transparent, m_imageChanged
     QImage m_image;
     float m_transparent = 1.0f;

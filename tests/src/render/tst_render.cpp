@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <cstring>
@@ -96,6 +97,7 @@ private slots:
     void onlyTheNewestRequestIsServed();
     void emptyRequestHidesAndCloses();
     void subtitleExtentAndImage();
+    void aHugeSubtitleIsLaidOutOncePerChange();
     void sceneSizeIsEven();
     void videoItemBringsItsCompanion();
     void renderThreadRunsOneLoop();
@@ -284,7 +286,8 @@ void TestRender::subtitleExtentAndImage() {
     QCOMPARE(SubtitlePreviewItem::textExtent("one", font).height(), metrics.lineSpacing() + 12);
 
     // A small item grows to the text; a big one keeps its size.
-    auto* small = new SubtitlePreviewItem({10, 10});
+    auto* small = new SubtitlePreviewItem({640, 360});
+    small->Resize(10, 10);
     SubtitleRequest look;
     look.text = "short\na longer line";
     look.font = font;
@@ -311,6 +314,33 @@ void TestRender::subtitleExtentAndImage() {
     big->Release();
     small->Release();
     scene->Release();
+}
+
+// 5 MB of text: laid out once, cut to what a 640 x 360 canvas can show,
+// and each further frame of the same look costs next to nothing.
+void TestRender::aHugeSubtitleIsLaidOutOncePerChange() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(24);
+    QString line = QString(99, QLatin1Char('x')) + QLatin1Char('\n');
+    SubtitleState state;
+    state.previewRect = QRectF(0, 0, 640, 360);
+    state.look.font = font;
+    state.look.text = line.repeated(50000);
+    auto props = std::make_shared<SubtitleState>(state);
+    RenderProps frame;
+    frame.visible = true;
+    frame.subtitle = props;
+    auto* item = new SubtitlePreviewItem({640, 360});
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 250; ++i)
+        item->applyRenderProps(frame);
+    QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
+    const QFontMetricsF metrics(font);
+    QVERIFY(item->extent().height() <= 360 + 2 * metrics.lineSpacing() + 12);
+    QVERIFY(item->extent().width() < 640 * 20);
+    QCOMPARE(item->image().height(), int(item->size().y));
+    item->Release();
 }
 
 void TestRender::sceneSizeIsEven() {
