@@ -1,5 +1,6 @@
 #include "command-line-export.h"
 
+#include "project-file.h"
 #include "render/export/export-function.h"
 #include "render/export/export-thread.h"
 #include "render/render-manager.h"
@@ -80,6 +81,14 @@ int runExportCommand(const ExportCommand& command) {
     }
     if (!QFileInfo(command.project).isFile() || !app->openProject(command.project)) {
         say(QStringLiteral("export: %1 could not be opened as a project").arg(command.project));
+        return 2;
+    }
+    // A file with holes where media should be is no export.
+    const QStringList missing = app->projectSections() ? app->projectSections()->missingMedia() : QStringList();
+    if (!missing.isEmpty()) {
+        say(QStringLiteral("export: %1 media files of the project are missing:").arg(missing.size()));
+        for (const QString& path : missing)
+            say(QStringLiteral("  %1").arg(path));
         return 2;
     }
     RenderManager* render = app->renderManager();

@@ -563,6 +563,22 @@ void MainWindow::readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& 
     m_timeline->model()->readOldSection(objectMgr, tree);
 }
 
+QStringList MainWindow::missingMedia() const {
+    QStringList missing = m_resource->manager()->missingFiles();
+    for (const QString& path : m_timeline->model()->missingMedia()) {
+        if (!missing.contains(path))
+            missing.append(path);
+    }
+    return missing;
+}
+
+int MainWindow::relinkMedia(const QString& from, const QString& to) {
+    const int changed = m_resource->manager()->relinkMaterials(from, to) + m_timeline->model()->relinkMedia(from, to);
+    if (changed > 0)
+        m_timeline->slot_updatePreview();
+    return changed;
+}
+
 void MainWindow::clearSections() {
     m_resource->clearLibrary();
     m_timeline->model()->reset();

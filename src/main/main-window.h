@@ -77,6 +77,8 @@ public:
     void readOldResource(QXmlStreamReader& objectMgr) override;
     void readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) override;
     void clearSections() override;
+    QStringList missingMedia() const override;
+    int relinkMedia(const QString& from, const QString& to) override;
 
 public slots:
     void on_pushButton_newbuild_clicked();

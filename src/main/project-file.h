@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -31,6 +32,16 @@ public:
     virtual void readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) = 0;
     // Empties the library and the timeline.
     virtual void clearSections() = 0;
+    // The media files the project names (library and clips) that are not
+    // on disk, each once.
+    virtual QStringList missingMedia() const { return {}; }
+    // Points everything that names the file `from` at `to`; the number of
+    // materials and clips changed.
+    virtual int relinkMedia(const QString& from, const QString& to) {
+        Q_UNUSED(from);
+        Q_UNUSED(to);
+        return 0;
+    }
 };
 
 namespace project {

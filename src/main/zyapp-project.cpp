@@ -3,6 +3,7 @@
 #include "zyapp.h"
 
 #include "project-file.h"
+#include "resource/project/missing-media-dialog.h"
 #include "resource/project/project-backups.h"
 #include "startup-plan.h"
 #include "undo/undo-controller.h"
@@ -181,7 +182,24 @@ bool ZyApp::openProject(const QString& path) {
         // Saved in the current layout, at a place the user picks next time.
         m_projectPath = QFileInfo(path).completeBaseName() + QStringLiteral(".zya2");
     }
+    offerMissingMedia();
     return true;
+}
+
+void ZyApp::offerMissingMedia() {
+    if (!m_interactive || !m_sections)
+        return;
+    const QStringList missing = m_sections->missingMedia();
+    if (missing.isEmpty())
+        return;
+    LOGW("project: %d media files are missing", int(missing.size()));
+    MissingMediaDialog dialog(
+        missing, [this](const QString& from, const QString& to) { return m_sections->relinkMedia(from, to) > 0; },
+        m_mainWindow);
+    dialog.exec();
+    // The new places are saved with the next save.
+    if (dialog.relinkedCount() > 0)
+        zya::UndoController::instance()->setModified();
 }
 
 bool ZyApp::openEarlierVersion(const QString& versionPath, const QString& projectPath) {

@@ -145,6 +145,8 @@ public slots:
 private:
     void showRecoveryPrompt(const QString& tempPath);
     void forgetAutoSave();
+    // After a project opened: the window of its missing media files, if any.
+    void offerMissingMedia();
     // The pending automatic copy and the project file it was made of
     // ("autoSavePath", "autoSaveProject"); empty texts clear them.
     void recordAutoSave(const QString& copy, const QString& owner);

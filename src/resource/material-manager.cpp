@@ -210,12 +210,54 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
     }
     bracket("AddMaterialFiles", "AddMaterialFiles end", !restored);
     undo->endMergeSequence();
-    if (!missing.isEmpty() && m_listener)
+    // A project's missing files are gathered into one window when it opens.
+    if (!missing.isEmpty() && m_listener && !restored)
         m_listener->OnMaterialNotExist(missing);
     if (!duplicates.isEmpty() && m_listener)
         m_listener->OnMaterialAlreadyExist(duplicates);
     if (!unusable.isEmpty() && m_listener)
         m_listener->OnMaterialUnusable(unusable);
+}
+
+int MaterialManager::relinkMaterials(const QString& from, const QString& to) {
+    QList<MaterialObject*> relinked;
+    {
+        QMutexLocker guard(&m_listLock);
+        for (MaterialObject* material : m_materials) {
+            if (!material->removed && material->type != Text && material->path == from)
+                relinked.append(material);
+        }
+    }
+    if (relinked.isEmpty())
+        return 0;
+    const uint32_t type = relinked.first()->type;
+    const resource::MediaNeed need = type == Image                  ? resource::MediaNeed::Picture
+                                     : type == Music || type == Mic ? resource::MediaNeed::Sound
+                                                                    : resource::MediaNeed::AnyStream;
+    const bool usable = resource::probeMediaFiles({to}, {need}).front();
+    for (MaterialObject* material : relinked) {
+        {
+            QMutexLocker guard(&m_listLock);
+            material->path = to;
+            material->name = QFileInfo(to).fileName();
+            material->draggable = usable;
+        }
+        queuePreview({to, material->type, material});
+    }
+    LOGW("library: %s relinked to %s", qUtf8Printable(from), qUtf8Printable(to));
+    notifyListener();
+    return relinked.size();
+}
+
+QStringList MaterialManager::missingFiles() const {
+    QStringList missing;
+    QMutexLocker guard(&m_listLock);
+    for (const MaterialObject* material : m_materials) {
+        if (!material->removed && material->type != Text && !material->path.isEmpty() &&
+            !QFileInfo::exists(material->path) && !missing.contains(material->path))
+            missing.append(material->path);
+    }
+    return missing;
 }
 
 MaterialObject* MaterialManager::newFileMaterial(const QString& path, uint32_t type, bool exists, bool opened,

@@ -69,6 +69,12 @@ public:
     void AddMaterialSubtitle(const QString& name, const QFont& font, const QColor& color, bool restored,
                              const QString& uuid = QString());
     void RemoveMaterials(const QStringList& uuids);
+    // Points every material of the file `from` at `to` (a moved or relinked
+    // file), its name and preview following; not an undo step. The number
+    // of materials changed.
+    int relinkMaterials(const QString& from, const QString& to);
+    // The files of the library's materials that are not on disk, each once.
+    QStringList missingFiles() const;
     void RemoveAllMaterials();
     void ClearPendingPreviews();
 

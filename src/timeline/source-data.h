@@ -98,6 +98,12 @@ public:
     void setPosX(double px) { m_posX = px; }
     void setOriginalSize(const QSize& size) { m_originalSize = size; }
     void setValid(int valid) { m_valid = valid; }
+    // The clip's file moved: it reads from `path` now (not an undo step).
+    void relink(const QString& path, int valid) {
+        m_path = path;
+        m_valid = valid;
+        sceneMediaChanged();
+    }
     void setStretch(int stretch) { m_stretch = stretch; }
     void setInitialLook(int rotate, int transparent, int volume, bool mute);
     void setInitialColors(int temperature, int saturation, int hue, int contrast, int bright, int highlight);
@@ -124,6 +130,7 @@ protected:
     virtual void sceneAttach(bool shown) { Q_UNUSED(shown); }
     virtual void scenePlace(double x, double y) { Q_UNUSED(x); Q_UNUSED(y); }
     virtual void sceneWidthChanged(double width) { Q_UNUSED(width); }
+    virtual void sceneMediaChanged() {}
 
 private:
     void applyKey(const std::string& key);

@@ -268,6 +268,15 @@ void SourceItem::sceneWidthChanged(double w) {
     update();
 }
 
+void SourceItem::sceneMediaChanged() {
+    m_displayName = QFileInfo(path()).fileName();
+    m_thumbnail = QImage();
+    const QString thumb = thumbnailPath(path());
+    if (QFileInfo::exists(thumb))
+        m_thumbnail.load(thumb);
+    update();
+}
+
 QVariant SourceItem::itemChange(GraphicsItemChange change, const QVariant& value) {
     if (change == ItemSelectedHasChanged) {
         const bool selected = value.toBool();

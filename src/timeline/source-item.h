@@ -72,6 +72,7 @@ protected:
     void sceneAttach(bool shown) override;
     void scenePlace(double x, double y) override;
     void sceneWidthChanged(double width) override;
+    void sceneMediaChanged() override;
 
     QVariant itemChange(GraphicsItemChange change, const QVariant& value) override;
     void mousePressEvent(QGraphicsSceneMouseEvent* event) override;

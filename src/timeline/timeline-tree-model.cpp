@@ -368,6 +368,28 @@ QList<SourceData*> TimeLineTreeModel::allSources() const {
     return result;
 }
 
+int TimeLineTreeModel::relinkMedia(const QString& from, const QString& to) {
+    int changed = 0;
+    const int valid = probe(to).get("valid").toBool() ? 1 : 0;
+    for (SourceData* clip : allSources()) {
+        if (clip->type() != SourceSubtitle && clip->path() == from) {
+            clip->relink(to, valid);
+            ++changed;
+        }
+    }
+    return changed;
+}
+
+QStringList TimeLineTreeModel::missingMedia() const {
+    QStringList missing;
+    for (const SourceData* clip : allSources()) {
+        if (clip->type() != SourceSubtitle && !clip->path().isEmpty() && !QFileInfo::exists(clip->path()) &&
+            !missing.contains(clip->path()))
+            missing.append(clip->path());
+    }
+    return missing;
+}
+
 SourceData* TimeLineTreeModel::findSource(const QString& uuid) const {
     for (ClassifyItem* track : tracks()) {
         for (SourceData* clip : track->sources()) {

@@ -92,6 +92,11 @@ public:
                                const QFont& font, const QColor& color);
 
     QList<SourceData*> allSources() const;
+    // Points every clip of the file `from` at `to` (a moved file); the
+    // number of clips changed. Not an undo step.
+    int relinkMedia(const QString& from, const QString& to);
+    // The files of clips that are not on disk, each once.
+    QStringList missingMedia() const;
     SourceData* findSource(const QString& uuid) const;
     ClassifyItem* trackOf(const SourceData* clip) const;
 

@@ -1,0 +1,142 @@
+#include "resource/project/missing-media-dialog.h"
+
+#include "value/interface.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDirIterator>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+enum Column { NameColumn, FolderColumn, StateColumn };
+constexpr int kPathRole = Qt::UserRole + 1;
+} // namespace
+
+MissingMediaDialog::MissingMediaDialog(const QStringList& missing, Relink relink, QWidget* parent)
+    : QDialog(parent), m_relink(std::move(relink)) {
+    setObjectName(QStringLiteral("missingMediaDialog"));
+    setWindowTitle(tr("missingmedia.Title"));
+    auto* layout = new QVBoxLayout(this);
+    auto* intro = new QLabel(tr("missingmedia.Intro"), this);
+    intro->setWordWrap(true);
+    layout->addWidget(intro);
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("missingList"));
+    m_list->setHeaderLabels({tr("missingmedia.File"), tr("missingmedia.Folder"), tr("missingmedia.State")});
+    m_list->setRootIsDecorated(false);
+    m_list->header()->setSectionResizeMode(FolderColumn, QHeaderView::Stretch);
+    for (const QString& path : missing) {
+        const QFileInfo file(path);
+        auto* row = new QTreeWidgetItem(m_list, {file.fileName(), file.absolutePath(), tr("missingmedia.Missing")});
+        row->setData(NameColumn, kPathRole, path);
+        row->setToolTip(FolderColumn, path);
+        m_rows.insert(path, row);
+    }
+    if (m_list->topLevelItemCount() > 0)
+        m_list->setCurrentItem(m_list->topLevelItem(0));
+    layout->addWidget(m_list, 1);
+    m_summary = new QLabel(this);
+    layout->addWidget(m_summary);
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* search = buttons->addButton(tr("missingmedia.Search"), QDialogButtonBox::ActionRole);
+    search->setObjectName(QStringLiteral("searchButton"));
+    QPushButton* locateButton = buttons->addButton(tr("missingmedia.Locate"), QDialogButtonBox::ActionRole);
+    locateButton->setObjectName(QStringLiteral("locateButton"));
+    QPushButton* close = buttons->addButton(tr("missingmedia.Close"), QDialogButtonBox::AcceptRole);
+    close->setObjectName(QStringLiteral("closeButton"));
+    layout->addWidget(buttons);
+    connect(search, &QPushButton::clicked, this, &MissingMediaDialog::askForFolder);
+    connect(locateButton, &QPushButton::clicked, this, &MissingMediaDialog::askForFile);
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, &MissingMediaDialog::askForFile);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    resize(720, 360);
+    updateSummary();
+}
+
+QStringList MissingMediaDialog::stillMissing() const {
+    QStringList missing;
+    for (auto it = m_rows.constBegin(); it != m_rows.constEnd(); ++it) {
+        if (!it.value()->data(StateColumn, kPathRole).isValid())
+            missing.append(it.key());
+    }
+    return missing;
+}
+
+int MissingMediaDialog::searchFolder(const QString& folder) {
+    // Each missing name, to the files of that name found under the folder.
+    QHash<QString, QStringList> found;
+    for (const QString& path : stillMissing())
+        found.insert(QFileInfo(path).fileName(), {});
+    if (found.isEmpty() || folder.isEmpty())
+        return 0;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QDirIterator walk(folder, QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    int seen = 0;
+    while (walk.hasNext() && seen < kSearchLimit) {
+        walk.next();
+        ++seen;
+        auto it = found.find(walk.fileName());
+        if (it != found.end())
+            it->append(walk.filePath());
+    }
+    QApplication::restoreOverrideCursor();
+    if (seen >= kSearchLimit)
+        LOGW("missing media: the search stopped after %d entries of %s", seen, qUtf8Printable(folder));
+    int relinked = 0;
+    for (const QString& path : stillMissing()) {
+        const QStringList candidates = found.value(QFileInfo(path).fileName());
+        if (candidates.size() == 1 && locate(path, candidates.first()))
+            ++relinked;
+        else if (candidates.size() > 1)
+            m_rows.value(path)->setText(StateColumn, tr("missingmedia.Several").arg(candidates.size()));
+    }
+    return relinked;
+}
+
+bool MissingMediaDialog::locate(const QString& missing, const QString& chosen) {
+    QTreeWidgetItem* row = m_rows.value(missing);
+    if (!row || chosen.isEmpty() || !QFileInfo(chosen).isFile())
+        return false;
+    if (!m_relink || !m_relink(missing, chosen)) {
+        row->setText(StateColumn, tr("missingmedia.NotUsable"));
+        return false;
+    }
+    markFound(row, chosen);
+    return true;
+}
+
+void MissingMediaDialog::markFound(QTreeWidgetItem* row, const QString& found) {
+    row->setData(StateColumn, kPathRole, found);
+    row->setText(StateColumn, tr("missingmedia.Found"));
+    row->setToolTip(StateColumn, found);
+    ++m_relinked;
+    updateSummary();
+}
+
+void MissingMediaDialog::askForFolder() {
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("missingmedia.Search"));
+    if (!folder.isEmpty())
+        searchFolder(folder);
+    updateSummary();
+}
+
+void MissingMediaDialog::askForFile() {
+    QTreeWidgetItem* row = m_list->currentItem();
+    if (!row)
+        return;
+    const QString missing = row->data(NameColumn, kPathRole).toString();
+    const QString name = QFileInfo(missing).fileName();
+    const QString chosen = QFileDialog::getOpenFileName(this, tr("missingmedia.Locate"), QString(),
+                                                        QStringLiteral("%1 (%1);;* (*)").arg(name));
+    locate(missing, chosen);
+}
+
+void MissingMediaDialog::updateSummary() {
+    m_summary->setText(tr("missingmedia.Summary").arg(stillMissing().size()).arg(m_relinked));
+}

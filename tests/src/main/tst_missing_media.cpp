@@ -1,0 +1,141 @@
+// A project whose media files moved: the command-line export refuses it with
+// the list, the editor lists them in one window when the project opens, a
+// folder search relinks them, and the next save keeps the new places.
+#include "main/main-window.h"
+#include "main/zyapp.h"
+#include "resource/material-manager.h"
+#include "resource/project/missing-media-dialog.h"
+#include "resource/resource-widget.h"
+#include "support/reference-render.h"
+#include "support/test-main.h"
+#include "timeline/classify-item.h"
+#include "timeline/source-data.h"
+#include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-widget.h"
+#include "undo/undo-controller.h"
+
+#include <QFileDialog>
+#include <QPushButton>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+QString media(const char* name) { return QStringLiteral(KORVEL_TEST_MEDIA_DIR "/") + name; }
+MainWindow* window() { return qobject_cast<MainWindow*>(ZyApp::instance()->mainWindow()); }
+TimeLineTreeModel* tracks() { return window()->timelineWidget()->model(); }
+MaterialManager* library() { return window()->resourceWidget()->manager(); }
+
+int exportProject(const QString& project, const QString& output, QByteArray* said) {
+    QProcess korvel;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+    korvel.setProcessEnvironment(env);
+    korvel.start(QStringLiteral(KORVEL_BINARY), {"--export", project, output, "--size", "320x180"});
+    korvel.waitForFinished(240000);
+    *said = korvel.readAllStandardError();
+    return korvel.exitStatus() == QProcess::NormalExit ? korvel.exitCode() : -1;
+}
+
+} // namespace
+
+class TestMissingMedia : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(ZyApp::instance()->initialize()); }
+
+    void movedMediaIsFoundAgain() {
+        const QString dir = korvel::test::workFolder("moved");
+        QDir().mkpath(dir + "/shoot");
+        const QString clip = dir + "/shoot/clip.mp4", tone = dir + "/shoot/tone.mp3";
+        QVERIFY(QFile::copy(media("export-blue.mp4"), clip));
+        QVERIFY(QFile::copy(media("tone.mp3"), tone));
+        TimeLineTreeModel* m = tracks();
+        m->header(SourceVideo)->addSource(m->createFromMaterial(m->header(SourceVideo), clip, 0));
+        m->header(SourceAudio)->addSource(m->createFromMaterial(m->header(SourceAudio), tone, 0));
+        library()->AddMaterialFiles({clip, tone}, false);
+        const QString project = dir + "/film.zya2";
+        QFile(project).open(QIODevice::WriteOnly);
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        ZyApp::instance()->clearProject();
+
+        // The shoot moves to another disk; the tone is lost for good.
+        QDir().mkpath(dir + "/disk/2026/shoot");
+        QVERIFY(QFile::rename(clip, dir + "/disk/2026/shoot/clip.mp4"));
+        QVERIFY(QFile::remove(tone));
+
+        // A scripted export refuses to write a film with holes, and says which.
+        QByteArray said;
+        QCOMPARE(exportProject(project, dir + "/out.mp4", &said), 2);
+        QVERIFY2(said.contains(clip.toUtf8()) && said.contains(tone.toUtf8()), said.constData());
+        QVERIFY(!QFile::exists(dir + "/out.mp4"));
+
+        // The editor lists both in one window; the search finds the clip.
+        QStringList listed;
+        bool searched = false;
+        QTimer driver;
+        connect(&driver, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+                korvel::test::chooseInFileDialog(files, dir + "/disk");
+                return;
+            }
+            auto* missing = qobject_cast<MissingMediaDialog*>(modal);
+            if (!missing)
+                return;
+            if (!searched) {
+                searched = true;
+                listed = missing->stillMissing();
+                // Clicked from outside this slot: the file dialog it opens
+                // must meet this timer again.
+                QTimer::singleShot(0, missing->findChild<QPushButton*>("searchButton"), &QPushButton::click);
+            } else if (missing->relinkedCount() > 0) {
+                QTimer::singleShot(0, missing->findChild<QPushButton*>("closeButton"), &QPushButton::click);
+            }
+        });
+        driver.start(50);
+        QVERIFY(ZyApp::instance()->openProject(project));
+        driver.stop();
+        listed.sort();
+        QCOMPARE(listed, (QStringList {clip, tone}));
+        const QString moved = dir + "/disk/2026/shoot/clip.mp4";
+        // The clip reads from its new place at once; the lost one keeps its place.
+        const QList<SourceData*> clips = tracks()->allSources();
+        QCOMPARE(clips.size(), 2);
+        for (SourceData* c : clips) {
+            if (c->type() == SourceVideo) {
+                QCOMPARE(c->path(), moved);
+                QCOMPARE(c->valid(), 1);
+            } else {
+                QCOMPARE(c->path(), tone);
+                QCOMPARE(c->valid(), 0);
+                QCOMPARE(c->startFrame(), int64_t(0));
+            }
+        }
+        QVERIFY(library()->FindMaterial([&](const MaterialObject* o) { return o->path == moved && o->draggable; }));
+        QVERIFY(!zya::UndoController::instance()->isClean());
+
+        // Saved, the new place stands: a fresh export finds the clip and
+        // only the lost tone is missing; with the tone back it exports blue.
+        QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
+        QVERIFY(QFile::copy(media("tone.mp3"), tone));
+        QCOMPARE(exportProject(project, dir + "/out.mp4", &said), 0);
+        const QImage frame = korvel::test::decodeFrame(dir + "/out.mp4", 5);
+        QVERIFY(!frame.isNull());
+        const QColor centre = frame.pixelColor(frame.width() / 2, frame.height() / 2);
+        QVERIFY2(centre.blue() > 150 && centre.red() < 80, qPrintable(centre.name()));
+        ZyApp::instance()->clearProject();
+    }
+};
+
+int main(int argc, char** argv) {
+    korvel::test::prepareEnvironment("TestMissingMedia");
+    korvel::test::requireDisplay();
+    QCoreApplication::setApplicationName(QStringLiteral("korvel-tst-missing-media-%1").arg(getpid()));
+    ZyApp app(argc, argv);
+    TestMissingMedia tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_missing_media.moc"
