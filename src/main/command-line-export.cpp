@@ -45,8 +45,8 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
             if (ok) {
                 command->width = m.captured(1).toInt();
                 command->height = m.captured(2).toInt();
-                ok = command->width >= 16 && command->height >= 16 && command->width <= 8192 &&
-                     command->height <= 8192;
+                ok = command->width >= exportfn::kMinSide && command->height >= exportfn::kMinSide &&
+                     command->width <= exportfn::kMaxSide && command->height <= exportfn::kMaxSide;
             }
         } else if (a == QLatin1String("--bitrate")) {
             command->bitrate = value.toInt(&ok);

@@ -37,6 +37,9 @@ constexpr int kUnitsPerSecond = 30;
 constexpr int kSampleRate = 44100;
 constexpr int kChannels = 2;
 // Frame rates an export may take: each output frame shows one timeline frame.
+// The picture sizes the writer takes: even sides from 16 to 8192 pixels.
+constexpr int kMinSide = 16;
+constexpr int kMaxSide = 8192;
 constexpr int kMinFrameRate = 1;
 constexpr int kMaxFrameRate = kUnitsPerSecond;
 // The metadata the writer gets a copy of.

@@ -361,6 +361,22 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
         result.reason = QStringLiteral("no scene to draw");
     } else if (!m_request) {
         result.reason = QStringLiteral("no timeline to ask for frames");
+    } else if (!params->audioOnly &&
+               (params->width < exportfn::kMinSide || params->height < exportfn::kMinSide ||
+                params->width > exportfn::kMaxSide || params->height > exportfn::kMaxSide || params->width % 2 ||
+                params->height % 2)) {
+        result.reason = QStringLiteral("a picture of %1 x %2 pixels cannot be exported: each side must be even, "
+                                       "from %3 to %4 pixels")
+                            .arg(params->width)
+                            .arg(params->height)
+                            .arg(exportfn::kMinSide)
+                            .arg(exportfn::kMaxSide);
+    } else if (!params->audioOnly &&
+               (params->frameRate < exportfn::kMinFrameRate || params->frameRate > exportfn::kMaxFrameRate)) {
+        result.reason = QStringLiteral("%1 frames a second cannot be exported (%2 to %3)")
+                            .arg(params->frameRate)
+                            .arg(exportfn::kMinFrameRate)
+                            .arg(exportfn::kMaxFrameRate);
     }
     if (!result.reason.isEmpty()) {
         LOGE("---> 初始化编码器出错: %s", result.reason.toUtf8().constData());

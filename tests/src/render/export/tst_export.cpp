@@ -570,6 +570,7 @@ private slots:
         QTest::newRow("path too long") << "long";
         QTest::newRow("disk full at the start") << "full";
         QTest::newRow("file limit reached while writing") << "limit";
+        QTest::newRow("impossible picture size") << "size";
     }
     void writerFailures() {
         QFETCH(QString, kind);
@@ -592,6 +593,9 @@ private slots:
         } else if (kind == "long") {
             std::memset(params.filePath, 'a', sizeof(params.filePath));
             params.filePath[0] = '/';
+        } else if (kind == "size") {
+            params.width = 20000;
+            params.height = 7;
         }
         // Whatever was at the output before stays as it was.
         const QByteArray before("an earlier export, to be kept");
@@ -613,6 +617,10 @@ private slots:
         QVERIFY(!result.ok);
         QVERIFY(!result.reason.isEmpty());
         QVERIFY2(!result.reason.contains(".korvel-"), qPrintable(result.reason)); // names the user's file
+        if (kind != "limit") // the disk filling up is the one reason that names the disk
+            QVERIFY2(!result.reason.contains("read back"), qPrintable(result.reason));
+        if (kind == "size")
+            QVERIFY2(result.reason.contains("20000 x 7"), qPrintable(result.reason));
         if (kind != "limit")
             QVERIFY(masks().isEmpty());
         QVERIFY(m_render->renderThread());
