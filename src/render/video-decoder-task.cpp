@@ -8,8 +8,15 @@ VideoDecoderTask::VideoDecoderTask(const QString& path) : m_path(path) {
     LOGD("vedio DecoderTask");
     QByteArray utf8 = path.toUtf8();
     std::shared_ptr<ff::MovieCtx> info = ff::getMovieInfo(utf8.constData(), nullptr);
-    if (info && info->bestVideoStream >= 0)
+    if (info && info->bestVideoStream >= 0) {
+        if (const ff::StreamInfo* stream = info->stream(info->bestVideoStream)) {
+            while (int64_t(stream->width / m_scaleDown) * (stream->height / m_scaleDown) > kMaxDecodedPixels)
+                m_scaleDown *= 2;
+        }
+        if (m_scaleDown > 1)
+            LOGD("%s is decoded at 1/%d of its size", utf8.constData(), m_scaleDown);
         m_decoder.open(utf8.constData(), info->bestVideoStream);
+    }
 }
 
 VideoDecoderTask::~VideoDecoderTask() {
@@ -23,7 +30,7 @@ ff::VFramePtr VideoDecoderTask::frame(int64_t index) {
     ff::RequireVideoFrame request;
     request.time = {std::max<int64_t>(index, 0), 30};
     request.scaleNum = 1;
-    request.scaleDen = 1;
+    request.scaleDen = m_scaleDown;
     request.reserved = 0;
     return m_decoder.getVideoFrame(request);
 }
@@ -67,6 +74,13 @@ VFrameInfo VideoTaskManager::decodeLayer(const LayerRequest& layer) {
     m_inUse.append(task);
     VFrameInfo info = infoFromLayer(layer);
     info.frame = task->frame(layer.frame);
+    // The crop is in the file's pixels; a picture decoded smaller takes it scaled.
+    if (const int down = task->scaleDown(); down > 1) {
+        const QRect& crop = layer.clipRect;
+        const int left = crop.x() / down, top = crop.y() / down;
+        info.clipRect = QRect(left, top, (crop.x() + crop.width() + down - 1) / down - left,
+                              (crop.y() + crop.height() + down - 1) / down - top);
+    }
     return info;
 }
 

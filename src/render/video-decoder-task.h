@@ -17,14 +17,22 @@ public:
     explicit VideoDecoderTask(const QString& path);
     ~VideoDecoderTask() override;
 
+    // The most pixels a decoded picture keeps: larger ones (a photo of
+    // 8000 x 6000) are decoded at a half, a quarter... of their size, which
+    // is still more than any canvas shows of them.
+    static constexpr int64_t kMaxDecodedPixels = 36LL * 1000 * 1000;
+
     const QString& path() const { return m_path; }
     // The picture at frame `index` (30 per second; negative means 0); empty
     // when the file could not be opened or the frame not decoded.
     ff::VFramePtr frame(int64_t index);
+    // The file's pictures are decoded at 1 / scaleDown() of their size.
+    int scaleDown() const { return m_scaleDown; }
 
 private:
     QString m_path;
     ff::FFDecoder m_decoder;
+    int m_scaleDown = 1;
 };
 
 class VideoTaskManager : public QObject {

@@ -1,3 +1,4 @@
+#include "render/fit-size.h"
 #include "render/video-decoder-task.h"
 #include "support/test-main.h"
 
@@ -26,7 +27,28 @@ private slots:
     void decodersAreKeptForFilesUsedAgain();
     void negativeIndexAsksForTheFirstFrame();
     void unreadableFileGivesNoFrame();
+    void aHugePhotoIsDecodedSmallerWithItsCrop();
 };
+
+// 8000 x 6000 (red left, blue right) is decoded at half its size, and a crop
+// of its right half, given in the file's pixels, still shows only blue.
+void TestVideoTasks::aHugePhotoIsDecodedSmallerWithItsCrop() {
+    VideoTaskManager manager;
+    FrameRequest request;
+    request.decodeMask = DecodeSelf;
+    request.self = layer(media("huge-photo.png"), 0);
+    request.self.clipRect = QRect(4000, 0, 4000, 6000);
+    const QList<VFrameInfo> out = manager.decode(request);
+    QVERIFY(out[0].frame);
+    QCOMPARE(QSize(out[0].frame->width, out[0].frame->height), QSize(4000, 3000));
+    QCOMPARE(out[0].clipRect, QRect(2000, 0, 2000, 3000));
+    const QRect part = visiblePart(out[0].clipRect, out[0].frame->width, out[0].frame->height);
+    const ff::VFrameCtx& f = *out[0].frame;
+    for (int x : {part.left(), part.center().x(), part.right()}) {
+        const uint8_t* pixel = f.data() + size_t(part.center().y()) * size_t(f.stride) + size_t(x) * 4;
+        QVERIFY2(pixel[2] > 200 && pixel[0] < 50, qPrintable(QString("x %1: %2 %3 %4").arg(x).arg(pixel[0]).arg(pixel[1]).arg(pixel[2])));
+    }
+}
 
 void TestVideoTasks::entriesFollowTheMask() {
     VideoTaskManager manager;
