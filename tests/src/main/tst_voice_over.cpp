@@ -110,8 +110,9 @@ private slots:
         const int64_t moved = recordFor(2000);
         QVERIFY(!render()->isRecording());
         QVERIFY(!dubButton()->isChecked());
-        // About thirty frames a second of the two seconds.
-        QVERIFY2(moved >= 50 && moved <= 70, qPrintable(QString::number(moved)));
+        // About thirty frames a second of the two seconds; a loaded machine
+        // starts and stops the recording late.
+        QVERIFY2(moved >= 40 && moved <= 80, qPrintable(QString::number(moved)));
         QCOMPARE(items.size(), 2);
         const QString path = items[1][1].toString();
         QVERIFY(QFile::exists(path));

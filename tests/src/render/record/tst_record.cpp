@@ -218,8 +218,13 @@ private slots:
         int64_t frames = 0;
         for (int64_t m : moves)
             frames += m;
-        QVERIFY2(std::abs(frames - seconds * 30) <= 3, qPrintable(QString("%1 frames in %2 s").arg(frames).arg(seconds)));
-        QVERIFY(moves.size() >= int(seconds * 30) - 6);
+        // Thirty frames a second of wall time, never ahead of it; a loaded
+        // machine starts the recording late and catches up by double steps,
+        // so the play head moves a frame or two at a time, never jumps.
+        QVERIFY2(frames <= seconds * 30 + 3 && frames >= seconds * 30 * 0.8,
+                 qPrintable(QString("%1 frames in %2 s").arg(frames).arg(seconds)));
+        for (int64_t m : moves)
+            QVERIFY2(m == 1 || m == 2, qPrintable(QString::number(m)));
 
         // A second recording goes to a file of its own.
         items.clear();
