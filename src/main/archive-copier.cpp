@@ -43,7 +43,9 @@ bool copyFile(const QString& source, const QString& target, Progress* progress, 
         return false;
     }
     QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly)) {
+    // Unbuffered: every failed write (a full disk) shows at once, never only
+    // in a flush inside commit() that would let a cut copy take the name.
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         *reason = out.errorString();
         return false;
     }

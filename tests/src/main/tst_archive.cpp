@@ -10,6 +10,7 @@
 #include "resource/project/archived-dialog.h"
 #include "resource/project/archived-process-dialog.h"
 #include "resource/resource-widget.h"
+#include "support/file-size-limit.h"
 #include "support/folder-openings.h"
 #include "support/test-main.h"
 #include "timeline/classify-item.h"
@@ -414,6 +415,31 @@ private slots:
         QVERIFY(!complete);
         QCOMPARE(boxes.texts.size(), 1);
         QCOMPARE(app()->lastArchiveFailures().size(), 5); // every distinct media file
+    }
+
+    // A disk that fills up during the copies: what did not fit is reported,
+    // no cut copy is left to be taken for whole, and a later archive into
+    // the same folder copies everything afresh.
+    void aFullDiskLeavesNoCutCopies() {
+        buildProject();
+        QDir().mkpath(dir + "/full");
+        FolderOpenings opened;
+        BoxWatcher boxes;
+        bool complete = true;
+        {
+            korvel::test::FileSizeLimit full(30000);
+            QVERIFY(runArchive(dir + "/full/Film", &complete));
+        }
+        QVERIFY(!complete);
+        QVERIFY(!app()->lastArchiveFailures().isEmpty());
+        QList<qint64> sizes;
+        for (const char* source : {"/a/clip.mp4", "/b/clip.mp4", "/c/tone.mp3", "/c/alpha.png"})
+            sizes << QFileInfo(dir + source).size();
+        for (const QFileInfo& copy : QDir(dir + "/full/Film/resource").entryInfoList(QDir::Files | QDir::Hidden))
+            QVERIFY2(sizes.contains(copy.size()), qPrintable(copy.filePath()));
+        QVERIFY(runArchive(dir + "/full/Film", &complete));
+        QVERIFY(complete);
+        QCOMPARE(resourceEntries(dir + "/full/Film").size(), 4);
     }
 
     void copiesAreNeverOverwrittenAndOneFileIsCopiedOnce() {
