@@ -68,6 +68,12 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
                                 "[--speed RATE]");
         return false;
     }
+    // Only the kinds the export window offers.
+    const QString type = QFileInfo(rest.at(1)).suffix().toLower();
+    if (type != QLatin1String("mp4") && type != QLatin1String("avi") && type != QLatin1String("mp3")) {
+        *error = QStringLiteral("cannot export to \"%1\": the output must end in .mp4, .avi or .mp3").arg(rest.at(1));
+        return false;
+    }
     command->project = rest.at(0);
     command->output = QFileInfo(rest.at(1)).absoluteFilePath();
     return true;

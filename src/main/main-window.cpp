@@ -291,6 +291,10 @@ void MainWindow::installShortcuts() {
     key(QKeySequence(Qt::Key_Space), [this] { emit m_preview->sig_toolButtonPlay(); });
     key(QKeySequence(QStringLiteral("Ctrl+Return")), [this] { emit m_preview->sig_toolButtonReplay(); });
     key(QKeySequence(Qt::Key_F5), [this] { emit m_preview->sig_toolButtonFull(); });
+    // Escape leaves the full-screen preview, as in every player; it is
+    // armed only then, so that Escape keeps its meaning everywhere else.
+    m_leaveFullPreview = key(QKeySequence(Qt::Key_Escape), [this] { emit m_preview->sig_toolButtonFull(); });
+    m_leaveFullPreview->setEnabled(false);
 }
 
 void MainWindow::wirePanels() {
@@ -307,9 +311,12 @@ void MainWindow::wirePanels() {
     m_preview->slot_setScene(m_render->scene());
     connect(m_preview, &PreviewWidget::sig_removeSourceItem, m_timeline, &TimeLineWidget::slot_removeSourceItem);
     connect(m_timeline, &TimeLineWidget::sig_showTime, m_preview, &PreviewWidget::slot_showTime);
-    connect(m_preview, &PreviewWidget::sig_toolButtonFull, this, [] {
-        if (ZyApp* app = ZyApp::instance())
+    connect(m_preview, &PreviewWidget::sig_toolButtonFull, this, [this] {
+        if (ZyApp* app = ZyApp::instance()) {
             app->toggleFullPreview();
+            if (m_leaveFullPreview)
+                m_leaveFullPreview->setEnabled(app->isFullPreview());
+        }
     });
     connectToolbarToTimeline(m_toolbar, m_timeline);
     connectTimelineToRender(m_timeline, m_toolbar, m_render);

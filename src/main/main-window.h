@@ -17,6 +17,7 @@ class QKeyEvent;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QShortcut;
 class QSplitter;
 class RenderManager;
 class ResourceWidget;
@@ -108,6 +109,7 @@ private:
     QString m_shownName;
     QPushButton* m_settingButton = nullptr;
     QPushButton* m_saveButton = nullptr;
+    QShortcut* m_leaveFullPreview = nullptr; // Escape, armed while the preview is full screen
     QMenu* m_menu = nullptr;
     CreateProjectDialog* m_createDialog = nullptr;
     ExportParamWidget* m_exportWindow = nullptr;

@@ -145,6 +145,7 @@ void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {
     // Still pending until the user saves: a crash now offers it again.
     m_recoveredCopy = tempPath;
     LOGW("recovery: %s opened as %s", qUtf8Printable(tempPath), qUtf8Printable(m_projectPath));
+    offerMissingMedia();
 }
 
 void ZyApp::toggleFullPreview() {

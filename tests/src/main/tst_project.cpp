@@ -574,6 +574,7 @@ private slots:
         QTest::newRow("sound only") << QStringList {dir + "/cli.zya2", dir + "/cli/out.mp3"} << 0 << true;
         QTest::newRow("impossible rate") << QStringList {dir + "/cli.zya2", out, "--fps", "99"} << 2 << false;
         QTest::newRow("unknown option") << QStringList {dir + "/cli.zya2", out, "--colour", "red"} << 2 << false;
+        QTest::newRow("output type not offered") << QStringList {dir + "/cli.zya2", dir + "/cli/out.mkv"} << 2 << false;
         QTest::newRow("no project") << QStringList {dir + "/none.zya2", out} << 2 << false;
         QTest::newRow("unwritable output") << QStringList {dir + "/cli.zya2", dir + "/no-folder/out.mp4"} << 1
                                            << false;
@@ -636,7 +637,7 @@ private slots:
             QFile::remove(output);
         } else {
             QVERIFY(said.contains("export: ") || said.contains("usage") || said.contains("not usable") ||
-                    said.contains("unknown option"));
+                    said.contains("unknown option") || said.contains(".mp4, .avi or .mp3"));
         }
     }
 
@@ -711,6 +712,25 @@ private slots:
         QVERIFY2(korvel.waitForFinished(30000), said.right(2000).constData());
         QCOMPARE(korvel.exitStatus(), QProcess::NormalExit);
         QFile::remove(clip);
+    }
+
+    // F5 enters the full-screen preview and F5 or Escape leave it; Escape
+    // elsewhere changes nothing.
+    void escapeLeavesTheFullScreenPreview() {
+        // Notices that earlier cases left open would hold the keys back.
+        for (int i = 0; i < 10 && QApplication::activeModalWidget(); ++i)
+            QApplication::activeModalWidget()->hide();
+        window()->raise();
+        window()->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(window()));
+        QVERIFY(!ZyApp::instance()->isFullPreview());
+        QTest::keyClick(window(), Qt::Key_Escape);
+        QVERIFY(!ZyApp::instance()->isFullPreview());
+        QTest::keyClick(window(), Qt::Key_F5);
+        QVERIFY(ZyApp::instance()->isFullPreview());
+        QTest::keyClick(window(), Qt::Key_Escape);
+        QVERIFY(!ZyApp::instance()->isFullPreview());
+        QVERIFY(window()->timelineWidget()->isVisible());
     }
 
     void holdingShiftInvertsAutoAlign() {
