@@ -183,6 +183,25 @@ void SubtitleMenu::on_spinBox_backgroundTransparent_editingFinished() {
 void SubtitleMenu::on_fontComboBox_currentFontChanged(const QFont&) {
     send(tlkey::Font);
 }
+void SubtitleMenu::showFontSize(int points) {
+    if (points <= 0)
+        return;
+    // A size the fixed list lacks (a template made at 60) is shown as it is,
+    // in its place among the others, so that the next edit keeps it.
+    const QString text = QString::number(points);
+    int index = m_fontSize->findText(text);
+    if (index < 0) {
+        if (!m_extraFontSize.isEmpty())
+            m_fontSize->removeItem(m_fontSize->findText(m_extraFontSize));
+        index = 0;
+        while (index < m_fontSize->count() && m_fontSize->itemText(index).toInt() < points)
+            ++index;
+        m_fontSize->insertItem(index, text);
+        m_extraFontSize = text;
+    }
+    m_fontSize->setCurrentIndex(index);
+}
+
 void SubtitleMenu::on_comboBox_fontSize_currentIndexChanged(int) {
     send(tlkey::Font);
 }
@@ -235,9 +254,7 @@ void SubtitleMenu::UpdateData(bg::ValueMap map) {
             }
             {
                 const QSignalBlocker quiet(m_fontSize);
-                const int index = m_fontSize->findText(QString::number(font.pointSize()));
-                if (index >= 0) // a size the list lacks leaves the box as it is
-                    m_fontSize->setCurrentIndex(index);
+                showFontSize(font.pointSize());
             }
             const QSignalBlocker b(m_bold), i(m_italic), u(m_underline), s(m_strikeOut);
             m_bold->setChecked(font.weight() > 57);

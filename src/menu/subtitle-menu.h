@@ -51,6 +51,7 @@ public slots:
     void on_textEdit_textChanged();
 
 private:
+    void showFontSize(int points);
     void send(const char* datatype);
     // Opens the colour dialog on current; true when another valid colour was chosen.
     bool chooseColor(QColor& current, QPushButton* button);
@@ -59,6 +60,7 @@ private:
     QSpinBox* m_backgroundTransparent = nullptr;
     QFontComboBox* m_font = nullptr;
     QComboBox* m_fontSize = nullptr;
+    QString m_extraFontSize; // the size shown beyond the fixed list, if any
     QPushButton* m_bold = nullptr;
     QPushButton* m_italic = nullptr;
     QPushButton* m_underline = nullptr;

@@ -305,13 +305,21 @@ private slots:
         QCOMPARE(log.edits[0].map.get("color").toStdString(), std::string("#ff0000"));
         QCOMPARE(log.edits[0].map.get("content").toStdString(), std::string("Hello"));
 
-        // Bold off again is a plain 50; a size the list lacks keeps the box.
+        // Bold off again is a plain 50. A size the list lacks (a template
+        // made at 60) shows as it is, and the next edit keeps it.
         child<QPushButton>(&menu, "pushButton_bold")->click();
         sent.fromString(QString::fromStdString(log.edits.back().map.get("font").toStdString()));
         QCOMPARE(sent.weight(), 50);
-        map["font"] = bg::Value(QFont("Sans", 37).toString().toStdString());
-        menu.UpdateData(map);
-        QCOMPARE(child<QComboBox>(&menu, "comboBox_fontSize")->currentText(), QString("36"));
+        auto* sizes = child<QComboBox>(&menu, "comboBox_fontSize");
+        for (int size : {37, 60}) {
+            map["font"] = bg::Value(QFont("Sans", size).toString().toStdString());
+            menu.UpdateData(map);
+            QCOMPARE(sizes->currentText(), QString::number(size));
+            QCOMPARE(sizes->count(), 22); // one size beyond the list at a time
+        }
+        child<QPushButton>(&menu, "pushButton_bold")->click();
+        sent.fromString(QString::fromStdString(log.edits.back().map.get("font").toStdString()));
+        QCOMPARE(sent.pointSize(), 60);
 
         // Typing sends the text; the refresh that follows keeps the cursor.
         auto* text = child<QTextEdit>(&menu, "textEdit");
