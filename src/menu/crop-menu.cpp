@@ -20,11 +20,11 @@ CropMenu::CropMenu(QWidget* parent) : QWidget(parent) {
     m_view->setObjectName(QStringLiteral("graphicsView"));
     layout->addWidget(m_view, 1);
     auto* row = new QHBoxLayout;
-    auto* back = new QPushButton(QString::fromUtf8("返回菜单"), this); // back to the menu
+    auto* back = new QPushButton(tr("cropmenu.Return"), this);
     back->setObjectName(QStringLiteral("pushButton_return"));
-    m_keep = new QRadioButton(QString::fromUtf8("等比"), this); // keep proportions
+    m_keep = new QRadioButton(tr("cropmenu.Keep"), this);
     m_keep->setObjectName(QStringLiteral("radioButton_keep"));
-    m_fill = new QRadioButton(QString::fromUtf8("填充"), this); // fill
+    m_fill = new QRadioButton(tr("cropmenu.Fill"), this);
     m_fill->setObjectName(QStringLiteral("radioButton_fill"));
     m_group = new QButtonGroup(this);
     m_group->addButton(m_keep, 0);
