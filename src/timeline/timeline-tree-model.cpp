@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -313,8 +314,14 @@ SourceData* TimeLineTreeModel::createFromMaterial(ClassifyItem* track, const QSt
         length = int64_t(25000 / timeline::frameWidth());
         original = int64_t(5e8 / timeline::frameWidth());
     }
+    // Media larger than the canvas is placed fitted inside it, its aspect
+    // kept, so the user sees all of it; smaller media keep their own size.
+    QSizeF placed(w, h);
+    if (w > m_renderSize.width() || h > m_renderSize.height())
+        placed.scale(QSizeF(m_renderSize), Qt::KeepAspectRatio);
     SourceData* clip = createSource(track, std::max<int64_t>(0, start), length, 0, original, path,
-                                    QRectF(0, 0, w, h), QRect(0, 0, w, h));
+                                    QRectF(QPointF(0, 0), QSizeF(std::round(placed.width()), std::round(placed.height()))),
+                                    QRect(0, 0, w, h));
     clip->setOriginalSize(QSize(w, h));
     track->addSource(clip);
     return clip;

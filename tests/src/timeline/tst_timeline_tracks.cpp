@@ -313,6 +313,17 @@ private slots:
         }
     }
 
+    // Placed on the 1280 x 720 canvas: an 8000 x 6000 photo is fitted inside
+    // it, aspect kept, showing all of it; a small film keeps its own size.
+    void largeMediaIsFittedWhenPlaced() {
+        SourceData* photo = model->createFromMaterial(model->header(SourcePicture), media("huge-photo.png"), 0);
+        QVERIFY(photo);
+        QCOMPARE(photo->previewRect().size(), QSizeF(960, 720));
+        QCOMPARE(photo->clipRect(), QRect(0, 0, 8000, 6000));
+        SourceData* film = model->createFromMaterial(model->header(SourceVideo), media("h264-30fps.mp4"), 0);
+        QCOMPARE(film->previewRect().size(), QSizeF(320, 240));
+    }
+
     void iconsExist() {
         for (uint32_t kind : {SourceVideo, SourcePicture, SourceAudio, SourceDub, SourceSubtitle})
             QVERIFY2(!QPixmap(ClassifyItemDelegate::iconPath(kind)).isNull(),
