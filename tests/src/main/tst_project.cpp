@@ -720,17 +720,20 @@ private slots:
         // Notices that earlier cases left open would hold the keys back.
         for (int i = 0; i < 10 && QApplication::activeModalWidget(); ++i)
             QApplication::activeModalWidget()->hide();
-        // Without a window manager nothing hands the window the focus: the
-        // application is told directly which window the keys go to.
+        // Without a window manager nothing hands the window the focus (and
+        // another test's window may take it): the application is told
+        // directly, before each key, which window the keys go to.
         window()->raise();
-        QApplication::setActiveWindow(window());
-        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(window()));
+        auto press = [](Qt::Key key) {
+            QApplication::setActiveWindow(window());
+            QTest::keyClick(window(), key);
+        };
         QVERIFY(!ZyApp::instance()->isFullPreview());
-        QTest::keyClick(window(), Qt::Key_Escape);
+        press(Qt::Key_Escape);
         QVERIFY(!ZyApp::instance()->isFullPreview());
-        QTest::keyClick(window(), Qt::Key_F5);
+        press(Qt::Key_F5);
         QVERIFY(ZyApp::instance()->isFullPreview());
-        QTest::keyClick(window(), Qt::Key_Escape);
+        press(Qt::Key_Escape);
         QVERIFY(!ZyApp::instance()->isFullPreview());
         QVERIFY(window()->timelineWidget()->isVisible());
     }
