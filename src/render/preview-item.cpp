@@ -120,6 +120,10 @@ void VideoPreviewItem::request(const FrameRequest& request) {
     m_companion->visible = (request.showMask & ShowTransition) != 0;
     if (!m_companion->visible)
         m_companion->selected = false;
+    {
+        std::lock_guard<std::mutex> state(m_stateLock);
+        m_clipUuid = request.self.uuid;
+    }
     QMutexLocker lock(&m_queueLock);
     m_queued = request; // whatever was still queued is dropped
     m_ready = true;
@@ -193,6 +197,7 @@ void VideoPreviewItem::applyRenderProps(const RenderProps& props) {
         {
             std::lock_guard<std::mutex> lock(m_stateLock);
             m_current = selfBlock(props.self);
+            m_clipUuid = props.self.uuid;
         }
         MoveTo(props.self.centerX, props.self.centerY);
         Resize(props.self.width, props.self.height);
@@ -232,6 +237,7 @@ void VideoPreviewItem::endExport() {
 
 void VideoPreviewItem::Update() {
     RenderProps current;
+    QString clip;
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
         if (!m_exporting && m_hasPending) {
@@ -239,16 +245,25 @@ void VideoPreviewItem::Update() {
             m_hasPending = false;
         }
         current = m_current;
+        clip = m_clipUuid;
     }
     const VFrameInfo& self = current.self;
-    if (!self.frame)
-        return; // the previous picture stays
+    // The item already stands where the new clip goes while its first frame
+    // still decodes (a large picture takes a while, a broken one never
+    // comes): the last clip's picture must not be drawn in its place.
+    if (m_texture && m_textureUuid != clip) {
+        m_texture.reset();
+        m_uploadedFrame.reset();
+    }
+    if (!self.frame || self.uuid != clip)
+        return; // the clip's previous picture, if any, stays
     // A frame is never rewritten while it is shared, so the same frame and
     // rectangle mean the texture already holds this picture.
     if (self.frame == m_uploadedFrame && self.clipRect == m_uploadedRect && m_texture)
         return;
     m_uploadedFrame = self.frame;
     m_uploadedRect = self.clipRect;
+    m_textureUuid = self.uuid;
     QRect part = visiblePart(self.clipRect, self.frame->width, self.frame->height);
     if (part.isEmpty()) {
         m_texture.reset();

@@ -110,11 +110,13 @@ private:
     bool m_ready = false;
     bool m_quit = false;
 
-    mutable std::mutex m_stateLock; // guards m_pending, m_hasPending, m_current
+    mutable std::mutex m_stateLock; // guards m_pending, m_hasPending, m_current, m_clipUuid
     RenderProps m_pending, m_current;
     bool m_hasPending = false;
+    QString m_clipUuid; // the clip the item stands for now (the newest request's)
 
     std::unique_ptr<GsTexture> m_texture;
+    QString m_textureUuid; // the clip m_texture's picture belongs to
     ff::VFramePtr m_uploadedFrame; // what m_texture was made from
     QRect m_uploadedRect;
     std::unique_ptr<GsConstantBuffer> m_buffer;

@@ -96,6 +96,7 @@ private slots:
     void transitionItemBlendsTwoClips();
     void onlyTheNewestRequestIsServed();
     void emptyRequestHidesAndCloses();
+    void aClipNeverShowsAnotherClipsPicture();
     void subtitleExtentAndImage();
     void aHugeSubtitleIsLaidOutOncePerChange();
     void sceneSizeIsEven();
@@ -274,6 +275,54 @@ void TestRender::emptyRequestHidesAndCloses() {
     QVERIFY(!item->selected); // hiding clears the selection
     QVERIFY(log.contains("~Vedio DecoderTask"));
     item->Release();
+}
+
+void TestRender::aClipNeverShowsAnotherClipsPicture() {
+    // A small green picture, then the play head reaches an 8000 x 6000 photo
+    // (red left, blue right) on the same track, then a clip whose file is
+    // gone. Until a clip's own frame is decoded the item draws nothing;
+    // it never shows the previous clip's picture in the new clip's place.
+    GsScene* scene = new GsScene(320, 240);
+    auto* item = new VideoPreviewItem({320, 240});
+    scene->AddItem(item);
+    item->MoveTo(0, 0);
+    FrameRequest request;
+    request.decodeMask = DecodeSelf;
+    request.showMask = ShowClip;
+    request.self.stretch = 0;
+    request.self.width = 320;
+    request.self.height = 240;
+    auto show = [&](const char* uuid, const QString& path, QSize size) {
+        request.self.uuid = QLatin1String(uuid);
+        request.self.path = path;
+        request.self.clipRect = QRect(QPoint(0, 0), size);
+        item->request(request);
+    };
+    show("{logo}", media("export-green.png"), {64, 48});
+    QTRY_VERIFY_WITH_TIMEOUT(item->servedRequests() == 1, 10000);
+    QVERIFY(near(draw(scene)->at(160, 120), QColor(0, 255, 0)));
+
+    show("{photo}", media("huge-photo.png"), {8000, 6000});
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        auto out = draw(scene);
+        const QColor left = out->at(40, 120), right = out->at(280, 120);
+        QVERIFY2(!near(left, QColor(0, 255, 0), 40) && !near(right, QColor(0, 255, 0), 40),
+                 qPrintable(left.name() + " " + right.name()));
+        if (near(left, Qt::red) && near(right, Qt::blue))
+            break;
+        QVERIFY2(near(left, Qt::black) && near(right, Qt::black), qPrintable(left.name() + " " + right.name()));
+        QVERIFY2(clock.elapsed() < 60000, "the photo never showed");
+        QTest::qWait(20);
+    }
+
+    show("{gone}", media("no-such-file.png"), {64, 48});
+    QTRY_VERIFY_WITH_TIMEOUT(item->servedRequests() == 3, 10000);
+    QVERIFY(near(draw(scene)->at(160, 120), Qt::black));
+    scene->RemoveItem(item);
+    item->Release();
+    scene->Release();
 }
 
 void TestRender::subtitleExtentAndImage() {
