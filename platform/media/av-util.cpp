@@ -157,6 +157,23 @@ bool isStillPictureName(const char* path) {
     return ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "bmp";
 }
 
+bool isStillPicture(const AVFormatContext* format, const char* path) {
+    if (isStillPictureName(path))
+        return true;
+    if (!format || !format->iformat || !format->iformat->name)
+        return false;
+    // Image demuxers are "image2" and "<codec>_pipe"; their files hold one
+    // picture and no other stream. GIF and APNG animate, so they are movies.
+    const std::string name = format->iformat->name;
+    const bool imageDemuxer =
+        name == "image2" || (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0);
+    if (!imageDemuxer || format->nb_streams != 1)
+        return false;
+    const AVCodecID codec = format->streams[0]->codecpar->codec_id;
+    return format->streams[0]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && codec != AV_CODEC_ID_GIF &&
+           codec != AV_CODEC_ID_APNG;
+}
+
 int streamRotation(const AVStream* stream) {
     const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
     if (!matrix)

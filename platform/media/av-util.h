@@ -62,6 +62,10 @@ CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path,
 
 // True when the path names a still picture by its extension.
 bool isStillPictureName(const char* path);
+// True when the opened file is one still picture, whatever its name: read
+// by one of FFmpeg's single-image demuxers (PNG, JPEG, TIFF, WebP, ...) and
+// not an animation. Also true when the name says so.
+bool isStillPicture(const AVFormatContext* format, const char* path);
 // Display rotation of a video stream in degrees clockwise: 0, 90, 180 or 270.
 int streamRotation(const AVStream* stream);
 

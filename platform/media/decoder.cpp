@@ -166,7 +166,7 @@ bool DecoderImpl::open(const char* path, int streamIndex) {
     m_next.reset(av_frame_alloc());
     m_scratch.reset(av_frame_alloc());
     m_audioFrame.reset(av_frame_alloc());
-    m_still = av::isStillPictureName(path);
+    m_still = av::isStillPicture(m_format.get(), path);
     if (type == AVMEDIA_TYPE_VIDEO)
         m_rotation = av::streamRotation(m_stream);
     return m_packet && m_cur && m_next && m_scratch && m_audioFrame;

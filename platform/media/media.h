@@ -55,7 +55,7 @@ struct MovieCtx {
     int videoStreams = 0;
     int bestAudioStream = -1;
     int bestVideoStream = -1;
-    bool stillPicture = false; // png, jpg, jpeg, bmp
+    bool stillPicture = false; // one picture (PNG, JPEG, BMP, TIFF, WebP, ...), whatever the name
     std::vector<StreamInfo> streams;
 
     const StreamInfo* stream(int index) const;
@@ -68,6 +68,17 @@ void interruptAllMedia();
 // Describes the file; null when it cannot be read as media. A set cancel
 // flag ends a slow probe early (null result).
 std::shared_ptr<MovieCtx> getMovieInfo(const char* pathUtf8, std::atomic<bool>* cancel);
+
+// Why getMovieInfo gave nothing.
+enum class MediaProblem {
+    None,
+    Unreadable, // no container FFmpeg can open
+    NoStream,   // opened, but no picture or sound stream with a decoder
+    TooLarge,   // its only pictures are larger than Korvel decodes (8192 x 8192)
+    Cancelled,  // the cancel flag was set
+};
+// getMovieInfo that also tells why it failed (why may be null).
+std::shared_ptr<MovieCtx> getMovieInfo(const char* pathUtf8, std::atomic<bool>* cancel, MediaProblem* why);
 // Whether a first frame of the stream really decodes (a header can lie, and
 // random bytes may look like a stream).
 bool firstFrameDecodes(const char* pathUtf8, int streamIndex, std::atomic<bool>* cancel);

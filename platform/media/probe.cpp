@@ -86,11 +86,21 @@ bool firstFrameDecodes(const char* path, int streamIndex, std::atomic<bool>* can
 }
 
 std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* cancel) {
+    return getMovieInfo(path, cancel, nullptr);
+}
+
+std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* cancel, MediaProblem* why) {
+    MediaProblem ignored = MediaProblem::None;
+    MediaProblem& problem = why ? *why : ignored;
+    problem = MediaProblem::None;
     av::FormatPtr format = av::openInput(path, cancel);
-    if (!format)
+    if (!format) {
+        problem = cancel && cancel->load() ? MediaProblem::Cancelled : MediaProblem::Unreadable;
         return nullptr;
+    }
+    bool oversized = false;
     auto info = std::make_shared<MovieCtx>();
-    info->stillPicture = av::isStillPictureName(path);
+    info->stillPicture = av::isStillPicture(format.get(), path);
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         AVStream* st = format->streams[i];
         AVCodecParameters* par = st->codecpar;
@@ -104,6 +114,7 @@ std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* canc
             if (int64_t(par->width) * par->height > av::kMaxFramePixels) {
                 LOGW("%s: its picture claims %d x %d pixels, more than the %lld that Korvel decodes", path,
                      par->width, par->height, static_cast<long long>(av::kMaxFramePixels));
+                oversized = true;
                 continue;
             }
             s.kind = StreamInfo::Video;
@@ -126,6 +137,7 @@ std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* canc
     }
     if (info->videoStreams == 0 && info->audioStreams == 0) {
         LOGW("%s holds no stream that can be decoded", path);
+        problem = oversized ? MediaProblem::TooLarge : MediaProblem::NoStream;
         return nullptr;
     }
     if (info->videoStreams > 0)
@@ -157,8 +169,10 @@ std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* canc
         int stream = info->bestVideoStream >= 0 ? info->bestVideoStream : info->bestAudioStream;
         info->durationUs = measureDuration(format.get(), stream, cancel);
     }
-    if (cancel && cancel->load())
+    if (cancel && cancel->load()) {
+        problem = MediaProblem::Cancelled;
         return nullptr;
+    }
     return info;
 }
 

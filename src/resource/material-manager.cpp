@@ -19,10 +19,15 @@
 uint32_t ClassifyMaterialPath(const QString& path) {
     const int dot = path.lastIndexOf(QLatin1Char('.'));
     const QString ext = (dot < 0 ? path : path.mid(dot + 1)).toLower();
-    static const QStringList movies {"mp4", "avi", "mkv", "rmvb", "rm", "wmv", "flv", "mpg", "mov", "3pg", "gif",
-                                     "ts"};
-    static const QStringList music {"mp3", "wav", "wma", "m4a"};
-    static const QStringList images {"png", "jpg", "bmp", "jpeg"};
+    // Only a guess for files that cannot be probed (missing ones): what a
+    // file on disk is, the probe decides.
+    static const QSet<QString> movies {"mp4", "avi", "mkv", "rmvb", "rm", "wmv", "flv", "mpg", "mpeg", "mov",
+                                       "3gp", "3pg", "3g2", "gif", "ts", "mts", "m2ts", "m2t", "webm", "m4v",
+                                       "ogv", "vob", "asf", "f4v", "dv", "mxf", "apng", "y4m"};
+    static const QSet<QString> music {"mp3", "wav", "wma", "m4a", "flac", "opus", "ogg", "oga", "aac",
+                                      "ac3", "aif", "aiff", "ape", "mka", "amr", "wv", "caf"};
+    static const QSet<QString> images {"png", "jpg", "bmp", "jpeg", "webp", "tif", "tiff", "tga", "ppm",
+                                       "pgm", "pbm", "jp2", "qoi", "dpx", "exr", "psd", "sgi", "pcx"};
     if (movies.contains(ext))
         return Movie;
     if (music.contains(ext))
@@ -33,6 +38,27 @@ uint32_t ClassifyMaterialPath(const QString& path) {
         return Text;
     return MaterialNone;
 }
+
+namespace {
+
+uint32_t typeOfVerdict(const resource::MediaVerdict& verdict) {
+    switch (verdict.kind) {
+    case resource::MediaVerdict::Still:
+        return Image;
+    case resource::MediaVerdict::Moving:
+        return Movie;
+    case resource::MediaVerdict::Sound:
+        return Music;
+    default:
+        return MaterialNone;
+    }
+}
+
+bool isFileType(uint32_t type) {
+    return type == Image || type == Movie || type == Music || type == Mic;
+}
+
+} // namespace
 
 // ---- MaterialObject ----
 
@@ -138,23 +164,19 @@ void MaterialManager::keepUuid(MaterialObject* material, const QString& uuid) {
     material->uuid = uuid;
 }
 
-void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, const QStringList& uuids) {
+void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, const QStringList& uuids,
+                                       const QList<uint32_t>& storedTypes) {
     if (paths.isEmpty())
         return;
-    // Probe every candidate up front and in parallel: a long list or a slow
-    // disk must not keep the window waiting file by file.
+    // Every file on disk is probed, whatever its name: what it holds decides
+    // whether it is taken and as what. All up front and in parallel, so a
+    // long list or a slow disk does not keep the window waiting file by file.
     QStringList toProbe;
-    std::vector<resource::MediaNeed> needs;
     for (const QString& path : paths) {
-        const uint32_t type = ClassifyMaterialPath(path);
-        if (type != MaterialNone && QFileInfo::exists(path) && !toProbe.contains(path)) {
+        if (QFileInfo::exists(path) && !toProbe.contains(path))
             toProbe.append(path);
-            needs.push_back(type == Image                  ? resource::MediaNeed::Picture
-                            : type == Music || type == Mic ? resource::MediaNeed::Sound
-                                                           : resource::MediaNeed::AnyStream);
-        }
     }
-    const std::vector<bool> opened = resource::probeMediaFiles(toProbe, needs);
+    const std::vector<resource::MediaVerdict> verdicts = resource::probeMedia(toProbe);
 
     // The files already in the library, by their real path: one lookup each
     // instead of comparing every pair of paths on disk. Removed materials do
@@ -176,36 +198,45 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
     zya::UndoController* undo = zya::UndoController::instance();
     undo->beginMergeSequence(QStringLiteral("addRes"));
     bracket("AddMaterialFiles", "AddMaterialFiles Begin", !restored);
-    QStringList missing, duplicates, unusable;
+    QStringList missing, duplicates, unusable, reasons;
     for (int i = 0; i < paths.size(); ++i) {
         const QString& path = paths.at(i);
-        const uint32_t type = ClassifyMaterialPath(path);
-        if (type == MaterialNone) {
-            LOGD("library: %s is not a kind of media the library takes", qUtf8Printable(path));
-            continue;
-        }
+        // What the project said the file was, else what its name suggests:
+        // the kind of a file that cannot be probed.
+        const uint32_t stored = i < storedTypes.size() ? storedTypes.at(i) : MaterialNone;
+        const uint32_t guessed = isFileType(stored) ? stored : ClassifyMaterialPath(path);
         const bool exists = QFileInfo::exists(path);
-        if (exists) {
-            const QString key = fileKey(path);
-            if (inLibrary.contains(key)) {
-                duplicates.append(path);
+        if (!exists) {
+            missing.append(path);
+            if (!isFileType(guessed)) {
+                LOGW("library: %s is missing and its kind unknown; not added", qUtf8Printable(path));
                 continue;
             }
-            inLibrary.insert(key);
-        } else {
-            missing.append(path);
-        }
-        const int probed = toProbe.indexOf(path);
-        const bool decodes = probed >= 0 && opened[size_t(probed)];
-        // A file the user adds that holds nothing playable is refused; one a
-        // project names keeps its place (shown as unusable) so its clips do.
-        if (exists && !decodes && !restored) {
-            LOGW("library: %s holds no picture or sound that can be decoded; not added", qUtf8Printable(path));
-            unusable.append(path);
-            inLibrary.remove(fileKey(path));
+            newFileMaterial(path, guessed, false, false, restored,
+                            restored && i < uuids.size() ? uuids.at(i) : QString());
             continue;
         }
-        newFileMaterial(path, type, exists, decodes, restored,
+        const QString key = fileKey(path);
+        if (inLibrary.contains(key)) {
+            duplicates.append(path);
+            continue;
+        }
+        const resource::MediaVerdict& verdict = verdicts[size_t(toProbe.indexOf(path))];
+        uint32_t type = typeOfVerdict(verdict);
+        if (!verdict.usable()) {
+            // A file the user adds that holds nothing playable is refused; one
+            // a project names keeps its place (shown as unusable) so its clips do.
+            if (!restored || !isFileType(guessed)) {
+                LOGW("library: %s cannot be used (%s); not added", qUtf8Printable(path),
+                     resource::unusableReasonKey(verdict.failure));
+                unusable.append(path);
+                reasons.append(QString::fromLatin1(resource::unusableReasonKey(verdict.failure)));
+                continue;
+            }
+            type = guessed;
+        }
+        inLibrary.insert(key);
+        newFileMaterial(path, type, true, verdict.usable(), restored,
                         restored && i < uuids.size() ? uuids.at(i) : QString());
     }
     bracket("AddMaterialFiles", "AddMaterialFiles end", !restored);
@@ -216,7 +247,7 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
     if (!duplicates.isEmpty() && m_listener)
         m_listener->OnMaterialAlreadyExist(duplicates);
     if (!unusable.isEmpty() && m_listener)
-        m_listener->OnMaterialUnusable(unusable);
+        m_listener->OnMaterialUnusable(unusable, reasons);
 }
 
 int MaterialManager::relinkMaterials(const QString& from, const QString& to) {

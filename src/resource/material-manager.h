@@ -30,7 +30,11 @@ public:
     virtual void OnMaterialAlreadyExist(const QStringList& paths) { Q_UNUSED(paths); }
     virtual void OnMaterialNotExist(const QStringList& paths) { Q_UNUSED(paths); }
     // Files that hold no picture or sound that can be decoded; not added.
-    virtual void OnMaterialUnusable(const QStringList& paths) { Q_UNUSED(paths); }
+    // reasons[i] is the translation key of why paths[i] was refused.
+    virtual void OnMaterialUnusable(const QStringList& paths, const QStringList& reasons) {
+        Q_UNUSED(paths);
+        Q_UNUSED(reasons);
+    }
     // Preview pictures changed.
     virtual void OnMaterialRefresh() {}
 };
@@ -59,13 +63,18 @@ public:
     ~MaterialManager() override;
 
     // Adds media files as one undo step ("addRes"), or without an undo
-    // record when restored from a project. Unsupported kinds are skipped;
-    // missing files are added (not draggable) and reported, files already
-    // in the library are reported and not added again.
+    // record when restored from a project. Each file on disk is probed and
+    // takes the kind of what it holds (still picture, moving picture or
+    // sound), whatever its name; a file the user adds that holds nothing of
+    // use is refused and reported with the reason. Missing files are added
+    // (not draggable) as the kind the project stored (storedTypes[i]) or
+    // their name suggests, and reported; files already in the library are
+    // reported and not added again.
     // A restored material keeps the uuid the project file gave it (uuids[i]
     // for paths[i]) when that is a well-formed uuid not yet in use, so that
     // saving an opened project writes the same file again.
-    void AddMaterialFiles(const QStringList& paths, bool restored, const QStringList& uuids = QStringList());
+    void AddMaterialFiles(const QStringList& paths, bool restored, const QStringList& uuids = QStringList(),
+                          const QList<uint32_t>& storedTypes = QList<uint32_t>());
     void AddMaterialSubtitle(const QString& name, const QFont& font, const QColor& color, bool restored,
                              const QString& uuid = QString());
     void RemoveMaterials(const QStringList& uuids);

@@ -181,14 +181,16 @@ void MaterialManager::ReadOldMaterials(QXmlStreamReader& reader) {
 
 void MaterialManager::addRead(const QList<ReadRecord>& records) {
     QStringList paths, uuids;
+    QList<uint32_t> types;
     for (const ReadRecord& record : records) {
         if (record.type == Text) {
             AddMaterialSubtitle(record.name, record.font, record.color, true, record.uuid);
         } else if (!record.path.isEmpty()) {
             paths.append(record.path);
             uuids.append(record.uuid);
+            types.append(record.type);
         }
     }
     if (!paths.isEmpty())
-        AddMaterialFiles(paths, true, uuids);
+        AddMaterialFiles(paths, true, uuids, types);
 }

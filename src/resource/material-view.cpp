@@ -127,18 +127,22 @@ void MaterialView::rebuild() {
     layoutItems();
 }
 
-QString MaterialView::pathListMessage(const QString& text, const QStringList& paths) {
+QString MaterialView::pathListMessage(const QString& text, const QStringList& paths, const QStringList& reasons) {
     QString list;
-    for (int i = 0; i < std::min(6, int(paths.size())); ++i)
-        list += QStringLiteral("(%1) ").arg(i + 1) + paths.at(i) + QLatin1Char('\n');
+    for (int i = 0; i < std::min(6, int(paths.size())); ++i) {
+        list += QStringLiteral("(%1) ").arg(i + 1) + paths.at(i);
+        if (i < reasons.size())
+            list += QLatin1String(": ") + reasons.at(i);
+        list += QLatin1Char('\n');
+    }
     if (paths.size() > 6)
         list += QLatin1String("...");
     return text.arg(paths.size()).arg(list);
 }
 
-void MaterialView::showPathList(const char* key, const QStringList& paths) {
+void MaterialView::showPathList(const char* key, const QStringList& paths, const QStringList& reasons) {
     auto* box = new QMessageBox(QMessageBox::NoIcon, tr("material_view.Hint"),
-                                pathListMessage(tr(key), paths), QMessageBox::Ok, window());
+                                pathListMessage(tr(key), paths, reasons), QMessageBox::Ok, window());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }
@@ -151,8 +155,11 @@ void MaterialView::OnMaterialNotExist(const QStringList& paths) {
     showPathList("material_view.NoExist", paths);
 }
 
-void MaterialView::OnMaterialUnusable(const QStringList& paths) {
-    showPathList("material_view.Unusable", paths);
+void MaterialView::OnMaterialUnusable(const QStringList& paths, const QStringList& reasons) {
+    QStringList texts;
+    for (const QString& key : reasons)
+        texts.append(tr(key.toLatin1().constData()));
+    showPathList("material_view.Unusable", paths, texts);
 }
 
 void MaterialView::OnMaterialRefresh() {

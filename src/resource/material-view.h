@@ -49,11 +49,13 @@ public:
     void OnMaterialChanged(const QList<MaterialData*>& materials) override;
     void OnMaterialAlreadyExist(const QStringList& paths) override;
     void OnMaterialNotExist(const QStringList& paths) override;
-    void OnMaterialUnusable(const QStringList& paths) override;
+    void OnMaterialUnusable(const QStringList& paths, const QStringList& reasons) override;
     void OnMaterialRefresh() override;
 
-    // "%1" the count, "%2" the first six paths numbered, then "..." when there are more.
-    static QString pathListMessage(const QString& text, const QStringList& paths);
+    // "%1" the count, "%2" the first six paths numbered, then "..." when there
+    // are more. With reasons, each path is followed by ": " and its reason.
+    static QString pathListMessage(const QString& text, const QStringList& paths,
+                                   const QStringList& reasons = QStringList());
     // A drop of one project file alone names the project (true); any other
     // drop gives its local files.
     static bool readDrop(const QList<QUrl>& urls, QString* project, QStringList* files);
@@ -83,7 +85,7 @@ protected:
 
 private:
     void rebuild();
-    void showPathList(const char* key, const QStringList& paths);
+    void showPathList(const char* key, const QStringList& paths, const QStringList& reasons = QStringList());
 
     MaterialScene* m_scene;
     std::vector<std::unique_ptr<MaterialData>> m_materials;

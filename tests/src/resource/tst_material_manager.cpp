@@ -37,7 +37,10 @@ public:
     }
     void OnMaterialAlreadyExist(const QStringList& paths) override { existing.append(paths); }
     void OnMaterialNotExist(const QStringList& paths) override { missing.append(paths); }
-    void OnMaterialUnusable(const QStringList& paths) override { unusable.append(paths); }
+    void OnMaterialUnusable(const QStringList& paths, const QStringList& why) override {
+        unusable.append(paths);
+        reasons.append(why);
+    }
     void OnMaterialRefresh() override { ++refreshes; }
 
     int inLibrary() const {
@@ -52,7 +55,7 @@ public:
     }
 
     QList<MaterialData*> latest;
-    QList<QStringList> existing, missing, unusable;
+    QList<QStringList> existing, missing, unusable, reasons;
     int changes = 0;
     int refreshes = 0;
 };
@@ -90,7 +93,9 @@ private slots:
         QTest::newRow("video") << "/a/b/clip.mp4" << uint(Movie);
         QTest::newRow("capitals") << "/a/CLIP.MP4" << uint(Movie);
         QTest::newRow("gif is a movie") << "sticker.gif" << uint(Movie);
-        QTest::newRow("3gp is not listed") << "phone.3gp" << uint(MaterialNone);
+        QTest::newRow("3gp") << "phone.3gp" << uint(Movie);
+        QTest::newRow("webm") << "web.WebM" << uint(Movie);
+        QTest::newRow("flac") << "song.flac" << uint(Music);
         QTest::newRow("sound") << "song.M4A" << uint(Music);
         QTest::newRow("picture") << "x.jpeg" << uint(Image);
         QTest::newRow("subtitle file") << "film.srt" << uint(Text);
@@ -110,16 +115,16 @@ private slots:
         const QString capital = copyTo(media("h264-30fps.mp4"), dir + "/CLIP.MP4");
         const QString missing = dir + "/gone.mp4";
         library.AddMaterialFiles({media("h264-30fps.mp4"), capital, media("tone.mp3"), media("alpha.png"),
-                                  dir + "/phone.3gp", missing, media("random.mp4")},
+                                  dir + "/notes.txt", missing, media("random.mp4")},
                                  false);
-        QCOMPARE(listener.inLibrary(), 5); // the 3gp is skipped, random bytes refused
+        QCOMPARE(listener.inLibrary(), 5); // missing notes are no media kind, random bytes refused
         QCOMPARE(listener.byPath(capital)->type, uint32_t(Movie));
         QCOMPARE(listener.byPath(media("tone.mp3"))->type, uint32_t(Music));
         QVERIFY(listener.byPath(capital)->draggable);
         QVERIFY(!listener.byPath(missing)->draggable);
         QCOMPARE(listener.unusable, QList<QStringList>({{media("random.mp4")}}));
         QCOMPARE(listener.byPath(capital)->name, QStringLiteral("CLIP.MP4"));
-        QCOMPARE(listener.missing, QList<QStringList>({{missing}}));
+        QCOMPARE(listener.missing, QList<QStringList>({{dir + "/notes.txt", missing}}));
         QVERIFY(listener.existing.isEmpty());
         QCOMPARE(undo()->stack.count(), 1);
         QCOMPARE(undo()->stack.text(0), QStringLiteral("addRes"));
@@ -319,16 +324,27 @@ private slots:
         undo()->reset();
     }
 
-    // Files whose names promise media they do not hold: random bytes named
-    // as sound, a picture-only file named as sound, and a picture whose
-    // header claims 16000 x 16000 pixels. Each is refused, quickly and
-    // without allocating what the header claims.
-    void filesThatHoldNothingUsableAreRefused() {
+    // Files are taken by what they hold, not by their names: WebM, MTS,
+    // FLAC and Opus, and the same media under names that say nothing or the
+    // wrong thing, each of the kind the probe finds. Random bytes, a text
+    // file and a picture whose header claims 16000 x 16000 pixels are
+    // refused, each with its reason, quickly and without allocating what
+    // the header claims.
+    void filesAreTakenByWhatTheyHold() {
         Listener listener;
         MaterialManager library(&listener);
-        const QString dir = korvel::test::workFolder("unusable");
+        const QString dir = korvel::test::workFolder("by-content");
         const QString noise = copyTo(media("random.mp4"), dir + "/noise.wav");
         const QString silentFilm = copyTo(media("mpeg4-silent.mp4"), dir + "/film-named-as-sound.mp3");
+        const QString webmNoName = copyTo(media("vp9-opus.webm"), dir + "/download");
+        const QString stillAsBin = copyTo(media("photo.jpg"), dir + "/scan.bin");
+        const QString gifAsDat = copyTo(media("anim.gif"), dir + "/anim.dat");
+        const QString notes = dir + "/notes.txt";
+        {
+            QFile text(notes);
+            QVERIFY(text.open(QIODevice::WriteOnly));
+            text.write("shopping list\n");
+        }
         const QString liar = dir + "/liar.png";
         {
             QFile png(media("alpha.png"));
@@ -352,14 +368,28 @@ private slots:
         getrusage(RUSAGE_SELF, &before);
         QElapsedTimer timer;
         timer.start();
-        library.AddMaterialFiles({noise, silentFilm, liar, media("mono-48k.wav")}, false);
+        library.AddMaterialFiles({noise, silentFilm, liar, media("mono-48k.wav"), media("vp9-opus.webm"),
+                                  media("h264.mts"), media("tone.flac"), media("tone.opus"), webmNoName,
+                                  stillAsBin, gifAsDat, notes},
+                                 false);
         QVERIFY2(timer.elapsed() < 60000, qPrintable(QString::number(timer.elapsed())));
         rusage after {};
         getrusage(RUSAGE_SELF, &after);
         QVERIFY2(after.ru_maxrss - before.ru_maxrss < 400 * 1024, qPrintable(QString::number(after.ru_maxrss)));
-        QCOMPARE(listener.unusable, QList<QStringList>({{noise, silentFilm, liar}}));
-        QCOMPARE(listener.inLibrary(), 1);
-        QVERIFY(listener.byPath(media("mono-48k.wav"))->draggable);
+        QCOMPARE(listener.unusable, QList<QStringList>({{noise, liar, notes}}));
+        QCOMPARE(listener.reasons.value(0).join(", "),
+                 QStringLiteral("material_view.NotMedia, material_view.NoStream, material_view.NotMedia"));
+        const std::pair<QString, uint32_t> taken[] = {
+            {silentFilm, Movie},          {media("mono-48k.wav"), Music}, {media("vp9-opus.webm"), Movie},
+            {media("h264.mts"), Movie},   {media("tone.flac"), Music},    {media("tone.opus"), Music},
+            {webmNoName, Movie},          {stillAsBin, Image},            {gifAsDat, Movie}};
+        QCOMPARE(listener.inLibrary(), int(std::size(taken)));
+        for (const auto& [path, type] : taken) {
+            const MaterialData* m = listener.byPath(path);
+            QVERIFY2(m, qPrintable(path));
+            QVERIFY2(m->draggable, qPrintable(path));
+            QCOMPARE(m->type, type);
+        }
     }
 
     void aStalledFileDoesNotHoldTheWindow() {

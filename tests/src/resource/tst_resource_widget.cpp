@@ -13,14 +13,38 @@
 #include "undo/undo-controller.h"
 #include "values/screen-scale.h"
 
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 
 #include <memory>
 
 namespace {
+
+QString media(const char* name) { return QStringLiteral(KORVEL_TEST_MEDIA_DIR "/") + name; }
+
+// The English texts, as the program shows them.
+class EnglishTexts : public QTranslator {
+public:
+    EnglishTexts() {
+        QSettings ini(QStringLiteral(":/language/en-Us-new.ini"), QSettings::IniFormat);
+        ini.setIniCodec("UTF-8");
+        for (const QString& key : ini.allKeys())
+            texts.insert(key, ini.value(key).toString());
+    }
+    bool isEmpty() const override { return false; }
+    QString translate(const char*, const char* key, const char*, int) const override {
+        return texts.value(QString::fromUtf8(key));
+    }
+    QHash<QString, QString> texts;
+};
 
 // A drop reaches only a widget that accepted the drag's entry.
 void dropOn(QWidget* target, QMimeData* mime, const QPointF& at) {
@@ -113,6 +137,65 @@ private slots:
         for (MaterialItem* item : shown(*view))
             seen << item->material().uuid;
         QCOMPARE(seen, uuids);
+    }
+
+    // The Add dialog offers every format FFmpeg reads and any file at all;
+    // what a file holds decides whether it is taken. A WebM under a name
+    // that says nothing is taken as a video; files of no use, dropped from
+    // the desktop, are refused in a message that names each and says why.
+    void filesAreTakenByContentAndRefusalsSayWhy() {
+        EnglishTexts english;
+        QCoreApplication::installTranslator(&english);
+        ResourceWidget panel;
+        panel.resize(600, 500);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        const QString dir = korvel::test::workFolder("add-by-content");
+        const QString web = dir + "/holiday";
+        QFile::remove(web);
+        QVERIFY(QFile::copy(media("vp9-opus.webm"), web));
+
+        QStringList filters;
+        QTimer pick;
+        QObject::connect(&pick, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            pick.stop();
+            filters = dialog->nameFilters();
+            dialog->selectFile(web);
+            QTimer::singleShot(0, dialog, &QDialog::accept);
+        });
+        pick.start(20);
+        QTest::mouseClick(panel.findChild<QPushButton*>("pushButton_add"), Qt::LeftButton);
+        QVERIFY(filters.size() >= 5);
+        for (const char* pattern : {"*.webm", "*.mkv", "*.mts", "*.m2ts", "*.flac", "*.opus", "*.webp"})
+            QVERIFY2(filters.first().contains(QLatin1String(pattern)), pattern);
+        QCOMPARE(filters.last(), QStringLiteral("All files (*)"));
+        QTRY_COMPARE(panel.materialView()->materials().size(), 1);
+        const MaterialData* taken = panel.materialView()->materials().first();
+        QCOMPARE(taken->path, web);
+        QCOMPARE(taken->type, uint32_t(Movie));
+        QVERIFY(taken->draggable);
+
+        const QString notes = dir + "/notes.txt";
+        {
+            QFile file(notes);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("not a film\n");
+        }
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(notes), QUrl::fromLocalFile(media("vp9-opus.webm"))});
+        QVERIFY(panel.materialView()->isVisible());
+        dropOn(panel.materialView()->viewport(), &mime, QPointF(20, 20));
+        QCOMPARE(panel.materialView()->materials().size(), 2);
+        QMessageBox* box = nullptr;
+        QTRY_VERIFY((box = panel.window()->findChild<QMessageBox*>()) != nullptr);
+        QVERIFY2(box->text().contains(notes + ": " + english.texts.value("material_view.NotMedia")),
+                 qPrintable(box->text()));
+        QVERIFY(box->text().startsWith("These 1 files cannot be used"));
+        box->close();
+        QCoreApplication::removeTranslator(&english);
     }
 
     void pathMessagesListSixAndMore() {
