@@ -60,6 +60,7 @@ CreateProjectDialog::CreateProjectDialog(CreateCall create, QWidget* parent)
     project::loadStyleSheet(this, QStringLiteral(":/qss/createproject-dialog.css"));
     buildForm();
     m_folder->setText(startFolder());
+    updateSimplifiedEditor();
     const double scale = screenDpiScale();
     resize(int(525 * scale), int(272 * scale));
     QMetaObject::connectSlotsByName(this);
@@ -180,6 +181,7 @@ void CreateProjectDialog::buildForm() {
 }
 
 int CreateProjectDialog::run() {
+    updateSimplifiedEditor(); // installed or removed since the last time
     m_name->setText(defaultProjectName());
     m_name->selectAll();
     m_name->setFocus();
@@ -193,6 +195,19 @@ QString CreateProjectDialog::defaultProjectName(const QDateTime& when) {
 
 QString CreateProjectDialog::simplifiedEditorPath() {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/Wixley");
+}
+
+bool CreateProjectDialog::simplifiedEditorInstalled() {
+    const QFileInfo program(simplifiedEditorPath());
+    return program.isFile() && program.isExecutable();
+}
+
+void CreateProjectDialog::updateSimplifiedEditor() {
+    const bool installed = simplifiedEditorInstalled();
+    if (!installed && m_single->isChecked())
+        m_single->setChecked(false); // gives the fields back
+    m_single->setEnabled(installed);
+    m_single->setToolTip(installed ? QString() : tr("newprojectdialog.SingleMissing"));
 }
 
 QString CreateProjectDialog::targetPath() const {

@@ -38,6 +38,9 @@ public:
     static QString defaultProjectName(const QDateTime& when = QDateTime::currentDateTime());
     // The simplified editor beside this program.
     static QString simplifiedEditorPath();
+    // Whether that program is there and may be run; the check box is
+    // disabled, with a tooltip saying why, while it is not.
+    static bool simplifiedEditorInstalled();
     // The target the fields name now: folder + "/" + name + ".zya2".
     QString targetPath() const;
 
@@ -53,6 +56,7 @@ public slots:
 private:
     void buildForm();
     void updateEnabled();
+    void updateSimplifiedEditor();
     void launchSimplifiedEditor();
     void hint(const QString& text);
     bool folderIsWritable(const QString& folder) const;

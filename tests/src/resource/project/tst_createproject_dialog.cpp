@@ -364,14 +364,30 @@ private slots:
         QCOMPARE(plain.currentPixmap().cacheKey(), only.cacheKey());
     }
 
-    void missingSimplifiedEditorIsReported() {
-        QVERIFY(!QFileInfo::exists(CreateProjectDialog::simplifiedEditorPath()));
+    // Absent, the check box cannot be ticked and says why; installed, it
+    // takes the fields away; gone again by the time Create is pressed, the
+    // failure is told and the dialog stays.
+    void simplifiedEditorOnlyWhereItIsInstalled() {
+        const QString program = CreateProjectDialog::simplifiedEditorPath();
+        QVERIFY(!QFileInfo::exists(program));
         auto* single = child<QCheckBox>("checkBox_single");
+        QVERIFY(!single->isEnabled());
+        QCOMPARE(single->toolTip(), english.text(QStringLiteral("newprojectdialog.SingleMissing")));
+        QTest::mouseClick(single, Qt::LeftButton);
+        QVERIFY(!single->isChecked());
+
+        writeFile(program, "#!/bin/sh\nexit 0\n");
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        makeDialog();
+        single = child<QCheckBox>("checkBox_single");
+        QVERIFY(single->isEnabled());
+        QVERIFY(single->toolTip().isEmpty());
         child<QRadioButton>("radioButton_select")->click();
         single->click();
         for (const char* name :
              {"lineEdit_name", "lineEdit_path", "pushButton_browse", "radioButton_custom", "comboBox_size"})
             QVERIFY2(!child<QWidget>(name)->isEnabled(), name);
+        QVERIFY(QFile::remove(program));
         create();
         QCOMPARE(boxesSeen, QStringList{english.text(QStringLiteral("newprojectdialog.SingleInvalid"))});
         QVERIFY(calls.isEmpty());
@@ -389,6 +405,7 @@ private slots:
         writeFile(program, "#!/bin/sh\nprintf '%s' \"$*\" > \"$WIXLEY_ARGS\"\n");
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         qputenv("WIXLEY_ARGS", out.toLocal8Bit());
+        makeDialog(); // sees the program
         child<QCheckBox>("checkBox_single")->click();
         QTimer::singleShot(0, this, [this] { create(); });
         QTimer::singleShot(20000, qApp, &QCoreApplication::quit); // a guard only
