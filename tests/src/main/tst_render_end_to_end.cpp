@@ -18,7 +18,10 @@
 #include "support/test-main.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
+#include "timeline/source-item.h"
+#include "timeline/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-view.h"
 #include "timeline/timeline-widget.h"
 #include "timeline/toolbar-widget.h"
 #include "undo/undo-controller.h"
@@ -28,6 +31,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QtTest>
 
@@ -307,6 +311,7 @@ private slots:
         QTest::newRow("full range") << "colour-full.mp4" << QSize(1280, 720) << hd;
         QTest::newRow("untagged HD") << "colour-untagged-hd.mp4" << QSize(1280, 720) << hd;
         QTest::newRow("BT.2020 10-bit") << "colour-bt2020.mkv" << QSize(1280, 720) << hd;
+        QTest::newRow("WebM VP9 + Opus") << "colour-vp9.webm" << QSize(640, 480) << sd;
     }
     void coloursSurviveExport() {
         QFETCH(QString, source);
@@ -340,6 +345,65 @@ private slots:
                                       std::abs(got.blue() - want.blue())});
             QVERIFY2(off <= 3, qPrintable(QStringLiteral("patch %1: %2 for %3").arg(i).arg(got.name(), want.name())));
         }
+    }
+
+    void subtitlePanelEditsShowAtOnce() {
+        // A white box on black: each edit in the open panel must show in the
+        // preview without the play head moving.
+        QVERIFY(ZyApp::instance()->createProject(dir + "/subtitle.zya2", 640, 360, true));
+        ClassifyItem* track = tracks()->header(SourceSubtitle);
+        SourceData* clip = tracks()->createSubtitle(track, 0, 90, "Hello", QFont("Sans", 20), Qt::white);
+        QVERIFY(clip);
+        bg::ValueMap look;
+        look[tlkey::BackgroundColor] = bg::Value("#ffffff");
+        look[tlkey::BackgroundTransparent] = bg::Value(255);
+        clip->updateData(MenuSubtitle, look, tlkey::BackgroundColor);
+        clip->updateData(MenuSubtitle, look, tlkey::BackgroundTransparent);
+        RenderManager* render = ZyApp::instance()->renderManager();
+        auto* capture = new Capture(render->scene(), 640, 360, GsOutputRaw::GsFormatRGBA);
+        capture->Start();
+        emit render->sig_resetFrame(10, EditManual, true);
+        const auto boxShownAt = [&](const QRectF& box) {
+            QElapsedTimer waited;
+            waited.start();
+            QImage shown;
+            do {
+                QTest::qWait(100);
+                shown = capture->take();
+                if (!shown.isNull() && qGray(shown.pixel(box.center().toPoint())) > 200)
+                    return true;
+            } while (waited.elapsed() < 10000);
+            shown.save("/tmp/subtitle-missing.png");
+            qInfo() << "box" << box << shown.size();
+            return false;
+        };
+        QVERIFY(boxShownAt(clip->previewRect()));
+
+        auto* item = dynamic_cast<QGraphicsItem*>(clip);
+        QVERIFY(item);
+        TimeLineGraphicsView* view = window()->timelineWidget()->view();
+        const QRectF r = item->sceneBoundingRect();
+        const QPoint at = view->mapFromScene(QPointF(r.left() + 20, r.center().y()));
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QWidget* panel = window()->resourceWidget()->panel(MenuSubtitle);
+        QVERIFY(panel && panel->isVisible());
+        const auto finish = [&](const char* name, int value) {
+            auto* box = panel->findChild<QSpinBox*>(QLatin1String(name));
+            QVERIFY(box);
+            box->setValue(value);
+            emit box->editingFinished();
+        };
+        finish("spinBox_y", 200);
+        QCOMPARE(clip->previewRect().y(), 200.0);
+        QVERIFY2(boxShownAt(clip->previewRect()), "after the Y position");
+        auto* sizes = panel->findChild<QComboBox*>("comboBox_fontSize");
+        sizes->setCurrentIndex(sizes->findText("36"));
+        QVERIFY2(boxShownAt(clip->previewRect()), "after the font size");
+        finish("spinBox_backgroundTransparent", 250);
+        QVERIFY2(boxShownAt(clip->previewRect()), "after the background's transparency");
+        capture->Stop();
+        capture->Release();
     }
 
     void phoneClipStandsUpright() {
