@@ -9,6 +9,8 @@
 #include "media/media.h"
 #include "render/export/export-function.h"
 #include "render/export/export-thread.h"
+#include "render/preview-widget.h"
+#include "render/preview-window.h"
 #include "render/render-manager.h"
 #include "resource/material-manager.h"
 #include "resource/project/historyitem-widget.h"
@@ -30,6 +32,8 @@
 #include "value/interface.h"
 
 #include <QFileDialog>
+#include <QGraphicsItem>
+#include <QScreen>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -156,7 +160,9 @@ int realSaveLoop(int argc, char** argv, const QString& path) {
     for (int i = 0; i < kSaverClipsPerTrack; ++i)
         library()->AddMaterialSubtitle(QStringLiteral("Title %1").arg(i), QFont("Serif", 20),
                                        QColor("#00ff00"), false);
-    library()->AddMaterialFiles({media("h264-30fps.mp4"), media("tone.mp3"), media("alpha.png")}, false);
+    library()->AddMaterialFiles({media("h264-30fps.mp4"), media("tone.mp3"), media("alpha.png"),
+                                 media("vp9-opus.webm")},
+                                false);
     QCoreApplication::processEvents();
     say(QByteArray("built ") + QByteArray::number(m->tracks().size()) + ' ' +
         QByteArray::number(m->allSources().size()) + ' ' +
@@ -205,6 +211,8 @@ class TestProject : public QObject {
         m->addTransition(a, b, "clip_cross");
         SourceData* c = m->createFromMaterial(extraVideo, media("upright.mp4"), 10);
         extraVideo->addSource(c);
+        SourceData* web = m->createFromMaterial(extraVideo, media("vp9-opus.webm"), c->endFrame());
+        extraVideo->addSource(web);
         SourceData* picture = m->createFromMaterial(extraPicture, media("alpha.png"), 5);
         extraPicture->addSource(picture);
         SourceData* music = m->createFromMaterial(m->header(SourceAudio), media("tone.mp3"), 0);
@@ -216,7 +224,9 @@ class TestProject : public QObject {
         extraSubtitle->addSource(title);
         // Templates first: a project is read back templates first.
         library()->AddMaterialSubtitle("Big title", QFont("Serif", 30), QColor("#00ff00"), false);
-        library()->AddMaterialFiles({media("h264-30fps.mp4"), media("tone.mp3"), media("alpha.png")}, false);
+        library()->AddMaterialFiles({media("h264-30fps.mp4"), media("tone.mp3"), media("alpha.png"),
+                                     media("vp9-opus.webm")},
+                                    false);
     }
 
 private slots:
@@ -250,10 +260,14 @@ private slots:
         QVERIFY(zya::UndoController::instance()->isClean());
         QVERIFY(ZyApp::instance()->openProject(first));
         QCOMPARE(ZyApp::instance()->renderManager()->sceneWidth(), 1366u);
-        QCOMPARE(tracks()->allSources().size(), 7);
+        QCOMPARE(tracks()->allSources().size(), 8);
         QCOMPARE(tracks()->transitions().size(), 1);
         QCOMPARE(tracks()->tracks().size(), 8); // five headers, three added
-        QCOMPARE(window()->resourceWidget()->materialView()->materials().size(), 4);
+        const QList<MaterialData*> materials = window()->resourceWidget()->materialView()->materials();
+        QCOMPARE(materials.size(), 5);
+        QCOMPARE(materials.last()->path, media("vp9-opus.webm"));
+        QCOMPARE(materials.last()->type, uint32_t(Movie));
+        QVERIFY(materials.last()->draggable);
         writeFile(second, QByteArray());
         writeFile(third, QByteArray());
         QVERIFY(ZyApp::instance()->saveProject(false, false, second));
@@ -277,7 +291,7 @@ private slots:
             QVERIFY(!ZyApp::instance()->createProject(dir + "/missing-folder/new.zya2", 1280, 720, true));
             QVERIFY(answer.text.startsWith("titlebar.CreateProjectFail"));
         }
-        QCOMPARE(tracks()->allSources().size(), 7);
+        QCOMPARE(tracks()->allSources().size(), 8);
         QSignalSpy history(ZyApp::instance(), &ZyApp::sig_prependHistory);
         const QString path = dir + "/new.zya2";
         QVERIFY(ZyApp::instance()->createProject(path, 1281, 721, true));
@@ -549,7 +563,7 @@ private slots:
         QVERIFY(!window()->close());
         QVERIFY(window()->isVisible());
         QVERIFY(!zya::UndoController::instance()->isClean());
-        QCOMPARE(tracks()->allSources().size(), 7);
+        QCOMPARE(tracks()->allSources().size(), 8);
     }
 
     void longNamesAreElided() {
@@ -736,6 +750,76 @@ private slots:
         press(Qt::Key_Escape);
         QVERIFY(!ZyApp::instance()->isFullPreview());
         QVERIFY(window()->timelineWidget()->isVisible());
+    }
+
+    // The red frame of the selected picture runs along the picture's own
+    // edges on screen, in the panel and in the full-screen preview alike.
+    void selectionFrameLiesOnThePictureInFullScreen() {
+        for (int i = 0; i < 10 && QApplication::activeModalWidget(); ++i)
+            QApplication::activeModalWidget()->hide();
+        const QString png = korvel::test::workFolder("frame") + QStringLiteral("/green.png");
+        QImage green(320, 180, QImage::Format_RGB32);
+        green.fill(QColor(0, 200, 0));
+        QVERIFY(green.save(png));
+        TimeLineTreeModel* m = tracks();
+        ClassifyItem* pictures = m->header(SourcePicture);
+        SourceData* clip = m->createFromMaterial(pictures, png, 0);
+        QVERIFY(clip);
+        pictures->addSource(clip);
+        dynamic_cast<QGraphicsItem*>(clip)->setSelected(true);
+        emit ZyApp::instance()->renderManager()->sig_resetFrame(0, EditManual, false);
+
+        ZyePreviewWindow* preview = window()->previewWidget()->previewWindow();
+        window()->show();
+        window()->raise();
+        // The picture's bounds on screen and whether the frame's red runs
+        // along its left, right and bottom edges (the top one carries the
+        // rotate icon too).
+        auto frameOnPicture = [&](QString* why) {
+            QImage shot;
+            QRect picture;
+            for (int attempt = 0; attempt < 100 && picture.width() < 20; ++attempt) {
+                QTest::qWait(100);
+                shot = preview->screen()->grabWindow(preview->surface()->winId()).toImage();
+                picture = QRect();
+                for (int y = 0; y < shot.height(); y += 1)
+                    for (int x = 0; x < shot.width(); x += 1) {
+                        const QColor c(shot.pixel(x, y));
+                        if (c.green() > 150 && c.red() < 60 && c.blue() < 60)
+                            picture |= QRect(x, y, 1, 1);
+                    }
+            }
+            auto redNear = [&](int x, int y) {
+                for (int dy = -3; dy <= 3; ++dy)
+                    for (int dx = -3; dx <= 3; ++dx) {
+                        const QPoint p(x + dx, y + dy);
+                        if (!shot.rect().contains(p))
+                            continue;
+                        const QColor c(shot.pixel(p));
+                        if (c.red() > 180 && c.green() < 80 && c.blue() < 80)
+                            return true;
+                    }
+                return false;
+            };
+            const QPoint c = picture.center();
+            *why = QStringLiteral("picture %1,%2 %3x%4 in %5x%6")
+                       .arg(picture.x()).arg(picture.y()).arg(picture.width()).arg(picture.height())
+                       .arg(shot.width()).arg(shot.height());
+            return picture.width() >= 20 && redNear(picture.left(), c.y()) && redNear(picture.right(), c.y()) &&
+                   redNear(c.x(), picture.bottom());
+        };
+        QString why;
+        QVERIFY2(frameOnPicture(&why), qPrintable(why));
+        const QSize panel = preview->size();
+        QApplication::setActiveWindow(window());
+        QTest::keyClick(window(), Qt::Key_F5);
+        QVERIFY(ZyApp::instance()->isFullPreview());
+        QTRY_VERIFY(preview->size().width() > panel.width());
+        const bool full = frameOnPicture(&why);
+        QApplication::setActiveWindow(window());
+        QTest::keyClick(window(), Qt::Key_F5);
+        QVERIFY(!ZyApp::instance()->isFullPreview());
+        QVERIFY2(full, qPrintable(why));
     }
 
     void holdingShiftInvertsAutoAlign() {
