@@ -3,6 +3,7 @@
 // "add" (header) or "remove" (added track) command. GUI thread only.
 #pragma once
 
+#include <QFont>
 #include <QPoint>
 #include <QStyledItemDelegate>
 
@@ -22,10 +23,14 @@ public:
     // Where the pointer is, in the view's viewport; outside: (-1, -1).
     void setHoverPos(const QPoint& pos) { m_hoverPos = pos; }
 
-    // Geometry inside a row's rectangle, scaled by the screen.
+    // Geometry inside a row's rectangle, scaled by the screen; the label box
+    // is wide enough for the longest kind label in the font the rows use.
     static QRect iconRect(const QRect& row);
-    static QRect labelRect(const QRect& row);
-    static QRect buttonRect(const QRect& row);
+    static QRect labelRect(const QRect& row, const QFont& font = QFont());
+    static QRect buttonRect(const QRect& row, const QFont& font = QFont());
+    static int labelWidth(const QFont& font);
+    // The narrowest tree that shows a whole row.
+    static int minimumRowWidth(const QFont& font);
     // Resource names; empty for kinds without an icon.
     static QString iconPath(uint32_t kind);
     static QString buttonPath(bool header, bool hovered);

@@ -1,5 +1,6 @@
 #include "timeline/timeline-widget.h"
 
+#include "timeline/classify-item-delegate.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-item.h"
 #include "timeline/time-ruler.h"
@@ -16,6 +17,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 
+#include <algorithm>
+
 namespace {
 constexpr int kTreeWidth = 130;
 constexpr int kRulerHeight = 30;
@@ -30,7 +33,8 @@ TimeLineWidget::TimeLineWidget(QWidget* parent)
     m_tree->attachScene(m_scene);
     m_view->setAcceptDrops(true);
 
-    const int side = int(kTreeWidth * timeline::dpiScale());
+    const int side = std::max(int(kTreeWidth * timeline::dpiScale()),
+                              ClassifyItemDelegate::minimumRowWidth(m_tree->font()));
     m_tree->setFixedWidth(side);
     m_tree->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* corner = new QWidget(this);

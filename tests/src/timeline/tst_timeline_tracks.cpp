@@ -338,7 +338,8 @@ private slots:
         korvel::test::requireDisplay();
         model.reset();
         TimeLineTreeView view;
-        view.resize(130, 400);
+        // As wide as the timeline makes it: the untranslated keys are long labels.
+        view.resize(ClassifyItemDelegate::minimumRowWidth(view.font()), 400);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         TimeLineTreeModel* m = view.treeModel();
@@ -395,7 +396,7 @@ private slots:
         korvel::test::requireDisplay();
         model.reset();
         TimeLineTreeView view;
-        view.resize(130, 400);
+        view.resize(ClassifyItemDelegate::minimumRowWidth(view.font()), 400);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         TimeLineTreeModel* m = view.treeModel();
