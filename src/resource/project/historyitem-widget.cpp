@@ -41,6 +41,11 @@ HistoryItemWidget::HistoryItemWidget(QWidget* parent) : QWidget(parent) {
     m_fullPath->setObjectName(QStringLiteral("label_path"));
     m_time = new QLabel(this);
     m_time->setObjectName(QStringLiteral("label_time"));
+    // The row is as wide as the list: the name and the path give way
+    // (elided in the middle, where a path says least) so that the "Open"
+    // link always shows whole.
+    for (QLabel* label : {m_link, m_fullPath})
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     column->addWidget(m_link);
     column->addWidget(m_rename);
     column->addWidget(m_fullPath);
@@ -51,6 +56,7 @@ HistoryItemWidget::HistoryItemWidget(QWidget* parent) : QWidget(parent) {
     m_open->setObjectName(QStringLiteral("label_open"));
     m_open->setTextFormat(Qt::RichText);
     m_open->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    m_open->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     row->addWidget(m_open);
 
     connect(m_link, &QLabel::linkActivated, this, &HistoryItemWidget::on_label_openProject_linkActivated);
@@ -111,16 +117,33 @@ void HistoryItemWidget::setPath(const QString& path) {
 
 void HistoryItemWidget::refresh() {
     const QFileInfo info(m_path);
-    const QString name = info.fileName();
+    m_time->setText(info.exists() ? QLocale::system().toString(info.lastModified(), QLocale::LongFormat)
+                                  : tr("historyitemwidget.FileMiss"));
+    setToolTip(tr("historyitemwidget.OpenProject") + info.fileName());
+    elideTexts();
+}
+
+void HistoryItemWidget::elideTexts() {
+    const QString name = QFileInfo(m_path).fileName();
+    const QString path = QDir::toNativeSeparators(m_path);
+    m_link->ensurePolished();
+    m_fullPath->ensurePolished();
+    // Until the row is shown its labels have no width of their own yet.
+    const bool laidOut = isVisible();
+    const int room = laidOut ? m_link->width() : QWIDGETSIZE_MAX;
+    const QString shownName = m_link->fontMetrics().elidedText(name, Qt::ElideMiddle, room);
     // The link's target is not read back: the path can hold characters an
     // anchor would mangle, so a click always opens m_path.
     m_link->setText(
         QStringLiteral("<a href=\"%1\" style=\"color:#3d8af7; text-decoration:underline;\">%2</a>")
-            .arg(m_path.toHtmlEscaped(), name.toHtmlEscaped()));
-    m_fullPath->setText(QDir::toNativeSeparators(m_path));
-    m_time->setText(info.exists() ? QLocale::system().toString(info.lastModified(), QLocale::LongFormat)
-                                  : tr("historyitemwidget.FileMiss"));
-    setToolTip(tr("historyitemwidget.OpenProject") + name);
+            .arg(m_path.toHtmlEscaped(), shownName.toHtmlEscaped()));
+    const int pathRoom = laidOut ? m_fullPath->width() : QWIDGETSIZE_MAX;
+    m_fullPath->setText(m_fullPath->fontMetrics().elidedText(path, Qt::ElideMiddle, pathRoom));
+}
+
+void HistoryItemWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    elideTexts();
 }
 
 void HistoryItemWidget::showEvent(QShowEvent* event) {

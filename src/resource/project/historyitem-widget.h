@@ -54,11 +54,14 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QAction* addMenuAction(const char* name, const QString& text, const char* icon);
     void refresh();
+    // Fits the name and the path into the room the row leaves them.
+    void elideTexts();
     void fillEarlierVersions(QMenu* menu);
     void endRename();
     void renameFailed(const QString& text);
