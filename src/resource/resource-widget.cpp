@@ -22,8 +22,12 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -83,6 +87,25 @@ private:
     bool m_inside = false;
 };
 
+// The combo box measures its rows without the style sheet's padding, so a
+// long row ("Subtitle") came out elided. Widened until the field the style
+// leaves for the text holds the longest row with its icon.
+void fitToLongestRow(QComboBox* combo) {
+    combo->ensurePolished();
+    const QFontMetrics metrics(combo->font());
+    int needed = 0;
+    for (int i = 0; i < combo->count(); ++i) {
+        const int icon = combo->itemIcon(i).isNull() ? 0 : combo->iconSize().width() + 4;
+        needed = std::max(needed, metrics.horizontalAdvance(combo->itemText(i)) + icon + 2);
+    }
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.rect = QRect(QPoint(0, 0), combo->sizeHint());
+    const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                       QStyle::SC_ComboBoxEditField, combo);
+    combo->setMinimumWidth(option.rect.width() + std::max(0, needed - field.width()));
+}
+
 } // namespace
 
 ResourceWidget::ResourceWidget(QWidget* parent) : QWidget(parent) {
@@ -97,6 +120,7 @@ ResourceWidget::ResourceWidget(QWidget* parent) : QWidget(parent) {
     m_faces->addWidget(buildLibraryFace());
     m_faces->addWidget(buildPanelFace());
     layout->addWidget(m_faces);
+    fitToLongestRow(m_classify); // with the sheet in place
     m_history = new HistoryListView(page(PageWorks));
     page(PageWorks)->layout()->addWidget(m_history);
     // Queued: opening a project replaces the history's rows, whose widget

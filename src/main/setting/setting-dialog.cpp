@@ -21,6 +21,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr const char* kChinese = "简体中文";
@@ -133,6 +135,7 @@ void SettingDialog::fillMicrophones() {
     m_mic->clear();
     m_micIds.clear();
     m_mic->addItem(tr("settingdialog.defaultMic"));
+    int longest = 0;
     for (const cap::AudioDevice& device : m_devices->inputDevices()) {
         // Two sources may share a description; each item must still name one device.
         QString shown = device.name;
@@ -140,7 +143,12 @@ void SettingDialog::fillMicrophones() {
             shown = QStringLiteral("%1 (%2)").arg(device.name, device.id);
         m_micIds.insert(shown, device.id);
         m_mic->addItem(shown);
+        longest = std::max(longest, int(shown.size()));
     }
+    // Wide enough for the device names (counted in "X" widths, which hold
+    // any common letter), so they show whole; only a name beyond reason is
+    // elided, and its pop-up row still shows all of it.
+    m_mic->setMinimumContentsLength(std::clamp(longest, 12, 48));
     const QString chosen = QString::fromStdString(bg::configText(kMicKey, kDefaultDevice));
     const int index = m_mic->findText(chosen);
     m_mic->setCurrentIndex(index < 0 ? 0 : index);
