@@ -25,7 +25,9 @@ QPushButton* styleToggle(QWidget* parent, const char* objectName, const QString&
     auto* b = new QPushButton(text, parent);
     b->setObjectName(QLatin1String(objectName));
     b->setCheckable(true);
-    b->setFixedWidth(32);
+    // 32 pixels, or what the letter needs with larger fonts.
+    b->setMinimumWidth(32);
+    b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return b;
 }
 

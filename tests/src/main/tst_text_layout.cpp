@@ -1,6 +1,6 @@
 // Every text of the main window, its pages and panels, and the New, Settings
 // and Export windows shows whole and clear of its neighbours, in Chinese and
-// in English, at 96 and at 144 DPI. Each language and scale runs in a child
+// in English, at 96 and at 144 DPI (scaled whole, or with larger fonts). Each language and scale runs in a child
 // process of its own: the scale is read once, when the program starts.
 #include "main/main-window.h"
 #include "main/zyapp.h"
@@ -206,15 +206,21 @@ class TestTextLayout : public QObject {
 private slots:
     void textsShowWholeAndApart_data() {
         QTest::addColumn<QString>("language");
-        QTest::addColumn<QString>("scale");
-        for (const char* language : {"简体中文", "English"})
-            for (const char* scale : {"1", "1.5"})
-                QTest::addRow("%s at %s", language, scale) << QString::fromUtf8(language) << scale;
+        QTest::addColumn<QString>("variable"); // how the screen is made 144 DPI
+        QTest::addColumn<QString>("value");
+        for (const char* language : {"简体中文", "English"}) {
+            QTest::addRow("%s at 96 DPI", language) << QString::fromUtf8(language) << "QT_SCALE_FACTOR" << "1";
+            QTest::addRow("%s scaled 1.5", language) << QString::fromUtf8(language) << "QT_SCALE_FACTOR" << "1.5";
+            // Larger fonts in layouts measured for 96 DPI: the harder case.
+            QTest::addRow("%s with 144 DPI fonts", language) << QString::fromUtf8(language) << "QT_FONT_DPI" << "144";
+        }
     }
     void textsShowWholeAndApart() {
         QFETCH(QString, language);
-        QFETCH(QString, scale);
-        const QString config = korvel::test::workFolder(QStringLiteral("config-%1-%2").arg(language, scale));
+        QFETCH(QString, variable);
+        QFETCH(QString, value);
+        const QString config =
+            korvel::test::workFolder(QStringLiteral("config-%1-%2-%3").arg(language, variable, value));
         {
             QSettings ini(config + QStringLiteral("/korvel.ini"), QSettings::IniFormat);
             ini.setIniCodec("UTF-8");
@@ -223,7 +229,7 @@ private slots:
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("KORVEL_CONFIG_DIR", config);
-        env.insert("QT_SCALE_FACTOR", scale);
+        env.insert(variable, value);
         env.insert("USER", QStringLiteral("korvel-text-layout-%1").arg(getpid()));
         env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
         child.setProcessEnvironment(env);
