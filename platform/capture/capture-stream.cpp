@@ -4,6 +4,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <chrono>
 #include <cstring>
 
 namespace cap {
@@ -53,7 +54,14 @@ void CaptureStream::onContextState(pa_context* context, void* self) {
 
 void CaptureStream::onStreamState(pa_stream* s, void* self) {
     auto* stream = static_cast<CaptureStream*>(self);
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
+    const pa_stream_state_t state = pa_stream_get_state(s);
+    if (state == PA_STREAM_READY && stream->m_startedAtUs.load() == 0) {
+        // The source hands the stream what it captures from now on.
+        stream->m_startedAtUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                    std::chrono::steady_clock::now().time_since_epoch())
+                                    .count();
+    }
+    if (!PA_STREAM_IS_GOOD(state))
         stream->markLost();
     pa_threaded_mainloop_signal(stream->m_loop, 0);
 }
@@ -100,6 +108,7 @@ bool CaptureStream::open(const std::string& deviceId, const DataCallback& data, 
     m_data = data;
     m_lost = lost;
     m_lostReported = false;
+    m_startedAtUs = 0;
     m_loop = pa_threaded_mainloop_new();
     if (!m_loop) {
         if (error)
@@ -237,6 +246,7 @@ void CaptureStream::close() {
     m_loop = nullptr;
     m_data = nullptr;
     m_lost = nullptr;
+    m_startedAtUs = 0;
 }
 
 } // namespace cap

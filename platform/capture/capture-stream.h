@@ -52,6 +52,9 @@ public:
     void close();
     // The stream records and neither it nor the server failed since.
     bool isRecording() const { return m_recording.load(); }
+    // When the stream began recording (std::chrono::steady_clock, in
+    // microseconds), the instant its first sample belongs to; 0 before.
+    int64_t startedAtUs() const { return m_startedAtUs.load(); }
 
 private:
     static void onContextState(pa_context* context, void* self);
@@ -69,6 +72,7 @@ private:
     LostCallback m_lost;
     std::atomic<bool> m_recording {false};
     std::atomic<bool> m_lostReported {false};
+    std::atomic<int64_t> m_startedAtUs {0};
 };
 
 } // namespace cap

@@ -50,6 +50,14 @@ void RecordThread::run() {
     connect(source.get(), &AudioCaptureSource::sig_activated, this, [] { LOGD("sig_activated"); },
             Qt::DirectConnection);
     connect(
+        source.get(), &AudioCaptureSource::sig_takeStarted, this,
+        [this] {
+            // Ends the wait for the take's start below.
+            std::lock_guard<std::mutex> hold(m_stopLock);
+            m_stopWake.notify_all();
+        },
+        Qt::DirectConnection);
+    connect(
         source.get(), &AudioCaptureSource::sig_inActivated, this,
         [this] {
             LOGD("sig_inActivated");
@@ -64,18 +72,36 @@ void RecordThread::run() {
         },
         Qt::DirectConnection);
 
+    // The play head starts with the take, from the instant of its first
+    // sound, so that sound and picture begin together; until the microphone
+    // gives sound it stays where the user put it. The take's start may lie a
+    // little in the past: the first ticks catch up.
+    int64_t start = 0;
+    {
+        std::unique_lock<std::mutex> hold(m_stopLock);
+        while (!m_stop && (start = source->takeStartUs()) == 0)
+            m_stopWake.wait_for(hold, std::chrono::microseconds(kTickUs));
+    }
+
     // One frame a tick; when the sleeps have overrun by a whole frame, one
     // request moves two frames to catch up.
-    int64_t lag = 0;
-    int64_t previous = clockUs();
-    while (sleepTick()) {
-        emit sig_frameRequest(MoveStep, EditRecording, lag > kTickUs ? 2 : 1, 30);
-        const int64_t now = clockUs();
-        if (lag > kTickUs)
-            lag -= kTickUs;
-        lag += (now - previous) - kTickUs;
-        previous = now;
+    int64_t frames = 0;
+    if (start != 0) {
+        int64_t lag = 0;
+        int64_t previous = start;
+        while (sleepTick()) {
+            const int64_t times = lag > kTickUs ? 2 : 1;
+            emit sig_frameRequest(MoveStep, EditRecording, times, 30);
+            frames += times;
+            const int64_t now = clockUs();
+            if (lag > kTickUs)
+                lag -= kTickUs;
+            lag += (now - previous) - kTickUs;
+            previous = now;
+        }
     }
+    // The take is as long as the play head moved.
+    source->endTake(frames, 30);
     source.reset(); // stops the capture
     writer.reset(); // finishes the header and closes the file
 }

@@ -1,6 +1,7 @@
 // The voice-over recording thread: opens the WAV file, starts the capture
-// source on the chosen microphone and moves the timeline's play head one
-// 1/30-second frame per tick for as long as it runs.
+// source on the chosen microphone and, once the microphone gives sound,
+// moves the timeline's play head one 1/30-second frame per tick for as long
+// as it runs. The recording keeps as much sound as the play head moved.
 //
 // Owned by the RecordManager (GUI thread); destroying it stops the thread,
 // the capture and the file, in that order, and joins before returning.

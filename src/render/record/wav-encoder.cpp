@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include <unistd.h>
+
 namespace wav {
 
 namespace {
@@ -89,6 +91,26 @@ int WavEncoder::Write(const void* data, int bytes) {
     if (headerWritten() && m_unpatched >= std::max<int64_t>(m_bytesPerSecond, 1))
         patchSizes();
     return result;
+}
+
+int WavEncoder::Truncate(int64_t bytes) {
+    if (!m_file)
+        return NoFile;
+    if (!headerWritten())
+        return NoFormat;
+    bytes = std::max<int64_t>(0, bytes);
+    if (m_blockSize > 0)
+        bytes -= bytes % m_blockSize;
+    if (bytes >= m_dataBytes)
+        return Ok;
+    if (std::fflush(m_file) != 0 || ::ftruncate(fileno(m_file), off_t(headerBytes() + bytes)) != 0) {
+        LOGW("wav: cannot cut the samples back to %lld bytes", static_cast<long long>(bytes));
+        std::fseek(m_file, 0, SEEK_END);
+        return TruncateFailed;
+    }
+    m_dataBytes = bytes;
+    patchSizes(); // also returns to the new end
+    return Ok;
 }
 
 void WavEncoder::patchSizes() {

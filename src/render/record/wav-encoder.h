@@ -36,6 +36,7 @@ public:
         ShortWrite = 102,
         SizeLimit = 103,
         NoFormat = 104,
+        TruncateFailed = 105,
     };
     // The file grows no further than one byte short of 256 MiB.
     static constexpr int64_t kSizeLimit = 268435456;
@@ -53,6 +54,10 @@ public:
     int Init(const WaveFormatEx* format);
     // Appends sample bytes.
     int Write(const void* data, int bytes);
+    // Cuts the samples back to their first `bytes` (rounded down to whole
+    // sample frames) and writes the sizes for it; nothing when the file holds
+    // no more than that.
+    int Truncate(int64_t bytes);
 
     bool headerWritten() const { return m_formatSize != 0; }
     // Sample bytes written so far.
