@@ -1,7 +1,8 @@
 // Voice-over through the editor as a user makes one: the dub button on the
 // toolbar records from the private sound server's sine source while the
 // play head runs, and the recording lands as a dub clip at the place it
-// started; play stops a recording; without a sound server the user is told.
+// started, as long as the play head moved; play stops a recording; without
+// a sound server the user is told.
 #include "main/main-window.h"
 #include "main/zyapp.h"
 #include "render/preview-widget.h"
@@ -21,9 +22,13 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
+
+#include <cmath>
+#include <cstring>
 
 #include <unistd.h>
 
@@ -49,6 +54,85 @@ double wavSeconds(const QString& path) {
     };
     const uint32_t bytesPerSecond = u32(28), dataBytes = u32(42);
     return bytesPerSecond ? double(dataBytes) / bytesPerSecond : -1;
+}
+
+// The sound of a WAV file the recorder wrote (mono or more, 32-bit float),
+// as the samples of its first channel.
+struct Take {
+    QString error; // empty when the file is sound
+    int rate = 0;
+    int channels = 0;
+    QVector<float> samples;
+};
+
+Take readTake(const QString& path) {
+    Take take;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        take.error = "cannot open " + path;
+        return take;
+    }
+    const QByteArray b = f.readAll();
+    auto u32 = [&b](int at) {
+        return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
+               uint32_t(uint8_t(b[at + 3])) << 24;
+    };
+    auto u16 = [&b](int at) { return int(uint8_t(b[at])) | int(uint8_t(b[at + 1])) << 8; };
+    if (b.size() < 46 || !b.startsWith("RIFF") || b.mid(8, 8) != "WAVEfmt ") {
+        take.error = "not a WAV file";
+        return take;
+    }
+    const int dataHead = 20 + int(u32(16));
+    if (b.size() < dataHead + 8 || b.mid(dataHead, 4) != "data") {
+        take.error = "no data chunk";
+        return take;
+    }
+    take.channels = u16(22);
+    take.rate = int(u32(24));
+    const int block = u16(32);
+    const int64_t inFile = b.size() - (dataHead + 8);
+    // The header must tell what the file holds: a player goes by it.
+    if (u16(20) != 3 || u16(34) != 32 || block != 4 * take.channels || int64_t(u32(dataHead + 4)) != inFile ||
+        int64_t(u32(4)) != b.size() - 8 || inFile % block != 0) {
+        take.error = QString("header and file disagree: %1 data bytes announced, %2 in the file")
+                         .arg(u32(dataHead + 4))
+                         .arg(inFile);
+        return take;
+    }
+    for (int64_t i = 0; i < inFile / block; ++i) {
+        float sample = 0;
+        std::memcpy(&sample, b.constData() + dataHead + 8 + i * block, 4);
+        take.samples.append(sample);
+    }
+    return take;
+}
+
+// Root mean square of samples [from, to).
+double rms(const QVector<float>& s, int from, int to) {
+    double sum = 0;
+    for (int i = from; i < to; ++i)
+        sum += double(s[i]) * s[i];
+    return to > from ? std::sqrt(sum / (to - from)) : 0.0;
+}
+
+// Rising zero crossings a second.
+double pitch(const QVector<float>& s, int rate) {
+    int rising = 0;
+    for (int i = 1; i < s.size(); ++i)
+        rising += s[i - 1] < 0 && s[i] >= 0;
+    return s.isEmpty() ? 0.0 : rising / (double(s.size()) / rate);
+}
+
+bool pactl(const QStringList& args, QByteArray* out = nullptr) {
+    QProcess p;
+    p.start("pactl", args);
+    if (!p.waitForFinished(10000) || p.exitCode() != 0) {
+        qWarning("pactl %s: %s", qPrintable(args.join(' ')), p.readAllStandardError().constData());
+        return false;
+    }
+    if (out)
+        *out = p.readAllStandardOutput().trimmed();
+    return true;
 }
 
 QList<SourceData*> dubClips() {
@@ -96,6 +180,7 @@ private slots:
     }
 
     void cleanup() {
+        bg::iface()->configSet("DeviceId", "default");
         zya::UndoController::instance()->setClean();
         ZyApp::instance()->clearProject();
     }
@@ -137,6 +222,89 @@ private slots:
         QCOMPARE(second->startFrame(), int64_t(60));
         QVERIFY(tracks()->trackOf(second) != tracks()->header(SourceDub));
         QCOMPARE(tracks()->trackOf(second)->parentItem(), tracks()->header(SourceDub));
+    }
+
+    // Dub at 27.4 s, wait, dub again: the take is as long as the play head
+    // moved, the WAV holds that much of the microphone's tone and no more,
+    // and the clip ends where the play head stopped. Once from the test
+    // server's sine source, which hands its sound over two seconds at a time
+    // and ahead of the clock, and once from a source paced in real time: a
+    // tone played into a null sink, recorded from its monitor.
+    void takeLastsAsLongAsThePlayHeadMoved() {
+        if (!pactl({"info"}))
+            QSKIP("no sound server");
+        QByteArray sink;
+        QVERIFY(pactl({"load-module", "module-null-sink", "sink_name=korvel_tone_sink", "rate=48000"}, &sink));
+        // A 1000 Hz tone played into it by the server, paced by the sink's
+        // clock as a live sound would come (a player process can be starved
+        // on a loaded machine, and the gaps would count as the recorder's).
+        QByteArray tone;
+        QVERIFY(pactl({"load-module", "module-sine", "sink=korvel_tone_sink", "frequency=1000"}, &tone));
+        struct Unload {
+            QByteArray modules[2];
+            ~Unload() {
+                for (const QByteArray& m : modules)
+                    pactl({"unload-module", QString::fromLatin1(m)});
+            }
+        } unload {{tone, sink}};
+        struct Case {
+            const char* device;
+            double hz;
+        };
+        for (const Case& source : {Case {"default", 440}, Case {"korvel_tone_sink.monitor", 1000}}) {
+            const QString what = QString::fromLatin1(source.device);
+            bg::iface()->configSet("DeviceId", source.device);
+            view()->slot_resetFrame(822, EditManual, false); // 27.4 s
+            QSignalSpy items(render(), &RenderManager::sig_audioSourceItem);
+            QTest::mouseClick(dubButton(), Qt::LeftButton);
+            QVERIFY2(render()->isRecording(), qPrintable(what));
+            // The play head sets off with the first sound; a null sink that
+            // had nobody asking for a short latency hands over its first
+            // sound up to two seconds late.
+            QTRY_VERIFY_WITH_TIMEOUT(view()->playHeadFrame() > 822, 5000);
+            QTest::qWait(2500);
+            QTest::mouseClick(dubButton(), Qt::LeftButton);
+            QVERIFY(!render()->isRecording());
+            QTest::qWait(200); // the last moves the recording sent on their way
+            const int64_t moved = view()->playHeadFrame() - 822;
+            QVERIFY2(moved > 30, qPrintable(QString("%1: the play head moved %2 frames").arg(what).arg(moved)));
+            QCOMPARE(items.size(), 2);
+            QCOMPARE(items[1][2].toBool(), false);
+            const QString path = items[1][1].toString();
+
+            const Take take = readTake(path);
+            QVERIFY2(take.error.isEmpty(), qPrintable(what + ": " + take.error));
+            const double seconds = double(take.samples.size()) / take.rate;
+            QVERIFY2(std::abs(seconds - moved / 30.0) <= 0.3,
+                     qPrintable(QString("%1: %2 s of sound for %3 frames of the play head")
+                                    .arg(what)
+                                    .arg(seconds)
+                                    .arg(moved)));
+            // The tone from start to end: no silence let in, none left out.
+            const int tenth = take.samples.size() / 10;
+            for (int i = 0; i < 10; ++i) {
+                const double level = rms(take.samples, i * tenth, (i + 1) * tenth);
+                QVERIFY2(level > 0.05, qPrintable(QString("%1: tenth %2 of the take at level %3")
+                                                      .arg(what)
+                                                      .arg(i)
+                                                      .arg(level)));
+            }
+            const double hz = pitch(take.samples, take.rate);
+            QVERIFY2(std::abs(hz - source.hz) < source.hz * 0.03,
+                     qPrintable(QString("%1: %2 Hz recorded").arg(what).arg(hz)));
+
+            const QList<SourceData*> clips = dubClips();
+            QCOMPARE(clips.size(), 1);
+            QCOMPARE(clips.first()->path(), path);
+            QCOMPARE(clips.first()->startFrame(), int64_t(822));
+            QVERIFY2(std::abs(clips.first()->lengthFrames() - moved) <= 9,
+                     qPrintable(QString("%1: a clip of %2 frames for %3 frames of the play head")
+                                    .arg(what)
+                                    .arg(clips.first()->lengthFrames())
+                                    .arg(moved)));
+            zya::UndoController::instance()->setClean();
+            ZyApp::instance()->clearProject();
+        }
     }
 
     // Recording and playback never run together.
