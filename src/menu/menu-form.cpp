@@ -2,6 +2,7 @@
 
 #include "menu/abstract-menu.h"
 #include "timeline/timeline-keys.h"
+#include "undo/undo-controller.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QWheelEvent>
@@ -37,7 +39,44 @@ protected:
     }
 };
 
+// Holds the undo step of one slider's drag open.
+class SliderDragStep : public QObject {
+public:
+    SliderDragStep(QSlider* slider, const QString& name) : QObject(slider), m_name(name) {
+        connect(slider, &QSlider::sliderPressed, this, &SliderDragStep::open);
+        connect(slider, &QSlider::sliderReleased, this, &SliderDragStep::close);
+        slider->installEventFilter(this);
+    }
+    ~SliderDragStep() override { close(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Hide)
+            close();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void open() {
+        if (m_open)
+            return;
+        m_open = true;
+        zya::UndoController::instance()->beginMergeSequence(m_name);
+    }
+    void close() {
+        if (!m_open)
+            return;
+        m_open = false;
+        zya::UndoController::instance()->endMergeSequence();
+    }
+
+    QString m_name;
+    bool m_open = false;
+};
+
 } // namespace
+
+void makeDragOneUndoStep(QSlider* slider, const QString& stepName) { new SliderDragStep(slider, stepName); }
 
 QSpinBox* spinBox(QWidget* parent, const char* objectName, int minimum, int maximum) {
     auto* box = new PanelSpinBox(parent);

@@ -13,6 +13,7 @@ class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSlider;
 class QSpinBox;
 class QStackedWidget;
 class QWidget;
@@ -49,6 +50,11 @@ struct Placement {
     // The same keys, loaded without signals; geometry shown in whole pixels.
     void load(const bg::ValueMap& map);
 };
+
+// A drag of the slider is one undo step: every value it sends while held
+// joins one step of the undo history, closed when it is let go (or hidden
+// or destroyed while held). Keys and the wheel make a step each.
+void makeDragOneUndoStep(QSlider* slider, const QString& stepName);
 
 // Sets a spin box without sending its signals.
 void setQuietly(QSpinBox* box, int value);

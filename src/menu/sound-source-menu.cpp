@@ -41,6 +41,7 @@ SoundSourceMenu::SoundSourceMenu(MenuType type, QWidget* parent) : AbstractMenu(
     m_volume->setObjectName(QStringLiteral("audioVolumeSlider"));
     m_volume->setRange(0, 128);
     m_volume->setValue(15);
+    menu::makeDragOneUndoStep(m_volume, QStringLiteral("Volume"));
     m_volumeLabel = new QLabel(QString::number(m_volume->value()), volume);
     m_volumeLabel->setObjectName(QStringLiteral("audioVolumeLabel"));
     m_volumeLabel->setMinimumWidth(28);

@@ -103,6 +103,7 @@ QWidget* VisualSourceMenu::buildEditPage(const char* prefix, const char* keys, b
         m_volume->setObjectName(formName(prefix, "VolumeSlider"));
         m_volume->setRange(0, 128);
         m_volume->setValue(55);
+        menu::makeDragOneUndoStep(m_volume, QStringLiteral("Volume"));
         m_volumeLabel = new QLabel(QString::number(m_volume->value()), volume);
         m_volumeLabel->setObjectName(formName(prefix, "VolumeLabel"));
         m_volumeLabel->setMinimumWidth(28);

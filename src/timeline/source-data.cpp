@@ -281,8 +281,8 @@ void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::s
     } else if (datatype == tlkey::Strech || datatype == tlkey::SizeType) {
         fitMode(map, datatype);
     } else if (datatype == tlkey::Volume || datatype == tlkey::Mute) {
-        // The sound panel's slider would flood the history.
-        setValue(datatype.c_str(), datatype == tlkey::Mute ? bg::Value(v.toBool()) : bg::Value(v.toInt()), false,
+        // A drag of the panel's slider joins one step (the panel opens it).
+        setValue(datatype.c_str(), datatype == tlkey::Mute ? bg::Value(v.toBool()) : bg::Value(v.toInt()), true,
                  true);
     } else if (datatype == tlkey::Rect) {
         if (v.type() != bg::VT_RECT) {

@@ -21,11 +21,14 @@
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
 
+#include <QCheckBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTextEdit>
 
 #include <memory>
@@ -116,11 +119,54 @@ private slots:
         undo()->stack.redo();
         QCOMPARE(panelChild<QSpinBox>(MenuVideo, "videoAngle")->value(), 45);
 
-        // Volume goes straight in and leaves the history alone.
-        const int before = undo()->stack.count();
-        panelChild<QSlider>(MenuVideo, "videoVolumeSlider")->setValue(70);
-        QCOMPARE(clip->volume(), 70);
-        QCOMPARE(undo()->stack.count(), before);
+    }
+
+    void volumeAndMuteAreUndoneWithThePanel() {
+        SourceData* clip = add(SourceVideo, 0);
+        doubleClick(clip);
+        finishSpin(MenuVideo, "videoAngle", 45); // the edit before must stay
+        auto* slider = panelChild<QSlider>(MenuVideo, "videoVolumeSlider");
+        auto* mute = panelChild<QCheckBox>(MenuVideo, "videoMute");
+        QVERIFY(slider && mute);
+        const int volume = clip->volume();
+        const int steps = undo()->stack.count();
+
+        // A drag of the handle, as the mouse makes it: many values, one step.
+        QStyleOptionSlider option;
+        option.initFrom(slider);
+        option.orientation = slider->orientation();
+        option.minimum = slider->minimum();
+        option.maximum = slider->maximum();
+        option.sliderPosition = option.sliderValue = slider->value();
+        const QRect handle =
+            slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider);
+        const auto send = [slider](QEvent::Type type, const QPoint& at, Qt::MouseButtons buttons) {
+            QMouseEvent e(type, at, slider->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+            QCoreApplication::sendEvent(slider, &e);
+        };
+        send(QEvent::MouseButtonPress, handle.center(), Qt::LeftButton);
+        for (int dx = 10; dx <= 60; dx += 10)
+            send(QEvent::MouseMove, handle.center() - QPoint(dx, 0), Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, handle.center() - QPoint(60, 0), Qt::NoButton);
+        const int dragged = clip->volume();
+        QVERIFY(dragged < volume);
+        QCOMPARE(undo()->stack.count(), steps + 1);
+
+        mute->click();
+        QVERIFY(clip->mute());
+        QCOMPARE(undo()->stack.count(), steps + 2);
+
+        undo()->stack.undo();
+        QVERIFY(!clip->mute());
+        QVERIFY(!mute->isChecked());
+        undo()->stack.undo();
+        QCOMPARE(clip->volume(), volume);
+        QCOMPARE(slider->value(), volume);
+        QCOMPARE(clip->rotate(), 45);
+        undo()->stack.redo();
+        QCOMPARE(clip->volume(), dragged);
+        QCOMPARE(slider->value(), dragged);
     }
 
     void fitCommandsPlaceTheClipInOneStep() {

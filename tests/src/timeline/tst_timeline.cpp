@@ -189,7 +189,7 @@ private slots:
         QVERIFY(model->header(kind)->sources().isEmpty());
     }
 
-    void soundEditsAreNotUndone() {
+    void soundEditsAreUndoneInTurn() {
         SourceData* clip = add(video(), 0, 10);
         clip->updateData(MenuVideo, bg::ValueMap {}, tlkey::Rotate); // no value: rotate 0
         bg::ValueMap edit;
@@ -200,10 +200,15 @@ private slots:
         edit[tlkey::Mute] = bg::Value(true);
         clip->updateData(MenuVideo, edit, tlkey::Mute);
         QCOMPARE(clip->rotate(), 45);
+        const int volume = timeline::kMaxVolume; // a new clip's
+        undo()->stack.undo();
+        QVERIFY(!clip->mute());
+        QCOMPARE(clip->volume(), 30);
+        undo()->stack.undo();
+        QCOMPARE(clip->volume(), volume);
+        QCOMPARE(clip->rotate(), 45);
         undo()->stack.undo();
         QCOMPARE(clip->rotate(), 0);
-        QCOMPARE(clip->volume(), 30);
-        QVERIFY(clip->mute());
     }
 
     void fitModeIsOneStep() {
