@@ -185,8 +185,8 @@ void ClassifyItem::setActive(SourceData* clip) {
         if (key == QLatin1String(tlkey::PreviewRect) || key == QLatin1String(tlkey::Rotate)) {
             placePreviewItem();
             emit sig_refreshPanel(m_active);
-        } else if (key == QLatin1String(tlkey::ZValue)) {
-            placePreviewItem();
+        } else if (key == QLatin1String(tlkey::ZValue) || m_kind == SourceSubtitle) {
+            placePreviewItem(); // a subtitle's look is laid out again at once
         }
     });
 }
@@ -234,6 +234,12 @@ void ClassifyItem::placePreviewItem() {
     m_previewItem->rotation = timeline::previewRotation(m_active->rotate());
     m_previewItem->selected = isClipSelected(m_active);
     m_previewItem->setStacking(m_active->zValue());
+    // A subtitle's box is at least as large as its text: its look is taken
+    // again, which grows the box and lays the text out afresh.
+    if (m_kind == SourceSubtitle) {
+        if (const std::optional<SubtitleRequest> look = timeline::subtitleRequest(*this, m_activeFrame))
+            m_previewItem->request(*look);
+    }
     if (RenderManager* manager = renderManager())
         manager->orderItems();
 }

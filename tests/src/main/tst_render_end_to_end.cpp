@@ -363,21 +363,28 @@ private slots:
         auto* capture = new Capture(render->scene(), 640, 360, GsOutputRaw::GsFormatRGBA);
         capture->Start();
         emit render->sig_resetFrame(10, EditManual, true);
-        const auto boxShownAt = [&](const QRectF& box) {
+        // The white part of the picture once it has stayed the same for a
+        // second; empty when nothing white shows for 15 s.
+        const auto settledBox = [&] {
             QElapsedTimer waited;
             waited.start();
-            QImage shown;
-            do {
+            QRect box, seen;
+            int same = 0;
+            while (same < 10 && waited.elapsed() < 15000) {
                 QTest::qWait(100);
-                shown = capture->take();
-                if (!shown.isNull() && qGray(shown.pixel(box.center().toPoint())) > 200)
-                    return true;
-            } while (waited.elapsed() < 10000);
-            shown.save("/tmp/subtitle-missing.png");
-            qInfo() << "box" << box << shown.size();
-            return false;
+                const QImage shown = capture->take();
+                box = QRect();
+                for (int y = 0; y < shown.height(); ++y)
+                    for (int x = 0; x < shown.width(); ++x)
+                        if (qGray(shown.pixel(x, y)) > 200)
+                            box |= QRect(x, y, 1, 1);
+                same = box == seen && box.width() >= 20 ? same + 1 : 0;
+                seen = box;
+            }
+            return same >= 10 ? box : QRect();
         };
-        QVERIFY(boxShownAt(clip->previewRect()));
+        const QRect first = settledBox();
+        QVERIFY(first.width() >= 20);
 
         auto* item = dynamic_cast<QGraphicsItem*>(clip);
         QVERIFY(item);
@@ -394,14 +401,17 @@ private slots:
             box->setValue(value);
             emit box->editingFinished();
         };
-        finish("spinBox_y", 200);
-        QCOMPARE(clip->previewRect().y(), 200.0);
-        QVERIFY2(boxShownAt(clip->previewRect()), "after the Y position");
+        finish("spinBox_y", 40);
+        const QRect moved = settledBox();
+        QCOMPARE(moved, first.translated(0, 40));
         auto* sizes = panel->findChild<QComboBox*>("comboBox_fontSize");
         sizes->setCurrentIndex(sizes->findText("36"));
-        QVERIFY2(boxShownAt(clip->previewRect()), "after the font size");
-        finish("spinBox_backgroundTransparent", 250);
-        QVERIFY2(boxShownAt(clip->previewRect()), "after the background's transparency");
+        const QRect larger = settledBox();
+        QVERIFY2(larger.width() > first.width() && larger.height() > first.height(), "after the font size");
+        finish("spinBox_backgroundTransparent", 150);
+        const QRect text = settledBox(); // the background is grey now: only the text stays white
+        QVERIFY2(!text.isEmpty() && larger.contains(text) && text.height() < larger.height(),
+                 "after the background's transparency");
         capture->Stop();
         capture->Release();
     }
