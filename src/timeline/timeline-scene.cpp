@@ -387,27 +387,8 @@ void TimeLineGraphicsScene::commitMove() {
 }
 
 void TimeLineGraphicsScene::recheckTransitions() {
-    if (!m_model)
-        return;
-    const QList<TransitionObject*> transitions = m_model->transitions();
-    for (TransitionObject* t : transitions) {
-        SourceData* from = t->data()->from();
-        SourceData* to = t->data()->to();
-        if ((from && !m_model->trackOf(from)) || (to && !m_model->trackOf(to))) {
-            m_model->removeTransition(t);
-            continue;
-        }
-        if (from && to) {
-            const int64_t gap = to->startFrame() - from->endFrame();
-            if (gap != 0 && gap != timeline::pixelToFrame(t->data()->gap())) {
-                from->slot_updateFromTransTime(0);
-                to->slot_updateToTransTime(0);
-                m_model->removeTransition(t);
-                continue;
-            }
-        }
-        t->data()->updateFrames();
-    }
+    if (m_model)
+        m_model->dropTransitionsApart();
 }
 
 void TimeLineGraphicsScene::repaintViews() {

@@ -485,6 +485,7 @@ bool TimeLineTreeModel::moveSource(SourceData* clip, ClassifyItem* track, int64_
     MergeSequence step(tlkey::SeqMove);
     clip->writeSource(track, start, clip->lengthFrames(), clip->offset(), true);
     track->layout();
+    dropTransitionsApart();
     return true;
 }
 
@@ -495,6 +496,7 @@ bool TimeLineTreeModel::trimSource(SourceData* clip, int64_t start, int64_t leng
     MergeSequence step(tlkey::SeqMove);
     clip->writeSource(track, start, length, offset, true);
     track->layout();
+    dropTransitionsApart();
     return true;
 }
 
@@ -573,6 +575,25 @@ void TimeLineTreeModel::removeTransition(TransitionObject* transition) {
     bg::ValueMap context = modelContext(this).toMap();
     context[tlkey::Col] = bg::Value(index);
     zya::ZyObject::DelObject_canUndo(transition, bg::Value(context));
+}
+
+void TimeLineTreeModel::dropTransitionsApart() {
+    const QList<TransitionObject*> transitions = m_transitions;
+    for (TransitionObject* t : transitions) {
+        SourceData* from = t->data()->from();
+        SourceData* to = t->data()->to();
+        ClassifyItem* fromTrack = from ? trackOf(from) : nullptr;
+        ClassifyItem* toTrack = to ? trackOf(to) : nullptr;
+        bool apart = (from && !fromTrack) || (to && !toTrack);
+        if (!apart && from && to) {
+            const int64_t gap = to->startFrame() - from->endFrame();
+            apart = fromTrack != toTrack || (gap != 0 && gap != timeline::pixelToFrame(t->data()->gap()));
+        }
+        if (apart)
+            removeTransition(t); // its clips drop their zones as it goes
+        else
+            t->data()->updateFrames();
+    }
 }
 
 void TimeLineTreeModel::insertTransition(TransitionObject* transition, int index) {

@@ -117,6 +117,11 @@ public:
     TransitionObject* addTransition(SourceData* from, SourceData* to, const QString& name, int64_t durationMs = 2000,
                                     int ratio = 5);
     void removeTransition(TransitionObject* transition);
+    // Removes, as part of the open undo step, every transition whose clips
+    // no longer meet: a clip left the timeline, the two sit on different
+    // tracks, or they moved apart (a gap other than the one the transition
+    // was made across). The others follow their clips' new frames.
+    void dropTransitionsApart();
     const QList<TransitionObject*>& transitions() const { return m_transitions; }
     // index < 0 appends.
     void insertTransition(TransitionObject* transition, int index = -1);

@@ -366,6 +366,21 @@ private slots:
         QCOMPARE(model->transitions().size(), 1);
         QCOMPARE(to->startFrame(), int64_t(110));
         QCOMPARE(to->toTransFrames(), int64_t(30));
+
+        // Straight down onto another track the clips still touch in time but
+        // no longer meet: the transition goes, in the same step.
+        ClassifyItem* extra = model->addTrack(header(SourceVideo));
+        scene->clearSelection();
+        drag(inside(from), inside(from) + QPointF(0, 48));
+        QCOMPARE(from->parentTrack(), extra);
+        QCOMPARE(to->startFrame() - from->endFrame(), int64_t(0));
+        QCOMPARE(model->transitions().size(), 0);
+        QCOMPARE(from->fromTransFrames(), int64_t(0));
+        QCOMPARE(to->toTransFrames(), int64_t(0));
+        undo()->stack.undo();
+        QCOMPARE(from->parentTrack(), header(SourceVideo));
+        QCOMPARE(model->transitions().size(), 1);
+        QCOMPARE(from->fromTransFrames(), int64_t(30));
     }
 
     void lengthFollowsTheLastItem() {
