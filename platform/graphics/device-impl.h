@@ -12,6 +12,7 @@
 
 class QOffscreenSurface;
 class QOpenGLContext;
+class QOpenGLDebugLogger;
 class QThread;
 
 namespace gs {
@@ -32,6 +33,8 @@ public:
 
     bool makeCurrent();
     void doneCurrent();
+    // Sends the driver's messages about this context to the log (context current).
+    void startDebugOutput();
     GLuint compile(GLenum type, const std::string& source, const std::string& name);
     bool addProgram(const std::string& name, const std::string& vertex, const std::string& pixel);
     const Program* program(const std::string& name);
@@ -52,6 +55,8 @@ public:
     QOffscreenSurface* surface = nullptr;
     QOpenGLContext* context = nullptr;
     QOpenGLFunctions_3_3_Core* gl = nullptr;
+    QOpenGLDebugLogger* debugLogger = nullptr; // debug contexts only
+    bool headless = false;                      // the context is EGL's, adopted
     std::string renderer;
     GLuint vao = 0, vbo = 0;
 

@@ -1,10 +1,12 @@
 #include "device-impl.h"
+#include "headless.h"
 
 #include "value/interface.h"
 
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLDebugLogger>
 #include <QSurfaceFormat>
 #include <QThread>
 
@@ -121,6 +123,35 @@ bool DeviceImpl::makeCurrent() {
     return true;
 }
 
+void DeviceImpl::startDebugOutput() {
+    // Needs the context current; the messages come on whichever thread draws.
+    debugLogger = new QOpenGLDebugLogger;
+    if (!debugLogger->initialize()) {
+        LOGW("graphics: the OpenGL driver gives no debug output; GL errors go unreported");
+        delete debugLogger;
+        debugLogger = nullptr;
+        return;
+    }
+    // Notifications (buffer placements, shader statistics) are no news, and
+    // compile() and addProgram() log the compiler's own words.
+    debugLogger->disableMessages(QOpenGLDebugMessage::AnySource, QOpenGLDebugMessage::AnyType,
+                                 QOpenGLDebugMessage::NotificationSeverity);
+    debugLogger->disableMessages(QOpenGLDebugMessage::ShaderCompilerSource);
+    QObject::connect(
+        debugLogger, &QOpenGLDebugLogger::messageLogged, debugLogger,
+        [](const QOpenGLDebugMessage& message) {
+            const QByteArray text = message.message().toUtf8();
+            if (message.type() == QOpenGLDebugMessage::ErrorType)
+                LOGE("graphics: OpenGL error %u: %s", message.id(), text.constData());
+            else if (message.severity() == QOpenGLDebugMessage::LowSeverity)
+                LOGD("graphics: OpenGL says %u: %s", message.id(), text.constData());
+            else
+                LOGW("graphics: OpenGL warns %u: %s", message.id(), text.constData());
+        },
+        Qt::DirectConnection);
+    debugLogger->startLogging(QOpenGLDebugLogger::SynchronousLogging);
+}
+
 void DeviceImpl::doneCurrent() {
     context->doneCurrent();
     currentThread = nullptr;
@@ -226,10 +257,15 @@ GsDevice::~GsDevice() {
             d->gl->glDeleteVertexArrays(1, &d->vao);
         d->gl->glDeleteSamplers(1, &d->nearestSampler);
         d->gl->glDeleteSamplers(1, &d->linearSampler);
+        delete d->debugLogger;
+        d->debugLogger = nullptr;
         d->doneCurrent();
     }
+    delete d->debugLogger; // a context that cannot be made current leaves it to be freed here
     delete d->context;
     delete d->surface;
+    if (d->headless)
+        gs::releaseHeadlessContext();
 }
 
 bool GsDevice::CreateDefaultDevice(bool debug) {
@@ -239,6 +275,10 @@ bool GsDevice::CreateDefaultDevice(bool debug) {
         LOGE("graphics: no GUI application, no device");
         return false;
     }
+#ifndef NDEBUG
+    // Debug builds report every GL error through the driver's debug output.
+    debug = true;
+#endif
     QSurfaceFormat format = SurfaceFormat();
     if (debug)
         format.setOption(QSurfaceFormat::DebugContext);
@@ -250,11 +290,23 @@ bool GsDevice::CreateDefaultDevice(bool debug) {
     d->surface = new QOffscreenSurface;
     d->surface->setFormat(format);
     d->surface->create();
-    d->context = new QOpenGLContext;
-    d->context->setFormat(format);
-    if (!d->surface->isValid() || !d->context->create()) {
-        LOGE("graphics: no OpenGL context can be made");
+    if (!d->surface->isValid()) {
+        LOGE("graphics: no off-screen surface can be made for OpenGL");
         return false;
+    }
+    if (gs::runsHeadless()) {
+        // No window system: the context comes from EGL by hand.
+        d->context = gs::createHeadlessContext(format);
+        d->headless = d->context != nullptr;
+        if (!d->context)
+            return false;
+    } else {
+        d->context = new QOpenGLContext;
+        d->context->setFormat(format);
+        if (!d->context->create()) {
+            LOGE("graphics: no OpenGL context can be made");
+            return false;
+        }
     }
     QSurfaceFormat got = d->context->format();
     if (got.majorVersion() * 10 + got.minorVersion() < 33 || got.profile() != QSurfaceFormat::CoreProfile) {
@@ -270,6 +322,8 @@ bool GsDevice::CreateDefaultDevice(bool debug) {
         d->doneCurrent();
         return false;
     }
+    if (d->context->format().testOption(QSurfaceFormat::DebugContext))
+        d->startDebugOutput();
     auto* gl = d->gl;
     // Quad: position (x, y, z) and texture coordinate, as a triangle strip.
     const float quad[] = {
