@@ -18,12 +18,6 @@ extern "C" {
 
 namespace ff::av {
 
-std::string errorText(int err) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {0};
-    av_strerror(err, text, sizeof text);
-    return text;
-}
-
 void logError(const char* what, const char* path, int err) {
     LOGE("%s %s: %s", what, path ? path : "", errorText(err).c_str());
 }

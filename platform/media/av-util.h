@@ -1,5 +1,7 @@
-// Owners and error logging for FFmpeg objects, shared by the media code.
+// FFmpeg helpers of the media code: opening inputs and decoders, error lines.
 #pragma once
+
+#include "ffmpeg/ffmpeg-owners.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,33 +17,14 @@ extern "C" {
 
 namespace ff::av {
 
-struct FormatCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsFreer {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-struct SwrFreer {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
-using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
-
-std::string errorText(int err);
+// The owners and the error text every FFmpeg caller shares.
+using FormatPtr = ffmpeg::InputPtr;
+using ffmpeg::CodecPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::PacketPtr;
+using ffmpeg::SwrPtr;
+using ffmpeg::SwsPtr;
+using ffmpeg::errorText;
 // Logs "<what> <path>: <FFmpeg's text>" as an error line.
 void logError(const char* what, const char* path, int err);
 

@@ -1,5 +1,6 @@
 #include "movie/movie.h"
 
+#include "ffmpeg/ffmpeg-owners.h"
 #include "value/interface.h"
 
 extern "C" {
@@ -41,28 +42,6 @@ constexpr int64_t kGapTolerance = kSampleRate / 25;
 // A larger jump is taken for a bad timestamp rather than a real gap.
 constexpr int64_t kMaxGap = int64_t(kSampleRate) * 3600;
 
-struct FormatDeleter {
-    void operator()(AVFormatContext* f) const {
-        if (f->pb && !(f->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&f->pb);
-        avformat_free_context(f);
-    }
-};
-struct CodecDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsDeleter {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-struct SwrDeleter {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
 struct GraphDeleter {
     void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
 };
@@ -75,20 +54,15 @@ struct Options {
     ~Options() { av_dict_free(&dict); }
 };
 
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatDeleter>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
-using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+using FormatPtr = ffmpeg::OutputPtr;
+using ffmpeg::CodecPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::PacketPtr;
+using ffmpeg::SwrPtr;
+using ffmpeg::SwsPtr;
+using ffmpeg::errorText;
 using GraphPtr = std::unique_ptr<AVFilterGraph, GraphDeleter>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
-
-std::string errorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {0};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 // A macro, so the log line names the caller's line.
 #define LOG_AV(code, fmt, ...) LOGE("movie: " fmt ": %s", ##__VA_ARGS__, errorText(code).c_str())
@@ -769,9 +743,9 @@ int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t p
     return feedSamples(*movie, a, reinterpret_cast<const int16_t*>(pcm), int(byteCount / kBytesPerSample));
 }
 
-void stop_movie(Movie** handle) {
+bool stop_movie(Movie** handle) {
     if (!handle || !*handle)
-        return;
+        return false;
     std::unique_ptr<Movie> m(*handle);
     *handle = nullptr;
     bool ok = !m->broken;
@@ -798,18 +772,21 @@ void stop_movie(Movie** handle) {
         ok = ret >= 0 && ok;
     }
     std::lock_guard<std::mutex> hold(m->muxLock);
-    int ret = av_write_trailer(m->format.get());
+    const char* failedStep = "";
+    int ret = ffmpeg::finishOutput(std::move(m->format), &failedStep);
     if (ret < 0) {
-        LOG_AV(ret, "writing the trailer of %s", m->path.c_str());
+        LOG_AV(ret, "%s %s", failedStep, m->path.c_str());
         ok = false;
     }
-    ret = avio_closep(&m->format->pb);
-    if (ret < 0) {
-        LOG_AV(ret, "closing %s", m->path.c_str());
-        ok = false;
+    if (!ok) {
+        // A file without its trailer or with a hole does not play: it is
+        // not left behind looking like an export.
+        if (std::remove(m->path.c_str()) == 0)
+            LOGE("movie: %s is incomplete and was removed", m->path.c_str());
+        return false;
     }
-    if (ok)
-        LOGD("movie: %s written", m->path.c_str());
+    LOGD("movie: %s written", m->path.c_str());
+    return true;
 }
 
 } // namespace mv

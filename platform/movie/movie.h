@@ -52,7 +52,10 @@ int push_image_frame(Movie* movie, const uint8_t* pixels, size_t byteCount, int 
 // 16-bit signed stereo PCM at 44100 Hz, interleaved.
 int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t pts, int ptsType);
 // Flushes the encoders, writes the trailer, closes the file and frees the
-// handle; *movie becomes null.
-void stop_movie(Movie** movie);
+// handle; *movie becomes null. True when the whole file reached the disk.
+// False, with a log line, when anything failed on the way (a packet, the
+// last packets, the trailer or the close, as on a full disk); the
+// incomplete file is then removed. False for no movie.
+bool stop_movie(Movie** movie);
 
 } // namespace mv

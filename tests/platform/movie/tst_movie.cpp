@@ -3,9 +3,11 @@
 #include "media/media.h"
 #include "movie/movie.h"
 
+#include "support/file-size-limit.h"
 #include "support/test-main.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -88,7 +90,7 @@ void writeMovie(const QString& path, const MVSettings& s, int* failures) {
     });
     pictures.join();
     sound.join();
-    mv::stop_movie(&movie);
+    QVERIFY(mv::stop_movie(&movie));
     QVERIFY(!movie);
     *failures = failed;
 }
@@ -311,15 +313,53 @@ private slots:
         QVERIFY(!QFile::exists(path));
     }
 
+    // The disk fills up just as the file is finished: the frames went into
+    // the writer's buffer, but the rest of the file and its trailer cannot be
+    // written. stop_movie says so, and leaves no unplayable file behind.
+    void failedFinishIsReported_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("mp4") << "full.mp4";
+        QTest::newRow("avi") << "full.avi";
+    }
+    void failedFinishIsReported() {
+        QFETCH(QString, name);
+        const QString path = korvel::test::workFolder("finish") + "/" + name;
+        MVSettings s = smallSettings();
+        mv::Movie* movie = mv::create_movie(&s, path.toUtf8().constData());
+        QVERIFY(movie);
+        std::vector<uint8_t> pixels(320 * 240 * 4, 90);
+        std::vector<int16_t> pcm(size_t(kRate / kFps) * 2, 500);
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(mv::push_image_frame(movie, pixels.data(), pixels.size(), 320 * 4, int64_t(i) * 1000000 / kFps,
+                                          mv::PTS_MICROSECONDS),
+                     0);
+            QCOMPARE(mv::push_pcm_frame(movie, reinterpret_cast<const uint8_t*>(pcm.data()), pcm.size() * 2,
+                                        int64_t(i) * 1000000 / kFps, mv::PTS_MICROSECONDS),
+                     0);
+        }
+        bool finished = true;
+        // The limit holds for every file of the process, the captured log too.
+        const qint64 onDisk = QFileInfo(path).size();
+        QVERIFY(onDisk < 32768);
+        const QByteArray log = korvel::test::captureStderr([&] {
+            korvel::test::FileSizeLimit full(rlim_t(std::max<qint64>(onDisk, 4096)));
+            finished = mv::stop_movie(&movie);
+        });
+        QVERIFY(!finished);
+        QVERIFY(!movie);
+        QVERIFY2(log.contains("[E]") && log.contains(name.toUtf8()), log.constData());
+        QVERIFY(!QFile::exists(path));
+    }
+
     void stopIsHarmlessTwice() {
         mv::stop_movie(nullptr);
         MVSettings s = smallSettings();
         mv::Movie* movie =
             mv::create_movie(&s, (korvel::test::workFolder("stop") + "/s.mp4").toUtf8().constData());
         QVERIFY(movie);
-        mv::stop_movie(&movie);
+        QVERIFY(mv::stop_movie(&movie));
         QVERIFY(!movie);
-        mv::stop_movie(&movie);
+        QVERIFY(!mv::stop_movie(&movie));
     }
 
     void badPushesFail() {
