@@ -1,5 +1,6 @@
 #include "audio-player.h"
 
+#include "pulse/pulse-client.h"
 #include "value/interface.h"
 
 #include <pulse/context.h>
@@ -33,18 +34,6 @@ pa_sample_format_t toPulseFormat(int format) {
     }
 }
 
-// Set by the loop's timer when a bounded wait runs out.
-struct WaitTimer {
-    pa_threaded_mainloop* loop;
-    bool expired = false;
-};
-
-void onTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-    auto* timer = static_cast<WaitTimer*>(userdata);
-    timer->expired = true;
-    pa_threaded_mainloop_signal(timer->loop, 0);
-}
-
 } // namespace
 
 AudioPlayer::AudioPlayer() = default;
@@ -54,34 +43,13 @@ AudioPlayer::~AudioPlayer() {
 }
 
 const char* AudioPlayer::lastError() const {
-    return pa_strerror(m_context ? pa_context_errno(m_context) : PA_ERR_UNKNOWN);
+    return m_client ? m_client->errorText() : pa_strerror(PA_ERR_UNKNOWN);
 }
 
 // Waits on the loop (its lock held) until ready() holds or the deadline
-// (pa_rtclock_now() microseconds) passes; the loop's own timer ends the wait.
-template <class Ready> bool AudioPlayer::waitLocked(Ready ready, int64_t deadlineUs) {
-    if (ready())
-        return true;
-    WaitTimer timer{m_loop};
-    pa_time_event* event = pa_context_rttime_new(m_context, pa_usec_t(deadlineUs), onTimer, &timer);
-    if (!event) {
-        LOGE("audio: cannot arm the wait timer: %s", lastError());
-        return false;
-    }
-    while (!ready() && !timer.expired)
-        pa_threaded_mainloop_wait(m_loop);
-    pa_threaded_mainloop_get_api(m_loop)->time_free(event);
-    return ready();
-}
-
-void AudioPlayer::onContextState(pa_context* context, void* self) {
-    auto* player = static_cast<AudioPlayer*>(self);
-    pa_context_state_t state = pa_context_get_state(context);
-    if (state == PA_CONTEXT_FAILED && !player->m_failureLogged) {
-        player->m_failureLogged = true;
-        LOGW("audio: the sound server connection failed: %s", pa_strerror(pa_context_errno(context)));
-    }
-    pa_threaded_mainloop_signal(player->m_loop, 0);
+// (pa_rtclock_now() microseconds) passes.
+bool AudioPlayer::waitLocked(const std::function<bool()>& ready, int64_t deadlineUs) {
+    return m_client->waitLocked(ready, uint64_t(deadlineUs));
 }
 
 void AudioPlayer::onStreamState(pa_stream* stream, void* self) {
@@ -91,15 +59,15 @@ void AudioPlayer::onStreamState(pa_stream* stream, void* self) {
         LOGW("audio: the playback stream failed: %s",
              pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
     }
-    pa_threaded_mainloop_signal(player->m_loop, 0);
+    player->m_client->signal();
 }
 
 void AudioPlayer::onStreamRequest(pa_stream*, size_t, void* self) {
-    pa_threaded_mainloop_signal(static_cast<AudioPlayer*>(self)->m_loop, 0);
+    static_cast<AudioPlayer*>(self)->m_client->signal();
 }
 
 void AudioPlayer::onOperationDone(pa_stream*, int, void* self) {
-    pa_threaded_mainloop_signal(static_cast<AudioPlayer*>(self)->m_loop, 0);
+    static_cast<AudioPlayer*>(self)->m_client->signal();
 }
 
 void AudioPlayer::onUnderflow(pa_stream*, void* self) {
@@ -109,24 +77,14 @@ void AudioPlayer::onUnderflow(pa_stream*, void* self) {
     LOGD("audio: the sound output ran dry");
 }
 
-bool AudioPlayer::connectLocked(int channels, int rate, int format, int64_t deadlineUs) {
-    auto contextSettled = [this] {
-        pa_context_state_t s = pa_context_get_state(m_context);
-        return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
-    };
-    if (!waitLocked(contextSettled, deadlineUs) || pa_context_get_state(m_context) != PA_CONTEXT_READY) {
-        LOGW("audio: no sound server answered: %s",
-             pa_context_get_state(m_context) == PA_CONTEXT_FAILED ? lastError() : "timed out");
-        return false;
-    }
-
+bool AudioPlayer::connectStreamLocked(int channels, int rate, int format, int64_t deadlineUs) {
     pa_sample_spec spec;
     spec.format = toPulseFormat(format);
     spec.rate = uint32_t(rate);
     spec.channels = uint8_t(channels);
     pa_channel_map map;
     pa_channel_map_init_auto(&map, unsigned(channels), PA_CHANNEL_MAP_DEFAULT);
-    m_stream = pa_stream_new(m_context, "Korvel playback", &spec, &map);
+    m_stream = pa_stream_new(m_client->context(), "Korvel playback", &spec, &map);
     if (!m_stream) {
         LOGE("audio: cannot create the playback stream: %s", lastError());
         return false;
@@ -173,63 +131,52 @@ bool AudioPlayer::play(int channels, int rate, int format) {
         return false;
     }
 
-    m_loop = pa_threaded_mainloop_new();
-    if (!m_loop) {
-        LOGE("audio: cannot create the sound main loop");
-        return false;
-    }
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Korvel");
-    if (!m_context) {
-        LOGE("audio: cannot create a sound server context");
-        stop();
-        return false;
-    }
     m_failureLogged = false;
     m_written = 0;
     std::fill(std::begin(m_sinkHeld), std::end(m_sinkHeld), 0);
     m_sinkHeldNext = 0;
-    pa_context_set_state_callback(m_context, onContextState, this);
-    // Never start a server of our own: no server means no sound.
-    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        LOGW("audio: no sound server: %s", lastError());
-        stop();
+    m_client = std::make_unique<pulse::PulseClient>("Korvel");
+    std::string error;
+    if (!m_client->connect(m_connectTimeoutMs, &error)) {
+        LOGW("audio: %s", error.c_str());
+        m_client.reset();
         return false;
     }
-    pa_threaded_mainloop_lock(m_loop);
-    if (pa_threaded_mainloop_start(m_loop) < 0) {
-        pa_threaded_mainloop_unlock(m_loop);
-        LOGE("audio: cannot start the sound main loop");
-        stop();
-        return false;
-    }
-    const int64_t deadline = int64_t(pa_rtclock_now()) + int64_t(m_connectTimeoutMs) * 1000;
-    bool ok = connectLocked(channels, rate, format, deadline);
-    pa_threaded_mainloop_unlock(m_loop);
+    m_client->lock();
+    // A server that goes away later is logged once; the calls then fail.
+    m_client->setStateHook([this](pa_context_state_t state) {
+        if (state == PA_CONTEXT_FAILED && !m_failureLogged) {
+            m_failureLogged = true;
+            LOGW("audio: the sound server connection failed: %s", lastError());
+        }
+    });
+    const int64_t deadline = int64_t(pulse::PulseClient::deadlineAfter(m_connectTimeoutMs));
+    bool ok = connectStreamLocked(channels, rate, format, deadline);
+    m_client->unlock();
     if (!ok)
         stop();
     return ok;
 }
 
 bool AudioPlayer::streamGoodLocked() const {
-    return m_stream && pa_context_get_state(m_context) == PA_CONTEXT_READY &&
-           pa_stream_get_state(m_stream) == PA_STREAM_READY;
+    return m_stream && m_client->readyLocked() && pa_stream_get_state(m_stream) == PA_STREAM_READY;
 }
 
 bool AudioPlayer::isPlaying() {
-    if (!m_loop)
+    if (!m_client)
         return false;
-    pa_threaded_mainloop_lock(m_loop);
+    m_client->lock();
     bool good = streamGoodLocked();
-    pa_threaded_mainloop_unlock(m_loop);
+    m_client->unlock();
     return good;
 }
 
 bool AudioPlayer::write_pcm(const uint8_t* bytes, int count, bool block) {
     if (count == 0)
-        return m_loop != nullptr;
-    if (!bytes || count < 0 || !m_loop)
+        return m_client != nullptr;
+    if (!bytes || count < 0 || !m_client)
         return false;
-    pa_threaded_mainloop_lock(m_loop);
+    m_client->lock();
     bool ok = streamGoodLocked();
     if (ok && count % m_frameBytes != 0) {
         LOGE("audio: %d bytes are no whole number of %d-byte sample frames", count, m_frameBytes);
@@ -262,14 +209,14 @@ bool AudioPlayer::write_pcm(const uint8_t* bytes, int count, bool block) {
         done += int(chunk);
         m_written += int64_t(chunk);
     }
-    pa_threaded_mainloop_unlock(m_loop);
+    m_client->unlock();
     return ok;
 }
 
 int AudioPlayer::cached_millisec() {
-    if (!m_loop)
+    if (!m_client)
         return 0;
-    pa_threaded_mainloop_lock(m_loop);
+    m_client->lock();
     int ms = 0;
     if (streamGoodLocked()) {
         // Fresh indexes from the server: the automatic updates come up to a
@@ -311,14 +258,15 @@ int AudioPlayer::cached_millisec() {
         // No timing from the server yet: nothing has been heard.
         ms = int(m_written * 1000 / m_bytesPerSecond);
     }
-    pa_threaded_mainloop_unlock(m_loop);
+    m_client->unlock();
     return ms;
 }
 
 void AudioPlayer::stop() {
-    if (!m_loop)
+    if (!m_client)
         return;
-    pa_threaded_mainloop_lock(m_loop);
+    m_client->lock();
+    m_client->setStateHook(nullptr);
     if (m_stream) {
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
@@ -335,16 +283,9 @@ void AudioPlayer::stop() {
         pa_stream_unref(m_stream);
         m_stream = nullptr;
     }
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
-    pa_threaded_mainloop_unlock(m_loop);
-    pa_threaded_mainloop_stop(m_loop);
-    pa_threaded_mainloop_free(m_loop);
-    m_loop = nullptr;
+    m_client->unlock();
+    m_client->close();
+    m_client.reset();
     m_bytesPerSecond = 0;
     m_frameBytes = 0;
     m_running = false;

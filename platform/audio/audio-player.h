@@ -12,10 +12,14 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 
-struct pa_threaded_mainloop;
-struct pa_context;
 struct pa_stream;
+
+namespace pulse {
+class PulseClient;
+}
 
 namespace zya {
 
@@ -73,20 +77,18 @@ public:
     static int totalUnderflows() { return s_totalUnderflows.load(); }
 
 private:
-    static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onStreamRequest(pa_stream* stream, size_t bytes, void* self);
     static void onUnderflow(pa_stream* stream, void* self);
     static void onOperationDone(pa_stream* stream, int success, void* self);
 
-    template <class Ready> bool waitLocked(Ready ready, int64_t deadlineUs);
-    bool connectLocked(int channels, int rate, int format, int64_t deadlineUs);
+    bool waitLocked(const std::function<bool()>& ready, int64_t deadlineUs);
+    bool connectStreamLocked(int channels, int rate, int format, int64_t deadlineUs);
     bool streamGoodLocked() const;
     const char* lastError() const;
 
     // Created by play(), freed by stop(); after play() they are used under the loop's lock.
-    pa_threaded_mainloop* m_loop = nullptr;
-    pa_context* m_context = nullptr;
+    std::unique_ptr<pulse::PulseClient> m_client;
     pa_stream* m_stream = nullptr;
     int m_bytesPerSecond = 0;
     int m_frameBytes = 0;

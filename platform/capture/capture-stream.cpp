@@ -1,5 +1,6 @@
 #include "capture/capture-stream.h"
 
+#include "pulse/pulse-client.h"
 #include "value/interface.h"
 
 #include <pulse/pulseaudio.h>
@@ -13,7 +14,7 @@ namespace {
 
 // What the source tells about itself before the stream is made.
 struct SourceFacts {
-    pa_threaded_mainloop* loop = nullptr; // woken when the answer is in
+    pulse::PulseClient* client = nullptr; // woken when the answer is in
     bool done = false;
     bool found = false;
     pa_sample_spec spec {};
@@ -33,7 +34,7 @@ void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userda
         facts->name = info->name ? info->name : "";
         facts->description = info->description ? info->description : facts->name;
     }
-    pa_threaded_mainloop_signal(facts->loop, 0);
+    facts->client->signal();
 }
 
 } // namespace
@@ -42,14 +43,6 @@ CaptureStream::CaptureStream() = default;
 
 CaptureStream::~CaptureStream() {
     close();
-}
-
-void CaptureStream::onContextState(pa_context* context, void* self) {
-    auto* stream = static_cast<CaptureStream*>(self);
-    const pa_context_state_t state = pa_context_get_state(context);
-    if (!PA_CONTEXT_IS_GOOD(state))
-        stream->markLost();
-    pa_threaded_mainloop_signal(stream->m_loop, 0);
 }
 
 void CaptureStream::onStreamState(pa_stream* s, void* self) {
@@ -63,7 +56,7 @@ void CaptureStream::onStreamState(pa_stream* s, void* self) {
     }
     if (!PA_STREAM_IS_GOOD(state))
         stream->markLost();
-    pa_threaded_mainloop_signal(stream->m_loop, 0);
+    stream->m_client->signal();
 }
 
 void CaptureStream::onStreamRead(pa_stream* s, size_t, void* self) {
@@ -97,63 +90,42 @@ void CaptureStream::markLost() {
 bool CaptureStream::open(const std::string& deviceId, const DataCallback& data, const LostCallback& lost,
                          CaptureFormat* format, std::string* description, std::string* error) {
     close();
-    auto fail = [this, error](const std::string& why) {
-        if (error)
-            *error = why;
-        if (m_loop)
-            pa_threaded_mainloop_unlock(m_loop);
-        close();
-        return false;
-    };
     m_data = data;
     m_lost = lost;
     m_lostReported = false;
     m_startedAtUs = 0;
-    m_loop = pa_threaded_mainloop_new();
-    if (!m_loop) {
-        if (error)
-            *error = "cannot create the sound main loop";
+    m_client = std::make_unique<pulse::PulseClient>("Korvel recording");
+    if (!m_client->connect(kTimeoutMs, error)) {
+        close();
         return false;
     }
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Korvel recording");
-    if (!m_context) {
-        pa_threaded_mainloop_free(m_loop);
-        m_loop = nullptr;
-        if (error)
-            *error = "cannot create a sound server context";
-        return false;
-    }
-    pa_context_set_state_callback(m_context, onContextState, this);
-    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        const std::string why = pa_strerror(pa_context_errno(m_context));
-        pa_context_unref(m_context);
-        m_context = nullptr;
-        pa_threaded_mainloop_free(m_loop);
-        m_loop = nullptr;
+    m_client->lock();
+    auto fail = [this, error](const std::string& why) {
         if (error)
             *error = why;
+        m_client->unlock();
+        close();
         return false;
-    }
-    pa_threaded_mainloop_lock(m_loop);
-    if (pa_threaded_mainloop_start(m_loop) < 0)
-        return fail("cannot start the sound main loop");
-
-    const uint64_t deadline = pa_rtclock_now() + uint64_t(kTimeoutMs) * 1000;
-    if (!waitLocked([this] { return pa_context_get_state(m_context) == PA_CONTEXT_READY ||
-                                    !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)); },
-                    deadline) ||
-        pa_context_get_state(m_context) != PA_CONTEXT_READY)
-        return fail(PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) ? "the sound server did not answer in time"
-                                                                         : pa_strerror(pa_context_errno(m_context)));
+    };
+    pa_context* context = m_client->context();
+    // A server that goes away ends a running recording.
+    m_client->setStateHook([this](pa_context_state_t state) {
+        if (!PA_CONTEXT_IS_GOOD(state))
+            markLost();
+    });
+    const uint64_t deadline = pulse::PulseClient::deadlineAfter(kTimeoutMs);
+    auto waitLocked = [this](const std::function<bool()>& ready, uint64_t until) {
+        return m_client->waitLocked(ready, until);
+    };
     // The source's own rate and channels, so that the samples are kept as heard.
     SourceFacts facts;
-    facts.loop = m_loop;
+    facts.client = m_client.get();
     const std::string lookup = deviceId.empty() || deviceId == "default" ? "@DEFAULT_SOURCE@" : deviceId;
-    pa_operation* op = pa_context_get_source_info_by_name(m_context, lookup.c_str(), onSourceInfo, &facts);
+    pa_operation* op = pa_context_get_source_info_by_name(context, lookup.c_str(), onSourceInfo, &facts);
     if (!op)
-        return fail(pa_strerror(pa_context_errno(m_context)));
-    waitLocked([&facts, op, this] { return facts.done || pa_operation_get_state(op) != PA_OPERATION_RUNNING ||
-                                           !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)); },
+        return fail(pa_strerror(pa_context_errno(context)));
+    waitLocked([&facts, op, context] { return facts.done || pa_operation_get_state(op) != PA_OPERATION_RUNNING ||
+                                           !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); },
                deadline);
     pa_operation_cancel(op); // a late answer must not write into `facts`
     pa_operation_unref(op);
@@ -173,11 +145,11 @@ bool CaptureStream::open(const std::string& deviceId, const DataCallback& data, 
     }
     if (description)
         *description = facts.description;
-    m_stream = pa_stream_new(m_context, "Korvel voice-over", &spec,
+    m_stream = pa_stream_new(context, "Korvel voice-over", &spec,
                              pa_channel_map_valid(&facts.map) && facts.map.channels == spec.channels ? &facts.map
                                                                                                     : nullptr);
     if (!m_stream)
-        return fail(pa_strerror(pa_context_errno(m_context)));
+        return fail(pa_strerror(pa_context_errno(context)));
     pa_stream_set_state_callback(m_stream, onStreamState, this);
     pa_stream_set_read_callback(m_stream, onStreamRead, this);
     pa_buffer_attr attr;
@@ -187,63 +159,32 @@ bool CaptureStream::open(const std::string& deviceId, const DataCallback& data, 
     // from another microphone.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(m_stream, facts.name.c_str(), &attr, flags) < 0)
-        return fail(pa_strerror(pa_context_errno(m_context)));
+        return fail(pa_strerror(pa_context_errno(context)));
     waitLocked([this] { return pa_stream_get_state(m_stream) != PA_STREAM_CREATING; }, deadline);
     if (pa_stream_get_state(m_stream) != PA_STREAM_READY)
         return fail(pa_stream_get_state(m_stream) == PA_STREAM_CREATING
                         ? std::string("the recording stream did not start in time")
-                        : std::string(pa_strerror(pa_context_errno(m_context))));
+                        : std::string(pa_strerror(pa_context_errno(context))));
     m_recording = true;
-    pa_threaded_mainloop_unlock(m_loop);
+    m_client->unlock();
     return true;
-}
-
-bool CaptureStream::waitLocked(const std::function<bool()>& ready, uint64_t deadlineUs) {
-    if (ready())
-        return true;
-    // The loop signals on every state change; its own timer ends the wait.
-    struct Timer {
-        pa_threaded_mainloop* loop;
-        bool expired = false;
-    } timer {m_loop};
-    pa_time_event* event = pa_context_rttime_new(
-        m_context, pa_usec_t(deadlineUs),
-        [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-            auto* t = static_cast<Timer*>(userdata);
-            t->expired = true;
-            pa_threaded_mainloop_signal(t->loop, 0);
-        },
-        &timer);
-    if (!event)
-        return ready();
-    while (!ready() && !timer.expired)
-        pa_threaded_mainloop_wait(m_loop);
-    pa_threaded_mainloop_get_api(m_loop)->time_free(event);
-    return ready();
 }
 
 void CaptureStream::close() {
     m_recording = false;
-    if (!m_loop)
-        return;
-    pa_threaded_mainloop_lock(m_loop);
-    if (m_stream) {
-        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-        pa_stream_set_read_callback(m_stream, nullptr, nullptr);
-        pa_stream_disconnect(m_stream);
-        pa_stream_unref(m_stream);
-        m_stream = nullptr;
+    if (m_client && m_client->loop()) {
+        m_client->lock();
+        m_client->setStateHook(nullptr);
+        if (m_stream) {
+            pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+            pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+            pa_stream_disconnect(m_stream);
+            pa_stream_unref(m_stream);
+            m_stream = nullptr;
+        }
+        m_client->unlock();
     }
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
-    pa_threaded_mainloop_unlock(m_loop);
-    pa_threaded_mainloop_stop(m_loop);
-    pa_threaded_mainloop_free(m_loop);
-    m_loop = nullptr;
+    m_client.reset(); // stops the loop: no callback runs after this
     m_data = nullptr;
     m_lost = nullptr;
     m_startedAtUs = 0;

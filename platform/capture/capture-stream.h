@@ -13,11 +13,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
-struct pa_threaded_mainloop;
-struct pa_context;
 struct pa_stream;
+
+namespace pulse {
+class PulseClient;
+}
 
 namespace cap {
 
@@ -57,17 +60,13 @@ public:
     int64_t startedAtUs() const { return m_startedAtUs.load(); }
 
 private:
-    static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onStreamRead(pa_stream* stream, size_t bytes, void* self);
 
     void markLost();
-    // With the loop locked: waits until ready() holds or pa_rtclock_now() passes the deadline.
-    bool waitLocked(const std::function<bool()>& ready, uint64_t deadlineUs);
 
-    pa_threaded_mainloop* m_loop = nullptr;
-    pa_context* m_context = nullptr;
-    pa_stream* m_stream = nullptr;
+    std::unique_ptr<pulse::PulseClient> m_client; // made by open(), freed by close()
+    pa_stream* m_stream = nullptr;                // used under the client's loop lock
     DataCallback m_data;
     LostCallback m_lost;
     std::atomic<bool> m_recording {false};

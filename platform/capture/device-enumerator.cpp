@@ -1,5 +1,6 @@
 #include "capture/device-enumerator.h"
 
+#include "pulse/pulse-client.h"
 #include "value/interface.h"
 
 #include <pulse/pulseaudio.h>
@@ -18,7 +19,7 @@ constexpr int kRetryMs = 3000;
 // The answers of one reading of the server, filled by the loop thread's
 // callbacks while the owner waits on the loop (its lock held).
 struct Reading {
-    pa_threaded_mainloop* loop = nullptr;
+    pulse::PulseClient* client = nullptr; // woken when an answer is in
     bool sourcesDone = false;
     bool sinksDone = false;
     bool serverDone = false;
@@ -41,7 +42,7 @@ void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userda
         reading->sourcesDone = true;
     else if (info && info->monitor_of_sink == PA_INVALID_INDEX) // a sink's monitor hears playback, not a voice
         reading->inputs.append(device(info->name, info->description));
-    pa_threaded_mainloop_signal(reading->loop, 0);
+    reading->client->signal();
 }
 
 void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
@@ -50,7 +51,7 @@ void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) 
         reading->sinksDone = true;
     else if (info)
         reading->outputs.append(device(info->name, info->description));
-    pa_threaded_mainloop_signal(reading->loop, 0);
+    reading->client->signal();
 }
 
 void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
@@ -60,28 +61,16 @@ void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
         reading->defaultOutput = QString::fromUtf8(info->default_sink_name ? info->default_sink_name : "");
     }
     reading->serverDone = true;
-    pa_threaded_mainloop_signal(reading->loop, 0);
-}
-
-struct WaitTimer {
-    pa_threaded_mainloop* loop;
-    bool expired = false;
-};
-
-void onWaitTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-    auto* timer = static_cast<WaitTimer*>(userdata);
-    timer->expired = true;
-    pa_threaded_mainloop_signal(timer->loop, 0);
+    reading->client->signal();
 }
 
 } // namespace
 
 struct DeviceEnumerator::State {
     DeviceEnumerator* owner = nullptr;
-    pa_threaded_mainloop* loop = nullptr;
+    pulse::PulseClient client {"Korvel devices"};
 
     // Guarded by the loop's lock (the loop thread's callbacks run under it).
-    pa_context* context = nullptr;
     bool stopping = false;      // the destructor runs: callbacks queue nothing more
     bool refreshQueued = false; // a refresh is on its way to the owner's thread
     bool devicesDirty = false;  // a source or sink came, went or changed
@@ -96,10 +85,9 @@ struct DeviceEnumerator::State {
     QString defaultOutput;
     QTimer* retry = nullptr;
 
-    static void onContextState(pa_context* context, void* self);
+    void onContextStateLocked(pa_context_state_t state);
     static void onSubscription(pa_context* context, pa_subscription_event_type_t type, uint32_t index, void* self);
 
-    template <class Ready> bool waitLocked(Ready ready, pa_usec_t deadline);
     bool startConnectLocked();
     void dropContextLocked();
     bool readLocked(Reading* reading);
@@ -121,14 +109,9 @@ void DeviceEnumerator::State::queueLocked(void (DeviceEnumerator::State::*what)(
     QMetaObject::invokeMethod(owner, [this, what] { (this->*what)(); }, Qt::QueuedConnection);
 }
 
-void DeviceEnumerator::State::onContextState(pa_context* context, void* self) {
-    auto* st = static_cast<State*>(self);
-    pa_threaded_mainloop_signal(st->loop, 0);
-    if (context != st->context)
-        return;
-    const pa_context_state_t state = pa_context_get_state(context);
+void DeviceEnumerator::State::onContextStateLocked(pa_context_state_t state) {
     if (state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state))
-        st->queueLocked(&State::settle);
+        queueLocked(&State::settle);
 }
 
 void DeviceEnumerator::State::onSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
@@ -147,55 +130,28 @@ void DeviceEnumerator::State::onSubscription(pa_context*, pa_subscription_event_
     }
 }
 
-template <class Ready> bool DeviceEnumerator::State::waitLocked(Ready ready, pa_usec_t deadline) {
-    if (ready())
-        return true;
-    WaitTimer timer {loop};
-    pa_time_event* event = pa_context_rttime_new(context, deadline, onWaitTimer, &timer);
-    if (!event) {
-        LOGE("devices: cannot arm the wait timer: %s", pa_strerror(pa_context_errno(context)));
-        return false;
-    }
-    while (!ready() && !timer.expired)
-        pa_threaded_mainloop_wait(loop);
-    pa_threaded_mainloop_get_api(loop)->time_free(event);
-    return ready();
-}
-
 bool DeviceEnumerator::State::startConnectLocked() {
-    context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Korvel devices");
-    if (!context) {
-        logFailure("cannot create a sound server context");
-        return false;
-    }
-    pa_context_set_state_callback(context, onContextState, this);
-    // Never start a server of our own; PULSE_SERVER and the client
-    // configuration say where it is.
-    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        logFailure(pa_strerror(pa_context_errno(context)));
-        dropContextLocked();
+    std::string error;
+    if (!client.beginConnectLocked(&error)) {
+        logFailure(error.c_str());
         return false;
     }
     return true;
 }
 
 void DeviceEnumerator::State::dropContextLocked() {
-    if (!context)
-        return;
-    pa_context_set_state_callback(context, nullptr, nullptr);
-    pa_context_set_subscribe_callback(context, nullptr, nullptr);
-    if (pa_context_get_state(context) == PA_CONTEXT_READY) {
-        if (pa_operation* op = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_NULL, nullptr, nullptr))
+    if (client.readyLocked()) {
+        pa_context_set_subscribe_callback(client.context(), nullptr, nullptr);
+        if (pa_operation* op = pa_context_subscribe(client.context(), PA_SUBSCRIPTION_MASK_NULL, nullptr, nullptr))
             pa_operation_unref(op);
     }
-    pa_context_disconnect(context);
-    pa_context_unref(context);
-    context = nullptr;
+    client.dropContextLocked();
 }
 
 bool DeviceEnumerator::State::readLocked(Reading* reading) {
-    reading->loop = loop;
-    if (!context || pa_context_get_state(context) != PA_CONTEXT_READY)
+    reading->client = &client;
+    pa_context* context = client.context();
+    if (!client.readyLocked())
         return false;
     const pa_usec_t deadline = pa_rtclock_now() + pa_usec_t(kTimeoutMs) * 1000;
     pa_operation* ops[] = {
@@ -206,8 +162,8 @@ bool DeviceEnumerator::State::readLocked(Reading* reading) {
     const bool issued = ops[0] && ops[1] && ops[2];
     bool done = false;
     if (issued) {
-        done = waitLocked(
-            [this, reading] {
+        done = client.waitLocked(
+            [context, reading] {
                 return (reading->sourcesDone && reading->sinksDone && reading->serverDone) ||
                        pa_context_get_state(context) != PA_CONTEXT_READY;
             },
@@ -235,15 +191,16 @@ void DeviceEnumerator::State::logFailure(const char* why) {
 }
 
 void DeviceEnumerator::State::settle() {
-    pa_threaded_mainloop_lock(loop);
+    client.lock();
+    pa_context* context = client.context();
     if (!context) {
-        pa_threaded_mainloop_unlock(loop);
+        client.unlock();
         return;
     }
     const pa_context_state_t state = pa_context_get_state(context);
     if (state == PA_CONTEXT_READY) {
         if (connected) { // already set up by an earlier notice
-            pa_threaded_mainloop_unlock(loop);
+            client.unlock();
             return;
         }
         pa_context_set_subscribe_callback(context, onSubscription, this);
@@ -255,7 +212,7 @@ void DeviceEnumerator::State::settle() {
             LOGW("devices: cannot follow the sound server's changes: %s", pa_strerror(pa_context_errno(context)));
         Reading reading;
         const bool read = readLocked(&reading);
-        pa_threaded_mainloop_unlock(loop);
+        client.unlock();
         connected = true;
         failureLogged = false;
         retry->stop();
@@ -269,12 +226,12 @@ void DeviceEnumerator::State::settle() {
         return;
     }
     if (PA_CONTEXT_IS_GOOD(state)) { // still on its way
-        pa_threaded_mainloop_unlock(loop);
+        client.unlock();
         return;
     }
     logFailure(pa_strerror(pa_context_errno(context)));
     dropContextLocked();
-    pa_threaded_mainloop_unlock(loop);
+    client.unlock();
     const bool wasConnected = connected;
     connected = false;
     inputs.clear();
@@ -287,28 +244,28 @@ void DeviceEnumerator::State::settle() {
 }
 
 void DeviceEnumerator::State::retryConnect() {
-    pa_threaded_mainloop_lock(loop);
+    client.lock();
     // Once a connection is on its way, settle() decides: set up, or retry again.
-    const bool onItsWay = context || startConnectLocked();
-    pa_threaded_mainloop_unlock(loop);
+    const bool onItsWay = client.context() || startConnectLocked();
+    client.unlock();
     if (onItsWay)
         retry->stop();
 }
 
 void DeviceEnumerator::State::refresh() {
-    pa_threaded_mainloop_lock(loop);
+    client.lock();
     const bool devices = devicesDirty;
     devicesDirty = serverDirty = false;
     refreshQueued = false;
-    pa_threaded_mainloop_unlock(loop);
+    client.unlock();
     reread(devices);
 }
 
 void DeviceEnumerator::State::reread(bool devices) {
     Reading reading;
-    pa_threaded_mainloop_lock(loop);
+    client.lock();
     const bool read = readLocked(&reading);
-    pa_threaded_mainloop_unlock(loop);
+    client.unlock();
     if (read) {
         inputs = reading.inputs;
         outputs = reading.outputs;
@@ -329,32 +286,21 @@ DeviceEnumerator::DeviceEnumerator(QObject* parent) : QObject(parent), m_state(n
     st->retry = new QTimer(this);
     st->retry->setInterval(kRetryMs);
     connect(st->retry, &QTimer::timeout, this, [st] { st->retryConnect(); });
-    st->loop = pa_threaded_mainloop_new();
-    if (!st->loop) {
-        LOGE("devices: cannot create the sound main loop");
+    st->client.setStateHook([st](pa_context_state_t state) { st->onContextStateLocked(state); });
+    std::string error;
+    if (!st->client.startLoop(&error)) {
+        LOGE("devices: %s", error.c_str());
         return;
     }
-    if (pa_threaded_mainloop_start(st->loop) < 0) {
-        LOGE("devices: cannot start the sound main loop");
-        pa_threaded_mainloop_free(st->loop);
-        st->loop = nullptr;
-        return;
-    }
-    pa_threaded_mainloop_lock(st->loop);
+    st->client.lock();
     if (st->startConnectLocked()) {
-        const pa_usec_t deadline = pa_rtclock_now() + pa_usec_t(kTimeoutMs) * 1000;
-        st->waitLocked(
-            [st] {
-                const pa_context_state_t s = pa_context_get_state(st->context);
-                return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
-            },
-            deadline);
-        if (PA_CONTEXT_IS_GOOD(pa_context_get_state(st->context)) &&
-            pa_context_get_state(st->context) != PA_CONTEXT_READY)
-            LOGW("devices: the sound server did not answer within %d ms", kTimeoutMs);
+        const uint64_t deadline = pulse::PulseClient::deadlineAfter(kTimeoutMs);
+        if (!st->client.waitReadyLocked(deadline, &error) &&
+            PA_CONTEXT_IS_GOOD(pa_context_get_state(st->client.context())))
+            LOGW("devices: %s (waited %d ms)", error.c_str(), kTimeoutMs);
     }
-    const bool started = st->context != nullptr;
-    pa_threaded_mainloop_unlock(st->loop);
+    const bool started = st->client.context() != nullptr;
+    st->client.unlock();
     if (started)
         st->settle(); // the queued notice that follows finds the work done
     else
@@ -364,15 +310,13 @@ DeviceEnumerator::DeviceEnumerator(QObject* parent) : QObject(parent), m_state(n
 DeviceEnumerator::~DeviceEnumerator() {
     State* st = m_state.get();
     st->retry->stop();
-    if (!st->loop)
+    if (!st->client.loop())
         return;
-    pa_threaded_mainloop_lock(st->loop);
+    st->client.lock();
     st->stopping = true;
     st->dropContextLocked();
-    pa_threaded_mainloop_unlock(st->loop);
-    pa_threaded_mainloop_stop(st->loop);
-    pa_threaded_mainloop_free(st->loop);
-    st->loop = nullptr;
+    st->client.unlock();
+    st->client.close();
 }
 
 bool DeviceEnumerator::isConnected() const { return m_state->connected; }
@@ -386,7 +330,7 @@ QString DeviceEnumerator::defaultInputId() const { return m_state->defaultInput;
 QString DeviceEnumerator::defaultOutputId() const { return m_state->defaultOutput; }
 
 void DeviceEnumerator::Update() {
-    if (!m_state->loop || !m_state->connected) {
+    if (!m_state->client.loop() || !m_state->connected) {
         emit DeviceCollectionChanged();
         return;
     }

@@ -69,8 +69,12 @@ private slots:
         zya::AudioPlayer player;
         QElapsedTimer t;
         t.start();
-        QVERIFY(!player.play(2, 44100, 2));
+        bool played = true;
+        const QByteArray log = korvel::test::captureStderr([&] { played = player.play(2, 44100, 2); });
+        QVERIFY(!played);
         QVERIFY2(t.elapsed() < maxMs, qPrintable(QString("play took %1 ms").arg(t.elapsed())));
+        // The log line says which server was asked for and what became of it.
+        QVERIFY2(log.contains(silentServer ? "mute.sock did not answer" : "missing.sock:"), log.constData());
         QVERIFY(!player.isPlaying());
         QCOMPARE(player.cached_millisec(), 0);
     }
