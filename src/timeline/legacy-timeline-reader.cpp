@@ -1,10 +1,8 @@
-// Reading the older project layout: an object table ("ObjectMgr") and a
-// track tree ("Tree") that names the objects by uid. Read only; the clips go
-// through the same add path as the current layout, so the track layout and
-// the value limits apply to them too.
+#include "timeline/legacy-timeline-reader.h"
+
 #include "timeline/read-limits.h"
 #include "timeline/source-data.h"
-#include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-read-pass.h"
 #include "timeline/transition-data.h"
 #include "values/value-init.h"
 
@@ -227,10 +225,10 @@ bool enter(QXmlStreamReader& r, const char* name) {
 
 } // namespace
 
-bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
-    ProbeCacheScope probes(this);
-    m_readClips = -1;
-    m_readLimitLogged = false;
+LegacyTimelineReader::LegacyTimelineReader(TimeLineTreeModel& model) : m_model(model) {}
+
+bool LegacyTimelineReader::read(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
+    TimelineReadPass pass(m_model);
     if (!enter(objectMgr, "ObjectMgr") || !enter(tree, "Tree"))
         return false;
     QHash<QString, LegacyClip> objects;
@@ -270,7 +268,7 @@ bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamRe
                  track->kind());
             return;
         }
-        if (!roomForClip())
+        if (!pass.roomForClip())
             return;
         const bool subtitle = track->kind() == SourceSubtitle;
         int64_t original = c.original;
@@ -284,7 +282,7 @@ bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamRe
         QSize size = c.crop.size();
         bool valid = true;
         if (!subtitle && !c.path.isEmpty()) {
-            const bg::ValueMap info = probe(c.path);
+            const bg::ValueMap info = m_model.probe(c.path);
             valid = info.get("valid").toBool();
             if (valid)
                 size = QSize(info.get("width").toInt(), info.get("height").toInt());
@@ -294,8 +292,8 @@ bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamRe
         if (size.isEmpty())
             size = c.place.size().toSize();
         const QRect crop = c.crop.isEmpty() ? QRect(QPoint(0, 0), size) : c.crop;
-        const QRectF place = c.fill ? QRectF(0, 0, renderSize().width(), renderSize().height()) : c.place;
-        SourceData* clip = createSource(track, c.start, c.length, subtitle ? 0 : c.offset, original,
+        const QRectF place = c.fill ? QRectF(0, 0, m_model.renderSize().width(), m_model.renderSize().height()) : c.place;
+        SourceData* clip = m_model.createSource(track, c.start, c.length, subtitle ? 0 : c.offset, original,
                                         subtitle ? QString() : c.path, place, crop);
         clip->setOriginalSize(size);
         clip->setValid(valid ? 1 : 0);
@@ -320,7 +318,7 @@ bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamRe
         }
         bool ok = false;
         const uint32_t kind = tree.attributes().value(QLatin1String("type")).toUInt(&ok);
-        ClassifyItem* head = ok && timeline::isKnownKind(kind) ? header(kind) : nullptr;
+        ClassifyItem* head = ok && timeline::isKnownKind(kind) ? m_model.header(kind) : nullptr;
         if (!head) {
             LOGW("legacy reader: group of unknown type '%s' skipped",
                  qPrintable(tree.attributes().value(QLatin1String("type")).toString()));
@@ -339,7 +337,7 @@ bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamRe
             }
             ClassifyItem* track = head;
             if (rows > 0) {
-                track = roomForTrack(head) ? addTrack(head) : nullptr;
+                track = pass.roomForTrack(head) ? m_model.addTrack(head) : nullptr;
                 if (!track) {
                     tree.skipCurrentElement();
                     continue;
@@ -357,12 +355,12 @@ bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamRe
             }
         }
     }
-    fitClipsInTimeline();
+    pass.fitClipsInTimeline();
     for (const LegacyTransit& t : transits) {
         SourceData* from = placed.value(t.left);
         SourceData* to = placed.value(t.right);
         if ((!t.left.isEmpty() && !from) || (!t.right.isEmpty() && !to) || (!from && !to) ||
-            !addTransition(from, to, t.name, t.durationMs, t.ratio))
+            !m_model.addTransition(from, to, t.name, t.durationMs, t.ratio))
             LOGW("legacy reader: transition '%s' skipped", qPrintable(t.name));
     }
     if (tree.hasError()) {

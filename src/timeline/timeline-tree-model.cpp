@@ -2,8 +2,11 @@
 
 #include "media/media.h"
 #include "render/render-manager.h"
+#include "timeline/legacy-timeline-reader.h"
 #include "timeline/source-data.h"
 #include "timeline/timeline-keys.h"
+#include "timeline/timeline-section-reader.h"
+#include "timeline/timeline-section-writer.h"
 #include "timeline/transition-data.h"
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
@@ -354,6 +357,18 @@ TimeLineTreeModel::ProbeCacheScope::ProbeCacheScope(const TimeLineTreeModel* mod
 TimeLineTreeModel::ProbeCacheScope::~ProbeCacheScope() {
     if (m_owner)
         m_model->m_probeCache = nullptr;
+}
+
+void TimeLineTreeModel::writeTimeline(QXmlStreamWriter& writer, const PathMapper& mapPath) const {
+    TimelineSectionWriter(*this, mapPath).write(writer);
+}
+
+bool TimeLineTreeModel::readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath) {
+    return TimelineSectionReader(*this, mapPath).read(reader);
+}
+
+bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
+    return LegacyTimelineReader(*this).read(objectMgr, tree);
 }
 
 SourceData* TimeLineTreeModel::createSubtitle(ClassifyItem* track, int64_t start, int64_t length,

@@ -82,8 +82,22 @@ public:
     SourceData* createFromMaterial(ClassifyItem* track, const QString& path, int64_t start);
     // "valid", "duration" (ms), "pix" (frames), "width", "height": the render
     // manager's probe, or FFmpeg's directly without one.
-    // While a section is read each file is probed once (see ProbeCacheScope).
+    // While a ProbeCacheScope lives each file is probed once.
     bg::ValueMap probe(const QString& path) const;
+    // Keeps one probe per file for as long as it lives (the section readers
+    // open one per read); an inner scope shares the outer one's.
+    class ProbeCacheScope {
+    public:
+        explicit ProbeCacheScope(const TimeLineTreeModel* model);
+        ~ProbeCacheScope();
+        ProbeCacheScope(const ProbeCacheScope&) = delete;
+        ProbeCacheScope& operator=(const ProbeCacheScope&) = delete;
+
+    private:
+        const TimeLineTreeModel* m_model;
+        QHash<QString, bg::ValueMap> m_cache;
+        bool m_owner;
+    };
     // Replaces the probe above (same answer shape) for callers that must not
     // touch the disk; an empty function brings the real probe back.
     using MediaProbe = std::function<bg::ValueMap(const QString& path)>;
@@ -146,16 +160,18 @@ public:
     void setPreviewItemsEnabled(bool enabled) { m_previewItems = enabled; }
     bool previewItemsEnabled() const { return m_previewItems; }
 
-    // The timeline section: "classify" elements and one "Trans" element,
+    // The timeline section, through TimelineSectionWriter and
+    // TimelineSectionReader: "classify" elements and one "Trans" element,
     // written into the element the writer has open.
     using PathMapper = std::function<QString(const QString&)>;
     void writeTimeline(QXmlStreamWriter& writer, const PathMapper& mapPath = PathMapper()) const;
     // Reads the children of the current element until its end. Values out
     // of range are clamped or skipped with a log line.
     bool readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath = PathMapper());
-    // The older layout: each reader stands on (or just before) its
-    // "ObjectMgr" and "Tree" element. Unreadable objects, items and
-    // transitions are skipped with a log line; false on a broken document.
+    // The older layout, through LegacyTimelineReader: each reader stands on
+    // (or just before) its "ObjectMgr" and "Tree" element. Unreadable
+    // objects, items and transitions are skipped with a log line; false on a
+    // broken document.
     bool readOldSection(QXmlStreamReader& objectMgr, QXmlStreamReader& tree);
 
 signals:
@@ -163,35 +179,10 @@ signals:
     void sig_opertorUi(bool, bool);
 
 private:
-    // Keeps one probe per file for as long as it lives.
-    class ProbeCacheScope {
-    public:
-        explicit ProbeCacheScope(const TimeLineTreeModel* model);
-        ~ProbeCacheScope();
-
-    private:
-        const TimeLineTreeModel* m_model;
-        QHash<QString, bg::ValueMap> m_cache;
-        bool m_owner;
-    };
     mutable QHash<QString, bg::ValueMap>* m_probeCache = nullptr;
-
-    void readClassify(QXmlStreamReader& reader, const PathMapper& mapPath);
-    SourceData* readSourceItem(QXmlStreamReader& reader, ClassifyItem* track, const PathMapper& mapPath);
-    void readTrans(QXmlStreamReader& reader);
-    // Shared by both layouts' readers: whether one more added track or clip
-    // stays within the limits (a log line says so the first time it does not),
-    // and the pass that keeps every clip inside the timeline's 24 hours once
-    // the track layout has pushed overlapping clips apart.
-    bool roomForTrack(const ClassifyItem* header);
-    bool roomForClip();
-    void fitClipsInTimeline();
 
     MediaProbe m_mediaProbe;
     bool m_previewItems = true;
-    // Clips on the timeline while a section is read; -1 outside reading.
-    int m_readClips = -1;
-    bool m_readLimitLogged = false;
 
     ClassifyItem* m_root;
     QList<TransitionObject*> m_transitions;

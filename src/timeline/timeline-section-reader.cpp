@@ -1,28 +1,21 @@
-// Writing and reading the timeline section of a project file.
+#include "timeline/timeline-section-reader.h"
+
 #include "timeline/read-limits.h"
 #include "timeline/source-data.h"
 #include "timeline/timeline-keys.h"
-#include "timeline/timeline-tree-model.h"
+#include "timeline/timeline-read-pass.h"
 #include "timeline/transition-data.h"
 #include "values/value-init.h"
 
-#include <QLocale>
 #include <QStringList>
 #include <QXmlStreamReader>
-#include <QXmlStreamWriter>
 
 #include <algorithm>
-#include <cmath>
+#include <utility>
 
 namespace {
 
 using namespace tlkey::xml;
-
-QString num(double v) { return QString::number(v, 'g', QLocale::FloatingPointShortest); }
-
-QString rectText(double x, double y, double w, double h) {
-    return QString::fromLatin1(RectFormat).arg(num(x), num(y), num(w), num(h));
-}
 
 // The numbers after each ':' of "x: 1, y: 2, ..."; non-numbers read as 0,
 // infinities and NaN are left for the coordinate limits to name.
@@ -43,98 +36,23 @@ QList<double> numbersOf(const QString& text, int count) {
 // Whole pixels of a placement or crop value, inside the coordinate limit.
 int pixels(double v, const char* what) { return int(timeline::clampCoordinate(v, what)); }
 
-void writeSource(QXmlStreamWriter& w, const SourceData* clip, const TimeLineTreeModel::PathMapper& mapPath) {
-    w.writeStartElement(QLatin1String(SourceItem));
-    w.writeTextElement(QLatin1String(Start), QString::number(clip->startFrame()));
-    w.writeTextElement(QLatin1String(Duration), QString::number(clip->lengthFrames()));
-    w.writeTextElement(QLatin1String(Offset), QString::number(clip->offset()));
-    if (!clip->path().isEmpty())
-        w.writeTextElement(QLatin1String(Path), mapPath ? mapPath(clip->path()) : clip->path());
-    w.writeTextElement(QLatin1String(Uuid), clip->uuid());
-    w.writeTextElement(QLatin1String(OriginalDuration), QString::number(clip->originalDuration()));
-    w.writeTextElement(QLatin1String(Type), QString::number(uint32_t(clip->type())));
-    const QRectF p = clip->previewRect();
-    w.writeTextElement(QLatin1String(PreviewRect), rectText(p.x(), p.y(), p.width(), p.height()));
-    const QRect c = clip->clipRect();
-    w.writeTextElement(QLatin1String(ClipRect), rectText(c.x(), c.y(), c.width(), c.height()));
-    w.writeTextElement(QLatin1String(OriginalSize), QString::fromLatin1(SizeFormat)
-                                                        .arg(clip->originalSize().width())
-                                                        .arg(clip->originalSize().height()));
-    w.writeTextElement(QLatin1String(Rotation), QString::number(clip->rotate()));
-    w.writeTextElement(QLatin1String(Transparent), QString::number(clip->transparent()));
-    w.writeTextElement(QLatin1String(Volume), QString::number(clip->mute() ? 0 : clip->volume()));
-    w.writeTextElement(QLatin1String(Mute), QLatin1String(clip->mute() ? True : False));
-    w.writeTextElement(QLatin1String(Stretch), QString::number(clip->stretch()));
-    w.writeTextElement(QLatin1String(Temperature), QString::number(clip->temperature()));
-    w.writeTextElement(QLatin1String(Saturation), QString::number(clip->saturation()));
-    w.writeTextElement(QLatin1String(Hue), QString::number(clip->hue()));
-    w.writeTextElement(QLatin1String(Bright), QString::number(clip->bright()));
-    w.writeTextElement(QLatin1String(Contrast), QString::number(clip->contrast()));
-    w.writeTextElement(QLatin1String(Highlight), QString::number(clip->highlight()));
-    const bool subtitle = clip->type() == SourceSubtitle;
-    w.writeTextElement(QLatin1String(Subtitle), QLatin1String(subtitle ? True : False));
-    if (subtitle) {
-        w.writeTextElement(QLatin1String(Color), clip->color().name());
-        w.writeTextElement(QLatin1String(Font), clip->font().toString());
-        w.writeTextElement(QLatin1String(Content), clip->content());
-        w.writeTextElement(QLatin1String(BackgroundColor), clip->backgroundColor().name());
-        w.writeTextElement(QLatin1String(BackgroundTransparent), QString::number(clip->backgroundTransparent()));
-    }
-    w.writeEndElement();
-}
-
-void writeClassify(QXmlStreamWriter& w, const ClassifyItem* track, int row,
-                   const TimeLineTreeModel::PathMapper& mapPath) {
-    w.writeStartElement(QLatin1String(Classify));
-    w.writeAttribute(QLatin1String(Type), QString::number(track->kind()));
-    w.writeAttribute(QLatin1String(Row), QString::number(row));
-    for (const SourceData* clip : track->sources())
-        writeSource(w, clip, mapPath);
-    w.writeEndElement();
-}
-
 } // namespace
 
-void TimeLineTreeModel::writeTimeline(QXmlStreamWriter& w, const PathMapper& mapPath) const {
-    for (const ClassifyItem* header : m_root->children()) {
-        if (header->kind() == SourceNone)
-            continue;
-        writeClassify(w, header, -1, mapPath);
-        for (int i = 0; i < header->children().size(); ++i)
-            writeClassify(w, header->children().at(i), i, mapPath);
-    }
-    w.writeStartElement(QLatin1String(Trans));
-    for (const TransitionObject* t : m_transitions) {
-        const TransitionData* d = t->data();
-        w.writeStartElement(QLatin1String(TransItem));
-        w.writeTextElement(QLatin1String(StartFrame), QString::number(d->startframe));
-        w.writeTextElement(QLatin1String(EndFrame), QString::number(d->endframe));
-        w.writeTextElement(QLatin1String(DurationFrame), QString::number(d->durationframe));
-        w.writeTextElement(QLatin1String(Name), d->name);
-        w.writeTextElement(QLatin1String(Ratio), QString::number(d->ratio));
-        if (d->from())
-            w.writeTextElement(QLatin1String(FromUuid), d->from()->uuid());
-        if (d->to())
-            w.writeTextElement(QLatin1String(ToUuid), d->to()->uuid());
-        w.writeEndElement();
-    }
-    w.writeEndElement();
-}
+TimelineSectionReader::TimelineSectionReader(TimeLineTreeModel& model, PathMapper mapPath)
+    : m_model(model), m_mapPath(std::move(mapPath)) {}
 
-bool TimeLineTreeModel::readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath) {
+bool TimelineSectionReader::read(QXmlStreamReader& reader) {
     // A thousand clips of a few files: each file is probed once.
-    ProbeCacheScope probes(this);
-    m_readClips = -1;
-    m_readLimitLogged = false;
+    TimelineReadPass pass(m_model);
     while (reader.readNextStartElement()) {
         if (reader.name() == QLatin1String(Classify))
-            readClassify(reader, mapPath);
+            readClassify(reader, pass);
         else if (reader.name() == QLatin1String(Trans))
             readTrans(reader);
         else
             reader.skipCurrentElement();
     }
-    fitClipsInTimeline();
+    pass.fitClipsInTimeline();
     if (reader.hasError()) {
         LOGE("reader: %s", reader.errorString().toUtf8().constData());
         return false;
@@ -142,54 +60,11 @@ bool TimeLineTreeModel::readTimeline(QXmlStreamReader& reader, const PathMapper&
     return true;
 }
 
-bool TimeLineTreeModel::roomForTrack(const ClassifyItem* header) {
-    if (header->children().size() < timeline::kMaxAddedTracks)
-        return true;
-    LOGW("reader: more than %d added tracks of type %u, the rest skipped", timeline::kMaxAddedTracks,
-         header->kind());
-    return false;
-}
-
-bool TimeLineTreeModel::roomForClip() {
-    if (m_readClips < 0)
-        m_readClips = int(allSources().size());
-    if (m_readClips < timeline::kMaxClips) {
-        ++m_readClips;
-        return true;
-    }
-    if (!m_readLimitLogged)
-        LOGW("reader: more than %d clips, the rest skipped", timeline::kMaxClips);
-    m_readLimitLogged = true;
-    return false;
-}
-
-void TimeLineTreeModel::fitClipsInTimeline() {
-    for (ClassifyItem* track : tracks()) {
-        QList<SourceData*> beyond;
-        const QList<SourceData*> clips = track->sources(); // writing "source" re-sorts the list
-        for (SourceData* clip : clips) {
-            const int64_t start = clip->startFrame();
-            if (clip->endFrame() <= timeline::kMaxFrames)
-                continue;
-            if (start < timeline::kMaxFrames) {
-                LOGW("reader: clip at frame %lld pushed past the 24-hour timeline, shortened",
-                     static_cast<long long>(start));
-                clip->writeSource(track, start, timeline::kMaxFrames - start, clip->offset(), true);
-            } else {
-                LOGW("reader: clip pushed to frame %lld, past the 24-hour timeline, removed",
-                     static_cast<long long>(start));
-                beyond.append(clip);
-            }
-        }
-        removeSources(beyond);
-    }
-}
-
-void TimeLineTreeModel::readClassify(QXmlStreamReader& reader, const PathMapper& mapPath) {
+void TimelineSectionReader::readClassify(QXmlStreamReader& reader, TimelineReadPass& pass) {
     const QXmlStreamAttributes attributes = reader.attributes();
     bool ok = false;
     const uint32_t kind = attributes.value(QLatin1String(Type)).toUInt(&ok);
-    ClassifyItem* head = ok && timeline::isKnownKind(kind) ? header(kind) : nullptr;
+    ClassifyItem* head = ok && timeline::isKnownKind(kind) ? m_model.header(kind) : nullptr;
     if (!head) {
         LOGW("reader: unknown track type '%s' skipped", attributes.value(QLatin1String(Type)).toUtf8().constData());
         reader.skipCurrentElement();
@@ -200,7 +75,7 @@ void TimeLineTreeModel::readClassify(QXmlStreamReader& reader, const PathMapper&
         row = -1;
     ClassifyItem* track = head;
     if (row >= 0) {
-        if (!roomForTrack(head)) {
+        if (!pass.roomForTrack(head)) {
             reader.skipCurrentElement();
             return;
         }
@@ -208,19 +83,19 @@ void TimeLineTreeModel::readClassify(QXmlStreamReader& reader, const PathMapper&
             LOGW("reader: track row %d beyond %d tracks, appended", row, int(head->children().size()));
             row = head->children().size();
         }
-        track = addTrack(head, row);
+        track = m_model.addTrack(head, row);
     } else if (row < -1) {
         LOGW("reader: track row %d read into the header", row);
     }
     while (reader.readNextStartElement()) {
-        if (reader.name() == QLatin1String(SourceItem) && roomForClip())
-            readSourceItem(reader, track, mapPath);
+        if (reader.name() == QLatin1String(SourceItem) && pass.roomForClip())
+            readSourceItem(reader, track);
         else
             reader.skipCurrentElement();
     }
 }
 
-SourceData* TimeLineTreeModel::readSourceItem(QXmlStreamReader& reader, ClassifyItem* track, const PathMapper& mapPath) {
+SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, ClassifyItem* track) {
     LOGD("reader: =====");
     int64_t start = 0, duration = 1, offset = 0, original = 0;
     QString path, uuid, content;
@@ -242,7 +117,7 @@ SourceData* TimeLineTreeModel::readSourceItem(QXmlStreamReader& reader, Classify
         else if (name == QLatin1String(Offset))
             offset = n;
         else if (name == QLatin1String(Path))
-            path = mapPath ? mapPath(text) : text;
+            path = m_mapPath ? m_mapPath(text) : text;
         else if (name == QLatin1String(Uuid))
             uuid = text;
         else if (name == QLatin1String(OriginalDuration))
@@ -300,7 +175,7 @@ SourceData* TimeLineTreeModel::readSourceItem(QXmlStreamReader& reader, Classify
         LOGW("reader: original duration %lld shorter than the clip, widened", static_cast<long long>(original));
         original = offset + duration;
     }
-    if (uuid.isEmpty() || findSource(uuid)) {
+    if (uuid.isEmpty() || m_model.findSource(uuid)) {
         LOGW("reader: clip without a unique uuid, given a new one");
         uuid.clear();
     }
@@ -313,10 +188,10 @@ SourceData* TimeLineTreeModel::readSourceItem(QXmlStreamReader& reader, Classify
                        timeline::clampCoordinate(preview[1], "placement y"),
                        timeline::clampCoordinate(preview[2], "placement width"),
                        timeline::clampCoordinate(preview[3], "placement height"));
-    SourceData* clip = createSource(track, start, duration, offset, original, path, place, clipRect, uuid);
+    SourceData* clip = m_model.createSource(track, start, duration, offset, original, path, place, clipRect, uuid);
     clip->setOriginalSize(originalSize);
     // A missing file keeps its place on the track, drawn as missing.
-    if (!path.isEmpty() && track->kind() != SourceSubtitle && !probe(path).get("valid").toBool()) {
+    if (!path.isEmpty() && track->kind() != SourceSubtitle && !m_model.probe(path).get("valid").toBool()) {
         LOGW("reader: media not readable: %s", path.toUtf8().constData());
         clip->setValid(0);
     }
@@ -341,7 +216,7 @@ SourceData* TimeLineTreeModel::readSourceItem(QXmlStreamReader& reader, Classify
     return clip;
 }
 
-void TimeLineTreeModel::readTrans(QXmlStreamReader& reader) {
+void TimelineSectionReader::readTrans(QXmlStreamReader& reader) {
     while (reader.readNextStartElement()) {
         if (reader.name() != QLatin1String(TransItem)) {
             reader.skipCurrentElement();
@@ -367,8 +242,8 @@ void TimeLineTreeModel::readTrans(QXmlStreamReader& reader) {
         }
         LOGD("from uuid: %s", fromUuid.toUtf8().constData());
         LOGD("to uuid: %s", toUuid.toUtf8().constData());
-        SourceData* from = fromUuid.isEmpty() ? nullptr : findSource(fromUuid);
-        SourceData* to = toUuid.isEmpty() ? nullptr : findSource(toUuid);
+        SourceData* from = fromUuid.isEmpty() ? nullptr : m_model.findSource(fromUuid);
+        SourceData* to = toUuid.isEmpty() ? nullptr : m_model.findSource(toUuid);
         if ((!fromUuid.isEmpty() && !from) || (!toUuid.isEmpty() && !to) || (!from && !to)) {
             LOGW("reader: transition '%s' names clips that do not exist, skipped", name.toUtf8().constData());
             continue;
@@ -381,7 +256,7 @@ void TimeLineTreeModel::readTrans(QXmlStreamReader& reader) {
             duration = std::clamp<int64_t>(duration, 0, kMaxMs);
             ratio = std::clamp(ratio, 0, 10);
         }
-        if (!addTransition(from, to, name, duration, ratio))
+        if (!m_model.addTransition(from, to, name, duration, ratio))
             LOGW("reader: transition '%s' skipped", name.toUtf8().constData());
     }
 }
