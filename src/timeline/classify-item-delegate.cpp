@@ -43,25 +43,24 @@ ClassifyItemDelegate::ClassifyItemDelegate(QObject* parent) : QStyledItemDelegat
 QRect ClassifyItemDelegate::iconRect(const QRect& row) {
     return centred(row, 30, 18, 18);
 }
-int ClassifyItemDelegate::labelWidth(const QFont& font) {
+int ClassifyItemDelegate::labelWidth(const QFontMetrics& metrics) {
     // The box is 45 pixels at 96 DPI; a label that needs more (a larger
     // font, a longer language) widens it, so that the button moves right
     // instead of covering the text.
-    const QFontMetrics metrics(font);
     int widest = 0;
     for (uint32_t kind : {SourceVideo, SourcePicture, SourceAudio, SourceDub, SourceSubtitle})
         widest = std::max(widest, metrics.horizontalAdvance(timeline::kindLabel(kind)));
     return std::max(scaled(100) - scaled(55), widest + scaled(4));
 }
-QRect ClassifyItemDelegate::labelRect(const QRect& row, const QFont& font) {
-    return QRect(row.left() + scaled(55), row.top(), labelWidth(font), row.height());
+QRect ClassifyItemDelegate::labelRect(const QRect& row, const QFontMetrics& metrics) {
+    return QRect(row.left() + scaled(55), row.top(), labelWidth(metrics), row.height());
 }
-QRect ClassifyItemDelegate::buttonRect(const QRect& row, const QFont& font) {
+QRect ClassifyItemDelegate::buttonRect(const QRect& row, const QFontMetrics& metrics) {
     const int height = scaled(18);
-    return QRect(labelRect(row, font).right() + 1, row.top() + (row.height() - height) / 2, scaled(18), height);
+    return QRect(labelRect(row, metrics).right() + 1, row.top() + (row.height() - height) / 2, scaled(18), height);
 }
-int ClassifyItemDelegate::minimumRowWidth(const QFont& font) {
-    return std::max(scaled(130), buttonRect(QRect(0, 0, 1, 1), font).right() + 1 + scaled(12));
+int ClassifyItemDelegate::minimumRowWidth(const QFontMetrics& metrics) {
+    return std::max(scaled(130), buttonRect(QRect(0, 0, 1, 1), metrics).right() + 1 + scaled(12));
 }
 
 QString ClassifyItemDelegate::iconPath(uint32_t kind) {
@@ -100,9 +99,9 @@ void ClassifyItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     painter->drawPixmap(iconRect(option.rect), pixmap(iconPath(d.type)));
     painter->setPen(QColor(QStringLiteral("#000000")));
     painter->setFont(option.font);
-    painter->drawText(labelRect(option.rect, option.font), Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(labelRect(option.rect, option.fontMetrics), Qt::AlignLeft | Qt::AlignVCenter,
                       timeline::kindLabel(d.type));
-    const QRect button = buttonRect(option.rect, option.font);
+    const QRect button = buttonRect(option.rect, option.fontMetrics);
     painter->drawPixmap(button, pixmap(buttonPath(d.isHeader, button.contains(m_hoverPos))));
     painter->restore();
 }
@@ -118,7 +117,7 @@ bool ClassifyItemDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
     const ClassifyData d = rowData(index);
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (!timeline::isKnownKind(d.type) || mouse->button() != Qt::LeftButton ||
-        !buttonRect(option.rect, option.font).contains(mouse->pos()))
+        !buttonRect(option.rect, option.fontMetrics).contains(mouse->pos()))
         return QStyledItemDelegate::editorEvent(event, model, option, index);
     // A double click arrives as a press and then a double-click event: acting
     // on both would add two tracks, or remove the row that moved up under the

@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QPoint>
+#include <QFontMetrics>
 #include <QStyledItemDelegate>
 
 #include <cstdint>
@@ -24,13 +25,14 @@ public:
     void setHoverPos(const QPoint& pos) { m_hoverPos = pos; }
 
     // Geometry inside a row's rectangle, scaled by the screen; the label box
-    // is wide enough for the longest kind label in the font the rows use.
+    // is wide enough for the longest kind label in the rows' font as the
+    // view draws it (its metrics, which carry the view's DPI).
     static QRect iconRect(const QRect& row);
-    static QRect labelRect(const QRect& row, const QFont& font = QFont());
-    static QRect buttonRect(const QRect& row, const QFont& font = QFont());
-    static int labelWidth(const QFont& font);
+    static QRect labelRect(const QRect& row, const QFontMetrics& metrics = QFontMetrics(QFont()));
+    static QRect buttonRect(const QRect& row, const QFontMetrics& metrics = QFontMetrics(QFont()));
+    static int labelWidth(const QFontMetrics& metrics);
     // The narrowest tree that shows a whole row.
-    static int minimumRowWidth(const QFont& font);
+    static int minimumRowWidth(const QFontMetrics& metrics);
     // Resource names; empty for kinds without an icon.
     static QString iconPath(uint32_t kind);
     static QString buttonPath(bool header, bool hovered);

@@ -34,7 +34,7 @@ TimeLineWidget::TimeLineWidget(QWidget* parent)
     m_view->setAcceptDrops(true);
 
     const int side = std::max(int(kTreeWidth * timeline::dpiScale()),
-                              ClassifyItemDelegate::minimumRowWidth(m_tree->font()));
+                              ClassifyItemDelegate::minimumRowWidth(m_tree->fontMetrics()));
     m_tree->setFixedWidth(side);
     m_tree->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* corner = new QWidget(this);

@@ -105,8 +105,8 @@ void checkTrackRows(QStringList* problems) {
     TimeLineTreeModel* model = mainWindow()->timelineWidget()->model();
     for (uint32_t kind : {SourceVideo, SourcePicture, SourceAudio, SourceDub, SourceSubtitle}) {
         const QRect row = tree->visualRect(model->indexOf(model->header(kind)));
-        const QRect label = ClassifyItemDelegate::labelRect(row, tree->font());
-        const QRect button = ClassifyItemDelegate::buttonRect(row, tree->font());
+        const QRect label = ClassifyItemDelegate::labelRect(row, tree->fontMetrics());
+        const QRect button = ClassifyItemDelegate::buttonRect(row, tree->fontMetrics());
         const QString text = timeline::kindLabel(kind);
         if (tree->fontMetrics().horizontalAdvance(text) > label.width() || label.intersects(button) ||
             button.right() >= tree->viewport()->width())

@@ -339,7 +339,7 @@ private slots:
         model.reset();
         TimeLineTreeView view;
         // As wide as the timeline makes it: the untranslated keys are long labels.
-        view.resize(ClassifyItemDelegate::minimumRowWidth(view.font()), 400);
+        view.resize(ClassifyItemDelegate::minimumRowWidth(view.fontMetrics()), 400);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         TimeLineTreeModel* m = view.treeModel();
@@ -396,7 +396,7 @@ private slots:
         korvel::test::requireDisplay();
         model.reset();
         TimeLineTreeView view;
-        view.resize(ClassifyItemDelegate::minimumRowWidth(view.font()), 400);
+        view.resize(ClassifyItemDelegate::minimumRowWidth(view.fontMetrics()), 400);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         TimeLineTreeModel* m = view.treeModel();
