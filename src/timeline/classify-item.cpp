@@ -204,12 +204,13 @@ SourceData* ClassifyItem::updateActiveClip(int64_t frame) {
 void ClassifyItem::requestFrame(int64_t frame) {
     if (!showsPicture())
         return;
+    const SourceData* before = m_active;
     updateActiveClip(frame);
     if (!m_previewItem)
         return;
     if (m_kind == SourceSubtitle) {
         const std::optional<SubtitleRequest> request = timeline::subtitleRequest(*this, frame);
-        if (request)
+        if (request && m_active == before) // a clip that just became active took its look when placed
             m_previewItem->request(*request);
         m_previewItem->setVisible(request.has_value());
     } else {
