@@ -185,9 +185,9 @@ private:
         if (!reader.readNextStartElement())
             return;
         if (kind == ProjectInput::ResourceSection)
-            m_window->readResource(reader);
+            m_window->projectSections()->readResource(reader);
         else
-            m_window->readTimeline(reader);
+            m_window->projectSections()->readTimeline(reader);
     }
 
     QByteArray write(ProjectInput kind) {
@@ -205,10 +205,10 @@ private:
         writer.setAutoFormatting(true);
         if (kind == ProjectInput::ResourceSection) {
             writer.writeStartElement(QStringLiteral("Resource"));
-            m_window->writeResource(writer, false);
+            m_window->projectSections()->writeResource(writer, false);
         } else {
             writer.writeStartElement(QStringLiteral("Timeline"));
-            m_window->writeTimeline(writer, false);
+            m_window->projectSections()->writeTimeline(writer, false);
         }
         writer.writeEndElement();
         return bytes;
@@ -230,7 +230,7 @@ private:
 
     // An empty project, an empty history, and no notice boxes piling up.
     void clear() {
-        m_window->clearSections();
+        m_window->projectSections()->clearSections();
         m_render->setSceneSize(RenderManager::kDefaultSceneWidth, RenderManager::kDefaultSceneHeight, false);
         zya::UndoController::instance()->reset();
         for (QWidget* widget : QApplication::topLevelWidgets()) {

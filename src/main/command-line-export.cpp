@@ -81,8 +81,9 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
 
 int runExportCommand(const ExportCommand& command) {
     ZyApp* app = ZyApp::instance();
-    if (!app->initialize(false)) {
-        say(QStringLiteral("export: no graphics device (a display is needed; see the README for Xvfb)"));
+    // No window: the render manager, the timeline and the project's parts.
+    if (!app->initializeHeadless()) {
+        say(QStringLiteral("export: no OpenGL 3.3 device could be made (see the README's notes on exports)"));
         return 3;
     }
     if (!QFileInfo(command.project).isFile() || !app->openProject(command.project)) {

@@ -1,5 +1,6 @@
 #include "main-window.h"
 
+#include "project-parts.h"
 #include "qssmanager.h"
 #include "render/export/export-param-widget.h"
 #include "render/export/export-process-dialog.h"
@@ -63,8 +64,6 @@ void connectTimelineToRender(TimeLineWidget* timeline, ToolBarWidget* toolbar, R
                      &TimeLineGraphicsView::slot_stopExportPrepare);
     QObject::connect(view, &TimeLineGraphicsView::sig_deliverAudio, render, &RenderManager::deliverAudio,
                      Qt::DirectConnection);
-    QObject::connect(view, &TimeLineGraphicsView::sig_deliverExportFrame, render, &RenderManager::deliverExportFrame,
-                     Qt::DirectConnection);
     QObject::connect(timeline, &TimeLineWidget::sig_opertorUi, render, &RenderManager::slot_opertorUi);
     QObject::connect(toolbar, &ToolBarWidget::sig_opertorUi, render, &RenderManager::slot_opertorUi);
     QObject::connect(toolbar, &ToolBarWidget::sig_recordAudio, render, &RenderManager::slot_recordAudio);
@@ -105,6 +104,63 @@ void connectResourceToTimeline(ResourceWidget* resource, TimeLineWidget* timelin
         QObject::connect(app, &ZyApp::sig_updateCropMenu, resource, &ResourceWidget::slot_updateCropMenu);
     }
 }
+
+} // namespace
+
+// ---- the project's parts ----
+
+namespace {
+
+// The window's parts add the media library to the canvas and the timeline.
+class WindowProjectParts : public ProjectParts {
+public:
+    WindowProjectParts(RenderManager* render, ResourceWidget* resource, TimeLineWidget* timeline)
+        : ProjectParts(render, timeline->model()), m_resource(resource), m_timelineWidget(timeline) {}
+
+    void writeResource(QXmlStreamWriter& writer, bool archive) override {
+        ZyApp* app = ZyApp::instance();
+        if (!archive || !app) {
+            m_resource->writeMaterials(writer, archive);
+            return;
+        }
+        // An archive stores each material as its copy inside the archive.
+        const auto store = app->mediaPathWriter(true);
+        QList<MaterialData> stored;
+        for (const MaterialData* m : m_resource->materialView()->materials()) {
+            stored.append(*m);
+            if (!stored.last().path.isEmpty())
+                stored.last().path = store(stored.last().path);
+        }
+        QList<MaterialData*> pointers;
+        for (MaterialData& m : stored)
+            pointers.append(&m);
+        MaterialManager::WriteMaterials(writer, pointers, false, QString());
+    }
+    void readResource(QXmlStreamReader& reader) override { m_resource->readMaterials(reader); }
+    void readOldResource(QXmlStreamReader& objectMgr) override { m_resource->readOldMaterials(objectMgr); }
+    void clearSections() override {
+        m_resource->clearLibrary();
+        ProjectParts::clearSections();
+    }
+    QStringList missingMedia() const override {
+        QStringList missing = m_resource->manager()->missingFiles();
+        for (const QString& path : ProjectParts::missingMedia()) {
+            if (!missing.contains(path))
+                missing.append(path);
+        }
+        return missing;
+    }
+    int relinkMedia(const QString& from, const QString& to) override {
+        const int changed = m_resource->manager()->relinkMaterials(from, to) + ProjectParts::relinkMedia(from, to);
+        if (changed > 0)
+            m_timelineWidget->slot_updatePreview();
+        return changed;
+    }
+
+private:
+    ResourceWidget* m_resource;
+    TimeLineWidget* m_timelineWidget;
+};
 
 } // namespace
 
@@ -182,6 +238,7 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
     });
     buildMenu();
     installShortcuts();
+    m_parts = std::make_unique<WindowProjectParts>(m_render, m_resource, m_timeline);
     wirePanels();
     m_showMini = bg::iface()->subscribe("showMini", [this](const std::string&, const bg::Value&,
                                                            const bg::Interface::Reply&) {
@@ -195,7 +252,7 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
 MainWindow::~MainWindow() {
     bg::iface()->unsubscribe(m_showMini);
     if (ZyApp* app = ZyApp::instance()) {
-        if (app->projectSections() == this)
+        if (app->projectSections() == m_parts.get())
             app->setProjectSections(nullptr);
     }
 }
@@ -299,11 +356,9 @@ void MainWindow::installShortcuts() {
 
 void MainWindow::wirePanels() {
     m_timeline->model()->setRenderManager(m_render);
-    // The exporter's workers ask the clip view for each frame, on their own threads.
-    if (ExportManager* exporter = m_render->exportManager()) {
-        TimeLineGraphicsView* view = m_timeline->view();
-        exporter->setRequest([view](int mask, int64_t index, int64_t rate) { view->exportRequest(mask, index, rate); });
-    }
+    // The exporter's workers ask the play head's dispatcher for each frame, on their own threads.
+    if (ExportManager* exporter = m_render->exportManager())
+        exporter->setSource(m_timeline->view()->frames());
     m_resource->manager()->setProjectFileProvider([] {
         ZyApp* app = ZyApp::instance();
         return app ? app->sectionFile() : QString();
@@ -507,86 +562,3 @@ bool MainWindow::hitTitle(const QPoint& global) const {
     });
 }
 
-// ---- the project's parts ----
-
-void MainWindow::writeRender(QXmlStreamWriter& writer) {
-    m_render->writeSection(writer);
-}
-
-void MainWindow::writeResource(QXmlStreamWriter& writer, bool archive) {
-    ZyApp* app = ZyApp::instance();
-    if (!archive || !app) {
-        m_resource->writeMaterials(writer, archive);
-        return;
-    }
-    // An archive stores each material as its copy inside the archive.
-    const auto store = app->mediaPathWriter(true);
-    QList<MaterialData> stored;
-    for (const MaterialData* m : m_resource->materialView()->materials()) {
-        stored.append(*m);
-        if (!stored.last().path.isEmpty())
-            stored.last().path = store(stored.last().path);
-    }
-    QList<MaterialData*> pointers;
-    for (MaterialData& m : stored)
-        pointers.append(&m);
-    MaterialManager::WriteMaterials(writer, pointers, false, QString());
-}
-
-void MainWindow::writeTimeline(QXmlStreamWriter& writer, bool archive) {
-    ZyApp* app = ZyApp::instance();
-    m_timeline->model()->writeTimeline(writer, app ? app->mediaPathWriter(archive) : TimeLineTreeModel::PathMapper());
-}
-
-void MainWindow::readRender(QXmlStreamReader& reader) {
-    while (reader.readNextStartElement()) {
-        if (reader.name() == QLatin1String("scene"))
-            m_render->readSection(reader);
-        else
-            reader.skipCurrentElement();
-    }
-}
-
-void MainWindow::readResource(QXmlStreamReader& reader) {
-    m_resource->readMaterials(reader);
-}
-
-void MainWindow::readTimeline(QXmlStreamReader& reader) {
-    ZyApp* app = ZyApp::instance();
-    m_timeline->model()->readTimeline(reader, [app](const QString& path) {
-        return app ? app->resolveMediaPath(path) : path;
-    });
-}
-
-void MainWindow::readOldCanvas(const QString& rectText) {
-    m_render->readOldCanvas(rectText);
-}
-
-void MainWindow::readOldResource(QXmlStreamReader& objectMgr) {
-    m_resource->readOldMaterials(objectMgr);
-}
-
-void MainWindow::readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
-    m_timeline->model()->readOldSection(objectMgr, tree);
-}
-
-QStringList MainWindow::missingMedia() const {
-    QStringList missing = m_resource->manager()->missingFiles();
-    for (const QString& path : m_timeline->model()->missingMedia()) {
-        if (!missing.contains(path))
-            missing.append(path);
-    }
-    return missing;
-}
-
-int MainWindow::relinkMedia(const QString& from, const QString& to) {
-    const int changed = m_resource->manager()->relinkMaterials(from, to) + m_timeline->model()->relinkMedia(from, to);
-    if (changed > 0)
-        m_timeline->slot_updatePreview();
-    return changed;
-}
-
-void MainWindow::clearSections() {
-    m_resource->clearLibrary();
-    m_timeline->model()->reset();
-}

@@ -6,6 +6,8 @@
 
 #include "project-file.h"
 
+#include <memory>
+
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -37,7 +39,7 @@ public:
     virtual void hitOther() {}
 };
 
-class MainWindow : public QWidget, public ResizeInterface, public ProjectSections {
+class MainWindow : public QWidget, public ResizeInterface {
     Q_OBJECT
 public:
     static constexpr int kAutoSaveMs = 30000;
@@ -67,19 +69,8 @@ public:
     bool hitRight(const QPoint& global) const override;
     bool hitTitle(const QPoint& global) const override;
 
-    // The project's parts.
-    void writeRender(QXmlStreamWriter& writer) override;
-    void writeResource(QXmlStreamWriter& writer, bool archive) override;
-    void writeTimeline(QXmlStreamWriter& writer, bool archive) override;
-    void readRender(QXmlStreamReader& reader) override;
-    void readResource(QXmlStreamReader& reader) override;
-    void readTimeline(QXmlStreamReader& reader) override;
-    void readOldCanvas(const QString& rectText) override;
-    void readOldResource(QXmlStreamReader& objectMgr) override;
-    void readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) override;
-    void clearSections() override;
-    QStringList missingMedia() const override;
-    int relinkMedia(const QString& from, const QString& to) override;
+    // The project's parts: the canvas, the library and the timeline.
+    ProjectSections* projectSections() const { return m_parts.get(); }
 
 public slots:
     void on_pushButton_newbuild_clicked();
@@ -103,6 +94,7 @@ private:
     bool inBand(const QPoint& global, int edge) const;
 
     RenderManager* m_render;
+    std::unique_ptr<ProjectSections> m_parts; // made once the panels stand
     QWidget* m_title = nullptr;
     QList<QWidget*> m_titleExcluded;
     QLabel* m_projectName = nullptr;

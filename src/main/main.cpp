@@ -1,4 +1,5 @@
 #include "command-line-export.h"
+#include "graphics/headless.h"
 #include "crash-handler.h"
 #include "transtranslate.h"
 #include "zyapp.h"
@@ -81,6 +82,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", qUtf8Printable(error));
             return 2;
         }
+        // Without a display, OpenGL comes from EGL with no window system at all.
+        if (gs::prepareHeadlessPlatform())
+            LOGD("export: no display; drawing without one");
         // A name of its own: an editor that is open does not stop a scripted export.
         QCoreApplication::setApplicationName(
             QStringLiteral("Korvel-export-%1").arg(QCoreApplication::applicationPid()));

@@ -1,11 +1,15 @@
 #include "zyapp.h"
 
+#include "project-parts.h"
 #include "qssmanager.h"
 #include "resource/project/archived-process-dialog.h"
 #include "main-window.h"
+#include "render/export/export-thread.h"
 #include "render/render-manager.h"
 #include "startup-plan.h"
 #include "termination-watcher.h"
+#include "timeline/frame-dispatcher.h"
+#include "timeline/timeline-tree-model.h"
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
 
@@ -50,6 +54,10 @@ ZyApp::~ZyApp() {
     // reports back to this object.
     stopArchiveJob();
     delete m_mainWindow;
+    // The headless timeline's clips hold preview items of the render manager.
+    m_headlessParts.reset();
+    m_headlessFrames.reset();
+    m_headlessTimeline.reset();
     delete m_renderManager;
     delete m_archivedProcess;
     GsDevice::DestroyDefaultDevice();
@@ -68,12 +76,34 @@ bool ZyApp::initialize(bool showWindow) {
     m_renderManager = render;
     auto* window = new MainWindow(render);
     m_mainWindow = window;
-    setProjectSections(window);
+    setProjectSections(window->projectSections());
     if (showWindow)
         window->show();
     m_projectPath = untitledProjectPath();
     zya::UndoController::instance()->setClean();
     LOGD("Korvel %s started, project %s", kVersion, qUtf8Printable(m_projectPath));
+    return true;
+}
+
+bool ZyApp::initializeHeadless() {
+    auto* render = new RenderManager;
+    if (!render->init()) {
+        delete render;
+        LOGE("no graphics device for the export");
+        return false;
+    }
+    m_renderManager = render;
+    m_headlessTimeline = std::make_unique<TimeLineTreeModel>();
+    m_headlessTimeline->setRenderManager(render);
+    m_headlessFrames = std::make_unique<FrameDispatcher>(m_headlessTimeline.get());
+    m_headlessParts = std::make_unique<ProjectParts>(render, m_headlessTimeline.get());
+    setProjectSections(m_headlessParts.get());
+    if (ExportManager* exporter = render->exportManager())
+        exporter->setSource(m_headlessFrames.get());
+    connect(render, &RenderManager::sig_startExportPrepare, this, [this] { m_headlessFrames->beginExport(); });
+    connect(render, &RenderManager::sig_stopExportPrepare, this, [this] { m_headlessFrames->endExport(); });
+    m_projectPath = untitledProjectPath();
+    zya::UndoController::instance()->setClean();
     return true;
 }
 

@@ -18,7 +18,9 @@
 #include <memory>
 
 class ArchivedProcessDialog;
+class FrameDispatcher;
 class ProjectSections;
+class TimeLineTreeModel;
 class QTimer;
 class TerminationWatcher;
 
@@ -36,6 +38,9 @@ public:
     // Sets up the proxy and the main window and marks the history clean.
     // False when the program cannot run.
     bool initialize(bool showWindow = true);
+    // For the command-line export: the render manager, the timeline, its
+    // frame dispatcher and the project's parts, and no widget at all.
+    bool initializeHeadless();
     // Without a user (the command-line export): messages go to the log only.
     void setInteractive(bool interactive) { m_interactive = interactive; }
     // After initialize(): the recovery prompt for a pending auto-save copy
@@ -167,6 +172,10 @@ private:
 
     QPointer<QWidget> m_mainWindow;
     QPointer<RenderManager> m_renderManager;
+    // What initializeHeadless() makes in place of the window.
+    std::unique_ptr<TimeLineTreeModel> m_headlessTimeline;
+    std::unique_ptr<FrameDispatcher> m_headlessFrames;
+    std::unique_ptr<ProjectSections> m_headlessParts;
     ProjectSections* m_sections = nullptr;
     TerminationWatcher* m_termination = nullptr;
     bool m_fullPreview = false;

@@ -251,18 +251,8 @@ bool RenderManager::isPlaying() const {
 
 void RenderManager::deliverAudio(const QList<AudioFrameData>& sounds, int64_t frame, int64_t fps, int64_t last,
                                  EditType edit) {
-    if (edit == EditPlayback) {
-        if (m_player)
-            m_player->submit(sounds, frame, fps, last);
-    } else if (edit == EditExport) {
-        if (m_export)
-            m_export->QueueAudio(sounds, frame, fps, last);
-    }
-}
-
-void RenderManager::deliverExportFrame(const ExportFrameRecord& record, int64_t index, int64_t rate, int64_t last) {
-    if (m_export)
-        m_export->QueueFrame(record, index, rate, last);
+    if (edit == EditPlayback && m_player)
+        m_player->submit(sounds, frame, fps, last);
 }
 
 void RenderManager::slot_exportParam(MVParams* params) {

@@ -79,12 +79,9 @@ public:
     static bg::ValueMap probeMedia(const QString& path);
 
     // The timeline's sound of a frame: playback (EditPlayback) goes to the
-    // player, export (EditExport) to the exporter, anything else is dropped.
-    // Called on the thread that asked for the frame.
+    // player, anything else is dropped. Called on the thread that asked.
     void deliverAudio(const QList<AudioFrameData>& sounds, int64_t frame, int64_t fps, int64_t last,
                       EditType edit);
-    // What the picture tracks show at an export frame, for the exporter.
-    void deliverExportFrame(const ExportFrameRecord& record, int64_t index, int64_t rate, int64_t last);
 
     bool isRecording() const;
     // Made by init().

@@ -70,12 +70,17 @@ double TimeLineGraphicsView::horizontalScale() const {
     return transform().m11();
 }
 
-int64_t TimeLineGraphicsView::playHeadFrame() const {
-    return timeline::pixelToFrame(m_playX);
+double TimeLineGraphicsView::playHeadX() const {
+    return timeline::frameToPixel(m_frames.frame());
 }
 
 int64_t TimeLineGraphicsView::totalFrames() const {
     return timeline::pixelToFrame(m_scene->length());
+}
+
+FrameDispatcher* TimeLineGraphicsView::frames() {
+    m_frames.setModel(model());
+    return &m_frames;
 }
 
 void TimeLineGraphicsView::applyZoom() {
@@ -97,13 +102,13 @@ void TimeLineGraphicsView::slot_scaleStepView(bool positive) {
     const QRectF visible = mapToScene(viewport()->rect()).boundingRect();
     int middle = int(std::ceil(visible.center().y()));
     middle += middle % 2;
-    centerOn(m_playX, middle);
+    centerOn(playHeadX(), middle);
     emit sig_scaleValue(m_zoom, horizontalScale(), horizontalScrollBar()->value());
 }
 
 void TimeLineGraphicsView::slot_resetFrame(int64_t pix, EditType edit, bool operate) {
-    m_playX = timeline::frameToPixel(std::max<int64_t>(0, pix));
-    if (m_playX == 0.0)
+    m_frames.setFrame(pix);
+    if (m_frames.frame() == 0)
         horizontalScrollBar()->setValue(0);
     viewport()->update();
     if (operate)
@@ -111,27 +116,25 @@ void TimeLineGraphicsView::slot_resetFrame(int64_t pix, EditType edit, bool oper
 }
 
 void TimeLineGraphicsView::slot_viewportRangeUpdate(int value, int64_t pix) {
-    m_playX = timeline::frameToPixel(std::max<int64_t>(0, pix));
+    m_frames.setFrame(pix);
     horizontalScrollBar()->setValue(value);
     viewport()->update();
     requestFrame(playHeadFrame(), 30, EditManual);
 }
 
 void TimeLineGraphicsView::slot_frontFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps) {
-    m_playX += double(times) * timeline::frameWidth();
+    int64_t frame = m_frames.frame() + times;
     if (edit == EditRecording) {
         // The timeline grows with the recording, one frame ahead of the
         // play head, so that the head never stops at the old end.
-        m_scene->slot_extendLength(m_playX + timeline::frameWidth());
+        m_scene->slot_extendLength(timeline::frameToPixel(frame + 1));
     }
-    const double last = timeline::frameToPixel(std::max<int64_t>(0, totalFrames() - 1));
-    if (m_playX > last)
-        m_playX = last;
+    m_frames.setFrame(std::min(frame, std::max<int64_t>(0, totalFrames() - 1)));
     moveRequest(type, edit, fps);
 }
 
 void TimeLineGraphicsView::slot_backFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps) {
-    m_playX = std::max(0.0, m_playX - double(times) * timeline::frameWidth());
+    m_frames.setFrame(m_frames.frame() - times);
     moveRequest(type, edit, fps);
 }
 
@@ -139,14 +142,14 @@ void TimeLineGraphicsView::moveRequest(MoveType type, EditType edit, int64_t fps
     viewport()->update();
     keepPlayHeadInView(type);
     const int64_t frame = playHeadFrame();
-    if (TimeLineTreeModel* m = model())
-        emit sig_deliverAudio(timeline::audioFrame(m->tracks(), frame, fps), frame, fps, totalFrames(), edit);
+    if (model())
+        emit sig_deliverAudio(frames()->soundAt(frame, fps), frame, fps, totalFrames(), edit);
     requestFrame(frame, fps, edit);
 }
 
 void TimeLineGraphicsView::keepPlayHeadInView(MoveType type) {
     QScrollBar* bar = horizontalScrollBar();
-    const double x = m_playX * horizontalScale(); // viewport pixels from the scene's start
+    const double x = playHeadX() * horizontalScale(); // viewport pixels from the scene's start
     const int width = viewport()->width();
     const int scroll = bar->value();
     if (type == MoveStep) {
@@ -157,78 +160,22 @@ void TimeLineGraphicsView::keepPlayHeadInView(MoveType type) {
     } else if (x - scroll > width - tlview::kEdgeMargin) {
         bar->setValue(std::min(bar->maximum(), int(std::lround(x)) - tlview::kEdgeMargin));
     }
-    emit sig_moveValue(bar->value(), m_playX);
+    emit sig_moveValue(bar->value(), playHeadX());
 }
 
 void TimeLineGraphicsView::requestFrame(int64_t frame, int64_t fps, EditType edit) {
     Q_UNUSED(fps);
     Q_UNUSED(edit);
     emit sig_splitButtonEnable(splitEnabled());
-    TimeLineTreeModel* m = model();
-    if (!m)
-        return;
-    const std::vector<timeline::TransitionAt> transitions = timeline::transitionsAt(m->transitions(), frame);
-    for (ClassifyItem* track : m->tracks()) {
-        if (!track->showsPicture())
-            continue;
-        if (track->kind() == SourceSubtitle) {
-            track->requestFrame(frame);
-            continue;
-        }
-        track->updateActiveClip(frame);
-        if (PreviewItem* item = track->previewItem())
-            item->request(timeline::frameRequest(*track, frame, transitions));
-    }
+    frames()->requestPictures(frame);
 }
-
-void TimeLineGraphicsView::exportRequest(int mask, int64_t index, int64_t rate) {
-    TimeLineTreeModel* m = model();
-    if (!m)
-        return;
-    if (mask == kExportAudible) {
-        emit sig_deliverAudio(timeline::audioFrame(m->tracks(), index, rate), index, rate, totalFrames(), EditExport);
-    } else if (mask == kExportVisual) {
-        emit sig_deliverExportFrame(timeline::exportFrame(m->tracks(), m->transitions(), index), index, rate,
-                                    totalFrames());
-    } else {
-        LOGW("export request with mask %d ignored", mask);
-    }
-}
-
-namespace {
-// Every picture and video track's preview item.
-QList<PreviewItem*> pictureItems(const TimeLineTreeModel* m) {
-    QList<PreviewItem*> items;
-    for (ClassifyItem* track : m->tracks()) {
-        if ((track->kind() == SourcePicture || track->kind() == SourceVideo) && track->previewItem())
-            items.append(track->previewItem());
-    }
-    return items;
-}
-} // namespace
 
 void TimeLineGraphicsView::slot_startExportPrepare() {
-    if (TimeLineTreeModel* m = model()) {
-        for (PreviewItem* item : pictureItems(m)) {
-            item->applyRenderProps(RenderProps());
-            item->beginExport();
-        }
-    }
+    frames()->beginExport();
 }
 
 void TimeLineGraphicsView::slot_stopExportPrepare() {
-    TimeLineTreeModel* m = model();
-    if (!m)
-        return;
-    for (PreviewItem* item : pictureItems(m)) {
-        item->applyRenderProps(RenderProps());
-        item->endExport();
-    }
-    // The export left each item where its last frame had it.
-    for (ClassifyItem* track : m->tracks()) {
-        if (track->showsPicture())
-            track->placePreviewItem();
-    }
+    frames()->endExport();
     // The preview shows the play head's frame again rather than staying blank.
     requestFrame(playHeadFrame(), 30, EditManual);
 }
@@ -261,7 +208,7 @@ void TimeLineGraphicsView::slot_audioSourceItem(bool start, QString path, bool e
             LOGD("NewItem: %f", m->trackTop(row));
         }
         m_recording = true;
-        m_recordX = m_playX;
+        m_recordX = playHeadX();
         m_recordY = m->trackTop(row);
         viewport()->update();
         return;
@@ -475,9 +422,10 @@ void TimeLineGraphicsView::drawForeground(QPainter* painter, const QRectF& rect)
     QPen pen(Qt::red);
     pen.setCosmetic(true);
     painter->setPen(pen);
-    painter->drawLine(QPointF(m_playX, rect.top()), QPointF(m_playX, rect.bottom()));
-    if (m_recording && m_playX > m_recordX)
-        painter->fillRect(QRectF(m_recordX, m_recordY, m_playX - m_recordX, 36 * timeline::dpiScale()),
+    const double playX = playHeadX();
+    painter->drawLine(QPointF(playX, rect.top()), QPointF(playX, rect.bottom()));
+    if (m_recording && playX > m_recordX)
+        painter->fillRect(QRectF(m_recordX, m_recordY, playX - m_recordX, 36 * timeline::dpiScale()),
                           QColor(QStringLiteral("#9D90F9")));
     if (m_transDrag && !m_probe.isNull())
         painter->fillRect(m_probe, QColor(255, 0, 0, 128));

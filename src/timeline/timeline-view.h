@@ -4,6 +4,7 @@
 #pragma once
 
 #include "render/frame-types.h"
+#include "timeline/frame-dispatcher.h"
 #include "timeline/frame-requests.h"
 #include "value/value.h"
 
@@ -52,10 +53,12 @@ public:
     TimeLineGraphicsScene* timelineScene() const { return m_scene; }
     int zoomLevel() const { return m_zoom; }
     double horizontalScale() const;
-    double playHeadX() const { return m_playX; }
-    int64_t playHeadFrame() const;
-    // The scene's length in frames.
+    double playHeadX() const;
+    int64_t playHeadFrame() const { return m_frames.frame(); }
+    // The timeline's length in frames.
     int64_t totalFrames() const;
+    // The play head and the questions of an instant, over this view's model.
+    FrameDispatcher* frames();
     // Steps one level at a time towards the level.
     void setZoomLevel(int level);
 
@@ -65,13 +68,6 @@ public:
 
     // Builds and hands the requests of frame f to every showing track.
     void requestFrame(int64_t frame, int64_t fps, EditType edit);
-
-    // The exporter's request, on its own thread: mask 22 delivers the sound
-    // of frame index (sig_deliverAudio with EditExport), mask 11 what the
-    // picture tracks show (sig_deliverExportFrame). Only reads the timeline.
-    static constexpr int kExportVisual = 11;
-    static constexpr int kExportAudible = 22;
-    void exportRequest(int mask, int64_t index, int64_t rate);
 
     bool isRecording() const { return m_recording; }
     double recordStartX() const { return m_recordX; }
@@ -102,11 +98,9 @@ signals:
     void sig_splitButtonEnable(bool enable);
     void sig_editButtonEnable(bool enable);
     void sig_showTime(int64_t current, int64_t total);
-    // The sound of a frame, for the render manager's player or exporter.
+    // The sound of a frame, for the render manager's player.
     void sig_deliverAudio(QList<AudioFrameData> sounds, int64_t frame, int64_t fps, int64_t total,
                           EditType edit);
-    // An export frame's states of the picture and video items.
-    void sig_deliverExportFrame(ExportFrameRecord record, int64_t index, int64_t rate, int64_t total);
     // Delete found nothing selected.
     void sig_nothingSelected();
     // A material dropped from the media library: "path", "posY" (viewport y),
@@ -142,7 +136,7 @@ private:
 
     TimeLineGraphicsScene* m_scene;
     int m_zoom = tlview::kStartZoom;
-    double m_playX = 0.0;
+    FrameDispatcher m_frames; // the play head
     QList<SourceData*> m_selectionOrder; // oldest first
     bool m_transDrag = false;
     QRectF m_probe;

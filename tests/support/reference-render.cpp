@@ -55,10 +55,13 @@ bool runFfmpeg(const QStringList& arguments, QString* error) {
     return ok;
 }
 
-int runProgram(const QString& program, const QStringList& arguments, QByteArray* said, int timeoutMs) {
+int runProgram(const QString& program, const QStringList& arguments, QByteArray* said, int timeoutMs,
+               const QStringList& unset) {
     QProcess korvel;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+    for (const QString& name : unset)
+        env.remove(name);
     korvel.setProcessEnvironment(env);
     korvel.start(program, arguments);
     if (!korvel.waitForStarted(30000))

@@ -18,7 +18,8 @@ bool runFfmpeg(const QStringList& arguments, QString* error = nullptr);
 // Runs a program (korvel, or a test's own child mode) in a fresh process with
 // leak checks off (it is judged by what it leaves); the exit status, or -1
 // when it did not end in time. *said gets its error stream.
-int runProgram(const QString& program, const QStringList& arguments, QByteArray* said, int timeoutMs = 280000);
+int runProgram(const QString& program, const QStringList& arguments, QByteArray* said, int timeoutMs = 280000,
+               const QStringList& unset = {});
 
 // The Y PSNR of every frame of `ours` against a lossless RGB `reference`,
 // in frame order. The reference is turned into YUV with `matrix` ("bt601" or

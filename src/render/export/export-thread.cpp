@@ -16,14 +16,6 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-// Track masks of the timeline's export answers.
-constexpr int kMaskVisual = 11;
-constexpr int kMaskAudible = 22;
-
-} // namespace
-
 // ---- ExportContext ----
 
 void ExportContext::fail(const QString& reason) {
@@ -42,22 +34,19 @@ QString ExportContext::failure() const {
 
 // ---- ExportFetchFrame ----
 
-ExportFetchFrame::ExportFetchFrame(ExportContext* context, ExportRequest request)
-    : m_context(context), m_request(std::move(request)) {}
+ExportFetchFrame::ExportFetchFrame(ExportContext* context, ExportSource* source, ExportImage* image)
+    : m_context(context), m_source(source), m_image(image) {}
 
 void ExportFetchFrame::run() {
     const int rate = m_context->frameRate;
     for (int64_t k = 0; !m_stop; ++k) {
-        m_outputIndex = k;
-        m_answered = false;
-        // Blocks inside QueueFrame while the image queue is full.
-        if (m_request)
-            m_request(kMaskVisual, exportfn::timelineFrameOf(k, rate), rate);
-        if (!m_answered) {
-            if (!m_stop)
-                m_context->fail(QStringLiteral("the timeline gave no picture for output frame %1").arg(k));
+        const int64_t frame = exportfn::timelineFrameOf(k, rate);
+        const ExportPicture answer = m_source->exportPicture(frame);
+        m_context->total = std::max<int64_t>(answer.totalFrames, 0);
+        const bool end = frame >= answer.totalFrames;
+        // Blocks while the image queue is full.
+        if (!m_image->enqueue(answer.record, k, end) || end)
             break;
-        }
     }
 }
 
@@ -121,7 +110,9 @@ void ExportImage::run() {
             if (!entry.item)
                 continue;
             entry.item->applyRenderProps(entry.props);
-            if (entry.stacked && entry.item->z != entry.stacking) {
+            // Set every time: an item's transition layer takes the stacking
+            // too, and nothing before the export may have set it.
+            if (entry.stacked) {
                 entry.item->setStacking(entry.stacking);
                 restack = true;
             }
@@ -177,8 +168,8 @@ void ExportImage::OnFrame(int width, int height, const uint8_t* pixels, int byte
 
 // ---- ExportAudio ----
 
-ExportAudio::ExportAudio(ExportContext* context, ExportRequest request, bool audioOnly)
-    : m_context(context), m_request(std::move(request)), m_audioOnly(audioOnly) {}
+ExportAudio::ExportAudio(ExportContext* context, ExportSource* source, bool audioOnly)
+    : m_context(context), m_source(source), m_audioOnly(audioOnly) {}
 
 ExportAudio::~ExportAudio() {
     wait();
@@ -212,14 +203,14 @@ void ExportAudio::run() {
             if (m_stop)
                 break;
         }
-        m_answered = false;
-        if (m_request)
-            m_request(kMaskAudible, index, exportfn::kUnitsPerSecond);
-        if (!m_answered) {
-            if (!m_stop)
-                m_context->fail(QStringLiteral("the timeline gave no sound for step %1").arg(index));
+        const ExportSound answer = m_source->exportSound(index, exportfn::kUnitsPerSecond);
+        const int64_t total = std::max<int64_t>(answer.totalFrames, 0);
+        m_context->total = total;
+        if (m_audioOnly)
+            emit sig_processUpdate(int(index), int(total));
+        if (index >= total)
             break;
-        }
+        mixStep(answer.sounds, index, exportfn::kUnitsPerSecond);
     }
     mixer->stop();
     delete m_tasks;
@@ -231,44 +222,6 @@ void ExportAudio::run() {
 ExportManager::ExportManager(QObject* parent) : QObject(parent) {}
 
 ExportManager::~ExportManager() = default;
-
-void ExportManager::QueueFrame(const ExportFrameRecord& frameRecord, int64_t index, int64_t rate,
-                               int64_t endIndex) {
-    Q_UNUSED(rate);
-    ExportFetchFrame* fetch = m_fetch.load();
-    ExportImage* image = m_image.load();
-    ExportContext* context = m_context.load();
-    if (!fetch || !image || !context || QThread::currentThread() != fetch) {
-        LOGW("export: a picture for frame %lld arrived outside the export's fetcher",
-             static_cast<long long>(index));
-        return;
-    }
-    fetch->markAnswered();
-    context->total = std::max<int64_t>(endIndex, 0);
-    const bool end = index >= endIndex;
-    if (end)
-        fetch->setStop();
-    image->enqueue(frameRecord, fetch->outputIndex(), end);
-}
-
-void ExportManager::QueueAudio(const QList<AudioFrameData>& audioFrames, int64_t index,
-                               int64_t unitsPerSecond, int64_t endIndex) {
-    ExportAudio* audio = m_audio.load();
-    ExportContext* context = m_context.load();
-    if (!audio || !context || QThread::currentThread() != audio) {
-        LOGW("export: sound for step %lld arrived outside the export's audio thread",
-             static_cast<long long>(index));
-        return;
-    }
-    audio->markAnswered();
-    context->total = std::max<int64_t>(endIndex, 0);
-    if (audio->audioOnly())
-        emit audio->sig_processUpdate(int(index), int(endIndex));
-    if (index < endIndex && unitsPerSecond > 0)
-        audio->mixStep(audioFrames, index, unitsPerSecond);
-    else
-        audio->setStop();
-}
 
 void ExportManager::report(const ExportContext& context, bool audioOnly) {
     if (!m_progress)
@@ -282,8 +235,7 @@ void ExportManager::report(const ExportContext& context, bool audioOnly) {
 }
 
 ExportResult ExportManager::runAudioOnly(ExportContext& context) {
-    auto* audio = new ExportAudio(&context, m_request, true);
-    m_audio = audio;
+    auto* audio = new ExportAudio(&context, m_source, true);
     audio->start(QThread::InheritPriority);
     while (!audio->isFinished() && !m_stopNow && !context.failed()) {
         report(context, true);
@@ -293,7 +245,6 @@ ExportResult ExportManager::runAudioOnly(ExportContext& context) {
     audio->setStop();
     context.audioGate.release();
     audio->wait();
-    m_audio = nullptr;
     delete audio;
     report(context, true);
     ExportResult result;
@@ -302,12 +253,9 @@ ExportResult ExportManager::runAudioOnly(ExportContext& context) {
 }
 
 ExportResult ExportManager::runVideo(ExportContext& context, GsScene* scene, int width, int height) {
-    auto* fetch = new ExportFetchFrame(&context, m_request);
     auto* image = new ExportImage(&context, scene, width, height);
-    auto* audio = new ExportAudio(&context, m_request, false);
-    m_fetch = fetch;
-    m_image = image;
-    m_audio = audio;
+    auto* fetch = new ExportFetchFrame(&context, m_source, image);
+    auto* audio = new ExportAudio(&context, m_source, false);
     image->start(QThread::InheritPriority);
     fetch->start(QThread::InheritPriority);
     audio->start(QThread::InheritPriority);
@@ -326,9 +274,6 @@ ExportResult ExportManager::runVideo(ExportContext& context, GsScene* scene, int
     image->wait();
     context.audioGate.release();
     audio->wait();
-    m_fetch = nullptr;
-    m_image = nullptr;
-    m_audio = nullptr;
     delete fetch;
     image->Release();
     delete audio;
@@ -359,7 +304,7 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     m_cancel = false;
     if (!params->audioOnly && !scene) {
         result.reason = QStringLiteral("no scene to draw");
-    } else if (!m_request) {
+    } else if (!m_source) {
         result.reason = QStringLiteral("no timeline to ask for frames");
     } else if (!params->audioOnly &&
                (params->width < exportfn::kMinSide || params->height < exportfn::kMinSide ||
@@ -411,15 +356,14 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     result.started = true;
     context.frameRate = params->audioOnly ? exportfn::kUnitsPerSecond : params->frameRate;
     context.playRate = params->playRate;
-    m_context = &context;
-
     const ExportResult run =
         params->audioOnly ? runAudioOnly(context) : runVideo(context, scene, params->width, params->height);
-    m_context = nullptr;
     result.stoppedEarly = run.stoppedEarly;
 
     LOGD("---> 导出结束");
-    mv::stop_movie(&context.movie);
+    // The trailer, the last flush and the close: a failure there (a full
+    // disk) is the export's failure, and the writer removes the file.
+    const bool finished = mv::stop_movie(&context.movie);
     context.movie = nullptr;
 
     const QFileInfo file(written);
@@ -432,13 +376,11 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     } else if (context.total.load() == 0) {
         result.reason = QStringLiteral("the timeline is empty: there is nothing to export");
         LOGW("---> %s", result.reason.toUtf8().constData());
+    } else if (!finished) {
+        result.reason = QStringLiteral("the export file could not be finished; the disk may be full");
+        LOGE("---> 生成文件失败:[%s]", result.path.toUtf8().constData());
     } else if (!file.isFile() || file.size() == 0) {
         result.reason = QStringLiteral("the export file was not generated");
-        LOGE("---> 生成文件失败:[%s]", result.path.toUtf8().constData());
-    } else if (!ff::getMovieInfo(working.filePath, nullptr)) {
-        // Closing the file can fail too (a full disk at the trailer); the
-        // writer only logs that, so read the file back.
-        result.reason = QStringLiteral("the export file cannot be read back; the disk may be full");
         LOGE("---> 生成文件失败:[%s]", result.path.toUtf8().constData());
     } else {
         result.ok = true;

@@ -1,23 +1,24 @@
 // The export's three workers and the manager that runs them.
 //
-// ExportFetchFrame asks the timeline for what the picture tracks show at
-// each output frame; the answer arrives on the same thread through
-// ExportManager::QueueFrame and waits in ExportImage's queue (at most five
-// records, the asker blocks while it is full). ExportImage applies each
-// record to the scene, runs one engine frame cycle and pushes the read-back
-// picture to the writer. ExportAudio asks for the sound of each 1/30 s step
-// (answered through QueueAudio on its thread), mixes it and pushes it.
+// ExportFetchFrame asks the composition (an ExportSource) for what the
+// picture tracks show at each output frame; the answer comes back on its
+// thread and waits in ExportImage's queue (at most five records, the asker
+// blocks while it is full). ExportImage applies each record to the scene,
+// runs one engine frame cycle and pushes the read-back picture to the
+// writer. ExportAudio asks for the sound of each 1/30 s step, mixes it and
+// pushes it.
 // audioGate lets the sound run only as far as the pictures have gone;
 // videoWindow keeps the pictures at most ten steps ahead of the sound.
 //
 // Threads: ExportManager lives on the GUI thread; Export runs there and
-// returns when the export has ended. QueueFrame and QueueAudio run on the
-// asking worker. Nothing here touches a widget.
+// returns when the export has ended. The source answers on the asking
+// worker. Nothing here touches a widget.
 #pragma once
 
 #include "graphics/graphics.h"
 #include "render/audio/audio-frame-data.h"
 #include "render/export/export-function.h"
+#include "render/export/export-source.h"
 #include "render/preview-requests.h"
 
 #include "render/frame-types.h"
@@ -62,32 +63,24 @@ private:
     std::atomic<bool> m_failed{false};
 };
 
-using ExportRequest = std::function<void(int mask, int64_t index, int64_t rate)>;
+class ExportImage;
 
 // Asks for one record per output frame until told to stop or the timeline ends.
 class ExportFetchFrame : public QThread {
     Q_OBJECT
 public:
-    ExportFetchFrame(ExportContext* context, ExportRequest request);
+    ExportFetchFrame(ExportContext* context, ExportSource* source, ExportImage* image);
     void setStop() { m_stop = true; }
     bool stopped() const { return m_stop.load(); }
-    // The output frame being asked for (this thread only).
-    int64_t outputIndex() const { return m_outputIndex; }
-    // Set by QueueFrame when an answer arrived (this thread only).
-    void markAnswered() { m_answered = true; }
-
-signals:
-    void sig_encode(int64_t, int64_t);
 
 protected:
     void run() override;
 
 private:
     ExportContext* m_context;
-    ExportRequest m_request;
+    ExportSource* m_source;
+    ExportImage* m_image;
     std::atomic<bool> m_stop{false};
-    int64_t m_outputIndex = 0;
-    bool m_answered = false;
 };
 
 // Draws the queued records and pushes the pictures. Reference counted
@@ -143,13 +136,12 @@ private:
 class ExportAudio : public QThread {
     Q_OBJECT
 public:
-    ExportAudio(ExportContext* context, ExportRequest request, bool audioOnly);
+    ExportAudio(ExportContext* context, ExportSource* source, bool audioOnly);
     ~ExportAudio() override;
     void setStop() { m_stop = true; }
     bool audioOnly() const { return m_audioOnly; }
-    // QueueAudio, on this thread: mixes one unit and pushes it.
+    // On this thread: mixes one unit and pushes it.
     void mixStep(const QList<AudioFrameData>& sounds, int64_t index, int64_t unitsPerSecond);
-    void markAnswered() { m_answered = true; }
 
 signals:
     void sig_processUpdate(int value, int maximum);
@@ -159,11 +151,10 @@ protected:
 
 private:
     ExportContext* m_context;
-    ExportRequest m_request;
+    ExportSource* m_source;
     bool m_audioOnly;
     std::atomic<bool> m_stop{false};
     AudioTaskManager* m_tasks = nullptr; // this thread's, while it runs
-    bool m_answered = false;
 };
 
 struct ExportResult {
@@ -175,8 +166,8 @@ struct ExportResult {
     QString path;
 };
 
-// Owned by the render manager; GUI thread apart from QueueFrame/QueueAudio
-// (worker threads) and stop() (any thread).
+// Owned by the render manager; GUI thread apart from stop() and cancel()
+// (any thread).
 class ExportManager : public QObject {
     Q_OBJECT
 public:
@@ -188,8 +179,9 @@ public:
     explicit ExportManager(QObject* parent = nullptr);
     ~ExportManager() override;
 
-    // How the workers ask the timeline for frame data; called on the worker.
-    void setRequest(ExportRequest request) { m_request = std::move(request); }
+    // What the workers ask for frames and sound (not owned); asked on the workers.
+    void setSource(ExportSource* source) { m_source = source; }
+    ExportSource* source() const { return m_source; }
     // Called on the thread running Export about every kProgressIntervalMs;
     // a dialog may process events in it and call stop().
     void setProgress(Progress progress) { m_progress = std::move(progress); }
@@ -209,11 +201,6 @@ public:
     // harms a file already there.
     ExportResult Export(MVParams* params, GsScene* scene);
 
-    // The timeline's answers, on the asking worker.
-    void QueueFrame(const ExportFrameRecord& frameRecord, int64_t index, int64_t rate, int64_t endIndex);
-    void QueueAudio(const QList<AudioFrameData>& audioFrames, int64_t index, int64_t unitsPerSecond,
-                    int64_t endIndex);
-
 signals:
     void sig_frameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
     void sig_exportContinue();
@@ -224,13 +211,10 @@ private:
     ExportResult runVideo(ExportContext& context, GsScene* scene, int width, int height);
     void report(const ExportContext& context, bool audioOnly);
 
-    ExportRequest m_request;
+    ExportSource* m_source = nullptr;
     Progress m_progress;
     std::atomic<bool> m_stopNow{false};
     std::atomic<bool> m_cancel{false};
     std::atomic<bool> m_running{false};
-    std::atomic<ExportFetchFrame*> m_fetch{nullptr};
-    std::atomic<ExportImage*> m_image{nullptr};
-    std::atomic<ExportAudio*> m_audio{nullptr};
-    std::atomic<ExportContext*> m_context{nullptr};
+
 };

@@ -3,6 +3,7 @@
 // the sound of a frame and copy / paste / delete from the keyboard.
 #include "support/test-main.h"
 #include "timeline/classify-item.h"
+#include "timeline/frame-dispatcher.h"
 #include "timeline/frame-requests.h"
 #include "timeline/source-item.h"
 #include "timeline/timeline-scene.h"
@@ -304,7 +305,9 @@ private slots:
         QCOMPARE(timeline::audioFrame(model->tracks(), 5, 30).at(0).volume, 80);
     }
 
-    void exportRequestsAnswerOnTheAskingThread() {
+    // The play head and the questions of an instant need no widget: a
+    // dispatcher over the model answers them, an export's on its own thread.
+    void framesAreAnsweredWithoutAView() {
         ClassifyItem* video = model->header(SourceVideo);
         ClassifyItem* addedVideo = model->addTrack(video);
         RecordingItem* videoItem = giveItem(video);
@@ -316,41 +319,35 @@ private slots:
         SourceData* text = model->createSubtitle(subtitles, 40, 30, "hello", QFont(), Qt::yellow);
         subtitles->addSource(text);
         text->setInitialLook(30, 255, 128, false);
-        scene->updateLength();
 
-        std::thread::id soundThread, pictureThread;
-        QList<AudioFrameData> sounds;
-        EditType edit = EditManual;
-        int64_t rate = 0;
-        ExportFrameRecord record;
-        connect(view.get(), &TimeLineGraphicsView::sig_deliverAudio, this,
-                [&](QList<AudioFrameData> s, int64_t, int64_t fps, int64_t, EditType e) {
-                    soundThread = std::this_thread::get_id();
-                    sounds = s;
-                    edit = e;
-                    rate = fps;
-                }, Qt::DirectConnection);
-        connect(view.get(), &TimeLineGraphicsView::sig_deliverExportFrame, this,
-                [&](ExportFrameRecord r, int64_t, int64_t, int64_t) {
-                    pictureThread = std::this_thread::get_id();
-                    record = r;
-                }, Qt::DirectConnection);
+        FrameDispatcher frames(model.get());
+        QCOMPARE(frames.totalFrames(), int64_t(150));
+        frames.setFrame(-5);
+        QCOMPARE(frames.frame(), int64_t(0));
+        frames.setFrame(45);
+        const int asked = videoItem->count;
+        frames.requestPictures(frames.frame());
+        QCOMPARE(videoItem->count, asked + 1);
+        QCOMPARE(videoItem->last.self.frame, int64_t(45));
+        QCOMPARE(videoItem->last.self.path, QStringLiteral("/media/a.mp4"));
+        QCOMPARE(frames.soundAt(frames.frame(), 30).size(), 1); // the added track starts at 50
+
+        ExportSound sound;
+        ExportPicture picture, later;
         std::thread worker([&] {
-            view->exportRequest(TimeLineGraphicsView::kExportAudible, 60, 25);
-            view->exportRequest(TimeLineGraphicsView::kExportVisual, 60, 25);
-            view->exportRequest(33, 60, 25); // unknown masks are ignored
+            sound = frames.exportSound(60, 25);
+            picture = frames.exportPicture(60);
+            later = frames.exportPicture(80);
         });
-        const std::thread::id workerId = worker.get_id();
         worker.join();
-        QCOMPARE(soundThread, workerId);
-        QCOMPARE(pictureThread, workerId);
         // Header and added track both sound, at the exporter's rate.
-        QCOMPARE(sounds.size(), 2);
-        QCOMPARE(sounds.at(1).num, int64_t(10));
-        QCOMPARE(sounds.at(1).den, int64_t(25));
-        QCOMPARE(edit, EditExport);
-        QCOMPARE(rate, int64_t(25));
+        QCOMPARE(sound.totalFrames, int64_t(150));
+        QCOMPARE(sound.sounds.size(), 2);
+        QCOMPARE(sound.sounds.at(1).num, int64_t(10));
+        QCOMPARE(sound.sounds.at(1).den, int64_t(25));
         // One entry per showing item; the subtitle carries its placement and look.
+        const ExportFrameRecord& record = picture.record;
+        QCOMPARE(picture.totalFrames, int64_t(150));
         int showing = 0;
         for (ClassifyItem* track : model->tracks())
             showing += track->showsPicture() && track->previewItem() ? 1 : 0;
@@ -367,8 +364,7 @@ private slots:
         QCOMPARE(sub->props.subtitle->look.frame, int64_t(20));
         QCOMPARE(sub->props.subtitle->rotateDegrees, 30.0);
         // Past the subtitle's end its entry hides it.
-        view->exportRequest(TimeLineGraphicsView::kExportVisual, 80, 25);
-        for (const ExportFrameEntry& e : record) {
+        for (const ExportFrameEntry& e : later.record) {
             if (e.item == subtitles->previewItem())
                 QVERIFY(!e.props.visible && !e.props.subtitle);
         }

@@ -185,7 +185,26 @@ class TestExport : public QObject {
     std::unique_ptr<TimeLineGraphicsScene> m_scene;
     std::unique_ptr<TimeLineGraphicsView> m_view;
     QMutex m_masksLock; // guards m_masks
-    QList<int> m_masks; // the masks the workers asked with
+    QList<int> m_masks; // the questions the workers asked
+
+    enum Asked { AskedPicture = 1, AskedSound = 2 };
+    // Notes each question of the export's workers and passes it on.
+    struct NotingSource : ExportSource {
+        TestExport* test = nullptr;
+        ExportSource* frames = nullptr;
+        void note(int asked) {
+            QMutexLocker hold(&test->m_masksLock);
+            test->m_masks.append(asked);
+        }
+        ExportPicture exportPicture(int64_t frame) override {
+            note(AskedPicture);
+            return frames->exportPicture(frame);
+        }
+        ExportSound exportSound(int64_t index, int64_t unitsPerSecond) override {
+            note(AskedSound);
+            return frames->exportSound(index, unitsPerSecond);
+        }
+    } m_source;
 
     void clearMasks() {
         QMutexLocker hold(&m_masksLock);
@@ -214,18 +233,12 @@ class TestExport : public QObject {
                 &TimeLineGraphicsView::slot_stopExportPrepare);
         connect(view, &TimeLineGraphicsView::sig_deliverAudio, render, &RenderManager::deliverAudio,
                 Qt::DirectConnection);
-        connect(view, &TimeLineGraphicsView::sig_deliverExportFrame, render,
-                &RenderManager::deliverExportFrame, Qt::DirectConnection);
         fill(*m_model);
         m_scene->updateLength();
         m_model->setRenderManager(render);
-        render->exportManager()->setRequest([this, view](int mask, int64_t index, int64_t rate) {
-            {
-                QMutexLocker hold(&m_masksLock);
-                m_masks.append(mask);
-            }
-            view->exportRequest(mask, index, rate);
-        });
+        m_source.test = this;
+        m_source.frames = view->frames();
+        render->exportManager()->setSource(&m_source);
         render->exportManager()->setProgress(ExportManager::Progress());
     }
 
@@ -348,8 +361,8 @@ private slots:
 
         // Both workers asked; the items are back in preview mode.
         const QList<int> asked = masks();
-        QVERIFY(asked.contains(TimeLineGraphicsView::kExportVisual));
-        QVERIFY(asked.contains(TimeLineGraphicsView::kExportAudible));
+        QVERIFY(asked.contains(AskedPicture));
+        QVERIFY(asked.contains(AskedSound));
         QVERIFY(m_render->renderThread());
     }
 
@@ -528,7 +541,7 @@ private slots:
         // No picture worker ever asked.
         const QList<int> asked = masks();
         QVERIFY(!asked.isEmpty());
-        QVERIFY(!asked.contains(TimeLineGraphicsView::kExportVisual));
+        QVERIFY(!asked.contains(AskedPicture));
         QVERIFY(std::abs(durationOf(out) - 2.0) < 0.1);
         const QList<double> levels = soundLevels(out);
         QVERIFY(levels.size() > 150);
@@ -610,7 +623,7 @@ private slots:
             // once, or, past 20 kB, once the header is out.
             result = exportWithFileLimit(params, kind == "full" ? 16 : 20000);
             if (kind == "limit")
-                QVERIFY(masks().contains(TimeLineGraphicsView::kExportVisual));
+                QVERIFY(masks().contains(AskedPicture));
         } else {
             result = exportTo(params);
         }

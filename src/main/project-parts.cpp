@@ -1,0 +1,65 @@
+#include "project-parts.h"
+
+#include "render/render-manager.h"
+#include "timeline/timeline-tree-model.h"
+#include "value/interface.h"
+#include "zyapp.h"
+
+#include <QXmlStreamReader>
+
+void ProjectParts::writeRender(QXmlStreamWriter& writer) {
+    m_render->writeSection(writer);
+}
+
+void ProjectParts::writeResource(QXmlStreamWriter& writer, bool archive) {
+    Q_UNUSED(writer);
+    Q_UNUSED(archive);
+    LOGW("project: these parts hold no media library; its section is left empty");
+}
+
+void ProjectParts::writeTimeline(QXmlStreamWriter& writer, bool archive) {
+    ZyApp* app = ZyApp::instance();
+    m_timeline->writeTimeline(writer, app ? app->mediaPathWriter(archive) : TimeLineTreeModel::PathMapper());
+}
+
+void ProjectParts::readRender(QXmlStreamReader& reader) {
+    while (reader.readNextStartElement()) {
+        if (reader.name() == QLatin1String("scene"))
+            m_render->readSection(reader);
+        else
+            reader.skipCurrentElement();
+    }
+}
+
+void ProjectParts::readResource(QXmlStreamReader& reader) {
+    reader.skipCurrentElement();
+}
+
+void ProjectParts::readTimeline(QXmlStreamReader& reader) {
+    ZyApp* app = ZyApp::instance();
+    m_timeline->readTimeline(reader, [app](const QString& path) { return app ? app->resolveMediaPath(path) : path; });
+}
+
+void ProjectParts::readOldCanvas(const QString& rectText) {
+    m_render->readOldCanvas(rectText);
+}
+
+void ProjectParts::readOldResource(QXmlStreamReader& objectMgr) {
+    objectMgr.skipCurrentElement();
+}
+
+void ProjectParts::readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
+    m_timeline->readOldSection(objectMgr, tree);
+}
+
+void ProjectParts::clearSections() {
+    m_timeline->reset();
+}
+
+QStringList ProjectParts::missingMedia() const {
+    return m_timeline->missingMedia();
+}
+
+int ProjectParts::relinkMedia(const QString& from, const QString& to) {
+    return m_timeline->relinkMedia(from, to);
+}
