@@ -10,7 +10,11 @@
 // frame by frame (Y PSNR outside the text box, whose glyphs Qt and FreeType
 // draw differently): a black, shifted or short file fails the benchmark.
 //
-//   scripts/test-env build/rel/bench/export_bench [path to korvel]
+// The export's peak memory (its resident set's high-water mark) is printed
+// beside its times. Given a second program (an earlier build), that one
+// exports the same project too, checked the same way, for a before/after.
+//
+//   scripts/test-env build/rel/bench/export_bench [path to korvel] [earlier korvel]
 #include "main/zyapp.h"
 #include "main/main-window.h"
 #include "support/composition.h"
@@ -33,8 +37,20 @@ namespace {
 
 struct Timing {
     double wall = 0, cpu = 0;
+    long peakKib = 0; // the process's own VmHWM, last read before it ended
     bool ok = false;
 };
+
+long peakKib(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
 
 double childCpuSeconds() {
     rusage usage {};
@@ -44,16 +60,29 @@ double childCpuSeconds() {
 }
 
 // Runs a command to its end; CPU time is what its process tree used.
-Timing run(const QString& program, const QStringList& arguments) {
+// withoutDisplay: DISPLAY and WAYLAND_DISPLAY are taken from its environment.
+Timing run(const QString& program, const QStringList& arguments, bool withoutDisplay = false) {
     const double cpuBefore = childCpuSeconds();
     QElapsedTimer clock;
     clock.start();
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
+    if (withoutDisplay) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        process.setProcessEnvironment(env);
+    }
     process.start(program, arguments);
     Timing t;
-    t.ok = process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const qint64 pid = process.processId();
+    while (!process.waitForFinished(50)) {
+        if (process.state() == QProcess::NotRunning)
+            break;
+        t.peakKib = std::max(t.peakKib, peakKib(pid));
+    }
+    t.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     t.wall = clock.nsecsElapsed() / 1e9;
     t.cpu = childCpuSeconds() - cpuBefore;
     return t;
@@ -149,6 +178,7 @@ int main(int argc, char** argv) {
     ZyApp app(argc, argv);
     const QString korvel = argc > 1 ? QString::fromLocal8Bit(argv[1])
                                     : QCoreApplication::applicationDirPath() + "/../bin/korvel";
+    const QString earlier = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     if (!app.initialize(false)) {
         std::fprintf(stderr, "no graphics device\n");
         return 1;
@@ -171,7 +201,8 @@ int main(int argc, char** argv) {
     zya::UndoController::instance()->setClean();
     std::printf("composition: %.1f s of 1080p30\n", c.frames / 30.0);
 
-    const Timing ours = run(korvel, {"--export", project, d + "/korvel.mp4", "--fps", "30"});
+    // Ours runs as on a server, with no display at all.
+    const Timing ours = run(korvel, {"--export", project, d + "/korvel.mp4", "--fps", "30"}, true);
     const Timing graph = run("ffmpeg", QStringList {"-nostdin", "-loglevel", "error", "-y"} +
                                            korvel::test::referenceArguments(c, "bt709", true) + kEncode +
                                            QStringList {"-colorspace", "bt709", "-color_primaries", "bt709",
@@ -210,7 +241,17 @@ int main(int argc, char** argv) {
     auto row = [](const char* what, const Timing& t) {
         std::printf("%-40s %7.1f s wall  %7.1f s CPU  %s\n", what, t.wall, t.cpu, t.ok ? "" : "(failed)");
     };
-    row("korvel --export (picture checked)", ours);
+    row("korvel --export, no display (checked)", ours);
+    std::printf("%-40s %7.1f MiB peak resident\n", "korvel --export memory", ours.peakKib / 1024.0);
+    if (!earlier.isEmpty()) {
+        const Timing before = run(earlier, {"--export", project, d + "/earlier.mp4", "--fps", "30"});
+        if (!before.ok || !verified(c, d + "/earlier.mp4", d + "/graph.mp4")) {
+            std::fprintf(stderr, "FAILED: the earlier korvel's export is missing or wrong\n");
+            return 1;
+        }
+        row("earlier korvel --export (checked)", before);
+        std::printf("%-40s %7.1f MiB peak resident\n", "earlier korvel --export memory", before.peakKib / 1024.0);
+    }
     row("ffmpeg -filter_complex", graph);
     row("melt", melt);
     row("ffmpeg encoder alone (40 s pattern)", encoder);
