@@ -147,9 +147,9 @@ public:
             file.open(QIODevice::ReadOnly);
             const auto onRoot = [](bool) {};
             if (kind == ProjectInput::Project)
-                project::readProject(file, *m_window, onRoot);
+                project::readProject(file, *m_window->projectSections(), onRoot);
             else
-                project::readOldProject(file, *m_window, onRoot);
+                project::readOldProject(file, *m_window->projectSections(), onRoot);
         } else {
             readSection(kind, bytes);
         }
@@ -162,7 +162,7 @@ public:
             QBuffer file;
             file.setData(first);
             file.open(QIODevice::ReadOnly);
-            if (!project::readProject(file, *m_window, [](bool) {}))
+            if (!project::readProject(file, *m_window->projectSections(), [](bool) {}))
                 fail("a written project does not read back");
         } else {
             readSection(kind, first);
@@ -193,7 +193,7 @@ private:
     QByteArray write(ProjectInput kind) {
         if (kind == ProjectInput::Project || kind == ProjectInput::OldProject) {
             QString error;
-            if (!project::writeProject(m_path, *m_window, project::ArchiveMark::None, false, &error))
+            if (!project::writeProject(m_path, *m_window->projectSections(), project::ArchiveMark::None, false, &error))
                 fail("the project cannot be written: %s", qUtf8Printable(error));
             QFile file(m_path);
             if (!file.open(QIODevice::ReadOnly))
