@@ -40,7 +40,7 @@ VFrameInfo layer(ff::VFramePtr frame, float x, float w, float h, float brightnes
     l.centerX = x;
     l.width = w;
     l.height = h;
-    l.brightness = brightness;
+    l.colour.brightness = brightness;
     return l;
 }
 

@@ -21,6 +21,7 @@
 #include "timeline/toolbar-widget.h"
 #include "undo/undo-controller.h"
 #include "value/interface.h"
+#include "values/panel-signals.h"
 #include "zyapp.h"
 
 #include <QApplication>
@@ -98,11 +99,13 @@ void connectResourceToTimeline(ResourceWidget* resource, TimeLineWidget* timelin
                      [](QString path) { ZyApp::instance()->openProject(path); });
     QObject::connect(resource, &ResourceWidget::sig_openEarlierVersion, resource,
                      [](QString version, QString project) { ZyApp::instance()->openEarlierVersion(version, project); });
-    // The crop views ask for the current frame and the preview sends it.
-    if (ZyApp* app = ZyApp::instance()) {
-        QObject::connect(app, &ZyApp::sig_updatePreivew, timeline, &TimeLineWidget::slot_updatePreview);
-        QObject::connect(app, &ZyApp::sig_updateCropMenu, resource, &ResourceWidget::slot_updateCropMenu);
-    }
+    // The crop views ask for the current frame and the preview sends it;
+    // queued, so that a panel's edit is applied before the preview is asked.
+    PanelSignals* notices = PanelSignals::instance();
+    QObject::connect(notices, &PanelSignals::sig_updatePreivew, timeline, &TimeLineWidget::slot_updatePreview,
+                     Qt::QueuedConnection);
+    QObject::connect(notices, &PanelSignals::sig_updateCropMenu, resource, &ResourceWidget::slot_updateCropMenu,
+                     Qt::QueuedConnection);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "command-line-export.h"
 #include "graphics/headless.h"
 #include "crash-handler.h"
-#include "transtranslate.h"
+#include "values/transtranslate.h"
 #include "zyapp.h"
 #include "zytranslator.h"
 #include "render/audio/audio-frame-data.h"

@@ -1,6 +1,7 @@
 #include "menu/abstract-menu.h"
 
 #include "value/interface.h"
+#include "values/panel-signals.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -37,10 +38,6 @@ QString text(const char* section, const char* name) {
     return QCoreApplication::translate("menu", key.constData());
 }
 
-void requestPreviewUpdate() {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app && app->metaObject()->indexOfSignal("sig_updatePreivew()") >= 0)
-        QMetaObject::invokeMethod(app, "sig_updatePreivew", Qt::QueuedConnection);
-}
+void requestPreviewUpdate() { emit PanelSignals::instance()->sig_updatePreivew(); }
 
 } // namespace menu

@@ -4,7 +4,7 @@
 // GUI thread only.
 #pragma once
 
-#include "timeline/timeline-units.h"
+#include "values/source-types.h"
 #include "value/value.h"
 
 #include <QWidget>

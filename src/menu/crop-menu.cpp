@@ -1,7 +1,7 @@
 #include "menu/crop-menu.h"
 
 #include "menu/crop-view.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "values/value-qt.h"
 
 #include <QButtonGroup>

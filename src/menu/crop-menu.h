@@ -4,7 +4,7 @@
 #pragma once
 
 #include "menu/abstract-menu.h"
-#include "render/preview-requests.h"
+#include "values/frame-info.h"
 
 #include <QList>
 #include <QRect>

@@ -4,7 +4,7 @@
 // panels' cropping page. GUI thread only.
 #pragma once
 
-#include "render/preview-requests.h"
+#include "values/frame-info.h"
 
 #include <QGraphicsItem>
 #include <QGraphicsView>

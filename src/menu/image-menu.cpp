@@ -1,6 +1,6 @@
 #include "menu/image-menu.h"
 
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 
 #include <QLineEdit>
 #include <QPushButton>

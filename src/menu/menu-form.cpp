@@ -1,7 +1,7 @@
 #include "menu/menu-form.h"
 
 #include "menu/abstract-menu.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "undo/undo-controller.h"
 
 #include <QButtonGroup>

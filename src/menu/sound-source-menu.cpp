@@ -1,7 +1,7 @@
 #include "menu/sound-source-menu.h"
 
 #include "menu/menu-form.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 
 #include <QCheckBox>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "menu/subtitle-menu.h"
 
 #include "menu/menu-form.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "value/interface.h"
 
 #include <QColorDialog>

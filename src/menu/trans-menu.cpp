@@ -1,8 +1,8 @@
 #include "menu/trans-menu.h"
 
-#include "main/transtranslate.h"
+#include "values/transtranslate.h"
 #include "menu/menu-form.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "value/interface.h"
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "menu/video-menu.h"
 
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 
 #include "menu/crop-view.h"
 #include "menu/menu-form.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "value/interface.h"
 #include "values/value-qt.h"
 

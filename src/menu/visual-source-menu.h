@@ -7,7 +7,7 @@
 
 #include "menu/abstract-menu.h"
 #include "menu/menu-form.h"
-#include "render/preview-requests.h"
+#include "values/frame-info.h"
 
 #include <QList>
 #include <QRect>

@@ -4,6 +4,7 @@
 #include "render/shader-library.h"
 #include "render/video-decoder-task.h"
 #include "value/interface.h"
+#include "values/panel-signals.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -58,13 +59,7 @@ void PreviewItem::lowerClip() {
 namespace {
 
 // Tells the panels what frame the item shows; queued to the GUI thread.
-void publishCropFrames(const QList<VFrameInfo>& frames) {
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-        if (app->metaObject()->indexOfSignal("sig_updateCropMenu(QList<VFrameInfo>)") >= 0)
-            QMetaObject::invokeMethod(app, "sig_updateCropMenu", Qt::QueuedConnection,
-                                      Q_ARG(QList<VFrameInfo>, frames));
-    }
-}
+void publishCropFrames(const QList<VFrameInfo>& frames) { emit PanelSignals::instance()->sig_updateCropMenu(frames); }
 
 RenderProps selfBlock(const VFrameInfo& self) {
     RenderProps block;
@@ -303,8 +298,7 @@ void VideoPreviewItem::Draw() {
     GsContextDefault::SetViewport(0, 0, s->width(), s->height());
     if (!m_buffer)
         m_buffer = std::make_unique<GsConstantBuffer>(int(sizeof(ColourBlock)));
-    ColourBlock block = {self.temperature, self.hue,       self.brightness, self.contrast,
-                         self.saturation,  self.highlight, self.transparent, 0.0f};
+    ColourBlock block = colourBlock(self.colour, self.transparent);
     m_buffer->Update(&block, int(sizeof block));
     GsTextureBinder bind(m_texture.get());
     if (GsContextDefault::BindShader(current.program.toStdString())) {

@@ -2,6 +2,8 @@
 // adjustment and subtitles, compiled from GLSL kept in the Qt resources.
 #pragma once
 
+#include "values/frame-info.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,6 +30,11 @@ struct ColourBlock {
     float padding = 0.0f;
 };
 static_assert(sizeof(ColourBlock) == 32, "ColourBlock must match its std140 layout");
+
+// A layer's controls in the colour program's order.
+inline ColourBlock colourBlock(const ColourControls& c, float transparent) {
+    return {c.temperature, c.hue, c.brightness, c.contrast, c.saturation, c.highlight, transparent, 0.0f};
+}
 
 struct AlphaBlock {
     float transparent = 1.0f;

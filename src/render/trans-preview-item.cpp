@@ -3,14 +3,13 @@
 #include "render/fit-size.h"
 #include "render/shader-library.h"
 
-#include <cstring>
 
 TransFilter::TransFilter(int width, int height) : GsFilter(width, height) {}
 
-void TransFilter::set(GsTexture* texture, const gs_transform& transform, const float colour[7]) {
+void TransFilter::set(GsTexture* texture, const gs_transform& transform, const ColourControls& colour) {
     m_texture = texture;
     m_transform = transform;
-    std::memcpy(m_colour, colour, sizeof m_colour);
+    m_colour = colour;
 }
 
 void TransFilter::Render() {
@@ -20,7 +19,7 @@ void TransFilter::Render() {
     if (!m_buffer)
         m_buffer = std::make_unique<GsConstantBuffer>(int(sizeof(ColourBlock)));
     // The layer's transparency is applied by the transition program instead.
-    ColourBlock block = {m_colour[0], m_colour[1], m_colour[2], m_colour[3], m_colour[4], m_colour[5], 1.0f, 0.0f};
+    ColourBlock block = colourBlock(m_colour, 1.0f);
     m_buffer->Update(&block, int(sizeof block));
     GsTextureBinder bind(m_texture);
     if (GsContextDefault::BindShader("rgba_base")) {
@@ -78,27 +77,22 @@ void TransPreviewItem::prepareLayer(int index, const VFrameInfo& layer) {
     m_direct[index] = false;
     m_covers[index] = false;
     if (!texture) {
-        const float none[7] = {0, 0, 0, 0, 0, 0, 1};
-        m_filters[index]->set(nullptr, gs_transform {}, none);
+        m_filters[index]->set(nullptr, gs_transform {}, ColourControls {});
         return;
     }
     gs_vec2 drawn = fitSize({layer.width, layer.height}, texture->width(), texture->height(), layer.stretch);
     // A picture that covers the scene exactly with its colours at rest would
     // only be copied by the filter: the transition samples it directly.
-    bool atRest = layer.temperature == 0 && layer.hue == 0 && layer.brightness == 0 && layer.contrast == 0 &&
-                  layer.saturation == 0 && layer.highlight == 0;
+    const bool atRest = layer.colour.atRest();
     m_covers[index] = s && layer.frame->opaque && layer.transparent >= 1.0f &&
                       coversScene(layer.centerX, layer.centerY, drawn, layer.rotation, s->width(), s->height());
     if (s && atRest && layer.centerX == 0 && layer.centerY == 0 && layer.rotation == 0 &&
         drawn.x == float(s->width()) && drawn.y == float(s->height())) {
         m_direct[index] = true;
-        const float none[7] = {0, 0, 0, 0, 0, 0, 1};
-        m_filters[index]->set(nullptr, gs_transform {}, none);
+        m_filters[index]->set(nullptr, gs_transform {}, ColourControls {});
         return;
     }
-    const float colour[7] = {layer.temperature, layer.hue,        layer.brightness, layer.contrast,
-                             layer.saturation,  layer.highlight, layer.transparent};
-    m_filters[index]->set(texture, {layer.centerX, layer.centerY, drawn.x, drawn.y, layer.rotation}, colour);
+    m_filters[index]->set(texture, {layer.centerX, layer.centerY, drawn.x, drawn.y, layer.rotation}, layer.colour);
 }
 
 void TransPreviewItem::Update() {

@@ -13,8 +13,7 @@
 class TransFilter : public GsFilter {
 public:
     TransFilter(int width, int height);
-    // colour: temperature, hue, brightness, contrast, saturation, highlight, transparent.
-    void set(GsTexture* texture, const gs_transform& transform, const float colour[7]);
+    void set(GsTexture* texture, const gs_transform& transform, const ColourControls& colour);
     void Render() override;
     bool HasWork() const override { return m_texture != nullptr; }
 
@@ -22,7 +21,7 @@ private:
     ~TransFilter() override = default;
     GsTexture* m_texture = nullptr; // the item's, which outlives the filter's use of it
     gs_transform m_transform;
-    float m_colour[7] = {0, 0, 0, 0, 0, 0, 1};
+    ColourControls m_colour;
     std::unique_ptr<GsConstantBuffer> m_buffer;
 };
 

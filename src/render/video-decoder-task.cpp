@@ -42,12 +42,7 @@ VFrameInfo infoFromLayer(const LayerRequest& layer) {
     info.clipRect = layer.clipRect;
     info.uuid = layer.uuid;
     info.transparent = layer.transparent;
-    info.temperature = layer.temperature;
-    info.saturation = layer.saturation;
-    info.hue = layer.hue;
-    info.brightness = layer.brightness;
-    info.contrast = layer.contrast;
-    info.highlight = layer.highlight;
+    info.colour = layer.colour;
     info.stretch = layer.stretch;
     info.centerX = layer.centerX;
     info.centerY = layer.centerY;

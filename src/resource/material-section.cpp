@@ -2,7 +2,7 @@
 // materials of the older layout's "ObjectMgr".
 #include "resource/material-manager.h"
 
-#include "timeline/read-limits.h"
+#include "values/read-limits.h"
 #include "value/interface.h"
 
 #include <QDir>

@@ -3,8 +3,8 @@
 // GUI thread only.
 #pragma once
 
-#include "render/preview-requests.h"
-#include "timeline/timeline-units.h"
+#include "values/frame-info.h"
+#include "values/source-types.h"
 #include "value/value.h"
 
 #include <QColor>

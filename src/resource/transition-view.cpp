@@ -1,6 +1,6 @@
 #include "resource/transition-view.h"
 
-#include "main/transtranslate.h"
+#include "values/transtranslate.h"
 #include "resource/library-common.h"
 #include "resource/material-item.h"
 #include "value/interface.h"

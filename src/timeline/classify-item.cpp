@@ -4,7 +4,7 @@
 #include "render/render-manager.h"
 #include "timeline/frame-requests.h"
 #include "timeline/source-data.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "undo/undo-controller.h"
 #include "value/interface.h"

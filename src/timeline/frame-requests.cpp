@@ -22,12 +22,7 @@ LayerRequest layerRequest(const SourceData& clip, int64_t frame) {
     layer.frame = clip.offset() + inside;
     layer.uuid = clip.uuid();
     layer.transparent = float(clip.transparent()) / 255.0f;
-    layer.temperature = float(clip.temperature()) / 50.0f;
-    layer.saturation = float(clip.saturation()) / 50.0f;
-    layer.hue = float(clip.hue()) / 50.0f;
-    layer.brightness = float(clip.bright()) / 100.0f;
-    layer.contrast = float(clip.contrast()) / 50.0f;
-    layer.highlight = float(clip.highlight()) / 50.0f;
+    layer.colour = colourLevels(clip.colours());
     layer.stretch = clip.stretch();
     layer.path = clip.path();
     layer.clipRect = clip.clipRect();

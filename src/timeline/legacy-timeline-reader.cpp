@@ -1,6 +1,6 @@
 #include "timeline/legacy-timeline-reader.h"
 
-#include "timeline/read-limits.h"
+#include "values/read-limits.h"
 #include "timeline/source-data.h"
 #include "timeline/timeline-read-pass.h"
 #include "timeline/transition-data.h"
@@ -108,7 +108,7 @@ struct LegacyClip {
     bool mute = false, fill = false;
     QColor color {Qt::white};
     QFont font;
-    int colours[6] = {0, 0, 0, 0, 0, 0}; // temperature, saturation, hue, contrast, bright, highlight
+    ColourSteps colours;
 };
 
 // Null reasons are logged; the object is then skipped.
@@ -172,22 +172,16 @@ bool clipOf(const Props& p, LegacyClip* c) {
     }
     c->content = p.value(QStringLiteral("content"));
     // "values": "name:number" pairs of the colour controls.
-    static const char* const kColours[6] = {"temperature", "saturation", "hue", "contrast", "bright", "highlight"};
     const QStringList pairs = p.value(QStringLiteral("values")).split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (const QString& pair : pairs) {
         const QStringList kv = pair.split(QLatin1Char(':'));
         bool ok = false;
         const double n = kv.value(1).trimmed().toDouble(&ok);
-        for (int i = 0; i < 6; ++i) {
-            if (kv.value(0).trimmed() != QLatin1String(kColours[i]) || !ok || !std::isfinite(n))
-                continue;
-            const bool highlight = i == 5;
-            c->colours[i] = timeline::clampSetting(int(std::clamp(n, -1e9, 1e9)),
-                                                   highlight ? timeline::kHighlightMin : timeline::kColourControlMin,
-                                                   highlight ? timeline::kHighlightMax : timeline::kColourControlMax,
-                                                   kColours[i]);
-        }
+        const int i = colourIndex(kv.value(0).trimmed().toStdString());
+        if (i >= 0 && ok && std::isfinite(n))
+            c->colours.at(i) = int(std::clamp(n, -1e9, 1e9));
     }
+    timeline::fitColours(&c->colours);
     return true;
 }
 
@@ -298,7 +292,7 @@ bool LegacyTimelineReader::read(QXmlStreamReader& objectMgr, QXmlStreamReader& t
         clip->setOriginalSize(size);
         clip->setValid(valid ? 1 : 0);
         clip->setInitialLook(c.rotate, c.transparent, c.volume, c.mute);
-        clip->setInitialColors(c.colours[0], c.colours[1], c.colours[2], c.colours[3], c.colours[4], c.colours[5]);
+        clip->setInitialColors(c.colours);
         clip->setStretch(c.fill ? 2 : 1);
         if (subtitle)
             clip->setInitialSubtitle(c.color, QColor(Qt::black), c.font, c.content, 0);

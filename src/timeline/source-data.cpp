@@ -2,7 +2,7 @@
 
 #include "render/preview-item.h"
 #include "timeline/classify-item.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
@@ -117,12 +117,8 @@ void SourceData::setKeysFromFields() {
     if (m_type == SourcePicture || m_type == SourceVideo) {
         setValue(tlkey::ClipRect, bg::ValueQt(m_clipRect), false, true);
         setValue(tlkey::Strech, bg::Value(m_stretch), false, true);
-        setValue(tlkey::Temperature, bg::Value(m_temperature), false, true);
-        setValue(tlkey::Saturation, bg::Value(m_saturation), false, true);
-        setValue(tlkey::Hue, bg::Value(m_hue), false, true);
-        setValue(tlkey::Contrast, bg::Value(m_contrast), false, true);
-        setValue(tlkey::Bright, bg::Value(m_bright), false, true);
-        setValue(tlkey::Highlight, bg::Value(m_highlight), false, true);
+        for (int i = 0; i < ColourSteps::kCount; ++i)
+            setValue(kColourKeys[i], bg::Value(m_colours.at(i)), false, true);
     }
     if (isSounding(m_type)) {
         setValue(tlkey::Volume, bg::Value(m_volume), false, true);
@@ -186,18 +182,8 @@ void SourceData::applyKey(const std::string& key) {
         m_mute = v.toBool(m_mute);
     } else if (key == tlkey::ZValue) {
         m_zValue = v.toInt(m_zValue);
-    } else if (key == tlkey::Temperature) {
-        m_temperature = v.toInt(m_temperature);
-    } else if (key == tlkey::Saturation) {
-        m_saturation = v.toInt(m_saturation);
-    } else if (key == tlkey::Hue) {
-        m_hue = v.toInt(m_hue);
-    } else if (key == tlkey::Contrast) {
-        m_contrast = v.toInt(m_contrast);
-    } else if (key == tlkey::Bright) {
-        m_bright = v.toInt(m_bright);
-    } else if (key == tlkey::Highlight) {
-        m_highlight = v.toInt(m_highlight);
+    } else if (const int c = colourIndex(key); c >= 0) {
+        m_colours.at(c) = v.toInt(m_colours.at(c));
     } else if (key == tlkey::Color) {
         m_color.setNamedColor(QString::fromStdString(v.toStdString()));
     } else if (key == tlkey::BackgroundColor) {
@@ -250,12 +236,8 @@ bg::ValueMap SourceData::panelMap() const {
     map[tlkey::Size] = bg::ValueQt(m_originalSize);
     map[tlkey::Rect] = bg::ValueQt(m_clipRect);
     map[tlkey::Strech] = bg::Value(m_stretch);
-    map[tlkey::Temperature] = bg::Value(m_temperature);
-    map[tlkey::Saturation] = bg::Value(m_saturation);
-    map[tlkey::Hue] = bg::Value(m_hue);
-    map[tlkey::Contrast] = bg::Value(m_contrast);
-    map[tlkey::Bright] = bg::Value(m_bright);
-    map[tlkey::Highlight] = bg::Value(m_highlight);
+    for (int i = 0; i < ColourSteps::kCount; ++i)
+        map[kColourKeys[i]] = bg::Value(m_colours.at(i));
     map[tlkey::Volume] = bg::Value(m_volume);
     map[tlkey::Mute] = bg::Value(m_mute);
     return map;
@@ -294,9 +276,7 @@ void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::s
                datatype == tlkey::Content) {
         setValue(datatype.c_str(), bg::Value(v.toStdString()), true, true);
     } else if (datatype == tlkey::Rotate || datatype == tlkey::Transparent ||
-               datatype == tlkey::BackgroundTransparent || datatype == tlkey::Temperature ||
-               datatype == tlkey::Saturation || datatype == tlkey::Hue || datatype == tlkey::Contrast ||
-               datatype == tlkey::Bright || datatype == tlkey::Highlight) {
+               datatype == tlkey::BackgroundTransparent || colourIndex(datatype) >= 0) {
         setValue(datatype.c_str(), bg::Value(v.toInt()), true, true);
     } else {
         LOGW("unknown panel edit: %s", datatype.c_str());
@@ -356,12 +336,7 @@ void SourceData::copyLookFrom(const SourceData& o) {
     m_stretch = o.m_stretch;
     m_zValue = o.m_zValue;
     m_valid = o.m_valid;
-    m_temperature = o.m_temperature;
-    m_saturation = o.m_saturation;
-    m_hue = o.m_hue;
-    m_contrast = o.m_contrast;
-    m_bright = o.m_bright;
-    m_highlight = o.m_highlight;
+    m_colours = o.m_colours;
 }
 
 void SourceData::setInitialLook(int rotate, int transparent, int volume, bool mute) {
@@ -369,15 +344,6 @@ void SourceData::setInitialLook(int rotate, int transparent, int volume, bool mu
     m_transparent = transparent;
     m_volume = volume;
     m_mute = mute;
-}
-
-void SourceData::setInitialColors(int temperature, int saturation, int hue, int contrast, int bright, int highlight) {
-    m_temperature = temperature;
-    m_saturation = saturation;
-    m_hue = hue;
-    m_contrast = contrast;
-    m_bright = bright;
-    m_highlight = highlight;
 }
 
 void SourceData::setInitialSubtitle(const QColor& color, const QColor& backgroundColor, const QFont& font,

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "timeline/timeline-units.h"
+#include "values/frame-info.h"
 #include "undo/zy-object.h"
 
 #include <QColor>
@@ -87,12 +88,13 @@ public:
     int stretch() const { return m_stretch; }
     int zValue() const { return m_zValue; }
     int valid() const { return m_valid; }
-    int temperature() const { return m_temperature; }
-    int saturation() const { return m_saturation; }
-    int hue() const { return m_hue; }
-    int contrast() const { return m_contrast; }
-    int bright() const { return m_bright; }
-    int highlight() const { return m_highlight; }
+    const ColourSteps& colours() const { return m_colours; }
+    int temperature() const { return m_colours.temperature; }
+    int saturation() const { return m_colours.saturation; }
+    int hue() const { return m_colours.hue; }
+    int contrast() const { return m_colours.contrast; }
+    int bright() const { return m_colours.brightness; }
+    int highlight() const { return m_colours.highlight; }
 
     // Set before the clip enters a track (creation, reading); no undo.
     void setPosX(double px) { m_posX = px; }
@@ -106,7 +108,7 @@ public:
     }
     void setStretch(int stretch) { m_stretch = stretch; }
     void setInitialLook(int rotate, int transparent, int volume, bool mute);
-    void setInitialColors(int temperature, int saturation, int hue, int contrast, int bright, int highlight);
+    void setInitialColors(const ColourSteps& colours) { m_colours = colours; }
     void setInitialSubtitle(const QColor& color, const QColor& backgroundColor, const QFont& font,
                             const QString& content, int backgroundTransparent);
     void setInitialZValue(int z) { m_zValue = z; }
@@ -162,12 +164,7 @@ private:
     int m_stretch = 1;
     int m_zValue = 0;
     int m_valid = 1;
-    int m_temperature = 0;
-    int m_saturation = 0;
-    int m_hue = 0;
-    int m_contrast = 0;
-    int m_bright = 0;
-    int m_highlight = 0;
+    ColourSteps m_colours;
 
     double m_posX = 0.0; // the item's left edge, scene pixels
 };

@@ -1,6 +1,6 @@
 #include "timeline/timeline-read-pass.h"
 
-#include "timeline/read-limits.h"
+#include "values/read-limits.h"
 #include "timeline/source-data.h"
 #include "values/value-init.h"
 

@@ -3,7 +3,7 @@
 #include "timeline/classify-item.h"
 #include "timeline/source-anchor.h"
 #include "timeline/source-item.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/trans-item.h"
 #include "undo/undo-controller.h"

@@ -1,8 +1,8 @@
 #include "timeline/timeline-section-reader.h"
 
-#include "timeline/read-limits.h"
+#include "values/read-limits.h"
 #include "timeline/source-data.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/timeline-read-pass.h"
 #include "timeline/transition-data.h"
 #include "values/value-init.h"
@@ -101,7 +101,7 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     QString path, uuid, content;
     QList<double> preview = numbersOf(QString(), 4), crop = numbersOf(QString(), 4), size = numbersOf(QString(), 2);
     int rotate = 0, transparent = 255, volume = 128, stretch = 1, backgroundTransparent = 0;
-    int colours[6] = {0, 0, 0, 0, 0, 0}; // temperature, saturation, hue, bright, contrast, highlight
+    ColourSteps colours;
     bool mute = false;
     QColor color, backgroundColor;
     QFont font;
@@ -138,18 +138,8 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
             mute = text == QLatin1String(True);
         else if (name == QLatin1String(Stretch))
             stretch = i;
-        else if (name == QLatin1String(Temperature))
-            colours[0] = i;
-        else if (name == QLatin1String(Saturation))
-            colours[1] = i;
-        else if (name == QLatin1String(Hue))
-            colours[2] = i;
-        else if (name == QLatin1String(Bright))
-            colours[3] = i;
-        else if (name == QLatin1String(Contrast))
-            colours[4] = i;
-        else if (name == QLatin1String(Highlight))
-            colours[5] = i;
+        else if (const int c = colourIndex(name.toStdString()); c >= 0)
+            colours.at(c) = i;
         else if (name == QLatin1String(Color))
             color.setNamedColor(text);
         else if (name == QLatin1String(Font))
@@ -202,11 +192,8 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     }
     clip->setInitialLook(rotate, clampSetting(transparent, 0, timeline::kMaxOpacity, "opacity"),
                          clampSetting(volume, 0, timeline::kMaxVolume, "volume"), mute);
-    const int lo = timeline::kColourControlMin, hi = timeline::kColourControlMax;
-    clip->setInitialColors(clampSetting(colours[0], lo, hi, "temperature"), clampSetting(colours[1], lo, hi, "saturation"),
-                           clampSetting(colours[2], lo, hi, "hue"), clampSetting(colours[4], lo, hi, "contrast"),
-                           clampSetting(colours[3], lo, hi, "brightness"),
-                           clampSetting(colours[5], timeline::kHighlightMin, timeline::kHighlightMax, "highlight"));
+    timeline::fitColours(&colours);
+    clip->setInitialColors(colours);
     clip->setStretch(clampSetting(stretch, 0, timeline::kMaxStretch, "fit mode"));
     timeline::fitFont(&font, "subtitle font");
     if (track->kind() == SourceSubtitle)

@@ -1,7 +1,7 @@
 #include "timeline/timeline-section-writer.h"
 
 #include "timeline/source-data.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/transition-data.h"
 
 #include <QLocale>
@@ -41,12 +41,8 @@ void writeSource(QXmlStreamWriter& w, const SourceData* clip, const TimelineSect
     w.writeTextElement(QLatin1String(Volume), QString::number(clip->mute() ? 0 : clip->volume()));
     w.writeTextElement(QLatin1String(Mute), QLatin1String(clip->mute() ? True : False));
     w.writeTextElement(QLatin1String(Stretch), QString::number(clip->stretch()));
-    w.writeTextElement(QLatin1String(Temperature), QString::number(clip->temperature()));
-    w.writeTextElement(QLatin1String(Saturation), QString::number(clip->saturation()));
-    w.writeTextElement(QLatin1String(Hue), QString::number(clip->hue()));
-    w.writeTextElement(QLatin1String(Bright), QString::number(clip->bright()));
-    w.writeTextElement(QLatin1String(Contrast), QString::number(clip->contrast()));
-    w.writeTextElement(QLatin1String(Highlight), QString::number(clip->highlight()));
+    for (int i = 0; i < ColourSteps::kCount; ++i)
+        w.writeTextElement(QLatin1String(kColourKeys[i]), QString::number(clip->colours().at(i)));
     const bool subtitle = clip->type() == SourceSubtitle;
     w.writeTextElement(QLatin1String(Subtitle), QLatin1String(subtitle ? True : False));
     if (subtitle) {

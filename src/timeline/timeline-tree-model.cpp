@@ -4,7 +4,7 @@
 #include "render/render-manager.h"
 #include "timeline/legacy-timeline-reader.h"
 #include "timeline/source-data.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/timeline-section-reader.h"
 #include "timeline/timeline-section-writer.h"
 #include "timeline/transition-data.h"

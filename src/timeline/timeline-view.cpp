@@ -5,7 +5,7 @@
 #include "timeline/source-item.h"
 #include "timeline/timeline-scene.h"
 #include "timeline/timeline-tree-model.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/transition-data.h"
 #include "render/preview-item.h"
 #include "undo/undo-controller.h"

@@ -1,7 +1,7 @@
 #include "timeline/transition-data.h"
 
 #include "timeline/source-data.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "values/value-init.h"
 

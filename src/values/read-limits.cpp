@@ -1,7 +1,7 @@
-#include "timeline/read-limits.h"
+#include "values/read-limits.h"
 
-#include "timeline/timeline-units.h"
 #include "value/interface.h"
+#include "values/frame-info.h"
 
 #include <QFont>
 
@@ -55,6 +55,14 @@ void fitFont(QFont* font, const char* what) {
     } else if (font->pixelSize() > kMaxFontSize) {
         LOGW("reader: %s of %d pixels, using %d", what, font->pixelSize(), kMaxFontSize);
         font->setPixelSize(kMaxFontSize);
+    }
+}
+
+void fitColours(ColourSteps* colours) {
+    for (int i = 0; i < ColourSteps::kCount; ++i) {
+        const bool highlight = &colours->at(i) == &colours->highlight;
+        colours->at(i) = clampSetting(colours->at(i), highlight ? kHighlightMin : kColourControlMin,
+                                      highlight ? kHighlightMax : kColourControlMax, kColourKeys[i]);
     }
 }
 

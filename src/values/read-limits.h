@@ -6,8 +6,28 @@
 #include <cstdint>
 
 class QFont;
+template <typename T> struct ColourControlsOf;
 
 namespace timeline {
+
+// The timeline's length: every clip read from outside ends within 24 hours.
+constexpr int64_t kMaxFrames = int64_t(30) * 3600 * 24;
+
+// What a project may hold, far beyond what anyone edits by hand; a file that
+// asks for more is broken or hostile, and the rest of it is skipped.
+constexpr int kMaxAddedTracks = 100; // tracks added under one header
+constexpr int kMaxClips = 10000;     // clips on the whole timeline
+
+// The ranges of the clip panels; a file's values outside them are clamped.
+constexpr int kMaxVolume = 128;
+constexpr int kMaxOpacity = 255; // "transparent" and the subtitle's background
+constexpr int kColourControlMin = -50; // temperature, saturation, hue, contrast, brightness
+constexpr int kColourControlMax = 50;
+constexpr int kHighlightMin = 0;
+constexpr int kHighlightMax = 50;
+constexpr int kMaxStretch = 2; // 0 keeps proportions, 1 scales, 2 fills
+// Placement and crop coordinates, in pixels of the canvas or the media.
+constexpr double kMaxCoordinate = 1e6;
 
 // The largest subtitle text, in points or pixels; the panel offers up to 120.
 constexpr int kMaxFontSize = 400;
@@ -22,5 +42,7 @@ void fitClipSpan(int64_t* start, int64_t* length);
 // A font's size within kMaxFontSize, and a family: an empty one would be
 // written as such but read back as the default family.
 void fitFont(QFont* font, const char* what);
+// Each colour control inside the panel's range.
+void fitColours(ColourControlsOf<int>* colours);
 
 } // namespace timeline

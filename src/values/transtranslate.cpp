@@ -1,4 +1,4 @@
-#include "transtranslate.h"
+#include "values/transtranslate.h"
 
 TransTranslate* TransTranslate::instance() {
     static TransTranslate* table = new TransTranslate; // shared for the whole process

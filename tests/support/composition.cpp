@@ -2,7 +2,7 @@
 
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/transition-data.h"
 

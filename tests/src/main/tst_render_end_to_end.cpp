@@ -19,7 +19,7 @@
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
 #include "timeline/source-item.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/timeline-view.h"
 #include "timeline/timeline-widget.h"

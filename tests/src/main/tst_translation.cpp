@@ -1,4 +1,4 @@
-#include "main/transtranslate.h"
+#include "values/transtranslate.h"
 #include "main/zytranslator.h"
 #include "support/test-main.h"
 #include "values/value-init.h"

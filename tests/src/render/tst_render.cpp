@@ -206,7 +206,7 @@ void TestRender::transitionItemBlendsTwoClips() {
     props.program = "over_cross";
     props.progress = 0.0;
     props.from = layer(twoColourFrame(16, 8, QColor(100, 0, 0), QColor(100, 0, 0)), -20, 0, 40, 40, 0);
-    props.from.brightness = 0.2f;
+    props.from.colour.brightness = 0.2f;
     item->applyRenderProps(props);
     out = draw(scene);
     QVERIFY2(near(out->at(20, 20), QColor(151, 51, 51), 4), qPrintable(out->at(20, 20).name()));

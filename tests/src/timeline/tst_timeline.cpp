@@ -2,7 +2,7 @@
 // their undo, and the project's timeline section.
 #include "support/test-main.h"
 #include "timeline/source-data.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/transition-data.h"
 #include "undo/undo-controller.h"

@@ -7,7 +7,7 @@
 #include "timeline/classify-item-delegate.h"
 #include "timeline/frame-requests.h"
 #include "timeline/source-data.h"
-#include "timeline/timeline-keys.h"
+#include "values/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/timeline-tree-view.h"
 #include "undo/undo-controller.h"
@@ -103,8 +103,14 @@ private slots:
                                                QRectF(10, 20, 640, 360), QRect(4, 2, 600, 300));
         clip->setValid(valid ? 1 : 0);
         clip->setInitialLook(-90, 51, 128, false);
-        clip->setInitialColors(25, -50, 10, 5, 50,
-                               -25); // temperature, saturation, hue, contrast, bright, highlight
+        ColourSteps colours;
+        colours.temperature = 25;
+        colours.saturation = -50;
+        colours.hue = 10;
+        colours.contrast = 5;
+        colours.brightness = 50;
+        colours.highlight = -25;
+        clip->setInitialColors(colours);
         track->addSource(clip);
         const FrameRequest r = timeline::frameRequest(*track, frame);
         QCOMPARE(r.decodeMask, decodeMask);
@@ -116,12 +122,12 @@ private slots:
         QCOMPARE(r.self.path, QString("/media/a.mp4"));
         QCOMPARE(r.self.clipRect, QRect(4, 2, 600, 300));
         QCOMPARE(r.self.transparent, 0.2f);
-        QCOMPARE(r.self.temperature, 0.5f);
-        QCOMPARE(r.self.saturation, -1.0f);
-        QCOMPARE(r.self.hue, 0.2f);
-        QCOMPARE(r.self.contrast, 0.1f);
-        QCOMPARE(r.self.brightness, 0.5f);
-        QCOMPARE(r.self.highlight, -0.5f);
+        QCOMPARE(r.self.colour.temperature, 0.5f);
+        QCOMPARE(r.self.colour.saturation, -1.0f);
+        QCOMPARE(r.self.colour.hue, 0.2f);
+        QCOMPARE(r.self.colour.contrast, 0.1f);
+        QCOMPARE(r.self.colour.brightness, 0.5f);
+        QCOMPARE(r.self.colour.highlight, -0.5f);
         QCOMPARE(r.self.centerX, 10.0f);
         QCOMPARE(r.self.height, 360.0f);
         QVERIFY(qAbs(r.self.rotation - 3.1415926f * 1.5f) < 1e-5f);

@@ -378,7 +378,9 @@ private slots:
                                                  place, crop);
             SourceData* blue = model.createSource(video, kClipFrames, kClipFrames, 0, 60,
                                                   kMedia + "/export-blue.mp4", place, crop);
-            blue->setInitialColors(0, 0, 0, 0, 50, 0); // half again as bright
+            ColourSteps brighter;
+            brighter.brightness = 50; // half again as bright
+            blue->setInitialColors(brighter);
             video->addSource(red);
             video->addSource(blue);
             // One second, half on each side of the joint: frames 30 to 60.
