@@ -138,8 +138,6 @@ public:
 signals:
     void sig_prependHistory(QString path);
     void sig_updateProjectName(QString text, bool isName);
-    void sig_updatePreivew();
-    void sig_updateCropMenu(QList<VFrameInfo> frames);
     // An archive ended; complete is false when files are missing from it or
     // its project file could not be written.
     void sig_archiveFinished(QString projectFile, bool complete);
