@@ -9,6 +9,7 @@
 #include "render/record/record-manager.h"
 #include "render/render-manager.h"
 #include "support/test-main.h"
+#include "support/pulse-control.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
 #include "timeline/timeline-scene.h"
@@ -123,17 +124,7 @@ double pitch(const QVector<float>& s, int rate) {
     return s.isEmpty() ? 0.0 : rising / (double(s.size()) / rate);
 }
 
-bool pactl(const QStringList& args, QByteArray* out = nullptr) {
-    QProcess p;
-    p.start("pactl", args);
-    if (!p.waitForFinished(10000) || p.exitCode() != 0) {
-        qWarning("pactl %s: %s", qPrintable(args.join(' ')), p.readAllStandardError().constData());
-        return false;
-    }
-    if (out)
-        *out = p.readAllStandardOutput().trimmed();
-    return true;
-}
+using korvel::test::pactl;
 
 QList<SourceData*> dubClips() {
     QList<SourceData*> clips;

@@ -6,6 +6,7 @@
 #include "render/record/record-thread.h"
 #include "render/record/wav-encoder.h"
 #include "support/test-main.h"
+#include "support/pulse-control.h"
 #include "value/interface.h"
 
 #include <QDir>
@@ -87,17 +88,7 @@ double pitchOf(const QByteArray& data, int rate) {
     return n > 0 ? rising / (double(n) / rate) : 0.0;
 }
 
-bool pactl(const QStringList& args, QByteArray* out = nullptr) {
-    QProcess p;
-    p.start("pactl", args);
-    if (!p.waitForFinished(10000) || p.exitCode() != 0) {
-        qWarning("pactl %s: %s", qPrintable(args.join(' ')), p.readAllStandardError().constData());
-        return false;
-    }
-    if (out)
-        *out = p.readAllStandardOutput().trimmed();
-    return true;
-}
+using korvel::test::pactl;
 
 } // namespace
 
