@@ -84,7 +84,7 @@ bool AudioPlayer::connectStreamLocked(int channels, int rate, int format, int64_
     spec.channels = uint8_t(channels);
     pa_channel_map map;
     pa_channel_map_init_auto(&map, unsigned(channels), PA_CHANNEL_MAP_DEFAULT);
-    m_stream = pa_stream_new(m_client->context(), "Korvel playback", &spec, &map);
+    m_stream = m_client->newStreamLocked("Korvel playback", pulse::kRolePlayback, &spec, &map);
     if (!m_stream) {
         LOGE("audio: cannot create the playback stream: %s", lastError());
         return false;
@@ -135,7 +135,7 @@ bool AudioPlayer::play(int channels, int rate, int format) {
     m_written = 0;
     std::fill(std::begin(m_sinkHeld), std::end(m_sinkHeld), 0);
     m_sinkHeldNext = 0;
-    m_client = std::make_unique<pulse::PulseClient>("Korvel");
+    m_client = std::make_unique<pulse::PulseClient>();
     std::string error;
     if (!m_client->connect(m_connectTimeoutMs, &error)) {
         LOGW("audio: %s", error.c_str());

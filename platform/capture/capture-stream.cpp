@@ -94,7 +94,7 @@ bool CaptureStream::open(const std::string& deviceId, const DataCallback& data, 
     m_lost = lost;
     m_lostReported = false;
     m_startedAtUs = 0;
-    m_client = std::make_unique<pulse::PulseClient>("Korvel recording");
+    m_client = std::make_unique<pulse::PulseClient>();
     if (!m_client->connect(kTimeoutMs, error)) {
         close();
         return false;
@@ -145,9 +145,9 @@ bool CaptureStream::open(const std::string& deviceId, const DataCallback& data, 
     }
     if (description)
         *description = facts.description;
-    m_stream = pa_stream_new(context, "Korvel voice-over", &spec,
-                             pa_channel_map_valid(&facts.map) && facts.map.channels == spec.channels ? &facts.map
-                                                                                                    : nullptr);
+    m_stream = m_client->newStreamLocked(
+        "Korvel voice-over", pulse::kRoleRecording, &spec,
+        pa_channel_map_valid(&facts.map) && facts.map.channels == spec.channels ? &facts.map : nullptr);
     if (!m_stream)
         return fail(pa_strerror(pa_context_errno(context)));
     pa_stream_set_state_callback(m_stream, onStreamState, this);

@@ -68,7 +68,7 @@ void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
 
 struct DeviceEnumerator::State {
     DeviceEnumerator* owner = nullptr;
-    pulse::PulseClient client {"Korvel devices"};
+    pulse::PulseClient client;
 
     // Guarded by the loop's lock (the loop thread's callbacks run under it).
     bool stopping = false;      // the destructor runs: callbacks queue nothing more

@@ -1,6 +1,7 @@
 #include "pulse/pulse-client.h"
 
 #include <pulse/error.h>
+#include <pulse/proplist.h>
 #include <pulse/subscribe.h>
 #include <pulse/rtclock.h>
 #include <pulse/thread-mainloop.h>
@@ -17,9 +18,16 @@ std::string serverName() {
     return server && *server ? std::string("the sound server at ") + server : std::string("the sound server");
 }
 
+// The properties that name the application, for the context and each stream.
+void setApplicationProperties(pa_proplist* list) {
+    pa_proplist_sets(list, PA_PROP_APPLICATION_NAME, kApplicationName);
+    pa_proplist_sets(list, PA_PROP_APPLICATION_ID, kApplicationId);
+    pa_proplist_sets(list, PA_PROP_APPLICATION_ICON_NAME, kApplicationIcon);
+}
+
 } // namespace
 
-PulseClient::PulseClient(std::string appName) : m_appName(std::move(appName)) {}
+PulseClient::PulseClient() = default;
 
 PulseClient::~PulseClient() {
     close();
@@ -57,7 +65,10 @@ bool PulseClient::startLoop(std::string* error) {
 
 bool PulseClient::beginConnectLocked(std::string* error) {
     dropContextLocked();
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), m_appName.c_str());
+    pa_proplist* properties = pa_proplist_new();
+    setApplicationProperties(properties);
+    m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), kApplicationName, properties);
+    pa_proplist_free(properties);
     if (!m_context) {
         if (error)
             *error = "cannot create a sound server context";
@@ -157,6 +168,19 @@ void PulseClient::lock() { pa_threaded_mainloop_lock(m_loop); }
 void PulseClient::unlock() { pa_threaded_mainloop_unlock(m_loop); }
 
 void PulseClient::signal() { pa_threaded_mainloop_signal(m_loop, 0); }
+
+pa_stream* PulseClient::newStreamLocked(const char* name, const char* role, const pa_sample_spec* spec,
+                                        const pa_channel_map* map) {
+    if (!m_context)
+        return nullptr;
+    pa_proplist* properties = pa_proplist_new();
+    setApplicationProperties(properties);
+    if (role)
+        pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, role);
+    pa_stream* stream = pa_stream_new_with_proplist(m_context, name, spec, map, properties);
+    pa_proplist_free(properties);
+    return stream;
+}
 
 bool PulseClient::readyLocked() const {
     return m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY;

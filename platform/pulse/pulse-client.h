@@ -14,17 +14,27 @@
 #include <string>
 
 #include <pulse/context.h>
+#include <pulse/stream.h>
 
 struct pa_threaded_mainloop;
 
 namespace pulse {
+
+// How the desktop's mixer names Korvel's streams: the application's name,
+// its desktop id and the icon its launcher entry uses.
+constexpr const char* kApplicationName = "Korvel";
+constexpr const char* kApplicationId = "io.github.korvel.Korvel";
+constexpr const char* kApplicationIcon = "io.github.korvel.Korvel";
+// Media roles of the streams.
+constexpr const char* kRolePlayback = "video";       // the preview's sound
+constexpr const char* kRoleRecording = "production"; // the voice-over microphone
 
 class PulseClient {
 public:
     // How long connect() waits for the server by default.
     static constexpr int kConnectTimeoutMs = 2000;
 
-    explicit PulseClient(std::string appName);
+    PulseClient();
     ~PulseClient(); // close()
     PulseClient(const PulseClient&) = delete;
     PulseClient& operator=(const PulseClient&) = delete;
@@ -63,6 +73,10 @@ public:
 
     pa_threaded_mainloop* loop() const { return m_loop; }
     pa_context* context() const { return m_context; }
+    // Locked: a new stream on the ready context, carrying the application's
+    // properties and the media role. Null when it cannot be made.
+    pa_stream* newStreamLocked(const char* name, const char* role, const pa_sample_spec* spec,
+                               const pa_channel_map* map);
     // Locked: the context is connected and ready.
     bool readyLocked() const;
     // The server's text for the context's last error.
@@ -73,7 +87,6 @@ public:
 private:
     static void onContextState(pa_context* context, void* self);
 
-    std::string m_appName;
     pa_threaded_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr; // used under the loop's lock once the loop runs
     std::function<void(pa_context_state_t)> m_stateHook;

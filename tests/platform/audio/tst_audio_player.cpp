@@ -2,6 +2,7 @@
 // the queue is reported, impossible formats and missing, silent or dying
 // servers give false without hanging.
 #include "sound-check.h"
+#include "support/pulse-control.h"
 #include "support/test-main.h"
 
 #include "audio/audio-player.h"
@@ -125,6 +126,23 @@ private slots:
         QVERIFY2(tone.soundMs - tone.toneMs <= 100,
                  qPrintable(QString("%1 ms of other sound").arg(tone.soundMs)));
         QVERIFY2(std::abs(tone.peakAmplitude - 8000) < 800, qPrintable(QString::number(tone.peakAmplitude)));
+    }
+
+    // The desktop's mixer lists the playing stream as Korvel's, with its
+    // desktop id, its launcher's icon and the role of a video's sound.
+    void streamNamesTheApplication() {
+        requireServer();
+        zya::AudioPlayer player;
+        QVERIFY(player.play(2, 44100, 2));
+        QByteArray block = sine(440, kRate / 10, 8000, 0);
+        QVERIFY(player.write_pcm(reinterpret_cast<const uint8_t*>(block.constData()), block.size(), false));
+        QByteArray listing;
+        QVERIFY(korvel::test::pactl({"list", "sink-inputs"}, &listing));
+        player.stop();
+        for (const char* property :
+             {"application.name = \"Korvel\"", "application.id = \"io.github.korvel.Korvel\"",
+              "application.icon_name = \"io.github.korvel.Korvel\"", "media.role = \"video\""})
+            QVERIFY2(listing.contains(property), listing.constData());
     }
 
     // Blocks that are no whole number of sample frames are refused, not cut.
