@@ -7,8 +7,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -18,8 +20,8 @@ Interface* g_interface = nullptr;
 
 namespace {
 
-// A log larger than this is moved aside at the next start.
-constexpr off_t kLogRotateBytes = 4 * 1024 * 1024;
+// The configuration key that keeps debug lines.
+constexpr const char* kDebugKey = "log.debug";
 
 std::mutex& exitMutex() {
     static std::mutex* m = new std::mutex;
@@ -63,24 +65,107 @@ void Interface::openLogFileLocked() {
     }
     m_logPath = folder + "/korvel.log";
     struct stat st {};
-    if (stat(m_logPath.c_str(), &st) == 0 && st.st_size > kLogRotateBytes)
-        std::rename(m_logPath.c_str(), (m_logPath + ".1").c_str());
+    m_logSize = stat(m_logPath.c_str(), &st) == 0 ? long(st.st_size) : 0;
+    if (m_logSize >= m_logLimit) {
+        rotateLocked(); // opens the fresh file
+        return;
+    }
     m_logFile = std::fopen(m_logPath.c_str(), "a");
     if (!m_logFile)
         std::fprintf(stderr, "korvel: log file %s cannot be opened\n", m_logPath.c_str());
 }
 
-void Interface::vlog(int /*level*/, const char* /*module*/, const char* fmt, va_list args) {
+void Interface::rotateLocked() {
+    if (m_logFile) {
+        std::fclose(m_logFile);
+        m_logFile = nullptr;
+    }
+    // korvel.log.2 -> .3, .1 -> .2, korvel.log -> .1; the oldest is replaced.
+    bool moved = true;
+    for (int i = kKeptLogFiles - 1; i >= 0; --i) {
+        const std::string from = i == 0 ? m_logPath : m_logPath + "." + std::to_string(i);
+        const std::string to = m_logPath + "." + std::to_string(i + 1);
+        if (std::rename(from.c_str(), to.c_str()) != 0 && errno != ENOENT)
+            moved = false;
+    }
+    // When the file cannot be moved it is cut instead, so it never grows
+    // without end.
+    m_logFile = std::fopen(m_logPath.c_str(), moved ? "a" : "w");
+    m_logSize = 0;
+    if (!m_logFile) {
+        std::fprintf(stderr, "korvel: log file %s cannot be opened\n", m_logPath.c_str());
+    } else if (!moved && !m_rotateFailed) {
+        m_rotateFailed = true;
+        m_logSize = std::fprintf(m_logFile, "%s[W][bg] %s %-4d: \"the full log could not be moved aside; it was emptied\"\n",
+                                 logTime().c_str(), sourceBaseName(__FILE__), __LINE__);
+    }
+}
+
+void Interface::writeLocked(const char* text, long length) {
+    openLogFileLocked();
+    if (!m_logFile || length <= 0)
+        return;
+    if (std::fwrite(text, 1, size_t(length), m_logFile) == size_t(length))
+        m_logSize += length;
+    std::fflush(m_logFile);
+    if (m_logSize >= m_logLimit)
+        rotateLocked();
+}
+
+void Interface::vlog(int level, const char* /*module*/, const char* fmt, va_list args) {
+    if (level >= LOG_DEBUG && !debugLogging())
+        return;
+    char small[1024];
     va_list copy;
     va_copy(copy, args);
-    std::lock_guard<std::mutex> lock(m_logMutex);
-    std::vfprintf(stderr, fmt, args);
-    openLogFileLocked();
-    if (m_logFile) {
-        std::vfprintf(m_logFile, fmt, copy);
-        std::fflush(m_logFile);
-    }
+    const int n = std::vsnprintf(small, sizeof small, fmt, copy);
     va_end(copy);
+    if (n < 0)
+        return;
+    std::string big;
+    const char* text = small;
+    if (size_t(n) >= sizeof small) {
+        big.resize(size_t(n) + 1);
+        std::vsnprintf(big.data(), big.size(), fmt, args);
+        text = big.c_str();
+    }
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    std::fwrite(text, 1, size_t(n), stderr);
+    writeLocked(text, n);
+}
+
+void Interface::logToFile(int level, const std::string& line) {
+    if (level >= LOG_DEBUG && !debugLogging())
+        return;
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    writeLocked(line.data(), long(line.size()));
+}
+
+bool Interface::debugLogging() const {
+    int state = m_debug.load(std::memory_order_relaxed);
+    if (state < 0) {
+        // Before start(): the environment alone (the configuration store
+        // may itself log while it loads).
+        const char* env = std::getenv("KORVEL_DEBUG");
+        state = env && std::strcmp(env, "1") == 0 ? 1 : 0;
+    }
+    return state == 1;
+}
+
+void Interface::setDebugLogging(bool on) { m_debug = on ? 1 : 0; }
+
+void Interface::refreshDebugLogging() {
+    const char* env = std::getenv("KORVEL_DEBUG");
+    std::string text;
+    const bool fromConfig = configGet(kDebugKey, &text) && (text == "1" || text == "true");
+    setDebugLogging((env && std::strcmp(env, "1") == 0) || fromConfig);
+}
+
+void Interface::setLogLimit(long bytes) {
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    m_logLimit = bytes > 1024 ? bytes : 1024;
+    if (m_logFile && m_logSize >= m_logLimit)
+        rotateLocked();
 }
 
 void Interface::log(int level, const char* module, const char* fmt, ...) {
@@ -107,8 +192,11 @@ std::string Interface::formatTime(const char* pattern) const {
 bool Interface::configGet(const char* key, std::string* text) { return key && m_config->get(key, text); }
 
 void Interface::configSet(const char* key, const std::string& text) {
-    if (key)
-        m_config->set(key, text);
+    if (!key)
+        return;
+    m_config->set(key, text);
+    if (std::strcmp(key, kDebugKey) == 0)
+        refreshDebugLogging();
 }
 
 void Interface::configClear() { m_config->clear(); }
@@ -170,6 +258,8 @@ std::vector<std::string> Interface::decodeTextList(const std::string& text) {
 }
 
 void Interface::start() {
+    refreshDebugLogging();
+    installQtMessageLog();
     std::lock_guard<std::mutex> lock(m_logMutex);
     openLogFileLocked();
 }

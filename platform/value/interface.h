@@ -6,6 +6,7 @@
 
 #include "value.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <functional>
 #include <map>
@@ -26,10 +27,24 @@ public:
     static Interface* instance();
 
     // Logger: formats with printf rules and writes the line to standard error
-    // and to the log file ("korvel.log" in stateDirectory()).
+    // and to the log file ("korvel.log" in stateDirectory()). Debug lines
+    // (LOG_DEBUG) are dropped unless debugLogging() holds. The file is moved
+    // aside when it passes the size limit (korvel.log -> korvel.log.1 -> .2
+    // -> .3; the oldest goes), at start and while running.
     void log(int level, const char* module, const char* fmt, ...) __attribute__((format(printf, 4, 5)));
     void vlog(int level, const char* module, const char* fmt, va_list args);
+    // Writes a finished line to the log file only: for messages that another
+    // handler already prints (Qt's). Debug lines follow debugLogging().
+    void logToFile(int level, const std::string& line);
     std::string logFilePath() const;
+    // Debug lines are kept when the environment has KORVEL_DEBUG=1 or the
+    // configuration has "log.debug" on; read at start() and when that key is set.
+    bool debugLogging() const;
+    void setDebugLogging(bool on);
+    // The size at which the log file is moved aside (default 5 MB).
+    void setLogLimit(long bytes);
+    static constexpr long kDefaultLogLimit = 5L * 1024 * 1024;
+    static constexpr int kKeptLogFiles = 3;
 
     // Clock: the current local time through a strftime pattern.
     std::string formatTime(const char* pattern) const;
@@ -74,11 +89,19 @@ private:
     ~Interface() = delete; // lives until the process ends
 
     void openLogFileLocked();
+    void writeLocked(const char* text, long length);
+    void rotateLocked();
+    void refreshDebugLogging();
 
-    mutable std::mutex m_logMutex; // guards m_logFile, m_logPath
+    mutable std::mutex m_logMutex; // guards the members below up to m_config
     FILE* m_logFile = nullptr;
     std::string m_logPath;
     bool m_logOpenTried = false;
+    long m_logSize = 0; // of the open file
+    long m_logLimit = kDefaultLogLimit;
+    bool m_rotateFailed = false; // said once, not on every line
+
+    std::atomic<int> m_debug {-1}; // -1: not read yet
 
     ConfigStore* m_config;
     EventHub* m_events;
@@ -97,6 +120,11 @@ void InitBridge(int argc, char** argv);
 void UninitBridge();
 // Runs fn once when the process ends (in reverse order of registration).
 void atExit(std::function<void()> fn);
+
+// Sends Qt's messages (qDebug, qWarning, ...) to the log file with their
+// level as well, and on to the handler that was there before. Called by
+// Interface::start(); installing twice is harmless.
+void installQtMessageLog();
 
 // The interface, also before any initialiser has filled g_interface.
 inline Interface* iface() { return g_interface ? g_interface : Interface::instance(); }

@@ -1,9 +1,16 @@
+#include "support/folder-openings.h"
 #include "support/test-main.h"
 #include "value/config-store.h"
 #include "value/interface.h"
 #include "value/value.h"
 
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
@@ -37,7 +44,36 @@ std::string nestedMaps(int depth) {
 
 int g_anchor = 0;
 
+// The lines of the log file that contain `marker`.
+QList<QByteArray> logLines(const QByteArray& marker, const QString& path = QString()) {
+    QFile file(path.isEmpty() ? QString::fromStdString(iface()->logFilePath()) : path);
+    QList<QByteArray> lines;
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    for (const QByteArray& l : file.readAll().split('\n')) {
+        if (l.contains(marker))
+            lines << l;
+    }
+    return lines;
+}
+
 } // namespace
+
+// A file manager on the session bus that takes the call and, when told so,
+// never answers it.
+class FakeFileManager : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+public:
+    bool answer = true;
+    QList<QStringList> calls;
+public slots:
+    void ShowItems(const QStringList& uris, const QString& /*startupId*/) {
+        calls << uris;
+        if (!answer)
+            setDelayedReply(true); // and no reply ever comes
+    }
+};
 
 class TestValue : public QObject {
     Q_OBJECT
@@ -65,6 +101,9 @@ private slots:
     void textListRoundTrips();
     void badTextListDecodesEmpty();
     void logLineShape();
+    void logKeepsLevelsOfOursAndQts();
+    void logRotatesWhileRunning();
+    void showInFileManagerDoesNotWait();
 
 private:
     std::vector<int> m_handles;
@@ -409,6 +448,135 @@ void TestValue::logLineShape() {
     // Line numbers are left-aligned in four columns.
     QVERIFY(lines.first().contains(" tst_value.cpp " + QByteArray::number(line).leftJustified(4, ' ') + ": "));
     QCOMPARE(err, lines.first() + "\n");
+}
+
+// Debug lines only when asked for (the environment at start, or the
+// setting); Qt's messages reach the file with their level too.
+void TestValue::logKeepsLevelsOfOursAndQts() {
+    qunsetenv("KORVEL_DEBUG");
+    iface()->configSet("log.debug", "0");
+    iface()->start();
+    korvel::test::captureStderr([] {
+        LOGD("quiet-debug %d", 1);
+        qDebug("quiet-qt-debug");
+        qWarning("loud-qt-warning");
+        qCritical("loud-qt-critical");
+    });
+    QVERIFY(logLines("quiet-debug 1").isEmpty());
+    QVERIFY(logLines("quiet-qt-debug").isEmpty());
+    QList<QByteArray> lines = logLines("loud-qt-warning");
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().contains("[W][bg] ") && lines.first().contains("tst_value.cpp"), lines.first());
+    lines = logLines("loud-qt-critical");
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().contains("[E][bg] "), lines.first());
+
+    qputenv("KORVEL_DEBUG", "1");
+    iface()->start();
+    korvel::test::captureStderr([] {
+        LOGD("wanted-debug %d", 2);
+        qDebug("wanted-qt-debug");
+    });
+    qunsetenv("KORVEL_DEBUG");
+    lines = logLines("wanted-debug 2");
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().contains("[D][bg] tst_value.cpp"), lines.first());
+    QCOMPARE(logLines("wanted-qt-debug").size(), 1);
+
+    // The setting asks for them as well, from the moment it is set.
+    iface()->start();
+    korvel::test::captureStderr([] { LOGD("dropped-again %d", 3); });
+    iface()->configSet("log.debug", "true");
+    korvel::test::captureStderr([] { LOGD("kept-by-setting %d", 4); });
+    iface()->configSet("log.debug", "0");
+    QVERIFY(logLines("dropped-again 3").isEmpty());
+    QCOMPARE(logLines("kept-by-setting 4").size(), 1);
+}
+
+// A log that passes its limit is moved aside at once: the newest lines are in
+// korvel.log, the older ones in korvel.log.1 to .3, and no more files are kept.
+void TestValue::logRotatesWhileRunning() {
+    const QString path = QString::fromStdString(iface()->logFilePath());
+    const long limit = 16 * 1024;
+    iface()->setLogLimit(limit);
+    int written = 0;
+    korvel::test::captureStderr([&written] {
+        // Five limits' worth: four moves, so the first file has gone.
+        for (; written < 5 * 16 * 1024 / 80; ++written)
+            LOGW("rotation line %05d ..........................", written);
+    });
+    const int last = written - 1;
+    QCOMPARE(logLines(QByteArray("rotation line ") + QByteArray::number(last).rightJustified(5, '0')).size(), 1);
+    QVERIFY(QFileInfo(path).size() <= limit);
+    for (int i = 1; i <= 3; ++i) {
+        const QString older = path + "." + QString::number(i);
+        QVERIFY2(QFileInfo::exists(older), qPrintable(older));
+        QVERIFY(QFileInfo(older).size() >= limit - 200);
+        QVERIFY(!logLines("rotation line", older).isEmpty());
+    }
+    QVERIFY(!QFileInfo::exists(path + ".4"));
+    // Each file holds later lines than the one moved aside before it.
+    const auto firstNumber = [](const QList<QByteArray>& lines) {
+        static const QRegularExpression number(R"(rotation line (\d+))");
+        return lines.isEmpty() ? -1 : number.match(QString::fromUtf8(lines.first())).captured(1).toInt();
+    };
+    QVERIFY(firstNumber(logLines("rotation line", path + ".1")) > firstNumber(logLines("rotation line", path + ".2")));
+    QVERIFY(firstNumber(logLines("rotation line", path + ".2")) > firstNumber(logLines("rotation line", path + ".3")));
+    // The oldest lines are gone.
+    QVERIFY(firstNumber(logLines("rotation line", path + ".3")) > 0);
+    iface()->setLogLimit(Interface::kDefaultLogLimit);
+}
+
+// The window never waits on the file manager: with one that does not answer
+// the call comes back at once and the folder opens when the wait is over;
+// with none on the bus the folder opens straight away.
+void TestValue::showInFileManagerDoesNotWait() {
+    QProcess bus;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    if (!bus.waitForStarted(5000))
+        QSKIP("no dbus-daemon");
+    QVERIFY(bus.waitForReadyRead(10000));
+    const QByteArray address = bus.readLine().trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    QVERIFY(QDBusConnection::sessionBus().isConnected());
+    const QString folder = korvel::test::workFolder("show");
+    const QString file = folder + "/clip.mp4";
+    QFile(file).open(QIODevice::WriteOnly);
+    const QUrl folderUrl = QUrl::fromLocalFile(QFileInfo(folder).absoluteFilePath());
+    korvel::test::FolderOpenings openings;
+    {
+        FakeFileManager manager;
+        QDBusConnection fake = QDBusConnection::connectToBus(QString::fromLatin1(address), "fake-file-manager");
+        QVERIFY(fake.registerObject("/org/freedesktop/FileManager1", &manager, QDBusConnection::ExportAllSlots));
+        QVERIFY(fake.registerService("org.freedesktop.FileManager1"));
+
+        // It answers: it shows the file; nothing else opens.
+        QVERIFY(iface()->showInFileManager(file.toStdString()));
+        QTRY_COMPARE(manager.calls.size(), 1);
+        QCOMPARE(manager.calls.first(), QStringList {QUrl::fromLocalFile(file).toString()});
+        QTest::qWait(300);
+        QVERIFY(openings.urls.isEmpty());
+
+        // It hangs: the call returns long before the file manager's time is up.
+        manager.answer = false;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(iface()->showInFileManager(file.toStdString()));
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE(manager.calls.size(), 2);
+        QVERIFY(openings.urls.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(openings.urls, QList<QUrl> {folderUrl}, 15000);
+        fake.unregisterService("org.freedesktop.FileManager1");
+        QDBusConnection::disconnectFromBus("fake-file-manager");
+    }
+    // No file manager at all.
+    openings.urls.clear();
+    QVERIFY(iface()->showInFileManager(file.toStdString()));
+    QTRY_COMPARE(openings.urls, QList<QUrl> {folderUrl});
+    // A file that is not there is refused at once.
+    QVERIFY(!iface()->showInFileManager((folder + "/gone.mp4").toStdString()));
+    bus.kill();
+    bus.waitForFinished(5000);
 }
 
 KORVEL_TEST_MAIN(TestValue)
