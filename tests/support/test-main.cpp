@@ -37,6 +37,9 @@ void prepareEnvironment(const char* testName) {
     setenv("KORVEL_CONFIG_DIR", (g_runFolder + "/config").c_str(), 1);
     setenv("KORVEL_STATE_DIR", (g_runFolder + "/state").c_str(), 1);
     setenv("HOME", (g_runFolder + "/home").c_str(), 1);
+    // Tests watch for debug lines (a decoder opened, the program ready), and
+    // so do the korvel processes they start.
+    setenv("KORVEL_DEBUG", "1", 1);
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("XDG_STATE_HOME");
     std::atexit(removeRunFolder);
