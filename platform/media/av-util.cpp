@@ -64,6 +64,7 @@ namespace ff::av {
 FormatPtr openInput(const char* path, std::atomic<bool>* cancel) {
     if (!path || !*path)
         return nullptr;
+    installLogHook();
     struct stat info {};
     if (::stat(path, &info) != 0) {
         LOGE("cannot open media %s: %s", path, std::strerror(errno));
@@ -110,6 +111,7 @@ FormatPtr openInput(const char* path, std::atomic<bool>* cancel) {
 }
 
 CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path, int threads) {
+    installLogHook();
     if (!format || streamIndex < 0 || streamIndex >= int(format->nb_streams)) {
         LOGE("no stream %d in %s", streamIndex, path ? path : "");
         return nullptr;
@@ -129,6 +131,7 @@ CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path,
         return nullptr;
     }
     ctx->pkt_timebase = stream->time_base;
+    ctx->opaque = const_cast<char*>(namedPath(path));
     ctx->max_pixels = kMaxFramePixels;
     ctx->thread_count = threads;
     err = avcodec_open2(ctx.get(), codec, nullptr);

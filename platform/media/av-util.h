@@ -43,6 +43,14 @@ void interruptAll();
 // Opens a decoder for the stream. Null (with a log line) on failure.
 CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path, int threads);
 
+// Sends FFmpeg's messages to the program's log (once; openInput and
+// openDecoder call it).
+void installLogHook();
+// A copy of the path that lives as long as the process (up to a few
+// thousand files; null after that), for a codec context's opaque: FFmpeg's
+// lines from that context then name the file.
+const char* namedPath(const char* path);
+
 // True when the path names a still picture by its extension.
 bool isStillPictureName(const char* path);
 // True when the opened file is one still picture, whatever its name: read

@@ -65,6 +65,11 @@ struct MovieCtx {
 // open to come: the program is ending and no worker may hold it up.
 void interruptAllMedia();
 
+// Sends FFmpeg's own messages (errors, warnings; its notes with debug logging)
+// to the program's log. Opening media does it too; an encoder that runs
+// first calls it.
+void installMediaLog();
+
 // Describes the file; null when it cannot be read as media. A set cancel
 // flag ends a slow probe early (null result).
 std::shared_ptr<MovieCtx> getMovieInfo(const char* pathUtf8, std::atomic<bool>* cancel);

@@ -1,8 +1,10 @@
 // The media decoder against the ffmpeg command's own reading of the same files.
 #include "media/media.h"
 #include "support/test-main.h"
+#include "value/interface.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -120,6 +122,7 @@ private slots:
     void audioOutsideTheMediaIsSilence();
     void mixerAddsSources();
     void thumbnailFitsTheBox();
+    void ffmpegComplaintsReachTheLog();
 };
 
 void TestMedia::probe_data() {
@@ -420,6 +423,43 @@ void TestMedia::thumbnailFitsTheBox() {
     ff::VFramePtr gif = ff::getMovieImage(media("anim.gif").toUtf8().constData(), request, nullptr);
     QVERIFY(gif);
     QVERIFY(!ff::getMovieImage(media("tone.mp3").toUtf8().constData(), request, nullptr));
+}
+
+// FFmpeg's own words about a damaged file are in the log with their level
+// and the file; a file that fails over and over does not flood it.
+void TestMedia::ffmpegComplaintsReachTheLog() {
+    const QString path = korvel::test::workFolder("ffmpeg-log") + "/no-index.mp4";
+    {
+        // An MP4 with its file type but no index of its samples.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("\0\0\0\x18" "ftypisom" "\0\0\x02\0" "isomiso2", 24));
+        file.write(QByteArray("\0\0\x10\x08" "mdat", 8) + QByteArray(4096, '\x55'));
+    }
+    const auto lines = [&path](const QByteArray& marker) {
+        QFile log(QString::fromStdString(bg::iface()->logFilePath()));
+        QList<QByteArray> found;
+        if (log.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& l : log.readAll().split('\n')) {
+                if (l.contains(marker) && l.contains(path.toUtf8()))
+                    found << l;
+            }
+        }
+        return found;
+    };
+    const QByteArray utf8 = path.toUtf8();
+    korvel::test::captureStderr([&utf8] { QVERIFY(!ff::getMovieInfo(utf8.constData(), nullptr)); });
+    QList<QByteArray> said = lines("moov atom not found");
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said.first().contains("[E][bg] ") && said.first().contains("ffmpeg: [mov,mp4"), said.first());
+
+    korvel::test::captureStderr([&utf8] {
+        for (int i = 0; i < 100; ++i)
+            ff::getMovieInfo(utf8.constData(), nullptr);
+    });
+    said = lines("moov atom not found");
+    QVERIFY2(said.size() >= 2 && said.size() <= 25, qPrintable(QString::number(said.size())));
+    QCOMPARE(lines("left out").size(), 1);
 }
 
 KORVEL_TEST_MAIN(TestMedia)
