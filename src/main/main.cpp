@@ -7,6 +7,7 @@
 #include "render/audio/audio-frame-data.h"
 #include "render/frame-types.h"
 #include "render/preview-requests.h"
+#include "values/cache-folder.h"
 #include "values/value-init.h"
 
 #include "media/media.h"
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         TransTranslate::instance();
+        startCachePruning();
         if (!app.initialize()) {
             delete translator;
             return -1;

@@ -3,7 +3,9 @@
 #include "timeline/classify-item.h"
 #include "timeline/source-anchor.h"
 #include "timeline/timeline-scene.h"
+#include "timeline/waveform-painter.h"
 #include "values/media-thumbnail.h"
+#include "values/timeline-keys.h"
 #include "values/value-init.h"
 
 #include <QDir>
@@ -11,6 +13,7 @@
 #include <QFontMetrics>
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
+#include <QStyleOptionGraphicsItem>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -32,8 +35,18 @@ SourceItem::SourceItem(SourceType type, ClassifyItem* parent, QGraphicsScene* sc
             m_thumbnail.load(thumb);
     }
     placeAnchors();
+    // The waveform is asked for when the clip is first drawn; it arrives later.
+    connect(WaveformCache::instance(), &WaveformCache::sig_peaksReady, this, [this](const QString& media) {
+        if (m_peaksAsked && !m_peaks && media == SourceData::path()) {
+            m_peaks = WaveformCache::instance()->peaks(media);
+            update();
+        }
+    });
     // Every applied value (an edit, an undo, a redo) refreshes the open panel.
-    connect(this, &SourceData::sig_valueApplied, this, [this] {
+    connect(this, &SourceData::sig_valueApplied, this, [this](const QString& key) {
+        // The waveform is drawn at the clip's volume.
+        if (key == QLatin1String(tlkey::Volume) || key == QLatin1String(tlkey::Mute))
+            update();
         TimeLineGraphicsScene* tl = timelineScene();
         if (tl && tl->menuItem() == static_cast<const QGraphicsItem*>(this))
             tl->showMenu(this, menuType(), -1, panelMap());
@@ -63,7 +76,38 @@ SourceItem::~SourceItem() {
 }
 
 QString SourceItem::thumbnailPath(const QString& mediaPath) {
-    return mediaThumbnailPath(mediaPath);
+    return existingMediaThumbnailPath(mediaPath);
+}
+
+bool SourceItem::showsWaveform() const {
+    const SourceType kind = SourceData::type();
+    return valid() && !path().isEmpty() && (kind == SourceAudio || kind == SourceDub || kind == SourceVideo);
+}
+
+void SourceItem::paintWaveform(QPainter* painter, const QStyleOptionGraphicsItem* option, double sx, double w,
+                               double h) {
+    if (!showsWaveform())
+        return;
+    if (!m_peaksAsked) {
+        m_peaksAsked = true;
+        m_peaks = WaveformCache::instance()->peaks(path());
+    }
+    if (!m_peaks)
+        return;
+    WaveformLook look;
+    look.area = QRectF(0, 3, w, h - 5);
+    // Only the exposed columns: a long clip at a close zoom is mostly off screen.
+    const QRectF exposed = option ? option->exposedRect : QRectF(0, 0, m_shownWidth, h);
+    look.firstColumn = exposed.left() * sx;
+    look.lastColumn = exposed.right() * sx;
+    const double pixelsPerSecond = timeline::frameWidth() * sx * 30.0;
+    look.secondsPerPixel = 1.0 / pixelsPerSecond;
+    look.mediaSecondsAtLeft = double(m_shownOffset) / 30.0;
+    look.gain = mute() ? 0.0 : std::min(2.0, double(volume()) / 128.0);
+    const QColor fill = fillColor();
+    look.colour = look.gain > 0 ? fill.darker(165) : fill.darker(120);
+    look.twoLaneHeight = 60 * timeline::dpiScale();
+    ::paintWaveform(painter, *m_peaks, look);
 }
 
 TimeLineGraphicsScene* SourceItem::timelineScene() const {
@@ -124,7 +168,7 @@ QRectF SourceItem::endZone() const {
     return zone(m_shownWidth - w, 0).adjusted(0, 0, w, 0);
 }
 
-void SourceItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+void SourceItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*) {
     painter->save();
     // Text and thumbnails keep their size at every zoom: draw in screen units.
     const double sx = std::abs(painter->worldTransform().m11()) > 1e-9 ? std::abs(painter->worldTransform().m11())
@@ -136,6 +180,7 @@ void SourceItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidg
 
     painter->setPen(Qt::NoPen);
     painter->fillRect(box, fillColor());
+    paintWaveform(painter, option, sx, w, h);
 
     QPen pen(Qt::white);
     pen.setWidthF(2.0);
@@ -270,6 +315,8 @@ void SourceItem::sceneWidthChanged(double w) {
 
 void SourceItem::sceneMediaChanged() {
     m_displayName = QFileInfo(path()).fileName();
+    m_peaks = nullptr;
+    m_peaksAsked = false;
     m_thumbnail = QImage();
     const QString thumb = thumbnailPath(path());
     if (QFileInfo::exists(thumb))

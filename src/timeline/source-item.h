@@ -5,6 +5,7 @@
 #pragma once
 
 #include "timeline/source-data.h"
+#include "timeline/waveform-cache.h"
 
 #include <QColor>
 #include <QGraphicsItem>
@@ -45,6 +46,10 @@ public:
     MenuType menuType() const;
     QColor fillColor() const;
     bool hasThumbnail() const { return !m_thumbnail.isNull(); }
+    // Whether the clip shows its file's waveform, and the peaks it is drawn
+    // from (null until they are ready).
+    bool showsWaveform() const;
+    PeaksPtr waveformPeaks() const { return m_peaks; }
     QString displayName() const { return m_displayName; }
     bool hovered() const { return m_hover; }
     SourceAnchor* leftAnchor() const { return m_left; }
@@ -61,7 +66,8 @@ public:
     // A click (times 1) or double click (2) at pos, in item coordinates.
     void clicked(const QPointF& pos, int times);
 
-    // The media file's thumbnail that the media library left in the temporary folder.
+    // The media file's thumbnail that the media library left in the cache
+    // folder (or, from earlier versions, in the temporary folder).
     static QString thumbnailPath(const QString& mediaPath);
 
 signals:
@@ -83,9 +89,12 @@ protected:
 private:
     TimeLineGraphicsScene* timelineScene() const;
     void placeAnchors();
+    void paintWaveform(QPainter* painter, const QStyleOptionGraphicsItem* option, double sx, double w, double h);
 
     QPointer<QGraphicsScene> m_home; // the scene the clip belongs to; it may go first
     QImage m_thumbnail;
+    PeaksPtr m_peaks;
+    bool m_peaksAsked = false;
     QString m_displayName;
     bool m_hover = false;
     double m_shownWidth;

@@ -1,14 +1,33 @@
 #include "values/media-thumbnail.h"
 
+#include "values/cache-folder.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
-QString mediaThumbnailPath(const QString& mediaPath) {
+namespace {
+QString thumbnailName(const QString& mediaPath) {
     const QFileInfo info(mediaPath);
     const QByteArray digest =
         QCryptographicHash::hash(info.absoluteFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
     // The base name stays in front so the folder is still readable by eye.
-    return QDir::tempPath() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('-') +
-           QString::fromLatin1(digest) + QLatin1String(".png");
+    return info.completeBaseName() + QLatin1Char('-') + QString::fromLatin1(digest) + QLatin1String(".png");
+}
+} // namespace
+
+QString mediaThumbnailPath(const QString& mediaPath) {
+    return cacheSubfolder(QStringLiteral("thumbnails")) + QLatin1Char('/') + thumbnailName(mediaPath);
+}
+
+QString legacyMediaThumbnailPath(const QString& mediaPath) {
+    return QDir::tempPath() + QLatin1Char('/') + thumbnailName(mediaPath);
+}
+
+QString existingMediaThumbnailPath(const QString& mediaPath) {
+    const QString current = mediaThumbnailPath(mediaPath);
+    if (QFileInfo::exists(current))
+        return current;
+    const QString legacy = legacyMediaThumbnailPath(mediaPath);
+    return QFileInfo::exists(legacy) ? legacy : current;
 }

@@ -4,6 +4,13 @@
 
 #include <QString>
 
-// A PNG in the temporary folder named after the file's whole absolute path,
-// so two files with the same name in different folders keep their own.
+// A PNG in the cache folder's "thumbnails" (made when missing), named after
+// the file's whole absolute path, so two files with the same name in
+// different folders keep their own.
 QString mediaThumbnailPath(const QString& mediaPath);
+// Where earlier versions wrote it: the same name in the temporary folder.
+// Still read when the cache has none, never written.
+QString legacyMediaThumbnailPath(const QString& mediaPath);
+// The picture to read: the cache's when it exists, else the earlier one
+// when that exists, else the cache's (missing) path.
+QString existingMediaThumbnailPath(const QString& mediaPath);

@@ -42,6 +42,7 @@ void prepareEnvironment(const char* testName) {
     setenv("KORVEL_DEBUG", "1", 1);
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("XDG_STATE_HOME");
+    unsetenv("XDG_CACHE_HOME");
     std::atexit(removeRunFolder);
 }
 
