@@ -3,6 +3,7 @@
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
 #include "timeline/source-item.h"
+#include "timeline/subtitle-import.h"
 #include "timeline/timeline-scene.h"
 #include "timeline/timeline-tree-model.h"
 #include "values/timeline-keys.h"
@@ -451,6 +452,10 @@ QString payloadKind(const QMimeData* mime) {
 } // namespace
 
 void TimeLineGraphicsView::dragEnterEvent(QDragEnterEvent* event) {
+    if (!subtitles::subtitlePaths(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction(); // subtitle files from the desktop
+        return;
+    }
     if (!fromLibrary(event->mimeData())) {
         event->ignore();
         return;
@@ -461,6 +466,10 @@ void TimeLineGraphicsView::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TimeLineGraphicsView::dragMoveEvent(QDragMoveEvent* event) {
+    if (!subtitles::subtitlePaths(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+        return;
+    }
     if (!fromLibrary(event->mimeData())) {
         event->ignore();
         return;
@@ -499,6 +508,12 @@ QList<SourceItem*> TimeLineGraphicsView::clipsUnderProbe(const QPointF& scenePos
 void TimeLineGraphicsView::dropEvent(QDropEvent* event) {
     const QMimeData* mime = event->mimeData();
     endTransitionDrag();
+    const QStringList subtitleFiles = subtitles::subtitlePaths(mime);
+    if (!subtitleFiles.isEmpty()) {
+        event->acceptProposedAction();
+        emit sig_importSubtitles(subtitleFiles, event->pos().y());
+        return;
+    }
     if (!fromLibrary(mime)) {
         event->ignore();
         return;

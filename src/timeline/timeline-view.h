@@ -106,6 +106,9 @@ signals:
     // A material dropped from the media library: "path", "posY" (viewport y),
     // "posX" (scene x, whole frames), "type" (kind).
     void sig_createSourceItem(bg::ValueMap map, QColor color, QFont font);
+    // Subtitle files (.srt, .vtt) dropped at a viewport y: their cues go
+    // onto the subtitle track there (TimeLineWidget::slot_importSubtitles).
+    void sig_importSubtitles(QStringList paths, int posY);
     void sig_opertorUi(bool playing, bool recording);
 
 protected:

@@ -3,6 +3,7 @@
 #include "timeline/classify-item-delegate.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-item.h"
+#include "timeline/subtitle-import.h"
 #include "timeline/time-ruler.h"
 #include "timeline/timeline-scene.h"
 #include "timeline/timeline-tree-model.h"
@@ -85,6 +86,8 @@ TimeLineWidget::TimeLineWidget(QWidget* parent)
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     });
+
+    connect(m_view, &TimeLineGraphicsView::sig_importSubtitles, this, &TimeLineWidget::slot_importSubtitles);
 
     connect(m_view, &TimeLineGraphicsView::sig_scaleValue, this,
             [this](int level, double, int) { emit sig_scaleSliderValueChanged(level); });
@@ -179,4 +182,32 @@ void TimeLineWidget::slot_autoAlign(bool align) {
 
 void TimeLineWidget::slot_updatePreview() {
     m_view->requestFrame(m_view->playHeadFrame(), 30, EditManual);
+}
+
+void TimeLineWidget::slot_importSubtitles(QStringList paths, int posY) {
+    if (paths.isEmpty())
+        return;
+    emit sig_opertorUi(false, true);
+    QFont font = subtitles::defaultFont();
+    QColor color = subtitles::defaultColor();
+    if (m_subtitleStyle) {
+        QFont chosenFont;
+        QColor chosenColor;
+        if (m_subtitleStyle(&chosenFont, &chosenColor) && chosenColor.isValid()) {
+            font = chosenFont;
+            color = chosenColor;
+        }
+    }
+    const QList<subtitles::ImportReport> reports =
+        subtitles::importFiles(model(), m_tree->dropTrack(SourceSubtitle, posY), paths, font, color);
+    m_view->viewport()->update();
+    slot_updatePreview();
+    const QString message = subtitles::importMessage(reports);
+    if (message.isEmpty())
+        return;
+    auto* box = new QMessageBox(QMessageBox::NoIcon, tr("subtitle_import.Hint"), message, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("subtitleImportMessage"));
+    box->button(QMessageBox::Ok)->setText(tr("subtitle_import.Ok"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }

@@ -9,7 +9,11 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+class QColor;
+class QFont;
 
 class TimeLineGraphicsScene;
 class TimeLineGraphicsView;
@@ -29,6 +33,12 @@ public:
     TimeLineGraphicsView* view() const { return m_view; }
     TimeLineRuler* ruler() const { return m_ruler; }
 
+    // The look of imported subtitles: fills font and colour and returns true
+    // when a subtitle template is chosen (the library's selection); without
+    // one, or when it returns false, the default look is used.
+    using SubtitleStyle = std::function<bool(QFont* font, QColor* color)>;
+    void setSubtitleStyle(SubtitleStyle style) { m_subtitleStyle = std::move(style); }
+
 public slots:
     void slot_scaleSliderValue(int value);
     void slot_splitSourceItem();
@@ -39,6 +49,11 @@ public slots:
     void slot_updateData(MenuType type, bg::ValueMap map, std::string datatype);
     void slot_autoAlign(bool align);
     void slot_updatePreview();
+    // Subtitle files (.srt, .vtt): every cue becomes a clip at its time on
+    // the subtitle track at the viewport y (posY < 0: the first subtitle
+    // track), overlapping cues on further subtitle tracks; one undo step.
+    // What was skipped is told in a message box.
+    void slot_importSubtitles(QStringList paths, int posY = -1);
 
 signals:
     void sig_scaleSliderValueChanged(int value);
@@ -55,4 +70,5 @@ private:
     TimeLineGraphicsScene* m_scene;
     TimeLineGraphicsView* m_view;
     TimeLineRuler* m_ruler;
+    SubtitleStyle m_subtitleStyle;
 };

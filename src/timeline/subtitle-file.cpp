@@ -1,0 +1,284 @@
+#include "timeline/subtitle-file.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace subtitles {
+
+namespace {
+
+// Hours take at most this many digits: enough for any real file, and the
+// arithmetic below cannot overflow.
+constexpr int kMaxHourDigits = 6;
+
+bool readNumber(const QString& text, int maxDigits, int64_t* value) {
+    if (text.isEmpty() || text.size() > maxDigits)
+        return false;
+    int64_t v = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+        v = v * 10 + (c.unicode() - '0');
+    }
+    *value = v;
+    return true;
+}
+
+// "H:MM:SS,mmm" or "H:MM:SS.mmm", and WebVTT's "MM:SS.mmm". Minutes and
+// seconds stay below 60; the fraction has one to three digits.
+bool parseTime(const QString& text, int64_t* ms) {
+    const int sep = std::max(text.lastIndexOf(QLatin1Char(',')), text.lastIndexOf(QLatin1Char('.')));
+    if (sep < 0)
+        return false;
+    const QString fraction = text.mid(sep + 1);
+    const QStringList parts = text.left(sep).split(QLatin1Char(':'));
+    if (parts.size() < 2 || parts.size() > 3)
+        return false;
+    int64_t hours = 0, minutes = 0, seconds = 0, millis = 0;
+    if (parts.size() == 3 && !readNumber(parts[0], kMaxHourDigits, &hours))
+        return false;
+    if (!readNumber(parts[parts.size() - 2], 2, &minutes) || !readNumber(parts.last(), 2, &seconds) ||
+        !readNumber(fraction, 3, &millis))
+        return false;
+    if (minutes > 59 || seconds > 59)
+        return false;
+    for (int i = int(fraction.size()); i < 3; ++i)
+        millis *= 10; // "1,5" is half a second
+    *ms = ((hours * 60 + minutes) * 60 + seconds) * 1000 + millis;
+    return true;
+}
+
+bool parseTiming(const QString& line, int64_t* start, int64_t* end) {
+    const int arrow = line.indexOf(QLatin1String("-->"));
+    if (arrow < 0)
+        return false;
+    const QString left = line.left(arrow).trimmed();
+    // WebVTT puts cue settings after the end time.
+    const QStringList right = line.mid(arrow + 3).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return !right.isEmpty() && parseTime(left, start) && parseTime(right.first().trimmed(), end);
+}
+
+bool isBlank(const QString& line) {
+    return line.trimmed().isEmpty();
+}
+
+bool isIndex(const QString& line) {
+    int64_t ignored = 0;
+    return readNumber(line.trimmed(), 18, &ignored);
+}
+
+// WebVTT text: tags (<i>, <c.name>, <00:00:01.000>) removed, entities decoded.
+QString plainVttText(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    bool inTag = false;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('<'))
+            inTag = true;
+        else if (c == QLatin1Char('>') && inTag)
+            inTag = false;
+        else if (!inTag)
+            out.append(c);
+    }
+    out.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    out.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    out.replace(QLatin1String("&nbsp;"), QString(QChar(0x00a0)));
+    out.replace(QLatin1String("&lrm;"), QString(QChar(0x200e)));
+    out.replace(QLatin1String("&rlm;"), QString(QChar(0x200f)));
+    out.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return out;
+}
+
+// Control characters other than line ends and tabs come only from broken or
+// binary files; they would show as boxes.
+QString withoutControls(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x20 || c == QLatin1Char('\n') || c == QLatin1Char('\t'))
+            out.append(c);
+    }
+    return out;
+}
+
+class Reader {
+public:
+    explicit Reader(ParseResult* result) : m_result(result) {}
+
+    // One run of non-blank lines. A SubRip file that lost the blank line
+    // between two cues shows an index followed by a timing line inside a
+    // cue's text: the next cue begins there.
+    void block(const QStringList& lines) {
+        if (lines.isEmpty())
+            return;
+        if (m_result->webVtt) {
+            const QString first = lines.first();
+            if (first.startsWith(QLatin1String("WEBVTT")) || first.startsWith(QLatin1String("NOTE")) ||
+                first.startsWith(QLatin1String("STYLE")) || first.startsWith(QLatin1String("REGION")))
+                return;
+        }
+        int at = 0;
+        while (at < lines.size()) {
+            int timing = -1;
+            if (lines[at].contains(QLatin1String("-->")))
+                timing = at;
+            else if (at + 1 < lines.size() && lines[at + 1].contains(QLatin1String("-->")))
+                timing = at + 1; // an index (SubRip) or an identifier (WebVTT) first
+            int64_t start = 0, end = 0;
+            if (timing < 0 || !parseTiming(lines[timing], &start, &end) || end < start) {
+                ++m_result->malformed;
+                return;
+            }
+            int textEnd = timing + 1;
+            while (textEnd < lines.size() &&
+                   !(!m_result->webVtt && textEnd + 1 < lines.size() && isIndex(lines[textEnd]) &&
+                     parseTiming(lines[textEnd + 1], &m_scratchA, &m_scratchB)))
+                ++textEnd;
+            cue(start, end, lines.mid(timing + 1, textEnd - timing - 1));
+            at = textEnd;
+        }
+    }
+
+private:
+    void cue(int64_t start, int64_t end, const QStringList& textLines) {
+        QString text = withoutControls(textLines.join(QLatin1Char('\n')));
+        if (m_result->webVtt)
+            text = plainVttText(text);
+        if (isBlank(text)) {
+            ++m_result->malformed;
+            return;
+        }
+        if (m_result->cues.size() >= kMaxCues) {
+            ++m_result->overLimit;
+            return;
+        }
+        if (text.size() > kMaxTextChars) {
+            text.truncate(kMaxTextChars);
+            ++m_result->cutTexts;
+        }
+        m_result->cues.append(Cue {start, end, text});
+    }
+
+    ParseResult* m_result;
+    int64_t m_scratchA = 0, m_scratchB = 0;
+};
+
+} // namespace
+
+ParseResult parse(const QByteArray& bytes) {
+    ParseResult result;
+    QByteArray data = bytes;
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data.remove(0, 3);
+    // With the size: the QByteArray overload stops at the first NUL byte.
+    QString text = QString::fromUtf8(data.constData(), data.size());
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    result.webVtt = text.startsWith(QLatin1String("WEBVTT"));
+    Reader reader(&result);
+    QStringList block;
+    int from = 0;
+    while (from <= text.size()) {
+        int to = text.indexOf(QLatin1Char('\n'), from);
+        if (to < 0)
+            to = int(text.size());
+        const QString line = text.mid(from, to - from);
+        if (isBlank(line)) {
+            reader.block(block);
+            block.clear();
+        } else {
+            block.append(line);
+        }
+        from = to + 1;
+    }
+    reader.block(block);
+    return result;
+}
+
+QString formatSrtTime(int64_t ms) {
+    ms = std::max<int64_t>(0, ms);
+    return QString::asprintf("%02lld:%02lld:%02lld,%03lld", static_cast<long long>(ms / 3600000),
+                             static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60),
+                             static_cast<long long>(ms % 1000));
+}
+
+QByteArray writeSrt(QList<Cue> cues) {
+    std::stable_sort(cues.begin(), cues.end(), [](const Cue& a, const Cue& b) {
+        return a.startMs != b.startMs ? a.startMs < b.startMs : a.endMs < b.endMs;
+    });
+    QString out;
+    int index = 0;
+    for (const Cue& c : cues) {
+        QStringList lines;
+        for (const QString& line : c.text.split(QLatin1Char('\n'))) {
+            QString kept = line;
+            kept.remove(QLatin1Char('\r'));
+            if (!isBlank(kept))
+                lines.append(kept);
+        }
+        if (lines.isEmpty())
+            continue; // a cue without text would read back as broken
+        out += QString::number(++index) + QLatin1String("\r\n");
+        out += formatSrtTime(c.startMs) + QLatin1String(" --> ") + formatSrtTime(std::max(c.startMs, c.endMs)) +
+               QLatin1String("\r\n");
+        out += lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n\r\n");
+    }
+    return out.toUtf8();
+}
+
+bool readFile(const QString& path, ParseResult* result, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    if (file.size() > kMaxFileBytes) {
+        *error = QStringLiteral("larger than %1 MB").arg(kMaxFileBytes >> 20);
+        return false;
+    }
+    // Read at most the limit, in case the file grows or reports no size.
+    const QByteArray bytes = file.read(kMaxFileBytes + 1);
+    if (bytes.size() > kMaxFileBytes) {
+        *error = QStringLiteral("larger than %1 MB").arg(kMaxFileBytes >> 20);
+        return false;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        *error = file.errorString();
+        return false;
+    }
+    *result = parse(bytes);
+    return true;
+}
+
+bool writeSrtFile(const QString& path, const QList<Cue>& cues, QString* error) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = writeSrt(cues);
+    if (file.write(bytes) != bytes.size()) {
+        *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+int64_t msToFrame(int64_t ms) {
+    return (ms * 30 + 500) / 1000;
+}
+
+int64_t frameToMs(int64_t frame) {
+    return (frame * 1000 + 15) / 30;
+}
+
+} // namespace subtitles
