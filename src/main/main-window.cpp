@@ -99,6 +99,13 @@ void connectResourceToTimeline(ResourceWidget* resource, TimeLineWidget* timelin
                      [](QString path) { ZyApp::instance()->openProject(path); });
     QObject::connect(resource, &ResourceWidget::sig_openEarlierVersion, resource,
                      [](QString version, QString project) { ZyApp::instance()->openEarlierVersion(version, project); });
+    // Subtitle files chosen with "Add" go onto the timeline, in the look of
+    // the template selected in the library (also for files dropped there).
+    QObject::connect(resource, &ResourceWidget::sig_importSubtitles, timeline,
+                     [timeline](QStringList paths) { timeline->slot_importSubtitles(paths); });
+    timeline->setSubtitleStyle([resource](QFont* font, QColor* color) {
+        return resource->materialView()->selectedSubtitleTemplate(font, color);
+    });
     // The crop views ask for the current frame and the preview sends it;
     // queued, so that a panel's edit is applied before the preview is asked.
     PanelSignals* notices = PanelSignals::instance();

@@ -37,3 +37,6 @@ struct MaterialData {
 // The kind of a file by its extension (case ignored); MaterialNone when it
 // is not a material.
 uint32_t ClassifyMaterialPath(const QString& path);
+// A subtitle file (".srt", ".vtt", case ignored): no material, its cues go
+// onto the timeline's subtitle track.
+bool IsSubtitleFile(const QString& path);

@@ -39,6 +39,11 @@ uint32_t ClassifyMaterialPath(const QString& path) {
     return MaterialNone;
 }
 
+bool IsSubtitleFile(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("srt") || suffix == QLatin1String("vtt");
+}
+
 namespace {
 
 uint32_t typeOfVerdict(const resource::MediaVerdict& verdict) {

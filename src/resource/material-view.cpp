@@ -76,6 +76,20 @@ QList<MaterialData*> MaterialView::materials() const {
     return list;
 }
 
+bool MaterialView::selectedSubtitleTemplate(QFont* font, QColor* color) const {
+    const MaterialData* chosen = nullptr;
+    for (QGraphicsItem* item : m_scene->selectedItems()) {
+        auto* material = dynamic_cast<MaterialItem*>(item);
+        if (material && material->material().type == Text && material->material().path.isEmpty())
+            chosen = &material->material();
+    }
+    if (!chosen)
+        return false;
+    *font = chosen->font;
+    *color = chosen->color;
+    return true;
+}
+
 void MaterialView::setFilter(uint32_t mask) {
     m_scene->setMask(mask);
     layoutItems();
@@ -264,8 +278,19 @@ void MaterialView::dropEvent(QDropEvent* event) {
     QStringList files;
     if (!takeFileDrop(event, &project, &files))
         return;
-    if (!project.isEmpty())
+    if (!project.isEmpty()) {
         emit sig_openProject(project);
-    else
+        return;
+    }
+    QStringList subtitleFiles;
+    for (const QString& file : files) {
+        if (IsSubtitleFile(file))
+            subtitleFiles.append(file);
+    }
+    for (const QString& file : subtitleFiles)
+        files.removeOne(file);
+    if (!files.isEmpty())
         m_manager->AddMaterialFiles(files, false);
+    if (!subtitleFiles.isEmpty())
+        emit sig_importSubtitles(subtitleFiles);
 }

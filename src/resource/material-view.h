@@ -41,6 +41,10 @@ public:
     MaterialScene* materialScene() const { return m_scene; }
     // The latest copies from the library, in list order.
     QList<MaterialData*> materials() const;
+    // The subtitle template among the selected materials (the last one
+    // selected when there are several): its font and colour; false when
+    // none is selected.
+    bool selectedSubtitleTemplate(QFont* font, QColor* color) const;
     void setFilter(uint32_t mask);
     // d steps of 1.25 (d > 0) or 0.8 (d < 0).
     void zoomBy(int steps);
@@ -73,6 +77,9 @@ signals:
     void sig_MaterialNumChanged(int count);
     // A project file was dropped alone: the application opens it.
     void sig_openProject(QString path);
+    // Subtitle files (.srt, .vtt) among dropped files: no material, their
+    // cues go onto the timeline.
+    void sig_importSubtitles(QStringList paths);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

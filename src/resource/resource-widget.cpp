@@ -217,9 +217,9 @@ QWidget* ResourceWidget::buildMaterialPage() {
     connect(m_view, &MaterialView::sig_MaterialNumChanged, this, &ResourceWidget::showMaterialCount);
     connect(m_view, &MaterialView::sig_scaleChanged, this,
             [this](int d) { m_scale->setValue(m_scale->value() + d); });
-    connect(m_empty, &EmptyMaterialWidget::sig_addNewMaterial, this,
-            [this](QStringList files) { manager()->AddMaterialFiles(files, false); });
+    connect(m_empty, &EmptyMaterialWidget::sig_addNewMaterial, this, &ResourceWidget::addFiles);
     connect(m_view, &MaterialView::sig_openProject, this, &ResourceWidget::sig_openProject);
+    connect(m_view, &MaterialView::sig_importSubtitles, this, &ResourceWidget::sig_importSubtitles);
     connect(m_empty, &EmptyMaterialWidget::sig_openProject, this, &ResourceWidget::sig_openProject);
     return page;
 }
@@ -324,8 +324,17 @@ void ResourceWidget::on_horizontalSlider_scale_valueChanged(int value) {
 void ResourceWidget::on_pushButton_add_clicked() {
     const QStringList files =
         QFileDialog::getOpenFileNames(this, tr("material_view.Open"), QString(), tr("res_form.All"));
-    if (!files.isEmpty())
-        manager()->AddMaterialFiles(files, false);
+    addFiles(files);
+}
+
+void ResourceWidget::addFiles(const QStringList& files) {
+    QStringList media, subtitleFiles;
+    for (const QString& file : files)
+        (IsSubtitleFile(file) ? subtitleFiles : media).append(file);
+    if (!media.isEmpty())
+        manager()->AddMaterialFiles(media, false);
+    if (!subtitleFiles.isEmpty())
+        emit sig_importSubtitles(subtitleFiles);
 }
 
 void ResourceWidget::on_pushButton_remove_clicked() {

@@ -73,6 +73,9 @@ public slots:
     void on_comboBox_classify_currentIndexChanged(int index);
     void on_horizontalSlider_scale_valueChanged(int value);
     void on_pushButton_add_clicked();
+    // Chosen or dropped files: subtitle files to sig_importSubtitles, the
+    // others into the library.
+    void addFiles(const QStringList& files);
     void on_pushButton_remove_clicked();
     void on_pushButton_back_clicked();
     void slot_createSubtitle(QString name, QFont font, QColor color);
@@ -86,6 +89,9 @@ signals:
     // history (those arrive queued): the application opens it.
     void sig_openProject(QString path);
     void sig_openEarlierVersion(QString versionPath, QString projectPath);
+    // Subtitle files (.srt, .vtt) chosen with "Add": they are no library
+    // material, their cues go onto the timeline's subtitle track.
+    void sig_importSubtitles(QStringList paths);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
