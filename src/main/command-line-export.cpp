@@ -4,6 +4,8 @@
 #include "render/export/export-function.h"
 #include "render/export/export-thread.h"
 #include "render/render-manager.h"
+#include "timeline/frame-dispatcher.h"
+#include "timeline/subtitle-import.h"
 #include "termination-watcher.h"
 #include "undo/undo-controller.h"
 #include "zyapp.h"
@@ -28,6 +30,10 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
         const bool option = a.startsWith(QLatin1String("--"));
         if (!option) {
             rest << a;
+            continue;
+        }
+        if (a == QLatin1String("--srt")) { // the one option without a value
+            command->srt = true;
             continue;
         }
         if (i + 1 >= arguments.size()) {
@@ -65,7 +71,7 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
     }
     if (rest.size() != 2) {
         *error = QStringLiteral("usage: korvel --export PROJECT OUTPUT [--fps N] [--size WxH] [--bitrate KBITS] "
-                                "[--speed RATE]");
+                                "[--speed RATE] [--srt]");
         return false;
     }
     // Only the kinds the export window offers.
@@ -147,6 +153,20 @@ int runExportCommand(const ExportCommand& command) {
         say(QStringLiteral("export: failed: %1").arg(result.reason));
         return 1;
     }
-    say(QStringLiteral("export: wrote %1").arg(result.path.isEmpty() ? command.output : result.path));
+    const QString written = result.path.isEmpty() ? command.output : result.path;
+    say(QStringLiteral("export: wrote %1").arg(written));
+    if (command.srt) {
+        auto* frames = dynamic_cast<FrameDispatcher*>(exporter->source());
+        bool wroteSrt = false;
+        QString error = QStringLiteral("no timeline");
+        if (!frames || !frames->model() ||
+            !subtitles::writeSubtitlesBeside(*frames->model(), written, command.speed, &wroteSrt, &error)) {
+            say(QStringLiteral("export: the subtitles could not be written to %1: %2")
+                    .arg(subtitles::srtPathBeside(written), error));
+            return 1;
+        }
+        say(wroteSrt ? QStringLiteral("export: wrote %1").arg(subtitles::srtPathBeside(written))
+                     : QStringLiteral("export: the timeline has no subtitles; no .srt written"));
+    }
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "project-parts.h"
 #include "qssmanager.h"
+#include "render/export/export-function.h"
 #include "render/export/export-param-widget.h"
 #include "render/export/export-process-dialog.h"
 #include "render/export/export-thread.h"
@@ -15,6 +16,7 @@
 #include "resource/resource-widget.h"
 #include "resource/subtitle-template-widget.h"
 #include "setting/setting-dialog.h"
+#include "timeline/subtitle-import.h"
 #include "timeline/timeline-tree-model.h"
 #include "timeline/timeline-view.h"
 #include "timeline/timeline-widget.h"
@@ -505,8 +507,25 @@ void MainWindow::runExport(MVParams* params) {
     });
     m_render->slot_exportParam(params);
     exporter->setProgress(ExportManager::Progress());
-    dialog.finished(m_render->lastExportResult());
+    const ExportResult result = m_render->lastExportResult();
+    dialog.finished(result);
     setAutoSaveEnabled(autoSave);
+    if (result.ok && m_exportWindow->writeSubtitles())
+        writeExportSubtitles(result.path.isEmpty() ? exportfn::exportPath(*params) : result.path, params->playRate);
+}
+
+void MainWindow::writeExportSubtitles(const QString& exportPath, double playRate) {
+    bool written = false;
+    QString error;
+    if (subtitles::writeSubtitlesBeside(*m_timeline->model(), exportPath, playRate, &written, &error))
+        return;
+    auto* box = new QMessageBox(QMessageBox::NoIcon, tr("exportmvwindow.Hint"),
+                                tr("exportmvwindow.SrtFailed").arg(subtitles::srtPathBeside(exportPath), error),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("srtFailedMessage"));
+    box->button(QMessageBox::Ok)->setText(tr("exportmvwindow.Ok"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void MainWindow::on_pushButton_export_clicked() {

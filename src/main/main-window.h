@@ -57,6 +57,9 @@ public:
     ExportParamWidget* exportWindow() const { return m_exportWindow; }
     // Runs the export the window asked for, with its progress dialog.
     void runExport(MVParams* params);
+    // The export window's "also write subtitles": the .srt beside the
+    // export, timed for its play rate; a failure is told in a message box.
+    void writeExportSubtitles(const QString& exportPath, double playRate);
 
     void setAutoSaveEnabled(bool enabled);
     // The project's name (isName) or a status text shown for one second.

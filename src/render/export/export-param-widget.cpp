@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
 #include <QDateTime>
@@ -159,6 +160,9 @@ void ExportParamWidget::buildForm() {
     m_frameRate = combo("comboBox_fps", frameRates(), "30", this);
     form->addWidget(m_frameRate, 2, 1);
     form->addWidget(label("label_fpsUnit", tr("exportmvwindow.FramePerSec"), this), 2, 2);
+    m_srt = new QCheckBox(tr("exportmvwindow.WriteSrt"), this);
+    m_srt->setObjectName("checkBox_srt");
+    form->addWidget(m_srt, 3, 1, 1, 2);
 
     m_premium = new QPushButton(tr("exportmvwindow.Advance"), this);
     m_premium->setObjectName("pushButton_premium");
@@ -260,6 +264,10 @@ void ExportParamWidget::showForExport() {
 void ExportParamWidget::setFolder(const QString& folder) {
     m_folder = QDir::fromNativeSeparators(folder);
     m_path->setText(m_folder.endsWith('/') ? m_folder : m_folder + '/');
+}
+
+bool ExportParamWidget::writeSubtitles() const {
+    return m_srt->isChecked();
 }
 
 void ExportParamWidget::slot_updateSceneSize(int width, int height) {

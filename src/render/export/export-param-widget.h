@@ -23,6 +23,7 @@ class QPushButton;
 class QRadioButton;
 class QSpinBox;
 class QToolButton;
+class QCheckBox;
 
 class ExportParamWidget : public QWidget {
     Q_OBJECT
@@ -52,6 +53,8 @@ public:
     QString folder() const { return m_folder; }
     // The record last handed to the callback.
     const MVParams& lastParams() const { return m_params; }
+    // "Also write subtitles (.srt)": the timeline's subtitles go beside the export.
+    bool writeSubtitles() const;
 
 public slots:
     // From RenderManager::sig_updateSceneSize: the project's size leads the presets.
@@ -89,6 +92,7 @@ private:
     QLineEdit* m_name = nullptr;
     QComboBox* m_extension = nullptr;
     QComboBox* m_frameRate = nullptr;
+    QCheckBox* m_srt = nullptr;
     QPushButton* m_premium = nullptr;
     QWidget* m_advanced = nullptr;
     QRadioButton* m_sizeSelect = nullptr;
