@@ -1,16 +1,14 @@
-// The project archive: a folder with the project file and a copy of every
-// media file it uses, stored by relative paths so that the folder can move.
-//
 // The copying is the slow part and touches nothing but files, so it runs on
 // a pool thread; the project's data (library, timeline, undo history) lives
 // on the GUI thread and is written there once the copies stand, while the
 // modal progress window keeps the user from changing it.
-#include "zyapp.h"
+#include "project-archive.h"
 
 #include "main-window.h"
 #include "project-file.h"
 #include "resource/project/archived-process-dialog.h"
 #include "value/interface.h"
+#include "zyapp.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -27,16 +25,10 @@ constexpr int kSuccessNoteMs = 1200;
 // A message lists this many failed files and counts the rest.
 constexpr int kListedFailures = 10;
 
-bool insideFolder(const QString& path, const QString& folder) {
-    if (folder.isEmpty() || QFileInfo(path).isRelative())
-        return false;
-    return QDir::cleanPath(path).startsWith(QDir::cleanPath(folder) + QLatin1Char('/'));
-}
-
 } // namespace
 
 // One archive's copying, shared by the GUI thread and the pool thread.
-struct ZyApp::ArchiveJob {
+struct ProjectArchive::Job {
     QString projectFile; // <folder>/<base>/<base>.zya2
     QString resourceDir;
     QStringList media;
@@ -49,101 +41,126 @@ struct ZyApp::ArchiveJob {
     bool joined = false; // GUI thread: finished has been acquired
 };
 
-ArchivedProcessDialog* ZyApp::archivedProcessDialog() const {
-    return m_archivedProcess;
+bool ProjectArchive::insideFolder(const QString& path, const QString& folder) {
+    if (folder.isEmpty() || QFileInfo(path).isRelative())
+        return false;
+    return QDir::cleanPath(path).startsWith(QDir::cleanPath(folder) + QLatin1Char('/'));
 }
 
-QStringList ZyApp::collectArchiveMedia() {
+ProjectArchive::ProjectArchive(ZyApp* app) : QObject(app), m_app(app) {}
+
+ProjectArchive::~ProjectArchive() {
+    stop();
+    delete m_dialog;
+}
+
+ArchivedProcessDialog* ProjectArchive::progressDialog() const {
+    return m_dialog;
+}
+
+QStringList ProjectArchive::collectMedia() {
     QStringList media;
-    if (!m_sections)
+    ProjectSections* sections = m_app->projectSections();
+    if (!sections)
         return media;
     // The writers name every media path they would store; what they write is thrown away.
-    const ArchivePhase before = m_archivePhase;
-    m_archivePhase = ArchivePhase::Collect;
-    m_archiveMedia.clear();
+    const Phase before = m_phase;
+    m_phase = Phase::Collect;
+    m_collected.clear();
     QByteArray scratch;
     QXmlStreamWriter writer(&scratch);
     writer.writeStartElement(QStringLiteral("Tamsel"));
     writer.writeStartElement(QStringLiteral("Resource"));
-    m_sections->writeResource(writer, true);
+    sections->writeResource(writer, true);
     writer.writeEndElement();
     writer.writeStartElement(QStringLiteral("Timeline"));
-    m_sections->writeTimeline(writer, true);
+    sections->writeTimeline(writer, true);
     writer.writeEndElement();
     writer.writeEndElement();
-    m_archivePhase = before;
-    media.swap(m_archiveMedia);
+    m_phase = before;
+    media.swap(m_collected);
     return media;
 }
 
-QString ZyApp::copyIntoArchive(const QString& mediaPath) {
+QString ProjectArchive::copyOf(const QString& mediaPath) {
     if (mediaPath.isEmpty())
         return mediaPath;
     const QString own = QDir::cleanPath(QFileInfo(mediaPath).absoluteFilePath());
-    switch (m_archivePhase) {
-    case ArchivePhase::Collect:
-        m_archiveMedia.append(mediaPath);
+    switch (m_phase) {
+    case Phase::Collect:
+        m_collected.append(mediaPath);
         return mediaPath;
-    case ArchivePhase::Write: {
-        const auto found = m_archiveCopies.constFind(mediaPath);
-        if (found != m_archiveCopies.constEnd())
+    case Phase::Write: {
+        const auto found = m_copies.constFind(mediaPath);
+        if (found != m_copies.constEnd())
             return *found;
         // Its copy failed: the path it has keeps it working on this computer.
         LOGW("archive: %s has no copy in the archive; its own path is stored", qUtf8Printable(mediaPath));
         return own;
     }
-    case ArchivePhase::None:
+    case Phase::None:
         break;
     }
-    if (m_archiveDir.isEmpty()) {
+    const QString folder = m_app->archiveDir();
+    if (folder.isEmpty()) {
         LOGW("archive: no archive folder for %s", qUtf8Printable(mediaPath));
         return own;
     }
-    const archive::CopyResult copied = archive::copyMedia(
-        {mediaPath}, m_archiveDir + QLatin1Char('/') + QLatin1String(archive::kResourceFolder));
+    const archive::CopyResult copied =
+        archive::copyMedia({mediaPath}, folder + QLatin1Char('/') + QLatin1String(archive::kResourceFolder));
     return copied.copies.value(mediaPath, own);
 }
 
-QString ZyApp::archiveRelativePath(const QString& path) {
-    if (m_archiveDir.isEmpty())
-        return path;
-    if (!QDir().mkpath(m_archiveDir))
-        LOGW("archive: cannot make %s", qUtf8Printable(m_archiveDir));
-    return QDir(m_archiveDir).relativeFilePath(path);
-}
-
-std::function<QString(const QString&)> ZyApp::mediaPathWriter(bool archive) {
-    if (archive) {
-        return [this](const QString& path) {
-            const QString copy = copyIntoArchive(path);
-            if (m_archivePhase == ArchivePhase::Collect || !insideFolder(copy, m_archiveDir))
-                return copy;
-            return archiveRelativePath(copy);
-        };
-    }
-    // An opened archive saved again stays movable: what lies inside its
-    // folder is stored relative to it.
-    const QString file = sectionFile();
-    if (!m_archived || file.isEmpty())
-        return {};
-    const QString folder = QFileInfo(file).absolutePath();
-    return [folder](const QString& path) {
-        return insideFolder(path, folder) ? QDir(folder).relativeFilePath(path) : path;
+std::function<QString(const QString&)> ProjectArchive::pathWriter() {
+    return [this](const QString& path) {
+        const QString copy = copyOf(path);
+        const QString folder = m_app->archiveDir();
+        if (m_phase == Phase::Collect || !insideFolder(copy, folder))
+            return copy;
+        if (!QDir().mkpath(folder))
+            LOGW("archive: cannot make %s", qUtf8Printable(folder));
+        return QDir(folder).relativeFilePath(copy);
     };
 }
 
-bool ZyApp::archiveProject(const QString& path) {
-    if (isArchiving()) {
+bool ProjectArchive::copyNowFor(const QString& folder) {
+    if (m_phase == Phase::Write)
+        return false;
+    m_failures.clear();
+    m_copies.clear();
+    if (QFileInfo(folder).isDir()) {
+        const archive::CopyResult copied =
+            archive::copyMedia(collectMedia(), folder + QLatin1Char('/') + QLatin1String(archive::kResourceFolder));
+        m_copies = copied.copies;
+        setFailures(copied.failures);
+    }
+    m_phase = Phase::Write;
+    return true;
+}
+
+void ProjectArchive::endCopies() {
+    m_phase = Phase::None;
+    m_copies.clear();
+}
+
+void ProjectArchive::setFailures(const QList<archive::Failure>& failures) {
+    m_failures.clear();
+    for (const archive::Failure& f : failures)
+        m_failures.append(f.source + QStringLiteral(": ") + f.reason);
+}
+
+bool ProjectArchive::start(const QString& path) {
+    if (isRunning()) {
         LOGW("archive: one is already being made; %s is not started", qUtf8Printable(path));
         return false;
     }
-    if (!m_sections)
+    if (!m_app->projectSections())
         return false;
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
     const QString base = info.fileName().section(QLatin1Char('.'), 0, 0);
     if (base.isEmpty()) {
-        showHint(tr("archivedialog.NameEmpty"));
+        m_app->showHint(tr("archivedialog.NameEmpty"));
         return false;
     }
     const QString archiveFolder = folder + QLatin1Char('/') + base;
@@ -153,109 +170,106 @@ bool ZyApp::archiveProject(const QString& path) {
     const bool made = there.isDir() || (!there.exists() && !there.isSymLink() && QDir(folder).mkdir(base));
     if (!made || !QFileInfo(archiveFolder).isDir()) {
         LOGE("archive: the folder %s cannot be made", qUtf8Printable(archiveFolder));
-        showHint(tr("archivedialog.WriteForbidden"));
+        m_app->showHint(tr("archivedialog.WriteForbidden"));
         return false;
     }
 
-    auto job = std::make_shared<ArchiveJob>();
+    auto job = std::make_shared<Job>();
     job->projectFile = archiveFolder + QLatin1Char('/') + base + QStringLiteral(".zya2");
     job->resourceDir = archiveFolder + QLatin1Char('/') + QLatin1String(archive::kResourceFolder);
-    job->media = collectArchiveMedia();
-    m_archiveJob = job;
-    m_archiveFailures.clear();
-    auto* window = qobject_cast<MainWindow*>(m_mainWindow.data());
-    m_autoSaveBeforeArchive = window && window->autoSaveRunning();
+    job->media = collectMedia();
+    m_job = job;
+    m_failures.clear();
+    auto* window = qobject_cast<MainWindow*>(m_app->mainWindow());
+    m_autoSaveBefore = window && window->autoSaveRunning();
     if (window)
         window->setAutoSaveEnabled(false);
-    showArchiveProgress();
+    showProgress();
     LOGD("archive: copying %d media paths into %s", int(job->media.size()), qUtf8Printable(job->resourceDir));
-    // The destructor joins this before the application object goes.
+    // The destructor joins this before this object goes.
     QThreadPool::globalInstance()->start([this, job] {
         job->result = archive::copyMedia(job->media, job->resourceDir, &job->progress);
-        QMetaObject::invokeMethod(this, "slot_closeArchivedProcess", Qt::QueuedConnection,
-                                  Q_ARG(QString, job->projectFile));
+        const QString file = job->projectFile;
+        QMetaObject::invokeMethod(this, [this, file] { finish(file); }, Qt::QueuedConnection);
         job->finished.release();
     });
     return true;
 }
 
-void ZyApp::showArchiveProgress() {
-    if (!m_archivedProcess)
-        m_archivedProcess = new ArchivedProcessDialog;
-    m_archivedProcess->start();
-    if (!m_archiveTicker) {
-        m_archiveTicker = new QTimer(this);
-        m_archiveTicker->setInterval(kProgressTickMs);
-        connect(m_archiveTicker, &QTimer::timeout, this, [this] {
-            if (!m_archiveJob || !m_archivedProcess)
+void ProjectArchive::showProgress() {
+    if (!m_dialog)
+        m_dialog = new ArchivedProcessDialog;
+    m_dialog->start();
+    if (!m_ticker) {
+        m_ticker = new QTimer(this);
+        m_ticker->setInterval(kProgressTickMs);
+        connect(m_ticker, &QTimer::timeout, this, [this] {
+            if (!m_job || !m_dialog)
                 return;
-            const archive::Progress& p = m_archiveJob->progress;
-            m_archivedProcess->setProgress(p.filesDone, p.filesTotal, p.bytesDone, p.bytesTotal);
+            const archive::Progress& p = m_job->progress;
+            m_dialog->setProgress(p.filesDone, p.filesTotal, p.bytesDone, p.bytesTotal);
         });
     }
-    m_archiveTicker->start();
+    m_ticker->start();
 }
 
-void ZyApp::joinArchiveJob() {
-    if (m_archiveJob && !m_archiveJob->joined) {
-        m_archiveJob->finished.acquire();
-        m_archiveJob->joined = true;
+void ProjectArchive::join() {
+    if (m_job && !m_job->joined) {
+        m_job->finished.acquire();
+        m_job->joined = true;
     }
 }
 
-void ZyApp::stopArchiveJob() {
-    if (!m_archiveJob)
+void ProjectArchive::stop() {
+    if (!m_job)
         return;
-    m_archiveJob->progress.stop = true;
-    joinArchiveJob();
+    m_job->progress.stop = true;
+    join();
 }
 
-void ZyApp::slot_closeArchivedProcess(QString path) {
+void ProjectArchive::finish(const QString& path) {
     bool written = false;
-    if (m_archiveJob && path == m_archiveJob->projectFile) {
-        joinArchiveJob();
-        const std::shared_ptr<ArchiveJob> job = m_archiveJob;
-        m_archiveFailures.clear();
-        for (const archive::Failure& f : job->result.failures)
-            m_archiveFailures.append(f.source + QStringLiteral(": ") + f.reason);
+    if (m_job && path == m_job->projectFile) {
+        join();
+        const std::shared_ptr<Job> job = m_job;
+        setFailures(job->result.failures);
         if (!job->result.stopped) {
-            m_archiveCopies = job->result.copies;
-            m_archivePhase = ArchivePhase::Write;
-            written = saveProject(false, true, path);
-            m_archivePhase = ArchivePhase::None;
-            m_archiveCopies.clear();
+            m_copies = job->result.copies;
+            m_phase = Phase::Write;
+            written = m_app->saveProject(false, true, path);
+            endCopies();
         }
-        m_archiveJob.reset();
+        m_job.reset();
     }
-    if (m_archiveTicker)
-        m_archiveTicker->stop();
-    const bool complete = written && m_archiveFailures.isEmpty();
+    if (m_ticker)
+        m_ticker->stop();
+    const bool complete = written && m_failures.isEmpty();
     LOGD("archive finished: %s (%s)", qUtf8Printable(path), complete ? "complete" : "incomplete");
-    if (m_archivedProcess) {
+    if (m_dialog) {
         if (complete) {
-            m_archivedProcess->showSuccess();
-            QPointer<ArchivedProcessDialog> dialog = m_archivedProcess;
+            m_dialog->showSuccess();
+            QPointer<ArchivedProcessDialog> dialog = m_dialog;
             QTimer::singleShot(kSuccessNoteMs, this, [this, dialog] {
-                if (dialog && !isArchiving())
+                if (dialog && !isRunning())
                     dialog->finish();
             });
         } else {
-            m_archivedProcess->finish();
+            m_dialog->finish();
         }
     }
     if (written && !bg::iface()->showInFileManager(path.toStdString()))
         LOGW("archive: the file manager could not show %s", qUtf8Printable(path));
-    if (!m_archiveFailures.isEmpty())
-        reportArchiveFailures();
-    auto* window = qobject_cast<MainWindow*>(m_mainWindow.data());
-    if (window && m_autoSaveBeforeArchive)
+    if (!m_failures.isEmpty())
+        reportFailures();
+    auto* window = qobject_cast<MainWindow*>(m_app->mainWindow());
+    if (window && m_autoSaveBefore)
         window->setAutoSaveEnabled(true);
-    emit sig_archiveFinished(path, complete);
+    emit finished(path, complete);
 }
 
-void ZyApp::reportArchiveFailures() {
-    QStringList listed = m_archiveFailures.mid(0, kListedFailures);
-    if (m_archiveFailures.size() > kListedFailures)
-        listed.append(tr("archivedprocessdialog.MoreFailed").arg(m_archiveFailures.size() - kListedFailures));
-    showHint(tr("archivedprocessdialog.CopyFailed").arg(listed.join(QLatin1Char('\n'))));
+void ProjectArchive::reportFailures() {
+    QStringList listed = m_failures.mid(0, kListedFailures);
+    if (m_failures.size() > kListedFailures)
+        listed.append(tr("archivedprocessdialog.MoreFailed").arg(m_failures.size() - kListedFailures));
+    m_app->showHint(tr("archivedprocessdialog.CopyFailed").arg(listed.join(QLatin1Char('\n'))));
 }

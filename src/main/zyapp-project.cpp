@@ -2,6 +2,7 @@
 // copy and the question before a modified project is dropped.
 #include "zyapp.h"
 
+#include "project-archive.h"
 #include "project-file.h"
 #include "resource/project/missing-media-dialog.h"
 #include "resource/project/project-backups.h"
@@ -251,22 +252,12 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
     }
     const bool marked = archive || m_archived;
     const QString archiveDirBefore = m_archiveDir;
-    const bool copiesHere = archive && m_archivePhase != ArchivePhase::Write;
+    bool copiesHere = false;
     if (archive) {
         // The writers store each media file as its copy below this folder.
         m_archiveDir = QFileInfo(target).absolutePath();
-        if (copiesHere) {
-            // Called outside archiveProject: the copies are made here and now.
-            m_archiveFailures.clear();
-            if (QFileInfo(m_archiveDir).isDir()) {
-                const archive::CopyResult copied = archive::copyMedia(
-                    collectArchiveMedia(), m_archiveDir + QLatin1Char('/') + QLatin1String(archive::kResourceFolder));
-                m_archiveCopies = copied.copies;
-                for (const archive::Failure& f : copied.failures)
-                    m_archiveFailures.append(f.source + QStringLiteral(": ") + f.reason);
-            }
-            m_archivePhase = ArchivePhase::Write;
-        }
+        // Called outside archiveProject, the copies are made here and now.
+        copiesHere = m_archive->copyNowFor(m_archiveDir);
     }
     QString error;
     // The file a save replaces is kept as an earlier version first.
@@ -278,10 +269,8 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
     const bool written = project::writeProject(target, *m_sections, marked ? project::ArchiveMark::Yes : project::ArchiveMark::No,
                                                archive, &error);
     m_sectionFile.clear();
-    if (copiesHere) {
-        m_archivePhase = ArchivePhase::None;
-        m_archiveCopies.clear();
-    }
+    if (copiesHere)
+        m_archive->endCopies();
     if (!written && archive)
         m_archiveDir = archiveDirBefore;
     if (!written) {
@@ -319,4 +308,43 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
     m_projectPath = target;
     announce(target, "titlebar.SaveProjectSuccess");
     return true;
+}
+
+bool ZyApp::archiveProject(const QString& path) {
+    return m_archive && m_archive->start(path);
+}
+
+bool ZyApp::isArchiving() const {
+    return m_archive && m_archive->isRunning();
+}
+
+void ZyApp::slot_closeArchivedProcess(QString path) {
+    if (m_archive)
+        m_archive->finish(path);
+}
+
+QString ZyApp::copyIntoArchive(const QString& mediaPath) {
+    return m_archive ? m_archive->copyOf(mediaPath) : mediaPath;
+}
+
+QStringList ZyApp::lastArchiveFailures() const {
+    return m_archive ? m_archive->failures() : QStringList();
+}
+
+ArchivedProcessDialog* ZyApp::archivedProcessDialog() const {
+    return m_archive ? m_archive->progressDialog() : nullptr;
+}
+
+std::function<QString(const QString&)> ZyApp::mediaPathWriter(bool archive) {
+    if (archive)
+        return m_archive ? m_archive->pathWriter() : std::function<QString(const QString&)>();
+    // An opened archive saved again stays movable: what lies inside its
+    // folder is stored relative to it.
+    const QString file = sectionFile();
+    if (!m_archived || file.isEmpty())
+        return {};
+    const QString folder = QFileInfo(file).absolutePath();
+    return [folder](const QString& path) {
+        return ProjectArchive::insideFolder(path, folder) ? QDir(folder).relativeFilePath(path) : path;
+    };
 }

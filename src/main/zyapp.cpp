@@ -1,8 +1,8 @@
 #include "zyapp.h"
 
+#include "project-archive.h"
 #include "project-parts.h"
 #include "qssmanager.h"
-#include "resource/project/archived-process-dialog.h"
 #include "main-window.h"
 #include "render/export/export-thread.h"
 #include "render/render-manager.h"
@@ -45,6 +45,8 @@ ZyApp::ZyApp(int& argc, char** argv)
     systemProxy();
     // The design's font family, served by the CJK font Linux desktops ship.
     QFont::insertSubstitution(QStringLiteral("Microsoft Yahei"), QStringLiteral("Noto Sans CJK SC"));
+    m_archive = new ProjectArchive(this);
+    connect(m_archive, &ProjectArchive::finished, this, &ZyApp::sig_archiveFinished);
     m_termination = new TerminationWatcher(this);
     connect(m_termination, &TerminationWatcher::terminationRequested, this, [] { QCoreApplication::quit(); });
 }
@@ -52,14 +54,17 @@ ZyApp::ZyApp(int& argc, char** argv)
 ZyApp::~ZyApp() {
     // An archive still copying is told to stop and waited for: its thread
     // reports back to this object.
-    stopArchiveJob();
+    if (m_archive)
+        m_archive->stop();
     delete m_mainWindow;
     // The headless timeline's clips hold preview items of the render manager.
     m_headlessParts.reset();
     m_headlessFrames.reset();
     m_headlessTimeline.reset();
     delete m_renderManager;
-    delete m_archivedProcess;
+    // The archive's progress window is a widget: it goes while the
+    // application still stands.
+    delete m_archive;
     GsDevice::DestroyDefaultDevice();
     // Objects the history owns go before the application does.
     zya::UndoController::destroyInstance();

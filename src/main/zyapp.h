@@ -2,7 +2,6 @@
 // proxy. Reached everywhere through ZyApp::instance(). GUI thread only.
 #pragma once
 
-#include "archive-copier.h"
 #include "single-application.h"
 #include "render/preview-requests.h"
 #include "render/render-manager.h"
@@ -19,6 +18,7 @@
 
 class ArchivedProcessDialog;
 class FrameDispatcher;
+class ProjectArchive;
 class ProjectSections;
 class TimeLineTreeModel;
 class QTimer;
@@ -110,30 +110,28 @@ public:
     // written; the project then stays modified.
     bool saveProject(bool automatic, bool archive, const QString& path);
 
-    // Archives the current project into path (target folder + "/" + name):
-    // the folder <folder>/<name up to its first dot> holds that name's
-    // ".zya2" and a "resource" folder with one copy of every media file.
-    // The media are copied on a pool thread behind the modal progress
-    // window; the project file is then written here, on the GUI thread, by
-    // slot_closeArchivedProcess. False (with a message) when it could not
+    // Archives the current project into path (target folder + "/" + name);
+    // ProjectArchive does the work. False (with a message) when it could not
     // start. Emits sig_archiveFinished at the end.
     bool archiveProject(const QString& path);
-    bool isArchiving() const { return m_archiveJob != nullptr; }
+    bool isArchiving() const;
     // During an archive save: the copy of a media file inside the archive
     // (absolute), or the file's own absolute path when it has none (its copy
     // failed). Outside one, copies the file into archiveDir()/resource now.
     QString copyIntoArchive(const QString& mediaPath);
-    // The path relative to archiveDir() (made when missing).
-    QString archiveRelativePath(const QString& path);
     // How the library's and the timeline's writers store a media path in
     // the file being written: its archive copy, relative, for an archive;
     // relative when it lies inside an archived project's folder; else as is
     // (an empty function).
     std::function<QString(const QString&)> mediaPathWriter(bool archive);
     // The files the last archive could not copy, "path: reason" each.
-    QStringList lastArchiveFailures() const { return m_archiveFailures; }
-    // The progress window, made by the first archive; owned here.
+    QStringList lastArchiveFailures() const;
+    // The progress window, made by the first archive.
     ArchivedProcessDialog* archivedProcessDialog() const;
+
+    // A message to the user in an information box; to the log only when
+    // there is no user (the command-line export).
+    void showHint(const QString& text);
 
 signals:
     void sig_prependHistory(QString path);
@@ -158,15 +156,8 @@ private:
     // which relative media paths then resolve against) becoming the
     // project's; false (the project then empty and untitled) when it is none.
     bool readProjectFile(const QString& path, const QString& resolveAgainst = QString());
-    void showHint(const QString& text);
     void announce(const QString& path, const char* statusKey);
     QString askSavePath(const QString& proposed);
-    // The archive's parts (project-archive.cpp).
-    QStringList collectArchiveMedia();
-    void showArchiveProgress();
-    void joinArchiveJob();
-    void stopArchiveJob();
-    void reportArchiveFailures();
 
     QPointer<QWidget> m_mainWindow;
     QPointer<RenderManager> m_renderManager;
@@ -185,19 +176,7 @@ private:
     bool m_interactive = true;
     QString m_archiveDir;
     bool m_archived = false;
-    // The archive under way (GUI thread only, like everything below). A
-    // save's writers first run in Collect to name the media, then in Write
-    // to store their copies.
-    enum class ArchivePhase { None, Collect, Write };
-    struct ArchiveJob;
-    ArchivePhase m_archivePhase = ArchivePhase::None;
-    QStringList m_archiveMedia;              // Collect: the paths the writers named
-    QHash<QString, QString> m_archiveCopies; // Write: media path -> its copy
-    QStringList m_archiveFailures;
-    std::shared_ptr<ArchiveJob> m_archiveJob; // shared with its pool thread
-    QPointer<ArchivedProcessDialog> m_archivedProcess;
-    QTimer* m_archiveTicker = nullptr;
-    bool m_autoSaveBeforeArchive = false;
+    ProjectArchive* m_archive = nullptr;
     bool m_useSystemProxy = false;
     QByteArray m_proxyUrl;
     QByteArray m_proxyPort;
