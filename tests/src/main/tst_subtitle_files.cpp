@@ -5,10 +5,15 @@
 #include "main/main-window.h"
 #include "main/zyapp.h"
 #include "main/zytranslator.h"
+#include "render/export/export-function.h"
+#include "render/export/export-param-widget.h"
+#include "render/export/export-thread.h"
+#include "render/render-manager.h"
 #include "resource/material-item.h"
 #include "resource/material-manager.h"
 #include "resource/material-view.h"
 #include "resource/resource-widget.h"
+#include "support/folder-openings.h"
 #include "support/test-main.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
@@ -21,6 +26,7 @@
 #include "undo/undo-controller.h"
 #include "value/interface.h"
 
+#include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QMessageBox>
 #include <QMimeData>
@@ -231,6 +237,23 @@ private slots:
         const QList<subtitles::Cue> fast = subtitles::timelineCues(*tracks(), 2.0);
         QCOMPARE(fast.first().startMs, int64_t(500));
         QCOMPARE(fast.last().endMs, int64_t(2033));
+
+        // The export window's check box writes the same file beside its export.
+        {
+            korvel::test::FolderOpenings opened; // the finished export shows its folder
+            auto* writeSrt = window()->exportWindow()->findChild<QCheckBox*>("checkBox_srt");
+            QVERIFY(writeSrt);
+            writeSrt->setChecked(true);
+            MVParams params;
+            QVERIFY(exportfn::setExportPath(params, dir + "/film-window.mp4"));
+            params.width = 160;
+            params.height = 90;
+            params.frameRate = 30;
+            params.keyFrameInterval = 30;
+            window()->runExport(&params);
+            QVERIFY(ZyApp::instance()->renderManager()->lastExportResult().ok);
+            QCOMPARE(readFile(dir + "/film-window.srt"), kExportedSrt);
+        }
 
         // A folder that cannot take the .srt: the export says so and fails.
         const QString blocked = dir + "/blocked";
