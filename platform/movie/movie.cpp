@@ -208,6 +208,8 @@ bool openVideo(Movie& m, Container container, const MVSettings& s, int width, in
         return false;
     }
     AVCodecContext* c = v->codec.get();
+    // The log's FFmpeg lines from this encoder name the file written.
+    c->opaque = const_cast<char*>(m.path.c_str());
     // Pushed pictures keep their slots (pts in 1/frameRate); the file's time
     // base packs the slots closer or wider to change the play rate.
     AVRational fileRate = av_d2q(double(s.frameRate) * s.playRate, 65535);
@@ -376,6 +378,8 @@ bool openAudio(Movie& m, Container container, const MVSettings& s) {
         return false;
     }
     AVCodecContext* c = a->codec.get();
+    // The log's FFmpeg lines from this encoder name the file written.
+    c->opaque = const_cast<char*>(m.path.c_str());
     c->sample_rate = kSampleRate;
     av_channel_layout_default(&c->ch_layout, kChannels);
     c->sample_fmt = pickSampleFormat(encoder);
