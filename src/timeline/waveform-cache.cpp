@@ -119,28 +119,36 @@ bool WaveformCache::readPeaksFile(const QString& path, ff::AudioPeaks* peaks) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray head = f.read(kHeaderBytes);
-    if (head.size() != kHeaderBytes || std::memcmp(head.constData(), kMagic, 4) != 0)
+    // The largest file a valid header can describe: anything longer is not ours.
+    const qint64 largest = kHeaderBytes + qint64(ff::kMaxPeakHours) * 3600 * 1000 * 2 * 2 * qint64(sizeof(int16_t));
+    if (f.size() > largest)
         return false;
-    QDataStream in(head.mid(4));
+    return parsePeaks(f.readAll(), peaks);
+}
+
+bool WaveformCache::parsePeaks(const QByteArray& bytes, ff::AudioPeaks* peaks) {
+    if (bytes.size() < kHeaderBytes || std::memcmp(bytes.constData(), kMagic, 4) != 0)
+        return false;
+    QDataStream in(bytes.mid(4, kHeaderBytes - 4));
     in.setByteOrder(QDataStream::LittleEndian);
     quint32 version = 0, pps = 0, lanes = 0;
     qint64 count = 0;
     in >> version >> pps >> lanes >> count;
-    const qint64 maxCount = qint64(ff::kMaxPeakHours) * 3600 * qint64(pps);
-    if (version != kVersion || pps == 0 || pps > 10000 || lanes > 2 || count < 0 || count > maxCount ||
-        (lanes == 0) != (count == 0))
+    if (version != kVersion || pps == 0 || pps > 1000 || lanes > 2 || count < 0)
         return false;
-    const qint64 bytes = count * qint64(lanes) * 2 * qint64(sizeof(int16_t));
-    if (f.size() != kHeaderBytes + bytes)
+    const qint64 maxCount = qint64(ff::kMaxPeakHours) * 3600 * qint64(pps);
+    if (count > maxCount || (lanes == 0) != (count == 0))
+        return false;
+    const qint64 size = count * qint64(lanes) * 2 * qint64(sizeof(int16_t));
+    if (qint64(bytes.size()) != kHeaderBytes + size)
         return false;
     ff::AudioPeaks read;
     read.peaksPerSecond = int(pps);
     read.lanes = int(lanes);
     read.count = count;
     read.values.resize(size_t(count * lanes * 2));
-    if (bytes > 0 && f.read(reinterpret_cast<char*>(read.values.data()), bytes) != bytes)
-        return false;
+    if (size > 0)
+        std::memcpy(read.values.data(), bytes.constData() + kHeaderBytes, size_t(size));
 #if Q_BYTE_ORDER == Q_BIG_ENDIAN
     for (int16_t& v : read.values)
         v = int16_t(qFromLittleEndian(quint16(v)));

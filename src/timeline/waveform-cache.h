@@ -44,6 +44,8 @@ public:
     // The cache file format; false (and nothing read) when the file is
     // missing, cut short, of another version or inconsistent.
     static bool readPeaksFile(const QString& path, ff::AudioPeaks* peaks);
+    // The same for the bytes of a whole file.
+    static bool parsePeaks(const QByteArray& bytes, ff::AudioPeaks* peaks);
     static bool writePeaksFile(const QString& path, const ff::AudioPeaks& peaks);
 
     ~WaveformCache() override;
