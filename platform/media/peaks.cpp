@@ -23,13 +23,11 @@ struct Window {
 };
 
 int16_t toPeak(double v) {
+    if (std::isnan(v))
+        return 0; // a broken decoder's output is no sound
     const double s = std::round(v * 32767.0);
     return int16_t(std::clamp(s, -32768.0, 32767.0));
 }
-
-// Smallest and largest of `n` samples `step` apart, on the full 16-bit scale.
-template <class T>
-void sampleRange(const uint8_t* data, int step, int n, int16_t* lo, int16_t* hi);
 
 template <class T>
 void rangeOf(const T* p, int step, int n, T* lo, T* hi) {
@@ -43,37 +41,21 @@ void rangeOf(const T* p, int step, int n, T* lo, T* hi) {
     *hi = mx;
 }
 
-template <>
-void sampleRange<int16_t>(const uint8_t* data, int step, int n, int16_t* lo, int16_t* hi) {
-    rangeOf(reinterpret_cast<const int16_t*>(data), step, n, lo, hi);
-}
-template <>
-void sampleRange<int32_t>(const uint8_t* data, int step, int n, int16_t* lo, int16_t* hi) {
-    int32_t a, b;
-    rangeOf(reinterpret_cast<const int32_t*>(data), step, n, &a, &b);
-    *lo = int16_t(a >> 16);
-    *hi = int16_t(b >> 16);
-}
-template <>
-void sampleRange<uint8_t>(const uint8_t* data, int step, int n, int16_t* lo, int16_t* hi) {
-    uint8_t a, b;
-    rangeOf(data, step, n, &a, &b);
-    *lo = int16_t((int(a) - 128) * 256);
-    *hi = int16_t((int(b) - 128) * 256);
-}
-template <>
-void sampleRange<float>(const uint8_t* data, int step, int n, int16_t* lo, int16_t* hi) {
-    float a, b;
-    rangeOf(reinterpret_cast<const float*>(data), step, n, &a, &b);
-    *lo = toPeak(a);
-    *hi = toPeak(b);
-}
-template <>
-void sampleRange<double>(const uint8_t* data, int step, int n, int16_t* lo, int16_t* hi) {
-    double a, b;
-    rangeOf(reinterpret_cast<const double*>(data), step, n, &a, &b);
-    *lo = toPeak(a);
-    *hi = toPeak(b);
+// A sample on the full 16-bit scale. Every conversion keeps the order, so
+// the smallest and largest of a stretch may be converted alone.
+int16_t peakOf(uint8_t v) { return int16_t((int(v) - 128) * 256); }
+int16_t peakOf(int16_t v) { return v; }
+int16_t peakOf(int32_t v) { return int16_t(v >> 16); }
+int16_t peakOf(float v) { return toPeak(v); }
+int16_t peakOf(double v) { return toPeak(v); }
+
+// Smallest and largest of `n` samples `step` apart, on the full 16-bit scale.
+template <class T>
+void sampleRange(const uint8_t* data, int step, int n, int16_t* lo, int16_t* hi) {
+    T a, b;
+    rangeOf(reinterpret_cast<const T*>(data), step, n, &a, &b);
+    *lo = peakOf(a);
+    *hi = peakOf(b);
 }
 
 using RangeFn = void (*)(const uint8_t*, int, int, int16_t*, int16_t*);
