@@ -1,4 +1,5 @@
 #include "command-line-export.h"
+#include "desktop-integration.h"
 #include "graphics/headless.h"
 #include "crash-handler.h"
 #include "values/transtranslate.h"
@@ -12,6 +13,7 @@
 
 #include "media/media.h"
 
+#include <QIcon>
 #include <QStringList>
 
 #include <chrono>
@@ -51,10 +53,12 @@ int main(int argc, char** argv) {
         bg::iface()->configClear();
         bg::iface()->configSave();
         LOGE("------ uninstall: 卸载，清除配置");
+        desktop::removeEarlierDesktopFiles();
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--install") == 0) {
         LOGE("------ install: 安装后第一次运行");
+        desktop::removeEarlierDesktopFiles();
         return 0;
     }
 
@@ -72,6 +76,9 @@ int main(int argc, char** argv) {
     QCoreApplication::setOrganizationName(QStringLiteral("Korvel"));
     QCoreApplication::setApplicationName(QStringLiteral("Korvel"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ZyApp::kVersion));
+    // Ties the windows to the launcher entry (Wayland's app id); on X11 the
+    // entry names the window class, which Qt takes from the application name.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(desktop::kAppId));
     int status = 0;
     if (argc >= 2 && std::strcmp(argv[1], "--export") == 0) {
         QStringList arguments;
@@ -113,6 +120,10 @@ int main(int argc, char** argv) {
             delete translator;
             return -1;
         }
+        const QIcon themeIcon = QIcon::fromTheme(QString::fromLatin1(desktop::kAppId));
+        if (!themeIcon.isNull())
+            app.setWindowIcon(themeIcon);
+        new DesktopIntegration(&app);
         QStringList arguments = app.arguments();
         arguments.removeFirst();
         app.startSession(arguments);

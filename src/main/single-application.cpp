@@ -3,11 +3,13 @@
 #include "value/interface.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QRandomGenerator>
 #include <QSharedMemory>
 #include <QThread>
+#include <QUrl>
 
 #include <cerrno>
 #include <csignal>
@@ -26,6 +28,8 @@ namespace {
 
 constexpr quint32 kMagic = 0x4b4f5256; // "KORV"
 constexpr char kAnswer[] = "running";
+// A start message is one line; a longer one is not from a Korvel start.
+constexpr int kMaxMessageBytes = 64 * 1024;
 
 quint16 blockChecksum(const void* info) {
     return qChecksum(static_cast<const char*>(info), offsetof(SingleApplication::InstancesInfo, checksum));
@@ -208,9 +212,7 @@ bool SingleApplication::notifyPrimary() {
         return false;
     // The kernel accepts a connection for a process that is stopped or stuck;
     // only the primary's answer shows that it really runs.
-    socket.write(m_options.testFlag(SecondaryNotification)
-                     ? "secondary:" + QByteArray::number(QCoreApplication::applicationPid())
-                     : QByteArray("hello"));
+    socket.write(m_options.testFlag(SecondaryNotification) ? startMessage() : QByteArray("hello\n"));
     socket.waitForBytesWritten(m_timeoutMs);
     QElapsedTimer waited;
     waited.start();
@@ -241,12 +243,54 @@ void SingleApplication::startServer() {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                QString message = QString::fromUtf8(socket->readAll());
+                // The message may come in pieces; it is complete at its line end.
+                QByteArray buffer = socket->property("message").toByteArray() + socket->readAll();
+                const int end = buffer.indexOf('\n');
+                if (end < 0) {
+                    if (buffer.size() > kMaxMessageBytes) {
+                        LOGW("SingleApplication: a start message of over %d bytes is refused", kMaxMessageBytes);
+                        socket->abort();
+                        return;
+                    }
+                    socket->setProperty("message", buffer);
+                    return;
+                }
+                socket->setProperty("message", QVariant());
                 socket->write(kAnswer);
-                LOGD("another instance started (%s)", qUtf8Printable(message));
-                if (message.startsWith(QLatin1String("secondary:")))
-                    emit instanceStarted(message);
+                handleMessage(buffer.left(end));
             });
         }
     });
+}
+
+QByteArray SingleApplication::startMessage() const {
+    QByteArray message = "secondary:" + QByteArray::number(QCoreApplication::applicationPid());
+    // Only the first argument counts, as at a first start; an option is no file.
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1 && !arguments.at(1).isEmpty() && !arguments.at(1).startsWith(QLatin1Char('-'))) {
+        // Made absolute here: the running instance has another working folder.
+        message += ' ' + QUrl::fromLocalFile(QFileInfo(arguments.at(1)).absoluteFilePath()).toEncoded();
+    }
+    return message + '\n';
+}
+
+void SingleApplication::handleMessage(const QByteArray& message) {
+    const int space = message.indexOf(' ');
+    const QByteArray head = space < 0 ? message : message.left(space);
+    LOGD("another instance started (%s)", head.constData());
+    if (!head.startsWith("secondary:"))
+        return;
+    emit instanceStarted(QString::fromUtf8(head));
+    QString file;
+    if (space >= 0) {
+        const QUrl url = QUrl::fromEncoded(message.mid(space + 1).trimmed(), QUrl::StrictMode);
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isAbsolute())
+            file = url.toLocalFile();
+        else
+            LOGW("SingleApplication: the start message names no local file: %s",
+                 message.mid(space + 1, 200).constData());
+    }
+    // After this handler: the answer is on its way before any window opens.
+    QMetaObject::invokeMethod(
+        this, [this, file] { emit activationRequested(file); }, Qt::QueuedConnection);
 }

@@ -1,6 +1,8 @@
 // The single-instance guard: the first process of a user becomes the primary
 // instance; a later one finds it through a shared-memory block, tells it of
-// its start over a local socket and is marked secondary.
+// its start over a local socket and is marked secondary. With the start comes
+// the file it was asked to open (its first argument, made absolute), so that
+// the running instance opens it instead.
 //
 // A primary that crashed or was killed leaves its block behind. A later start
 // checks that the recorded primary still lives and answers on its socket, and
@@ -41,6 +43,11 @@ public:
 signals:
     // On the primary: another instance started (its message text).
     void instanceStarted(const QString& message);
+    // On the primary, after that instance was answered (so it has ended or
+    // is ending): bring the window up, and open file when it is not empty
+    // (an absolute path). Delivered from the event loop, never from inside
+    // the socket's handling.
+    void activationRequested(const QString& file);
 
 public:
     // The shared block's layout.
@@ -52,6 +59,9 @@ private:
     bool inspectBlockLocked(QElapsedTimer& staleFor);
     void becomePrimaryLocked();
     bool notifyPrimary();
+    // "secondary:<pid>", then " <file URL>" when this start names a file, then a line end.
+    QByteArray startMessage() const;
+    void handleMessage(const QByteArray& message);
     bool lockBlock(const char* failureText);
     void unlockBlock(const char* failureText);
     void startServer();

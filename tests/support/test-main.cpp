@@ -43,6 +43,8 @@ void prepareEnvironment(const char* testName) {
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("XDG_STATE_HOME");
     unsetenv("XDG_CACHE_HOME");
+    // The desktop's recent files live there.
+    unsetenv("XDG_DATA_HOME");
     std::atexit(removeRunFolder);
 }
 
