@@ -42,7 +42,8 @@ void prepareEnvironment(const char* testName) {
     setenv("KORVEL_DEBUG", "1", 1);
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("XDG_STATE_HOME");
-    unsetenv("XDG_CACHE_HOME");
+    unsetenv("XDG_CACHE_HOME"); // the cache goes under the private home
+    unsetenv("KORVEL_CACHE_DIR");
     // The desktop's recent files live there.
     unsetenv("XDG_DATA_HOME");
     std::atexit(removeRunFolder);
