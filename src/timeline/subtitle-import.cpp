@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace subtitles {
@@ -115,6 +116,8 @@ void placeCues(TimeLineTreeModel* model, ClassifyItem* track, const QList<Cue>& 
             tracks.emplace_back(other);
     }
     int added = 0;
+    std::vector<std::pair<const Span*, ClassifyItem*>> placed;
+    placed.reserve(spans.size());
     // A project holds at most kMaxClips clips: more would not read back.
     int room = std::max(0, timeline::kMaxClips - int(model->allSources().size()));
     for (const Span& span : spans) {
@@ -141,11 +144,16 @@ void placeCues(TimeLineTreeModel* model, ClassifyItem* track, const QList<Cue>& 
             ++report->noRoom;
             continue;
         }
-        if (model->createSubtitle(target->track(), span.start, span.end - span.start, span.cue->text, font, color)) {
-            target->take(span.start, span.end);
+        target->take(span.start, span.end);
+        placed.push_back({&span, target->track()});
+        --room;
+    }
+    // Latest first: a track takes a new clip at the front of its list and
+    // re-sorts it, which costs nothing while the list stays in order.
+    for (auto it = placed.rbegin(); it != placed.rend(); ++it) {
+        const Span& span = *it->first;
+        if (model->createSubtitle(it->second, span.start, span.end - span.start, span.cue->text, font, color))
             ++report->created;
-            --room;
-        }
     }
 }
 
