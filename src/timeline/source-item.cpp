@@ -25,7 +25,9 @@ SourceItem::SourceItem(SourceType type, ClassifyItem* parent, QGraphicsScene* sc
     : SourceData(type, parent, scene, width, previewRect, path, uuid, originalDuration, offsetPx, clipRect),
       m_home(scene), m_displayName(QFileInfo(path).fileName()), m_shownWidth(width), m_shownOffset(offset()),
       m_left(new SourceAnchor(true, this)), m_right(new SourceAnchor(false, this)) {
-    setFlags(ItemIsSelectable);
+    // The extended option tells paint() which part is exposed: a long
+    // clip's waveform is drawn only there.
+    setFlags(ItemIsSelectable | ItemUsesExtendedStyleOption);
     setOpacity(0.8);
     setAcceptHoverEvents(true);
     setVisible(false); // shown when it enters a track
@@ -97,7 +99,8 @@ void SourceItem::paintWaveform(QPainter* painter, const QStyleOptionGraphicsItem
     WaveformLook look;
     look.area = QRectF(0, 3, w, h - 5);
     // Only the exposed columns: a long clip at a close zoom is mostly off screen.
-    const QRectF exposed = option ? option->exposedRect : QRectF(0, 0, m_shownWidth, h);
+    const QRectF exposed =
+        option && !option->exposedRect.isEmpty() ? option->exposedRect : QRectF(0, 0, m_shownWidth, h);
     look.firstColumn = exposed.left() * sx;
     look.lastColumn = exposed.right() * sx;
     const double pixelsPerSecond = timeline::frameWidth() * sx * 30.0;
