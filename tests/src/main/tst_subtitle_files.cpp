@@ -265,6 +265,30 @@ private slots:
         QCOMPARE(korvel.exitCode(), 1);
         QVERIFY(korvel.readAllStandardError().contains("the subtitles could not be written"));
     }
+
+    // Dropped on the library, a subtitle file becomes no material: its cues
+    // go onto the timeline's subtitle track.
+    void libraryHandsSubtitleFilesToTheTimeline() {
+        zya::UndoController::instance()->setClean();
+        ZyApp::instance()->clearProject();
+        const QString vtt = dir + "/talk.vtt";
+        writeFile(vtt, "WEBVTT\n\n00:01.000 --> 00:02.000\nOne\n\n00:03.000 --> 00:04.000\nTwo\n");
+        MaterialView* materials = window()->resourceWidget()->materialView();
+        const int before = materials->materials().size();
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(vtt)});
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(materials->viewport(), &enter);
+        QDropEvent drop(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(materials->viewport(), &drop);
+        QCoreApplication::processEvents();
+        QCOMPARE(materials->materials().size(), before);
+        const QList<Clip> clips = subtitleClips();
+        QCOMPARE(clips.size(), 2);
+        QCOMPARE(clips[1].start, int64_t(90));
+        QCOMPARE(clips[1].text, QString("Two"));
+        QVERIFY(!window()->findChild<QMessageBox*>("subtitleImportMessage")); // nothing was skipped
+    }
 };
 
 int main(int argc, char** argv) {
