@@ -171,11 +171,20 @@ private:
 
 ParseResult parse(const QByteArray& bytes) {
     ParseResult result;
-    QByteArray data = bytes;
-    if (data.startsWith("\xEF\xBB\xBF"))
-        data.remove(0, 3);
-    // With the size: the QByteArray overload stops at the first NUL byte.
-    QString text = QString::fromUtf8(data.constData(), data.size());
+    QString text;
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        // UTF-16 with its mark, as older Windows editors save "Unicode" text.
+        const bool little = bytes.startsWith("\xFF\xFE");
+        text.reserve(bytes.size() / 2);
+        for (int i = 2; i + 1 < bytes.size(); i += 2) {
+            const auto lo = uchar(bytes[little ? i : i + 1]), hi = uchar(bytes[little ? i + 1 : i]);
+            text.append(QChar(ushort(hi << 8 | lo)));
+        }
+    } else {
+        const int skip = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        // With the size: the QByteArray overload stops at the first NUL byte.
+        text = QString::fromUtf8(bytes.constData() + skip, bytes.size() - skip);
+    }
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     result.webVtt = text.startsWith(QLatin1String("WEBVTT"));

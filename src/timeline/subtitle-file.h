@@ -32,7 +32,8 @@ struct ParseResult {
     bool webVtt = false; // the file began with "WEBVTT"
 };
 
-// Reads UTF-8 (with or without a byte-order mark; LF, CRLF or CR line ends).
+// Reads UTF-8 (with or without a byte-order mark) or UTF-16 with its mark;
+// LF, CRLF or CR line ends.
 // A text starting with "WEBVTT" is read as WebVTT (cue settings ignored, tags
 // removed, the common entities decoded), anything else as SubRip, whose text
 // is kept as written. Never fails: what is not a cue is counted.

@@ -111,6 +111,10 @@ private slots:
             << QByteArray("WEBVTT - a film\n\nNOTE not shown\n\nintro\n00:01.5 --> 00:02.000 align:start\n"
                           "<i>Hi</i> &amp; <c.yellow>bye</c>\n\n01:00:03.000 --> 01:00:04.000\nTwo\n")
             << 2 << 0 << "Hi & bye" << qint64(3603000) << qint64(3604000);
+        const QString wide = QStringLiteral("1\r\n00:00:01,000 --> 00:00:02,000\r\n\u041f\u0440\u0438 \u4f60\u597d\r\n");
+        QTest::newRow("utf-16 with its mark")
+            << QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2) << 1
+            << 0 << QStringLiteral("\u041f\u0440\u0438 \u4f60\u597d") << qint64(1000) << qint64(2000);
         QTest::newRow("lone CR, a lost blank line")
             << QByteArray("1\r00:00:01,000 --> 00:00:02,000\rA\r2\r00:00:03,000 --> 00:00:04,000\rB\r") << 2 << 0
             << "A" << qint64(3000) << qint64(4000);
