@@ -453,7 +453,10 @@ QString payloadKind(const QMimeData* mime) {
 
 void TimeLineGraphicsView::dragEnterEvent(QDragEnterEvent* event) {
     if (!subtitles::subtitlePaths(event->mimeData()).isEmpty()) {
-        event->acceptProposedAction(); // subtitle files from the desktop
+        // Subtitle files from the desktop: copied, never moved, so that the
+        // file manager keeps its file.
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
         return;
     }
     if (!fromLibrary(event->mimeData())) {
@@ -467,7 +470,8 @@ void TimeLineGraphicsView::dragEnterEvent(QDragEnterEvent* event) {
 
 void TimeLineGraphicsView::dragMoveEvent(QDragMoveEvent* event) {
     if (!subtitles::subtitlePaths(event->mimeData()).isEmpty()) {
-        event->acceptProposedAction();
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
         return;
     }
     if (!fromLibrary(event->mimeData())) {
@@ -510,7 +514,8 @@ void TimeLineGraphicsView::dropEvent(QDropEvent* event) {
     endTransitionDrag();
     const QStringList subtitleFiles = subtitles::subtitlePaths(mime);
     if (!subtitleFiles.isEmpty()) {
-        event->acceptProposedAction();
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
         emit sig_importSubtitles(subtitleFiles, event->pos().y());
         return;
     }
