@@ -29,27 +29,47 @@ QString tr(const char* key) {
     return QCoreApplication::translate("SubtitleImport", key);
 }
 
-// The frames taken on one track: start -> end, never overlapping (the
-// track's layout sees to that for its clips, placeCues for the new ones).
+// One cue in frames; end may be moved back when the next cue comes early.
+struct Span {
+    int64_t start, end;
+    const Cue* cue;
+};
+
+// The frames taken on one track, by start, never overlapping (the track's
+// layout sees to that for its clips, placeCues for the new ones).
 class Occupancy {
 public:
     explicit Occupancy(ClassifyItem* track) : m_track(track) {
         for (const SourceData* clip : track->sources())
-            m_spans[clip->startFrame()] = clip->endFrame();
+            m_spans[clip->startFrame()] = Taken {clip->endFrame(), nullptr};
     }
     ClassifyItem* track() const { return m_track; }
-    bool isFree(int64_t start, int64_t end) const {
-        auto next = m_spans.lower_bound(end);
-        if (next == m_spans.begin())
+    // Whether [start, end) can go here. A cue of this import that began
+    // earlier and runs at most kTrimFrames into start gives way: it ends at
+    // start (a sloppy timing, not two lines meant to show together).
+    bool fits(int64_t start, int64_t end) {
+        auto before = m_spans.lower_bound(end);
+        if (before == m_spans.begin())
             return true;
-        --next; // the last span starting before end
-        return next->second <= start;
+        --before; // the last span starting before end; the ones before it end by its start
+        Taken& taken = before->second;
+        if (taken.end <= start)
+            return true;
+        if (!taken.ours || before->first >= start || taken.end - start > kTrimFrames)
+            return false;
+        taken.end = start;
+        taken.ours->end = start;
+        return true;
     }
-    void take(int64_t start, int64_t end) { m_spans[start] = end; }
+    void take(Span* span) { m_spans[span->start] = Taken {span->end, span}; }
 
 private:
+    struct Taken {
+        int64_t end;
+        Span* ours; // null for a clip that was on the track before
+    };
     ClassifyItem* m_track;
-    std::map<int64_t, int64_t> m_spans;
+    std::map<int64_t, Taken> m_spans;
 };
 
 } // namespace
@@ -84,10 +104,6 @@ void placeCues(TimeLineTreeModel* model, ClassifyItem* track, const QList<Cue>& 
                const QColor& color, ImportReport* report) {
     if (!model || !track || track->kind() != SourceSubtitle)
         return;
-    struct Span {
-        int64_t start, end;
-        const Cue* cue;
-    };
     std::vector<Span> spans;
     spans.reserve(size_t(cues.size()));
     for (const Cue& cue : cues) {
@@ -120,14 +136,14 @@ void placeCues(TimeLineTreeModel* model, ClassifyItem* track, const QList<Cue>& 
     placed.reserve(spans.size());
     // A project holds at most kMaxClips clips: more would not read back.
     int room = std::max(0, timeline::kMaxClips - int(model->allSources().size()));
-    for (const Span& span : spans) {
+    for (Span& span : spans) {
         if (room == 0) {
             ++report->overLimit;
             continue;
         }
         Occupancy* target = nullptr;
         for (Occupancy& candidate : tracks) {
-            if (candidate.isFree(span.start, span.end)) {
+            if (candidate.fits(span.start, span.end)) {
                 target = &candidate;
                 break;
             }
@@ -144,7 +160,7 @@ void placeCues(TimeLineTreeModel* model, ClassifyItem* track, const QList<Cue>& 
             ++report->noRoom;
             continue;
         }
-        target->take(span.start, span.end);
+        target->take(&span);
         placed.push_back({&span, target->track()});
         --room;
     }

@@ -20,6 +20,9 @@ namespace subtitles {
 
 // How many subtitle tracks one import may add for cues that overlap.
 constexpr int kMaxOverlapTracks = 8;
+// A cue that runs at most this many frames (100 ms) into the next one is
+// shortened instead: a sloppy timing, not two lines meant to show together.
+constexpr int64_t kTrimFrames = 3;
 
 // True for the suffixes the import reads (".srt", ".vtt", any case).
 bool isSubtitleFile(const QString& path);
@@ -45,7 +48,9 @@ struct ImportReport {
 // Places cues at their times: on `track` (a subtitle track) where it is
 // free, else on the next subtitle track that is free at that time, else on a
 // new subtitle track (at most kMaxOverlapTracks per call), so cues that show
-// together in the file show together here too. Records nothing when nothing
+// together in the file show together here too; an overlap of at most
+// kTrimFrames ends the earlier cue early instead. Clips already on the
+// tracks are never moved or shortened. Records nothing when nothing
 // is made; the caller opens the undo step that gathers several calls.
 void placeCues(TimeLineTreeModel* model, ClassifyItem* track, const QList<Cue>& cues, const QFont& font,
                const QColor& color, ImportReport* report);

@@ -271,12 +271,13 @@ private slots:
     }
 
     // Dropped on the library, a subtitle file becomes no material: its cues
-    // go onto the timeline's subtitle track.
+    // go onto the timeline's subtitle track; a cue that runs a little into
+    // the next (a sloppy timing) ends early instead of taking a track.
     void libraryHandsSubtitleFilesToTheTimeline() {
         zya::UndoController::instance()->setClean();
         ZyApp::instance()->clearProject();
         const QString vtt = dir + "/talk.vtt";
-        writeFile(vtt, "WEBVTT\n\n00:01.000 --> 00:02.000\nOne\n\n00:03.000 --> 00:04.000\nTwo\n");
+        writeFile(vtt, "WEBVTT\n\n00:01.000 --> 00:03.050\nOne\n\n00:03.000 --> 00:04.000\nTwo\n");
         MaterialView* materials = window()->resourceWidget()->materialView();
         const int before = materials->materials().size();
         QMimeData mime;
@@ -289,7 +290,9 @@ private slots:
         QCOMPARE(materials->materials().size(), before);
         const QList<Clip> clips = subtitleClips();
         QCOMPARE(clips.size(), 2);
+        QCOMPARE(clips[0].length, int64_t(60));
         QCOMPARE(clips[1].start, int64_t(90));
+        QCOMPARE(clips[1].track, 0);
         QCOMPARE(clips[1].text, QString("Two"));
         QVERIFY(!window()->findChild<QMessageBox*>("subtitleImportMessage")); // nothing was skipped
     }
