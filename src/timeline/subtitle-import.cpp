@@ -97,7 +97,7 @@ QFont defaultFont() {
 }
 
 QColor defaultColor() {
-    return QColor(QStringLiteral("#ff00ff"));
+    return QColor(Qt::white);
 }
 
 void placeCues(TimeLineTreeModel* model, ClassifyItem* track, const QList<Cue>& cues, const QFont& font,

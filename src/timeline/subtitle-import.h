@@ -29,8 +29,8 @@ bool isSubtitleFile(const QString& path);
 // The local subtitle files among a drag's URLs.
 QStringList subtitlePaths(const QMimeData* mime);
 
-// The look of imported cues when no subtitle template is chosen: the one a
-// fresh template window offers.
+// The look of imported cues when no subtitle template is chosen: the size a
+// fresh template window offers, in white, as players show subtitle files.
 QFont defaultFont();
 QColor defaultColor();
 
