@@ -67,7 +67,7 @@ using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
 // A macro, so the log line names the caller's line.
 #define LOG_AV(code, fmt, ...) LOGE("movie: " fmt ": %s", ##__VA_ARGS__, errorText(code).c_str())
 
-enum class Container { Mp4, Avi, Mp3 };
+enum class Container { Mp4, Avi, Mp3, Wav, Flac };
 
 struct VideoTrack {
     std::mutex lock; // conversion and encoding of pictures
@@ -363,7 +363,10 @@ bool buildTempo(AudioTrack& a, double rate) {
 }
 
 bool openAudio(Movie& m, Container container, const MVSettings& s) {
-    const char* name = container == Container::Mp4 ? "aac" : "libmp3lame";
+    const char* name = container == Container::Mp4    ? "aac"
+                       : container == Container::Wav  ? "pcm_s16le"
+                       : container == Container::Flac ? "flac"
+                                                      : "libmp3lame";
     const AVCodec* encoder = avcodec_find_encoder_by_name(name);
     if (!encoder) {
         LOGE("movie: FFmpeg has no %s encoder", name);
@@ -383,7 +386,9 @@ bool openAudio(Movie& m, Container container, const MVSettings& s) {
     c->sample_rate = kSampleRate;
     av_channel_layout_default(&c->ch_layout, kChannels);
     c->sample_fmt = pickSampleFormat(encoder);
-    c->bit_rate = container == Container::Mp4 ? 128000 : 192000;
+    // The lossless kinds take the samples as they come.
+    if (container != Container::Wav && container != Container::Flac)
+        c->bit_rate = container == Container::Mp4 ? 128000 : 192000;
     c->time_base = AVRational{1, kSampleRate};
     if (!openEncoder(m, c, nullptr) || !addStream(m, c, &a->stream))
         return false;
@@ -437,7 +442,10 @@ int encodeQueued(Movie& m, AudioTrack& a, int count) {
         return got;
     }
     int send = got;
-    if (got < a.frameSize && !(a.codec->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME)) {
+    // Encoders that take a short last frame (or any size, as PCM) get no
+    // padding: the file ends where the sound does.
+    if (got < a.frameSize &&
+        !(a.codec->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE))) {
         std::memset(a.chunk.data() + size_t(got) * kChannels, 0, size_t(a.frameSize - got) * kBytesPerSample);
         send = a.frameSize;
     }
@@ -581,6 +589,10 @@ bool containerOf(const std::string& path, Container* container) {
         *container = Container::Avi;
     else if (ext == "mp3")
         *container = Container::Mp3;
+    else if (ext == "wav")
+        *container = Container::Wav;
+    else if (ext == "flac")
+        *container = Container::Flac;
     else
         return false;
     return true;
@@ -597,10 +609,16 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
     std::string path(pathUtf8);
     Container container;
     if (!containerOf(path, &container)) {
-        LOGE("movie: %s: only .mp4, .avi and .mp3 files can be written", pathUtf8);
+        LOGE("movie: %s: only .mp4, .avi, .mp3, .wav and .flac files can be written", pathUtf8);
         return nullptr;
     }
-    bool withVideo = container != Container::Mp3 && !s.audioOnly;
+    const bool soundKind = container == Container::Mp3 || container == Container::Wav || container == Container::Flac;
+    bool withVideo = !soundKind && !s.audioOnly;
+    const bool withAudio = !s.noSound;
+    if (!withVideo && !withAudio) {
+        LOGE("movie: %s: a file without pictures needs its sound", pathUtf8);
+        return nullptr;
+    }
     if (!std::isfinite(s.playRate) || s.playRate < 0.01 || s.playRate > 100.0) {
         LOGE("movie: %s: play rate %g is outside 0.01 to 100", pathUtf8, s.playRate);
         return nullptr;
@@ -631,7 +649,7 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
     m->url = "file:" + path;
     m->width = s.width;
     m->height = s.height;
-    static const char* const formatNames[] = {"mp4", "avi", "mp3"};
+    static const char* const formatNames[] = {"mp4", "avi", "mp3", "wav", "flac"};
     AVFormatContext* format = nullptr;
     int ret = avformat_alloc_output_context2(&format, nullptr, formatNames[int(container)], m->url.c_str());
     m->format.reset(format);
@@ -641,7 +659,7 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
     }
     if (withVideo && !openVideo(*m, container, s, width, height))
         return nullptr;
-    if (!openAudio(*m, container, s))
+    if (withAudio && !openAudio(*m, container, s))
         return nullptr;
     setMetadata(format, s.metadata);
 
@@ -659,7 +677,7 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
         return nullptr;
     }
     LOGD("movie: writing %s (%s%s%s, play rate %g)", pathUtf8, withVideo ? m->video->codec->codec->name : "",
-         withVideo ? " + " : "", m->audio->codec->codec->name, s.playRate);
+         withVideo && withAudio ? " + " : "", withAudio ? m->audio->codec->codec->name : "", s.playRate);
     return m.release();
 }
 
@@ -725,8 +743,8 @@ int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t p
     }
     if (movie->broken)
         return AVERROR(EIO);
-    if (byteCount == 0)
-        return 0;
+    if (byteCount == 0 || !movie->audio)
+        return 0; // no sound stream: the sound is not written
     AudioTrack& a = *movie->audio;
     std::lock_guard<std::mutex> hold(a.lock);
     // Timestamps follow the samples counted so far; pts only marks gaps.
@@ -758,7 +776,7 @@ bool stop_movie(Movie** handle) {
         std::lock_guard<std::mutex> hold(v.lock);
         ok = encode(*m, v.codec.get(), v.stream, v.packet.get(), nullptr) >= 0 && ok;
     }
-    {
+    if (m->audio) {
         AudioTrack& a = *m->audio;
         std::lock_guard<std::mutex> hold(a.lock);
         int ret = 0;

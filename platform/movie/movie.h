@@ -1,5 +1,6 @@
 // The movie writer on FFmpeg: encodes RGBA pictures and 16-bit stereo PCM
-// into .mp4 (H.264 + AAC), .avi (MPEG-4 Part 2 + MP3) or .mp3 files.
+// into .mp4 (H.264 + AAC), .avi (MPEG-4 Part 2 + MP3), .mp3, .wav (16-bit
+// PCM) or .flac files. A movie may also be written without its sound.
 //
 // Pictures and sound may be pushed from two threads at once; the writer
 // interleaves them. Failures are logged and reported by results.
@@ -20,7 +21,7 @@ struct MVSettings {
     int32_t bitRate = 0;            // 24 kbit/s; 0 = constant quality
     uint8_t gif = 0;                // 28
     uint8_t pad1[3] = {0, 0, 0};    // 29
-    int32_t reserved1 = 0;          // 32
+    int32_t noSound = 0;            // 32 1: pictures only, no sound stream
     int32_t audioChannels = 2;      // 36
     int64_t audioSampleRate = 44100; // 40
     double playRate = 1.0;          // 48 the file plays this many times faster
@@ -49,7 +50,8 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8);
 // Returns 0 on success, a negative number on failure.
 int push_image_frame(Movie* movie, const uint8_t* pixels, size_t byteCount, int bytesPerRow, int64_t pts,
                      int ptsType);
-// 16-bit signed stereo PCM at 44100 Hz, interleaved.
+// 16-bit signed stereo PCM at 44100 Hz, interleaved. Ignored (0) by a
+// movie without sound.
 int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t pts, int ptsType);
 // Flushes the encoders, writes the trailer, closes the file and frees the
 // handle; *movie becomes null. True when the whole file reached the disk.

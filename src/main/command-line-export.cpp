@@ -23,8 +23,17 @@ void say(const QString& line) {
 
 } // namespace
 
+QString exportUsage() {
+    return QStringLiteral("usage: korvel --export PROJECT OUTPUT [--fps N] [--size WxH] [--bitrate KBITS] "
+                          "[--speed RATE] [--from FRAME] [--to FRAME] [--video-only | --audio-only] [--srt]\n"
+                          "  OUTPUT: .mp4 or .avi (a movie), .mp3, .wav or .flac (sound only)\n"
+                          "  --from, --to: write output frames [FRAME, FRAME) of the whole export at --fps\n"
+                          "  --video-only: a movie without sound; --audio-only: the sound alone");
+}
+
 bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QString* error) {
     QStringList rest;
+    bool toGiven = false;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& a = arguments.at(i);
         const bool option = a.startsWith(QLatin1String("--"));
@@ -32,8 +41,17 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
             rest << a;
             continue;
         }
-        if (a == QLatin1String("--srt")) { // the one option without a value
+        // The options without a value.
+        if (a == QLatin1String("--srt")) {
             command->srt = true;
+            continue;
+        }
+        if (a == QLatin1String("--video-only")) {
+            command->videoOnly = true;
+            continue;
+        }
+        if (a == QLatin1String("--audio-only")) {
+            command->audioOnly = true;
             continue;
         }
         if (i + 1 >= arguments.size()) {
@@ -57,6 +75,16 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
         } else if (a == QLatin1String("--bitrate")) {
             command->bitrate = value.toInt(&ok);
             ok = ok && command->bitrate >= 0 && command->bitrate <= 1000000;
+        } else if (a == QLatin1String("--from") || a == QLatin1String("--to")) {
+            // Plain digits: no sign, no spaces, no exponent.
+            ok = QRegularExpression(QStringLiteral("^\\d{1,12}$")).match(value).hasMatch();
+            const qlonglong frame = ok ? value.toLongLong(&ok) : 0;
+            if (a == QLatin1String("--from")) {
+                command->from = frame;
+            } else {
+                command->to = frame;
+                toGiven = true;
+            }
         } else if (a == QLatin1String("--speed")) {
             command->speed = value.toDouble(&ok);
             ok = ok && command->speed >= 0.25 && command->speed <= 4.0;
@@ -70,16 +98,37 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
         }
     }
     if (rest.size() != 2) {
-        *error = QStringLiteral("usage: korvel --export PROJECT OUTPUT [--fps N] [--size WxH] [--bitrate KBITS] "
-                                "[--speed RATE] [--srt]");
+        *error = exportUsage();
         return false;
     }
-    // Only the kinds the export window offers.
+    if (toGiven && command->to <= command->from) {
+        *error = QStringLiteral("--to %1 must lie after --from %2: the part [from, to) would be empty")
+                     .arg(command->to)
+                     .arg(command->from);
+        return false;
+    }
+    // The kinds the export window offers, and lossless sound.
     const QString type = QFileInfo(rest.at(1)).suffix().toLower();
-    if (type != QLatin1String("mp4") && type != QLatin1String("avi") && type != QLatin1String("mp3")) {
-        *error = QStringLiteral("cannot export to \"%1\": the output must end in .mp4, .avi or .mp3").arg(rest.at(1));
+    const bool movie = type == QLatin1String("mp4") || type == QLatin1String("avi");
+    const bool sound = type == QLatin1String("mp3") || type == QLatin1String("wav") || type == QLatin1String("flac");
+    if (!movie && !sound) {
+        *error = QStringLiteral("cannot export to \"%1\": the output must end in .mp4, .avi, .mp3, .wav or .flac")
+                     .arg(rest.at(1));
         return false;
     }
+    if (command->videoOnly && command->audioOnly) {
+        *error = QStringLiteral("--video-only and --audio-only exclude each other");
+        return false;
+    }
+    if (command->videoOnly && sound) {
+        *error = QStringLiteral("--video-only needs a movie (.mp4 or .avi), not \"%1\"").arg(rest.at(1));
+        return false;
+    }
+    if (command->audioOnly && movie) {
+        *error = QStringLiteral("--audio-only needs a sound file (.wav, .flac or .mp3), not \"%1\"").arg(rest.at(1));
+        return false;
+    }
+    command->audioOnly = sound;
     command->project = rest.at(0);
     command->output = QFileInfo(rest.at(1)).absoluteFilePath();
     return true;
@@ -106,8 +155,8 @@ int runExportCommand(const ExportCommand& command) {
     }
     RenderManager* render = app->renderManager();
     MVParams params;
-    const QString suffix = QFileInfo(command.output).suffix().toLower();
-    params.audioOnly = suffix == QLatin1String("mp3") ? 1 : 0;
+    params.audioOnly = command.audioOnly ? 1 : 0;
+    params.videoOnly = command.videoOnly ? 1 : 0;
     params.width = command.width > 0 ? command.width : int(render->sceneWidth());
     params.height = command.height > 0 ? command.height : int(render->sceneHeight());
     params.width -= params.width % 2;
@@ -116,6 +165,25 @@ int runExportCommand(const ExportCommand& command) {
     params.keyFrameInterval = command.fps;
     params.bitRate = command.bitrate;
     params.playRate = command.speed;
+    // The part: output frames at --fps; sound alone counts timeline units,
+    // from the unit the same output frame would show.
+    auto* timeline = dynamic_cast<FrameDispatcher*>(render->exportManager()->source());
+    const int64_t total = timeline ? timeline->totalFrames() : 0;
+    if (command.audioOnly) {
+        params.fromFrame = exportfn::timelineFrameOf(command.from, command.fps);
+        params.toFrame = command.to < 0 ? -1 : exportfn::timelineFrameOf(command.to, command.fps);
+    } else {
+        params.fromFrame = command.from;
+        params.toFrame = command.to;
+    }
+    const int64_t frameCount = command.audioOnly ? total : exportfn::outputFrameCount(total, command.fps);
+    if (total > 0 && params.fromFrame >= frameCount) {
+        say(QStringLiteral("export: --from %1 lies past the timeline's end: it has %2 frames at %3 fps")
+                .arg(command.from)
+                .arg(exportfn::outputFrameCount(total, command.fps))
+                .arg(command.fps));
+        return 2;
+    }
     if (!exportfn::setExportPath(params, command.output)) {
         say(QStringLiteral("export: the output path is too long"));
         return 2;

@@ -1,11 +1,19 @@
 // "korvel --export PROJECT OUTPUT [--fps N] [--size WxH] [--bitrate KBITS]
-// [--speed RATE] [--srt]": opens the project without a window, runs the
-// editor's own export and reports on the standard error stream. --srt also
-// writes the timeline's subtitles beside the output (same name, ".srt").
+// [--speed RATE] [--from FRAME] [--to FRAME] [--video-only | --audio-only]
+// [--srt]": opens the project without a window, runs the editor's own
+// export and reports on the standard error stream. --srt also writes the
+// timeline's subtitles beside the output (same name, ".srt").
+//
+// --from and --to write a part of the whole export: its output frames
+// [from, to) at --fps, the first at time 0, with the sound of the same
+// instants. --video-only leaves the sound out of a movie; --audio-only
+// (or an .mp3, .wav or .flac output) writes the sound alone.
 #pragma once
 
 #include <QString>
 #include <QStringList>
+
+#include <cstdint>
 
 struct ExportCommand {
     QString project;
@@ -16,7 +24,14 @@ struct ExportCommand {
     int bitrate = 0; // kbit/s; 0 keeps constant quality
     double speed = 1.0;
     bool srt = false; // also write the subtitles as OUTPUT's name + ".srt"
+    int64_t from = 0; // output frames at fps
+    int64_t to = -1;  // -1: to the timeline's end
+    bool videoOnly = false;
+    bool audioOnly = false; // set by the output's kind too
 };
+
+// The usage line the parser reports.
+QString exportUsage();
 
 // Reads the arguments after "--export"; false with the reason when they do not make a command.
 bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QString* error);

@@ -44,6 +44,10 @@ QString checkParams(const MVParams& params) {
         return QStringLiteral("the output path is longer than %1 bytes").arg(sizeof(params.filePath) - 1);
     if (params.filePath[0] == 0)
         return QStringLiteral("no output path");
+    if (params.fromFrame < 0 || (params.toFrame >= 0 && params.toFrame <= params.fromFrame))
+        return QStringLiteral("the range [%1, %2) holds no frame").arg(params.fromFrame).arg(params.toFrame);
+    if (params.audioOnly && params.videoOnly)
+        return QStringLiteral("a file with neither pictures nor sound");
     if (params.audioOnly)
         return QString();
     if (params.frameRate < kMinFrameRate || params.frameRate > kMaxFrameRate)
@@ -73,6 +77,7 @@ MVSettings movieSettings(const MVParams& params, const char* metadata) {
     s.audioChannels = kChannels;
     s.audioSampleRate = kSampleRate;
     s.playRate = params.playRate;
+    s.noSound = video && params.videoOnly ? 1 : 0;
     s.metadata = metadata;
     return s;
 }

@@ -19,7 +19,7 @@ struct MVParams {
     char filePath[512] = {0}; // UTF-8, zero-terminated
     int32_t width = 1920;
     int32_t height = 1080;
-    uint8_t audioOnly = 0; // 1 for ".mp3"
+    uint8_t audioOnly = 0; // 1 for ".mp3", ".wav" and ".flac"
     int32_t frameRate = 25;
     int32_t keyFrameInterval = 25;
     int32_t reserved = 0;
@@ -27,6 +27,13 @@ struct MVParams {
     int32_t channels = 2;
     int32_t bitRate = 0; // video kbit/s chosen by the user; 0 keeps constant quality
     double playRate = 1.0;
+    // 1: the movie has no sound stream.
+    uint8_t videoOnly = 0;
+    // The part of the whole export to write: output frames [fromFrame,
+    // toFrame) at frameRate (timeline units for sound only); toFrame -1
+    // runs to the timeline's end. The part's first frame is at time 0.
+    int64_t fromFrame = 0;
+    int64_t toFrame = -1;
 };
 
 namespace exportfn {

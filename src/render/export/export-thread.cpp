@@ -11,7 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +29,21 @@ void ExportContext::fail(const QString& reason) {
     LOGE("---> export failed: %s", reason.toUtf8().constData());
 }
 
+int64_t ExportContext::soundTo(int64_t total) const {
+    return toFrame < 0 ? total : std::min(total, exportfn::timelineFrameOf(toFrame, frameRate));
+}
+
+int64_t ExportContext::soundUnits(int64_t total) const {
+    return std::max<int64_t>(soundTo(total) - soundFrom(), 0);
+}
+
+int64_t ExportContext::outputFrames(int64_t total) const {
+    int64_t end = exportfn::outputFrameCount(total, frameRate);
+    if (toFrame >= 0)
+        end = std::min(end, toFrame);
+    return std::max<int64_t>(end - fromFrame, 0);
+}
+
 QString ExportContext::failure() const {
     QMutexLocker hold(&m_failureLock);
     return m_failure;
@@ -40,10 +57,12 @@ ExportFetchFrame::ExportFetchFrame(ExportContext* context, ExportSource* source,
 void ExportFetchFrame::run() {
     const int rate = m_context->frameRate;
     for (int64_t k = 0; !m_stop; ++k) {
-        const int64_t frame = exportfn::timelineFrameOf(k, rate);
+        // Output frame k of the part is frame fromFrame + k of the whole export.
+        const int64_t whole = m_context->fromFrame + k;
+        const int64_t frame = exportfn::timelineFrameOf(whole, rate);
         const ExportPicture answer = m_source->exportPicture(frame);
         m_context->total = std::max<int64_t>(answer.totalFrames, 0);
-        const bool end = frame >= answer.totalFrames;
+        const bool end = frame >= answer.totalFrames || (m_context->toFrame >= 0 && whole >= m_context->toFrame);
         // Blocks while the image queue is full.
         if (!m_image->enqueue(answer.record, k, end) || end)
             break;
@@ -134,7 +153,8 @@ void ExportImage::run() {
 
         // The picture stands until the next output frame's time: the sound
         // may follow that far, and the pictures may not lead it further.
-        const int64_t until = exportfn::timelineFrameOf(next.outputIndex + 1, rate);
+        const int64_t until =
+            exportfn::timelineFrameOf(m_context->fromFrame + next.outputIndex + 1, rate) - m_context->soundFrom();
         if (until > m_audioOpened)
             m_context->videoWindow.acquire(int(until - m_audioOpened));
         if (m_stop)
@@ -145,7 +165,7 @@ void ExportImage::run() {
     Stop();
     if (reachedEnd) {
         // The sound runs to the timeline's end, then one more step to hear that it ended.
-        openAudioTo(std::max<int64_t>(m_context->total.load(), 0));
+        openAudioTo(m_context->soundUnits(std::max<int64_t>(m_context->total.load(), 0)));
         m_context->audioGate.release();
     }
 }
@@ -154,7 +174,7 @@ void ExportImage::OnFrame(int width, int height, const uint8_t* pixels, int byte
     Q_UNUSED(width);
     const int rate = m_context->frameRate;
     const int64_t k = exportfn::frameOfTimestamp(timestamp, rate);
-    const int64_t count = exportfn::outputFrameCount(m_context->total.load(), rate);
+    const int64_t count = m_context->outputFrames(m_context->total.load());
     if (k < count && !m_context->failed()) {
         const QString failure = exportfn::pushPicture(m_context->movie, pixels, bytesPerRow, height,
                                                       exportfn::picturePtsUs(k, rate));
@@ -176,6 +196,14 @@ ExportAudio::~ExportAudio() {
 }
 
 void ExportAudio::mixStep(const QList<AudioFrameData>& sounds, int64_t index, int64_t unitsPerSecond) {
+    // The part's sound starts at its own time 0.
+    const int64_t step = index - m_context->soundFrom();
+    if (m_context->noSound) {
+        m_context->soundsPushed = step + 1;
+        if (!m_audioOnly)
+            m_context->videoWindow.release();
+        return;
+    }
     AudioMixerPlayer* mixer = AudioMixerPlayer::instance();
     mixer->begin(index, 1, int(unitsPerSecond));
     m_tasks->mix(sounds);
@@ -183,21 +211,51 @@ void ExportAudio::mixStep(const QList<AudioFrameData>& sounds, int64_t index, in
     mixer->end([&](const ff::PcmBuffer& pcm) {
         if (!m_context->failed())
             failure = exportfn::pushSound(m_context->movie, pcm.data, pcm.size,
-                                          exportfn::soundPtsUs(index, unitsPerSecond));
+                                          exportfn::soundPtsUs(step, unitsPerSecond));
     });
     if (!failure.isEmpty())
         m_context->fail(failure);
     else
-        m_context->soundsPushed = index + 1;
+        m_context->soundsPushed = step + 1;
     if (!m_audioOnly)
         m_context->videoWindow.release();
+}
+
+int64_t ExportAudio::decodedSince(int64_t from) {
+    QSet<QString> files;
+    for (const AudioFrameData& sound : m_source->exportSound(from, exportfn::kUnitsPerSecond).sounds)
+        files.insert(sound.path);
+    int64_t since = from;
+    while (since > 0 && !files.isEmpty() && !m_stop) {
+        const QList<AudioFrameData> before = m_source->exportSound(since - 1, exportfn::kUnitsPerSecond).sounds;
+        if (std::none_of(before.begin(), before.end(),
+                         [&files](const AudioFrameData& sound) { return files.contains(sound.path); }))
+            break;
+        --since;
+    }
+    return since;
 }
 
 void ExportAudio::run() {
     m_tasks = new AudioTaskManager;
     AudioMixerPlayer* mixer = AudioMixerPlayer::instance();
     mixer->open(exportfn::kChannels, exportfn::kSampleRate, ff::SF_S16, false);
-    for (int64_t index = 0; !m_stop && !m_context->failed(); ++index) {
+    const int64_t from = m_context->soundFrom();
+    // A part's sound is the whole export's at the same instants. A file's
+    // decoder lives while the file sounds without a break, and a decoder
+    // that starts mid-file (a seek, a codec's own warm-up, a resampler
+    // taking up its phase) does not give the samples that decoding on from
+    // where the file began to sound gives. So the files sounding at the
+    // part's start are decoded, unheard, from there.
+    if (from > 0 && !m_context->noSound) {
+        for (int64_t index = decodedSince(from); index < from && !m_stop; ++index) {
+            const QList<AudioFrameData> sounds = m_source->exportSound(index, exportfn::kUnitsPerSecond).sounds;
+            mixer->begin(index, 1, exportfn::kUnitsPerSecond);
+            m_tasks->mix(sounds);
+            mixer->end();
+        }
+    }
+    for (int64_t index = from; !m_stop && !m_context->failed(); ++index) {
         if (!m_audioOnly) {
             m_context->audioGate.acquire();
             if (m_stop)
@@ -207,8 +265,8 @@ void ExportAudio::run() {
         const int64_t total = std::max<int64_t>(answer.totalFrames, 0);
         m_context->total = total;
         if (m_audioOnly)
-            emit sig_processUpdate(int(index), int(total));
-        if (index >= total)
+            emit sig_processUpdate(int(index - from), int(m_context->soundUnits(total)));
+        if (index >= m_context->soundTo(total))
             break;
         mixStep(answer.sounds, index, exportfn::kUnitsPerSecond);
     }
@@ -228,10 +286,9 @@ void ExportManager::report(const ExportContext& context, bool audioOnly) {
         return;
     const int64_t total = context.total.load();
     if (audioOnly)
-        m_progress(context.soundsPushed.load(), std::max<int64_t>(total, 0));
+        m_progress(context.soundsPushed.load(), total < 0 ? 0 : context.soundUnits(total));
     else
-        m_progress(context.picturesPushed.load(),
-                   total < 0 ? 0 : exportfn::outputFrameCount(total, context.frameRate));
+        m_progress(context.picturesPushed.load(), total < 0 ? 0 : context.outputFrames(total));
 }
 
 ExportResult ExportManager::runAudioOnly(ExportContext& context) {
@@ -248,7 +305,8 @@ ExportResult ExportManager::runAudioOnly(ExportContext& context) {
     delete audio;
     report(context, true);
     ExportResult result;
-    result.stoppedEarly = context.total.load() < 0 || context.soundsPushed.load() < context.total.load();
+    const int64_t total = context.total.load();
+    result.stoppedEarly = total < 0 || context.soundsPushed.load() < context.soundUnits(total);
     return result;
 }
 
@@ -281,8 +339,8 @@ ExportResult ExportManager::runVideo(ExportContext& context, GsScene* scene, int
     ExportResult result;
     const int64_t total = context.total.load();
     result.stoppedEarly =
-        total < 0 || context.picturesPushed.load() < exportfn::outputFrameCount(total, context.frameRate) ||
-        context.soundsPushed.load() < total;
+        total < 0 || context.picturesPushed.load() < context.outputFrames(total) ||
+        context.soundsPushed.load() < context.soundUnits(total);
     return result;
 }
 
@@ -356,6 +414,9 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     result.started = true;
     context.frameRate = params->audioOnly ? exportfn::kUnitsPerSecond : params->frameRate;
     context.playRate = params->playRate;
+    context.fromFrame = params->fromFrame;
+    context.toFrame = params->toFrame;
+    context.noSound = params->videoOnly && !params->audioOnly;
     const ExportResult run =
         params->audioOnly ? runAudioOnly(context) : runVideo(context, scene, params->width, params->height);
     result.stoppedEarly = run.stoppedEarly;
@@ -375,6 +436,10 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
         result.reason.replace(partial, result.path);
     } else if (context.total.load() == 0) {
         result.reason = QStringLiteral("the timeline is empty: there is nothing to export");
+        LOGW("---> %s", result.reason.toUtf8().constData());
+    } else if ((params->audioOnly ? context.soundUnits(context.total.load())
+                                  : context.outputFrames(context.total.load())) == 0) {
+        result.reason = QStringLiteral("the part to export lies past the timeline's end");
         LOGW("---> %s", result.reason.toUtf8().constData());
     } else if (!finished) {
         result.reason = QStringLiteral("the export file could not be finished; the disk may be full");

@@ -47,10 +47,24 @@ struct ExportContext {
     QSemaphore videoWindow{kVideoWindow}; // units the pictures may lead the sound by
     mv::Movie* movie = nullptr;
 
+    // The part of the whole export written (MVParams' fromFrame and
+    // toFrame): output frames at frameRate, -1 to the end. Its sound is the
+    // timeline's from the unit the first picture shows.
+    int64_t fromFrame = 0;
+    int64_t toFrame = -1;
+    bool noSound = false; // the sound is followed for pacing but not written
+
     // The timeline's length in frames, known from its first answer (-1 before).
     std::atomic<int64_t> total{-1};
     std::atomic<int64_t> picturesPushed{0};
     std::atomic<int64_t> soundsPushed{0};
+
+    // Timeline units where the part's sound starts and ends (for a timeline
+    // of `total` frames), and what the part holds.
+    int64_t soundFrom() const { return exportfn::timelineFrameOf(fromFrame, frameRate); }
+    int64_t soundTo(int64_t total) const;
+    int64_t soundUnits(int64_t total) const;
+    int64_t outputFrames(int64_t total) const;
 
     // The first writer failure ends the export; later ones are dropped.
     void fail(const QString& reason);
@@ -150,6 +164,9 @@ protected:
     void run() override;
 
 private:
+    // Where the files sounding at unit `from` began to sound without a break.
+    int64_t decodedSince(int64_t from);
+
     ExportContext* m_context;
     ExportSource* m_source;
     bool m_audioOnly;

@@ -40,8 +40,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -578,6 +580,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(label->text(), cut, 3000);
     }
 
+    // The project the command-line export cases share, saved once.
+    QString cliProject() {
+        const QString project = dir + "/cli.zya2";
+        if (!QFile::exists(project)) {
+            buildProject();
+            writeFile(project, QByteArray());
+            if (!ZyApp::instance()->saveProject(false, false, project))
+                return QString();
+            QDir().mkpath(dir + "/cli");
+        }
+        return project;
+    }
+
     void commandLineExport_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
@@ -592,18 +607,20 @@ private slots:
         QTest::newRow("no project") << QStringList {dir + "/none.zya2", out} << 2 << false;
         QTest::newRow("unwritable output") << QStringList {dir + "/cli.zya2", dir + "/no-folder/out.mp4"} << 1
                                            << false;
+        QTest::newRow("negative from") << QStringList {dir + "/cli.zya2", out, "--from", "-1"} << 2 << false;
+        QTest::newRow("from not a number") << QStringList {dir + "/cli.zya2", out, "--from", "1e2"} << 2 << false;
+        QTest::newRow("empty part") << QStringList {dir + "/cli.zya2", out, "--from", "100", "--to", "100"} << 2
+                                    << false;
+        QTest::newRow("from past the end") << QStringList {dir + "/cli.zya2", out, "--from", "100000"} << 2 << false;
+        QTest::newRow("video only to sound")
+            << QStringList {dir + "/cli.zya2", dir + "/cli/out.wav", "--video-only"} << 2 << false;
+        QTest::newRow("audio only to a movie") << QStringList {dir + "/cli.zya2", out, "--audio-only"} << 2 << false;
     }
     void commandLineExport() {
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
         QFETCH(bool, written);
-        const QString project = dir + "/cli.zya2";
-        if (!QFile::exists(project)) {
-            buildProject();
-            writeFile(project, QByteArray());
-            QVERIFY(ZyApp::instance()->saveProject(false, false, project));
-            QDir().mkpath(dir + "/cli");
-        }
+        QVERIFY(!cliProject().isEmpty());
         // A pending recovery of the editor's, and its Works list: a scripted
         // export touches neither.
         const QString pending = dir + "/~temp_pending.zya2";
@@ -650,9 +667,97 @@ private slots:
             }
             QFile::remove(output);
         } else {
-            QVERIFY(said.contains("export: ") || said.contains("usage") || said.contains("not usable") ||
-                    said.contains("unknown option") || said.contains(".mp4, .avi or .mp3"));
+            QVERIFY2(said.contains("export: ") || said.contains("usage") || said.contains("not usable") ||
+                         said.contains("unknown option") || said.contains("the output must end in") ||
+                         said.contains("must lie after") || said.contains("-only needs"),
+                     said.constData());
         }
+    }
+
+    // A part of the export (--from/--to), its pictures alone and its sound
+    // alone hold what the whole export holds at the same instants.
+    void commandLinePartsMatchTheWholeExport() {
+        const QString project = cliProject();
+        QVERIFY(!project.isEmpty());
+        const QString folder = korvel::test::workFolder("parts");
+        auto exportTo = [&](const QString& name, const QStringList& options) {
+            QByteArray said;
+            const QString output = folder + "/" + name;
+            const int status = korvel::test::runProgram(KORVEL_BINARY, QStringList {"--export", project, output} +
+                                                                           options, &said);
+            return status == 0 ? output : QString::fromUtf8(said.right(400));
+        };
+        // Near-lossless pictures, so that two encodings of one picture agree.
+        const QStringList look {"--size", "320x180", "--bitrate", "8000"};
+        const QString whole = exportTo("whole.mp4", look);
+        const QString part = exportTo("part.mp4", look + QStringList {"--from", "90", "--to", "180"});
+        const QString silent = exportTo("silent.mp4", look + QStringList {"--from", "90", "--to", "180", "--video-only"});
+        for (const QString& file : {whole, part, silent})
+            QVERIFY2(QFile::exists(file), qPrintable(file));
+        QCOMPARE(korvel::test::frameTimes(part).size(), 90);
+        QCOMPARE(korvel::test::frameTimes(silent).size(), 90);
+        QCOMPARE(korvel::test::frameTimes(part).first(), 0.0);
+        // Frame by frame: the part against frames 90..179 of the whole.
+        auto psnr = [&](const QString& ours, const QString& reference, int from) {
+            QTemporaryDir temp;
+            const QString stats = temp.path() + "/psnr.txt";
+            QString error;
+            const bool ran = korvel::test::runFfmpeg(
+                {"-i", ours, "-i", reference, "-lavfi",
+                 QStringLiteral("[0:v]setpts=N/30/TB[a];[1:v]trim=start_frame=%1:end_frame=%2,setpts=N/30/TB[b];"
+                                "[a][b]psnr=stats_file=%3")
+                     .arg(from)
+                     .arg(from + 90)
+                     .arg(stats),
+                 "-f", "null", "-"},
+                &error);
+            QVector<double> values;
+            QFile f(stats);
+            if (ran && f.open(QIODevice::ReadOnly)) {
+                static const QRegularExpression y(QStringLiteral("psnr_y:(\\S+)"));
+                for (const QByteArray& line : f.readAll().split('\n')) {
+                    const QRegularExpressionMatch m = y.match(QString::fromLatin1(line));
+                    if (m.hasMatch())
+                        values << (m.captured(1) == "inf" ? 100.0 : m.captured(1).toDouble());
+                }
+            }
+            return values;
+        };
+        for (const auto& pair : {std::make_pair(part, whole), std::make_pair(silent, part)}) {
+            const QVector<double> values = psnr(pair.first, pair.second, pair.first == part ? 90 : 0);
+            QCOMPARE(values.size(), 90);
+            for (int i = 0; i < values.size(); ++i)
+                QVERIFY2(values[i] >= 45.0, qPrintable(QStringLiteral("%1 frame %2: %3 dB")
+                                                           .arg(QFileInfo(pair.first).fileName())
+                                                           .arg(i)
+                                                           .arg(values[i])));
+        }
+        const std::shared_ptr<ff::MovieCtx> movie = ff::getMovieInfo(silent.toUtf8().constData(), nullptr);
+        QVERIFY(movie);
+        QCOMPARE(movie->videoStreams, 1);
+        QCOMPARE(movie->audioStreams, 0);
+
+        // The sound alone, lossless: the part's samples are the whole's.
+        const QString wholeSound = exportTo("whole.wav", {});
+        const QString partSound = exportTo("part.flac", {"--audio-only", "--from", "90", "--to", "180"});
+        for (const QString& file : {wholeSound, partSound})
+            QVERIFY2(QFile::exists(file), qPrintable(file));
+        auto samples = [](const QString& file) {
+            QProcess ffmpeg;
+            ffmpeg.start("ffmpeg", {"-nostdin", "-v", "error", "-i", file, "-f", "s16le", "-"});
+            ffmpeg.waitForFinished(60000);
+            return ffmpeg.readAllStandardOutput();
+        };
+        const QByteArray all = samples(wholeSound), some = samples(partSound);
+        const int bytesPerFrame = 44100 / 30 * 4;
+        QCOMPARE(some.size(), 90 * bytesPerFrame);
+        QVERIFY(all.size() >= 180 * bytesPerFrame);
+        QVERIFY2(some == all.mid(90 * bytesPerFrame, 90 * bytesPerFrame), "the part's sound differs");
+        // Not silence that matches silence: the project's tone sounds there.
+        int loud = 0;
+        for (int i = 0; i + 1 < some.size(); i += 2)
+            loud = std::max(loud, std::abs(int(int16_t(uint8_t(some[i]) | uint8_t(some[i + 1]) << 8))));
+        QVERIFY2(loud > 1000, qPrintable(QString::number(loud)));
     }
 
     // Ctrl+C, a logout or a kill stops a scripted export at once; what was
