@@ -5,6 +5,7 @@
 #include "render/export/export-thread.h"
 #include "render/render-manager.h"
 #include "timeline/frame-dispatcher.h"
+#include "timeline/subtitle-file.h"
 #include "timeline/subtitle-import.h"
 #include "termination-watcher.h"
 #include "undo/undo-controller.h"
@@ -13,6 +14,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -227,14 +230,39 @@ int runExportCommand(const ExportCommand& command) {
         auto* frames = dynamic_cast<FrameDispatcher*>(exporter->source());
         bool wroteSrt = false;
         QString error = QStringLiteral("no timeline");
-        if (!frames || !frames->model() ||
-            !subtitles::writeSubtitlesBeside(*frames->model(), written, command.speed, &wroteSrt, &error)) {
+        const bool part = params.fromFrame > 0 || params.toFrame >= 0;
+        bool ok = frames && frames->model();
+        if (ok && part) {
+            // The part's cues, cut to it and timed from its start, as its sound is.
+            const int rate = params.audioOnly ? exportfn::kUnitsPerSecond : params.frameRate;
+            const int64_t first = exportfn::timelineFrameOf(params.fromFrame, rate);
+            const int64_t end = params.toFrame < 0 ? total : exportfn::timelineFrameOf(params.toFrame, rate);
+            const auto ms = [&command](int64_t frame) {
+                return command.speed == 1.0 ? subtitles::frameToMs(frame)
+                                            : int64_t(std::llround(double(frame) * 1000.0 / 30.0 / command.speed));
+            };
+            const int64_t from = ms(first), to = ms(end);
+            QList<subtitles::Cue> cues;
+            for (subtitles::Cue cue : subtitles::timelineCues(*frames->model(), command.speed)) {
+                if (cue.endMs <= from || cue.startMs >= to)
+                    continue;
+                cue.startMs = std::max(cue.startMs, from) - from;
+                cue.endMs = std::min(cue.endMs, to) - from;
+                cues.append(cue);
+            }
+            wroteSrt = !cues.isEmpty();
+            ok = !wroteSrt || subtitles::writeSrtFile(subtitles::srtPathBeside(written), cues, &error);
+        } else if (ok) {
+            ok = subtitles::writeSubtitlesBeside(*frames->model(), written, command.speed, &wroteSrt, &error);
+        }
+        if (!ok) {
             say(QStringLiteral("export: the subtitles could not be written to %1: %2")
                     .arg(subtitles::srtPathBeside(written), error));
             return 1;
         }
         say(wroteSrt ? QStringLiteral("export: wrote %1").arg(subtitles::srtPathBeside(written))
-                     : QStringLiteral("export: the timeline has no subtitles; no .srt written"));
+                     : part ? QStringLiteral("export: the part has no subtitles; no .srt written")
+                            : QStringLiteral("export: the timeline has no subtitles; no .srt written"));
     }
     return 0;
 }

@@ -6,7 +6,8 @@
 //
 // --from and --to write a part of the whole export: its output frames
 // [from, to) at --fps, the first at time 0, with the sound of the same
-// instants. --video-only leaves the sound out of a movie; --audio-only
+// instants (and --srt the subtitles of the part, timed from its start).
+// --video-only leaves the sound out of a movie; --audio-only
 // (or an .mp3, .wav or .flac output) writes the sound alone.
 #pragma once
 

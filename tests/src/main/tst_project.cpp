@@ -758,6 +758,13 @@ private slots:
         for (int i = 0; i + 1 < some.size(); i += 2)
             loud = std::max(loud, std::abs(int(int16_t(uint8_t(some[i]) | uint8_t(some[i + 1]) << 8))));
         QVERIFY2(loud > 1000, qPrintable(QString::number(loud)));
+
+        // The part's subtitles: the title (frames 3 to 63) cut to the part
+        // [30, 90) and timed from its start.
+        const QString titled = exportTo("titled.mp3", {"--from", "30", "--to", "90", "--srt"});
+        QVERIFY2(QFile::exists(titled), qPrintable(titled));
+        const QByteArray srt = readFile(folder + "/titled.srt");
+        QVERIFY2(srt.startsWith("1\r\n00:00:00,000 --> 00:00:01,100\r\nHello"), srt.constData());
     }
 
     // Ctrl+C, a logout or a kill stops a scripted export at once; what was
