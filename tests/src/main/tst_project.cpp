@@ -751,7 +751,8 @@ private slots:
         const QByteArray all = samples(wholeSound), some = samples(partSound);
         const int bytesPerFrame = 44100 / 30 * 4;
         QCOMPARE(some.size(), 90 * bytesPerFrame);
-        QVERIFY(all.size() >= 180 * bytesPerFrame);
+        // Exactly the timeline's sound: no padding after its end.
+        QCOMPARE(all.size(), korvel::test::frameTimes(whole).size() * bytesPerFrame);
         QVERIFY2(some == all.mid(90 * bytesPerFrame, 90 * bytesPerFrame), "the part's sound differs");
         // Not silence that matches silence: the project's tone sounds there.
         int loud = 0;
