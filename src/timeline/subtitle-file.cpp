@@ -134,9 +134,7 @@ public:
                 return;
             }
             int textEnd = timing + 1;
-            while (textEnd < lines.size() &&
-                   !(!m_result->webVtt && textEnd + 1 < lines.size() && isIndex(lines[textEnd]) &&
-                     parseTiming(lines[textEnd + 1], &m_scratchA, &m_scratchB)))
+            while (textEnd < lines.size() && !startsCue(lines, textEnd))
                 ++textEnd;
             cue(start, end, lines.mid(timing + 1, textEnd - timing - 1));
             at = textEnd;
@@ -144,6 +142,15 @@ public:
     }
 
 private:
+    // A timing line ends the text before it, as players read it (WebVTT
+    // text may not hold one); in SubRip so does an index right before one.
+    bool startsCue(const QStringList& lines, int at) {
+        if (parseTiming(lines[at], &m_scratchA, &m_scratchB))
+            return true;
+        return !m_result->webVtt && at + 1 < lines.size() && isIndex(lines[at]) &&
+               parseTiming(lines[at + 1], &m_scratchA, &m_scratchB);
+    }
+
     void cue(int64_t start, int64_t end, const QStringList& textLines) {
         QString text = withoutControls(textLines.join(QLatin1Char('\n')));
         if (m_result->webVtt)
@@ -226,6 +233,11 @@ QByteArray writeSrt(QList<Cue> cues) {
         for (const QString& line : c.text.split(QLatin1Char('\n'))) {
             QString kept = line;
             kept.remove(QLatin1Char('\r'));
+            // SubRip cannot escape a text line that reads as a timing line:
+            // it would start a cue of its own, so its arrow is shortened.
+            int64_t a = 0, b = 0;
+            if (parseTiming(kept, &a, &b))
+                kept.replace(QLatin1String("-->"), QLatin1String("->"));
             if (!isBlank(kept))
                 lines.append(kept);
         }
