@@ -471,8 +471,12 @@ private slots:
         const QString folder = project::ProjectBackups::folderFor(film);
         const QDateTime now = QDateTime::currentDateTime();
         QStringList expected;
-        for (int i = 0; i < 14; ++i) { // fourteen today, one a minute
-            const QString name = now.addSecs(-60 * (i + 1)).toString("yyyyMMdd-HHmmss-zzz") + ".zya2";
+        // Fourteen more today, just older than the two real ones: one a
+        // millisecond, so that none falls on the day before even when the
+        // test runs just after midnight.
+        const QDateTime oldestReal = versions.last().saved;
+        for (int i = 0; i < 14; ++i) {
+            const QString name = oldestReal.addMSecs(-(i + 1)).toString("yyyyMMdd-HHmmss-zzz") + ".zya2";
             writeFile(folder + "/" + name, "x");
             if (i < 8) // with the two real ones: ten
                 expected << name;
