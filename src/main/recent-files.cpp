@@ -290,7 +290,9 @@ bool addProject(const QString& projectPath, const QString& xbelFile) {
 
     QDir().mkpath(QFileInfo(xbelFile).absolutePath());
     QSaveFile file(xbelFile);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
+    // Unbuffered: a full disk fails the write itself, and commit() then
+    // leaves the list as it was instead of putting a cut copy in its place.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(out) != out.size() || !file.commit()) {
         LOGW("recent files: cannot write %s: %s", qUtf8Printable(xbelFile), qUtf8Printable(file.errorString()));
         return false;
     }

@@ -277,7 +277,9 @@ bool readFile(const QString& path, ParseResult* result, QString* error) {
 
 bool writeSrtFile(const QString& path, const QList<Cue>& cues, QString* error) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered: a full disk fails the write itself rather than going
+    // unnoticed in commit()'s flush.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         *error = file.errorString();
         return false;
     }

@@ -5,6 +5,7 @@
 #include "main/recent-files.h"
 #include "main/zyapp.h"
 #include "main/zytranslator.h"
+#include "support/file-size-limit.h"
 #include "support/test-main.h"
 #include "undo/undo-controller.h"
 
@@ -231,6 +232,15 @@ void TestDesktop::recentFilesCapOnlyOurOwn() {
     QCOMPARE(list.last().href, href(dir + QString("/p%1.zya2").arg(added - 1)));
     QVERIFY(readFile(xbel).contains(href(dir + QString("/p%1.zya2").arg(added - recent::kMaxOwnEntries)).toUtf8()));
     QVERIFY(!readFile(xbel).contains(href(dir + QString("/p%1.zya2").arg(added - recent::kMaxOwnEntries - 1)).toUtf8()));
+
+    // A disk that fills up while the list is written leaves it as it was.
+    const QByteArray before = readFile(xbel);
+    {
+        korvel::test::FileSizeLimit full(rlim_t(before.size() / 2));
+        QVERIFY(!recent::addProject(dir + "/one-more.zya2", xbel));
+    }
+    QCOMPARE(readFile(xbel), before);
+    QCOMPARE(QDir(dir).entryList({"recently-used.xbel*"}, QDir::Files | QDir::Hidden), QStringList {"recently-used.xbel"});
 }
 
 int main(int argc, char** argv) {
