@@ -31,6 +31,7 @@
 #include "undo/undo-controller.h"
 #include "value/interface.h"
 
+#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QGraphicsItem>
 #include <QScreen>
@@ -932,7 +933,12 @@ private slots:
         QTest::keyClick(window(), Qt::Key_F5);
         QVERIFY(ZyApp::instance()->isFullPreview());
         QTRY_VERIFY(preview->size().width() > panel.width());
-        const bool full = frameOnPicture(&why);
+        // On a busy machine the first frames at the new size may still be
+        // drawing: the frame must lie on the picture once they settle.
+        bool full = false;
+        QDeadlineTimer settle(20000);
+        while (!(full = frameOnPicture(&why)) && !settle.hasExpired())
+            QTest::qWait(200);
         QApplication::setActiveWindow(window());
         QTest::keyClick(window(), Qt::Key_F5);
         QVERIFY(!ZyApp::instance()->isFullPreview());
