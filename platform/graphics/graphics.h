@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -321,6 +322,9 @@ public:
     void Present();
 
 protected:
+    // Called on the frame-cycle thread right after a picture was swapped
+    // onto the window.
+    virtual void OnPresented() {}
     ~GsViewImpl() override;
 
 private:
@@ -375,6 +379,16 @@ private:
     bool m_started = false;
     std::vector<uint8_t> m_rows; // the read-back turned top row first
 };
+
+// Drawing on demand: whatever changes what a view or an output would show
+// (an item moved, a new picture, a view resized) asks for a frame, and the
+// owner of the frame cycle sleeps until one is asked for. Any thread.
+void GsRequestFrame();
+// Frames asked for since the process started.
+uint64_t GsFrameRequests();
+// Waits until more than `seen` frames were asked for or the deadline has
+// passed; returns the count then.
+uint64_t GsWaitForFrameRequest(uint64_t seen, std::chrono::steady_clock::time_point deadline);
 
 // The frame cycle.
 void TickSource();

@@ -197,18 +197,27 @@ GsItem::GsItem(GsDevice* device) { (void)device; }
 GsItem::GsItem(const gs_vec2& size, GsDevice* device) : m_size(size), m_baseSize(size) { (void)device; }
 
 void GsItem::MoveTo(float x, float y) {
-    std::lock_guard<std::mutex> lock(m_geometryMutex);
-    m_pos = {x, y};
+    {
+        std::lock_guard<std::mutex> lock(m_geometryMutex);
+        m_pos = {x, y};
+    }
+    GsRequestFrame();
 }
 
 void GsItem::Resize(float w, float h) {
-    std::lock_guard<std::mutex> lock(m_geometryMutex);
-    m_size = {w, h};
+    {
+        std::lock_guard<std::mutex> lock(m_geometryMutex);
+        m_size = {w, h};
+    }
+    GsRequestFrame();
 }
 
 void GsItem::SetBaseSize(float w, float h) {
-    std::lock_guard<std::mutex> lock(m_geometryMutex);
-    m_baseSize = {w, h};
+    {
+        std::lock_guard<std::mutex> lock(m_geometryMutex);
+        m_baseSize = {w, h};
+    }
+    GsRequestFrame();
 }
 
 gs_vec2 GsItem::pos() const {
@@ -290,6 +299,7 @@ void GsScene::AddItem(GsItem* item) {
         m_items.push_back(item);
     }
     m_lock.Unlock();
+    GsRequestFrame();
 }
 
 void GsScene::RemoveItem(GsItem* item) {
@@ -302,14 +312,17 @@ void GsScene::RemoveItem(GsItem* item) {
             item->m_scene = nullptr;
     }
     m_lock.Unlock();
-    if (found)
+    if (found) {
         item->Release();
+        GsRequestFrame();
+    }
 }
 
 void GsScene::OrderItem() {
     m_lock.Lock();
     std::stable_sort(m_items.begin(), m_items.end(), [](GsItem* a, GsItem* b) { return a->z < b->z; });
     m_lock.Unlock();
+    GsRequestFrame();
 }
 
 std::vector<GsItem*> GsScene::snapshot() {
@@ -385,6 +398,7 @@ GsViewImpl::~GsViewImpl() {
 void GsViewImpl::Attch() {
     if (gs::impl())
         joinList(gs::impl()->views, this);
+    GsRequestFrame();
 }
 
 void GsViewImpl::Detach() {
@@ -394,21 +408,30 @@ void GsViewImpl::Detach() {
 }
 
 void GsViewImpl::SetBackgroundColor(float r, float g, float b, float a) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_background[0] = r;
-    m_background[1] = g;
-    m_background[2] = b;
-    m_background[3] = a;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_background[0] = r;
+        m_background[1] = g;
+        m_background[2] = b;
+        m_background[3] = a;
+    }
+    GsRequestFrame();
 }
 
 void GsViewImpl::SetClampX(float f) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_clampX = f;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_clampX = f;
+    }
+    GsRequestFrame();
 }
 
 void GsViewImpl::SetClampY(float f) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_clampY = f;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_clampY = f;
+    }
+    GsRequestFrame();
 }
 
 void GsViewImpl::SetScene(GsScene* scene) {
@@ -422,6 +445,7 @@ void GsViewImpl::SetScene(GsScene* scene) {
     }
     if (old)
         old->Release();
+    GsRequestFrame();
 }
 
 GsScene* GsViewImpl::scene() const {
@@ -430,9 +454,12 @@ GsScene* GsViewImpl::scene() const {
 }
 
 void GsViewImpl::Resize(int width, int height) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_width = width;
-    m_height = height;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_width = width;
+        m_height = height;
+    }
+    GsRequestFrame();
 }
 
 int GsViewImpl::width() const {
@@ -500,6 +527,7 @@ void GsViewImpl::Present() {
     Draw();
     d->popTarget();
     d->context->swapBuffers(m_window);
+    OnPresented();
     d->makeCurrent();
 }
 
@@ -607,6 +635,7 @@ void GsOutputRaw::Capture(int64_t timestamp) {
 void RegisterOutput(GsOutputRaw* output) {
     if (gs::impl())
         joinList(gs::impl()->outputs, output);
+    GsRequestFrame();
 }
 
 void UnregisterOutput(GsOutputRaw* output) {
