@@ -1,5 +1,6 @@
 #include "av-util.h"
 
+#include "hw-decode.h"
 #include "media.h"
 #include "value/interface.h"
 
@@ -110,7 +111,8 @@ FormatPtr openInput(const char* path, std::atomic<bool>* cancel) {
     return format;
 }
 
-CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path, int threads) {
+CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path, int threads, int threadType,
+                     AVBufferRef* hwDevice) {
     installLogHook();
     if (!format || streamIndex < 0 || streamIndex >= int(format->nb_streams)) {
         LOGE("no stream %d in %s", streamIndex, path ? path : "");
@@ -134,6 +136,13 @@ CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path,
     ctx->opaque = const_cast<char*>(namedPath(path));
     ctx->max_pixels = kMaxFramePixels;
     ctx->thread_count = threads;
+    ctx->thread_type = threadType;
+    if (hwDevice) {
+        ctx->hw_device_ctx = av_buffer_ref(hwDevice);
+        if (!ctx->hw_device_ctx)
+            return nullptr;
+        ctx->get_format = hw::chooseFormat;
+    }
     err = avcodec_open2(ctx.get(), codec, nullptr);
     if (err < 0) {
         logError("cannot open the decoder for", path, err);

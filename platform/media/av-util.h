@@ -41,7 +41,11 @@ constexpr int64_t kMaxFramePixels = 8192LL * 8192LL;
 // is ending and no worker may hold it up.
 void interruptAll();
 // Opens a decoder for the stream. Null (with a log line) on failure.
-CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path, int threads);
+// threads: 0 lets FFmpeg count the cores; threadType: FF_THREAD_FRAME
+// and/or FF_THREAD_SLICE. A hardware device (a reference the decoder takes
+// its own of) makes the decoder ask for its surfaces first.
+CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path, int threads,
+                     int threadType = FF_THREAD_FRAME | FF_THREAD_SLICE, AVBufferRef* hwDevice = nullptr);
 
 // Sends FFmpeg's messages to the program's log (once; openInput and
 // openDecoder call it).

@@ -2,6 +2,7 @@
 
 #include "av-util.h"
 #include "colour.h"
+#include "hw-decode.h"
 #include "value/interface.h"
 
 extern "C" {
@@ -68,13 +69,23 @@ void rotateRgba(const uint8_t* src, int w, int h, int srcStride, int degrees, ui
 class DecoderImpl {
 public:
     ~DecoderImpl() { av_channel_layout_uninit(&m_inLayout); }
-    bool open(const char* path, int streamIndex);
+    bool open(const char* path, int streamIndex, DecodeUse use);
+    bool usesHardware() const { return m_hwDevice != nullptr; }
     bool isVideo() const { return m_stream && m_stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO; }
     bool isAudio() const { return m_stream && m_stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO; }
     VFramePtr video(const RequireVideoFrame& request);
     AFramePtr audio(const RequireAudioFrame& request);
 
 private:
+    // A decoder for the stream of `format`: on the GPU while a device is
+    // held, else in software with the threads of the decoder's use.
+    av::CodecPtr makeCodec(AVFormatContext* format);
+    // Takes a VA-API device when hardware decoding is wanted and the file's
+    // first frame decodes on it; otherwise software, with one log line.
+    void chooseHardware();
+    // Drops the GPU decoder for software; the next request seeks.
+    bool fallBackToSoftware(const char* why);
+    VFramePtr videoAt(const RequireVideoFrame& request);
     bool reopen();
     int64_t startTicks() const;
     bool keyFrameBetween(int64_t fromUs, int64_t toUs) const;
@@ -91,6 +102,15 @@ private:
 
     std::string m_path;
     int m_index = -1;
+    DecodeUse m_use = DecodeUse::Scrubbing;
+    struct BufferUnref {
+        void operator()(AVBufferRef* b) const { av_buffer_unref(&b); }
+    };
+    std::unique_ptr<AVBufferRef, BufferUnref> m_hwDevice; // held while decoding on the GPU
+    bool m_hwFailed = false;     // the GPU decoder failed during this request
+    bool m_lastFromGpu = false;  // the last frame came out of the GPU
+    av::FramePtr m_surface;      // a GPU frame on its way to memory
+    hw::Transfer m_transfer;
     av::FormatPtr m_format;
     av::CodecPtr m_codec;
     AVStream* m_stream = nullptr;
@@ -132,7 +152,7 @@ private:
     av::FramePtr m_audioFrame;
 };
 
-bool DecoderImpl::open(const char* path, int streamIndex) {
+bool DecoderImpl::open(const char* path, int streamIndex, DecodeUse use) {
     m_path = path ? path : "";
     m_index = streamIndex;
     m_format = av::openInput(path, nullptr);
@@ -152,8 +172,8 @@ bool DecoderImpl::open(const char* path, int streamIndex) {
         LOGE("stream %d of %s has no picture size", streamIndex, path);
         return false;
     }
-    // Decoding threads speed up sequential video; audio decodes fast on one.
-    m_codec = av::openDecoder(m_format.get(), streamIndex, path, type == AVMEDIA_TYPE_VIDEO ? 0 : 1);
+    m_use = use;
+    m_codec = makeCodec(m_format.get());
     if (!m_codec)
         return false;
     for (unsigned i = 0; i < m_format->nb_streams; ++i) {
@@ -165,11 +185,74 @@ bool DecoderImpl::open(const char* path, int streamIndex) {
     m_cur.reset(av_frame_alloc());
     m_next.reset(av_frame_alloc());
     m_scratch.reset(av_frame_alloc());
+    m_surface.reset(av_frame_alloc());
     m_audioFrame.reset(av_frame_alloc());
+    if (!m_packet || !m_cur || !m_next || !m_scratch || !m_surface || !m_audioFrame)
+        return false;
     m_still = av::isStillPicture(m_format.get(), path);
-    if (type == AVMEDIA_TYPE_VIDEO)
+    if (type == AVMEDIA_TYPE_VIDEO) {
         m_rotation = av::streamRotation(m_stream);
-    return m_packet && m_cur && m_next && m_scratch && m_audioFrame;
+        if (!m_still)
+            chooseHardware();
+    }
+    return m_codec != nullptr;
+}
+
+av::CodecPtr DecoderImpl::makeCodec(AVFormatContext* format) {
+    if (format->streams[m_index]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+        return av::openDecoder(format, m_index, m_path.c_str(), 1); // sound decodes fast on one thread
+    // The GPU decodes alone: more threads only add frames in flight.
+    if (m_hwDevice)
+        return av::openDecoder(format, m_index, m_path.c_str(), 1, FF_THREAD_SLICE, m_hwDevice.get());
+    // Frame threads decode several frames at once: the most frames a second,
+    // but each seek waits for the pipeline to fill again. Slices share one
+    // frame between the threads, which a preview that jumps about prefers.
+    if (m_use == DecodeUse::Sequential)
+        return av::openDecoder(format, m_index, m_path.c_str(), 0, FF_THREAD_FRAME | FF_THREAD_SLICE);
+    return av::openDecoder(format, m_index, m_path.c_str(), 0, FF_THREAD_FRAME | FF_THREAD_SLICE);
+}
+
+void DecoderImpl::chooseHardware() {
+    if (hardwareDecoding() != HardwareDecoding::Auto)
+        return;
+    const AVCodec* codec = avcodec_find_decoder(m_stream->codecpar->codec_id);
+    if (!hw::codecSupportsVaapi(codec)) {
+        LOGD("%s: decoded in software: VA-API does not decode %s", m_path.c_str(),
+             avcodec_get_name(m_stream->codecpar->codec_id));
+        return;
+    }
+    std::string why;
+    m_hwDevice.reset(hw::openDevice(&why));
+    if (!m_hwDevice) {
+        LOGD("%s: decoded in software: %s", m_path.c_str(), why.c_str());
+        return;
+    }
+    av::CodecPtr software = std::move(m_codec);
+    m_codec = makeCodec(m_format.get());
+    // The first frame must come out of the GPU: a driver may open and still
+    // not decode this profile, and FFmpeg then quietly decodes in software.
+    const bool decoded = m_codec && decodeNext(m_scratch.get()) == 0 && m_lastFromGpu;
+    av_frame_unref(m_scratch.get());
+    if (decoded && !m_hwFailed && seekToUs(0)) {
+        LOGD("%s: decoded on the GPU (VA-API)", m_path.c_str());
+        return;
+    }
+    m_hwDevice.reset();
+    m_hwFailed = false;
+    m_codec = std::move(software);
+    LOGW("%s: decoded in software: its first frame does not decode on the GPU", m_path.c_str());
+    if (!seekToUs(0))
+        m_codec.reset();
+}
+
+bool DecoderImpl::fallBackToSoftware(const char* why) {
+    LOGW("%s: decoded in software from here on: %s", m_path.c_str(), why);
+    m_hwDevice.reset();
+    m_hwFailed = false;
+    m_codec = makeCodec(m_format.get());
+    // With nothing decoded, the next request seeks to its frame.
+    m_hasCur = m_hasNext = m_videoEnd = false;
+    return m_codec != nullptr;
 }
 
 bool DecoderImpl::reopen() {
@@ -177,8 +260,7 @@ bool DecoderImpl::reopen() {
     av::FormatPtr format = av::openInput(m_path.c_str(), nullptr);
     if (!format || m_index >= int(format->nb_streams))
         return false;
-    av::CodecPtr codec = av::openDecoder(format.get(), m_index, m_path.c_str(),
-                                         isVideo() ? 0 : 1);
+    av::CodecPtr codec = makeCodec(format.get());
     if (!codec)
         return false;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -203,13 +285,27 @@ int64_t DecoderImpl::startTicks() const {
 
 int DecoderImpl::decodeNext(AVFrame* out) {
     for (;;) {
-        int r = avcodec_receive_frame(m_codec.get(), out);
+        int r = avcodec_receive_frame(m_codec.get(), m_hwDevice ? m_surface.get() : out);
+        if (r == 0 && m_hwDevice) {
+            m_lastFromGpu = hw::isHardwareFrame(m_surface.get());
+            if (m_lastFromGpu) {
+                r = m_transfer.toMemory(m_surface.get(), out);
+                av_frame_unref(m_surface.get());
+                if (r < 0) {
+                    av::logError("cannot read a GPU picture of", m_path.c_str(), r);
+                    m_hwFailed = true;
+                }
+                return r;
+            }
+            av_frame_move_ref(out, m_surface.get()); // FFmpeg went on in software by itself
+        }
         if (r == 0)
             return 0;
         if (r == AVERROR_EOF)
             return AVERROR_EOF;
         if (r != AVERROR(EAGAIN)) {
             av::logError("decoding failed in", m_path.c_str(), r);
+            m_hwFailed = m_hwDevice != nullptr;
             return r;
         }
         if (m_demuxDone)
@@ -285,6 +381,14 @@ bool DecoderImpl::seekToUs(int64_t targetUs) {
 }
 
 VFramePtr DecoderImpl::video(const RequireVideoFrame& request) {
+    VFramePtr frame = videoAt(request);
+    // The GPU gave up half-way: the same request again, in software.
+    if (m_hwFailed && fallBackToSoftware("the GPU decoder failed"))
+        frame = videoAt(request);
+    return frame;
+}
+
+VFramePtr DecoderImpl::videoAt(const RequireVideoFrame& request) {
     int scaleNum = request.scaleNum > 0 ? request.scaleNum : 1;
     int scaleDen = request.scaleDen > 0 ? request.scaleDen : 1;
     if (m_still) {
@@ -588,16 +692,18 @@ AFramePtr DecoderImpl::audio(const RequireAudioFrame& request) {
 FFDecoder::FFDecoder() = default;
 FFDecoder::~FFDecoder() = default;
 
-bool FFDecoder::open(const char* path, int streamIndex) {
+bool FFDecoder::open(const char* path, int streamIndex, DecodeUse use) {
     close();
     auto impl = std::make_unique<DecoderImpl>();
-    if (!impl->open(path, streamIndex))
+    if (!impl->open(path, streamIndex, use))
         return false;
     m_impl = std::move(impl);
     return true;
 }
 
 bool FFDecoder::isOpened() const { return m_impl != nullptr; }
+
+bool FFDecoder::usesHardware() const { return m_impl && m_impl->usesHardware(); }
 
 void FFDecoder::close() { m_impl.reset(); }
 

@@ -143,6 +143,22 @@ struct AFrameCtx {
 };
 using AFramePtr = std::shared_ptr<const AFrameCtx>;
 
+// Hardware decoding of video through VA-API. Auto: each file's pictures are
+// decoded on the GPU when a device opens and the file's first frame decodes
+// there, else in software (one log line says why); a hardware decoder that
+// fails later hands the file to software without losing the frame asked
+// for. None: software always. Applies to decoders opened from then on; any
+// thread may set it.
+enum class HardwareDecoding { None, Auto };
+void setHardwareDecoding(HardwareDecoding mode);
+HardwareDecoding hardwareDecoding();
+
+// What a video decoder's pictures are for, which sets its threads.
+enum class DecodeUse {
+    Scrubbing,  // the preview: any frame, soon after it is asked for
+    Sequential, // an export: frame after frame, as many a second as possible
+};
+
 class DecoderImpl;
 
 class FFDecoder {
@@ -153,9 +169,11 @@ public:
     FFDecoder& operator=(const FFDecoder&) = delete;
 
     // Opens one stream of the file (a video or an audio stream).
-    bool open(const char* pathUtf8, int streamIndex);
+    bool open(const char* pathUtf8, int streamIndex, DecodeUse use = DecodeUse::Scrubbing);
     bool isOpened() const;
     void close();
+    // Whether the video is being decoded on the GPU now.
+    bool usesHardware() const;
 
     // The frame on screen at the requested time. Requests in order decode
     // forward; a step back or a jump far ahead seeks. Past the end, the last
