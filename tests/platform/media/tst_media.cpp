@@ -1,4 +1,5 @@
 // The media decoder against the ffmpeg command's own reading of the same files.
+#include "media/hw-decode.h"
 #include "media/media.h"
 #include "support/test-main.h"
 #include "value/interface.h"
@@ -10,6 +11,10 @@
 #include <QtTest>
 
 #include <cmath>
+
+extern "C" {
+#include <libavutil/hwcontext.h>
+}
 
 namespace {
 
@@ -123,6 +128,8 @@ private slots:
     void mixerAddsSources();
     void thumbnailFitsTheBox();
     void ffmpegComplaintsReachTheLog();
+    void hardwareDecodingFallsBackToSoftware_data();
+    void hardwareDecodingFallsBackToSoftware();
 };
 
 void TestMedia::probe_data() {
@@ -460,6 +467,66 @@ void TestMedia::ffmpegComplaintsReachTheLog() {
     said = lines("moov atom not found");
     QVERIFY2(said.size() >= 2 && said.size() <= 25, qPrintable(QString::number(said.size())));
     QCOMPARE(lines("left out").size(), 1);
+}
+
+void TestMedia::hardwareDecodingFallsBackToSoftware_data() {
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("posedDevice");
+    QTest::newRow("no render node") << "/nonexistent/dri/renderD128" << false;
+    QTest::newRow("a plain file posing as one") << "plain-file" << false;
+    QTest::newRow("device opens, first frame fails") << "" << true;
+}
+
+// With hardware decoding on where no GPU decodes, every file still decodes,
+// in software, to the very pixels of a software decoder, and the log says
+// so once per file.
+void TestMedia::hardwareDecodingFallsBackToSoftware() {
+    QFETCH(QString, device);
+    QFETCH(bool, posedDevice);
+    const QString folder = korvel::test::workFolder(QStringLiteral("hw-%1").arg(QTest::currentDataTag()));
+    const QString path = folder + "/clip.mp4";
+    QFile::remove(path);
+    QVERIFY(QFile::copy(media("h264-30fps.mp4"), path));
+    if (device == "plain-file") {
+        device = folder + "/renderD128";
+        QFile plain(device);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.write("not a GPU");
+    }
+    qputenv("KORVEL_VAAPI_DEVICE", device.toUtf8());
+    // A VA-API device context that was never given a display: FFmpeg takes
+    // it, and its hardware set-up fails on the first frame.
+    const ff::hw::DeviceOpener posed = [](std::string*) { return av_hwdevice_ctx_alloc(AV_HWDEVICE_TYPE_VAAPI); };
+    ff::hw::setDeviceOpener(posedDevice ? posed : nullptr);
+    const QByteArray utf8 = path.toUtf8();
+    ff::FFDecoder software, automatic;
+    ff::setHardwareDecoding(ff::HardwareDecoding::None);
+    QVERIFY(software.open(utf8.constData(), 0));
+    ff::setHardwareDecoding(ff::HardwareDecoding::Auto);
+    korvel::test::captureStderr([&] { QVERIFY(automatic.open(utf8.constData(), 0, ff::DecodeUse::Sequential)); });
+    ff::hw::setDeviceOpener(nullptr);
+    qunsetenv("KORVEL_VAAPI_DEVICE");
+    QVERIFY(!automatic.usesHardware());
+    // In order, then jumping back and ahead.
+    for (int n : {0, 1, 2, 45, 10, 89, 30}) {
+        ff::RequireVideoFrame request;
+        request.time = {n, 30};
+        ff::VFramePtr a = automatic.getVideoFrame(request), b = software.getVideoFrame(request);
+        QVERIFY(a && b);
+        QCOMPARE(a->ptsUs, b->ptsUs);
+        QVERIFY2(a->pixels == b->pixels, qPrintable(QStringLiteral("frame %1").arg(n)));
+    }
+    QFile log(QString::fromStdString(bg::iface()->logFilePath()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QList<QByteArray> said;
+    for (const QByteArray& line : log.readAll().split('\n')) {
+        if (line.contains(utf8 + ": decoded "))
+            said << line;
+    }
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said.first().contains("decoded in software"), said.first());
+    if (posedDevice)
+        QVERIFY2(said.first().contains("first frame"), said.first());
 }
 
 KORVEL_TEST_MAIN(TestMedia)
