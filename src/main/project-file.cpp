@@ -6,22 +6,101 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace project {
 
-bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark mark, bool archive, QString* error) {
-    QSaveFile file(path);
-    // Unbuffered: a buffered write "succeeds" into memory, and a full disk
-    // met when the buffer is flushed inside commit() went unnoticed, so a
-    // cut file replaced the project.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered)) {
-        if (error)
-            *error = file.errorString();
+namespace {
+
+// "film.zya2" is written as "film.zya2.saving-Ab3dEf" first.
+const QLatin1String kSavingInfix(".saving-");
+
+void setError(QString* error, const QString& why) {
+    if (error)
+        *error = why;
+}
+
+// The bytes replace `path` whole, or nothing changes: they go to a temporary
+// file beside it, reach the disk, and are renamed over it. The file keeps its
+// permissions (a new one gets 0666 less the umask); a symbolic link is
+// written through, as editors do.
+bool replaceWhole(const QString& path, const char* data, qint64 size, QString* error) {
+    const QFileInfo target(path);
+    const QString real = target.isSymLink() ? target.symLinkTarget() : target.absoluteFilePath();
+    QTemporaryFile temp(real + kSavingInfix + QStringLiteral("XXXXXX"));
+    if (!temp.open()) {
+        setError(error, temp.errorString());
         return false;
     }
+    struct stat old {};
+    mode_t mode = 0;
+    if (::stat(QFile::encodeName(real).constData(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (::fchmod(temp.handle(), mode) != 0)
+        LOGW("project: cannot give %s the project's permissions: %s", qUtf8Printable(temp.fileName()),
+             std::strerror(errno));
+    if (temp.write(data, size) != size || !temp.flush()) {
+        setError(error, temp.errorString());
+        return false;
+    }
+    // On the disk before it replaces the old file: a power cut after the
+    // rename must not leave an empty project.
+    if (::fsync(temp.handle()) != 0) {
+        setError(error, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(real).constData()) != 0) {
+        setError(error, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    temp.setAutoRemove(false);
+    return true;
+}
+
+} // namespace
+
+int removeLeftoverSaveCopies(const QString& path) {
+    const QFileInfo target(path);
+    const QFileInfo project(target.isSymLink() ? target.symLinkTarget() : target.absoluteFilePath());
+    const QDir folder = project.absoluteDir();
+    if (!folder.exists())
+        return 0;
+    const QRegularExpression leftover(QStringLiteral("^%1%2[A-Za-z0-9]{6}$")
+                                          .arg(QRegularExpression::escape(project.fileName()),
+                                               QRegularExpression::escape(kSavingInfix)));
+    int removed = 0;
+    const QStringList names = folder.entryList({project.fileName() + kSavingInfix + QStringLiteral("??????")},
+                                               QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QString& name : names) {
+        if (!leftover.match(name).hasMatch())
+            continue;
+        if (QFile::remove(folder.filePath(name))) {
+            LOGW("project: removed %s, left by a save that was cut short", qUtf8Printable(folder.filePath(name)));
+            ++removed;
+        } else {
+            LOGW("project: cannot remove %s, left by a save that was cut short",
+                 qUtf8Printable(folder.filePath(name)));
+        }
+    }
+    return removed;
+}
+
+bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark mark, bool archive, QString* error) {
+    removeLeftoverSaveCopies(path);
     // Written to memory first: the formatter starts with a line break that
     // the file should not, and the file is then written in one go.
     QByteArray bytes;
@@ -44,27 +123,13 @@ bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark ma
     writer.writeEmptyElement(QStringLiteral("Preview"));
     writer.writeEndElement();
     if (writer.hasError()) {
-        file.cancelWriting();
-        if (error)
-            *error = QStringLiteral("the project could not be formatted");
+        setError(error, QStringLiteral("the project could not be formatted"));
         return false;
     }
     int start = 0;
     while (start < bytes.size() && (bytes[start] == '\n' || bytes[start] == '\r'))
         ++start;
-    if (file.write(bytes.constData() + start, bytes.size() - start) != bytes.size() - start ||
-        file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    return replaceWhole(path, bytes.constData() + start, bytes.size() - start, error);
 }
 
 namespace {

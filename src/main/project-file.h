@@ -55,6 +55,12 @@ enum class ArchiveMark { None, No, Yes };
 bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark mark, bool archive,
                   QString* error);
 
+// Removes the temporary copies that saves of `path` left beside it when the
+// process was killed before replacing it ("film.zya2.saving-Ab3dEf"). The
+// project itself is whole either way, the old file or the new one. Returns
+// how many went.
+int removeLeftoverSaveCopies(const QString& path);
+
 // Reading an opened file: false when it is no project (no root element,
 // another root, or a broken document); the sections may hold part of it then.
 // The current layout; archived tells the file's mark.

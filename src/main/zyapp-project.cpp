@@ -142,6 +142,7 @@ bool ZyApp::readProjectFile(const QString& path, const QString& resolveAgainst) 
     clearProject();
     if (!m_sections)
         return false;
+    project::removeLeftoverSaveCopies(path);
     // Relative media paths inside resolve against this file while it is read.
     m_projectPath = QFileInfo(resolveAgainst.isEmpty() ? path : resolveAgainst).absoluteFilePath();
     auto onRoot = [this](bool archived) { m_archived = archived; };

@@ -970,6 +970,11 @@ private slots:
         env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
         env.insert("KORVEL_CONFIG_DIR", korvel::test::workFolder("killed-config"));
         env.insert("KORVEL_STATE_DIR", korvel::test::workFolder("killed-state"));
+        // A kill between writing the new file and putting it in place leaves
+        // the copy ("killed.zya2.saving-Ab3dEf"); the next open removes it, and
+        // nothing else of the user's beside the project.
+        writeFile(folder + "/killed.zya2.backup", "mine");
+        writeFile(folder + "/killed.zya2.saving-Xy12ab", "<Tamsel");
         // Each round starts an editor, which takes seconds on a loaded
         // machine: up to 25 rounds, fewer once 40 s have gone by and enough
         // kills came during a save.
@@ -1014,7 +1019,8 @@ private slots:
                      qPrintable(QString("%1 tracks after \"%2\"").arg(read).arg(lines.last().constData())));
             QCOMPARE(tracks()->allSources().size(), built[2].toInt());
             QCOMPARE(window()->resourceWidget()->materialView()->materials().size(), built[3].toInt());
-            QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList {"killed.zya2"});
+            QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+                     (QStringList {"killed.zya2", "killed.zya2.backup"}));
         }
         qInfo("%d of %d kills came during a save", interrupted, rounds);
         // Otherwise the test says nothing about a save cut short.
