@@ -1,6 +1,6 @@
 // "korvel --export PROJECT OUTPUT [--fps N] [--size WxH] [--bitrate KBITS]
 // [--speed RATE] [--from FRAME] [--to FRAME] [--video-only | --audio-only]
-// [--srt]": opens the project without a window, runs the editor's own
+// [--srt] [--progress]": opens the project without a window, runs the editor's own
 // export and reports on the standard error stream. --srt also writes the
 // timeline's subtitles beside the output (same name, ".srt").
 //
@@ -9,6 +9,8 @@
 // instants (and --srt the subtitles of the part, timed from its start).
 // --video-only leaves the sound out of a movie; --audio-only
 // (or an .mp3, .wav or .flac output) writes the sound alone.
+// --progress adds "progress DONE TOTAL" lines on the standard output, for
+// a parent process that shows the export's progress.
 #pragma once
 
 #include <QString>
@@ -29,6 +31,7 @@ struct ExportCommand {
     int64_t to = -1;  // -1: to the timeline's end
     bool videoOnly = false;
     bool audioOnly = false; // set by the output's kind too
+    bool progressLines = false; // "progress DONE TOTAL" lines on stdout
 };
 
 // The usage line the parser reports.
