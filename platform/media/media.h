@@ -153,7 +153,9 @@ enum class HardwareDecoding { None, Auto };
 void setHardwareDecoding(HardwareDecoding mode);
 HardwareDecoding hardwareDecoding();
 
-// What a video decoder's pictures are for, which sets its threads.
+// What a video decoder's pictures are for. Both uses decode with FFmpeg's
+// frame and slice threads: measured, frame threads also make a random frame
+// come sooner, as it is decoded from its key frame on.
 enum class DecodeUse {
     Scrubbing,  // the preview: any frame, soon after it is asked for
     Sequential, // an export: frame after frame, as many a second as possible
