@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     // "all": a transition that lets the layer below show through, so every layer is drawn.
     bool drawAll = argc > 2 && std::string(argv[2]) == "all";
     QGuiApplication app(argc, argv);
-    if (!GsDevice::CreateDefaultDevice(false) || RegisterShaders(GsDevice::DefaultDevice()) != 16) {
+    if (!GsDevice::CreateDefaultDevice(false) || RegisterShaders(GsDevice::DefaultDevice()) != 18) {
         std::fprintf(stderr, "no graphics device or programs\n");
         return 1;
     }

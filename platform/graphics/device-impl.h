@@ -6,6 +6,7 @@
 #include <QOpenGLFunctions_3_3_Core>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,6 +70,9 @@ public:
     std::map<std::string, Program> programs;
     const Program* currentProgram = nullptr;
     std::vector<Target> targets;
+
+    // Turns decoded YUV planes into RGB; made on first use, freed first.
+    std::unique_ptr<GsPlaneConverter> planeConverter;
 
     std::mutex listsMutex; // guards filters, views, outputs
     std::vector<GsFilter*> filters;

@@ -247,6 +247,7 @@ GsDevice::GsDevice() : m_impl(std::make_unique<DeviceImpl>()) {}
 
 GsDevice::~GsDevice() {
     DeviceImpl* d = m_impl.get();
+    d->planeConverter.reset(); // takes the device itself to free its textures
     // A device whose set-up failed half-way has no functions to free with.
     if (d->context && d->gl && d->makeCurrent()) {
         for (auto& [name, p] : d->programs)

@@ -145,6 +145,52 @@ private:
 };
 
 // Binds up to four textures to units 0.. for the scope.
+class GsConstantBuffer;
+
+// A YUV picture as a decoder gives it: its planes, read in place.
+struct GsPlanes {
+    const uint8_t* data[3] = {nullptr, nullptr, nullptr};
+    int stride[3] = {0, 0, 0}; // bytes
+    int count = 3;              // 3: Y, U, V; 2: Y, then U and V interleaved (8 bits only)
+    int width = 0, height = 0;  // of the luma plane
+    int chromaShiftX = 1, chromaShiftY = 1;
+    int bits = 8; // 8: bytes; 9..16: 16-bit words, the value in the low bits
+    float kr = 0.2126f, kb = 0.0722f;
+    bool fullRange = false;
+    bool chromaLeft = true; // chroma sited with the left luma sample, else centred
+};
+
+// Turns YUV planes into an RGBA texture on the GPU with the picture's own
+// matrix and range: the planes go into textures of their own (refilled
+// while their size stays) and are drawn by the rgba_from_yuv program.
+// Frame-cycle thread, or any thread holding the device.
+class GsPlaneConverter {
+public:
+    GsPlaneConverter() = default;
+    ~GsPlaneConverter();
+    GsPlaneConverter(const GsPlaneConverter&) = delete;
+    GsPlaneConverter& operator=(const GsPlaneConverter&) = delete;
+
+    // The device's own converter (frame-cycle thread); null without a device.
+    static GsPlaneConverter* ForDevice();
+    // Whether the program is registered.
+    static bool Available();
+    // Draws the part (x, y, w, h, in luma pixels) of the picture into
+    // `slot`, made anew when its size differs. False when it cannot (no
+    // program, a layout it does not take): the caller converts otherwise.
+    bool Convert(const GsPlanes& planes, int x, int y, int w, int h, std::unique_ptr<GsTexture>& slot);
+
+private:
+    struct Plane {
+        int width = 0, height = 0, inside = 0;
+    };
+    bool upload(int index, const uint8_t* data, int stride, int width, int height, int channels, bool words);
+    unsigned m_planes[3] = {0, 0, 0};
+    Plane m_shape[3];
+    unsigned m_fbo = 0;
+    std::unique_ptr<GsConstantBuffer> m_block;
+};
+
 class GsTextureBinder {
 public:
     explicit GsTextureBinder(GsTexture* t0, GsTexture* t1 = nullptr, GsTexture* t2 = nullptr,
@@ -346,15 +392,25 @@ public:
 // The scene drawn at the output size into a framebuffer and read back
 // through pixel buffer objects: OnFrame for one frame runs in the
 // OutputFrame call after the one that drew it, and Stop delivers the last.
+//
+// Asked for YUV 4:2:0 (limited range, with BT.709's or BT.601's matrix), a
+// program packs the picture into its planes before the read-back, so that
+// 1.5 bytes a pixel cross instead of 4 and the encoder takes them as they
+// are. That needs the rgba_to_yuv420 program, a width that is a multiple of
+// 8 and a height that is a multiple of 4; otherwise, and for GsFormatRGBA,
+// RGBA is read back. format() says which, from Start on.
 class GsOutputRaw : public GsOutput {
 public:
-    enum Format { GsFormatRGBA = 1 };
+    enum Format { GsFormatRGBA = 1, GsFormatI420BT709 = 2, GsFormatI420BT601 = 3 };
     GsOutputRaw(GsScene* scene, int width, int height, int format, GsDevice* device = nullptr);
 
     void Start() override;
     void Stop() override;
-    // A finished frame: RGBA pixels, rows bytesPerRow apart, top row first.
+    // A finished frame, top row first: RGBA pixels with rows bytesPerRow
+    // apart; or YUV 4:2:0, the Y plane (bytesPerRow = width) followed by the
+    // U and V planes (width / 2 bytes a row), without gaps.
     virtual void OnFrame(int width, int height, const uint8_t* pixels, int bytesPerRow, int64_t timestamp);
+    int format() const { return m_format; }
 
     // Draws the scene and queues its read-back (frame-cycle thread).
     void Capture(int64_t timestamp);
@@ -367,11 +423,20 @@ protected:
 
 private:
     void deliverPending();
+    size_t frameBytes() const;
+    // Draws the packed planes into m_packFbo and leaves it bound (pushed);
+    // false, with nothing pushed, when the program cannot draw.
+    bool pack();
 
     GsScene* m_scene;
     int m_width, m_height;
+    int m_asked;                 // the format asked for
+    int m_format = GsFormatRGBA; // the format read back
     unsigned m_fbo = 0;
     std::unique_ptr<GsTexture> m_target;
+    unsigned m_packFbo = 0;
+    std::unique_ptr<GsTexture> m_packTarget;
+    std::unique_ptr<GsConstantBuffer> m_packBlock;
     unsigned m_pbo[2] = {0, 0};
     int m_next = 0;           // the buffer the next capture fills
     bool m_pending[2] = {false, false};

@@ -531,11 +531,177 @@ void GsViewImpl::Present() {
     d->makeCurrent();
 }
 
+// ---- YUV planes ----
+
+namespace {
+// Turns planes into RGB; registered with the other programs.
+constexpr char kPlaneProgram[] = "rgba_from_yuv";
+} // namespace
+
+GsPlaneConverter::~GsPlaneConverter() {
+    GsDeviceScope scope;
+    if (!scope.ok())
+        return;
+    auto* gl = gs::impl()->gl;
+    for (GLuint& id : m_planes) {
+        if (id)
+            gl->glDeleteTextures(1, &id);
+        id = 0;
+    }
+    if (m_fbo)
+        gl->glDeleteFramebuffers(1, &m_fbo);
+    m_fbo = 0;
+}
+
+GsPlaneConverter* GsPlaneConverter::ForDevice() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return nullptr;
+    if (!d->planeConverter)
+        d->planeConverter = std::make_unique<GsPlaneConverter>();
+    return d->planeConverter.get();
+}
+
+bool GsPlaneConverter::Available() {
+    DeviceImpl* d = gs::impl();
+    return d && d->program(kPlaneProgram);
+}
+
+bool GsPlaneConverter::upload(int index, const uint8_t* data, int stride, int width, int height, int channels,
+                              bool words) {
+    auto* gl = gs::impl()->gl;
+    const int texel = channels * (words ? 2 : 1);
+    if (!data || width <= 0 || height <= 0 || stride < width * texel || stride % texel)
+        return false;
+    const GLenum format = channels == 2 ? GL_RG : GL_RED;
+    const GLenum type = words ? GL_UNSIGNED_SHORT : GL_UNSIGNED_BYTE;
+    const GLint inside = channels == 2 ? (words ? GL_RG16 : GL_RG8) : (words ? GL_R16 : GL_R8);
+    GLuint& id = m_planes[index];
+    Plane& p = m_shape[index];
+    gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, stride / texel);
+    gl->glActiveTexture(GL_TEXTURE0 + GLenum(index));
+    if (id && p.width == width && p.height == height && p.inside == inside) {
+        gl->glBindTexture(GL_TEXTURE_2D, id);
+        gl->glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, type, data);
+    } else {
+        if (!id)
+            gl->glGenTextures(1, &id);
+        gl->glBindTexture(GL_TEXTURE_2D, id);
+        gl->glTexImage2D(GL_TEXTURE_2D, 0, inside, width, height, 0, format, type, data);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        p = Plane {width, height, inside};
+    }
+    gl->glBindSampler(GLuint(index), 0);
+    gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    return true;
+}
+
+bool GsPlaneConverter::Convert(const GsPlanes& planes, int x, int y, int w, int h,
+                               std::unique_ptr<GsTexture>& slot) {
+    DeviceImpl* d = gs::impl();
+    if (!d || (planes.count != 2 && planes.count != 3) || planes.bits < 8 || planes.bits > 16 ||
+        (planes.count == 2 && planes.bits != 8) || x < 0 || y < 0 || w <= 0 || h <= 0 ||
+        x + w > planes.width || y + h > planes.height || w > GsTexture::kMaxSide || h > GsTexture::kMaxSide)
+        return false;
+    GsDeviceScope scope;
+    const DeviceImpl::Program* program = scope.ok() ? d->program(kPlaneProgram) : nullptr;
+    if (!program)
+        return false;
+    auto* gl = d->gl;
+    const bool words = planes.bits > 8;
+    const int cw = -((-planes.width) >> planes.chromaShiftX), ch = -((-planes.height) >> planes.chromaShiftY);
+    bool uploaded = upload(0, planes.data[0], planes.stride[0], planes.width, planes.height, 1, words);
+    if (planes.count == 2) {
+        uploaded = uploaded && upload(1, planes.data[1], planes.stride[1], cw, ch, 2, words);
+    } else {
+        uploaded = uploaded && upload(1, planes.data[1], planes.stride[1], cw, ch, 1, words) &&
+                   upload(2, planes.data[2], planes.stride[2], cw, ch, 1, words);
+    }
+    if (!uploaded) {
+        gl->glActiveTexture(GL_TEXTURE0);
+        LOGW("graphics: a %dx%d YUV picture cannot be uploaded", planes.width, planes.height);
+        return false;
+    }
+    if (!slot || slot->width() != w || slot->height() != h) {
+        auto made = std::make_unique<GsTexture>(w, h);
+        if (!made->valid()) {
+            gl->glActiveTexture(GL_TEXTURE0);
+            return false;
+        }
+        slot = std::move(made);
+    }
+    if (!m_fbo)
+        gl->glGenFramebuffers(1, &m_fbo);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
+    gl->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, slot->id(), 0);
+
+    // Sampled values are fractions of 255 (bytes) or 65535 (words).
+    const double top = words ? 65535.0 : 255.0;
+    const double unit = double(1 << (planes.bits - 8));
+    const double most = double((1 << planes.bits) - 1);
+    float scale[4];
+    if (planes.fullRange) {
+        scale[0] = float(top / most);
+        scale[1] = 0.0f;
+        scale[2] = float(top / most);
+        scale[3] = float(-128.0 * unit / most);
+    } else {
+        scale[0] = float(top / (219.0 * unit));
+        scale[1] = float(-16.0 / 219.0);
+        scale[2] = float(top / (224.0 * unit));
+        scale[3] = float(-128.0 / 224.0);
+    }
+    const double kr = planes.kr, kb = planes.kb, kg = 1.0 - kr - kb;
+    const float block[20] = {
+        scale[0], scale[1], scale[2], scale[3],
+        float(2 * (1 - kr)), float(-2 * (1 - kb) * kb / kg), float(-2 * (1 - kr) * kr / kg), float(2 * (1 - kb)),
+        float(x), float(y), planes.chromaLeft && planes.chromaShiftX == 1 ? 0.25f : 0.0f, 0,
+        1.0f / float(1 << planes.chromaShiftX), 1.0f / float(1 << planes.chromaShiftY), 1.0f / float(cw),
+        1.0f / float(ch),
+        planes.count == 2 ? 1.0f : 0.0f, 0, 0, 0,
+    };
+    if (!m_block)
+        m_block = std::make_unique<GsConstantBuffer>(int(sizeof block));
+    m_block->Update(block, int(sizeof block));
+    d->pushTarget(m_fbo, w, h, w, h, false);
+    bool drawn = false;
+    if (GsContextDefault::BindShader(kPlaneProgram) && m_block->Bind(0)) {
+        const char* names[3] = {"plane_y", "plane_u", "plane_v"};
+        for (int i = 0; i < 3; ++i) {
+            const GLint at = gl->glGetUniformLocation(program->id, names[i]);
+            if (at >= 0)
+                gl->glUniform1i(at, i);
+        }
+        gl->glDisable(GL_BLEND);
+        GsContextDefault::DrawRect({0, 0, float(w), float(h), 0}, {float(w), float(h)});
+        gl->glEnable(GL_BLEND);
+        drawn = true;
+    }
+    GsContextDefault::UnbindShader();
+    d->popTarget();
+    for (int i = 2; i >= 0; --i) {
+        gl->glActiveTexture(GL_TEXTURE0 + GLenum(i));
+        gl->glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    if (!drawn)
+        LOGW("graphics: the %s program cannot draw", kPlaneProgram);
+    return drawn;
+}
+
 // ---- raw output ----
 
+namespace {
+// Packs the drawn picture as YUV 4:2:0 planes; registered with the other programs.
+constexpr char kPackProgram[] = "rgba_to_yuv420";
+} // namespace
+
 GsOutputRaw::GsOutputRaw(GsScene* scene, int width, int height, int format, GsDevice* device)
-    : m_scene(scene), m_width(width), m_height(height) {
-    (void)format;
+    : m_scene(scene), m_width(width), m_height(height), m_asked(format) {
     (void)device;
     if (m_scene)
         m_scene->AddRef();
@@ -558,11 +724,24 @@ void GsOutputRaw::Start() {
     GsDeviceScope scope;
     if (!scope.ok() || !gs::makeTarget(m_width, m_height, &m_target, &m_fbo))
         return;
+    m_format = GsFormatRGBA;
+    if (m_asked == GsFormatI420BT709 || m_asked == GsFormatI420BT601) {
+        // Four bytes of a plane to a pixel: the width must give whole pixels
+        // in the chroma rows, the height whole rows of two chroma rows.
+        if (m_width % 8 == 0 && m_height % 4 == 0 && gs::impl()->program(kPackProgram) &&
+            gs::makeTarget(m_width / 4, m_height * 3 / 2, &m_packTarget, &m_packFbo)) {
+            m_format = m_asked;
+            m_packBlock = std::make_unique<GsConstantBuffer>(int(sizeof(float) * 16));
+        } else {
+            LOGW("graphics: %dx%d pictures are read back as RGBA (no %s program, or a size it does not pack)",
+                 m_width, m_height, kPackProgram);
+        }
+    }
     auto* gl = gs::impl()->gl;
     gl->glGenBuffers(2, m_pbo);
     for (unsigned pbo : m_pbo) {
         gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, pbo);
-        gl->glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(m_width) * m_height * 4, nullptr, GL_STREAM_READ);
+        gl->glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(frameBytes()), nullptr, GL_STREAM_READ);
     }
     gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     m_started = true;
@@ -583,10 +762,14 @@ void GsOutputRaw::Stop() {
         gl->glDeleteBuffers(2, m_pbo);
         if (m_fbo)
             gl->glDeleteFramebuffers(1, &m_fbo);
+        if (m_packFbo)
+            gl->glDeleteFramebuffers(1, &m_packFbo);
     }
     m_pbo[0] = m_pbo[1] = 0;
-    m_fbo = 0;
+    m_fbo = m_packFbo = 0;
     m_target.reset();
+    m_packTarget.reset();
+    m_packBlock.reset();
     m_started = false;
 }
 
@@ -600,14 +783,50 @@ void GsOutputRaw::deliverPending() {
     m_pending[index] = false;
     auto* gl = gs::impl()->gl;
     gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, m_pbo[index]);
-    const void* data =
-        gl->glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, GLsizeiptr(m_width) * m_height * 4, GL_MAP_READ_BIT);
+    const void* data = gl->glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, GLsizeiptr(frameBytes()), GL_MAP_READ_BIT);
     if (data)
-        OnFrame(m_width, m_height, static_cast<const uint8_t*>(data), m_width * 4, m_pendingTime[index]);
+        OnFrame(m_width, m_height, static_cast<const uint8_t*>(data),
+                m_format == GsFormatRGBA ? m_width * 4 : m_width, m_pendingTime[index]);
     else
         LOGE("graphics: a finished frame cannot be read back");
     gl->glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
     gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+}
+
+size_t GsOutputRaw::frameBytes() const {
+    const size_t pixels = size_t(m_width) * size_t(m_height);
+    return m_format == GsFormatRGBA ? pixels * 4 : pixels * 3 / 2;
+}
+
+bool GsOutputRaw::pack() {
+    // Kr and Kb of the output's matrix; the rows below follow from them.
+    const bool hd = m_format == GsFormatI420BT709;
+    const float kr = hd ? 0.2126f : 0.299f, kb = hd ? 0.0722f : 0.114f, kg = 1.0f - kr - kb;
+    const float block[16] = {
+        kr, kg, kb, 0,
+        -kr / (2 * (1 - kb)), -kg / (2 * (1 - kb)), 0.5f, 0,
+        0.5f, -kg / (2 * (1 - kr)), -kb / (2 * (1 - kr)), 0,
+        float(m_width), float(m_height), 0, 0,
+    };
+    DeviceImpl* d = gs::impl();
+    const int w = m_width / 4, h = m_height * 3 / 2;
+    d->pushTarget(m_packFbo, w, h, w, h, false);
+    m_packBlock->Update(block, int(sizeof block));
+    bool drawn = false;
+    if (GsContextDefault::BindShader(kPackProgram) && m_packBlock->Bind(0)) {
+        // Every byte is written as it is: no blending with what was there.
+        d->gl->glDisable(GL_BLEND);
+        GsTextureBinder bind(m_target.get());
+        GsContextDefault::DrawRect({0, 0, float(w), float(h), 0}, {float(w), float(h)});
+        d->gl->glEnable(GL_BLEND);
+        drawn = true;
+    }
+    GsContextDefault::UnbindShader();
+    if (!drawn) {
+        d->popTarget();
+        LOGE("graphics: the picture cannot be packed as YUV 4:2:0");
+    }
+    return drawn;
 }
 
 void GsOutputRaw::Capture(int64_t timestamp) {
@@ -618,11 +837,21 @@ void GsOutputRaw::Capture(int64_t timestamp) {
     d->gl->glClearColor(0, 0, 0, 1);
     d->gl->glClear(GL_COLOR_BUFFER_BIT);
     m_scene->Draw();
+    const bool packed = m_format != GsFormatRGBA;
+    if (packed && !pack()) {
+        d->popTarget();
+        return; // logged; the frame is not delivered
+    }
     // Read into this capture's buffer; the copy runs while the next frame is drawn.
     int index = m_next;
     d->gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, m_pbo[index]);
-    d->gl->glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    if (packed)
+        d->gl->glReadPixels(0, 0, m_width / 4, m_height * 3 / 2, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    else
+        d->gl->glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     d->gl->glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    if (packed)
+        d->popTarget();
     d->popTarget();
     m_pending[index] = true;
     m_pendingTime[index] = timestamp;

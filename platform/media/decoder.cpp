@@ -75,6 +75,8 @@ public:
     bool isAudio() const { return m_stream && m_stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO; }
     VFramePtr video(const RequireVideoFrame& request);
     AFramePtr audio(const RequireAudioFrame& request);
+    // Whether the next requests may be answered with YUV planes.
+    void wantPlanes(bool planes) { m_wantPlanes = planes; }
 
 private:
     // A decoder for the stream of `format`: on the GPU while a device is
@@ -95,6 +97,10 @@ private:
     int64_t framePtsUs(const AVFrame* frame);
     bool seekToUs(int64_t targetUs);
     VFramePtr convert(const AVFrame* frame, int64_t ptsUs, int scaleNum, int scaleDen);
+    // The frame's planes as they are, when they are in a layout the GPU
+    // converts (planar or NV12, 8 or 10 bits, unrotated, at its own size);
+    // false otherwise, and `out` is left for the RGBA conversion.
+    bool copyPlanes(const AVFrame* frame, const av::FrameColour& colour, VFrameCtx* out);
 
     bool configureResampler(const AVFrame* frame);
     int64_t fifoEnd() const { return m_fifoStart + int64_t(m_fifo.size()) / m_outFrameBytes; }
@@ -128,7 +134,13 @@ private:
     bool m_hasCur = false, m_hasNext = false, m_videoEnd = false;
     int64_t m_curPts = 0, m_nextPts = 0;
     bool m_still = false;
-    std::shared_ptr<VFrameCtx> m_out; // reused while no caller holds it
+    // The pictures handed out lately; one that no caller holds any more is
+    // filled again, so that a warm decoder allocates no picture memory.
+    static constexpr size_t kFramePool = 8;
+    std::vector<std::shared_ptr<VFrameCtx>> m_pool;
+    std::shared_ptr<VFrameCtx> reusableFrame();
+    std::shared_ptr<VFrameCtx> m_out; // the last picture handed out
+    bool m_wantPlanes = false, m_outPlanes = false;
     int64_t m_outPts = -1;
     int m_outScale[2] = {0, 0};
     av::SwsPtr m_sws;
@@ -476,8 +488,20 @@ bool DecoderImpl::keyFrameBetween(int64_t fromUs, int64_t toUs) const {
     return keyUs > fromUs;
 }
 
+std::shared_ptr<VFrameCtx> DecoderImpl::reusableFrame() {
+    for (std::shared_ptr<VFrameCtx>& frame : m_pool) {
+        if (frame.use_count() == 1 && frame != m_out)
+            return frame;
+    }
+    auto frame = std::make_shared<VFrameCtx>();
+    if (m_pool.size() < kFramePool)
+        m_pool.push_back(frame);
+    return frame;
+}
+
 VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum, int scaleDen) {
-    if (m_out && m_outPts == ptsUs && m_outScale[0] == scaleNum && m_outScale[1] == scaleDen)
+    if (m_out && m_outPts == ptsUs && m_outScale[0] == scaleNum && m_outScale[1] == scaleDen &&
+        m_outPlanes == m_wantPlanes)
         return m_out;
     int sw = frame->width, sh = frame->height;
     if (sw <= 0 || sh <= 0)
@@ -488,18 +512,24 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     int ow = sideways ? dh : dw, oh = sideways ? dw : dh;
     int stride = FFALIGN(ow * 4, 64);
 
-    // Reuse the last picture's memory when no caller holds it any more.
-    std::shared_ptr<VFrameCtx> out;
-    if (m_out && m_out.use_count() == 1 && m_out->width == ow && m_out->height == oh)
-        out = m_out;
-    else
-        out = std::make_shared<VFrameCtx>();
+    std::shared_ptr<VFrameCtx> out = reusableFrame();
     out->width = ow;
     out->height = oh;
     out->stride = stride;
     out->ptsUs = ptsUs;
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
     out->opaque = desc && !(desc->flags & AV_PIX_FMT_FLAG_ALPHA);
+    // The source's own matrix and range; a fresh converter starts on BT.601.
+    const av::FrameColour colour = av::frameColour(frame, m_codec->codec_id);
+    out->planes = 0;
+    if (m_wantPlanes && m_rotation == 0 && dw == sw && dh == sh && copyPlanes(frame, colour, out.get())) {
+        m_out = out;
+        m_outPts = ptsUs;
+        m_outScale[0] = scaleNum;
+        m_outScale[1] = scaleDen;
+        m_outPlanes = true;
+        return out;
+    }
     out->pixels.resize(size_t(stride) * size_t(oh));
 
     SwsContext* previous = m_sws.get();
@@ -511,8 +541,6 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
              m_path.c_str());
         return nullptr;
     }
-    // The source's own matrix and range; a fresh converter starts on BT.601.
-    const av::FrameColour colour = av::frameColour(frame, m_codec->codec_id);
     if (m_sws.get() != previous || colour != m_swsColour) {
         av::setYuvToRgb(m_sws.get(), colour);
         m_swsColour = colour;
@@ -537,7 +565,62 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     m_outPts = ptsUs;
     m_outScale[0] = scaleNum;
     m_outScale[1] = scaleDen;
+    m_outPlanes = false;
     return out;
+}
+
+bool DecoderImpl::copyPlanes(const AVFrame* frame, const av::FrameColour& colour, VFrameCtx* out) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+    if (!desc || !colour.yuv || colour.wideGamut || desc->nb_components != 3 ||
+        (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL |
+                        AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_FLOAT)))
+        return false;
+    const int bits = desc->comp[0].depth;
+    const int sample = bits > 8 ? 2 : 1;
+    for (int i = 0; i < 3; ++i) {
+        if (desc->comp[i].depth != bits || desc->comp[i].shift != 0)
+            return false;
+    }
+    // Y, U, V each in a plane of its own, or U and V interleaved (NV12).
+    const bool threePlanes = desc->comp[0].plane == 0 && desc->comp[1].plane == 1 && desc->comp[2].plane == 2 &&
+                             desc->comp[0].step == sample && desc->comp[1].step == sample;
+    const bool shared = desc->comp[0].plane == 0 && desc->comp[1].plane == 1 && desc->comp[2].plane == 1 &&
+                        bits == 8 && desc->comp[1].step == 2 && desc->comp[1].offset == 0 &&
+                        desc->comp[2].offset == 1;
+    if ((bits != 8 && bits != 10) || !(threePlanes || shared))
+        return false;
+    const int count = shared ? 2 : 3;
+    const int w = frame->width, h = frame->height;
+    const int cw = AV_CEIL_RSHIFT(w, desc->log2_chroma_w), ch = AV_CEIL_RSHIFT(h, desc->log2_chroma_h);
+    int rowBytes[3] = {w * sample, cw * sample * (shared ? 2 : 1), cw * sample};
+    int rows[3] = {h, ch, ch};
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!frame->data[i] || frame->linesize[i] < rowBytes[i])
+            return false;
+        out->planeOffset[i] = total;
+        out->planeStride[i] = FFALIGN(rowBytes[i], 64);
+        total += size_t(out->planeStride[i]) * size_t(rows[i]);
+    }
+    out->pixels.resize(total);
+    for (int i = 0; i < count; ++i)
+        av_image_copy_plane(out->pixels.data() + out->planeOffset[i], out->planeStride[i], frame->data[i],
+                            frame->linesize[i], rowBytes[i], rows[i]);
+    out->planes = count;
+    out->bits = bits;
+    out->chromaShiftX = desc->log2_chroma_w;
+    out->chromaShiftY = desc->log2_chroma_h;
+    out->stride = out->planeStride[0];
+    out->pixelFormat = frame->format;
+    out->matrix = colour.matrix;
+    // The matrix's luma weights, from the converter's table of it (whose
+    // chroma factors are scaled for limited range: 255 / 224).
+    const int* table = sws_getCoefficients(colour.matrix);
+    out->kr = float(1.0 - table[0] / 65536.0 * 224.0 / 255.0 / 2.0);
+    out->kb = float(1.0 - table[1] / 65536.0 * 224.0 / 255.0 / 2.0);
+    out->fullRange = colour.fullRange;
+    out->chromaLeft = colour.chromaLeft;
+    return true;
 }
 
 bool DecoderImpl::configureResampler(const AVFrame* frame) {
@@ -708,9 +791,41 @@ bool FFDecoder::usesHardware() const { return m_impl && m_impl->usesHardware(); 
 
 void FFDecoder::close() { m_impl.reset(); }
 
+VFramePtr rgbaFrame(const VFramePtr& frame) {
+    if (!frame || frame->planes == 0)
+        return frame;
+    const int w = frame->width, h = frame->height;
+    av::SwsPtr sws(sws_getContext(w, h, AVPixelFormat(frame->pixelFormat), w, h, AV_PIX_FMT_RGBA,
+                                  SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
+    if (!sws) {
+        LOGE("cannot convert %s pictures to RGBA", av_get_pix_fmt_name(AVPixelFormat(frame->pixelFormat)));
+        return nullptr;
+    }
+    av::FrameColour colour;
+    colour.matrix = frame->matrix;
+    colour.fullRange = frame->fullRange;
+    av::setYuvToRgb(sws.get(), colour);
+    auto out = std::make_shared<VFrameCtx>();
+    out->width = w;
+    out->height = h;
+    out->stride = FFALIGN(w * 4, 64);
+    out->ptsUs = frame->ptsUs;
+    out->opaque = frame->opaque;
+    out->pixels.resize(size_t(out->stride) * size_t(h));
+    const uint8_t* planes[4] = {frame->plane(0), frame->plane(1), frame->planes == 3 ? frame->plane(2) : nullptr,
+                                nullptr};
+    const int strides[4] = {frame->planeStride[0], frame->planeStride[1],
+                            frame->planes == 3 ? frame->planeStride[2] : 0, 0};
+    uint8_t* target[4] = {out->pixels.data(), nullptr, nullptr, nullptr};
+    const int targetStride[4] = {out->stride, 0, 0, 0};
+    sws_scale(sws.get(), planes, strides, 0, h, target, targetStride);
+    return out;
+}
+
 VFramePtr FFDecoder::getVideoFrame(const RequireVideoFrame& request) {
     if (!m_impl || !m_impl->isVideo())
         return nullptr;
+    m_impl->wantPlanes(request.planes != 0);
     return m_impl->video(request);
 }
 

@@ -88,20 +88,38 @@ std::shared_ptr<MovieCtx> getMovieInfo(const char* pathUtf8, std::atomic<bool>* 
 // random bytes may look like a stream).
 bool firstFrameDecodes(const char* pathUtf8, int streamIndex, std::atomic<bool>* cancel);
 
-// A decoded picture: RGBA, 4 bytes a pixel, rows `stride` bytes apart.
-// Shared and read-only once returned.
+// A decoded picture: RGBA, 4 bytes a pixel, rows `stride` bytes apart; or,
+// where the request allowed it (RequireVideoFrame::planes) and the source is
+// YUV in a common layout, its planes as decoded (planes > 0), for the GPU to
+// turn into RGB. Shared and read-only once returned.
 struct VFrameCtx {
     int width = 0;
     int height = 0;
-    int stride = 0;
+    int stride = 0; // RGBA: bytes between rows; planes: planeStride[0]
     int64_t ptsUs = 0; // when the picture appears, from the start of the media
     bool opaque = false; // the source has no transparency: every alpha is 255
-    std::vector<uint8_t> pixels; // stride * height bytes
+    std::vector<uint8_t> pixels; // RGBA: stride * height bytes; planes: each plane at its offset
+
+    // YUV planes: 3 (Y, U, V) or 2 (Y, then U and V interleaved); 0 for RGBA.
+    int planes = 0;
+    int bits = 8; // 8: a byte a sample; 10: 16-bit little-endian words
+    int chromaShiftX = 0, chromaShiftY = 0; // U and V are width >> x by height >> y, rounded up
+    int planeStride[3] = {0, 0, 0};
+    size_t planeOffset[3] = {0, 0, 0};
+    int pixelFormat = -1; // FFmpeg's name for the layout (an AVPixelFormat)
+    int matrix = 0;       // FFmpeg's name for the matrix (an AVColorSpace)
+    float kr = 0.2126f, kb = 0.0722f; // the matrix's weights: Y' = kr R + (1 - kr - kb) G + kb B
+    bool fullRange = false;
+    bool chromaLeft = true; // chroma sited with the left luma sample, else centred
 
     const uint8_t* data() const { return pixels.data(); }
     const uint8_t* row(int y) const { return pixels.data() + size_t(y) * size_t(stride); }
+    const uint8_t* plane(int i) const { return pixels.data() + planeOffset[i]; }
 };
 using VFramePtr = std::shared_ptr<const VFrameCtx>;
+// The picture as RGBA: planes are converted (a new picture), RGBA pictures
+// come back as they are. Null, with a log line, when it cannot be converted.
+VFramePtr rgbaFrame(const VFramePtr& frame);
 
 // Thumbnail request.
 struct ImageRequest {
@@ -116,12 +134,13 @@ struct ImageRequest {
 VFramePtr getMovieImage(const char* pathUtf8, const ImageRequest& request, std::atomic<bool>* cancel);
 
 // Video frame request: the picture on screen at `time`, scaled by
-// scaleNum / scaleDen (1 / 1 gives the stream's own size).
+// scaleNum / scaleDen (1 / 1 gives the stream's own size). planes: 1 lets
+// the answer be the source's YUV planes (see VFrameCtx), 0 asks for RGBA.
 struct RequireVideoFrame {
     Rational time;
     int32_t scaleNum = 1;
     int32_t scaleDen = 1;
-    int64_t reserved = 0;
+    int64_t planes = 0;
 };
 
 // Audio frame request: the samples of [start, end), converted.

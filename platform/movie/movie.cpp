@@ -11,6 +11,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -731,6 +732,61 @@ int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t p
     if (!movie) {
         LOGE("movie: push_pcm_frame on no movie");
         return AVERROR(EINVAL);
+int picture_matrix(const Movie* movie) {
+    if (!movie || !movie->video)
+        return 0;
+    const AVCodecContext* c = movie->video->codec.get();
+    if (c->pix_fmt != AV_PIX_FMT_YUV420P || c->color_range != AVCOL_RANGE_MPEG || c->width != movie->width ||
+        c->height != movie->height)
+        return 0;
+    return c->colorspace == AVCOL_SPC_BT709 ? 709 : c->colorspace == AVCOL_SPC_SMPTE170M ? 601 : 0;
+}
+
+int push_yuv420_frame(Movie* movie, const uint8_t* planes, size_t byteCount, int64_t pts, int ptsType) {
+    if (!movie) {
+        LOGE("movie: push_yuv420_frame on no movie");
+        return AVERROR(EINVAL);
+    }
+    if (!movie->video)
+        return 0; // sound only: pictures are not written
+    if (ptsType != PTS_MICROSECONDS) {
+        LOGE("movie: timestamp type %d is not microseconds", ptsType);
+        return AVERROR(EINVAL);
+    }
+    const int w = movie->width, h = movie->height;
+    const size_t luma = size_t(w) * size_t(h);
+    if (!planes || w % 2 || h % 2 || byteCount != luma + luma / 2 || picture_matrix(movie) == 0) {
+        LOGE("movie: %zu bytes are not a %dx%d YUV 4:2:0 picture this movie takes", byteCount, w, h);
+        return AVERROR(EINVAL);
+    }
+    if (movie->broken)
+        return AVERROR(EIO);
+    VideoTrack& v = *movie->video;
+    std::lock_guard<std::mutex> hold(v.lock);
+    int64_t slot = av_rescale_q(pts, kMicroseconds, v.slotBase);
+    if (slot <= v.lastSlot) {
+        if (!v.warnedOrder) {
+            v.warnedOrder = true;
+            LOGW("movie: picture at %" PRId64 " us does not follow the last one; such pictures are dropped",
+                 pts);
+        }
+        return 0;
+    }
+    AVFrame* f = v.frame.get();
+    int ret = av_frame_make_writable(f);
+    if (ret < 0) {
+        LOG_AV(ret, "making the picture writable");
+        return ret;
+    }
+    // The planes follow one another without gaps: Y, then U, then V.
+    const uint8_t* const from[3] = {planes, planes + luma, planes + luma + luma / 4};
+    const int fromStride[3] = {w, w / 2, w / 2};
+    av_image_copy(f->data, f->linesize, const_cast<const uint8_t**>(from), fromStride, AV_PIX_FMT_YUV420P, w, h);
+    f->pts = slot;
+    v.lastSlot = slot;
+    return encode(*movie, v.codec.get(), v.stream, v.packet.get(), f);
+}
+
     }
     if (ptsType != PTS_MICROSECONDS) {
         LOGE("movie: timestamp type %d is not microseconds", ptsType);

@@ -26,7 +26,11 @@ void CropItem::updateFrames(const QList<VFrameInfo>& frames) {
     for (const VFrameInfo& info : frames) {
         if (info.uuid != m_uuid || !info.frame || info.frame->width <= 0 || info.frame->height <= 0)
             continue;
-        const ff::VFrameCtx& f = *info.frame;
+        // Pictures decoded as YUV planes are turned into RGBA for the panel.
+        const ff::VFramePtr rgba = ff::rgbaFrame(info.frame);
+        if (!rgba)
+            continue;
+        const ff::VFrameCtx& f = *rgba;
         if (f.stride < f.width * 4 || f.pixels.size() < size_t(f.stride) * size_t(f.height))
             continue; // not a whole RGBA picture
         const QImage wrapped(f.data(), f.width, f.height, f.stride, QImage::Format_RGBA8888);

@@ -264,7 +264,7 @@ void VideoPreviewItem::Update() {
         m_texture.reset();
         return;
     }
-    GsTexture::Fill(m_texture, framePart(*self.frame, part), self.frame->stride, part.width(), part.height());
+    fillFrameTexture(m_texture, self.frame, part);
 }
 
 bool VideoPreviewItem::CoversScene() const {

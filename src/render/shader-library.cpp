@@ -9,7 +9,7 @@ const std::vector<std::string>& ShaderNames() {
     static const std::vector<std::string> names = {
         "clip_banding", "clip_box",       "clip_circle", "clip_cross",    "clip_herase", "clip_open",
         "clip_radial",  "clip_winshades", "over_black",  "over_cross",    "over_white",  "scale_boxes",
-        "scale_in",     "trans_move",     "rgba_base",   "rgba_subtitle",
+        "scale_in",     "trans_move",     "rgba_base",   "rgba_subtitle", "rgba_from_yuv", "rgba_to_yuv420",
     };
     return names;
 }

@@ -2,6 +2,7 @@
 
 #include "render/fit-size.h"
 #include "render/shader-library.h"
+#include "render/video-decoder-task.h"
 
 
 TransFilter::TransFilter(int width, int height) : GsFilter(width, height) {}
@@ -60,11 +61,14 @@ void TransPreviewItem::setCurrent(const RenderProps& props) {
 void TransPreviewItem::prepareLayer(int index, const VFrameInfo& layer) {
     if (layer.frame) {
         QRect part = visiblePart(layer.clipRect, layer.frame->width, layer.frame->height);
-        if (part.isEmpty())
+        if (part.isEmpty()) {
             m_textures[index].reset();
-        else
-            GsTexture::Fill(m_textures[index], framePart(*layer.frame, part), layer.frame->stride, part.width(),
-                            part.height());
+            m_uploaded[index].reset();
+        } else if (layer.frame != m_uploaded[index] || part != m_uploadedPart[index] || !m_textures[index]) {
+            const bool filled = fillFrameTexture(m_textures[index], layer.frame, part);
+            m_uploaded[index] = filled ? layer.frame : nullptr;
+            m_uploadedPart[index] = part;
+        }
     }
     GsScene* s = scene();
     GsTexture* texture = layer.frame ? m_textures[index].get() : nullptr;

@@ -52,6 +52,10 @@ private:
     bool m_hasPending = false;
     std::atomic<bool> m_skipPending {false};
     std::unique_ptr<GsTexture> m_textures[2]; // from, to
+    // What each texture holds: a frame is never rewritten while shared, so
+    // the same frame and part need no second upload.
+    ff::VFramePtr m_uploaded[2];
+    QRect m_uploadedPart[2];
     TransFilter* m_filters[2] = {nullptr, nullptr};
     bool m_direct[2] = {false, false}; // the texture itself stands in for the filter's picture
     bool m_covers[2] = {false, false}; // the layer paints the whole scene opaquely

@@ -1,8 +1,38 @@
 #include "video-decoder-task.h"
 
+#include "graphics/graphics.h"
+#include "render/fit-size.h"
 #include "value/interface.h"
 
 #include <algorithm>
+
+bool fillFrameTexture(std::unique_ptr<GsTexture>& slot, const ff::VFramePtr& frame, const QRect& part) {
+    if (!frame || part.isEmpty())
+        return false;
+    if (frame->planes == 0)
+        return GsTexture::Fill(slot, framePart(*frame, part), frame->stride, part.width(), part.height());
+    GsPlanes planes;
+    for (int i = 0; i < frame->planes; ++i) {
+        planes.data[i] = frame->plane(i);
+        planes.stride[i] = frame->planeStride[i];
+    }
+    planes.count = frame->planes;
+    planes.width = frame->width;
+    planes.height = frame->height;
+    planes.chromaShiftX = frame->chromaShiftX;
+    planes.chromaShiftY = frame->chromaShiftY;
+    planes.bits = frame->bits;
+    planes.kr = frame->kr;
+    planes.kb = frame->kb;
+    planes.fullRange = frame->fullRange;
+    planes.chromaLeft = frame->chromaLeft;
+    GsPlaneConverter* converter = GsPlaneConverter::ForDevice();
+    if (converter && converter->Convert(planes, part.x(), part.y(), part.width(), part.height(), slot))
+        return true;
+    // No program for it: converted here instead.
+    const ff::VFramePtr rgba = ff::rgbaFrame(frame);
+    return rgba && GsTexture::Fill(slot, framePart(*rgba, part), rgba->stride, part.width(), part.height());
+}
 
 VideoDecoderTask::VideoDecoderTask(const QString& path) : m_path(path) {
     LOGD("vedio DecoderTask");
@@ -20,6 +50,14 @@ VideoDecoderTask::VideoDecoderTask(const QString& path) : m_path(path) {
 }
 
 VideoDecoderTask::~VideoDecoderTask() {
+    if (m_worker.joinable()) {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_quit = true;
+        }
+        m_changed.notify_all();
+        m_worker.join();
+    }
     m_decoder.close();
     LOGD("~Vedio DecoderTask");
 }
@@ -27,11 +65,57 @@ VideoDecoderTask::~VideoDecoderTask() {
 ff::VFramePtr VideoDecoderTask::frame(int64_t index) {
     if (!m_decoder.isOpened())
         return nullptr;
+    index = std::max<int64_t>(index, 0);
+    ff::VFramePtr out;
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        m_changed.wait(hold, [this] { return !m_busy; });
+        if (m_aheadIndex == index)
+            out = m_ahead;
+        m_ahead.reset();
+        m_aheadIndex = -1;
+    }
+    if (!out)
+        out = decodeNow(index);
+    const bool inOrder = index == m_lastIndex + 1;
+    m_lastIndex = index;
+    if (inOrder && out) {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_job = index + 1;
+            m_busy = true;
+        }
+        if (!m_worker.joinable())
+            m_worker = std::thread([this] { work(); });
+        m_changed.notify_all();
+    }
+    return out;
+}
+
+void VideoDecoderTask::work() {
+    std::unique_lock<std::mutex> hold(m_lock);
+    for (;;) {
+        m_changed.wait(hold, [this] { return m_busy || m_quit; });
+        if (m_quit)
+            return;
+        const int64_t job = m_job;
+        hold.unlock();
+        ff::VFramePtr decoded = decodeNow(job);
+        hold.lock();
+        m_ahead = std::move(decoded);
+        m_aheadIndex = m_ahead ? job : -1;
+        m_busy = false;
+        m_changed.notify_all();
+    }
+}
+
+ff::VFramePtr VideoDecoderTask::decodeNow(int64_t index) {
     ff::RequireVideoFrame request;
-    request.time = {std::max<int64_t>(index, 0), 30};
+    request.time = {index, 30};
     request.scaleNum = 1;
     request.scaleDen = m_scaleDown;
-    request.reserved = 0;
+    // Planes at the file's own size go to the GPU as they are.
+    request.planes = 1;
     return m_decoder.getVideoFrame(request);
 }
 

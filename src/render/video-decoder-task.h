@@ -1,6 +1,7 @@
 // Decoders of a video preview item, kept open from one request to the next.
 // A manager and its tasks belong to one thread (the item's worker, or the
-// export thread); they hold no locks.
+// export thread); each task may use a worker thread of its own to decode
+// ahead, which it joins before it is destroyed.
 #pragma once
 
 #include "media/media.h"
@@ -9,6 +10,21 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+
+#include <QRect>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class GsTexture;
+
+// Puts the part of a decoded picture into the texture held by `slot`, as
+// GsTexture::Fill does (frame-cycle thread): YUV planes are turned into RGB
+// on the GPU with the source's matrix and range, RGBA pictures are copied.
+// True when the slot holds the picture.
+bool fillFrameTexture(std::unique_ptr<GsTexture>& slot, const ff::VFramePtr& frame, const QRect& part);
 
 // One open decoder for one media file.
 class VideoDecoderTask : public QObject {
@@ -25,14 +41,33 @@ public:
     const QString& path() const { return m_path; }
     // The picture at frame `index` (30 per second; negative means 0); empty
     // when the file could not be opened or the frame not decoded.
+    //
+    // Decoding ahead: once two requests in a row ask for consecutive frames
+    // (playing, exporting), the frame after this one is decoded on the
+    // task's worker while the caller uses this one. Policy: at most one
+    // frame ahead, and only the next one; a request for any other frame
+    // waits for the worker, drops what it decoded and decodes in place.
     ff::VFramePtr frame(int64_t index);
     // The file's pictures are decoded at 1 / scaleDown() of their size.
     int scaleDown() const { return m_scaleDown; }
 
 private:
+    ff::VFramePtr decodeNow(int64_t index);
+    void work();
+
     QString m_path;
-    ff::FFDecoder m_decoder;
+    ff::FFDecoder m_decoder; // used by the worker while m_busy, else by the caller
     int m_scaleDown = 1;
+    int64_t m_lastIndex = -2;
+
+    std::thread m_worker; // started on the first read-ahead
+    std::mutex m_lock;    // guards the fields below
+    std::condition_variable m_changed;
+    bool m_busy = false;  // the worker decodes m_job
+    bool m_quit = false;
+    int64_t m_job = -1;
+    int64_t m_aheadIndex = -1; // the frame m_ahead holds, -1 when none
+    ff::VFramePtr m_ahead;
 };
 
 class VideoTaskManager : public QObject {

@@ -71,8 +71,23 @@ void ExportFetchFrame::run() {
 
 // ---- ExportImage ----
 
+namespace {
+// The read-back the movie takes without conversion: its own YUV 4:2:0 where
+// it has one, RGBA otherwise.
+int pictureFormat(const mv::Movie* movie) {
+    switch (mv::picture_matrix(movie)) {
+    case 709:
+        return GsOutputRaw::GsFormatI420BT709;
+    case 601:
+        return GsOutputRaw::GsFormatI420BT601;
+    default:
+        return GsOutputRaw::GsFormatRGBA;
+    }
+}
+} // namespace
+
 ExportImage::ExportImage(ExportContext* context, GsScene* scene, int width, int height)
-    : GsOutputRaw(scene, width, height, GsOutputRaw::GsFormatRGBA), m_context(context) {}
+    : GsOutputRaw(scene, width, height, pictureFormat(context->movie)), m_context(context) {}
 
 ExportImage::~ExportImage() {
     wait();
@@ -171,13 +186,14 @@ void ExportImage::run() {
 }
 
 void ExportImage::OnFrame(int width, int height, const uint8_t* pixels, int bytesPerRow, int64_t timestamp) {
-    Q_UNUSED(width);
     const int rate = m_context->frameRate;
     const int64_t k = exportfn::frameOfTimestamp(timestamp, rate);
     const int64_t count = m_context->outputFrames(m_context->total.load());
     if (k < count && !m_context->failed()) {
-        const QString failure = exportfn::pushPicture(m_context->movie, pixels, bytesPerRow, height,
-                                                      exportfn::picturePtsUs(k, rate));
+        const int64_t pts = exportfn::picturePtsUs(k, rate);
+        const QString failure = format() == GsFormatRGBA
+                                    ? exportfn::pushPicture(m_context->movie, pixels, bytesPerRow, height, pts)
+                                    : exportfn::pushPlanes(m_context->movie, pixels, width, height, pts);
         if (failure.isEmpty())
             m_context->picturesPushed = k + 1;
         else

@@ -314,6 +314,7 @@ private slots:
         QTest::newRow("full range") << "colour-full.mp4" << QSize(1280, 720) << hd;
         QTest::newRow("untagged HD") << "colour-untagged-hd.mp4" << QSize(1280, 720) << hd;
         QTest::newRow("BT.2020 10-bit") << "colour-bt2020.mkv" << QSize(1280, 720) << hd;
+        QTest::newRow("BT.709 10-bit 4:2:2") << "colour-10bit.mkv" << QSize(1280, 720) << hd;
         QTest::newRow("WebM VP9 + Opus") << "colour-vp9.webm" << QSize(640, 480) << sd;
     }
     void coloursSurviveExport() {

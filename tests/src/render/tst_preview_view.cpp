@@ -31,7 +31,7 @@ class TestPreviewView : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(GsDevice::CreateDefaultDevice(false));
-        QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 16);
+        QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 18);
     }
     void cleanupTestCase() { GsDevice::DestroyDefaultDevice(); }
 

@@ -126,7 +126,7 @@ private slots:
         qRegisterMetaType<EditType>("EditType");
         qRegisterMetaType<int64_t>("int64_t");
         QVERIFY(GsDevice::CreateDefaultDevice(false));
-        QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 16);
+        QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 18);
     }
     void cleanupTestCase() { GsDevice::DestroyDefaultDevice(); }
 

@@ -108,7 +108,7 @@ private slots:
 
 void TestRender::initTestCase() {
     QVERIFY(GsDevice::CreateDefaultDevice(false));
-    QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 16);
+    QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 18);
 }
 
 void TestRender::fitModeKeepsThePictureAspect() {

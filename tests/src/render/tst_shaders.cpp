@@ -277,7 +277,8 @@ enum Check { NoCheck, ShowsFrom, ShowsTo, OpaqueBlack, OpaqueWhite, MovedHalves 
 const std::vector<std::string> kOrder = {"clip_banding", "clip_box",   "clip_circle", "clip_cross",
                                          "clip_herase",  "clip_open",  "clip_radial", "clip_winshades",
                                          "over_black",   "over_cross", "over_white",  "scale_boxes",
-                                         "scale_in",     "trans_move", "rgba_base",   "rgba_subtitle"};
+                                         "scale_in",     "trans_move", "rgba_base",   "rgba_subtitle",
+                                         "rgba_from_yuv", "rgba_to_yuv420"};
 
 } // namespace
 
@@ -299,7 +300,7 @@ private slots:
 
 void TestShaders::initTestCase() {
     QVERIFY(GsDevice::CreateDefaultDevice(false));
-    QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 16);
+    QCOMPARE(RegisterShaders(GsDevice::DefaultDevice()), 18);
 }
 
 void TestShaders::registersEveryProgramInOrder() {
@@ -309,7 +310,7 @@ void TestShaders::registersEveryProgramInOrder() {
         asked.push_back(file);
         return ReadShaderResource(file);
     };
-    QCOMPARE(RegisterShaders(GsDevice::DefaultDevice(), reader), 16);
+    QCOMPARE(RegisterShaders(GsDevice::DefaultDevice(), reader), 18);
     std::vector<std::string> expected = {"vertex.glsl", "transition-common.glsl"};
     for (const std::string& name : kOrder) {
         expected.push_back(name + ".glsl");
@@ -332,13 +333,13 @@ void TestShaders::aBrokenProgramIsLoggedAndTheRestRegister() {
     };
     int registered = 0;
     QByteArray log = korvel::test::captureStderr([&] { registered = RegisterShaders(device, reader); });
-    QCOMPARE(registered, 14);
+    QCOMPARE(registered, 16);
     QVERIFY2(log.contains("build shader [clip_cross] failed!"), log.constData());
     QVERIFY2(log.contains("build shader [rgba_base] failed!"), log.constData());
     QCOMPARE(log.count("build shader ["), 2);
     for (const std::string& name : kOrder)
         QCOMPARE(device->HasShader(name), name != "clip_cross" && name != "rgba_base");
-    QCOMPARE(RegisterShaders(device), 16);
+    QCOMPARE(RegisterShaders(device), 18);
 }
 
 void TestShaders::transitions_data() {
