@@ -8,6 +8,7 @@
 #include "render/audio/audio-frame-data.h"
 #include "render/frame-types.h"
 #include "render/preview-requests.h"
+#include "setting/setting-dialog.h"
 #include "values/cache-folder.h"
 #include "values/value-init.h"
 
@@ -62,12 +63,20 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // --hwaccel auto|none serves the editor and --export alike, in any place.
+    std::string hwaccelError;
+    if (!hwaccel::takeOption(argc, argv, &hwaccelError)) {
+        std::fprintf(stderr, "%s\n", hwaccelError.c_str());
+        return 2;
+    }
+
     bg::InitBridge(argc, argv);
     bg::atExit(bg::UninitBridge);
     bg::iface()->setServiceSetting("version", ZyApp::kVersion);
     bg::iface()->setServiceSetting("build_date", ZyApp::kBuildDate);
     crash::install(ZyApp::kVersion);
     crash::takePreviousReport();
+    hwaccel::apply();
 
     registerMetaTypes();
 

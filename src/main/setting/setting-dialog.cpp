@@ -3,6 +3,7 @@
 #include "capture/device-enumerator.h"
 #include "main/qssmanager.h"
 #include "main/zyapp.h"
+#include "media/media.h"
 #include "value/interface.h"
 
 #include <QCheckBox>
@@ -22,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -38,7 +40,58 @@ struct SoundSettingsProgram {
     QStringList arguments;
 };
 
+bool g_hwaccelFromCommandLine = false; // this run's command line chose
+bool g_hwaccelCommandLineAuto = true;
+
 } // namespace
+
+namespace hwaccel {
+
+bool takeOption(int& argc, char** argv, std::string* error) {
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const char* value = nullptr;
+        if (std::strcmp(argv[i], "--hwaccel") == 0) {
+            if (i + 1 >= argc) {
+                *error = "--hwaccel needs a value: auto or none";
+                return false;
+            }
+            value = argv[++i];
+        } else if (std::strncmp(argv[i], "--hwaccel=", 10) == 0) {
+            value = argv[i] + 10;
+        } else {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        if (std::strcmp(value, "auto") != 0 && std::strcmp(value, "none") != 0) {
+            *error = std::string("--hwaccel ") + value + " is not usable: auto or none";
+            return false;
+        }
+        g_hwaccelFromCommandLine = true;
+        g_hwaccelCommandLineAuto = std::strcmp(value, "auto") == 0;
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return true;
+}
+
+bool storedAuto() {
+    return bg::configText(kConfigKey, "auto") != "off";
+}
+
+void apply() {
+    const bool automatic = g_hwaccelFromCommandLine ? g_hwaccelCommandLineAuto : storedAuto();
+    ff::setHardwareDecoding(automatic ? ff::HardwareDecoding::Auto : ff::HardwareDecoding::None);
+}
+
+void store(bool automatic) {
+    bg::iface()->configSet(kConfigKey, automatic ? "auto" : "off");
+    if (!bg::iface()->configSave())
+        LOGW("the hardware decoding setting could not be saved to %s", bg::iface()->configFilePath().c_str());
+    apply();
+}
+
+} // namespace hwaccel
 
 SettingDialog::SettingDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("SettingDialog"));
@@ -61,6 +114,7 @@ SettingDialog::SettingDialog(QWidget* parent) : QDialog(parent) {
     connect(m_devices, &cap::DeviceEnumerator::DeviceCollectionChanged, this,
             &SettingDialog::slot_deviceCollecttionChanged);
     fillMicrophones();
+    m_hwaccel->setCurrentIndex(hwaccel::storedAuto() ? 0 : 1);
 
     ZyApp* app = ZyApp::instance();
     m_useSystemProxy->setChecked(app && app->useSystemProxy());
@@ -68,6 +122,7 @@ SettingDialog::SettingDialog(QWidget* parent) : QDialog(parent) {
 
     connect(m_language, &QComboBox::textActivated, this, &SettingDialog::on_comboBox_lauguage_activated);
     connect(m_mic, &QComboBox::textActivated, this, &SettingDialog::on_comboBox_mic_activated);
+    connect(m_hwaccel, qOverload<int>(&QComboBox::activated), this, &SettingDialog::on_comboBox_hwaccel_activated);
     connect(m_soundSettings, &QToolButton::clicked, this, &SettingDialog::on_toolButton_mic_clicked);
     connect(m_useSystemProxy, &QCheckBox::clicked, this, &SettingDialog::on_checkBox_use_system_proxy_clicked);
 }
@@ -101,6 +156,16 @@ void SettingDialog::buildForm() {
     grid->addWidget(micLabel, 1, 0);
     grid->addWidget(m_mic, 1, 1);
     grid->addWidget(m_soundSettings, 1, 2);
+
+    auto* hwaccelLabel = new QLabel(tr("settingdialog.HardwareDecoding"), this);
+    hwaccelLabel->setObjectName(QStringLiteral("label_hwaccel"));
+    m_hwaccel = new QComboBox(this);
+    m_hwaccel->setObjectName(QStringLiteral("comboBox_hwaccel"));
+    m_hwaccel->setView(new QListView(m_hwaccel));
+    m_hwaccel->addItems({tr("settingdialog.HardwareAuto"), tr("settingdialog.HardwareOff")});
+    m_hwaccel->setToolTip(tr("settingdialog.HardwareHint"));
+    grid->addWidget(hwaccelLabel, 2, 0);
+    grid->addWidget(m_hwaccel, 2, 1, 1, 2);
     grid->setColumnStretch(1, 1);
     layout->addLayout(grid);
 
@@ -172,6 +237,10 @@ void SettingDialog::on_comboBox_mic_activated(QString arg1) {
     const bool isDefault = m_mic->currentIndex() == 0 || !m_micIds.contains(arg1);
     bg::iface()->configSet(kDeviceIdKey, isDefault ? kDefaultDevice : m_micIds.value(arg1).toStdString());
     bg::iface()->configSave();
+}
+
+void SettingDialog::on_comboBox_hwaccel_activated(int index) {
+    hwaccel::store(index == 0);
 }
 
 void SettingDialog::on_toolButton_mic_clicked() {

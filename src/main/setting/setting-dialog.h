@@ -1,17 +1,20 @@
 // The settings dialog: interface language (effective at the next start),
-// the microphone for voice-over recording, and the network proxy.
+// the microphone for voice-over recording, hardware decoding (for files
+// opened from then on) and the network proxy.
 //
 // GUI thread only. The dialog owns its widgets and its device enumerator;
 // it reads and writes the configuration store ("IsEnglish", "Micphone",
-// "DeviceId", "use_system_proxy", "proxy_url", "proxy_port") and saves it
-// after each change, and applies the proxy to the running program through
-// the application object when it closes.
+// "DeviceId", "hardware_decoding", "use_system_proxy", "proxy_url",
+// "proxy_port") and saves it after each change, and applies the proxy to the
+// running program through the application object when it closes.
 #pragma once
 
 #include <QDialog>
 #include <QMap>
 #include <QString>
 #include <QStringList>
+
+#include <string>
 
 class QCheckBox;
 class QComboBox;
@@ -22,6 +25,22 @@ class QToolButton;
 namespace cap {
 class DeviceEnumerator;
 }
+
+// Hardware decoding of video: "auto" or "off" in the configuration store,
+// unless this run's command line chose with --hwaccel auto|none, which then
+// holds until the program ends.
+namespace hwaccel {
+constexpr const char* kConfigKey = "hardware_decoding";
+// Takes "--hwaccel VALUE" or "--hwaccel=VALUE" out of the arguments (any
+// place); false, with the reason, when the value is neither auto nor none.
+bool takeOption(int& argc, char** argv, std::string* error);
+// Sets the media decoder to the command line's choice, else the stored one.
+void apply();
+// The stored choice (true: auto), and storing one (applied unless the
+// command line chose).
+bool storedAuto();
+void store(bool automatic);
+} // namespace hwaccel
 
 class SettingDialog : public QDialog {
     Q_OBJECT
@@ -39,6 +58,7 @@ public:
 private slots:
     void on_comboBox_lauguage_activated(QString arg1);
     void on_comboBox_mic_activated(QString arg1);
+    void on_comboBox_hwaccel_activated(int index);
     void on_toolButton_mic_clicked();
     void slot_defaultInputDeviceChanged();
     void slot_deviceCollecttionChanged();
@@ -52,6 +72,7 @@ private:
 
     QComboBox* m_language = nullptr;
     QComboBox* m_mic = nullptr;
+    QComboBox* m_hwaccel = nullptr; // automatic, off
     QToolButton* m_soundSettings = nullptr;
     QCheckBox* m_useSystemProxy = nullptr;
     QLabel* m_urlLabel = nullptr;

@@ -1,6 +1,7 @@
 #include "main/setting/setting-dialog.h"
 #include "main/zyapp.h"
 #include "main/zytranslator.h"
+#include "media/media.h"
 #include "support/test-main.h"
 #include "value/interface.h"
 
@@ -104,6 +105,7 @@ private slots:
     void proxyIsShownAppliedAndStored();
     void soundSettingsProgram_data();
     void soundSettingsProgram();
+    void hardwareDecodingChoice();
 };
 
 void TestSettingDialog::languageAlwaysAsksForRestart_data() {
@@ -287,6 +289,46 @@ void TestSettingDialog::soundSettingsProgram() {
     };
     QTRY_COMPARE_WITH_TIMEOUT(heard(), started, kWaitMs);
     QVERIFY(answerer.texts.isEmpty());
+}
+
+// The choice in the window is stored and governs files opened next, until a
+// run's --hwaccel chose otherwise: that holds for the run, whatever the window says.
+void TestSettingDialog::hardwareDecodingChoice() {
+    bg::iface()->configSet(hwaccel::kConfigKey, "auto");
+    hwaccel::apply();
+    SettingDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* combo = child<QComboBox>(dialog, "comboBox_hwaccel");
+    QCOMPARE(items(combo), QStringList({"Automatic", "Off"}));
+    QCOMPARE(combo->currentIndex(), 0);
+    choose(combo, 1);
+    QCOMPARE(savedConfig(hwaccel::kConfigKey), QString("off"));
+    QVERIFY(ff::hardwareDecoding() == ff::HardwareDecoding::None);
+    {
+        SettingDialog again;
+        QCOMPARE(child<QComboBox>(again, "comboBox_hwaccel")->currentIndex(), 1);
+    }
+
+    std::string error;
+    QByteArray words[] = {"korvel", "--hwaccel=gpu"};
+    char* bad[] = {words[0].data(), words[1].data(), nullptr};
+    int badCount = 2;
+    QVERIFY(!hwaccel::takeOption(badCount, bad, &error));
+    QVERIFY2(QByteArray::fromStdString(error).contains("auto or none"), error.c_str());
+    QByteArray line[] = {"korvel", "--export", "a.kvl", "--hwaccel", "auto", "b.mp4"};
+    char* argv[] = {line[0].data(), line[1].data(), line[2].data(), line[3].data(), line[4].data(), line[5].data(),
+                    nullptr};
+    int argc = 6;
+    QVERIFY(hwaccel::takeOption(argc, argv, &error));
+    QCOMPARE(argc, 4);
+    QCOMPARE(QByteArray(argv[3]), QByteArray("b.mp4"));
+    QVERIFY(!argv[4]);
+    hwaccel::apply();
+    QVERIFY(ff::hardwareDecoding() == ff::HardwareDecoding::Auto);
+    choose(combo, 1); // stored for later runs only
+    QCOMPARE(savedConfig(hwaccel::kConfigKey), QString("off"));
+    QVERIFY(ff::hardwareDecoding() == ff::HardwareDecoding::Auto);
 }
 
 int main(int argc, char** argv) {
