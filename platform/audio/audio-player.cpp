@@ -231,7 +231,14 @@ int AudioPlayer::cached_millisec() {
         }
     }
     m_running = false;
+    m_latencyUs = -1;
     const pa_timing_info* timing = streamGoodLocked() ? pa_stream_get_timing_info(m_stream) : nullptr;
+    if (timing) {
+        pa_usec_t usec = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(m_stream, &usec, &negative) == 0)
+            m_latencyUs = negative ? 0 : int64_t(usec);
+    }
     if (timing && !timing->write_index_corrupt && !timing->read_index_corrupt) {
         // What the stream still holds, less what the sink may take from it
         // at one go: the sink reads ahead in blocks, and the stream runs dry
@@ -289,6 +296,7 @@ void AudioPlayer::stop() {
     m_bytesPerSecond = 0;
     m_frameBytes = 0;
     m_running = false;
+    m_latencyUs = -1;
 }
 
 } // namespace zya

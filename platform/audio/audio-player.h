@@ -62,6 +62,10 @@ public:
     // so the queue drains in real time. False while it fills up to its
     // start level, after an underrun, and while the sink has not started.
     bool isRunning() const { return m_running; }
+    // As of the last cached_millisec(): microseconds until the last sample
+    // written so far is heard (what the stream and the sink still hold);
+    // -1 when the server gave no timing.
+    int64_t latency_usec() const { return m_latencyUs; }
     // Drops what is queued, disconnects and frees everything. Safe to call
     // twice and without play().
     void stop();
@@ -95,6 +99,7 @@ private:
     int64_t m_written =
         0; // bytes handed to the server since play(), for cached_millisec() before timing arrives
     bool m_running = false;
+    int64_t m_latencyUs = -1;
     // What the sink held at the last readings of cached_millisec(), a ring.
     static constexpr int kSinkHeldReadings = 16;
     int m_sinkHeld[kSinkHeldReadings] = {};

@@ -1,11 +1,14 @@
 #include "display-window.h"
 
+#include "render/audio/sound-clock.h"
+#include "render/preview-item.h"
 #include "value/interface.h"
 
 #include <QImage>
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 DisplaySurface::DisplaySurface() {
@@ -14,9 +17,15 @@ DisplaySurface::DisplaySurface() {
     setFormat(GsDevice::SurfaceFormat());
 }
 
-void DisplaySurface::exposeEvent(QExposeEvent*) { emit exposedChanged(); }
+void DisplaySurface::exposeEvent(QExposeEvent*) {
+    GsRequestFrame();
+    emit exposedChanged();
+}
 
-void DisplaySurface::resizeEvent(QResizeEvent*) { emit exposedChanged(); }
+void DisplaySurface::resizeEvent(QResizeEvent*) {
+    GsRequestFrame();
+    emit exposedChanged();
+}
 
 // ---- ZyeGsView ----
 
@@ -101,6 +110,16 @@ void ZyeGsView::Draw() {
     if (!s || w <= 0 || h <= 0 || s->width() <= 0 || s->height() <= 0)
         return;
     s->mutex().Lock();
+    // The play head's frame this picture shows: the newest any track shows.
+    int64_t frame = -1;
+    s->EnumItems(
+        [&](GsItem* item, void*) {
+            if (auto* video = dynamic_cast<VideoPreviewItem*>(item); video && video->visible)
+                frame = std::max(frame, video->shownFrame());
+            return true;
+        },
+        nullptr);
+    m_drawnFrame = frame;
     float k = float(scale());
     float sceneW = std::round(s->width() * k), sceneH = std::round(s->height() * k);
     if (GsContextDefault::BindShader("rgba")) {
@@ -129,6 +148,26 @@ void ZyeGsView::Draw() {
         GsContextDefault::UnbindShader();
     }
     s->mutex().Unlock();
+}
+
+void ZyeGsView::OnPresented() {
+    ++m_presents;
+    if (m_drawnFrame < 0 || m_drawnFrame == m_lastFrame)
+        return;
+    m_lastFrame = m_drawnFrame;
+    Presented picture;
+    picture.frame = m_drawnFrame;
+    picture.at = std::chrono::steady_clock::now();
+    picture.clocked = SoundClock::instance().measuredAt(picture.at, &picture.heardUs);
+    std::lock_guard<std::mutex> lock(m_presentedLock);
+    if (m_presented.size() >= kPresentedKept)
+        m_presented.pop_front();
+    m_presented.push_back(picture);
+}
+
+std::vector<ZyeGsView::Presented> ZyeGsView::presented() const {
+    std::lock_guard<std::mutex> lock(m_presentedLock);
+    return std::vector<Presented>(m_presented.begin(), m_presented.end());
 }
 
 // ---- ZyeDisplayWindow ----

@@ -8,7 +8,11 @@
 #include <QWindow>
 
 #include <atomic>
+#include <chrono>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 // The native OpenGL window the view presents into.
 class DisplaySurface : public QWindow {
@@ -30,13 +34,33 @@ class ZyeGsView : public GsViewImpl {
 public:
     ZyeGsView(QWindow* window, int width, int height);
 
-    void setZoom(double zoom) { m_zoom = zoom; }
+    void setZoom(double zoom) {
+        m_zoom = zoom;
+        GsRequestFrame();
+    }
     double zoom() const { return m_zoom; }
-    void setDevicePixelRatio(float ratio) { m_ratio = ratio; }
+    void setDevicePixelRatio(float ratio) {
+        m_ratio = ratio;
+        GsRequestFrame();
+    }
     // Screen pixels per scene pixel.
     double scale() const { return m_ratio * m_zoom; }
 
     void Draw() override;
+
+    // A picture that reached the window showing a frame of the play head
+    // that the one before did not show.
+    struct Presented {
+        int64_t frame = -1;
+        std::chrono::steady_clock::time_point at; // just after the swap
+        bool clocked = false; // playback's sound clock ran: heardUs is set
+        int64_t heardUs = 0;  // the timeline instant being heard then
+    };
+    // Pictures swapped onto the window so far (any content).
+    int presents() const { return m_presents.load(); }
+    // The newest new frames, oldest first (at most kPresentedKept).
+    std::vector<Presented> presented() const;
+    static constexpr size_t kPresentedKept = 4096;
 
     // Handle boxes are this many screen pixels wide; the rotate icon sits
     // this far above the top edge.
@@ -46,6 +70,7 @@ public:
 
 protected:
     ~ZyeGsView() override = default;
+    void OnPresented() override;
 
 private:
     void ensureTextures();
@@ -56,6 +81,11 @@ private:
     std::atomic<double> m_zoom {1.0};
     std::atomic<float> m_ratio {1.0f};
     std::unique_ptr<GsTexture> m_blue, m_red, m_green, m_black, m_rotate;
+    int64_t m_drawnFrame = -1; // the frame-cycle thread's: set by Draw
+    int64_t m_lastFrame = -1;  // the frame-cycle thread's: the last new frame
+    std::atomic<int> m_presents {0};
+    mutable std::mutex m_presentedLock; // guards m_presented
+    std::deque<Presented> m_presented;
 };
 
 class ZyeDisplayWindow : public QWidget {

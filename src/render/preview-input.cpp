@@ -121,6 +121,7 @@ template <typename Host> void ZyePreviewImpl<Host>::updateHover(const QPointF& q
     }
     for (GsItem* item : all.items())
         item->hovered = item == hit;
+    GsRequestFrame();
 }
 
 template <typename Host> void ZyePreviewImpl<Host>::updateCursor(const QPointF& q) {
@@ -131,6 +132,7 @@ template <typename Host> void ZyePreviewImpl<Host>::selectOnly(GsItem* chosen) {
     SceneItems all(scene());
     for (GsItem* item : all.items())
         item->selected = item == chosen && item->visible && item->selectable;
+    GsRequestFrame();
 }
 
 template <typename Host> void ZyePreviewImpl<Host>::setGrabbed(GsItem* item) {
@@ -227,6 +229,7 @@ template <typename Host> void ZyePreviewImpl<Host>::rotateTo(const QPointF& q) {
     if (angle != m_grabbed->rotation) {
         m_grabbed->rotation = angle;
         m_unchanged = false;
+        GsRequestFrame();
     }
 }
 
@@ -304,6 +307,7 @@ template <typename Host> void ZyePreviewImpl<Host>::publishSelection() {
         item->selected = selected && item->visible;
         item->Release();
     }
+    GsRequestFrame();
 }
 
 template <typename Host> void ZyePreviewImpl<Host>::commitPlacements() {
@@ -377,6 +381,7 @@ template <typename Host> void ZyePreviewImpl<Host>::previewLeave() {
     SceneItems all(scene());
     for (GsItem* item : all.items())
         item->hovered = false;
+    GsRequestFrame();
     host().setPreviewCursor(Qt::ArrowCursor);
 }
 

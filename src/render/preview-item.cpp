@@ -1,5 +1,6 @@
 #include "preview-item.h"
 
+#include "render/audio/sound-clock.h"
 #include "render/fit-size.h"
 #include "render/shader-library.h"
 #include "render/video-decoder-task.h"
@@ -24,9 +25,12 @@ PreviewItem::PreviewItem(const gs_vec2& baseSize) : GsItem(baseSize) {
 }
 
 void PreviewItem::setVisible(bool show) {
+    const bool changed = visible != show || (!show && selected);
     visible = show;
     if (!show)
         selected = false;
+    if (changed)
+        GsRequestFrame();
 }
 
 ItemGeometry PreviewItem::geometry() const {
@@ -111,10 +115,13 @@ VideoPreviewItem::~VideoPreviewItem() {
 }
 
 void VideoPreviewItem::request(const FrameRequest& request) {
+    const bool wasVisible = visible, companionWasVisible = m_companion->visible;
     setVisible(request.showMask & ShowClip);
     m_companion->visible = (request.showMask & ShowTransition) != 0;
     if (!m_companion->visible)
         m_companion->selected = false;
+    if (visible != wasVisible || m_companion->visible != companionWasVisible)
+        GsRequestFrame();
     {
         std::lock_guard<std::mutex> state(m_stateLock);
         m_clipUuid = request.self.uuid;
@@ -146,21 +153,66 @@ void VideoPreviewItem::run() {
         }
         QList<VFrameInfo> frames = tasks.decode(request);
         ++m_served;
+        Decoded decoded;
+        decoded.frame = request.frame;
         if ((request.showMask & ShowClip) || (request.decodeMask & DecodeSelf)) {
-            {
-                std::lock_guard<std::mutex> lock(m_stateLock);
-                m_pending = selfBlock(frames[0]);
-                m_hasPending = true;
-            }
+            decoded.hasSelf = true;
+            decoded.self = selfBlock(frames[0]);
             publishCropFrames(frames);
         }
-        if ((request.showMask & ShowTransition) || (request.decodeMask & (DecodeFrom | DecodeTo)))
-            m_companion->setPending(transitionBlock(request, frames[1], frames[2]));
+        if ((request.showMask & ShowTransition) || (request.decodeMask & (DecodeFrom | DecodeTo))) {
+            decoded.hasTransition = true;
+            decoded.transition = transitionBlock(request, frames[1], frames[2]);
+        }
+        if (decoded.hasSelf || decoded.hasTransition)
+            keep(std::move(decoded));
         qint64 spent = clock.nsecsElapsed() / 1000;
         if (spent < kRequestIntervalUs)
             QThread::usleep(static_cast<unsigned long>(kRequestIntervalUs - spent));
     }
     tasks.clear();
+}
+
+void VideoPreviewItem::keep(Decoded decoded) {
+    const int64_t frame = decoded.frame;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        if (int(m_decoded.size()) >= kMaxDecodedAhead)
+            m_decoded.pop_front();
+        m_decoded.push_back(std::move(decoded));
+    }
+    // While playing, a picture ahead of the sound waits for the clock, which
+    // wakes the frame cycle itself when it falls due.
+    int64_t due = 0;
+    if (frame < 0 || !SoundClock::instance().dueFrame(&due) || frame <= due)
+        GsRequestFrame();
+}
+
+void VideoPreviewItem::takeDue() {
+    int64_t due = 0;
+    const bool paced = SoundClock::instance().dueFrame(&due);
+    Decoded chosen;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        // The newest picture that is due: without the clock the newest of
+        // all; with it, the last one queued whose frame has been reached (a
+        // jump back queues smaller frames after larger ones).
+        int pick = -1;
+        for (int i = int(m_decoded.size()) - 1; i >= 0 && pick < 0; --i) {
+            const int64_t frame = m_decoded[size_t(i)].frame;
+            if (!paced || frame < 0 || frame <= due)
+                pick = i;
+        }
+        if (pick < 0)
+            return;
+        chosen = std::move(m_decoded[size_t(pick)]);
+        m_decoded.erase(m_decoded.begin(), m_decoded.begin() + pick + 1);
+        if (chosen.hasSelf)
+            m_current = chosen.self;
+    }
+    if (chosen.hasTransition)
+        m_companion->setPending(chosen.transition);
+    m_shownFrame = chosen.frame;
 }
 
 RenderProps VideoPreviewItem::currentProps() {
@@ -233,12 +285,10 @@ void VideoPreviewItem::endExport() {
 void VideoPreviewItem::Update() {
     RenderProps current;
     QString clip;
+    if (!m_exporting)
+        takeDue();
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
-        if (!m_exporting && m_hasPending) {
-            m_current = m_pending;
-            m_hasPending = false;
-        }
         current = m_current;
         clip = m_clipUuid;
     }
@@ -395,10 +445,13 @@ void SubtitlePreviewItem::renderImage() {
             painter.drawText(box, Qt::AlignCenter, m_shownText);
         }
     }
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_image = image;
-    m_transparent = float(m_look.transparent);
-    m_imageChanged = true;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_image = image;
+        m_transparent = float(m_look.transparent);
+        m_imageChanged = true;
+    }
+    GsRequestFrame();
 }
 
 QImage SubtitlePreviewItem::image() {

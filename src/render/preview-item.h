@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -95,8 +96,14 @@ public:
     void Draw() override;
     bool CoversScene() const override;
 
-    // Each item serves at most this many requests a second.
-    static constexpr int kRequestIntervalUs = 40000;
+    // The worker pauses so that it serves at most one request in this time:
+    // twice the timeline's 30 frames a second, so that playback loses no
+    // frame to the pause while scrubbing cannot keep it decoding flat out.
+    static constexpr int kRequestIntervalUs = 16667;
+    // Decoded pictures waiting for the sound clock; when full the oldest goes.
+    static constexpr int kMaxDecodedAhead = 8;
+    // The play head's frame of the picture the item shows now, -1 when none.
+    int64_t shownFrame() const { return m_shownFrame.load(); }
 
 protected:
     ~VideoPreviewItem() override;
@@ -110,9 +117,22 @@ private:
     bool m_ready = false;
     bool m_quit = false;
 
-    mutable std::mutex m_stateLock; // guards m_pending, m_hasPending, m_current, m_clipUuid
-    RenderProps m_pending, m_current;
-    bool m_hasPending = false;
+    // One decoded request, waiting to be shown.
+    struct Decoded {
+        int64_t frame = -1;
+        bool hasSelf = false;
+        RenderProps self;
+        bool hasTransition = false;
+        RenderProps transition;
+    };
+    void keep(Decoded decoded);
+    // Render thread: the decoded picture due now becomes current.
+    void takeDue();
+
+    mutable std::mutex m_stateLock; // guards m_decoded, m_current, m_clipUuid
+    std::deque<Decoded> m_decoded; // oldest first
+    RenderProps m_current;
+    std::atomic<int64_t> m_shownFrame {-1};
     QString m_clipUuid; // the clip the item stands for now (the newest request's)
 
     std::unique_ptr<GsTexture> m_texture;

@@ -34,6 +34,7 @@ enum ShowMask { ShowClip = 1, ShowTransition = 2 };
 
 // The request for a video or picture track's item.
 struct FrameRequest {
+    int64_t frame = -1; // the play head's frame it shows; -1 when none is known
     QString program; // the transition's program
     double progress = 0.0;
     int32_t decodeMask = 0;

@@ -2,6 +2,7 @@
 
 #include "media/media.h"
 #include "render/audio/player-manager.h"
+#include "render/audio/sound-clock.h"
 #include "render/record/record-manager.h"
 #include "render/preview-item.h"
 #include "render/shader-library.h"
@@ -22,19 +23,39 @@ std::atomic<int> RenderThread::s_running {0};
 RenderThread::RenderThread() { start(QThread::InheritPriority); }
 
 RenderThread::~RenderThread() {
-    m_stop.release();
+    m_stop = true;
+    GsRequestFrame(); // wakes the loop
     wait();
 }
 
 void RenderThread::run() {
+    using namespace std::chrono;
     ++s_running;
-    // The semaphore's wait is the frame clock.
-    while (!m_stop.tryAcquire(1, kCycleMs)) {
+    SoundClock& clock = SoundClock::instance();
+    uint64_t seen = GsFrameRequests();
+    double leadUs = 0; // a running mean of the cycles' time
+    for (bool first = true; !m_stop; first = false) {
+        if (!first) {
+            steady_clock::time_point deadline = steady_clock::time_point::max();
+            const bool playing = clock.nextDue(steady_clock::now(), &deadline);
+            const uint64_t asked = GsWaitForFrameRequest(seen, deadline);
+            if (m_stop)
+                break;
+            if (asked == seen && !playing)
+                continue;
+            seen = asked;
+        }
+        const steady_clock::time_point start = steady_clock::now();
         TickSource();
         HandleFilter();
         OutputFrame(0, 1);
         DrawDisplay();
         ++m_cycles;
+        const int64_t spent = duration_cast<microseconds>(steady_clock::now() - start).count();
+        m_cycleTimeUs += spent;
+        const double spentUs = double(spent);
+        leadUs = std::min(double(kMaxLeadUs), leadUs * 0.8 + spentUs * 0.2);
+        clock.setDrawLead(microseconds(int64_t(leadUs)));
     }
     --s_running;
 }

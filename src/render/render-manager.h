@@ -12,7 +12,6 @@
 #include "value/value.h"
 
 #include <QObject>
-#include <QSemaphore>
 #include <QThread>
 
 #include <cstdint>
@@ -22,14 +21,19 @@ class RecordManager;
 class QXmlStreamReader;
 class QXmlStreamWriter;
 
-// Runs the engine's frame cycle about every 40 ms until it is deleted.
+// Runs the engine's frame cycle whenever a frame is asked for (a new
+// picture, an edit, a resize) and, while playback runs, when the sound
+// clock brings the next frame due; otherwise it sleeps. Until it is deleted.
 class RenderThread : public QThread {
     Q_OBJECT
 public:
-    static constexpr int kCycleMs = 40;
+    // The longest a cycle is assumed to take when choosing pictures ahead.
+    static constexpr int kMaxLeadUs = 50000;
     RenderThread();
     ~RenderThread() override;
     int cycles() const { return m_cycles.load(); }
+    // Microseconds the cycles took, summed (for the benchmarks).
+    int64_t cycleTimeUs() const { return m_cycleTimeUs.load(); }
     // Loops running in the process.
     static int running() { return s_running.load(); }
 
@@ -37,8 +41,9 @@ protected:
     void run() override;
 
 private:
-    QSemaphore m_stop; // released once to end the loop
+    std::atomic<bool> m_stop {false};
     std::atomic<int> m_cycles {0};
+    std::atomic<int64_t> m_cycleTimeUs {0};
     static std::atomic<int> s_running;
 };
 

@@ -246,8 +246,10 @@ void ClassifyItem::placePreviewItem() {
 }
 
 void ClassifyItem::refreshSelection() {
-    if (m_previewItem && m_active)
+    if (m_previewItem && m_active) {
         m_previewItem->selected = m_previewItem->visible && isClipSelected(m_active);
+        GsRequestFrame();
+    }
 }
 
 void ClassifyItem::deleteActiveClip() {

@@ -37,6 +37,7 @@ LayerRequest layerRequest(const SourceData& clip, int64_t frame) {
 
 FrameRequest frameRequest(const ClassifyItem& track, int64_t frame) {
     FrameRequest request;
+    request.frame = frame;
     if (const SourceData* clip = track.activeClip(frame)) {
         request.decodeMask = DecodeSelf;
         request.showMask = ShowClip;
@@ -83,6 +84,7 @@ FrameRequest frameRequest(const ClassifyItem& track, int64_t frame,
         if (at.track != &track)
             continue;
         FrameRequest request;
+        request.frame = frame;
         request.program = at.transition->name;
         request.progress = at.progress;
         request.showMask = ShowTransition;

@@ -70,6 +70,7 @@ bool AudioMixerPlayer::reopenOutput() {
 bool AudioMixerPlayer::end(const PcmConsumer& consumer) {
     if (!m_mixer)
         return false;
+    m_latencyUs = -1;
     ff::PcmBuffer block = m_mixer->end();
     if (consumer && block.data)
         consumer(block);
@@ -94,6 +95,8 @@ bool AudioMixerPlayer::end(const PcmConsumer& consumer) {
             m_stalled = cached >= 3 * budgetMs;
             return false;
         }
+        m_latencyUs = m_output->latency_usec();
+        m_latencyAt = std::chrono::steady_clock::now();
         if (int ms = pacingSleepMs(cached, m_count))
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return true;
@@ -107,6 +110,14 @@ bool AudioMixerPlayer::end(const PcmConsumer& consumer) {
     return false;
 }
 
+bool AudioMixerPlayer::lastLatency(int64_t* us, std::chrono::steady_clock::time_point* at) const {
+    if (m_latencyUs < 0)
+        return false;
+    *us = m_latencyUs;
+    *at = m_latencyAt;
+    return true;
+}
+
 void AudioMixerPlayer::stop() {
     if (m_output)
         m_output->stop();
@@ -116,4 +127,5 @@ void AudioMixerPlayer::stop() {
     m_broken = false;
     m_stalled = false;
     m_count = 0;
+    m_latencyUs = -1;
 }

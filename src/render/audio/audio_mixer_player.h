@@ -11,6 +11,7 @@
 
 #include <QElapsedTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,6 +55,9 @@ public:
     // playing yet (filling up; a sink that has not started, whose queue
     // is then held at three frames rather than piling up delay).
     bool end(const PcmConsumer& consumer = PcmConsumer());
+    // As of the last end() that returned true: microseconds until the end of
+    // that block is heard, and when that was read. False otherwise.
+    bool lastLatency(int64_t* us, std::chrono::steady_clock::time_point* at) const;
     // Stops and frees the output and the mixer.
     void stop();
 
@@ -68,6 +72,8 @@ private:
     std::unique_ptr<ff::AudioMixer> m_mixer;
     std::unique_ptr<zya::AudioPlayer> m_output;
     int64_t m_count = 0; // frames of the current block
+    int64_t m_latencyUs = -1; // see lastLatency()
+    std::chrono::steady_clock::time_point m_latencyAt;
     bool m_outputOpen = false;
     bool m_broken = false;       // the output refused a block; silent until reopened
     bool m_stalled = false;      // the output holds three frames it does not play yet

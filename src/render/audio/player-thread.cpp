@@ -3,6 +3,7 @@
 #include "media/media.h"
 #include "render/audio/audio-task-manager.h"
 #include "render/audio/audio_mixer_player.h"
+#include "render/audio/sound-clock.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -62,6 +63,22 @@ void PlayerThread::waitForStop() {
     m_wake.wait(lock, [this] { return m_stop; });
 }
 
+void PlayerThread::tellClock(const AudioMixerPlayer& mixer, const Step& step) {
+    const int64_t fps = step.fps > 0 ? step.fps : 30;
+    int64_t latencyUs = 0;
+    Clock::time_point at;
+    if (mixer.lastLatency(&latencyUs, &at)) {
+        // The step's sound ends at (current + 1) / fps; it is heard once
+        // what the output still holds has played.
+        const int64_t endUs = (step.current + 1) * 1000000 / fps;
+        SoundClock::instance().heard(endUs - latencyUs, fps, at);
+    } else if (!mixer.isOutputOpen()) {
+        // No sound: the player's own timer keeps time, the step starts now.
+        SoundClock::instance().heard(step.current * 1000000 / fps, fps, Clock::now());
+    }
+    // An output that fills up or waits for its sink says nothing yet.
+}
+
 void PlayerThread::run() {
     AudioMixerPlayer* mixer = AudioMixerPlayer::instance();
     {
@@ -81,6 +98,7 @@ void PlayerThread::run() {
             mixer->begin(step.current, 1, int(step.fps));
             tasks.mix(step.sounds);
             const bool pacedBySound = mixer->end();
+            tellClock(*mixer, step);
             // The timeline holds the play head on its last frame; once that
             // frame has sounded there is nothing more to ask for.
             if (step.current + 1 >= step.last) {
@@ -102,5 +120,6 @@ void PlayerThread::run() {
                 break;
         }
     } // the decoders close before the output goes
+    SoundClock::instance().stop();
     mixer->stop();
 }

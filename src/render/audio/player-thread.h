@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <mutex>
 
+class AudioMixerPlayer;
+
 class PlayerThread : public QThread {
     Q_OBJECT
 public:
@@ -54,6 +56,8 @@ private:
     bool waitForAnswer(Step* step);
     bool sleepUntil(std::chrono::steady_clock::time_point deadline);
     void waitForStop();
+    // Sets the sound clock from the step just played.
+    void tellClock(const AudioMixerPlayer& mixer, const Step& step);
 
     std::mutex m_lock; // guards m_stop, m_ready, m_sounds, m_current, m_fps, m_last
     std::condition_variable m_wake;

@@ -2,6 +2,7 @@
 // resizing and moving items with the mouse, the one undo step a drag leaves,
 // the keys and the context menu; and the preview panel's buttons, time label
 // and zoom slider.
+#include "render/audio/player-manager.h"
 #include "render/preview-item.h"
 #include "render/preview-widget.h"
 #include "render/preview-window.h"
@@ -154,6 +155,77 @@ private slots:
         scene = nullptr;
         zya::UndoController::destroyInstance();
         tracks.clear();
+    }
+
+    // The preview draws when something changed and sleeps otherwise; while
+    // playing, each picture reaches the window when its sound is heard, not
+    // when it was decoded (ahead of the sound by what the output holds).
+    void previewDrawsOnChangeAndFollowsTheSound() {
+        const QString clip = QStringLiteral(KORVEL_TEST_MEDIA_DIR "/h264-30fps.mp4");
+        auto* item = new VideoPreviewItem({400, 200});
+        items.push_back(item);
+        item->Resize(400, 200);
+        scene->AddItem(item);
+        auto thread = std::make_unique<RenderThread>();
+        ZyeGsView* view = window->view();
+        QTest::qWait(500);
+        const int settled = view->presents();
+        QTest::qWait(1500);
+        QCOMPARE(view->presents(), settled);
+        item->MoveTo(20, 0);
+        QTRY_VERIFY(view->presents() > settled);
+
+        // The player asks for frames; this answers as the timeline does, with
+        // the picture's request and the frame's sound.
+        PlayerManager player;
+        int64_t next = 0;
+        const int64_t last = 80;
+        connect(&player, &PlayerManager::sig_frontFrameRequest, this, [&] {
+            const int64_t frame = std::min(next++, last);
+            FrameRequest request;
+            request.frame = frame;
+            request.decodeMask = DecodeSelf;
+            request.showMask = ShowClip;
+            request.self.frame = frame;
+            request.self.uuid = QStringLiteral("clip");
+            request.self.path = clip;
+            request.self.clipRect = QRect(0, 0, 320, 240);
+            request.self.width = 400;
+            request.self.height = 200;
+            item->request(request);
+            AudioFrameData sound;
+            sound.num = frame;
+            sound.path = clip;
+            sound.volume = 128;
+            player.submit({sound}, frame, 30, last);
+        });
+        const size_t before = view->presented().size();
+        player.setPlaying(true);
+        QTRY_VERIFY_WITH_TIMEOUT(next >= last, 30000);
+        QTest::qWait(300);
+        player.setPlaying(false);
+
+        std::vector<ZyeGsView::Presented> shown = view->presented();
+        shown.erase(shown.begin(), shown.begin() + std::min(before, shown.size()));
+        QVERIFY2(shown.size() >= 10, qPrintable(QString::number(shown.size())));
+        int clocked = 0;
+        for (size_t i = 0; i < shown.size(); ++i) {
+            if (i > 0)
+                QVERIFY(shown[i].frame > shown[i - 1].frame);
+            if (!shown[i].clocked)
+                continue;
+            ++clocked;
+            // Microseconds the picture came before its sound (negative: after).
+            const int64_t ahead = shown[i].frame * 1000000 / 30 - shown[i].heardUs;
+            const QString what = QStringLiteral("frame %1 came %2 ms before its sound")
+                                     .arg(shown[i].frame)
+                                     .arg(double(ahead) / 1000.0);
+            // Never more than two frames early; late only by what a busy machine costs.
+            QVERIFY2(ahead <= 2 * 33334, qPrintable(what));
+            QVERIFY2(ahead >= -10 * 33334, qPrintable(what));
+        }
+        QVERIFY(clocked >= 10);
+        thread.reset();
     }
 
     void rotateHandleSnapsNearRightAngles_data() {

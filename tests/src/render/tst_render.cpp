@@ -240,7 +240,7 @@ void TestRender::onlyTheNewestRequestIsServed() {
     QVERIFY(item->currentProps().self.frame);
     QCOMPARE(item->currentProps().self.frame->ptsUs, int64_t(633333));
 
-    // A steady stream of requests is served at most 25 times a second.
+    // A steady stream of requests is served at most once a request interval.
     int before = item->servedRequests();
     QElapsedTimer clock;
     clock.start();
@@ -250,7 +250,7 @@ void TestRender::onlyTheNewestRequestIsServed() {
         QTest::qWait(5);
     }
     int served = item->servedRequests() - before;
-    QVERIFY2(served <= 26, qPrintable(QString::number(served)));
+    QVERIFY2(served <= 1000000 / VideoPreviewItem::kRequestIntervalUs + 1, qPrintable(QString::number(served)));
     QVERIFY(served >= 5);
     scene->RemoveItem(item);
     item->Release();
@@ -453,7 +453,7 @@ void TestRender::renderThreadRunsOneLoop() {
     QVERIFY(second);
     QVERIFY(first != second || first->isRunning());
     QTRY_COMPARE(RenderThread::running(), 1);
-    // The clock runs about 25 cycles a second. The scene it draws (through an
+    // It draws when something changed. The scene it draws (through an
     // output, with a picture in it) is replaced and let go meanwhile.
     auto* item = new VideoPreviewItem({320, 180});
     manager.addItem(item);
@@ -475,7 +475,7 @@ void TestRender::renderThreadRunsOneLoop() {
     bool drawn = out->sawRed;
     out->Release();
     QVERIFY(drawn); // the render thread drew the first scene's picture
-    QVERIFY2(second->cycles() >= 8 && second->cycles() <= 20, qPrintable(QString::number(second->cycles())));
+    QVERIFY(second->cycles() >= 1);
     manager.slot_closeRenderThread();
     QCOMPARE(RenderThread::running(), 0);
 }
