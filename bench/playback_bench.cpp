@@ -1,14 +1,20 @@
 // Twenty seconds of playback with sound through the real pieces: a 1080p30
-// timeline of two video tracks (a fade between two clips on the first, a
-// clip over the whole length on the second) and a subtitle, the timeline
-// view answering the player, the render manager with its render thread and
-// the tracks' preview items decoding on their workers.
+// timeline of two video tracks (a dissolve between two clips on the first, a
+// picture-in-picture over the whole length on the second) and a subtitle,
+// the timeline view answering the player, the render manager with its render
+// thread, the tracks' preview items decoding on their workers, and the
+// preview window the pictures are presented into.
 //
 //   scripts/test-env playback_bench [seconds]
 //
-// Prints the frames the video preview items took up per second, the sound
-// output's underruns and the play head's drift from wall time.
+// Prints the distinct pictures the window presented per second, how far each
+// new picture was from the sound being heard when it reached the window, the
+// sound output's underruns, the play head's drift from wall time and what an
+// idle preview draws. Before printing it checks that the presented frames
+// only went forward and that the second clip's colour is on the screen.
 #include "audio/audio-player.h"
+#include "render/audio/sound-clock.h"
+#include "render/display-window.h"
 #include "render/preview-item.h"
 #include "render/render-manager.h"
 #include "timeline/classify-item.h"
@@ -24,9 +30,11 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -35,8 +43,12 @@ namespace {
 
 constexpr int kFps = 30;
 
-// Makes a 1080p30 clip with a tone once; later runs reuse it.
-bool makeClip(const QString& path, int seconds, int frequency, const char* pattern) {
+// The second clip's colour, checked on the screen at the end.
+const QColor kBlue(0x20, 0x60, 0xc0);
+
+// Makes a 1080p30 clip with a tone once; later runs reuse it. `source` is a
+// lavfi source with its options so far ("testsrc2=", "color=c=red:").
+bool makeClip(const QString& path, int seconds, int frequency, const char* source) {
     if (QFileInfo(path).size() > 0)
         return true;
     QProcess ffmpeg;
@@ -50,7 +62,7 @@ bool makeClip(const QString& path, int seconds, int frequency, const char* patte
                   "-f",
                   "lavfi",
                   "-i",
-                  QString("%1=size=1920x1080:rate=30:duration=%2").arg(pattern).arg(seconds),
+                  QString("%1size=1920x1080:rate=30:duration=%2").arg(source).arg(seconds),
                   "-f",
                   "lavfi",
                   "-i",
@@ -77,9 +89,8 @@ bool makeClip(const QString& path, int seconds, int frequency, const char* patte
 }
 
 SourceData* addClip(TimeLineTreeModel& model, ClassifyItem* track, int64_t start, int64_t length,
-                    const QString& path) {
-    SourceData* clip = model.createSource(track, start, length, 0, length, path, QRectF(0, 0, 1920, 1080),
-                                          QRect(0, 0, 1920, 1080));
+                    const QString& path, const QRectF& place = QRectF(0, 0, 1920, 1080)) {
+    SourceData* clip = model.createSource(track, start, length, 0, length, path, place, QRect(0, 0, 1920, 1080));
     track->addSource(clip);
     return clip;
 }
@@ -89,6 +100,12 @@ int served(const std::vector<ClassifyItem*>& tracks) {
     for (ClassifyItem* t : tracks)
         n += static_cast<VideoPreviewItem*>(t->previewItem())->servedRequests();
     return n;
+}
+
+void wait(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 } // namespace
@@ -101,9 +118,10 @@ int main(int argc, char** argv) {
 
     const QString folder = QDir::tempPath() + "/korvel-playback-bench";
     QDir().mkpath(folder);
-    const QString a = folder + "/a-1080p30.mp4", b = folder + "/b-1080p30.mp4", c = folder + "/c-1080p30.mp4";
-    if (!makeClip(a, 12, 440, "testsrc2") || !makeClip(b, 12, 660, "smptehdbars") ||
-        !makeClip(c, 22, 550, "testsrc2"))
+    const QString a = folder + "/a-1080p30.mp4", b = folder + "/b-blue-1080p30.mp4", c = folder + "/c-1080p30.mp4";
+    if (!makeClip(a, 12, 440, "testsrc2=") ||
+        !makeClip(b, 12, 660, qPrintable(QString("color=c=%1:").arg(kBlue.name()))) ||
+        !makeClip(c, 22, 550, "testsrc2="))
         return 1;
 
     {
@@ -130,7 +148,8 @@ int main(int argc, char** argv) {
         SourceData* first = addClip(model, v1, 0, 12 * kFps, a);
         SourceData* second = addClip(model, v1, 12 * kFps, 12 * kFps, b);
         scene.addTransition(first, second, "fade"); // frames 330 to 390
-        addClip(model, v2, 0, 22 * kFps, c);
+        // In the canvas's top left quarter, whichever track is on top.
+        addClip(model, v2, 0, 22 * kFps, c, QRectF(-480, -270, 960, 540));
         ClassifyItem* subtitles = model.header(SourceSubtitle);
         subtitles->addSource(
             model.createSubtitle(subtitles, 0, 24 * kFps, "Korvel playback", QFont(), Qt::white));
@@ -138,15 +157,32 @@ int main(int argc, char** argv) {
         model.setRenderManager(&render);
         const std::vector<ClassifyItem*> videoTracks = {v1, v2};
 
+        // The preview window: the canvas at half size, fitting the window.
+        ZyeDisplayWindow display;
+        display.resize(960, 540);
+        display.setScene(render.scene());
+        display.show();
+        QElapsedTimer waited;
+        waited.start();
+        while (!display.view() && waited.elapsed() < 10000)
+            wait(20);
+        if (!display.view()) {
+            std::fprintf(stderr, "FAILED: the preview window made no view\n");
+            return 1;
+        }
+        display.view()->setZoom(0.5);
+
         // The first frame on screen, decoders open, before the clock starts.
         view.slot_resetFrame(0, EditManual, true);
-        QEventLoop settle;
-        QTimer::singleShot(500, &settle, &QEventLoop::quit);
-        settle.exec();
+        wait(500);
+        ZyeGsView* screen = display.view();
+        const size_t before = screen->presented().size();
 
         const int64_t frame0 = view.playHeadFrame();
         const int served0 = served(videoTracks);
         const int underflows0 = zya::AudioPlayer::totalUnderflows();
+        const int cycles0 = render.renderThread()->cycles();
+        const int64_t cycleTime0 = render.renderThread()->cycleTimeUs();
         QElapsedTimer clock;
         clock.start();
         render.setPlaying(true);
@@ -156,21 +192,86 @@ int main(int argc, char** argv) {
         play.exec();
         const double elapsed = double(clock.nsecsElapsed()) / 1e9;
         const int64_t advanced = view.playHeadFrame() - frame0;
-        const int shown = served(videoTracks) - served0;
+        const int decoded = served(videoTracks) - served0;
+        const int cycles = render.renderThread()->cycles() - cycles0;
+        const double cycleMs = cycles > 0 ? double(render.renderThread()->cycleTimeUs() - cycleTime0) / cycles / 1000.0 : 0;
         render.setPlaying(false);
         const int underflows = zya::AudioPlayer::totalUnderflows() - underflows0;
+
+        // What reached the window while playing.
+        std::vector<ZyeGsView::Presented> all = screen->presented();
+        std::vector<ZyeGsView::Presented> shown(all.begin() + std::min(before, all.size()), all.end());
+        const auto started = shown.empty() ? std::chrono::steady_clock::now() : shown.front().at;
+        int backwards = 0;
+        std::vector<double> offsets; // ms, + when the picture comes after its sound
+        for (size_t i = 0; i < shown.size(); ++i) {
+            if (i > 0 && shown[i].frame <= shown[i - 1].frame)
+                ++backwards;
+            // The first second is the start: the sound output fills up.
+            if (shown[i].clocked && shown[i].at - started > std::chrono::seconds(1))
+                offsets.push_back(double(shown[i].heardUs - shown[i].frame * 1000000 / kFps) / 1000.0);
+        }
+        double mean = 0, worst = 0;
+        for (double o : offsets) {
+            mean += o / double(offsets.size());
+            if (std::abs(o) > std::abs(worst))
+                worst = o;
+        }
+
+        // An idle preview draws nothing; the last picture shows the second clip.
+        wait(500);
+        const int presentsBefore = screen->presents();
+        wait(2000);
+        const int idlePresents = screen->presents() - presentsBefore;
+        const int64_t lastFrame = shown.empty() ? -1 : shown.back().frame;
+        bool colourChecked = false, colourRight = false;
+        QColor seen;
+        if (lastFrame >= 13 * kFps) {
+            const QImage grab = display.surface()->screen()->grabWindow(display.surface()->winId()).toImage();
+            // A point of the canvas in its top right quarter (x 0.8, y 0.3).
+            const QPoint at(int(grab.width() / 2 + 0.3 * 960), int(grab.height() / 2 - 0.2 * 540));
+            colourChecked = grab.rect().contains(at);
+            if (colourChecked) {
+                seen = grab.pixelColor(at);
+                colourRight = std::abs(seen.red() - kBlue.red()) <= 16 && std::abs(seen.green() - kBlue.green()) <= 16 &&
+                              std::abs(seen.blue() - kBlue.blue()) <= 16;
+            }
+        }
         model.setRenderManager(nullptr);
 
-        const double shownPerSecond = double(shown) / videoTracks.size() / elapsed;
+        if (shown.size() < 2 || backwards > 0 || offsets.empty() || (colourChecked && !colourRight)) {
+            std::fprintf(stderr,
+                         "FAILED: %zu pictures presented, %d went back, %zu clocked; colour at the end %s "
+                         "(want %s)\n",
+                         shown.size(), backwards, offsets.size(), qPrintable(seen.name()), qPrintable(kBlue.name()));
+            return 1;
+        }
+        if (!colourChecked)
+            std::printf("(the colour check needs at least 14 s of playback)\n");
+
+        const double span = double(std::chrono::duration_cast<std::chrono::microseconds>(shown.back().at - started).count()) / 1e6;
+        const double picturesPerSecond = span > 0 ? double(shown.size() - 1) / span : 0;
+        const double decodedPerSecond = double(decoded) / double(videoTracks.size()) / elapsed;
         const double drift = (double(advanced) / kFps - elapsed) / elapsed * 100.0;
-        std::printf("renderer: %s; played %.2f s, %lld frames\n",
-                    GsDevice::DefaultDevice()->Renderer().c_str(), elapsed, static_cast<long long>(advanced));
-        std::printf("%-44s %9.1f   (target >= 24) %s\n", "frames shown per second, per video track",
-                    shownPerSecond, shownPerSecond >= 24 ? "ok" : "MISSED");
-        std::printf("%-44s %9d   (target 0) %s\n", "sound underruns", underflows,
-                    underflows == 0 ? "ok" : "MISSED");
-        std::printf("%-44s %9.2f %%  (target < 1 %%) %s\n", "play head drift from wall time", drift,
+        std::printf("renderer: %s; played %.2f s, %lld frames; %zu pictures presented, frames %lld to %lld, "
+                    "only forward; the second clip's colour %s on screen\n",
+                    GsDevice::DefaultDevice()->Renderer().c_str(), elapsed, static_cast<long long>(advanced),
+                    shown.size(), static_cast<long long>(shown.front().frame), static_cast<long long>(lastFrame),
+                    colourChecked ? qPrintable(seen.name()) : "not checked");
+        std::printf("%-48s %9.1f   (target >= 25) %s\n", "pictures presented per second", picturesPerSecond,
+                    picturesPerSecond >= 25 ? "ok" : "MISSED");
+        std::printf("%-48s %9.1f ms (target within +-20) %s\n", "picture - sound offset, mean", mean,
+                    std::abs(mean) <= 20 ? "ok" : "MISSED");
+        std::printf("%-48s %9.1f ms (target within +-20) %s\n", "picture - sound offset, worst", worst,
+                    std::abs(worst) <= 20 ? "ok" : "MISSED");
+        std::printf("%-48s %9d   (target 0) %s\n", "sound underruns", underflows, underflows == 0 ? "ok" : "MISSED");
+        std::printf("%-48s %9.2f %%  (target < 1 %%) %s\n", "play head drift from wall time", drift,
                     std::abs(drift) < 1.0 ? "ok" : "MISSED");
+        std::printf("%-48s %9.1f   (for reference)\n", "frames decoded per second, per video track", decodedPerSecond);
+        std::printf("%-48s %9.1f   (for reference; %.1f ms each)\n", "render cycles per second",
+                    double(cycles) / elapsed, cycleMs);
+        std::printf("%-48s %9d   (target 0) %s\n", "pictures presented in 2 s of idle preview", idlePresents,
+                    idlePresents == 0 ? "ok" : "MISSED");
     }
     zya::UndoController::instance()->reset();
     return 0;
