@@ -1,4 +1,6 @@
 #include "main-window.h"
+#include "export-jobs.h"
+#include "jobs-window.h"
 
 #include "project-parts.h"
 #include "qssmanager.h"
@@ -28,6 +30,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDebug>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -241,6 +244,34 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
     }
     // The export window is made once and shown again for every export.
     m_exportWindow = new ExportParamWidget([this](MVParams* params) { runExport(params); }, this);
+    // Exports run as background jobs, listed in the Jobs window.
+    m_jobs = new ExportJobQueue(this);
+    m_jobsWindow = new JobsWindow(m_jobs, this);
+    connect(m_jobs, &ExportJobQueue::jobChanged, this, [this](int id) {
+        const ExportJob* job = m_jobs->job(id);
+        if (!m_progress || id != m_progressJob || !job)
+            return;
+        m_progress->progress(job->done, job->total);
+        // It opens with the first frame written: an export that cannot start
+        // shows only its end, in the Jobs window.
+        if (job->state == ExportJob::Running && job->done > 0 && !m_progressShown) {
+            m_progressShown = true;
+            m_progress->show();
+        }
+    });
+    connect(m_jobs, &ExportJobQueue::jobEnded, this, [this](int id) {
+        // The Jobs window says how it ended (and the desktop's notification).
+        if (id == m_progressJob && m_progress) {
+            m_progress->dismiss();
+            m_progress->deleteLater();
+            m_progress = nullptr;
+            m_progressJob = 0;
+        }
+        if (!m_jobsWindow->isVisible()) {
+            m_jobsWindow->setAttribute(Qt::WA_ShowWithoutActivating);
+            m_jobsWindow->show();
+        }
+    });
     connect(m_render, &RenderManager::sig_updateSceneSize, m_exportWindow, &ExportParamWidget::slot_updateSceneSize);
     m_exportWindow->slot_updateSceneSize(int(m_render->sceneWidth()), int(m_render->sceneHeight()));
     connect(m_toolbar, &ToolBarWidget::sig_showExport, m_exportWindow, &ExportParamWidget::showForExport);
@@ -293,6 +324,7 @@ QWidget* MainWindow::buildTitleBar() {
     connect(archive, &QPushButton::clicked, this, &MainWindow::on_pushButton_file_clicked);
     connect(button("pushButton_export", tr("titlebar.Export")), &QPushButton::clicked, this,
             &MainWindow::on_pushButton_export_clicked);
+    connect(button("pushButton_jobs", tr("titlebar.Jobs")), &QPushButton::clicked, this, &MainWindow::showJobs);
     m_settingButton = button("pushButton_setting", tr("titlebar.More"));
     connect(m_settingButton, &QPushButton::clicked, this, &MainWindow::on_pushButton_setting_clicked);
     row->addStretch(1);
@@ -371,8 +403,10 @@ void MainWindow::wirePanels() {
     // The exporter's workers ask the play head's dispatcher for each frame, on their own threads.
     if (ExportManager* exporter = m_render->exportManager())
         exporter->setSource(m_timeline->view()->frames());
-    m_resource->manager()->setProjectFileProvider([] {
+    m_resource->manager()->setProjectFileProvider([this] {
         ZyApp* app = ZyApp::instance();
+        if (!m_snapshotFile.isEmpty())
+            return m_snapshotFile;
         return app ? app->sectionFile() : QString();
     });
     m_preview->slot_setScene(m_render->scene());
@@ -486,46 +520,73 @@ void MainWindow::on_pushButton_file_clicked() {
     dialog->run(app->currentProjectPath());
 }
 
-void MainWindow::runExport(MVParams* params) {
-    ExportManager* exporter = m_render->exportManager();
-    if (!exporter)
-        return;
-    // The automatic copy would write while the workers read the timeline.
-    const bool autoSave = autoSaveRunning();
-    setAutoSaveEnabled(false);
-    ExportProcessDialog dialog([exporter] { exporter->stop(); }, this);
-    // The progress window opens with the first frame written, so a writer
-    // that cannot start shows only its reason.
-    exporter->setProgress([&dialog](int64_t done, int64_t total) {
-        // The exporter reports before anything is written too: wait for a frame.
-        if (done <= 0 && !dialog.isVisible())
-            return;
-        if (!dialog.isVisible())
-            dialog.show();
-        dialog.progress(done, total);
-        QCoreApplication::processEvents();
-    });
-    m_render->slot_exportParam(params);
-    exporter->setProgress(ExportManager::Progress());
-    const ExportResult result = m_render->lastExportResult();
-    dialog.finished(result);
-    setAutoSaveEnabled(autoSave);
-    if (result.ok && m_exportWindow->writeSubtitles())
-        writeExportSubtitles(result.path.isEmpty() ? exportfn::exportPath(*params) : result.path, params->playRate);
+int MainWindow::runExport(MVParams* params) {
+    ZyApp* app = ZyApp::instance();
+    if (!params || !m_parts)
+        return 0;
+    // The child exports a copy of the project as it is now: the user's file
+    // and its unsaved state are left alone. An archived project's media lie
+    // relative to its folder, so its copy goes there, hidden.
+    QString snapshot;
+    const QString current = app ? app->currentProjectPath() : QString();
+    const bool archived = app && app->isArchived() && !current.isEmpty();
+    if (archived) {
+        const QFileInfo file(current);
+        snapshot = QStringLiteral("%1/.%2.korvel-export-%3.zya2")
+                       .arg(file.absolutePath(), file.completeBaseName())
+                       .arg(QDateTime::currentMSecsSinceEpoch());
+    } else {
+        snapshot = m_jobs->newSnapshotPath();
+    }
+    QString error = QStringLiteral("no folder for the project's copy");
+    m_snapshotFile = snapshot;
+    const bool written =
+        !snapshot.isEmpty() &&
+        project::writeProject(snapshot, *m_parts, archived ? project::ArchiveMark::Yes : project::ArchiveMark::No,
+                              false, &error);
+    m_snapshotFile.clear();
+    if (!written) {
+        LOGE("export: the project's copy %s could not be written: %s", qUtf8Printable(snapshot), qUtf8Printable(error));
+        if (!snapshot.isEmpty())
+            QFile::remove(snapshot);
+        auto* box = new QMessageBox(QMessageBox::NoIcon, tr("exportmvwindow.Hint"),
+                                    tr("exportjobs.SnapshotFailed").arg(error), QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("snapshotFailedMessage"));
+        box->button(QMessageBox::Ok)->setText(tr("exportmvwindow.Ok"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        return 0;
+    }
+    const int id = m_jobs->add(snapshot, exportfn::exportPath(*params),
+                               ExportJobQueue::optionsFor(*params, m_exportWindow->writeSubtitles()));
+    // One progress window, for the export asked for last; the others are in the Jobs window.
+    if (m_progress) {
+        m_progress->dismiss();
+        m_progress->deleteLater();
+    }
+    m_progressJob = id;
+    m_progress = new ExportProcessDialog([this, id] { m_jobs->cancel(id); }, this);
+    m_progress->setAttribute(Qt::WA_DeleteOnClose, false);
+    connect(m_progress, &ExportProcessDialog::sig_putAside, this, &MainWindow::showJobs);
+    m_progressShown = false;
+    // A child that could not even start has ended already.
+    const ExportJob* job = m_jobs->job(id);
+    if (!job || job->ended()) {
+        m_progress->deleteLater();
+        m_progress = nullptr;
+        m_progressJob = 0;
+    }
+    return id;
 }
 
-void MainWindow::writeExportSubtitles(const QString& exportPath, double playRate) {
-    bool written = false;
-    QString error;
-    if (subtitles::writeSubtitlesBeside(*m_timeline->model(), exportPath, playRate, &written, &error))
-        return;
-    auto* box = new QMessageBox(QMessageBox::NoIcon, tr("exportmvwindow.Hint"),
-                                tr("exportmvwindow.SrtFailed").arg(subtitles::srtPathBeside(exportPath), error),
-                                QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("srtFailedMessage"));
-    box->button(QMessageBox::Ok)->setText(tr("exportmvwindow.Ok"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+ExportProcessDialog* MainWindow::exportProgress() const {
+    return m_progress;
+}
+
+void MainWindow::showJobs() {
+    m_jobsWindow->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    m_jobsWindow->show();
+    m_jobsWindow->raise();
 }
 
 void MainWindow::on_pushButton_export_clicked() {
@@ -560,11 +621,29 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // Exports still running or queued end with the editor: the user chooses.
+    if (const int pending = m_jobs ? m_jobs->pending() : 0) {
+        QMessageBox box(QMessageBox::Question, tr("exportjobs.Title"), tr("exportjobs.CloseRunning").arg(pending),
+                        QMessageBox::NoButton, this);
+        box.setObjectName(QStringLiteral("jobsRunningMessage"));
+        QPushButton* stop = box.addButton(tr("exportjobs.CloseAnyway"), QMessageBox::DestructiveRole);
+        QPushButton* keep = box.addButton(tr("exportjobs.KeepOpen"), QMessageBox::RejectRole);
+        box.setDefaultButton(keep);
+        box.setEscapeButton(keep);
+        box.exec();
+        if (box.clickedButton() != stop) {
+            event->ignore();
+            return;
+        }
+    }
     ZyApp* app = ZyApp::instance();
-    if (!app || app->maybeSave())
-        event->accept();
-    else
+    if (app && !app->maybeSave()) {
         event->ignore();
+        return;
+    }
+    if (m_jobs)
+        m_jobs->cancelAll();
+    event->accept();
 }
 
 bool MainWindow::inBand(const QPoint& global, int edge) const {

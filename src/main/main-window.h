@@ -13,7 +13,10 @@
 #include <QWidget>
 
 class CreateProjectDialog;
+class ExportJobQueue;
 class ExportParamWidget;
+class ExportProcessDialog;
+class JobsWindow;
 struct MVParams;
 class QKeyEvent;
 class QLabel;
@@ -55,11 +58,16 @@ public:
     bool autoSaveRunning() const { return m_autoSaveTimer != 0; }
     CreateProjectDialog* createDialog() const { return m_createDialog; }
     ExportParamWidget* exportWindow() const { return m_exportWindow; }
-    // Runs the export the window asked for, with its progress dialog.
-    void runExport(MVParams* params);
-    // The export window's "also write subtitles": the .srt beside the
-    // export, timed for its play rate; a failure is told in a message box.
-    void writeExportSubtitles(const QString& exportPath, double playRate);
+    // Queues the export the window asked for as a background job: a
+    // snapshot of the project goes to a child process (ExportJobQueue); the
+    // progress window follows it without holding the editor. Returns the
+    // job's id, 0 when the snapshot could not be written (a message says why).
+    int runExport(MVParams* params);
+    ExportJobQueue* exportJobs() const { return m_jobs; }
+    JobsWindow* jobsWindow() const { return m_jobsWindow; }
+    // The progress window of the export asked for last; null once it ended.
+    ExportProcessDialog* exportProgress() const;
+    void showJobs();
 
     void setAutoSaveEnabled(bool enabled);
     // The project's name (isName) or a status text shown for one second.
@@ -108,6 +116,12 @@ private:
     QMenu* m_menu = nullptr;
     CreateProjectDialog* m_createDialog = nullptr;
     ExportParamWidget* m_exportWindow = nullptr;
+    ExportJobQueue* m_jobs = nullptr;
+    JobsWindow* m_jobsWindow = nullptr;
+    ExportProcessDialog* m_progress = nullptr; // the export asked for last, while it runs
+    int m_progressJob = 0;
+    bool m_progressShown = false; // once put aside it stays aside
+    QString m_snapshotFile; // the snapshot being written: the library's paths are relative to it
     QSplitter* m_vertical = nullptr;
     QSplitter* m_horizontal = nullptr;
     QWidget* m_control = nullptr;

@@ -41,7 +41,8 @@ ExportProcessDialog::ExportProcessDialog(StopCallback onStop, QWidget* parent)
       m_opener([](const QString& path) { return bg::iface()->showInFileManager(path.toUtf8().toStdString()); }) {
     setObjectName(QStringLiteral("ExportProcessDialog"));
     setWindowTitle(tr("exportmvdialog.ExportMV"));
-    setWindowModality(Qt::ApplicationModal);
+    // The export runs beside the editor, which stays usable.
+    setWindowModality(Qt::NonModal);
     const double scale = displayScale();
     resize(int(500 * scale), int(150 * scale));
 
@@ -109,8 +110,9 @@ QString ExportProcessDialog::progressText() const {
 }
 
 void ExportProcessDialog::on_pushButton_runback_clicked() {
-    showMinimized();
-    bg::iface()->publish("showMini", bg::Value(1));
+    // The export goes on; the editor is not minimised, it is what the user goes back to.
+    hide();
+    emit sig_putAside();
 }
 
 void ExportProcessDialog::on_pushButton_acheive_clicked() {
@@ -131,6 +133,11 @@ void ExportProcessDialog::requestStop() {
     LOGD("export stopped by the user");
     if (m_onStop)
         m_onStop();
+}
+
+void ExportProcessDialog::dismiss() {
+    m_finished = true;
+    hide();
 }
 
 void ExportProcessDialog::finished(const ExportResult& result) {

@@ -1,16 +1,17 @@
 // The progress window of one export: a bar and a "done / total" text fed by
-// progress(), "Running in the background" (minimises it and asks the main
-// window to follow through the value library's "showMini" event) and
-// "Done" (ends the export early through the stop callback). finished()
-// reports the export's result: the folder in the file manager on success,
-// a message box with the reason otherwise.
+// progress(), "Running in the background" (puts the window aside: it hides
+// and says so with sig_putAside, the export goes on) and "Done" (ends the
+// export early through the stop callback). The window is not modal: the
+// editor stays usable while it shows. finished() reports the export's
+// result: the folder in the file manager on success, a message box with the
+// reason otherwise; dismiss() closes it without a word when the outcome is
+// told elsewhere (the Jobs window).
 //
 // GUI thread only. The caller creates one per export and deletes it after
-// finished(). Typical wiring around RenderManager::slot_exportParam:
-//   dialog.show();
-//   exportManager->setProgress([&](int64_t d, int64_t t) { dialog.progress(d, t); processEvents(); });
-//   render->slot_exportParam(params);
-//   dialog.finished(render->lastExportResult());
+// finished() or dismiss(). Typical wiring to a background job:
+//   dialog->show();
+//   on the job's progress: dialog->progress(done, total);
+//   on its end: dialog->dismiss();
 #pragma once
 
 #include "render/export/export-thread.h"
@@ -45,10 +46,16 @@ public:
     // The export has ended: closes the window and shows the outcome. Modal
     // message boxes may run here.
     void finished(const ExportResult& result);
+    // The export has ended and its outcome is told elsewhere: hides the window.
+    void dismiss();
 
     int value() const;
     int maximum() const;
     QString progressText() const;
+
+signals:
+    // "Running in the background" put the window aside.
+    void sig_putAside();
 
 public slots:
     void slot_processUpdate(int value, int max);

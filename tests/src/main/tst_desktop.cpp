@@ -1,7 +1,9 @@
 // Korvel in the desktop session: a project opened from the file manager while
 // Korvel runs goes to the running window (a real second start of the program
-// hands it over), and the user's projects show in the desktop's recent files.
+// hands it over), the user's projects show in the desktop's recent files, and
+// background exports keep the machine awake and say when they end.
 #include "main/desktop-integration.h"
+#include "main/export-jobs.h"
 #include "main/recent-files.h"
 #include "main/zyapp.h"
 #include "main/zytranslator.h"
@@ -9,6 +11,7 @@
 #include "support/test-main.h"
 #include "undo/undo-controller.h"
 
+#include <QDBusConnection>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -16,6 +19,8 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -89,6 +94,35 @@ QList<Bookmark> bookmarks(const QString& xbel, bool* valid) {
 
 QString href(const QString& path) { return QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded()); }
 
+// The desktop's notification and screen-saver services, as the session
+// would offer them, on a private bus.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList bodies;
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString&, const QString& body, const QStringList&,
+                const QVariantMap&, int) {
+        bodies << body;
+        return 7;
+    }
+};
+
+class FakeScreenSaver : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+public:
+    int inhibits = 0;
+    QList<uint> released;
+public slots:
+    uint Inhibit(const QString&, const QString&) { return uint(++inhibits * 100); }
+    void UnInhibit(uint cookie) { released << cookie; }
+};
+
+// The private session bus main() starts; 0 when there is none.
+pid_t g_busPid = 0;
+
 } // namespace
 
 class TestDesktop : public QObject {
@@ -99,6 +133,7 @@ private slots:
     void secondStartHandsItsFileOver();
     void recentFilesKeepOtherProgramsEntries();
     void recentFilesCapOnlyOurOwn();
+    void exportJobsKeepTheMachineAwakeAndTellTheirEnd();
 };
 
 void TestDesktop::initTestCase() {
@@ -243,8 +278,62 @@ void TestDesktop::recentFilesCapOnlyOurOwn() {
     QCOMPARE(QDir(dir).entryList({"recently-used.xbel*"}, QDir::Files | QDir::Hidden), QStringList {"recently-used.xbel"});
 }
 
+// While a job runs the session is asked not to sleep; the inhibition is
+// released when the queue is empty, and each end is a notification naming
+// the file. Without those services the jobs end all the same.
+void TestDesktop::exportJobsKeepTheMachineAwakeAndTellTheirEnd() {
+    if (!g_busPid)
+        QSKIP("no dbus-daemon for a private session bus");
+    QDBusConnection desktop = QDBusConnection::connectToBus(QString::fromUtf8(qgetenv("DBUS_SESSION_BUS_ADDRESS")),
+                                                            QStringLiteral("fake-desktop"));
+    QVERIFY(desktop.isConnected());
+    FakeNotifications notifications;
+    FakeScreenSaver saver;
+    QVERIFY(desktop.registerObject("/org/freedesktop/Notifications", &notifications, QDBusConnection::ExportAllSlots));
+    QVERIFY(desktop.registerObject("/org/freedesktop/ScreenSaver", &saver, QDBusConnection::ExportAllSlots));
+    QVERIFY(desktop.registerService("org.freedesktop.Notifications"));
+    QVERIFY(desktop.registerService("org.freedesktop.ScreenSaver"));
+
+    // A stand-in for the exporting child: it tells its progress and writes the file.
+    const QString dir = korvel::test::workFolder("jobs");
+    const QString child = dir + "/child.sh";
+    writeFile(child, "#!/bin/sh\necho progress 1 2\nsleep 1\necho progress 2 2\necho movie > \"$3\"\n");
+    QVERIFY(QFile::setPermissions(child, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    ExportJobQueue queue;
+    queue.setProgram(child);
+    const int first = queue.add(QString(), dir + "/first.mp4", {});
+    const int second = queue.add(QString(), dir + "/second.mp4", {});
+    QTRY_VERIFY_WITH_TIMEOUT(queue.job(second)->state == ExportJob::Done, 30000);
+    QCOMPARE(int(queue.job(first)->state), int(ExportJob::Done));
+    // One inhibition for the whole queue, released once with its own cookie.
+    QTRY_COMPARE(saver.released, QList<uint> {100});
+    QCOMPARE(saver.inhibits, 1);
+    QTRY_COMPARE(notifications.bodies.size(), 2);
+    QVERIFY(notifications.bodies[0].contains("first.mp4"));
+    QVERIFY(notifications.bodies[1].contains("second.mp4"));
+
+    // The services gone: the job ends as well, only the log says so.
+    desktop.unregisterService("org.freedesktop.Notifications");
+    desktop.unregisterService("org.freedesktop.ScreenSaver");
+    const int third = queue.add(QString(), dir + "/third.mp4", {});
+    QTRY_VERIFY_WITH_TIMEOUT(queue.job(third)->state == ExportJob::Done, 30000);
+    QCOMPARE(readFile(dir + "/third.mp4"), QByteArray("movie\n"));
+    QCOMPARE(notifications.bodies.size(), 2);
+    QCOMPARE(saver.inhibits, 1);
+}
+
 int main(int argc, char** argv) {
     korvel::test::prepareEnvironment("TestDesktop");
+    // A private session bus, before anything in the process asks for one.
+    if (FILE* bus = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null", "r")) {
+        char address[512] = {0};
+        long pid = 0;
+        if (std::fscanf(bus, "%511s %ld", address, &pid) == 2) {
+            setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+            g_busPid = pid_t(pid);
+        }
+        pclose(bus);
+    }
     korvel::test::requireDisplay();
     // A login name of its own keeps this guard apart from any real Korvel,
     // while a started korvel (same name, same user) meets it.
@@ -255,7 +344,10 @@ int main(int argc, char** argv) {
     ZyTransLator translator;
     app.installTranslator(&translator);
     TestDesktop tc;
-    return QTest::qExec(&tc, argc, argv);
+    const int status = QTest::qExec(&tc, argc, argv);
+    if (g_busPid)
+        ::kill(g_busPid, SIGTERM);
+    return status;
 }
 
 #include "tst_desktop.moc"

@@ -2,12 +2,16 @@
 // saved again, the older layout, the automatic copy, files that are no
 // project, saves that cannot write, a save killed half-way, and the main
 // window's name label and close question.
+#include "main/export-jobs.h"
+#include "main/jobs-window.h"
 #include "main/main-window.h"
 #include "main/qssmanager.h"
 #include "main/project-file.h"
 #include "main/zyapp.h"
 #include "media/media.h"
 #include "render/export/export-function.h"
+#include "render/export/export-param-widget.h"
+#include "render/export/export-process-dialog.h"
 #include "render/export/export-thread.h"
 #include "render/preview-widget.h"
 #include "render/preview-window.h"
@@ -37,13 +41,17 @@
 #include <QScreen>
 #include <QLabel>
 #include <QMenu>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QXmlStreamReader>
@@ -511,11 +519,26 @@ private slots:
         QVERIFY(!QFile::exists(target));
     }
 
-    // From the export window: a writer that cannot start opens no progress
-    // window and says why; one that runs shows its progress.
-    void windowExportShowsProgressOnlyOnceWriting() {
-        ClassifyItem* video = tracks()->header(SourceVideo);
-        video->addSource(tracks()->createFromMaterial(video, media("h264-30fps.mp4"), 0));
+    // Exports from the window run as child processes, one at a time, on a
+    // copy of the project: the editor goes on (its timers fire, its project
+    // stays as it was), a second export waits for the first, Cancel ends the
+    // child and leaves nothing half-written, a child that cannot write or
+    // that crashes is a failed job with its words (no progress window for
+    // one that never wrote a frame), and a finished one holds the picture
+    // asked for and says so in the Jobs window, with its folder.
+    void windowExportsRunInTheBackground() {
+        ExportJobQueue* jobs = window()->exportJobs();
+        JobsWindow* list = window()->jobsWindow();
+        QStringList shown;
+        list->setFolderOpener([&shown](const QString& path) {
+            shown << path;
+            return true;
+        });
+        jobs->setProgram(QStringLiteral(KORVEL_BINARY));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+        jobs->setEnvironment(env);
+        const QString folder = korvel::test::workFolder("jobs");
         bool progressShown = false;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&progressShown] {
@@ -523,45 +546,113 @@ private slots:
                 progressShown |= w->objectName() == "ExportProcessDialog" && w->isVisible();
         });
         watch.start(5);
+        auto build = [](int clips) {
+            ZyApp::instance()->renderManager()->setSceneSize(320, 240, false);
+            ClassifyItem* video = tracks()->header(SourceVideo);
+            for (int i = 0; i < clips; ++i)
+                video->addSource(tracks()->createFromMaterial(video, media("export-red-tone.mp4"), i * 60));
+        };
         auto paramsFor = [](const QString& path) {
             MVParams params;
             exportfn::setExportPath(params, path);
-            params.width = 320;
-            params.height = 240;
+            params.width = 160;
+            params.height = 120;
             params.frameRate = 30;
             params.keyFrameInterval = 30;
             return params;
         };
-        {
-            BoxAnswer answer {QString()};
-            MVParams params = paramsFor(dir + "/no-such-folder/film.mp4");
-            window()->runExport(&params);
-            QCOMPARE(answer.answered, 1);
-            QVERIFY2(answer.text.startsWith("exportmvwindow.WriteFail"), qPrintable(answer.text));
-            QVERIFY(!progressShown);
-            QVERIFY(!ZyApp::instance()->renderManager()->lastExportResult().started);
-        }
-        {
-            // Stopped once it shows; the file so far is kept and its folder shown.
-            FolderOpenings opened;
-            ExportManager* exporter = ZyApp::instance()->renderManager()->exportManager();
-            QTimer stopper;
-            connect(&stopper, &QTimer::timeout, this, [&] {
-                if (progressShown)
-                    exporter->stop();
-            });
-            stopper.start(5);
-            BoxAnswer answer {QString()};
-            MVParams params = paramsFor(dir + "/film.mp4");
-            window()->runExport(&params);
-            QVERIFY(progressShown);
-            QVERIFY(ZyApp::instance()->renderManager()->lastExportResult().started);
-            QCOMPARE(answer.answered, 0);
-            QVERIFY(QFileInfo(dir + "/film.mp4").size() > 0);
-            // Without a file manager service the folder itself is opened.
-            if (!opened.urls.isEmpty())
-                QCOMPARE(opened.urls.first().toLocalFile(), dir);
-        }
+        auto state = [jobs](int id) { return jobs->job(id) ? int(jobs->job(id)->state) : -1; };
+        auto hidden = [&folder] { return QDir(folder).entryList(QDir::Files | QDir::Hidden); };
+
+        // A folder that cannot be written: a failed job, said why; no progress window.
+        build(1);
+        MVParams nowhere = paramsFor(folder + "/no-such-folder/film.mp4");
+        const int failing = window()->runExport(&nowhere);
+        QVERIFY(failing > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(state(failing) == ExportJob::Failed, 120000);
+        QVERIFY(!progressShown);
+        QVERIFY(list->isVisible());
+        QCOMPARE(list->note(), QStringLiteral("exportjobs.FailedNote")); // the test has no texts
+        QCOMPARE(list->row(failing)->findChild<QLabel*>("label_name")->text(), QStringLiteral("film.mp4"));
+        auto* failLog = list->row(failing)->findChild<QPlainTextEdit*>("log");
+        QVERIFY(failLog->isVisible());
+        QVERIFY2(failLog->toPlainText().contains("export:"), qPrintable(failLog->toPlainText()));
+        QVERIFY(!QFile::exists(jobs->job(failing)->snapshot));
+
+        // Twelve seconds, through the export window's own button.
+        cleanup();
+        build(6);
+        const QString projectBefore = ZyApp::instance()->currentProjectPath();
+        ExportParamWidget* settings = window()->exportWindow();
+        settings->showForExport();
+        settings->findChild<QLineEdit*>("lineEdit_path")->setText(folder + "/");
+        settings->findChild<QLineEdit*>("lineEdit_name")->setText("long");
+        settings->findChild<QRadioButton*>("radioButton_resolution_custom")->setChecked(true);
+        settings->findChild<QSpinBox*>("spinBox_width")->setValue(160);
+        settings->findChild<QSpinBox*>("spinBox_height")->setValue(120);
+        QTest::mouseClick(settings->findChild<QPushButton*>("pushButton_export"), Qt::LeftButton);
+        const int longJob = jobs->jobs().last().id;
+        QCOMPARE(QFileInfo(jobs->job(longJob)->output).fileName(), QStringLiteral("long.mp4"));
+        // The editor is free at once: the next project, and its export, wait for nothing.
+        cleanup();
+        build(2);
+        MVParams red = paramsFor(folder + "/red.mp4");
+        const int redJob = window()->runExport(&red);
+        QCOMPARE(state(longJob), int(ExportJob::Running));
+        QCOMPARE(state(redJob), int(ExportJob::Queued));
+        QCOMPARE(ZyApp::instance()->currentProjectPath(), projectBefore);
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&] { ticks += state(longJob) == ExportJob::Running; });
+        ticker.start(20);
+        QTRY_VERIFY_WITH_TIMEOUT(jobs->job(longJob)->done > 0 && ticks >= 5, 120000);
+        // Nothing holds the editor: the settings window has gone, the progress window is not modal.
+        QVERIFY(!settings->isVisible());
+        QVERIFY(window()->exportProgress());
+        QCOMPARE(window()->exportProgress()->windowModality(), Qt::NonModal);
+        QVERIFY(jobs->job(longJob)->total > jobs->job(longJob)->done);
+        QCOMPARE(state(redJob), int(ExportJob::Queued));
+
+        // Cancel from the Jobs window: the child ends, nothing is left of long.mp4.
+        window()->showJobs();
+        QTest::mouseClick(list->row(longJob)->findChild<QPushButton*>("pushButton_cancel"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(state(longJob) == ExportJob::Cancelled, 30000);
+        QVERIFY2(!hidden().join(' ').contains("long"), qPrintable(hidden().join(' ')));
+
+        // Then the queued one runs, to the end; the progress window follows
+        // it (the export asked for last) and goes when it has ended.
+        QTRY_VERIFY_WITH_TIMEOUT(state(redJob) == ExportJob::Done, 180000);
+        QVERIFY(progressShown);
+        QVERIFY(!window()->exportProgress());
+        QCOMPARE(hidden(), QStringList {"red.mp4"});
+        QCOMPARE(list->note(), QStringLiteral("exportjobs.FinishedNote"));
+        QPushButton* open = list->row(redJob)->findChild<QPushButton*>("pushButton_openFolder");
+        QVERIFY(open->isVisible());
+        QTest::mouseClick(open, Qt::LeftButton);
+        QCOMPARE(shown, QStringList {folder + "/red.mp4"});
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg", {"-nostdin", "-v", "error", "-i", folder + "/red.mp4", "-vf", "select=eq(n\\,75)",
+                                "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+        QVERIFY(ffmpeg.waitForFinished(60000));
+        const QByteArray frame = ffmpeg.readAllStandardOutput();
+        QCOMPARE(frame.size(), 160 * 120 * 3);
+        const int at = (60 * 160 + 80) * 3;
+        QVERIFY2(uchar(frame[at]) > 200 && uchar(frame[at + 1]) < 60 && uchar(frame[at + 2]) < 60,
+                 qPrintable(QStringLiteral("%1 %2 %3").arg(uchar(frame[at])).arg(uchar(frame[at + 1])).arg(uchar(frame[at + 2]))));
+        QCOMPARE(jobs->pending(), 0);
+
+        // A child that crashes is a failed job with its log; the editor lives on.
+        cleanup();
+        build(6);
+        MVParams crashing = paramsFor(folder + "/crash.mp4");
+        const int crashJob = window()->runExport(&crashing);
+        QTRY_VERIFY_WITH_TIMEOUT(jobs->job(crashJob)->done > 0, 120000);
+        ::kill(pid_t(jobs->job(crashJob)->pid), SIGABRT);
+        QTRY_VERIFY_WITH_TIMEOUT(state(crashJob) == ExportJob::Failed, 30000);
+        QVERIFY(list->row(crashJob)->findChild<QPlainTextEdit*>("log")->isVisible());
+        QVERIFY(!jobs->job(crashJob)->reason.isEmpty());
+        QCOMPARE(hidden(), QStringList {"red.mp4"});
+        QVERIFY(window()->isVisible());
     }
 
     void closingCanBeCancelled() {
