@@ -613,6 +613,26 @@ private slots:
         QVERIFY(jobs->job(longJob)->total > jobs->job(longJob)->done);
         QCOMPARE(state(redJob), int(ExportJob::Queued));
 
+        // Closing the editor now asks first; keeping it open keeps the exports.
+        int asked = 0;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&asked] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->objectName() != "jobsRunningMessage" || !w->isVisible())
+                    continue;
+                for (QPushButton* b : w->findChildren<QPushButton*>()) {
+                    if (b->text() == "exportjobs.KeepOpen" && !asked++)
+                        QTimer::singleShot(0, b, &QPushButton::click);
+                }
+            }
+        });
+        answer.start(20);
+        QVERIFY(!window()->close());
+        answer.stop();
+        QCOMPARE(asked, 1);
+        QVERIFY(window()->isVisible());
+        QCOMPARE(state(longJob), int(ExportJob::Running));
+
         // Cancel from the Jobs window: the child ends, nothing is left of long.mp4.
         window()->showJobs();
         QTest::mouseClick(list->row(longJob)->findChild<QPushButton*>("pushButton_cancel"), Qt::LeftButton);
