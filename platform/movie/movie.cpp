@@ -234,6 +234,10 @@ bool openVideo(Movie& m, Container container, const MVSettings& s, int width, in
     Options options;
     if (container == Container::Mp4)
         av_dict_set(&options.dict, "preset", "veryfast", 0);
+    // Key frames at frames 0, n, 2n... only: files cut at those frames and
+    // written apart join into the file one writer would have made.
+    if (s.fixedKeyFrames)
+        av_dict_set(&options.dict, "sc_threshold", container == Container::Mp4 ? "0" : "1000000000", 0);
     if (s.bitRate > 0) {
         int64_t rate = int64_t(s.bitRate) * 1000;
         c->bit_rate = rate;

@@ -15,7 +15,7 @@ struct MVSettings {
     int32_t height = 1080;          // 4
     uint8_t audioOnly = 0;          // 8
     uint8_t pad0[3] = {0, 0, 0};    // 9
-    int32_t reserved0 = 0;          // 12
+    int32_t fixedKeyFrames = 0;     // 12 1: key frames exactly every keyFrameInterval, none at scene cuts
     int32_t frameRate = 25;         // 16 frames per second
     int32_t keyFrameInterval = 25;  // 20 frames between key frames
     int32_t bitRate = 0;            // 24 kbit/s; 0 = constant quality
@@ -29,6 +29,7 @@ struct MVSettings {
     int64_t reserved3 = 0;          // 64
     const char* metadata = nullptr; // 72 "title:<text>;comment:<text>"; copied by create_movie
 };
+static_assert(offsetof(MVSettings, fixedKeyFrames) == 12, "MVSettings layout");
 static_assert(offsetof(MVSettings, frameRate) == 16, "MVSettings layout");
 static_assert(offsetof(MVSettings, bitRate) == 24, "MVSettings layout");
 static_assert(offsetof(MVSettings, gif) == 28, "MVSettings layout");

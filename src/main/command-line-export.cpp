@@ -28,12 +28,11 @@ void say(const QString& line) {
 
 QString exportUsage() {
     return QStringLiteral("usage: korvel --export PROJECT OUTPUT [--fps N] [--size WxH] [--bitrate KBITS] "
-                          "[--speed RATE] [--from FRAME] [--to FRAME] [--video-only | --audio-only] [--srt] "
-                          "[--progress]\n"
+                          "[--speed RATE] [--from FRAME] [--to FRAME] [--video-only | --audio-only] [--srt] [--keyint N]\n"
                           "  OUTPUT: .mp4 or .avi (a movie), .mp3, .wav or .flac (sound only)\n"
                           "  --from, --to: write output frames [FRAME, FRAME) of the whole export at --fps\n"
                           "  --video-only: a movie without sound; --audio-only: the sound alone\n"
-                          "  --progress: also print \"progress DONE TOTAL\" lines on the standard output");
+                          "  --keyint N: a key frame every N output frames exactly, none at scene cuts");
 }
 
 bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QString* error) {
@@ -57,10 +56,6 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
         }
         if (a == QLatin1String("--audio-only")) {
             command->audioOnly = true;
-            continue;
-        }
-        if (a == QLatin1String("--progress")) {
-            command->progressLines = true;
             continue;
         }
         if (i + 1 >= arguments.size()) {
@@ -94,6 +89,9 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
                 command->to = frame;
                 toGiven = true;
             }
+        } else if (a == QLatin1String("--keyint")) {
+            command->keyInterval = value.toInt(&ok);
+            ok = ok && command->keyInterval >= 1 && command->keyInterval <= 100000;
         } else if (a == QLatin1String("--speed")) {
             command->speed = value.toDouble(&ok);
             ok = ok && command->speed >= 0.25 && command->speed <= 4.0;
@@ -171,7 +169,8 @@ int runExportCommand(const ExportCommand& command) {
     params.width -= params.width % 2;
     params.height -= params.height % 2;
     params.frameRate = command.fps;
-    params.keyFrameInterval = command.fps;
+    params.keyFrameInterval = command.keyInterval > 0 ? command.keyInterval : command.fps;
+    params.fixedKeyFrames = command.keyInterval > 0 ? 1 : 0;
     params.bitRate = command.bitrate;
     params.playRate = command.speed;
     // The part: output frames at --fps; sound alone counts timeline units,
@@ -208,20 +207,12 @@ int runExportCommand(const ExportCommand& command) {
                              exporter->cancel();
                          });
     int lastPercent = -1;
-    int64_t lastDone = -1;
-    const bool lines = command.progressLines;
-    exporter->setProgress([&lastPercent, &lastDone, lines](int64_t done, int64_t total) {
+    exporter->setProgress([&lastPercent](int64_t done, int64_t total) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         const int percent = total > 0 ? int(done * 100 / total) : 0;
         if (percent != lastPercent) {
             lastPercent = percent;
             std::fprintf(stderr, "\rexport: %3d %%", percent);
-        }
-        // For a parent that shows the progress: one line per new frame count.
-        if (lines && done != lastDone) {
-            lastDone = done;
-            std::fprintf(stdout, "progress %lld %lld\n", static_cast<long long>(done), static_cast<long long>(total));
-            std::fflush(stdout);
         }
     });
     render->slot_exportParam(&params);

@@ -72,6 +72,7 @@ MVSettings movieSettings(const MVParams& params, const char* metadata) {
     if (video && params.playRate > 0.0 && params.playRate < 1.0)
         s.frameRate = int32_t(params.frameRate / params.playRate);
     s.keyFrameInterval = video ? params.keyFrameInterval : 25;
+    s.fixedKeyFrames = video ? params.fixedKeyFrames : 0;
     s.bitRate = video ? params.bitRate : 0;
     s.gif = params.gif;
     s.audioChannels = kChannels;

@@ -34,6 +34,8 @@ struct MVParams {
     // runs to the timeline's end. The part's first frame is at time 0.
     int64_t fromFrame = 0;
     int64_t toFrame = -1;
+    // 1: key frames exactly every keyFrameInterval frames, none at scene cuts.
+    uint8_t fixedKeyFrames = 0;
 };
 
 namespace exportfn {
