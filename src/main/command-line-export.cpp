@@ -28,11 +28,13 @@ void say(const QString& line) {
 
 QString exportUsage() {
     return QStringLiteral("usage: korvel --export PROJECT OUTPUT [--fps N] [--size WxH] [--bitrate KBITS] "
-                          "[--speed RATE] [--from FRAME] [--to FRAME] [--video-only | --audio-only] [--srt] [--keyint N]\n"
+                          "[--speed RATE] [--from FRAME] [--to FRAME] [--video-only | --audio-only] [--srt] [--keyint N] "
+                          "[--progress]\n"
                           "  OUTPUT: .mp4 or .avi (a movie), .mp3, .wav or .flac (sound only)\n"
                           "  --from, --to: write output frames [FRAME, FRAME) of the whole export at --fps\n"
                           "  --video-only: a movie without sound; --audio-only: the sound alone\n"
-                          "  --keyint N: a key frame every N output frames exactly, none at scene cuts");
+                          "  --keyint N: a key frame every N output frames exactly, none at scene cuts\n"
+                          "  --progress: also print \"progress DONE TOTAL\" lines on the standard output");
 }
 
 bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QString* error) {
@@ -56,6 +58,10 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
         }
         if (a == QLatin1String("--audio-only")) {
             command->audioOnly = true;
+            continue;
+        }
+        if (a == QLatin1String("--progress")) {
+            command->progressLines = true;
             continue;
         }
         if (i + 1 >= arguments.size()) {
@@ -207,12 +213,20 @@ int runExportCommand(const ExportCommand& command) {
                              exporter->cancel();
                          });
     int lastPercent = -1;
-    exporter->setProgress([&lastPercent](int64_t done, int64_t total) {
+    int64_t lastDone = -1;
+    const bool lines = command.progressLines;
+    exporter->setProgress([&lastPercent, &lastDone, lines](int64_t done, int64_t total) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         const int percent = total > 0 ? int(done * 100 / total) : 0;
         if (percent != lastPercent) {
             lastPercent = percent;
             std::fprintf(stderr, "\rexport: %3d %%", percent);
+        }
+        // For a parent that shows the progress: one line per new frame count.
+        if (lines && done != lastDone) {
+            lastDone = done;
+            std::fprintf(stdout, "progress %lld %lld\n", static_cast<long long>(done), static_cast<long long>(total));
+            std::fflush(stdout);
         }
     });
     render->slot_exportParam(&params);

@@ -1,6 +1,6 @@
 // "korvel --export PROJECT OUTPUT [--fps N] [--size WxH] [--bitrate KBITS]
 // [--speed RATE] [--from FRAME] [--to FRAME] [--video-only | --audio-only]
-// [--srt] [--keyint N]": opens the project without a window, runs the editor's own
+// [--srt] [--keyint N] [--progress]": opens the project without a window, runs the editor's own
 // export and reports on the standard error stream. --srt also writes the
 // timeline's subtitles beside the output (same name, ".srt").
 //
@@ -8,7 +8,9 @@
 // [from, to) at --fps, the first at time 0, with the sound of the same
 // instants (and --srt the subtitles of the part, timed from its start).
 // --video-only leaves the sound out of a movie; --audio-only
-// (or an .mp3, .wav or .flac output) writes the sound alone. --keyint N
+// (or an .mp3, .wav or .flac output) writes the sound alone.
+// --progress adds "progress DONE TOTAL" lines on the standard output, for
+// a parent process that shows the export's progress. --keyint N
 // puts key frames at output frames 0, N, 2N... and nowhere else, so that
 // parts cut at multiples of N join into the whole (the farm render's use).
 #pragma once
@@ -31,6 +33,7 @@ struct ExportCommand {
     int64_t to = -1;  // -1: to the timeline's end
     bool videoOnly = false;
     bool audioOnly = false; // set by the output's kind too
+    bool progressLines = false; // "progress DONE TOTAL" lines on stdout
     int keyInterval = 0;    // >0: a key frame every keyInterval frames exactly, none at scene cuts
 };
 
