@@ -1,5 +1,6 @@
 #include "command-line-export.h"
 #include "desktop-integration.h"
+#include "farm-render.h"
 #include "graphics/headless.h"
 #include "crash-handler.h"
 #include "values/transtranslate.h"
@@ -89,6 +90,25 @@ int main(int argc, char** argv) {
     // entry names the window class, which Qt takes from the application name.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(desktop::kAppId));
     int status = 0;
+    if (argc >= 2 && std::strcmp(argv[1], "--farm") == 0) {
+        QStringList arguments;
+        for (int i = 2; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        FarmCommand command;
+        QString error;
+        if (!parseFarmCommand(arguments, &command, &error)) {
+            std::fprintf(stderr, "%s\n", qUtf8Printable(error));
+            return 2;
+        }
+        if (gs::prepareHeadlessPlatform())
+            LOGD("farm: no display; drawing without one");
+        QCoreApplication::setApplicationName(QStringLiteral("Korvel-farm-%1").arg(QCoreApplication::applicationPid()));
+        ZyApp app(argc, argv);
+        app.setInteractive(false);
+        status = runFarmCommand(command);
+        LOGD("Korvel farm render ended with status %d", status);
+        return status;
+    }
     if (argc >= 2 && std::strcmp(argv[1], "--export") == 0) {
         QStringList arguments;
         for (int i = 2; i < argc; ++i)
