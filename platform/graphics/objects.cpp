@@ -613,6 +613,14 @@ bool GsPlaneConverter::Convert(const GsPlanes& planes, int x, int y, int w, int 
     if (!program)
         return false;
     auto* gl = d->gl;
+    // The target first: making a texture binds it to the active unit,
+    // which must not be one the planes are bound to.
+    if (!slot || slot->width() != w || slot->height() != h) {
+        auto made = std::make_unique<GsTexture>(w, h);
+        if (!made->valid())
+            return false;
+        slot = std::move(made);
+    }
     const bool words = planes.bits > 8;
     const int cw = -((-planes.width) >> planes.chromaShiftX), ch = -((-planes.height) >> planes.chromaShiftY);
     bool uploaded = upload(0, planes.data[0], planes.stride[0], planes.width, planes.height, 1, words);
@@ -626,14 +634,6 @@ bool GsPlaneConverter::Convert(const GsPlanes& planes, int x, int y, int w, int 
         gl->glActiveTexture(GL_TEXTURE0);
         LOGW("graphics: a %dx%d YUV picture cannot be uploaded", planes.width, planes.height);
         return false;
-    }
-    if (!slot || slot->width() != w || slot->height() != h) {
-        auto made = std::make_unique<GsTexture>(w, h);
-        if (!made->valid()) {
-            gl->glActiveTexture(GL_TEXTURE0);
-            return false;
-        }
-        slot = std::move(made);
     }
     if (!m_fbo)
         gl->glGenFramebuffers(1, &m_fbo);
