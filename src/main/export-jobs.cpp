@@ -151,6 +151,9 @@ QStringList ExportJobQueue::optionsFor(const MVParams& params, bool subtitles) {
                          QStringLiteral("%1x%2").arg(params.width).arg(params.height), QStringLiteral("--bitrate"),
                          QString::number(params.bitRate), QStringLiteral("--speed"),
                          QString::number(params.playRate, 'g', 12)};
+    // "Size Minimum" spaces the key frames wider than one a second.
+    if (!params.audioOnly && params.keyFrameInterval > 0 && params.keyFrameInterval != params.frameRate)
+        options << QStringLiteral("--keyint") << QString::number(params.keyFrameInterval);
     if (subtitles)
         options << QStringLiteral("--srt");
     return options;

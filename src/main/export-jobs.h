@@ -83,8 +83,8 @@ public:
     void setEnvironment(const QProcessEnvironment& environment) { m_environment = environment; }
 
     // The command-line options that make the child export what params ask
-    // (its size, rate, bit rate and speed), with --srt when the subtitles go
-    // along.
+    // (its size, rate, bit rate, key frames and speed), with --srt when the
+    // subtitles go along.
     static QStringList optionsFor(const MVParams& params, bool subtitles);
     // A fresh path for a job's project snapshot in the queue's private
     // folder; empty when that folder cannot be made.
