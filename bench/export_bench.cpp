@@ -10,11 +10,22 @@
 // frame by frame (Y PSNR outside the text box, whose glyphs Qt and FreeType
 // draw differently): a black, shifted or short file fails the benchmark.
 //
+// Beside them, what any exporter must spend at least: decoding the two
+// sources alone (ffmpeg -i SRC -f null -) and the encoder alone on a
+// pattern of the same length. Each figure is printed beside its target:
+// ours at most 0.7 of melt's time and at most 1.4 of decoding plus encoding.
+//
 // The export's peak memory (its resident set's high-water mark) is printed
 // beside its times. Given a second program (an earlier build), that one
 // exports the same project too, checked the same way, for a before/after.
 //
+// With --memory MINUTES it exports a long 640 x 360 composition of that
+// many minutes instead and samples the export's resident size every second:
+// after the first minute it must stay within 50 MB (checked: the file has
+// every frame).
+//
 //   scripts/test-env build/rel/bench/export_bench [path to korvel] [earlier korvel]
+//   scripts/test-env build/rel/bench/export_bench --memory 10 [path to korvel]
 #include "main/zyapp.h"
 #include "main/main-window.h"
 #include "support/composition.h"
@@ -30,6 +41,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <unistd.h>
 
@@ -38,16 +50,18 @@ namespace {
 struct Timing {
     double wall = 0, cpu = 0;
     long peakKib = 0; // the process's own VmHWM, last read before it ended
+    QVector<QPair<double, long>> resident; // (seconds, VmRSS KiB), when sampled
     bool ok = false;
 };
 
-long peakKib(qint64 pid) {
+// A field of /proc/PID/status in KiB ("VmHWM:", "VmRSS:"); 0 when gone.
+long statusKib(qint64 pid, const char* field) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
     }
     return 0;
 }
@@ -61,7 +75,9 @@ double childCpuSeconds() {
 
 // Runs a command to its end; CPU time is what its process tree used.
 // withoutDisplay: DISPLAY and WAYLAND_DISPLAY are taken from its environment.
-Timing run(const QString& program, const QStringList& arguments, bool withoutDisplay = false) {
+// sampleEveryMs: the resident size is recorded that often.
+Timing run(const QString& program, const QStringList& arguments, bool withoutDisplay = false,
+           int sampleEveryMs = 0) {
     const double cpuBefore = childCpuSeconds();
     QElapsedTimer clock;
     clock.start();
@@ -77,10 +93,16 @@ Timing run(const QString& program, const QStringList& arguments, bool withoutDis
     process.start(program, arguments);
     Timing t;
     const qint64 pid = process.processId();
+    double nextSample = 0;
     while (!process.waitForFinished(50)) {
         if (process.state() == QProcess::NotRunning)
             break;
-        t.peakKib = std::max(t.peakKib, peakKib(pid));
+        t.peakKib = std::max(t.peakKib, statusKib(pid, "VmHWM:"));
+        const double now = clock.nsecsElapsed() / 1e9;
+        if (sampleEveryMs > 0 && now >= nextSample) {
+            t.resident.append({now, statusKib(pid, "VmRSS:")});
+            nextSample = now + sampleEveryMs / 1000.0;
+        }
     }
     t.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     t.wall = clock.nsecsElapsed() / 1e9;
@@ -168,6 +190,88 @@ bool verified(const korvel::test::Composition& c, const QString& ours, const QSt
     return true;
 }
 
+// Decoding each source to nothing, one after the other.
+Timing decodeAlone(const QStringList& sources) {
+    Timing all;
+    all.ok = true;
+    for (const QString& source : sources) {
+        const Timing t = run("ffmpeg", {"-nostdin", "-loglevel", "error", "-i", source, "-f", "null", "-"});
+        all.wall += t.wall;
+        all.cpu += t.cpu;
+        all.ok = all.ok && t.ok;
+    }
+    return all;
+}
+
+void beside(const char* what, double ratio, double aim) {
+    std::printf("%-40s %7.2f  (target %.2f or less: %s)\n", what, ratio, aim, ratio <= aim ? "met" : "NOT met");
+}
+
+// The long export: two clips of half the length each, the picture and text
+// of the short composition, at 640 x 360.
+int memoryRun(ZyApp& app, const QString& korvel, const QString& d, int minutes) {
+    using korvel::test::runFfmpeg;
+    const int half = minutes * 30;
+    QString error;
+    for (const char* name : {"a", "b"}) {
+        if (!runFfmpeg(QStringList {"-f", "lavfi", "-i",
+                                    QStringLiteral("testsrc2=size=640x360:rate=30:duration=%1").arg(half),
+                                    "-f", "lavfi", "-i", QStringLiteral("sine=frequency=440:duration=%1").arg(half),
+                                    "-c:v", "libx264", "-preset", "ultrafast", "-g", "60", "-pix_fmt", "yuv420p",
+                                    "-c:a", "aac", "-shortest", QStringLiteral("%1/e2e-%2.mp4").arg(d, name)},
+                       &error)) {
+            std::fprintf(stderr, "ffmpeg could not make the media: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
+    if (!runFfmpeg({"-f", "lavfi", "-i", "color=c=red:size=160x90,format=rgba", "-frames:v", "1", d + "/e2e-logo.png"},
+                   &error) ||
+        !runFfmpeg({"-f", "lavfi", "-i", "color=c=blue:size=128x72", "-frames:v", "1", d + "/e2e-patch.png"}, &error)) {
+        std::fprintf(stderr, "ffmpeg could not make the pictures: %s\n", qPrintable(error));
+        return 1;
+    }
+    korvel::test::Composition c = korvel::test::Composition::small(d);
+    c.cut = half * 30;
+    c.frames = 2 * half * 30;
+    c.logo.to = c.frames;
+    c.patch.to = c.frames;
+    const QString project = d + "/long.zya2";
+    QString why;
+    if (!app.createProject(project, c.canvas.width(), c.canvas.height(), true) ||
+        !korvel::test::buildComposition(c, qobject_cast<MainWindow*>(app.mainWindow())->timelineWidget()->model(),
+                                         &why) ||
+        !app.saveProject(false, false, project)) {
+        std::fprintf(stderr, "could not build and save the project %s\n", qPrintable(why));
+        return 1;
+    }
+    zya::UndoController::instance()->setClean();
+    const Timing t = run(korvel, {"--export", project, d + "/long.mp4", "--fps", "30"}, true, 1000);
+    const int frames = int(korvel::test::frameTimes(d + "/long.mp4").size());
+    if (!t.ok || frames != c.frames) {
+        std::fprintf(stderr, "FAILED: the long export has %d frames of %d\n", frames, c.frames);
+        return 1;
+    }
+    long low = LONG_MAX, high = 0;
+    for (const auto& [at, kib] : t.resident) {
+        if (at >= 60 && kib > 0) {
+            low = std::min(low, kib);
+            high = std::max(high, kib);
+        }
+    }
+    std::printf("%d-minute 640x360 export (checked: %d frames): %.1f s wall, %.1f s CPU\n", minutes, frames, t.wall,
+                t.cpu);
+    for (int i = 0; i < t.resident.size(); i += 30)
+        std::printf("  at %6.0f s: %7.1f MiB resident\n", t.resident[i].first, t.resident[i].second / 1024.0);
+    if (high == 0) {
+        std::fprintf(stderr, "FAILED: the export ended within its first minute; ask for more minutes\n");
+        return 1;
+    }
+    const double spread = (high - low) / 1024.0;
+    std::printf("resident size after the first minute: %.1f to %.1f MiB, spread %.1f MiB (target 50 or less: %s)\n",
+                low / 1024.0, high / 1024.0, spread, spread <= 50 ? "met" : "NOT met");
+    return spread <= 50 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -176,14 +280,27 @@ int main(int argc, char** argv) {
     qputenv("KORVEL_STATE_DIR", config.path().toUtf8());
     QCoreApplication::setApplicationName(QStringLiteral("korvel-export-bench-%1").arg(getpid()));
     ZyApp app(argc, argv);
-    const QString korvel = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                    : QCoreApplication::applicationDirPath() + "/../bin/korvel";
-    const QString earlier = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    int memoryMinutes = 0;
+    if (args.value(0) == "--memory") {
+        memoryMinutes = args.value(1).toInt();
+        args = args.mid(2);
+        if (memoryMinutes < 2) {
+            std::fprintf(stderr, "--memory takes the minutes to export, 2 or more\n");
+            return 1;
+        }
+    }
+    const QString korvel = !args.isEmpty() ? args[0] : QCoreApplication::applicationDirPath() + "/../bin/korvel";
+    const QString earlier = args.value(1);
     if (!app.initialize(false)) {
         std::fprintf(stderr, "no graphics device\n");
         return 1;
     }
     const QString d = work.path();
+    if (memoryMinutes > 0)
+        return memoryRun(app, korvel, d, memoryMinutes);
     if (!makeMedia(d))
         return 1;
 
@@ -237,6 +354,7 @@ int main(int argc, char** argv) {
                                                       "testsrc2=size=1920x1080:rate=30:duration=40", "-f", "lavfi",
                                                       "-i", "sine=frequency=440:duration=40", "-pix_fmt", "yuv420p"} +
                                              kEncode + QStringList {d + "/encoder.mp4"});
+    const Timing decoding = decodeAlone({d + "/a.mp4", d + "/b.mp4"});
 
     auto row = [](const char* what, const Timing& t) {
         std::printf("%-40s %7.1f s wall  %7.1f s CPU  %s\n", what, t.wall, t.cpu, t.ok ? "" : "(failed)");
@@ -255,11 +373,16 @@ int main(int argc, char** argv) {
     row("ffmpeg -filter_complex", graph);
     row("melt", melt);
     row("ffmpeg encoder alone (40 s pattern)", encoder);
+    row("ffmpeg decoding the two sources alone", decoding);
     if (melt.ok) {
         // melt's render is only much the same composition: say how much of it there is.
         std::printf("melt wrote %d frames, korvel %d\n", int(korvel::test::frameTimes(d + "/melt.mp4").size()),
                     int(korvel::test::frameTimes(d + "/korvel.mp4").size()));
-        std::printf("korvel / melt: %.2f of melt's time (aim: 0.70 or less)\n", ours.wall / melt.wall);
+        beside("korvel / melt (wall)", ours.wall / melt.wall, 0.7);
+    } else {
+        std::printf("melt did not run (not installed?): no comparison with it\n");
     }
+    if (encoder.ok && decoding.ok)
+        beside("korvel / (decoding + encoder) (wall)", ours.wall / (decoding.wall + encoder.wall), 1.4);
     return 0;
 }
