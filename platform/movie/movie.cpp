@@ -732,10 +732,6 @@ int push_image_frame(Movie* movie, const uint8_t* pixels, size_t byteCount, int 
     return encode(*movie, v.codec.get(), v.stream, v.packet.get(), f);
 }
 
-int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t pts, int ptsType) {
-    if (!movie) {
-        LOGE("movie: push_pcm_frame on no movie");
-        return AVERROR(EINVAL);
 int picture_matrix(const Movie* movie) {
     if (!movie || !movie->video)
         return 0;
@@ -791,6 +787,10 @@ int push_yuv420_frame(Movie* movie, const uint8_t* planes, size_t byteCount, int
     return encode(*movie, v.codec.get(), v.stream, v.packet.get(), f);
 }
 
+int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t pts, int ptsType) {
+    if (!movie) {
+        LOGE("movie: push_pcm_frame on no movie");
+        return AVERROR(EINVAL);
     }
     if (ptsType != PTS_MICROSECONDS) {
         LOGE("movie: timestamp type %d is not microseconds", ptsType);

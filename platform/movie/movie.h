@@ -51,7 +51,6 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8);
 // Returns 0 on success, a negative number on failure.
 int push_image_frame(Movie* movie, const uint8_t* pixels, size_t byteCount, int bytesPerRow, int64_t pts,
                      int ptsType);
-// 16-bit signed stereo PCM at 44100 Hz, interleaved. Ignored (0) by a
 // The matrix of the YUV 4:2:0 pictures push_yuv420_frame takes: 709 or 601
 // (limited range, as the stream is tagged); 0 when the movie takes RGBA only.
 int picture_matrix(const Movie* movie);
@@ -59,6 +58,7 @@ int picture_matrix(const Movie* movie);
 // the Y plane (width bytes a row), then U and V (width / 2 a row), without
 // gaps; byteCount = width * height * 3 / 2. 0 on success, negative on failure.
 int push_yuv420_frame(Movie* movie, const uint8_t* planes, size_t byteCount, int64_t pts, int ptsType);
+// 16-bit signed stereo PCM at 44100 Hz, interleaved. Ignored (0) by a
 // movie without sound.
 int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t pts, int ptsType);
 // Flushes the encoders, writes the trailer, closes the file and frees the

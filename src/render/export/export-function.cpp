@@ -103,13 +103,13 @@ QString pushPicture(mv::Movie* movie, const uint8_t* pixels, int bytesPerRow, in
     return ret < 0 ? writerFailure("a picture", ret) : QString();
 }
 
-QString pushSound(mv::Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t ptsUs) {
 QString pushPlanes(mv::Movie* movie, const uint8_t* planes, int width, int height, int64_t ptsUs) {
     const size_t bytes = size_t(width) * size_t(height) * 3 / 2;
     const int ret = mv::push_yuv420_frame(movie, planes, bytes, ptsUs, mv::PTS_MICROSECONDS);
     return ret < 0 ? writerFailure("a picture", ret) : QString();
 }
 
+QString pushSound(mv::Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t ptsUs) {
     const int ret = mv::push_pcm_frame(movie, pcm, byteCount, ptsUs, mv::PTS_MICROSECONDS);
     return ret < 0 ? writerFailure("sound", ret) : QString();
 }

@@ -71,10 +71,10 @@ MVSettings movieSettings(const MVParams& params, const char* metadata = kMetadat
 mv::Movie* openMovie(const MVParams& params, QString* reason);
 // A picture of the output size; empty on success, else the writer's failure.
 QString pushPicture(mv::Movie* movie, const uint8_t* pixels, int bytesPerRow, int height, int64_t ptsUs);
-// 16-bit stereo PCM; empty on success, else the writer's failure.
-QString pushSound(mv::Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t ptsUs);
 // A YUV 4:2:0 picture as mv::push_yuv420_frame takes it.
 QString pushPlanes(mv::Movie* movie, const uint8_t* planes, int width, int height, int64_t ptsUs);
+// 16-bit stereo PCM; empty on success, else the writer's failure.
+QString pushSound(mv::Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t ptsUs);
 
 // Output frame k at `rate` shows the timeline frame nearest to its own
 // time: round(k * 30 / rate). Never a whole step per frame, so 25, 20 and 7
