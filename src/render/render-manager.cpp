@@ -32,6 +32,7 @@ void RenderThread::run() {
     using namespace std::chrono;
     ++s_running;
     SoundClock& clock = SoundClock::instance();
+    clock.setOnStartStop([] { GsRequestFrame(); });
     uint64_t seen = GsFrameRequests();
     double leadUs = 0; // a running mean of the cycles' time
     for (bool first = true; !m_stop; first = false) {

@@ -19,8 +19,13 @@ int64_t SoundClock::smoothedAtLocked(Clock::time_point when) const {
     return m_anchorUs + duration_cast<microseconds>(when - m_anchorAt).count();
 }
 
-void SoundClock::heard(int64_t heardUs, int64_t fps, Clock::time_point at) {
+void SoundClock::setOnStartStop(std::function<void()> wake) {
     std::lock_guard<std::mutex> lock(m_lock);
+    m_wake = std::move(wake);
+}
+
+void SoundClock::heard(int64_t heardUs, int64_t fps, Clock::time_point at) {
+    std::unique_lock<std::mutex> lock(m_lock);
     m_fps = fps > 0 ? fps : 30;
     m_measuredUs = heardUs;
     m_measuredAt = at;
@@ -28,6 +33,10 @@ void SoundClock::heard(int64_t heardUs, int64_t fps, Clock::time_point at) {
         m_running = true;
         m_anchorUs = heardUs;
         m_anchorAt = at;
+        const std::function<void()> wake = m_wake;
+        lock.unlock();
+        if (wake)
+            wake();
         return;
     }
     const int64_t predicted = smoothedAtLocked(at);
@@ -37,8 +46,14 @@ void SoundClock::heard(int64_t heardUs, int64_t fps, Clock::time_point at) {
 }
 
 void SoundClock::stop() {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
+    const bool was = m_running;
     m_running = false;
+    const std::function<void()> wake = m_wake;
+    lock.unlock();
+    // The pictures still waiting for the clock are shown now.
+    if (was && wake)
+        wake();
 }
 
 bool SoundClock::running() const {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 class SoundClock {
@@ -45,6 +46,11 @@ public:
     // false when the clock does not run.
     bool nextDue(Clock::time_point now, Clock::time_point* when) const;
 
+    // Called (outside the clock's lock) when the clock starts or stops: a
+    // sleeping frame cycle must wake to follow it, as no picture change
+    // may ask for a frame until the first picture falls due.
+    void setOnStartStop(std::function<void()> wake);
+
     // Frame number of timeline time `us` at fps (rounded down).
     static int64_t frameOf(int64_t us, int64_t fps);
 
@@ -60,4 +66,5 @@ private:
     int64_t m_measuredUs = 0; // the newest reading
     Clock::time_point m_measuredAt;
     std::chrono::microseconds m_lead {0};
+    std::function<void()> m_wake;
 };
