@@ -111,7 +111,8 @@ QString jobPrologue(const FarmCommand& c, const QString& name) {
                           "  while kill -0 $pid 2>/dev/null; do wait $pid; status=$?; done\n"
                           "  return $status\n"
                           "}\n")
-        .arg(c.output, quoted(c.work), name);
+        .arg(QString(c.output).replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' ')),
+             quoted(c.work), name);
 }
 
 QString exportOptions(const FarmCommand& c, int keyInterval) {
@@ -156,8 +157,7 @@ bool writePlan(const FarmCommand& c, const FarmPlan& plan, int keyInterval, QStr
                                          "echo \"sound: exit status $status after $(took)\"\n"
                                          "echo $status >\"$work/sound.status\"\n"
                                          "exit $status\n")
-                              .arg(korvel, project)
-                              .arg(c.fps);
+                              .arg(korvel, project, QString::number(c.fps));
     // The join: every part must hold its frames, else the file would play
     // with a jump where one was cut short.
     QString checks;
@@ -243,7 +243,9 @@ int runLocal(const FarmPlan& plan, const int* signalled) {
     for (int i = 0; i < plan.segments(); ++i)
         jobs.push_back({segmentName(i), {plan.work + QStringLiteral("/segment.sh"), QString::number(i)}, nullptr});
     jobs.push_back({QStringLiteral("sound"), {plan.work + QStringLiteral("/sound.sh")}, nullptr});
-    const int atOnce = std::max(1, QThread::idealThreadCount());
+    // Each job is a whole export with its own GL context and decoders: a
+    // few at a time, however many cores there are.
+    const int atOnce = std::clamp(QThread::idealThreadCount(), 1, 4);
     say(QStringLiteral("farm: %1 jobs on this machine, %2 at a time").arg(jobs.size()).arg(atOnce));
     size_t next = 0;
     int running = 0, done = 0;
@@ -657,10 +659,16 @@ int runFarmCommand(const FarmCommand& command) {
         say(QStringLiteral("farm: the output's folder %1 does not exist").arg(QFileInfo(command.output).absolutePath()));
         return 2;
     }
-    // What an earlier render left must not pass for this one's.
-    for (const QString& name :
-         QDir(plan.work).entryList({QStringLiteral("*.status"), QStringLiteral("*.log"), QStringLiteral("slurm-*.out")},
-                                   QDir::Files))
+    // What an earlier render left must not pass for this one's. Only the
+    // names a render writes: the work folder may be one the user keeps
+    // other files in.
+    QStringList stale = QDir(plan.work).entryList({QStringLiteral("slurm-korvel-*.out")}, QDir::Files);
+    QStringList jobNames {QStringLiteral("sound"), QStringLiteral("join")};
+    for (int i = 0; i < plan.segments(); ++i)
+        jobNames << segmentName(i);
+    for (const QString& job : jobNames)
+        stale << job + QStringLiteral(".status") << job + QStringLiteral(".log");
+    for (const QString& name : stale)
         QFile::remove(plan.work + QLatin1Char('/') + name);
     QString error;
     if (!writePlan(command, plan, keyInterval, &error)) {
