@@ -142,7 +142,10 @@ bool ZyApp::readProjectFile(const QString& path, const QString& resolveAgainst) 
     clearProject();
     if (!m_sections)
         return false;
-    project::removeLeftoverSaveCopies(path);
+    // Only the editor tidies: an export or farm job reading a project the
+    // editor is saving must not take the editor's file away.
+    if (m_interactive)
+        project::removeLeftoverSaveCopies(path);
     // Relative media paths inside resolve against this file while it is read.
     m_projectPath = QFileInfo(resolveAgainst.isEmpty() ? path : resolveAgainst).absoluteFilePath();
     auto onRoot = [this](bool archived) { m_archived = archived; };
