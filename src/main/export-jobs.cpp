@@ -1,6 +1,7 @@
 #include "export-jobs.h"
 
 #include "render/export/export-function.h"
+#include "setting/setting-dialog.h"
 #include "value/interface.h"
 
 #include <QCoreApplication>
@@ -82,7 +83,8 @@ void DesktopSession::inhibit(const QString& reason) {
     if (m_inhibited)
         return;
     m_inhibited = true;
-    m_releaseWhenAnswered = false;
+    if (m_haveCookie)
+        return;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         LOGD("sleep not inhibited: no session bus");
@@ -99,13 +101,13 @@ void DesktopSession::inhibit(const QString& reason) {
             LOGW("sleep not inhibited: %s", qUtf8Printable(reply.error().message()));
             return;
         }
-        m_cookie = reply.value();
-        m_haveCookie = true;
-        // Released before the answer came: release now.
-        if (m_releaseWhenAnswered) {
-            m_releaseWhenAnswered = false;
-            m_inhibited = true;
-            uninhibit();
+        // The answer may come after the jobs ended, or after a later
+        // request's answer: only one inhibition is ever held.
+        if (m_inhibited && !m_haveCookie) {
+            m_cookie = reply.value();
+            m_haveCookie = true;
+        } else {
+            release(reply.value());
         }
     });
 }
@@ -114,15 +116,18 @@ void DesktopSession::uninhibit() {
     if (!m_inhibited)
         return;
     m_inhibited = false;
-    if (!m_haveCookie) {
-        m_releaseWhenAnswered = true;
+    // Without a cookie yet, the answer releases what it brings.
+    if (!m_haveCookie)
         return;
-    }
     m_haveCookie = false;
+    release(m_cookie);
+}
+
+void DesktopSession::release(uint cookie) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     QDBusMessage call = QDBusMessage::createMethodCall(kScreenSaverService, kScreenSaverPath, kScreenSaverService,
                                                        QStringLiteral("UnInhibit"));
-    call << m_cookie;
+    call << cookie;
     if (!bus.send(call))
         LOGW("sleep inhibition not released: %s", qUtf8Printable(bus.lastError().message()));
 }
@@ -156,6 +161,8 @@ QStringList ExportJobQueue::optionsFor(const MVParams& params, bool subtitles) {
         options << QStringLiteral("--keyint") << QString::number(params.keyFrameInterval);
     if (subtitles)
         options << QStringLiteral("--srt");
+    // The editor's own choice, also when its command line made it.
+    options << hwaccel::childOption();
     return options;
 }
 

@@ -63,8 +63,9 @@ public:
     bool inhibited() const { return m_inhibited; }
 
 private:
-    bool m_inhibited = false;
-    bool m_releaseWhenAnswered = false;
+    void release(uint cookie);
+
+    bool m_inhibited = false; // wanted: jobs run or wait
     uint m_cookie = 0;
     bool m_haveCookie = false;
 };

@@ -84,6 +84,11 @@ void apply() {
     ff::setHardwareDecoding(automatic ? ff::HardwareDecoding::Auto : ff::HardwareDecoding::None);
 }
 
+QStringList childOption() {
+    const bool automatic = g_hwaccelFromCommandLine ? g_hwaccelCommandLineAuto : storedAuto();
+    return {QStringLiteral("--hwaccel"), automatic ? QStringLiteral("auto") : QStringLiteral("none")};
+}
+
 void store(bool automatic) {
     bg::iface()->configSet(kConfigKey, automatic ? "auto" : "off");
     if (!bg::iface()->configSave())

@@ -40,6 +40,9 @@ void apply();
 // command line chose).
 bool storedAuto();
 void store(bool automatic);
+// What this run decodes with (the command line's choice, else the stored
+// one), as the option that makes a child process do the same.
+QStringList childOption();
 } // namespace hwaccel
 
 class SettingDialog : public QDialog {
