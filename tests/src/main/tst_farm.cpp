@@ -145,6 +145,10 @@ private slots:
             qputenv("SLURM_CONF", (folder + "/slurm.conf").toLocal8Bit());
         } else {
             clusterProblem = QString::fromLocal8Bit(start.readAll());
+            start.kill();
+            start.waitForFinished(10000);
+            // Whatever it had started goes.
+            QProcess::execute(KORVEL_SOURCE_DIR "/scripts/slurm-cluster", {"stop", folder});
         }
     }
 
