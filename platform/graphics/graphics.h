@@ -414,6 +414,10 @@ public:
 
     // Draws the scene and queues its read-back (frame-cycle thread).
     void Capture(int64_t timestamp);
+    // Hands over the last queued read-back now, instead of with the next
+    // capture (frame-cycle thread): a cycle that goes idle calls it, or the
+    // last picture drawn would never reach OnFrame.
+    void Flush();
     int width() const { return m_width; }
     int height() const { return m_height; }
     GsScene* scene() const { return m_scene; }
@@ -459,6 +463,8 @@ uint64_t GsWaitForFrameRequest(uint64_t seen, std::chrono::steady_clock::time_po
 void TickSource();
 void HandleFilter();
 void OutputFrame(int64_t timestamp, int count);
+// Every output's last read-back, before the frame cycle sleeps.
+void FlushOutputs();
 void DrawDisplay();
 
 // For the cycle: outputs and views join and leave the device's lists.

@@ -859,6 +859,15 @@ void GsOutputRaw::Capture(int64_t timestamp) {
     deliverPending();
 }
 
+void GsOutputRaw::Flush() {
+    if (!gs::impl() || !m_started)
+        return;
+    // The newest capture went into the buffer before m_next.
+    m_next ^= 1;
+    deliverPending();
+    m_next ^= 1;
+}
+
 // ---- the frame cycle ----
 
 void RegisterOutput(GsOutputRaw* output) {
@@ -949,5 +958,7 @@ void OutputFrame(int64_t timestamp, int count) {
     if (count > 0)
         forEachMember(&DeviceImpl::outputs, [timestamp](GsOutputRaw* o) { o->Capture(timestamp); });
 }
+
+void FlushOutputs() { forEachMember(&DeviceImpl::outputs, [](GsOutputRaw* o) { o->Flush(); }); }
 
 void DrawDisplay() { forEachMember(&DeviceImpl::views, [](GsViewImpl* v) { v->Present(); }); }

@@ -51,6 +51,10 @@ void RenderThread::run() {
         HandleFilter();
         OutputFrame(0, 1);
         DrawDisplay();
+        // Going idle: what the outputs read back of this frame reaches them
+        // now, not with a next frame that may not come for a long time.
+        if (GsFrameRequests() == seen && !clock.running())
+            FlushOutputs();
         ++m_cycles;
         const int64_t spent = duration_cast<microseconds>(steady_clock::now() - start).count();
         m_cycleTimeUs += spent;
