@@ -686,6 +686,40 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
     return m.release();
 }
 
+namespace {
+
+// One picture into the next frame slot: fill writes the reused frame's
+// planes. Pictures that do not follow the last one are dropped (the muxer
+// needs rising timestamps), with one warning.
+template <typename Fill>
+int encodePicture(Movie& movie, int64_t pts, Fill fill) {
+    if (movie.broken)
+        return AVERROR(EIO);
+    VideoTrack& v = *movie.video;
+    std::lock_guard<std::mutex> hold(v.lock);
+    const int64_t slot = av_rescale_q(pts, kMicroseconds, v.slotBase);
+    if (slot <= v.lastSlot) {
+        if (!v.warnedOrder) {
+            v.warnedOrder = true;
+            LOGW("movie: picture at %" PRId64 " us does not follow the last one; such pictures are dropped",
+                 pts);
+        }
+        return 0;
+    }
+    AVFrame* f = v.frame.get();
+    const int ret = av_frame_make_writable(f);
+    if (ret < 0) {
+        LOG_AV(ret, "making the picture writable");
+        return ret;
+    }
+    fill(v, f);
+    f->pts = slot;
+    v.lastSlot = slot;
+    return encode(movie, v.codec.get(), v.stream, v.packet.get(), f);
+}
+
+} // namespace
+
 int push_image_frame(Movie* movie, const uint8_t* pixels, size_t byteCount, int bytesPerRow, int64_t pts,
                      int ptsType) {
     if (!movie) {
@@ -704,32 +738,11 @@ int push_image_frame(Movie* movie, const uint8_t* pixels, size_t byteCount, int 
              movie->width, movie->height);
         return AVERROR(EINVAL);
     }
-    if (movie->broken)
-        return AVERROR(EIO);
-    VideoTrack& v = *movie->video;
-    std::lock_guard<std::mutex> hold(v.lock);
-    int64_t slot = av_rescale_q(pts, kMicroseconds, v.slotBase);
-    if (slot <= v.lastSlot) {
-        // Two pictures for one frame slot: the muxer needs rising timestamps.
-        if (!v.warnedOrder) {
-            v.warnedOrder = true;
-            LOGW("movie: picture at %" PRId64 " us does not follow the last one; such pictures are dropped",
-                 pts);
-        }
-        return 0;
-    }
-    AVFrame* f = v.frame.get();
-    int ret = av_frame_make_writable(f);
-    if (ret < 0) {
-        LOG_AV(ret, "making the picture writable");
-        return ret;
-    }
-    const uint8_t* const planes[1] = {pixels};
-    const int strides[1] = {bytesPerRow};
-    sws_scale(v.scaler.get(), planes, strides, 0, f->height, f->data, f->linesize);
-    f->pts = slot;
-    v.lastSlot = slot;
-    return encode(*movie, v.codec.get(), v.stream, v.packet.get(), f);
+    return encodePicture(*movie, pts, [&](VideoTrack& v, AVFrame* f) {
+        const uint8_t* const planes[1] = {pixels};
+        const int strides[1] = {bytesPerRow};
+        sws_scale(v.scaler.get(), planes, strides, 0, f->height, f->data, f->linesize);
+    });
 }
 
 int picture_matrix(const Movie* movie) {
@@ -759,32 +772,13 @@ int push_yuv420_frame(Movie* movie, const uint8_t* planes, size_t byteCount, int
         LOGE("movie: %zu bytes are not a %dx%d YUV 4:2:0 picture this movie takes", byteCount, w, h);
         return AVERROR(EINVAL);
     }
-    if (movie->broken)
-        return AVERROR(EIO);
-    VideoTrack& v = *movie->video;
-    std::lock_guard<std::mutex> hold(v.lock);
-    int64_t slot = av_rescale_q(pts, kMicroseconds, v.slotBase);
-    if (slot <= v.lastSlot) {
-        if (!v.warnedOrder) {
-            v.warnedOrder = true;
-            LOGW("movie: picture at %" PRId64 " us does not follow the last one; such pictures are dropped",
-                 pts);
-        }
-        return 0;
-    }
-    AVFrame* f = v.frame.get();
-    int ret = av_frame_make_writable(f);
-    if (ret < 0) {
-        LOG_AV(ret, "making the picture writable");
-        return ret;
-    }
-    // The planes follow one another without gaps: Y, then U, then V.
-    const uint8_t* const from[3] = {planes, planes + luma, planes + luma + luma / 4};
-    const int fromStride[3] = {w, w / 2, w / 2};
-    av_image_copy(f->data, f->linesize, const_cast<const uint8_t**>(from), fromStride, AV_PIX_FMT_YUV420P, w, h);
-    f->pts = slot;
-    v.lastSlot = slot;
-    return encode(*movie, v.codec.get(), v.stream, v.packet.get(), f);
+    return encodePicture(*movie, pts, [&](VideoTrack&, AVFrame* f) {
+        // The planes follow one another without gaps: Y, then U, then V.
+        const uint8_t* const from[3] = {planes, planes + luma, planes + luma + luma / 4};
+        const int fromStride[3] = {w, w / 2, w / 2};
+        av_image_copy(f->data, f->linesize, const_cast<const uint8_t**>(from), fromStride, AV_PIX_FMT_YUV420P, w,
+                      h);
+    });
 }
 
 int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t pts, int ptsType) {
