@@ -157,7 +157,6 @@ struct GsPlanes {
     int bits = 8; // 8: bytes; 9..16: 16-bit words, the value in the low bits
     float kr = 0.2126f, kb = 0.0722f;
     bool fullRange = false;
-    bool chromaLeft = true; // chroma sited with the left luma sample, else centred
 };
 
 // Turns YUV planes into an RGBA texture on the GPU with the picture's own

@@ -660,7 +660,7 @@ bool GsPlaneConverter::Convert(const GsPlanes& planes, int x, int y, int w, int 
     const float block[20] = {
         scale[0], scale[1], scale[2], scale[3],
         float(2 * (1 - kr)), float(-2 * (1 - kb) * kb / kg), float(-2 * (1 - kr) * kr / kg), float(2 * (1 - kb)),
-        float(x), float(y), planes.chromaLeft && planes.chromaShiftX == 1 ? 0.25f : 0.0f, 0,
+        float(x), float(y), 0, 0,
         1.0f / float(1 << planes.chromaShiftX), 1.0f / float(1 << planes.chromaShiftY), 1.0f / float(cw),
         1.0f / float(ch),
         planes.count == 2 ? 1.0f : 0.0f, 0, 0, 0,

@@ -62,8 +62,6 @@ FrameColour frameColour(const AVFrame* frame, AVCodecID codec) {
         c.fullRange = false;
     else
         c.fullRange = jpeg;
-    c.chromaLeft = frame->chroma_location == AVCHROMA_LOC_LEFT || frame->chroma_location == AVCHROMA_LOC_TOPLEFT ||
-                   (frame->chroma_location == AVCHROMA_LOC_UNSPECIFIED && !jpeg);
     c.wideGamut = frame->color_primaries == AVCOL_PRI_BT2020 ||
                   (frame->color_primaries == AVCOL_PRI_UNSPECIFIED && c.matrix == AVCOL_SPC_BT2020_NCL);
     return c;

@@ -16,9 +16,6 @@ struct FrameColour {
     bool fullRange = false;
     bool wideGamut = false; // BT.2020 primaries: turned into BT.709 after conversion
     bool yuv = true;        // false for RGB, palette and grey pictures, which keep the converter's defaults
-    // Chroma sited with the left luma sample (MPEG-2, H.264 and their kin),
-    // or between the samples (JPEG, and what is tagged so). Not compared.
-    bool chromaLeft = true;
     bool operator==(const FrameColour& o) const {
         return matrix == o.matrix && fullRange == o.fullRange && wideGamut == o.wideGamut && yuv == o.yuv;
     }

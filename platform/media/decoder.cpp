@@ -619,7 +619,6 @@ bool DecoderImpl::copyPlanes(const AVFrame* frame, const av::FrameColour& colour
     out->kr = float(1.0 - table[0] / 65536.0 * 224.0 / 255.0 / 2.0);
     out->kb = float(1.0 - table[1] / 65536.0 * 224.0 / 255.0 / 2.0);
     out->fullRange = colour.fullRange;
-    out->chromaLeft = colour.chromaLeft;
     return true;
 }
 

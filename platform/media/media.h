@@ -110,7 +110,6 @@ struct VFrameCtx {
     int matrix = 0;       // FFmpeg's name for the matrix (an AVColorSpace)
     float kr = 0.2126f, kb = 0.0722f; // the matrix's weights: Y' = kr R + (1 - kr - kb) G + kb B
     bool fullRange = false;
-    bool chromaLeft = true; // chroma sited with the left luma sample, else centred
 
     const uint8_t* data() const { return pixels.data(); }
     const uint8_t* row(int y) const { return pixels.data() + size_t(y) * size_t(stride); }

@@ -2,14 +2,15 @@
 // A decoded YUV picture, given as its planes, turned into RGB with the
 // source's own matrix and range. Luma is read texel for texel; chroma,
 // which may be smaller (4:2:0, 4:2:2), is filtered at the luma pixel's
-// place, sited as the source says (beside the left luma sample, or centred).
+// place with each chroma sample centred on the luma samples it covers, as
+// the CPU conversion (swscale) takes it, so that both show one picture.
 //
 //   Y' = y * scale.x + scale.y          C = c * scale.z + scale.w
 //   R = Y' + rgb.x Cr    G = Y' + rgb.y Cb + rgb.z Cr    B = Y' + rgb.w Cb
 layout(std140) uniform PlaneBlock {
     vec4 scale; // from sampled values (0..1 of the texel's range) to Y' 0..1 and C -0.5..0.5
     vec4 rgb;   // the matrix's four non-trivial factors
-    vec4 part;  // left and top of the part drawn, in luma pixels; the chroma offset in chroma texels
+    vec4 part;  // x, y: left and top of the part drawn, in luma pixels
     vec4 chroma; // luma to chroma scale (x, y), 1 / chroma plane size (z, w)
     vec4 shape;   // x: 1 when U and V share one plane (U in red, V in green)
 };
@@ -21,7 +22,7 @@ out vec4 frag_color;
 void main() {
     vec2 at = gl_FragCoord.xy + part.xy; // luma pixel centre, top row first
     float y = texelFetch(plane_y, ivec2(at), 0).r;
-    vec2 c = (at * chroma.xy + vec2(part.z, 0.0)) * chroma.zw;
+    vec2 c = at * chroma.xy * chroma.zw;
     vec2 uv = shape.x > 0.5 ? texture(plane_u, c).rg : vec2(texture(plane_u, c).r, texture(plane_v, c).r);
     float l = y * scale.x + scale.y;
     vec2 d = uv * scale.z + scale.w;

@@ -25,7 +25,6 @@ bool fillFrameTexture(std::unique_ptr<GsTexture>& slot, const ff::VFramePtr& fra
     planes.kr = frame->kr;
     planes.kb = frame->kb;
     planes.fullRange = frame->fullRange;
-    planes.chromaLeft = frame->chromaLeft;
     GsPlaneConverter* converter = GsPlaneConverter::ForDevice();
     if (converter && converter->Convert(planes, part.x(), part.y(), part.width(), part.height(), slot))
         return true;
