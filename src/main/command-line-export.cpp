@@ -202,8 +202,9 @@ int runExportCommand(const ExportCommand& command) {
         say(QStringLiteral("export: the output path is too long"));
         return 2;
     }
-    // SIGTERM, SIGINT or SIGHUP cancel the export: the watcher hears them
-    // when events are processed, which the progress report does.
+    // SIGTERM, SIGINT or SIGHUP cancel the export; SIGUSR1 ends it early,
+    // keeping the frames written. The watcher hears them when events are
+    // processed, which the progress report does.
     int signalled = 0;
     ExportManager* exporter = render->exportManager();
     const QMetaObject::Connection onSignal =
@@ -212,10 +213,13 @@ int runExportCommand(const ExportCommand& command) {
                              signalled = sig;
                              exporter->cancel();
                          });
+    const QMetaObject::Connection onFinish =
+        QObject::connect(app->terminationWatcher(), &TerminationWatcher::finishRequested, exporter,
+                         [exporter] { exporter->stop(); });
     int lastPercent = -1;
-    int64_t lastDone = -1;
+    int64_t lastDone = -1, lastTotal = 0;
     const bool lines = command.progressLines;
-    exporter->setProgress([&lastPercent, &lastDone, lines](int64_t done, int64_t total) {
+    exporter->setProgress([&lastPercent, &lastDone, &lastTotal, lines](int64_t done, int64_t total) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         const int percent = total > 0 ? int(done * 100 / total) : 0;
         if (percent != lastPercent) {
@@ -224,13 +228,15 @@ int runExportCommand(const ExportCommand& command) {
         }
         // For a parent that shows the progress: one line per new frame count.
         if (lines && done != lastDone) {
-            lastDone = done;
             std::fprintf(stdout, "progress %lld %lld\n", static_cast<long long>(done), static_cast<long long>(total));
             std::fflush(stdout);
         }
+        lastDone = done;
+        lastTotal = total;
     });
     render->slot_exportParam(&params);
     QObject::disconnect(onSignal);
+    QObject::disconnect(onFinish);
     exporter->setProgress(ExportManager::Progress());
     std::fprintf(stderr, "\n");
     const ExportResult result = render->lastExportResult();
@@ -244,6 +250,8 @@ int runExportCommand(const ExportCommand& command) {
         return 1;
     }
     const QString written = result.path.isEmpty() ? command.output : result.path;
+    if (result.stoppedEarly)
+        say(QStringLiteral("export: finished early, as asked: %1 of %2 written").arg(lastDone).arg(lastTotal));
     say(QStringLiteral("export: wrote %1").arg(written));
     if (command.srt) {
         auto* frames = dynamic_cast<FrameDispatcher*>(exporter->source());

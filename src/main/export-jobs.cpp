@@ -18,6 +18,8 @@
 #include <QVariantMap>
 
 #include <algorithm>
+#include <csignal>
+#include <sys/types.h>
 
 namespace {
 
@@ -379,6 +381,21 @@ void ExportJobQueue::cancel(int id) {
     m_cancelling = true;
     m_child->terminate();
     m_killTimer->start(kEndGraceMs);
+}
+
+void ExportJobQueue::finish(int id) {
+    ExportJob* job = find(id);
+    if (!job || job->ended() || m_cancelling)
+        return;
+    if (job->state == ExportJob::Queued || job->done <= 0 || m_running != id || !m_child || job->pid <= 0) {
+        cancel(id);
+        return;
+    }
+    // The child hears SIGUSR1 as "finish now": it closes its file with the
+    // frames written and ends as a whole export does.
+    LOGD("export job %d: finishing early at %lld of %lld", job->id, static_cast<long long>(job->done),
+         static_cast<long long>(job->total));
+    ::kill(pid_t(job->pid), SIGUSR1);
 }
 
 void ExportJobQueue::cancelAll() {

@@ -97,6 +97,10 @@ public:
     // A queued job is dropped, a running one stopped: its child is asked to
     // end (and killed when it does not), and its partial file removed.
     void cancel(int id);
+    // A running job ends now and keeps the frames written: its file is
+    // closed whole and the job is done. A job with nothing written yet, or
+    // still queued, is cancelled instead.
+    void finish(int id);
     // Cancels every job and waits for the running child to end.
     void cancelAll();
 

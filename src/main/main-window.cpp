@@ -565,7 +565,8 @@ int MainWindow::runExport(MVParams* params) {
         m_progress->deleteLater();
     }
     m_progressJob = id;
-    m_progress = new ExportProcessDialog([this, id] { m_jobs->cancel(id); }, this);
+    // "Done" (or closing the window) ends the export early, keeping what it wrote.
+    m_progress = new ExportProcessDialog([this, id] { m_jobs->finish(id); }, this);
     m_progress->setAttribute(Qt::WA_DeleteOnClose, false);
     connect(m_progress, &ExportProcessDialog::sig_putAside, this, &MainWindow::showJobs);
     m_progressShown = false;

@@ -26,21 +26,26 @@ TerminationWatcher::TerminationWatcher(QObject* parent) : QObject(parent) {
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         unsigned char byte = 0;
-        if (::read(g_pipe[0], &byte, 1) == 1) {
-            LOGD("signal %d: quitting", int(byte));
-            emit terminationRequested(byte);
+        if (::read(g_pipe[0], &byte, 1) != 1)
+            return;
+        if (byte == SIGUSR1) {
+            LOGD("signal %d: finishing what runs", int(byte));
+            emit finishRequested();
+            return;
         }
+        LOGD("signal %d: quitting", int(byte));
+        emit terminationRequested(byte);
     });
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
         ::sigaction(sig, &action, nullptr);
 }
 
 TerminationWatcher::~TerminationWatcher() {
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
         ::signal(sig, SIG_DFL);
     delete m_notifier;
     m_notifier = nullptr;

@@ -1,5 +1,8 @@
 // Turns SIGTERM, SIGINT and SIGHUP into an orderly quit of the event loop,
 // so that a desktop logout or a kill from the shell still shuts down cleanly.
+// SIGUSR1 asks a running export to finish now, keeping what it has written
+// (the editor sends it to its background export when the user presses
+// "Done"); elsewhere it is ignored.
 #pragma once
 
 #include <QObject>
@@ -14,6 +17,7 @@ public:
 
 signals:
     void terminationRequested(int signal);
+    void finishRequested();
 
 private:
     QSocketNotifier* m_notifier = nullptr;

@@ -524,8 +524,9 @@ private slots:
     // stays as it was), a second export waits for the first, Cancel ends the
     // child and leaves nothing half-written, a child that cannot write or
     // that crashes is a failed job with its words (no progress window for
-    // one that never wrote a frame), and a finished one holds the picture
-    // asked for and says so in the Jobs window, with its folder.
+    // one that never wrote a frame), a finished one holds the picture asked
+    // for and says so in the Jobs window, with its folder, and "Done" in the
+    // progress window ends an export early, keeping what it wrote.
     void windowExportsRunInTheBackground() {
         ExportJobQueue* jobs = window()->exportJobs();
         JobsWindow* list = window()->jobsWindow();
@@ -661,6 +662,31 @@ private slots:
                  qPrintable(QStringLiteral("%1 %2 %3").arg(uchar(frame[at])).arg(uchar(frame[at + 1])).arg(uchar(frame[at + 2]))));
         QCOMPARE(jobs->pending(), 0);
 
+        // "Done" in the progress window ends the export early: the file is
+        // whole, plays to its end and holds the frames written until then.
+        cleanup();
+        build(20);
+        MVParams early = paramsFor(folder + "/early.mp4");
+        const int earlyJob = window()->runExport(&early);
+        QTRY_VERIFY_WITH_TIMEOUT(jobs->job(earlyJob)->done >= 30 && window()->exportProgress() &&
+                                     window()->exportProgress()->isVisible(),
+                                 120000);
+        const int64_t pressedAt = jobs->job(earlyJob)->done, total = jobs->job(earlyJob)->total;
+        QTest::mouseClick(window()->exportProgress()->findChild<QPushButton*>("pushButton_acheive"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(jobs->job(earlyJob)->ended(), 60000);
+        QVERIFY2(state(earlyJob) == ExportJob::Done,
+                 qPrintable(jobs->job(earlyJob)->reason + "\n" + jobs->job(earlyJob)->logTail()));
+        QVERIFY2(jobs->job(earlyJob)->log.contains("finished early"), jobs->job(earlyJob)->log.right(400).constData());
+        QProcess probe;
+        probe.start("ffmpeg",
+                    {"-nostdin", "-v", "error", "-i", folder + "/early.mp4", "-map", "0:v", "-f", "framemd5", "-"});
+        QVERIFY(probe.waitForFinished(60000));
+        QCOMPARE(probe.readAllStandardError(), QByteArray());
+        const int frames = int(probe.readAllStandardOutput().count("\n0,"));
+        QVERIFY2(frames >= pressedAt && frames < total,
+                 qPrintable(QStringLiteral("%1 frames; Done at %2 of %3").arg(frames).arg(pressedAt).arg(total)));
+        QCOMPARE(hidden(), (QStringList {"early.mp4", "red.mp4"}));
+
         // A child that crashes is a failed job with its log; the editor lives on.
         cleanup();
         build(6);
@@ -671,7 +697,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(state(crashJob) == ExportJob::Failed, 30000);
         QVERIFY(list->row(crashJob)->findChild<QPlainTextEdit*>("log")->isVisible());
         QVERIFY(!jobs->job(crashJob)->reason.isEmpty());
-        QCOMPARE(hidden(), QStringList {"red.mp4"});
+        QCOMPARE(hidden(), (QStringList {"early.mp4", "red.mp4"}));
         QVERIFY(window()->isVisible());
     }
 
