@@ -112,14 +112,18 @@ void ZyeGsView::Draw() {
     s->mutex().Lock();
     // The play head's frame this picture shows: the newest any track shows.
     int64_t frame = -1;
+    bool missing = false;
     s->EnumItems(
         [&](GsItem* item, void*) {
-            if (auto* video = dynamic_cast<VideoPreviewItem*>(item); video && video->visible)
+            if (auto* video = dynamic_cast<VideoPreviewItem*>(item); video && video->visible) {
                 frame = std::max(frame, video->shownFrame());
+                missing = missing || !video->hasPicture();
+            }
             return true;
         },
         nullptr);
     m_drawnFrame = frame;
+    m_drawnMissing = missing;
     float k = float(scale());
     float sceneW = std::round(s->width() * k), sceneH = std::round(s->height() * k);
     if (GsContextDefault::BindShader("rgba")) {
@@ -157,6 +161,7 @@ void ZyeGsView::OnPresented() {
     m_lastFrame = m_drawnFrame;
     Presented picture;
     picture.frame = m_drawnFrame;
+    picture.missing = m_drawnMissing;
     picture.at = std::chrono::steady_clock::now();
     picture.clocked = SoundClock::instance().measuredAt(picture.at, &picture.heardUs);
     std::lock_guard<std::mutex> lock(m_presentedLock);

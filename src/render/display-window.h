@@ -55,6 +55,7 @@ public:
         std::chrono::steady_clock::time_point at; // just after the swap
         bool clocked = false; // playback's sound clock ran: heardUs is set
         int64_t heardUs = 0;  // the timeline instant being heard then
+        bool missing = false; // a shown video item had no picture to draw
     };
     // Pictures swapped onto the window so far (any content).
     int presents() const { return m_presents.load(); }
@@ -82,6 +83,7 @@ private:
     std::atomic<float> m_ratio {1.0f};
     std::unique_ptr<GsTexture> m_blue, m_red, m_green, m_black, m_rotate;
     int64_t m_drawnFrame = -1; // the frame-cycle thread's: set by Draw
+    bool m_drawnMissing = false; // likewise: a shown video item had no picture
     int64_t m_lastFrame = -1;  // the frame-cycle thread's: the last new frame
     std::atomic<int> m_presents {0};
     mutable std::mutex m_presentedLock; // guards m_presented

@@ -124,7 +124,10 @@ void VideoPreviewItem::request(const FrameRequest& request) {
         GsRequestFrame();
     {
         std::lock_guard<std::mutex> state(m_stateLock);
-        m_clipUuid = request.self.uuid;
+        if (request.self.uuid != m_clipUuid) {
+            m_clipUuid = request.self.uuid;
+            m_clipSince = request.frame;
+        }
     }
     QMutexLocker lock(&m_queueLock);
     m_queued = request; // whatever was still queued is dropped
@@ -245,6 +248,7 @@ void VideoPreviewItem::applyRenderProps(const RenderProps& props) {
             std::lock_guard<std::mutex> lock(m_stateLock);
             m_current = selfBlock(props.self);
             m_clipUuid = props.self.uuid;
+            m_clipSince = -1;
         }
         MoveTo(props.self.centerX, props.self.centerY);
         Resize(props.self.width, props.self.height);
@@ -282,25 +286,37 @@ void VideoPreviewItem::endExport() {
     m_companion->setSkipPending(false);
 }
 
+bool VideoPreviewItem::earlierClipDue(const VFrameInfo& self) const {
+    int64_t due = 0;
+    return !m_exporting && self.frame && self.uuid != m_clipUuid && m_clipSince >= 0 &&
+           SoundClock::instance().dueFrame(&due) && due < m_clipSince;
+}
+
 void VideoPreviewItem::Update() {
     RenderProps current;
     QString clip;
+    bool earlier = false;
     if (!m_exporting)
         takeDue();
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
         current = m_current;
         clip = m_clipUuid;
+        earlier = earlierClipDue(current.self);
     }
     const VFrameInfo& self = current.self;
+    m_drawsEarlierClip = earlier;
     // The item already stands where the new clip goes while its first frame
     // still decodes (a large picture takes a while, a broken one never
-    // comes): the last clip's picture must not be drawn in its place.
-    if (m_texture && m_textureUuid != clip) {
+    // comes): the last clip's picture must not be drawn in its place. While
+    // playing, the pictures before a cut are still due after the next clip
+    // was asked for: they are drawn, at their own place, until the cut.
+    if (m_texture && m_textureUuid != clip && !(earlier && m_textureUuid == self.uuid)) {
         m_texture.reset();
         m_uploadedFrame.reset();
     }
-    if (!self.frame || self.uuid != clip)
+    m_hasPicture = m_texture != nullptr;
+    if (!self.frame || (self.uuid != clip && !earlier))
         return; // the clip's previous picture, if any, stays
     // A frame is never rewritten while it is shared, so the same frame and
     // rectangle mean the texture already holds this picture.
@@ -310,11 +326,17 @@ void VideoPreviewItem::Update() {
     m_uploadedRect = self.clipRect;
     m_textureUuid = self.uuid;
     QRect part = visiblePart(self.clipRect, self.frame->width, self.frame->height);
-    if (part.isEmpty()) {
+    if (part.isEmpty())
         m_texture.reset();
-        return;
-    }
-    fillFrameTexture(m_texture, self.frame, part);
+    else
+        fillFrameTexture(m_texture, self.frame, part);
+    m_hasPicture = m_texture != nullptr;
+}
+
+VideoPreviewItem::Placement VideoPreviewItem::placement(const VFrameInfo& self) const {
+    if (m_drawsEarlierClip)
+        return {{self.centerX, self.centerY}, {self.width, self.height}, self.rotation};
+    return {pos(), size(), rotation};
 }
 
 bool VideoPreviewItem::CoversScene() const {
@@ -328,9 +350,9 @@ bool VideoPreviewItem::CoversScene() const {
     GsDevice* device = GsDevice::DefaultDevice();
     if (!device || !device->HasShader(m_current.program.toStdString()))
         return false;
-    gs_vec2 drawn = fitSize(size(), m_texture->width(), m_texture->height(), self.stretch);
-    gs_vec2 centre = pos();
-    return coversScene(centre.x, centre.y, drawn, rotation, s->width(), s->height());
+    const Placement at = placement(self);
+    gs_vec2 drawn = fitSize(at.box, m_texture->width(), m_texture->height(), self.stretch);
+    return coversScene(at.centre.x, at.centre.y, drawn, at.rotation, s->width(), s->height());
 }
 
 void VideoPreviewItem::Draw() {
@@ -343,8 +365,8 @@ void VideoPreviewItem::Draw() {
         current = m_current;
     }
     const VFrameInfo& self = current.self;
-    gs_vec2 drawn = fitSize(size(), m_texture->width(), m_texture->height(), self.stretch);
-    gs_vec2 centre = pos();
+    const Placement at = placement(self);
+    gs_vec2 drawn = fitSize(at.box, m_texture->width(), m_texture->height(), self.stretch);
     GsContextDefault::SetViewport(0, 0, s->width(), s->height());
     if (!m_buffer)
         m_buffer = std::make_unique<GsConstantBuffer>(int(sizeof(ColourBlock)));
@@ -353,7 +375,7 @@ void VideoPreviewItem::Draw() {
     GsTextureBinder bind(m_texture.get());
     if (GsContextDefault::BindShader(current.program.toStdString())) {
         if (m_buffer->Bind(0))
-            GsContextDefault::DrawRect({centre.x, centre.y, drawn.x, drawn.y, rotation},
+            GsContextDefault::DrawRect({at.centre.x, at.centre.y, drawn.x, drawn.y, at.rotation},
                                        {float(s->width()), float(s->height())});
     }
     GsContextDefault::UnbindShader();

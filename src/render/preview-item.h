@@ -104,6 +104,8 @@ public:
     static constexpr int kMaxDecodedAhead = 8;
     // The play head's frame of the picture the item shows now, -1 when none.
     int64_t shownFrame() const { return m_shownFrame.load(); }
+    // Whether the item has a picture to draw (frame-cycle thread's view).
+    bool hasPicture() const { return m_hasPicture.load(); }
 
 protected:
     ~VideoPreviewItem() override;
@@ -129,11 +131,26 @@ private:
     // Render thread: the decoded picture due now becomes current.
     void takeDue();
 
-    mutable std::mutex m_stateLock; // guards m_decoded, m_current, m_clipUuid
+    // While playing, whether the picture of an earlier clip (the one before
+    // a cut) is still due: its own place is drawn until the clock reaches
+    // the first frame asked of the newest clip. Render thread, under m_stateLock.
+    bool earlierClipDue(const VFrameInfo& self) const;
+    // Where the picture goes: the item's own place, or the earlier clip's.
+    struct Placement {
+        gs_vec2 centre;
+        gs_vec2 box;
+        float rotation = 0.0f;
+    };
+    Placement placement(const VFrameInfo& self) const;
+
+    mutable std::mutex m_stateLock; // guards m_decoded, m_current, m_clipUuid, m_clipSince
     std::deque<Decoded> m_decoded; // oldest first
     RenderProps m_current;
     std::atomic<int64_t> m_shownFrame {-1};
+    std::atomic<bool> m_hasPicture {false};
     QString m_clipUuid; // the clip the item stands for now (the newest request's)
+    int64_t m_clipSince = -1; // the play head's frame of the first request for m_clipUuid
+    bool m_drawsEarlierClip = false; // the texture is an earlier clip's, drawn at its own place
 
     std::unique_ptr<GsTexture> m_texture;
     QString m_textureUuid; // the clip m_texture's picture belongs to

@@ -159,7 +159,8 @@ private slots:
 
     // The preview draws when something changed and sleeps otherwise; while
     // playing, each picture reaches the window when its sound is heard, not
-    // when it was decoded (ahead of the sound by what the output holds).
+    // when it was decoded (ahead of the sound by what the output holds),
+    // and a cut to a clip placed elsewhere leaves no picture blank.
     void previewDrawsOnChangeAndFollowsTheSound() {
         const QString clip = QStringLiteral(KORVEL_TEST_MEDIA_DIR "/h264-30fps.mp4");
         auto* item = new VideoPreviewItem({400, 200});
@@ -178,10 +179,12 @@ private slots:
         QTRY_VERIFY(view->presents() > settled);
 
         // The player asks for frames; this answers as the timeline does, with
-        // the picture's request and the frame's sound.
+        // the picture's request and the frame's sound. At frame 40 a cut
+        // leads to the next clip, placed elsewhere: the timeline moves the
+        // item there when it asks for that clip's first frame.
         PlayerManager player;
         int64_t next = 0;
-        const int64_t last = 80;
+        const int64_t last = 80, cut = 40;
         connect(&player, &PlayerManager::sig_frontFrameRequest, this, [&] {
             const int64_t frame = std::min(next++, last);
             FrameRequest request;
@@ -189,11 +192,16 @@ private slots:
             request.decodeMask = DecodeSelf;
             request.showMask = ShowClip;
             request.self.frame = frame;
-            request.self.uuid = QStringLiteral("clip");
+            request.self.uuid = frame < cut ? QStringLiteral("clip") : QStringLiteral("next");
             request.self.path = clip;
             request.self.clipRect = QRect(0, 0, 320, 240);
-            request.self.width = 400;
-            request.self.height = 200;
+            request.self.centerX = frame < cut ? 20 : -60;
+            request.self.width = frame < cut ? 400 : 200;
+            request.self.height = frame < cut ? 200 : 100;
+            if (frame == cut) {
+                item->MoveTo(-60, 0);
+                item->Resize(200, 100);
+            }
             item->request(request);
             AudioFrameData sound;
             sound.num = frame;
@@ -214,6 +222,8 @@ private slots:
         for (size_t i = 0; i < shown.size(); ++i) {
             if (i > 0)
                 QVERIFY(shown[i].frame > shown[i - 1].frame);
+            // No picture goes blank, at the cut neither.
+            QVERIFY2(!shown[i].missing, qPrintable(QStringLiteral("frame %1 had no picture").arg(shown[i].frame)));
             if (!shown[i].clocked)
                 continue;
             ++clocked;
