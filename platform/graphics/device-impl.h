@@ -59,6 +59,7 @@ public:
     QOpenGLDebugLogger* debugLogger = nullptr; // debug contexts only
     bool headless = false;                      // the context is EGL's, adopted
     std::string renderer;
+    bool coloursOnCpu = false; // see GsDevice::ConvertsColourOnCpu
     GLuint vao = 0, vbo = 0;
 
     // Held by whoever uses the context; the context is current on that thread.

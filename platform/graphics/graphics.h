@@ -91,6 +91,12 @@ public:
     bool AddShader(const std::string& name, const std::string& vertexSource, const std::string& pixelSource);
     bool HasShader(const std::string& name) const;
     std::string Renderer() const;
+    // Whether colour conversions (decoded YUV planes to RGB, the drawn
+    // picture to a writer's YUV) are better left to the CPU's converters:
+    // true on a software renderer (llvmpipe, softpipe, swrast), whose
+    // shaders cost more than they save. KORVEL_COLOUR_CONVERSION=gpu or
+    // =cpu decides instead.
+    bool ConvertsColourOnCpu() const;
 
     gs::DeviceImpl* impl() const { return m_impl.get(); }
     ~GsDevice();

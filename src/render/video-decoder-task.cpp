@@ -35,6 +35,8 @@ bool fillFrameTexture(std::unique_ptr<GsTexture>& slot, const ff::VFramePtr& fra
 
 VideoDecoderTask::VideoDecoderTask(const QString& path) : m_path(path) {
     LOGD("vedio DecoderTask");
+    const GsDevice* device = GsDevice::DefaultDevice();
+    m_planes = device && !device->ConvertsColourOnCpu();
     QByteArray utf8 = path.toUtf8();
     std::shared_ptr<ff::MovieCtx> info = ff::getMovieInfo(utf8.constData(), nullptr);
     if (info && info->bestVideoStream >= 0) {
@@ -113,8 +115,9 @@ ff::VFramePtr VideoDecoderTask::decodeNow(int64_t index) {
     request.time = {index, 30};
     request.scaleNum = 1;
     request.scaleDen = m_scaleDown;
-    // Planes at the file's own size go to the GPU as they are.
-    request.planes = 1;
+    // Planes at the file's own size go to the GPU as they are; where the
+    // CPU converts faster, the decoder converts them on this thread.
+    request.planes = m_planes ? 1 : 0;
     return m_decoder.getVideoFrame(request);
 }
 

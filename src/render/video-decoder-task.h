@@ -58,6 +58,7 @@ private:
     QString m_path;
     ff::FFDecoder m_decoder; // used by the worker while m_busy, else by the caller
     int m_scaleDown = 1;
+    bool m_planes = true; // pictures come as YUV planes for the GPU to convert, else as RGBA
     int64_t m_lastIndex = -2;
 
     std::thread m_worker; // started on the first read-ahead

@@ -73,8 +73,11 @@ void ExportFetchFrame::run() {
 
 namespace {
 // The read-back the movie takes without conversion: its own YUV 4:2:0 where
-// it has one, RGBA otherwise.
+// it has one and the GPU converts faster, RGBA otherwise.
 int pictureFormat(const mv::Movie* movie) {
+    const GsDevice* device = GsDevice::DefaultDevice();
+    if (device && device->ConvertsColourOnCpu())
+        return GsOutputRaw::GsFormatRGBA;
     switch (mv::picture_matrix(movie)) {
     case 709:
         return GsOutputRaw::GsFormatI420BT709;
