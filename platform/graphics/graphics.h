@@ -317,10 +317,14 @@ public:
     virtual void Draw();
 
     MCMutex& mutex() { return m_lock; }
-    // A texture of the scene's size that holds the last drawn frame.
+    // A texture that holds the last drawn frame: the whole scene, at the
+    // pixel size Render was last given.
     GsTexture* sceneTexture();
-    // Draws the scene into its texture.
-    void Render();
+    // Draws the scene into its texture, at pixelWidth x pixelHeight (the
+    // scene's own size when 0, and never more): a window that shows the
+    // scene smaller gets it composed at the size it shows, not drawn large
+    // and scaled down.
+    void Render(int pixelWidth = 0, int pixelHeight = 0);
 
 protected:
     ~GsScene() override;
@@ -365,6 +369,9 @@ public:
 
     // Draws the scene texture at w x h pixels in the window's centre.
     void DrawSceneTexture(float w, float h);
+    // The size (window units) Draw shows the scene at; the scene is
+    // composed at that size times the window's pixel ratio.
+    virtual gs_vec2 SceneSizeInWindow() const;
     // Called by DrawDisplay with the window's surface current; the default
     // clears to the background and draws the scene at its own size.
     virtual void Draw();

@@ -370,13 +370,20 @@ void GsScene::Draw() {
 
 GsTexture* GsScene::sceneTexture() { return m_texture.get(); }
 
-void GsScene::Render() {
+void GsScene::Render(int pixelWidth, int pixelHeight) {
     DeviceImpl* d = gs::impl();
     if (!d)
         return;
-    if (!m_fbo && !gs::makeTarget(m_width, m_height, &m_texture, &m_fbo))
+    const int w = pixelWidth > 0 ? std::min(pixelWidth, m_width) : m_width;
+    const int h = pixelHeight > 0 ? std::min(pixelHeight, m_height) : m_height;
+    if (m_texture && (m_texture->width() != w || m_texture->height() != h)) {
+        d->gl->glDeleteFramebuffers(1, &m_fbo);
+        m_fbo = 0;
+        m_texture.reset();
+    }
+    if (!m_fbo && !gs::makeTarget(w, h, &m_texture, &m_fbo))
         return;
-    d->pushTarget(m_fbo, m_width, m_height, m_width, m_height, true);
+    d->pushTarget(m_fbo, m_width, m_height, w, h, true);
     d->gl->glClearColor(0, 0, 0, 0);
     d->gl->glClear(GL_COLOR_BUFFER_BIT);
     Draw();
@@ -496,13 +503,18 @@ void GsViewImpl::DrawSceneTexture(float w, float h) {
     GsContextDefault::UnbindShader();
 }
 
-void GsViewImpl::Draw() {
+gs_vec2 GsViewImpl::SceneSizeInWindow() const {
     GsScene* s = scene();
-    if (!s)
-        return;
+    if (!s || s->width() <= 0 || s->height() <= 0)
+        return {0, 0};
     // Fit the scene into the window.
     float scale = std::min(float(width()) / s->width(), float(height()) / s->height());
-    DrawSceneTexture(s->width() * scale, s->height() * scale);
+    return {s->width() * scale, s->height() * scale};
+}
+
+void GsViewImpl::Draw() {
+    const gs_vec2 size = SceneSizeInWindow();
+    DrawSceneTexture(size.x, size.y);
 }
 
 void GsViewImpl::Present() {
@@ -512,14 +524,16 @@ void GsViewImpl::Present() {
     if (!d->context->makeCurrent(m_window))
         return;
     GsScene* s = scene();
-    if (s)
-        s->Render();
+    qreal ratio = m_window->devicePixelRatio();
+    if (s) {
+        const gs_vec2 shown = SceneSizeInWindow();
+        s->Render(int(std::ceil(shown.x * ratio)), int(std::ceil(shown.y * ratio)));
+    }
     float bg[4];
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::memcpy(bg, m_background, sizeof bg);
     }
-    qreal ratio = m_window->devicePixelRatio();
     d->pushTarget(d->context->defaultFramebufferObject(), width(), height(), int(width() * ratio),
                   int(height() * ratio), false);
     d->gl->glClearColor(bg[0], bg[1], bg[2], bg[3]);

@@ -104,6 +104,14 @@ void ZyeGsView::drawFrame(GsItem* item, float s, float canvasW, float canvasH) {
     drawBox(m_rotate.get(), icon.x, icon.y, kRotateIcon * m_ratio, kRotateIcon * m_ratio, r, canvasW, canvasH);
 }
 
+gs_vec2 ZyeGsView::SceneSizeInWindow() const {
+    GsScene* s = scene();
+    if (!s)
+        return {0, 0};
+    const float k = float(scale());
+    return {std::round(s->width() * k), std::round(s->height() * k)};
+}
+
 void ZyeGsView::Draw() {
     GsScene* s = scene();
     int w = width(), h = height();
@@ -125,7 +133,8 @@ void ZyeGsView::Draw() {
     m_drawnFrame = frame;
     m_drawnMissing = missing;
     float k = float(scale());
-    float sceneW = std::round(s->width() * k), sceneH = std::round(s->height() * k);
+    const gs_vec2 shown = SceneSizeInWindow();
+    const float sceneW = shown.x, sceneH = shown.y;
     if (GsContextDefault::BindShader("rgba")) {
         // The canvas is black where no picture covers it.
         ensureTextures();

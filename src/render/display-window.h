@@ -47,6 +47,7 @@ public:
     double scale() const { return m_ratio * m_zoom; }
 
     void Draw() override;
+    gs_vec2 SceneSizeInWindow() const override;
 
     // A picture that reached the window showing a frame of the play head
     // that the one before did not show.
