@@ -87,11 +87,16 @@ private slots:
         QColor handle = colourAt(302, 127); // the top-left handle
         QVERIFY2(handle.red() > 180 && handle.green() < 80, qPrintable(handle.name()));
 
-        // Zoomed to a half, the picture sits half as far from the centre.
+        // Zoomed to a half (the scene is then composed at half its size),
+        // the picture sits half as far from the centre, as large as before.
         window.view()->setZoom(0.5);
         drawAndGrab(325, 150, QColor(0, 200, 0));
         QCOMPARE(QColor(shot.pixel(325, 150)), QColor(0, 200, 0));
         QCOMPARE(QColor(shot.pixel(360, 150)).red(), 0);
+        // 50 x 25 on screen: green inside its left and right edges (away
+        // from the frame and the handles at the middle of each edge).
+        QCOMPARE(QColor(shot.pixel(307, 143)), QColor(0, 200, 0));
+        QCOMPARE(QColor(shot.pixel(343, 157)), QColor(0, 200, 0));
 
         item->endExport();
         scene->RemoveItem(item);
