@@ -482,3 +482,5 @@ void DrawDisplay();
 // For the cycle: outputs and views join and leave the device's lists.
 void RegisterOutput(GsOutputRaw* output);
 void UnregisterOutput(GsOutputRaw* output);
+// Whether some output reads the scene back (an export, a capture).
+bool AnyOutputRegistered();

@@ -896,6 +896,14 @@ void UnregisterOutput(GsOutputRaw* output) {
         leaveList(gs::impl()->outputs, output);
 }
 
+bool AnyOutputRegistered() {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return false;
+    std::lock_guard<std::mutex> lock(d->listsMutex);
+    return !d->outputs.empty();
+}
+
 namespace {
 
 template <typename T>

@@ -250,8 +250,12 @@ int runExportCommand(const ExportCommand& command) {
         return 1;
     }
     const QString written = result.path.isEmpty() ? command.output : result.path;
-    if (result.stoppedEarly)
+    if (result.stoppedEarly) {
         say(QStringLiteral("export: finished early, as asked: %1 of %2 written").arg(lastDone).arg(lastTotal));
+        // Subtitles go with the pictures written, not the whole timeline.
+        if (!command.audioOnly && lastDone >= 0)
+            params.toFrame = params.fromFrame + lastDone;
+    }
     say(QStringLiteral("export: wrote %1").arg(written));
     if (command.srt) {
         auto* frames = dynamic_cast<FrameDispatcher*>(exporter->source());

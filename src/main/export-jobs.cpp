@@ -391,6 +391,10 @@ void ExportJobQueue::finish(int id) {
         cancel(id);
         return;
     }
+    // Every frame written: the child is closing its file already. One that
+    // has ended is not signalled (its process id may be another's by now).
+    if ((job->total > 0 && job->done >= job->total) || m_child->state() != QProcess::Running)
+        return;
     // The child hears SIGUSR1 as "finish now": it closes its file with the
     // frames written and ends as a whole export does.
     LOGD("export job %d: finishing early at %lld of %lld", job->id, static_cast<long long>(job->done),

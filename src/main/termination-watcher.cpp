@@ -21,6 +21,7 @@ void onTerminationSignal(int sig) {
 TerminationWatcher::TerminationWatcher(QObject* parent) : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0) {
         LOGW("termination signals will not shut down cleanly: no socket pair");
+        ::signal(SIGUSR1, SIG_IGN); // a late "finish now" must not end the process
         return;
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
@@ -45,8 +46,11 @@ TerminationWatcher::TerminationWatcher(QObject* parent) : QObject(parent) {
 }
 
 TerminationWatcher::~TerminationWatcher() {
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
         ::signal(sig, SIG_DFL);
+    // A "finish now" that comes while the program ends (the export already
+    // written) must not kill it: that would read as a crash.
+    ::signal(SIGUSR1, SIG_IGN);
     delete m_notifier;
     m_notifier = nullptr;
     for (int& fd : g_pipe) {

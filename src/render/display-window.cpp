@@ -2,6 +2,7 @@
 
 #include "render/audio/sound-clock.h"
 #include "render/preview-item.h"
+#include "render/video-decoder-task.h"
 #include "value/interface.h"
 
 #include <QImage>
@@ -132,6 +133,9 @@ void ZyeGsView::Draw() {
         nullptr);
     m_drawnFrame = frame;
     m_drawnMissing = missing;
+    // The preview's decoders need pictures no larger than this window
+    // shows them, unless the whole scene is also read back.
+    VideoTaskManager::setScreenScale(AnyOutputRegistered() ? 0.0f : float(scale()));
     float k = float(scale());
     const gs_vec2 shown = SceneSizeInWindow();
     const float sceneW = shown.x, sceneH = shown.y;

@@ -125,6 +125,7 @@ void VideoPreviewItem::request(const FrameRequest& request) {
     {
         std::lock_guard<std::mutex> state(m_stateLock);
         if (request.self.uuid != m_clipUuid) {
+            m_earlierUuid = m_clipUuid;
             m_clipUuid = request.self.uuid;
             m_clipSince = request.frame;
         }
@@ -137,6 +138,7 @@ void VideoPreviewItem::request(const FrameRequest& request) {
 
 void VideoPreviewItem::run() {
     VideoTaskManager tasks;
+    tasks.setFollowsScreen(true);
     QElapsedTimer clock;
     for (;;) {
         clock.start();
@@ -248,6 +250,7 @@ void VideoPreviewItem::applyRenderProps(const RenderProps& props) {
             std::lock_guard<std::mutex> lock(m_stateLock);
             m_current = selfBlock(props.self);
             m_clipUuid = props.self.uuid;
+            m_earlierUuid.clear();
             m_clipSince = -1;
         }
         MoveTo(props.self.centerX, props.self.centerY);
@@ -287,9 +290,16 @@ void VideoPreviewItem::endExport() {
 }
 
 bool VideoPreviewItem::earlierClipDue(const VFrameInfo& self) const {
+    // Only the clip shown just before the newest one (not one from before a
+    // gap or a transition), only its pictures from before the newest
+    // clip's first frame, and only while the clock is near that frame: a
+    // first picture of the newest clip that never comes leaves no frozen
+    // picture behind.
     int64_t due = 0;
-    return !m_exporting && self.frame && self.uuid != m_clipUuid && m_clipSince >= 0 &&
-           SoundClock::instance().dueFrame(&due) && due < m_clipSince;
+    const int64_t shown = m_shownFrame.load();
+    return !m_exporting && self.frame && !m_earlierUuid.isEmpty() && self.uuid == m_earlierUuid &&
+           m_clipSince >= 0 && shown >= 0 && shown < m_clipSince && SoundClock::instance().dueFrame(&due) &&
+           due < m_clipSince + kMaxDecodedAhead;
 }
 
 void VideoPreviewItem::Update() {

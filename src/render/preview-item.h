@@ -143,12 +143,13 @@ private:
     };
     Placement placement(const VFrameInfo& self) const;
 
-    mutable std::mutex m_stateLock; // guards m_decoded, m_current, m_clipUuid, m_clipSince
+    mutable std::mutex m_stateLock; // guards m_decoded, m_current, m_clipUuid, m_earlierUuid, m_clipSince
     std::deque<Decoded> m_decoded; // oldest first
     RenderProps m_current;
     std::atomic<int64_t> m_shownFrame {-1};
     std::atomic<bool> m_hasPicture {false};
     QString m_clipUuid; // the clip the item stands for now (the newest request's)
+    QString m_earlierUuid; // the clip it stood for before that one
     int64_t m_clipSince = -1; // the play head's frame of the first request for m_clipUuid
     bool m_drawsEarlierClip = false; // the texture is an earlier clip's, drawn at its own place
 

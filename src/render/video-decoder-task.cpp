@@ -5,6 +5,8 @@
 #include "value/interface.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 
 bool fillFrameTexture(std::unique_ptr<GsTexture>& slot, const ff::VFramePtr& frame, const QRect& part) {
     if (!frame || part.isEmpty())
@@ -41,6 +43,7 @@ VideoDecoderTask::VideoDecoderTask(const QString& path) : m_path(path) {
     std::shared_ptr<ff::MovieCtx> info = ff::getMovieInfo(utf8.constData(), nullptr);
     if (info && info->bestVideoStream >= 0) {
         if (const ff::StreamInfo* stream = info->stream(info->bestVideoStream)) {
+            m_sourceSize = QSize(stream->width, stream->height);
             while (int64_t(stream->width / m_scaleDown) * (stream->height / m_scaleDown) > kMaxDecodedPixels)
                 m_scaleDown *= 2;
         }
@@ -63,27 +66,34 @@ VideoDecoderTask::~VideoDecoderTask() {
     LOGD("~Vedio DecoderTask");
 }
 
-ff::VFramePtr VideoDecoderTask::frame(int64_t index) {
+ff::VFramePtr VideoDecoderTask::frame(int64_t index, int shrink, int* decodedAt) {
     if (!m_decoder.isOpened())
         return nullptr;
     index = std::max<int64_t>(index, 0);
+    const int down = std::max(m_scaleDown, shrink);
     ff::VFramePtr out;
+    int outDown = down;
     {
         std::unique_lock<std::mutex> hold(m_lock);
         m_changed.wait(hold, [this] { return !m_busy; });
-        if (m_aheadIndex == index)
+        if (m_aheadIndex == index) {
             out = m_ahead;
+            outDown = m_aheadDown;
+        }
         m_ahead.reset();
         m_aheadIndex = -1;
     }
     if (!out)
-        out = decodeNow(index);
+        out = decodeNow(index, down);
+    if (decodedAt)
+        *decodedAt = outDown;
     const bool inOrder = index == m_lastIndex + 1;
     m_lastIndex = index;
     if (inOrder && out) {
         {
             std::lock_guard<std::mutex> hold(m_lock);
             m_job = index + 1;
+            m_jobDown = down;
             m_busy = true;
         }
         if (!m_worker.joinable())
@@ -100,21 +110,23 @@ void VideoDecoderTask::work() {
         if (m_quit)
             return;
         const int64_t job = m_job;
+        const int down = m_jobDown;
         hold.unlock();
-        ff::VFramePtr decoded = decodeNow(job);
+        ff::VFramePtr decoded = decodeNow(job, down);
         hold.lock();
         m_ahead = std::move(decoded);
         m_aheadIndex = m_ahead ? job : -1;
+        m_aheadDown = down;
         m_busy = false;
         m_changed.notify_all();
     }
 }
 
-ff::VFramePtr VideoDecoderTask::decodeNow(int64_t index) {
+ff::VFramePtr VideoDecoderTask::decodeNow(int64_t index, int down) {
     ff::RequireVideoFrame request;
     request.time = {index, 30};
     request.scaleNum = 1;
-    request.scaleDen = m_scaleDown;
+    request.scaleDen = down;
     // Planes at the file's own size go to the GPU as they are; where the
     // CPU converts faster, the decoder converts them on this thread.
     request.planes = m_planes ? 1 : 0;
@@ -140,6 +152,34 @@ VFrameInfo infoFromLayer(const LayerRequest& layer) {
 
 } // namespace
 
+namespace {
+std::atomic<float> g_screenScale {0.0f};
+} // namespace
+
+void VideoTaskManager::setScreenScale(float pixelsPerScenePixel) {
+    g_screenScale = std::isfinite(pixelsPerScenePixel) && pixelsPerScenePixel > 0 ? pixelsPerScenePixel : 0.0f;
+}
+
+float VideoTaskManager::screenScale() { return g_screenScale.load(); }
+
+int VideoTaskManager::shrinkFor(const LayerRequest& layer, const VideoDecoderTask& task) const {
+    const float screen = screenScale();
+    if (!m_followsScreen || task.decodesPlanes() || screen <= 0)
+        return 1;
+    const QSize source = layer.clipRect.isEmpty() ? task.sourceSize() : layer.clipRect.size();
+    const double needW = double(layer.width) * screen, needH = double(layer.height) * screen;
+    if (source.isEmpty() || !(needW > 0) || !(needH > 0))
+        return 1;
+    // Longer side against longer side: a rotated picture turns its sides.
+    const double longSide = std::max(source.width(), source.height()),
+                 shortSide = std::min(source.width(), source.height());
+    const double needLong = std::max(needW, needH), needShort = std::min(needW, needH);
+    int shrink = 1;
+    while (shrink < 8 && longSide / (shrink * 2) >= needLong && shortSide / (shrink * 2) >= needShort)
+        shrink *= 2;
+    return shrink;
+}
+
 VFrameInfo VideoTaskManager::decodeLayer(const LayerRequest& layer) {
     if (layer.path.isEmpty())
         return VFrameInfo();
@@ -154,9 +194,10 @@ VFrameInfo VideoTaskManager::decodeLayer(const LayerRequest& layer) {
         task = new VideoDecoderTask(layer.path);
     m_inUse.append(task);
     VFrameInfo info = infoFromLayer(layer);
-    info.frame = task->frame(layer.frame);
+    int down = 1;
+    info.frame = task->frame(layer.frame, shrinkFor(layer, *task), &down);
     // The crop is in the file's pixels; a picture decoded smaller takes it scaled.
-    if (const int down = task->scaleDown(); down > 1) {
+    if (down > 1) {
         const QRect& crop = layer.clipRect;
         const int left = crop.x() / down, top = crop.y() / down;
         info.clipRect = QRect(left, top, (crop.x() + crop.width() + down - 1) / down - left,

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <QRect>
+#include <QSize>
 
 #include <condition_variable>
 #include <memory>
@@ -47,17 +48,28 @@ public:
     // task's worker while the caller uses this one. Policy: at most one
     // frame ahead, and only the next one; a request for any other frame
     // waits for the worker, drops what it decoded and decodes in place.
-    ff::VFramePtr frame(int64_t index);
-    // The file's pictures are decoded at 1 / scaleDown() of their size.
+    //
+    // `shrink` (1, 2, 4...) asks for the picture at that fraction of its
+    // size or less; *decodedAt, when given, says at what fraction (1 / n)
+    // the picture came: a frame decoded ahead keeps the size it was
+    // decoded at.
+    ff::VFramePtr frame(int64_t index, int shrink = 1, int* decodedAt = nullptr);
+    // The file's pictures are decoded at 1 / scaleDown() of their size or less.
     int scaleDown() const { return m_scaleDown; }
+    // The size of the file's pictures (0 x 0 when it has none).
+    QSize sourceSize() const { return m_sourceSize; }
+    // Whether pictures come as YUV planes for the GPU to convert (which a
+    // smaller picture does not), rather than converted here to RGBA.
+    bool decodesPlanes() const { return m_planes; }
 
 private:
-    ff::VFramePtr decodeNow(int64_t index);
+    ff::VFramePtr decodeNow(int64_t index, int down);
     void work();
 
     QString m_path;
     ff::FFDecoder m_decoder; // used by the worker while m_busy, else by the caller
     int m_scaleDown = 1;
+    QSize m_sourceSize;
     bool m_planes = true; // pictures come as YUV planes for the GPU to convert, else as RGBA
     int64_t m_lastIndex = -2;
 
@@ -69,6 +81,8 @@ private:
     int64_t m_job = -1;
     int64_t m_aheadIndex = -1; // the frame m_ahead holds, -1 when none
     ff::VFramePtr m_ahead;
+    int m_jobDown = 1;   // the fraction (1 / n) m_job is decoded at
+    int m_aheadDown = 1; // the fraction m_ahead was decoded at
 };
 
 class VideoTaskManager : public QObject {
@@ -80,6 +94,18 @@ public:
     // Three entries, in the order self, from, to. Files the request no longer
     // names have their decoders closed; files it names again keep theirs.
     QList<VFrameInfo> decode(const FrameRequest& request);
+
+    // A preview's decoders (not an export's) decode a picture no larger
+    // than the screen shows it, where pictures are converted to RGB on the
+    // CPU: at a half, a quarter or an eighth of its size, its crop scaled
+    // alike. The conversion costs by the pixel, and the screen would only
+    // scale the rest away.
+    void setFollowsScreen(bool follows) { m_followsScreen = follows; }
+    // Screen pixels a scene pixel takes in the preview (the frame-cycle
+    // thread sets it as it draws); 0 (never smaller) while something reads
+    // the whole scene back, such as a capture.
+    static void setScreenScale(float pixelsPerScenePixel);
+    static float screenScale();
     // Closes every decoder.
     void clear();
 
@@ -87,7 +113,9 @@ public:
 
 private:
     VFrameInfo decodeLayer(const LayerRequest& layer);
+    int shrinkFor(const LayerRequest& layer, const VideoDecoderTask& task) const;
 
+    bool m_followsScreen = false;
     QList<VideoDecoderTask*> m_inUse;    // used by the request being served
     QList<VideoDecoderTask*> m_previous; // used by the request before
 };

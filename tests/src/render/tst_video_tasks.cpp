@@ -28,6 +28,7 @@ private slots:
     void negativeIndexAsksForTheFirstFrame();
     void unreadableFileGivesNoFrame();
     void aHugePhotoIsDecodedSmallerWithItsCrop();
+    void thePreviewDecodesNoLargerThanTheScreenShows();
 };
 
 // 8000 x 6000 (red left, blue right) is decoded at half its size, and a crop
@@ -48,6 +49,50 @@ void TestVideoTasks::aHugePhotoIsDecodedSmallerWithItsCrop() {
         const uint8_t* pixel = f.data() + size_t(part.center().y()) * size_t(f.stride) + size_t(x) * 4;
         QVERIFY2(pixel[2] > 200 && pixel[0] < 50, qPrintable(QString("x %1: %2 %3 %4").arg(x).arg(pixel[0]).arg(pixel[1]).arg(pixel[2])));
     }
+}
+
+// A cropped clip shown at a quarter of its pixels: the preview's decoder
+// gives it at a quarter of its size with the crop scaled alike, showing the
+// same part of the picture as the full-size decode (test bars, compared at
+// the middle of each bar). An export's decoder, and the preview while the
+// scene is captured (screen scale 0), keep the full size.
+void TestVideoTasks::thePreviewDecodesNoLargerThanTheScreenShows() {
+    LayerRequest clip = layer(media("e2e-b.mp4"), 12, "bars");
+    clip.clipRect = QRect(320, 0, 320, 360);
+    clip.width = 320;
+    clip.height = 360;
+    FrameRequest request;
+    request.decodeMask = DecodeSelf;
+    request.self = clip;
+    VideoTaskManager exportTasks, previewTasks;
+    previewTasks.setFollowsScreen(true);
+    VideoTaskManager::setScreenScale(0.25f);
+    const VFrameInfo full = exportTasks.decode(request)[0];
+    const VFrameInfo small = previewTasks.decode(request)[0];
+    QVERIFY(full.frame && small.frame);
+    QCOMPARE(QSize(full.frame->width, full.frame->height), QSize(640, 360));
+    QCOMPARE(full.clipRect, clip.clipRect);
+    QCOMPARE(QSize(small.frame->width, small.frame->height), QSize(160, 90));
+    QCOMPARE(small.clipRect, QRect(80, 0, 80, 90));
+    auto at = [](const VFrameInfo& info, double u, double v) {
+        const QRect part = visiblePart(info.clipRect, info.frame->width, info.frame->height);
+        const int x = part.left() + int(u * part.width()), y = part.top() + int(v * part.height());
+        const uint8_t* p = info.frame->data() + size_t(y) * size_t(info.frame->stride) + size_t(x) * 4;
+        return QColor(p[0], p[1], p[2]);
+    };
+    // The crop's right half holds four of the eight bars.
+    for (double u : {0.125, 0.375, 0.625, 0.875}) {
+        const QColor want = at(full, u, 0.3), got = at(small, u, 0.3);
+        const int off = std::max({std::abs(want.red() - got.red()), std::abs(want.green() - got.green()),
+                                  std::abs(want.blue() - got.blue())});
+        QVERIFY2(off <= 12, qPrintable(QStringLiteral("at %1: %2 for %3").arg(u).arg(got.name(), want.name())));
+    }
+    VideoTaskManager::setScreenScale(0.0f);
+    request.self.frame = 13;
+    const VFrameInfo captured = previewTasks.decode(request)[0];
+    QVERIFY(captured.frame);
+    QCOMPARE(QSize(captured.frame->width, captured.frame->height), QSize(640, 360));
+    QCOMPARE(captured.clipRect, clip.clipRect);
 }
 
 void TestVideoTasks::entriesFollowTheMask() {
