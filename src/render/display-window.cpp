@@ -32,6 +32,8 @@ void DisplaySurface::resizeEvent(QResizeEvent*) {
 
 ZyeGsView::ZyeGsView(QWindow* window, int width, int height) : GsViewImpl(window, width, height) {}
 
+ZyeGsView::~ZyeGsView() { VideoTaskManager::forgetScreen(this); }
+
 namespace {
 std::unique_ptr<GsTexture> solid(uint32_t rgba) {
     uint32_t pixels[4] = {rgba, rgba, rgba, rgba};
@@ -119,6 +121,13 @@ void ZyeGsView::Draw() {
     if (!s || w <= 0 || h <= 0 || s->width() <= 0 || s->height() <= 0)
         return;
     s->mutex().Lock();
+    // The preview's decoders need pictures no larger than the views show
+    // them, unless the whole scene is also read back. When they now need
+    // them larger, the pictures shown are decoded again.
+    const float before = VideoTaskManager::screenScale();
+    VideoTaskManager::setScreenScale(this, AnyOutputRegistered() ? 0.0f : float(scale()));
+    const float after = VideoTaskManager::screenScale();
+    const bool sharper = before > 0 && (after == 0 || after > before * 1.01f);
     // The play head's frame this picture shows: the newest any track shows.
     int64_t frame = -1;
     bool missing = false;
@@ -127,15 +136,14 @@ void ZyeGsView::Draw() {
             if (auto* video = dynamic_cast<VideoPreviewItem*>(item); video && video->visible) {
                 frame = std::max(frame, video->shownFrame());
                 missing = missing || !video->hasPicture();
+                if (sharper)
+                    video->decodeAgain();
             }
             return true;
         },
         nullptr);
     m_drawnFrame = frame;
     m_drawnMissing = missing;
-    // The preview's decoders need pictures no larger than this window
-    // shows them, unless the whole scene is also read back.
-    VideoTaskManager::setScreenScale(AnyOutputRegistered() ? 0.0f : float(scale()));
     float k = float(scale());
     const gs_vec2 shown = SceneSizeInWindow();
     const float sceneW = shown.x, sceneH = shown.y;

@@ -71,7 +71,7 @@ public:
     static constexpr float kRotateGap = 20.0f;
 
 protected:
-    ~ZyeGsView() override = default;
+    ~ZyeGsView() override;
     void OnPresented() override;
 
 private:

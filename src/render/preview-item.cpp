@@ -136,6 +136,17 @@ void VideoPreviewItem::request(const FrameRequest& request) {
     m_wake.wakeAll();
 }
 
+void VideoPreviewItem::decodeAgain() {
+    int64_t due = 0;
+    if (m_exporting || SoundClock::instance().dueFrame(&due))
+        return; // playing: the next requests come soon, and an old one must not follow them
+    QMutexLocker lock(&m_queueLock);
+    if (m_ready || m_queued.decodeMask == 0)
+        return;
+    m_ready = true;
+    m_wake.wakeAll();
+}
+
 void VideoPreviewItem::run() {
     VideoTaskManager tasks;
     tasks.setFollowsScreen(true);

@@ -106,6 +106,10 @@ public:
     int64_t shownFrame() const { return m_shownFrame.load(); }
     // Whether the item has a picture to draw (frame-cycle thread's view).
     bool hasPicture() const { return m_hasPicture.load(); }
+    // Serves the last request again, when none waits and nothing plays:
+    // its pictures are decoded afresh (at a larger size the screen now
+    // shows them at). Any thread.
+    void decodeAgain();
 
 protected:
     ~VideoPreviewItem() override;

@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 bool fillFrameTexture(std::unique_ptr<GsTexture>& slot, const ff::VFramePtr& frame, const QRect& part) {
     if (!frame || part.isEmpty())
@@ -153,11 +156,39 @@ VFrameInfo infoFromLayer(const LayerRequest& layer) {
 } // namespace
 
 namespace {
-std::atomic<float> g_screenScale {0.0f};
+std::atomic<float> g_screenScale {0.0f}; // what screenScale() answers
+std::mutex g_screensLock;                // guards g_screens
+std::vector<std::pair<const void*, float>> g_screens;
+
+void recomputeScreenScale() {
+    float largest = 0.0f;
+    for (const auto& [view, scale] : g_screens) {
+        if (scale <= 0) {
+            largest = 0.0f;
+            break;
+        }
+        largest = std::max(largest, scale);
+    }
+    g_screenScale = largest;
+}
 } // namespace
 
-void VideoTaskManager::setScreenScale(float pixelsPerScenePixel) {
-    g_screenScale = std::isfinite(pixelsPerScenePixel) && pixelsPerScenePixel > 0 ? pixelsPerScenePixel : 0.0f;
+void VideoTaskManager::setScreenScale(const void* view, float pixelsPerScenePixel) {
+    const float scale = std::isfinite(pixelsPerScenePixel) && pixelsPerScenePixel > 0 ? pixelsPerScenePixel : 0.0f;
+    std::lock_guard<std::mutex> lock(g_screensLock);
+    auto it = std::find_if(g_screens.begin(), g_screens.end(), [view](const auto& s) { return s.first == view; });
+    if (it == g_screens.end())
+        g_screens.emplace_back(view, scale);
+    else
+        it->second = scale;
+    recomputeScreenScale();
+}
+
+void VideoTaskManager::forgetScreen(const void* view) {
+    std::lock_guard<std::mutex> lock(g_screensLock);
+    g_screens.erase(std::remove_if(g_screens.begin(), g_screens.end(), [view](const auto& s) { return s.first == view; }),
+                    g_screens.end());
+    recomputeScreenScale();
 }
 
 float VideoTaskManager::screenScale() { return g_screenScale.load(); }

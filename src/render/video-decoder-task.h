@@ -101,10 +101,12 @@ public:
     // alike. The conversion costs by the pixel, and the screen would only
     // scale the rest away.
     void setFollowsScreen(bool follows) { m_followsScreen = follows; }
-    // Screen pixels a scene pixel takes in the preview (the frame-cycle
-    // thread sets it as it draws); 0 (never smaller) while something reads
-    // the whole scene back, such as a capture.
-    static void setScreenScale(float pixelsPerScenePixel);
+    // Screen pixels a scene pixel takes in a preview view (each view sets
+    // its own as it draws, 0 while something reads the whole scene back,
+    // such as a capture); the largest counts, 0 (never smaller) above all.
+    // A view that goes forgets its own.
+    static void setScreenScale(const void* view, float pixelsPerScenePixel);
+    static void forgetScreen(const void* view);
     static float screenScale();
     // Closes every decoder.
     void clear();

@@ -241,6 +241,39 @@ private slots:
         thread.reset();
     }
 
+    // Where the CPU converts colours, the paused preview decodes a clip no
+    // larger than the view shows it; zooming in decodes it again, larger.
+    void aPausedPreviewDecodesAgainWhenShownLarger() {
+        if (!GsDevice::DefaultDevice()->ConvertsColourOnCpu())
+            QSKIP("the GPU converts colours here: pictures always come at full size");
+        auto* item = new VideoPreviewItem({400, 200});
+        items.push_back(item);
+        item->Resize(400, 200);
+        scene->AddItem(item);
+        auto thread = std::make_unique<RenderThread>();
+        ZyeGsView* view = window->view();
+        view->setZoom(0.25);
+        FrameRequest request;
+        request.frame = 0;
+        request.decodeMask = DecodeSelf;
+        request.showMask = ShowClip;
+        request.self.uuid = QStringLiteral("clip");
+        request.self.path = QStringLiteral(KORVEL_TEST_MEDIA_DIR "/h264-30fps.mp4");
+        request.self.clipRect = QRect(0, 0, 320, 240);
+        request.self.width = 400;
+        request.self.height = 200;
+        QTRY_VERIFY(view->presents() > 0);
+        item->request(request);
+        auto width = [item] {
+            const RenderProps shown = item->currentProps();
+            return shown.self.frame ? shown.self.frame->width : 0;
+        };
+        QTRY_COMPARE(width(), 160); // 100 x 50 on screen
+        view->setZoom(1.0);
+        QTRY_COMPARE(width(), 320);
+        thread.reset();
+    }
+
     void rotateHandleSnapsNearRightAngles_data() {
         QTest::addColumn<double>("degrees");
         QTest::addColumn<int>("expected");

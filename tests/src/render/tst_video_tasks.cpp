@@ -66,7 +66,8 @@ void TestVideoTasks::thePreviewDecodesNoLargerThanTheScreenShows() {
     request.self = clip;
     VideoTaskManager exportTasks, previewTasks;
     previewTasks.setFollowsScreen(true);
-    VideoTaskManager::setScreenScale(0.25f);
+    const int screen = 0; // stands for a preview view
+    VideoTaskManager::setScreenScale(&screen, 0.25f);
     const VFrameInfo full = exportTasks.decode(request)[0];
     const VFrameInfo small = previewTasks.decode(request)[0];
     QVERIFY(full.frame && small.frame);
@@ -87,12 +88,13 @@ void TestVideoTasks::thePreviewDecodesNoLargerThanTheScreenShows() {
                                   std::abs(want.blue() - got.blue())});
         QVERIFY2(off <= 12, qPrintable(QStringLiteral("at %1: %2 for %3").arg(u).arg(got.name(), want.name())));
     }
-    VideoTaskManager::setScreenScale(0.0f);
+    VideoTaskManager::setScreenScale(&screen, 0.0f);
     request.self.frame = 13;
     const VFrameInfo captured = previewTasks.decode(request)[0];
     QVERIFY(captured.frame);
     QCOMPARE(QSize(captured.frame->width, captured.frame->height), QSize(640, 360));
     QCOMPARE(captured.clipRect, clip.clipRect);
+    VideoTaskManager::forgetScreen(&screen);
 }
 
 void TestVideoTasks::entriesFollowTheMask() {
