@@ -123,21 +123,27 @@ void ZyeGsView::Draw() {
     s->mutex().Lock();
     // The preview's decoders need pictures no larger than the views show
     // them, unless the whole scene is also read back. When they now need
-    // them larger, the pictures shown are decoded again.
-    const float before = VideoTaskManager::screenScale();
+    // them larger than the pictures shown were decoded for (small steps of
+    // a window being dragged larger add up), those are decoded again.
     VideoTaskManager::setScreenScale(this, AnyOutputRegistered() ? 0.0f : float(scale()));
-    const float after = VideoTaskManager::screenScale();
-    const bool sharper = before > 0 && (after == 0 || after > before * 1.01f);
+    const float now = VideoTaskManager::screenScale();
+    static float decodedFor = 0.0f; // frame-cycle thread only
+    const bool sharper = decodedFor > 0 && (now == 0 || now > decodedFor * 1.01f);
+    if (sharper || now < decodedFor || decodedFor == 0)
+        decodedFor = now;
+    const GsDevice* device = GsDevice::DefaultDevice();
+    const bool redecode = sharper && device && device->ConvertsColourOnCpu();
     // The play head's frame this picture shows: the newest any track shows.
     int64_t frame = -1;
     bool missing = false;
     s->EnumItems(
         [&](GsItem* item, void*) {
-            if (auto* video = dynamic_cast<VideoPreviewItem*>(item); video && video->visible) {
+            auto* video = dynamic_cast<VideoPreviewItem*>(item);
+            if (video && redecode && (video->visible || video->companion()->visible))
+                video->decodeAgain();
+            if (video && video->visible) {
                 frame = std::max(frame, video->shownFrame());
                 missing = missing || !video->hasPicture();
-                if (sharper)
-                    video->decodeAgain();
             }
             return true;
         },

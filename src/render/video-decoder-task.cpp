@@ -79,7 +79,8 @@ ff::VFramePtr VideoDecoderTask::frame(int64_t index, int shrink, int* decodedAt)
     {
         std::unique_lock<std::mutex> hold(m_lock);
         m_changed.wait(hold, [this] { return !m_busy; });
-        if (m_aheadIndex == index) {
+        // A picture decoded ahead smaller than now asked for is not used.
+        if (m_aheadIndex == index && m_aheadDown <= down) {
             out = m_ahead;
             outDown = m_aheadDown;
         }
@@ -195,18 +196,18 @@ float VideoTaskManager::screenScale() { return g_screenScale.load(); }
 
 int VideoTaskManager::shrinkFor(const LayerRequest& layer, const VideoDecoderTask& task) const {
     const float screen = screenScale();
-    if (!m_followsScreen || task.decodesPlanes() || screen <= 0)
+    // A capture or an export reads the whole scene back: full size.
+    if (!m_followsScreen || task.decodesPlanes() || screen <= 0 || AnyOutputRegistered())
         return 1;
     const QSize source = layer.clipRect.isEmpty() ? task.sourceSize() : layer.clipRect.size();
     const double needW = double(layer.width) * screen, needH = double(layer.height) * screen;
     if (source.isEmpty() || !(needW > 0) || !(needH > 0))
         return 1;
-    // Longer side against longer side: a rotated picture turns its sides.
-    const double longSide = std::max(source.width(), source.height()),
-                 shortSide = std::min(source.width(), source.height());
-    const double needLong = std::max(needW, needH), needShort = std::min(needW, needH);
+    // The file's own rotation is applied to its size and pictures alike,
+    // and the clip's turns the box and the picture together: width goes
+    // with width.
     int shrink = 1;
-    while (shrink < 8 && longSide / (shrink * 2) >= needLong && shortSide / (shrink * 2) >= needShort)
+    while (shrink < 8 && source.width() / (shrink * 2.0) >= needW && source.height() / (shrink * 2.0) >= needH)
         shrink *= 2;
     return shrink;
 }
