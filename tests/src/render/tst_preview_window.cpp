@@ -118,6 +118,14 @@ class TestPreviewWindow : public QObject {
             move(from + (to - from) * double(i) / 3);
         release(to);
     }
+    // A video item covering the whole 400 x 200 scene.
+    VideoPreviewItem* addVideo() {
+        auto* item = new VideoPreviewItem({400, 200});
+        items.push_back(item);
+        item->Resize(400, 200);
+        scene->AddItem(item);
+        return item;
+    }
     static QPointF centre(const GsItem* item) { return QPointF(item->pos().x, item->pos().y); }
     static QSizeF size(const GsItem* item) { return QSizeF(item->size().x, item->size().y); }
 
@@ -163,10 +171,7 @@ private slots:
     // and a cut to a clip placed elsewhere leaves no picture blank.
     void previewDrawsOnChangeAndFollowsTheSound() {
         const QString clip = QStringLiteral(KORVEL_TEST_MEDIA_DIR "/h264-30fps.mp4");
-        auto* item = new VideoPreviewItem({400, 200});
-        items.push_back(item);
-        item->Resize(400, 200);
-        scene->AddItem(item);
+        VideoPreviewItem* item = addVideo();
         auto thread = std::make_unique<RenderThread>();
         ZyeGsView* view = window->view();
         QTest::qWait(500);
@@ -246,10 +251,7 @@ private slots:
     void aPausedPreviewDecodesAgainWhenShownLarger() {
         if (!GsDevice::DefaultDevice()->ConvertsColourOnCpu())
             QSKIP("the GPU converts colours here: pictures always come at full size");
-        auto* item = new VideoPreviewItem({400, 200});
-        items.push_back(item);
-        item->Resize(400, 200);
-        scene->AddItem(item);
+        VideoPreviewItem* item = addVideo();
         auto thread = std::make_unique<RenderThread>();
         ZyeGsView* view = window->view();
         view->setZoom(0.25);
