@@ -26,6 +26,9 @@
 //
 //   scripts/test-env build/rel/bench/export_bench [path to korvel] [earlier korvel]
 //   scripts/test-env build/rel/bench/export_bench --memory 10 [path to korvel]
+//
+// With --keep the work folder (the saved project, its media and every
+// render) is kept and its path printed, to profile or look at afterwards.
 #include "main/zyapp.h"
 #include "main/main-window.h"
 #include "support/composition.h"
@@ -283,6 +286,11 @@ int main(int argc, char** argv) {
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
+    if (args.value(0) == "--keep") {
+        work.setAutoRemove(false);
+        std::printf("the work folder is kept: %s\n", qPrintable(work.path()));
+        args.removeFirst();
+    }
     int memoryMinutes = 0;
     if (args.value(0) == "--memory") {
         memoryMinutes = args.value(1).toInt();

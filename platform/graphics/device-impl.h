@@ -43,6 +43,12 @@ public:
     void popTarget();
     void setViewport(int x, int y, int w, int h);
     void drawQuad(const gs_transform& t, const gs_vec2& canvas);
+    // Copies the texture onto the whole current target, which must be an
+    // off-screen one of the texture's pixel size; false (nothing done) when
+    // it is not. Software renderers copy memory where a draw would shade
+    // every pixel.
+    bool copyToTarget(const GsTexture& texture);
+    GLuint copyFbo = 0; // reads the texture being copied
 
     // Textures bound to units 0..3 by GsTextureBinder (0 x 0 when none).
     int boundWidth[4] = {0, 0, 0, 0};

@@ -218,6 +218,27 @@ void DeviceImpl::drawQuad(const gs_transform& t, const gs_vec2& canvas) {
     gl->glBindVertexArray(0);
 }
 
+bool DeviceImpl::copyToTarget(const GsTexture& texture) {
+    if (targets.empty() || !texture.valid())
+        return false;
+    // Off-screen targets hold the top row first, as textures do; the window's
+    // own framebuffer does not and is drawn into instead.
+    const Target& t = targets.back();
+    if (!t.flip || t.fbo == 0 || t.physicalW != texture.width() || t.physicalH != texture.height())
+        return false;
+    if (!copyFbo)
+        gl->glGenFramebuffers(1, &copyFbo);
+    gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, copyFbo);
+    gl->glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture.id(), 0);
+    const bool complete = gl->glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (complete)
+        gl->glBlitFramebuffer(0, 0, t.physicalW, t.physicalH, 0, 0, t.physicalW, t.physicalH, GL_COLOR_BUFFER_BIT,
+                              GL_NEAREST);
+    gl->glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, t.fbo);
+    return complete;
+}
+
 void DeviceImpl::chooseSampling(const gs_transform& t, const gs_vec2& canvas) {
     double kx = 1.0, ky = 1.0;
     if (!targets.empty()) {
@@ -273,6 +294,8 @@ GsDevice::~GsDevice() {
             d->gl->glDeleteVertexArrays(1, &d->vao);
         d->gl->glDeleteSamplers(1, &d->nearestSampler);
         d->gl->glDeleteSamplers(1, &d->linearSampler);
+        if (d->copyFbo)
+            d->gl->glDeleteFramebuffers(1, &d->copyFbo);
         delete d->debugLogger;
         d->debugLogger = nullptr;
         d->doneCurrent();

@@ -250,6 +250,11 @@ public:
     // True when the next Draw paints every pixel of the scene opaquely: the
     // items beneath need not be drawn.
     virtual bool CoversScene() const { return false; }
+    // The texture the next Draw would put unchanged on every pixel of the
+    // scene (an opaque picture of the scene's size, in place, unrotated,
+    // fully opaque, its colours at rest), or null. A scene composed at its
+    // own size then copies it instead of drawing the item.
+    virtual const GsTexture* SceneCopy() const { return nullptr; }
 
     float rotation = 0.0f;
     int32_t z = 0;
@@ -313,8 +318,10 @@ public:
 
     // Updates every item (frame-cycle thread).
     virtual void Update();
-    // Draws every visible item into the bound target of the scene's size.
-    virtual void Draw();
+    // Draws every visible item into the bound target of the scene's size,
+    // cleared first to the colour given. An item that paints every pixel
+    // opaquely spares the clear, the items under it and blending.
+    void Draw(float r, float g, float b, float a);
 
     MCMutex& mutex() { return m_lock; }
     // A texture that holds the last drawn frame: the whole scene, at the

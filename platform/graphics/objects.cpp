@@ -351,19 +351,38 @@ void GsScene::Update() {
     }
 }
 
-void GsScene::Draw() {
+void GsScene::Draw(float r, float g, float b, float a) {
     std::vector<GsItem*> items = snapshot();
     // Start at the topmost item that hides everything below it.
-    size_t first = 0;
+    size_t first = items.size();
     for (size_t i = items.size(); i-- > 0;) {
         if (items[i]->visible && items[i]->CoversScene()) {
             first = i;
             break;
         }
     }
+    DeviceImpl* d = gs::impl();
+    auto* gl = d->gl;
+    if (first == items.size()) {
+        first = 0;
+        gl->glClearColor(r, g, b, a);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+    }
     for (size_t i = 0; i < items.size(); ++i) {
-        if (i >= first && items[i]->visible)
+        if (i >= first && items[i]->visible) {
+            // Opaque over anything: blending would read the target for nothing.
+            const bool covers = i == first && items[i]->CoversScene();
+            const GsTexture* copy = covers ? items[i]->SceneCopy() : nullptr;
+            if (copy && d->copyToTarget(*copy)) {
+                items[i]->Release();
+                continue;
+            }
+            if (covers)
+                gl->glDisable(GL_BLEND);
             items[i]->Draw();
+            if (covers)
+                gl->glEnable(GL_BLEND);
+        }
         items[i]->Release();
     }
 }
@@ -384,9 +403,7 @@ void GsScene::Render(int pixelWidth, int pixelHeight) {
     if (!m_fbo && !gs::makeTarget(w, h, &m_texture, &m_fbo))
         return;
     d->pushTarget(m_fbo, m_width, m_height, w, h, true);
-    d->gl->glClearColor(0, 0, 0, 0);
-    d->gl->glClear(GL_COLOR_BUFFER_BIT);
-    Draw();
+    Draw(0, 0, 0, 0);
     d->popTarget();
 }
 
@@ -848,9 +865,7 @@ void GsOutputRaw::Capture(int64_t timestamp) {
     if (!d || !m_started || !m_scene)
         return;
     d->pushTarget(m_fbo, m_scene->width(), m_scene->height(), m_width, m_height, true);
-    d->gl->glClearColor(0, 0, 0, 1);
-    d->gl->glClear(GL_COLOR_BUFFER_BIT);
-    m_scene->Draw();
+    m_scene->Draw(0, 0, 0, 1);
     const bool packed = m_format != GsFormatRGBA;
     if (packed && !pack()) {
         d->popTarget();

@@ -81,6 +81,49 @@ void setYuvToRgb(SwsContext* sws, const FrameColour& colour) {
                              saturation);
 }
 
+bool RgbaConverter::convert(const uint8_t* const source[4], const int sourceStride[4], AVPixelFormat format,
+                            int sourceWidth, int sourceHeight, const FrameColour& colour, uint8_t* rgba, int stride,
+                            int width, int height) {
+    constexpr int kExact = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    const bool alpha = desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA);
+    const bool planar = colour.yuv;
+    const AVPixelFormat target = !planar ? AV_PIX_FMT_RGBA : alpha ? AV_PIX_FMT_GBRAP : AV_PIX_FMT_GBRP;
+    SwsContext* previous = m_convert.get();
+    m_convert.reset(sws_getCachedContext(m_convert.release(), sourceWidth, sourceHeight, format, width, height,
+                                         target, kExact, nullptr, nullptr, nullptr));
+    if (!m_convert)
+        return false;
+    if (m_convert.get() != previous || colour != m_told) {
+        setYuvToRgb(m_convert.get(), colour);
+        m_told = colour;
+    }
+    if (!planar) {
+        uint8_t* planes[4] = {rgba, nullptr, nullptr, nullptr};
+        const int strides[4] = {stride, 0, 0, 0};
+        sws_scale(m_convert.get(), source, sourceStride, 0, sourceHeight, planes, strides);
+        return true;
+    }
+    m_pack.reset(sws_getCachedContext(m_pack.release(), width, height, target, width, height, AV_PIX_FMT_RGBA,
+                                      kExact, nullptr, nullptr, nullptr));
+    if (!m_pack)
+        return false;
+    const int planeStride = FFALIGN(width, 64);
+    const size_t planeBytes = size_t(planeStride) * size_t(height);
+    const int planeCount = alpha ? 4 : 3;
+    if (m_planar.size() < planeBytes * size_t(planeCount))
+        m_planar.resize(planeBytes * size_t(planeCount));
+    // GBRP's planes are G, B, R (and A), in that order.
+    uint8_t* planes[4] = {m_planar.data(), m_planar.data() + planeBytes, m_planar.data() + 2 * planeBytes,
+                          alpha ? m_planar.data() + 3 * planeBytes : nullptr};
+    const int strides[4] = {planeStride, planeStride, planeStride, alpha ? planeStride : 0};
+    sws_scale(m_convert.get(), source, sourceStride, 0, sourceHeight, planes, strides);
+    uint8_t* packed[4] = {rgba, nullptr, nullptr, nullptr};
+    const int packedStride[4] = {stride, 0, 0, 0};
+    sws_scale(m_pack.get(), planes, strides, 0, height, packed, packedStride);
+    return true;
+}
+
 void GamutMapper::build() {
     m_toLinear.resize(256);
     for (int i = 0; i < 256; ++i)

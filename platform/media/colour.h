@@ -30,6 +30,25 @@ FrameColour frameColour(const AVFrame* frame, AVCodecID codec);
 // converter alone.
 void setYuvToRgb(SwsContext* sws, const FrameColour& colour);
 
+// Turns decoded pictures into RGBA of any size with swscale's exact
+// arithmetic (bicubic, accurate rounding, chroma filtered to full width),
+// told the frame's matrix and range. YUV pictures go through planar RGB:
+// swscale has vector code for that step and only a per-pixel loop for YUV
+// straight to RGBA, and the result is the same to the bit at a third of the
+// time. A warm converter allocates nothing.
+class RgbaConverter {
+public:
+    // False when swscale cannot convert the format (nothing is written).
+    bool convert(const uint8_t* const source[4], const int sourceStride[4], AVPixelFormat format, int sourceWidth,
+                 int sourceHeight, const FrameColour& colour, uint8_t* rgba, int stride, int width, int height);
+
+private:
+    SwsPtr m_convert;   // to RGBA, or to planar RGB(A) for YUV pictures
+    FrameColour m_told; // what m_convert was last told
+    SwsPtr m_pack;      // planar RGB(A) to RGBA
+    std::vector<uint8_t> m_planar;
+};
+
 // Turns RGBA pixels with BT.2020 primaries (BT.709 transfer curve) into
 // BT.709 primaries, in place; colours outside BT.709 are clipped.
 class GamutMapper {

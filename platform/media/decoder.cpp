@@ -143,8 +143,7 @@ private:
     bool m_wantPlanes = false, m_outPlanes = false;
     int64_t m_outPts = -1;
     int m_outScale[2] = {0, 0};
-    av::SwsPtr m_sws;
-    av::FrameColour m_swsColour; // what m_sws was last told
+    av::RgbaConverter m_rgba;
     av::GamutMapper m_gamut;
     std::vector<uint8_t> m_unrotated;
 
@@ -532,19 +531,6 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     }
     out->pixels.resize(size_t(stride) * size_t(oh));
 
-    SwsContext* previous = m_sws.get();
-    m_sws.reset(sws_getCachedContext(m_sws.release(), sw, sh, AVPixelFormat(frame->format), dw, dh, AV_PIX_FMT_RGBA,
-                                     SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
-                                     nullptr));
-    if (!m_sws) {
-        LOGE("cannot convert %s pictures of %s", av_get_pix_fmt_name(AVPixelFormat(frame->format)),
-             m_path.c_str());
-        return nullptr;
-    }
-    if (m_sws.get() != previous || colour != m_swsColour) {
-        av::setYuvToRgb(m_sws.get(), colour);
-        m_swsColour = colour;
-    }
     uint8_t* target = out->pixels.data();
     int targetStride = stride;
     int scaledStride = FFALIGN(dw * 4, 64);
@@ -553,9 +539,12 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
         target = m_unrotated.data();
         targetStride = scaledStride;
     }
-    uint8_t* planes[4] = {target, nullptr, nullptr, nullptr};
-    int strides[4] = {targetStride, 0, 0, 0};
-    sws_scale(m_sws.get(), frame->data, frame->linesize, 0, sh, planes, strides);
+    if (!m_rgba.convert(frame->data, frame->linesize, AVPixelFormat(frame->format), sw, sh, colour, target,
+                        targetStride, dw, dh)) {
+        LOGE("cannot convert %s pictures of %s", av_get_pix_fmt_name(AVPixelFormat(frame->format)),
+             m_path.c_str());
+        return nullptr;
+    }
     if (colour.wideGamut)
         m_gamut.bt2020ToBt709(target, dw, dh, targetStride);
     if (m_rotation != 0)
@@ -794,16 +783,9 @@ VFramePtr rgbaFrame(const VFramePtr& frame) {
     if (!frame || frame->planes == 0)
         return frame;
     const int w = frame->width, h = frame->height;
-    av::SwsPtr sws(sws_getContext(w, h, AVPixelFormat(frame->pixelFormat), w, h, AV_PIX_FMT_RGBA,
-                                  SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
-    if (!sws) {
-        LOGE("cannot convert %s pictures to RGBA", av_get_pix_fmt_name(AVPixelFormat(frame->pixelFormat)));
-        return nullptr;
-    }
     av::FrameColour colour;
     colour.matrix = frame->matrix;
     colour.fullRange = frame->fullRange;
-    av::setYuvToRgb(sws.get(), colour);
     auto out = std::make_shared<VFrameCtx>();
     out->width = w;
     out->height = h;
@@ -815,9 +797,12 @@ VFramePtr rgbaFrame(const VFramePtr& frame) {
                                 nullptr};
     const int strides[4] = {frame->planeStride[0], frame->planeStride[1],
                             frame->planes == 3 ? frame->planeStride[2] : 0, 0};
-    uint8_t* target[4] = {out->pixels.data(), nullptr, nullptr, nullptr};
-    const int targetStride[4] = {out->stride, 0, 0, 0};
-    sws_scale(sws.get(), planes, strides, 0, h, target, targetStride);
+    av::RgbaConverter converter;
+    if (!converter.convert(planes, strides, AVPixelFormat(frame->pixelFormat), w, h, colour, out->pixels.data(),
+                           out->stride, w, h)) {
+        LOGE("cannot convert %s pictures to RGBA", av_get_pix_fmt_name(AVPixelFormat(frame->pixelFormat)));
+        return nullptr;
+    }
     return out;
 }
 

@@ -376,6 +376,22 @@ bool VideoPreviewItem::CoversScene() const {
     return coversScene(at.centre.x, at.centre.y, drawn, at.rotation, s->width(), s->height());
 }
 
+const GsTexture* VideoPreviewItem::SceneCopy() const {
+    GsScene* s = scene();
+    if (!m_texture || !s || m_texture->width() != s->width() || m_texture->height() != s->height())
+        return nullptr;
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    const VFrameInfo& self = m_current.self;
+    if (!self.frame || !self.frame->opaque || self.transparent < 1.0f || !self.colour.atRest() ||
+        m_current.program != QLatin1String("rgba_base"))
+        return nullptr;
+    const Placement at = placement(self);
+    const gs_vec2 drawn = fitSize(at.box, m_texture->width(), m_texture->height(), self.stretch);
+    const bool inPlace = at.rotation == 0.0f && at.centre.x == 0.0f && at.centre.y == 0.0f &&
+                         drawn.x == float(s->width()) && drawn.y == float(s->height());
+    return inPlace ? m_texture.get() : nullptr;
+}
+
 void VideoPreviewItem::Draw() {
     GsScene* s = scene();
     if (!m_texture || !visible || !s)

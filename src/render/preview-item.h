@@ -95,6 +95,7 @@ public:
     void Update() override;
     void Draw() override;
     bool CoversScene() const override;
+    const GsTexture* SceneCopy() const override;
 
     // The worker pauses so that it serves at most one request in this time:
     // twice the timeline's 30 frames a second, so that playback loses no

@@ -19,22 +19,20 @@ struct TransitionBlock {
 };
 static_assert(sizeof(TransitionBlock) == 16, "TransitionBlock must match its std140 layout");
 
+// The colour program's constants. Every colour control is an affine map of
+// RGB (only the clip at white is not), so a layer's controls fold into one
+// matrix and one offset, worked out once a draw rather than once a pixel.
 struct ColourBlock {
-    float temperature = 0.0f;
-    float hue = 0.0f;
-    float brightness = 0.0f;
-    float contrast = 0.0f;
-    float saturation = 0.0f;
-    float highlight = 0.0f;
-    float transparent = 1.0f;
-    float padding = 0.0f;
+    float transform[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}; // mat3: columns padded to four floats
+    float offset = 0.0f;                                           // added to each channel after it
+    float transparent = 1.0f;                                      // times the picture's alpha
+    float padding[2] = {0.0f, 0.0f};
 };
-static_assert(sizeof(ColourBlock) == 32, "ColourBlock must match its std140 layout");
+static_assert(sizeof(ColourBlock) == 64, "ColourBlock must match its std140 layout");
 
-// A layer's controls in the colour program's order.
-inline ColourBlock colourBlock(const ColourControls& c, float transparent) {
-    return {c.temperature, c.hue, c.brightness, c.contrast, c.saturation, c.highlight, transparent, 0.0f};
-}
+// A layer's controls (temperature, hue, brightness, contrast, saturation,
+// highlight, in the order they apply) and its opacity.
+ColourBlock colourBlock(const ColourControls& c, float transparent);
 
 struct AlphaBlock {
     float transparent = 1.0f;

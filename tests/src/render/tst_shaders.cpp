@@ -138,7 +138,23 @@ Rgba transition(const QString& name, double x, double y, const TransitionBlock& 
     return {};
 }
 
-Rgba colour(Rgba s, const ColourBlock& k) {
+// A layer's colour controls in the order they apply, and its opacity.
+struct Adjustment {
+    float temperature = 0, hue = 0, brightness = 0, contrast = 0, saturation = 0, highlight = 0, transparent = 1;
+    ColourBlock block() const {
+        ColourControls c;
+        c.temperature = temperature;
+        c.hue = hue;
+        c.brightness = brightness;
+        c.contrast = contrast;
+        c.saturation = saturation;
+        c.highlight = highlight;
+        return colourBlock(c, transparent);
+    }
+};
+
+// Each control in turn, per pixel, as the controls are described to users.
+Rgba colour(Rgba s, const Adjustment& k) {
     double c[3] = {s.r, s.g, s.b};
     const double t = k.temperature, m = std::clamp(t + 1, 0.0, 1.0);
     const double cool[3] = {1 - std::abs(t) * 0.5, 1, 1 + std::abs(t) * 0.7};
@@ -287,7 +303,7 @@ const std::vector<std::string> kOrder = {
 } // namespace
 
 Q_DECLARE_METATYPE(Check)
-Q_DECLARE_METATYPE(ColourBlock)
+Q_DECLARE_METATYPE(Adjustment)
 
 class TestShaders : public QObject {
     Q_OBJECT
@@ -423,9 +439,9 @@ void TestShaders::transitions() {
 }
 
 void TestShaders::colourAdjustments_data() {
-    QTest::addColumn<ColourBlock>("block");
+    QTest::addColumn<Adjustment>("adjustment");
     // Temperature, hue, brightness, contrast, saturation, highlight, transparent.
-    const std::pair<const char*, ColourBlock> rows[] = {
+    const std::pair<const char*, Adjustment> rows[] = {
         {"identity", {}},
         {"warmer", {0.5f}},
         {"cooler", {-0.5f}},
@@ -438,18 +454,18 @@ void TestShaders::colourAdjustments_data() {
         {"see-through", {0, 0, 0, 0, 0, 0, 0.5f}},
         {"everything", {-0.3f, -0.4f, -0.1f, 0.3f, 0.4f, 0.1f, 0.7f}},
     };
-    for (const auto& [name, block] : rows)
-        QTest::newRow(name) << block;
+    for (const auto& [name, adjustment] : rows)
+        QTest::newRow(name) << adjustment;
 }
 
 void TestShaders::colourAdjustments() {
-    QFETCH(ColourBlock, block);
+    QFETCH(Adjustment, adjustment);
     const int w = 64, h = 36;
     const Picture picture(w, h, Picture::Colourful);
     auto texture = picture.texture();
-    Frame got = drawProgram("rgba_base", block, w, h, texture.get());
+    Frame got = drawProgram("rgba_base", adjustment.block(), w, h, texture.get());
     QVERIFY(got.drawn);
-    auto expected = [&](double u, double v) { return colour(picture.sample(u, v), block); };
+    auto expected = [&](double u, double v) { return colour(picture.sample(u, v), adjustment); };
     Oracle unchanged;
     if (QByteArray(QTest::currentDataTag()) == "identity")
         unchanged = [&](int x, int y) { return picture.texel(x, y); };
