@@ -250,10 +250,10 @@ public:
     // True when the next Draw paints every pixel of the scene opaquely: the
     // items beneath need not be drawn.
     virtual bool CoversScene() const { return false; }
-    // The texture the next Draw would put unchanged on every pixel of the
-    // scene (an opaque picture of the scene's size, in place, unrotated,
-    // fully opaque, its colours at rest), or null. A scene composed at its
-    // own size then copies it instead of drawing the item.
+    // The texture the next Draw would stretch unchanged over exactly the
+    // whole scene (an opaque picture, in place, unrotated, fully opaque, its
+    // colours at rest), or null. A scene composed at the texture's pixel
+    // size then copies it instead of drawing the item.
     virtual const GsTexture* SceneCopy() const { return nullptr; }
 
     float rotation = 0.0f;

@@ -378,13 +378,15 @@ bool VideoPreviewItem::CoversScene() const {
 
 const GsTexture* VideoPreviewItem::SceneCopy() const {
     GsScene* s = scene();
-    if (!m_texture || !s || m_texture->width() != s->width() || m_texture->height() != s->height())
+    if (!m_texture || !s)
         return nullptr;
     std::lock_guard<std::mutex> lock(m_stateLock);
     const VFrameInfo& self = m_current.self;
     if (!self.frame || !self.frame->opaque || self.transparent < 1.0f || !self.colour.atRest() ||
         m_current.program != QLatin1String("rgba_base"))
         return nullptr;
+    // The picture may have been decoded smaller than the scene: the scene,
+    // composed at the size it is shown, copies it only when that is its size.
     const Placement at = placement(self);
     const gs_vec2 drawn = fitSize(at.box, m_texture->width(), m_texture->height(), self.stretch);
     const bool inPlace = at.rotation == 0.0f && at.centre.x == 0.0f && at.centre.y == 0.0f &&

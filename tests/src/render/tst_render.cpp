@@ -93,6 +93,7 @@ private slots:
     void initTestCase();
     void fitModeKeepsThePictureAspect();
     void clipRectangleCutsTheFrame();
+    void aPictureFillingTheSceneShowsExactlyWithWhatIsOverIt();
     void transitionItemBlendsTwoClips();
     void onlyTheNewestRequestIsServed();
     void emptyRequestHidesAndCloses();
@@ -139,6 +140,86 @@ void TestRender::fitModeKeepsThePictureAspect() {
     item->endExport();
     scene->RemoveItem(item);
     item->Release();
+    scene->Release();
+}
+
+void TestRender::aPictureFillingTheSceneShowsExactlyWithWhatIsOverIt() {
+    // Every pixel different, so that a shifted, flipped or filtered picture shows.
+    const int w = 64, h = 36;
+    auto noise = std::make_shared<ff::VFrameCtx>();
+    noise->width = w;
+    noise->height = h;
+    noise->stride = w * 4;
+    noise->opaque = true;
+    noise->pixels.resize(size_t(w) * h * 4);
+    for (size_t i = 0; i < noise->pixels.size(); ++i)
+        noise->pixels[i] = i % 4 == 3 ? 255 : uint8_t((i * 2654435761u) >> 13);
+    auto shown = [&](int x, int y) {
+        const uint8_t* p = noise->pixels.data() + (size_t(y) * w + x) * 4;
+        return QColor(p[0], p[1], p[2]);
+    };
+
+    GsScene* scene = new GsScene(w, h);
+    auto* base = new VideoPreviewItem({float(w), float(h)});
+    auto* over = new VideoPreviewItem({16, 16});
+    over->z = 1;
+    scene->AddItem(base);
+    scene->AddItem(over);
+    scene->OrderItem();
+    base->beginExport();
+    over->beginExport();
+    RenderProps props;
+    props.contentMask = ContentSelf;
+    props.self = layer(noise, 0, 0, w, h);
+    base->applyRenderProps(props);
+    RenderProps red;
+    red.contentMask = ContentSelf;
+    red.self = layer(twoColourFrame(16, 16, Qt::red, Qt::red), 16, 0, 16, 16);
+    over->applyRenderProps(red);
+
+    auto out = draw(scene);
+    QCOMPARE(out->width, w);
+    int wrong = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const bool underRed = x >= 40 && x < 56 && y >= 10 && y < 26;
+            if (out->at(x, y).rgb() != (underRed ? QColor(Qt::red) : shown(x, y)).rgb())
+                ++wrong;
+        }
+    }
+    QCOMPARE(wrong, 0);
+
+    // Brighter: every pixel changes, none is the picture as it is.
+    props.self.colour.brightness = 0.2f;
+    base->applyRenderProps(props);
+    out = draw(scene);
+    QVERIFY(out->at(2, 2).red() >= std::min(255, shown(2, 2).red() + 45));
+
+    // Composed at half the size, the picture is drawn smaller, not cut.
+    props.self.colour = ColourControls();
+    base->applyRenderProps(props);
+    auto* half = new Capture(scene, w / 2, h / 2, GsOutputRaw::GsFormatRGBA);
+    half->Start();
+    TickSource();
+    HandleFilter();
+    OutputFrame(0, 1);
+    half->Stop();
+    QCOMPARE(half->width, w / 2);
+    QVERIFY(near(half->at(24, 9), Qt::red, 40));
+    int asIfCut = 0; // pixels equal to the picture's top left quarter at full size
+    for (int y = 0; y < h / 2; ++y) {
+        for (int x = 0; x < w / 2; ++x)
+            asIfCut += half->at(x, y).rgb() == shown(x, y).rgb();
+    }
+    QVERIFY2(asIfCut < w * h / 16, qPrintable(QString::number(asIfCut)));
+    half->Release();
+
+    base->endExport();
+    over->endExport();
+    scene->RemoveItem(base);
+    scene->RemoveItem(over);
+    base->Release();
+    over->Release();
     scene->Release();
 }
 
