@@ -93,7 +93,7 @@ int difference(ff::FFDecoder& decoder, const std::string& file, int n, bool plan
         size_t at = 0;
         for (int p = 0; p < 3; ++p) {
             for (int y = 0; y < h[p]; ++y) {
-                const uint8_t* a = ours->pixels.data() + ours->planeOffset[p] + size_t(y) * ours->planeStride[p];
+                const uint8_t* a = ours->plane(p) + size_t(y) * ours->planeStride[p];
                 const auto* b = reinterpret_cast<const uint8_t*>(theirs.data()) + at + size_t(y) * w[p];
                 for (int x = 0; x < w[p]; ++x)
                     largest = std::max(largest, std::abs(int(a[x]) - int(b[x])));

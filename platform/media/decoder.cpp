@@ -489,8 +489,15 @@ bool DecoderImpl::keyFrameBetween(int64_t fromUs, int64_t toUs) const {
 
 std::shared_ptr<VFrameCtx> DecoderImpl::reusableFrame() {
     for (std::shared_ptr<VFrameCtx>& frame : m_pool) {
-        if (frame.use_count() == 1 && frame != m_out)
+        if (frame.use_count() == 1 && frame != m_out) {
+            // The decoder's picture it shared goes back to the decoder.
+            if (frame->source.use_count() == 1)
+                av_frame_unref(static_cast<AVFrame*>(frame->source.get()));
+            else
+                frame->source.reset(); // a copy of the frame still shows it
+            std::fill(std::begin(frame->planeAt), std::end(frame->planeAt), nullptr);
             return frame;
+        }
     }
     auto frame = std::make_shared<VFrameCtx>();
     if (m_pool.size() < kFramePool)
@@ -587,14 +594,30 @@ bool DecoderImpl::copyPlanes(const AVFrame* frame, const av::FrameColour& colour
     for (int i = 0; i < count; ++i) {
         if (!frame->data[i] || frame->linesize[i] < rowBytes[i])
             return false;
-        out->planeOffset[i] = total;
-        out->planeStride[i] = FFALIGN(rowBytes[i], 64);
-        total += size_t(out->planeStride[i]) * size_t(rows[i]);
     }
-    out->pixels.resize(total);
-    for (int i = 0; i < count; ++i)
-        av_image_copy_plane(out->pixels.data() + out->planeOffset[i], out->planeStride[i], frame->data[i],
-                            frame->linesize[i], rowBytes[i], rows[i]);
+    // The decoder's picture is shared: a reference to its buffers, in an
+    // AVFrame this pooled frame keeps from one picture to the next.
+    if (!out->source)
+        out->source = std::shared_ptr<AVFrame>(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+    AVFrame* held = static_cast<AVFrame*>(out->source.get());
+    if (held && frame->buf[0] && av_frame_ref(held, frame) == 0) {
+        out->pixels.clear();
+        for (int i = 0; i < count; ++i) {
+            out->planeAt[i] = held->data[i];
+            out->planeStride[i] = held->linesize[i];
+            out->planeOffset[i] = 0;
+        }
+    } else {
+        for (int i = 0; i < count; ++i) {
+            out->planeOffset[i] = total;
+            out->planeStride[i] = FFALIGN(rowBytes[i], 64);
+            total += size_t(out->planeStride[i]) * size_t(rows[i]);
+        }
+        out->pixels.resize(total);
+        for (int i = 0; i < count; ++i)
+            av_image_copy_plane(out->pixels.data() + out->planeOffset[i], out->planeStride[i], frame->data[i],
+                                frame->linesize[i], rowBytes[i], rows[i]);
+    }
     out->planes = count;
     out->bits = bits;
     out->chromaShiftX = desc->log2_chroma_w;

@@ -99,6 +99,7 @@ struct VFrameCtx {
     int64_t ptsUs = 0; // when the picture appears, from the start of the media
     bool opaque = false; // the source has no transparency: every alpha is 255
     std::vector<uint8_t> pixels; // RGBA: stride * height bytes; planes: each plane at its offset
+                                 // (empty when the planes are the decoder's own, see source)
 
     // YUV planes: 3 (Y, U, V) or 2 (Y, then U and V interleaved); 0 for RGBA.
     int planes = 0;
@@ -113,7 +114,11 @@ struct VFrameCtx {
 
     const uint8_t* data() const { return pixels.data(); }
     const uint8_t* row(int y) const { return pixels.data() + size_t(y) * size_t(stride); }
-    const uint8_t* plane(int i) const { return pixels.data() + planeOffset[i]; }
+    // Planes still in the decoder's picture, shared rather than copied: the
+    // picture (held by source) is kept until this frame is refilled or freed.
+    const uint8_t* planeAt[3] = {nullptr, nullptr, nullptr};
+    std::shared_ptr<void> source;
+    const uint8_t* plane(int i) const { return planeAt[i] ? planeAt[i] : pixels.data() + planeOffset[i]; }
 };
 using VFramePtr = std::shared_ptr<const VFrameCtx>;
 // The picture as RGBA: planes are converted (a new picture), RGBA pictures
