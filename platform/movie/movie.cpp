@@ -760,6 +760,24 @@ int push_yuv420_frame(Movie* movie, const uint8_t* planes, size_t byteCount, int
         LOGE("movie: push_yuv420_frame on no movie");
         return AVERROR(EINVAL);
     }
+    const int w = movie->width, h = movie->height;
+    const size_t luma = size_t(w) * size_t(h);
+    if (movie->video && (!planes || byteCount != luma + luma / 2)) {
+        LOGE("movie: %zu bytes are not a %dx%d YUV 4:2:0 picture this movie takes", byteCount, w, h);
+        return AVERROR(EINVAL);
+    }
+    // The planes follow one another without gaps: Y, then U, then V.
+    const uint8_t* const from[3] = {planes, planes + luma, planes + luma + luma / 4};
+    const int fromStride[3] = {w, w / 2, w / 2};
+    return push_yuv420_planes(movie, from, fromStride, pts, ptsType);
+}
+
+int push_yuv420_planes(Movie* movie, const uint8_t* const planes[3], const int strides[3], int64_t pts,
+                       int ptsType) {
+    if (!movie) {
+        LOGE("movie: push_yuv420_planes on no movie");
+        return AVERROR(EINVAL);
+    }
     if (!movie->video)
         return 0; // sound only: pictures are not written
     if (ptsType != PTS_MICROSECONDS) {
@@ -767,17 +785,13 @@ int push_yuv420_frame(Movie* movie, const uint8_t* planes, size_t byteCount, int
         return AVERROR(EINVAL);
     }
     const int w = movie->width, h = movie->height;
-    const size_t luma = size_t(w) * size_t(h);
-    if (!planes || w % 2 || h % 2 || byteCount != luma + luma / 2 || picture_matrix(movie) == 0) {
-        LOGE("movie: %zu bytes are not a %dx%d YUV 4:2:0 picture this movie takes", byteCount, w, h);
+    if (!planes || !planes[0] || !planes[1] || !planes[2] || strides[0] < w || strides[1] < w / 2 ||
+        strides[2] < w / 2 || w % 2 || h % 2 || picture_matrix(movie) == 0) {
+        LOGE("movie: the planes are not a %dx%d YUV 4:2:0 picture this movie takes", w, h);
         return AVERROR(EINVAL);
     }
     return encodePicture(*movie, pts, [&](VideoTrack&, AVFrame* f) {
-        // The planes follow one another without gaps: Y, then U, then V.
-        const uint8_t* const from[3] = {planes, planes + luma, planes + luma + luma / 4};
-        const int fromStride[3] = {w, w / 2, w / 2};
-        av_image_copy(f->data, f->linesize, const_cast<const uint8_t**>(from), fromStride, AV_PIX_FMT_YUV420P, w,
-                      h);
+        av_image_copy(f->data, f->linesize, const_cast<const uint8_t**>(planes), strides, AV_PIX_FMT_YUV420P, w, h);
     });
 }
 

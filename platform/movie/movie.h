@@ -58,6 +58,10 @@ int picture_matrix(const Movie* movie);
 // the Y plane (width bytes a row), then U and V (width / 2 a row), without
 // gaps; byteCount = width * height * 3 / 2. 0 on success, negative on failure.
 int push_yuv420_frame(Movie* movie, const uint8_t* planes, size_t byteCount, int64_t pts, int ptsType);
+// The same picture as three planes wherever they are: Y (width x height
+// bytes), U and V (width / 2 x height / 2), rows `strides` bytes apart.
+int push_yuv420_planes(Movie* movie, const uint8_t* const planes[3], const int strides[3], int64_t pts,
+                       int ptsType);
 // 16-bit signed stereo PCM at 44100 Hz, interleaved. Ignored (0) by a
 // movie without sound.
 int push_pcm_frame(Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t pts, int ptsType);

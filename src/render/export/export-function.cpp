@@ -109,6 +109,12 @@ QString pushPlanes(mv::Movie* movie, const uint8_t* planes, int width, int heigh
     return ret < 0 ? writerFailure("a picture", ret) : QString();
 }
 
+QString pushPlanes(mv::Movie* movie, const ff::VFrameCtx& frame, int64_t ptsUs) {
+    const uint8_t* const planes[3] = {frame.plane(0), frame.plane(1), frame.plane(2)};
+    const int ret = mv::push_yuv420_planes(movie, planes, frame.planeStride, ptsUs, mv::PTS_MICROSECONDS);
+    return ret < 0 ? writerFailure("a picture", ret) : QString();
+}
+
 QString pushSound(mv::Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t ptsUs) {
     const int ret = mv::push_pcm_frame(movie, pcm, byteCount, ptsUs, mv::PTS_MICROSECONDS);
     return ret < 0 ? writerFailure("sound", ret) : QString();

@@ -7,6 +7,7 @@
 // thread at once (the writer interleaves them).
 #pragma once
 
+#include "media/media.h"
 #include "movie/movie.h"
 
 #include <QString>
@@ -73,6 +74,8 @@ mv::Movie* openMovie(const MVParams& params, QString* reason);
 QString pushPicture(mv::Movie* movie, const uint8_t* pixels, int bytesPerRow, int height, int64_t ptsUs);
 // A YUV 4:2:0 picture as mv::push_yuv420_frame takes it.
 QString pushPlanes(mv::Movie* movie, const uint8_t* planes, int width, int height, int64_t ptsUs);
+// A decoded picture's own YUV 4:2:0 planes, of the output size.
+QString pushPlanes(mv::Movie* movie, const ff::VFrameCtx& frame, int64_t ptsUs);
 // 16-bit stereo PCM; empty on success, else the writer's failure.
 QString pushSound(mv::Movie* movie, const uint8_t* pcm, size_t byteCount, int64_t ptsUs);
 

@@ -1,5 +1,7 @@
 #include "export-thread.h"
 
+#include "direct-picture.h"
+
 #include "media/media.h"
 #include "render/audio/audio-task-manager.h"
 #include "render/audio/audio_mixer_player.h"
@@ -141,6 +143,22 @@ void ExportImage::run() {
             reachedEnd = true;
             break;
         }
+        const int64_t timestamp = exportfn::frameTimestampNs(next.outputIndex, rate);
+        m_context->timestamp = timestamp;
+        if (scene()) {
+            if (const ff::VFramePtr direct =
+                    directPicture(next.record, scene()->width(), scene()->height(), width(), height())) {
+                // One clip as it is: the writer takes its picture without the GPU.
+                {
+                    GsDeviceScope scope;
+                    Flush(); // the pictures drawn before it go first
+                }
+                writeDirect(direct, next.outputIndex);
+                if (!holdPictureFor(next.outputIndex))
+                    break;
+                continue;
+            }
+        }
         // The items stay alive: nothing edits the timeline during an export.
         bool restack = false;
         for (const ExportFrameEntry& entry : next.record) {
@@ -159,8 +177,6 @@ void ExportImage::run() {
             scene()->OrderItem();
         TickSource();
         HandleFilter();
-        const int64_t timestamp = exportfn::frameTimestampNs(next.outputIndex, rate);
-        m_context->timestamp = timestamp;
         if (countdown == 0) {
             DrawDisplay();
             countdown = kDisplayCountdown;
@@ -168,19 +184,14 @@ void ExportImage::run() {
             --countdown;
         }
         OutputFrame(timestamp, 1);
-
-        // The picture stands until the next output frame's time: the sound
-        // may follow that far, and the pictures may not lead it further.
-        const int64_t until =
-            exportfn::timelineFrameOf(m_context->fromFrame + next.outputIndex + 1, rate) - m_context->soundFrom();
-        if (until > m_audioOpened)
-            m_context->videoWindow.acquire(int(until - m_audioOpened));
-        if (m_stop)
+        if (!holdPictureFor(next.outputIndex))
             break;
-        openAudioTo(until);
     }
     // Delivers the last pictures still being read back.
     Stop();
+    if (m_directPictures > 0)
+        LOGD("export: %lld pictures went to the writer as decoded, without composing",
+             static_cast<long long>(m_directPictures));
     if (reachedEnd) {
         // The sound runs to the timeline's end, then one more step to hear that it ended.
         openAudioTo(m_context->soundUnits(std::max<int64_t>(m_context->total.load(), 0)));
@@ -188,21 +199,49 @@ void ExportImage::run() {
     }
 }
 
-void ExportImage::OnFrame(int width, int height, const uint8_t* pixels, int bytesPerRow, int64_t timestamp) {
-    const int rate = m_context->frameRate;
-    const int64_t k = exportfn::frameOfTimestamp(timestamp, rate);
+bool ExportImage::holdPictureFor(int64_t outputIndex) {
+    // The picture stands until the next output frame's time: the sound
+    // may follow that far, and the pictures may not lead it further.
+    const int64_t until = exportfn::timelineFrameOf(m_context->fromFrame + outputIndex + 1, m_context->frameRate) -
+                          m_context->soundFrom();
+    if (until > m_audioOpened)
+        m_context->videoWindow.acquire(int(until - m_audioOpened));
+    if (m_stop)
+        return false;
+    openAudioTo(until);
+    return true;
+}
+
+void ExportImage::deliver(int64_t k, const std::function<QString(int64_t pts)>& push) {
     const int64_t count = m_context->outputFrames(m_context->total.load());
     if (k < count && !m_context->failed()) {
-        const int64_t pts = exportfn::picturePtsUs(k, rate);
-        const QString failure = format() == GsFormatRGBA
-                                    ? exportfn::pushPicture(m_context->movie, pixels, bytesPerRow, height, pts)
-                                    : exportfn::pushPlanes(m_context->movie, pixels, width, height, pts);
+        const QString failure = push(exportfn::picturePtsUs(k, m_context->frameRate));
         if (failure.isEmpty())
             m_context->picturesPushed = k + 1;
         else
             m_context->fail(failure);
     }
     emit sig_processUpdate(int(k), int(count));
+}
+
+void ExportImage::OnFrame(int width, int height, const uint8_t* pixels, int bytesPerRow, int64_t timestamp) {
+    deliver(exportfn::frameOfTimestamp(timestamp, m_context->frameRate), [&](int64_t pts) {
+        return format() == GsFormatRGBA ? exportfn::pushPicture(m_context->movie, pixels, bytesPerRow, height, pts)
+                                        : exportfn::pushPlanes(m_context->movie, pixels, width, height, pts);
+    });
+}
+
+void ExportImage::writeDirect(const ff::VFramePtr& frame, int64_t outputIndex) {
+    ++m_directPictures;
+    deliver(outputIndex, [&](int64_t pts) {
+        if (planesFitWriter(*frame, mv::picture_matrix(m_context->movie)))
+            return exportfn::pushPlanes(m_context->movie, *frame, pts);
+        // RGBA as decoded, or planes the writer converts from RGBA.
+        const ff::VFramePtr rgba = ff::rgbaFrame(frame);
+        if (!rgba)
+            return QStringLiteral("a picture could not be converted for the writer");
+        return exportfn::pushPicture(m_context->movie, rgba->data(), rgba->stride, rgba->height, pts);
+    });
 }
 
 // ---- ExportAudio ----

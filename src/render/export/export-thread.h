@@ -128,6 +128,14 @@ protected:
     void run() override;
 
 private:
+    // Pushes output frame k through `push` (given its time), unless the
+    // export failed or the frame lies past the end; reports the progress.
+    void deliver(int64_t k, const std::function<QString(int64_t pts)>& push);
+    // Output frame k is one picture as decoded: straight to the writer.
+    void writeDirect(const ff::VFramePtr& frame, int64_t outputIndex);
+    // Lets the sound run up to the next output frame's time; false when stopped.
+    bool holdPictureFor(int64_t outputIndex);
+
     struct Queued {
         ExportFrameRecord record;
         int64_t outputIndex = 0;
@@ -144,6 +152,7 @@ private:
     QSemaphore m_queued{0};
     std::atomic<int64_t> m_endIndex{-1}; // output frames in all, once known
     int64_t m_audioOpened = 0;           // units released to the sound (this thread)
+    int64_t m_directPictures = 0;        // written without composing (this thread)
 };
 
 // Mixes and pushes the sound, one timeline unit per request.

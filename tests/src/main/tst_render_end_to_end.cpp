@@ -320,6 +320,35 @@ private slots:
         comparePictures(c, ours, reference);
     }
 
+    // Where one clip fills the canvas alone its pictures go to the file as
+    // decoded, and the frames around them are composed: all in their
+    // order and as the reference shows them, whichever way colours are
+    // converted (the GPU's way hands the writer the decoded planes).
+    void aClipAloneGoesToTheFileAsDecoded() {
+        Composition c = composition();
+        c.logo.to = 20;
+        c.patch.to = 20;
+        c.text.clear(); // alone on frames 20 to 44 and 76 on
+        const QString project = dir + "/alone.zya2";
+        buildAndSave(c, project);
+        const QString reference = dir + "/alone-reference.mkv";
+        referenceRender(c, reference);
+        for (const char* conversion : {"gpu", "cpu"}) {
+            const QString ours = dir + "/alone-" + conversion + ".mp4";
+            QByteArray said;
+            qputenv("KORVEL_COLOUR_CONVERSION", conversion);
+            qputenv("KORVEL_DEBUG", "1");
+            const int status = runProgram(KORVEL_BINARY, {"--export", project, ours}, &said, 280000,
+                                          {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+            qunsetenv("KORVEL_COLOUR_CONVERSION");
+            qunsetenv("KORVEL_DEBUG");
+            QVERIFY2(status == 0, said.right(400).constData());
+            QVERIFY2(said.contains("export: 69 pictures went to the writer as decoded"),
+                     qPrintable(QString::fromUtf8(said).split('\n').filter("went to the writer").join('\n')));
+            comparePictures(c, ours, reference);
+        }
+    }
+
     void coloursSurviveExport_data() {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QSize>("canvas");
