@@ -802,31 +802,58 @@ bool FFDecoder::usesHardware() const { return m_impl && m_impl->usesHardware(); 
 
 void FFDecoder::close() { m_impl.reset(); }
 
-VFramePtr rgbaFrame(const VFramePtr& frame) {
-    if (!frame || frame->planes == 0)
-        return frame;
-    const int w = frame->width, h = frame->height;
-    av::FrameColour colour;
-    colour.matrix = frame->matrix;
-    colour.fullRange = frame->fullRange;
-    auto out = std::make_shared<VFrameCtx>();
-    out->width = w;
-    out->height = h;
-    out->stride = FFALIGN(w * 4, 64);
-    out->ptsUs = frame->ptsUs;
-    out->opaque = frame->opaque;
-    out->pixels.resize(size_t(out->stride) * size_t(h));
-    const uint8_t* planes[4] = {frame->plane(0), frame->plane(1), frame->planes == 3 ? frame->plane(2) : nullptr,
-                                nullptr};
-    const int strides[4] = {frame->planeStride[0], frame->planeStride[1],
-                            frame->planes == 3 ? frame->planeStride[2] : 0, 0};
+struct RgbaFrames::Impl {
     av::RgbaConverter converter;
-    if (!converter.convert(planes, strides, AVPixelFormat(frame->pixelFormat), w, h, colour, out->pixels.data(),
-                           out->stride, w, h)) {
-        LOGE("cannot convert %s pictures to RGBA", av_get_pix_fmt_name(AVPixelFormat(frame->pixelFormat)));
-        return nullptr;
+    static constexpr size_t kPool = 12; // an export holds its queue of pictures and those shown
+    std::vector<std::shared_ptr<VFrameCtx>> pool;
+
+    std::shared_ptr<VFrameCtx> reusable() {
+        for (std::shared_ptr<VFrameCtx>& frame : pool) {
+            if (frame.use_count() == 1)
+                return frame;
+        }
+        auto frame = std::make_shared<VFrameCtx>();
+        if (pool.size() < kPool)
+            pool.push_back(frame);
+        return frame;
     }
-    return out;
+
+    VFramePtr convert(const VFramePtr& frame) {
+        if (!frame || frame->planes == 0)
+            return frame;
+        const int w = frame->width, h = frame->height;
+        av::FrameColour colour;
+        colour.matrix = frame->matrix;
+        colour.fullRange = frame->fullRange;
+        std::shared_ptr<VFrameCtx> out = reusable();
+        out->width = w;
+        out->height = h;
+        out->stride = FFALIGN(w * 4, 64);
+        out->ptsUs = frame->ptsUs;
+        out->opaque = frame->opaque;
+        out->pixels.resize(size_t(out->stride) * size_t(h));
+        const uint8_t* planes[4] = {frame->plane(0), frame->plane(1),
+                                    frame->planes == 3 ? frame->plane(2) : nullptr, nullptr};
+        const int strides[4] = {frame->planeStride[0], frame->planeStride[1],
+                                frame->planes == 3 ? frame->planeStride[2] : 0, 0};
+        if (!converter.convert(planes, strides, AVPixelFormat(frame->pixelFormat), w, h, colour,
+                               out->pixels.data(), out->stride, w, h)) {
+            LOGE("cannot convert %s pictures to RGBA", av_get_pix_fmt_name(AVPixelFormat(frame->pixelFormat)));
+            return nullptr;
+        }
+        return out;
+    }
+};
+
+RgbaFrames::RgbaFrames() : m_impl(std::make_unique<Impl>()) {}
+RgbaFrames::~RgbaFrames() = default;
+VFramePtr RgbaFrames::convert(const VFramePtr& frame) { return m_impl->convert(frame); }
+
+VFramePtr rgbaFrame(const VFramePtr& frame) {
+    // A converter of its own: callers may be on any thread. The picture
+    // outlives the converter and its pool.
+    RgbaFrames once;
+    return once.convert(frame);
 }
 
 VFramePtr FFDecoder::getVideoFrame(const RequireVideoFrame& request) {

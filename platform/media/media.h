@@ -124,6 +124,18 @@ using VFramePtr = std::shared_ptr<const VFrameCtx>;
 // The picture as RGBA: planes are converted (a new picture), RGBA pictures
 // come back as they are. Null, with a log line, when it cannot be converted.
 VFramePtr rgbaFrame(const VFramePtr& frame);
+// rgbaFrame that keeps its converter and fills its pictures again once no
+// one holds them: a warm one allocates nothing. One thread at a time.
+class RgbaFrames {
+public:
+    RgbaFrames();
+    ~RgbaFrames();
+    VFramePtr convert(const VFramePtr& frame);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 // Thumbnail request.
 struct ImageRequest {

@@ -288,6 +288,9 @@ void VideoPreviewItem::setStacking(int32_t value) {
 
 void VideoPreviewItem::beginExport() {
     m_exportTasks = std::make_unique<VideoTaskManager>();
+    // The export decides per frame: planes go to the writer as they are,
+    // or are converted for composing (see ExportFetchFrame).
+    m_exportTasks->setDecodesPlanes(true);
     m_exporting = true;
     m_companion->setSkipPending(true);
 }

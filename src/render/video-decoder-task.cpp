@@ -224,6 +224,8 @@ VFrameInfo VideoTaskManager::decodeLayer(const LayerRequest& layer) {
     }
     if (!task)
         task = new VideoDecoderTask(layer.path);
+    if (m_decodesPlanes)
+        task->setDecodesPlanes(true);
     m_inUse.append(task);
     VFrameInfo info = infoFromLayer(layer);
     int down = 1;

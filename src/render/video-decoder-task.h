@@ -61,6 +61,9 @@ public:
     // Whether pictures come as YUV planes for the GPU to convert (which a
     // smaller picture does not), rather than converted here to RGBA.
     bool decodesPlanes() const { return m_planes; }
+    // Pictures at the file's own size come as YUV planes whoever converts
+    // them (an export hands such pictures to its writer as they are).
+    void setDecodesPlanes(bool planes) { m_planes = planes; }
 
 private:
     ff::VFramePtr decodeNow(int64_t index, int down);
@@ -101,6 +104,9 @@ public:
     // alike. The conversion costs by the pixel, and the screen would only
     // scale the rest away.
     void setFollowsScreen(bool follows) { m_followsScreen = follows; }
+    // Every decoder hands over YUV planes where it can (see
+    // VideoDecoderTask::setDecodesPlanes), from the next request on.
+    void setDecodesPlanes(bool planes) { m_decodesPlanes = planes; }
     // Screen pixels a scene pixel takes in a preview view (each view sets
     // its own as it draws, 0 while something reads the whole scene back,
     // such as a capture); the largest counts, 0 (never smaller) above all.
@@ -118,6 +124,7 @@ private:
     int shrinkFor(const LayerRequest& layer, const VideoDecoderTask& task) const;
 
     bool m_followsScreen = false;
+    bool m_decodesPlanes = false;
     QList<VideoDecoderTask*> m_inUse;    // used by the request being served
     QList<VideoDecoderTask*> m_previous; // used by the request before
 };

@@ -62,12 +62,28 @@ void ExportFetchFrame::run() {
         // Output frame k of the part is frame fromFrame + k of the whole export.
         const int64_t whole = m_context->fromFrame + k;
         const int64_t frame = exportfn::timelineFrameOf(whole, rate);
-        const ExportPicture answer = m_source->exportPicture(frame);
+        ExportPicture answer = m_source->exportPicture(frame);
+        readyForComposing(answer.record);
         m_context->total = std::max<int64_t>(answer.totalFrames, 0);
         const bool end = frame >= answer.totalFrames || (m_context->toFrame >= 0 && whole >= m_context->toFrame);
         // Blocks while the image queue is full.
         if (!m_image->enqueue(answer.record, k, end) || end)
             break;
+    }
+}
+
+void ExportFetchFrame::readyForComposing(ExportFrameRecord& record) {
+    const GsDevice* device = GsDevice::DefaultDevice();
+    GsScene* scene = m_image->scene();
+    if (!device || !device->ConvertsColourOnCpu() || !scene ||
+        directPicture(record, scene->width(), scene->height(), m_image->width(), m_image->height()))
+        return;
+    // Composed: YUV planes become RGBA here, on the CPU, not on the GPU's thread.
+    for (ExportFrameEntry& entry : record) {
+        for (VFrameInfo* layer : {&entry.props.self, &entry.props.from, &entry.props.to}) {
+            if (layer->frame && layer->frame->planes != 0)
+                layer->frame = m_toRgba.convert(layer->frame);
+        }
     }
 }
 

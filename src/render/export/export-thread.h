@@ -16,6 +16,7 @@
 #pragma once
 
 #include "graphics/graphics.h"
+#include "media/media.h"
 #include "render/audio/audio-frame-data.h"
 #include "render/export/export-function.h"
 #include "render/export/export-source.h"
@@ -91,9 +92,14 @@ protected:
     void run() override;
 
 private:
+    // The export's decoders hand over YUV planes; where the CPU converts
+    // colours, a frame that is to be composed gets its pictures as RGBA.
+    void readyForComposing(ExportFrameRecord& record);
+
     ExportContext* m_context;
     ExportSource* m_source;
     ExportImage* m_image;
+    ff::RgbaFrames m_toRgba;
     std::atomic<bool> m_stop{false};
 };
 
