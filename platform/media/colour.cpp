@@ -89,14 +89,15 @@ bool RgbaConverter::convert(const uint8_t* const source[4], const int sourceStri
     const bool alpha = desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA);
     const bool planar = colour.yuv;
     const AVPixelFormat target = !planar ? AV_PIX_FMT_RGBA : alpha ? AV_PIX_FMT_GBRAP : AV_PIX_FMT_GBRP;
-    SwsContext* previous = m_convert.get();
-    m_convert.reset(sws_getCachedContext(m_convert.release(), sourceWidth, sourceHeight, format, width, height,
-                                         target, kExact, nullptr, nullptr, nullptr));
-    if (!m_convert)
-        return false;
-    if (m_convert.get() != previous || colour != m_told) {
+    const Made wanted {int(format), sourceWidth, sourceHeight, int(target), width, height, colour};
+    if (!m_convert || !(wanted == m_made)) {
+        m_made = Made();
+        m_convert.reset(sws_getCachedContext(m_convert.release(), sourceWidth, sourceHeight, format, width, height,
+                                             target, kExact, nullptr, nullptr, nullptr));
+        if (!m_convert)
+            return false;
         setYuvToRgb(m_convert.get(), colour);
-        m_told = colour;
+        m_made = wanted;
     }
     if (!planar) {
         uint8_t* planes[4] = {rgba, nullptr, nullptr, nullptr};

@@ -43,8 +43,17 @@ public:
                  int sourceHeight, const FrameColour& colour, uint8_t* rgba, int stride, int width, int height);
 
 private:
-    SwsPtr m_convert;   // to RGBA, or to planar RGB(A) for YUV pictures
-    FrameColour m_told; // what m_convert was last told
+    SwsPtr m_convert; // to RGBA, or to planar RGB(A) for YUV pictures
+    // What m_convert was made for and told: a context made anew may sit at
+    // the address of the one it replaced, so the pointer cannot tell.
+    struct Made {
+        int format = -1, sourceWidth = 0, sourceHeight = 0, target = -1, width = 0, height = 0;
+        FrameColour colour;
+        bool operator==(const Made& o) const {
+            return format == o.format && sourceWidth == o.sourceWidth && sourceHeight == o.sourceHeight &&
+                   target == o.target && width == o.width && height == o.height && colour == o.colour;
+        }
+    } m_made;
     SwsPtr m_pack;      // planar RGB(A) to RGBA
     std::vector<uint8_t> m_planar;
 };

@@ -12,6 +12,8 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <map>
+#include <tuple>
 #include <cstring>
 
 namespace ff {
@@ -803,7 +805,9 @@ bool FFDecoder::usesHardware() const { return m_impl && m_impl->usesHardware(); 
 void FFDecoder::close() { m_impl.reset(); }
 
 struct RgbaFrames::Impl {
-    av::RgbaConverter converter;
+    // One converter per kind of picture (format and size), so that layers
+    // of different sources do not rebuild one converter in turns.
+    std::map<std::tuple<int, int, int>, av::RgbaConverter> converters;
     static constexpr size_t kPool = 12; // an export holds its queue of pictures and those shown
     std::vector<std::shared_ptr<VFrameCtx>> pool;
 
@@ -836,8 +840,11 @@ struct RgbaFrames::Impl {
                                     frame->planes == 3 ? frame->plane(2) : nullptr, nullptr};
         const int strides[4] = {frame->planeStride[0], frame->planeStride[1],
                                 frame->planes == 3 ? frame->planeStride[2] : 0, 0};
-        if (!converter.convert(planes, strides, AVPixelFormat(frame->pixelFormat), w, h, colour,
-                               out->pixels.data(), out->stride, w, h)) {
+        const auto kind = std::make_tuple(frame->pixelFormat, w, h);
+        if (converters.size() >= 8 && !converters.count(kind))
+            converters.clear();
+        if (!converters[kind].convert(planes, strides, AVPixelFormat(frame->pixelFormat), w, h, colour,
+                                      out->pixels.data(), out->stride, w, h)) {
             LOGE("cannot convert %s pictures to RGBA", av_get_pix_fmt_name(AVPixelFormat(frame->pixelFormat)));
             return nullptr;
         }

@@ -760,9 +760,11 @@ int push_yuv420_frame(Movie* movie, const uint8_t* planes, size_t byteCount, int
         LOGE("movie: push_yuv420_frame on no movie");
         return AVERROR(EINVAL);
     }
+    if (!movie->video)
+        return 0; // sound only: pictures are not written
     const int w = movie->width, h = movie->height;
     const size_t luma = size_t(w) * size_t(h);
-    if (movie->video && (!planes || byteCount != luma + luma / 2)) {
+    if (!planes || byteCount != luma + luma / 2) {
         LOGE("movie: %zu bytes are not a %dx%d YUV 4:2:0 picture this movie takes", byteCount, w, h);
         return AVERROR(EINVAL);
     }

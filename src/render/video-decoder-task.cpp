@@ -222,10 +222,12 @@ VFrameInfo VideoTaskManager::decodeLayer(const LayerRequest& layer) {
             break;
         }
     }
-    if (!task)
+    if (!task) {
         task = new VideoDecoderTask(layer.path);
-    if (m_decodesPlanes)
-        task->setDecodesPlanes(true);
+        // Before its worker starts: the worker reads it.
+        if (m_decodesPlanes)
+            task->setDecodesPlanes(true);
+    }
     m_inUse.append(task);
     VFrameInfo info = infoFromLayer(layer);
     int down = 1;

@@ -62,7 +62,8 @@ public:
     // smaller picture does not), rather than converted here to RGBA.
     bool decodesPlanes() const { return m_planes; }
     // Pictures at the file's own size come as YUV planes whoever converts
-    // them (an export hands such pictures to its writer as they are).
+    // them (an export hands such pictures to its writer as they are). Only
+    // before the first frame() (the read-ahead worker reads it).
     void setDecodesPlanes(bool planes) { m_planes = planes; }
 
 private:

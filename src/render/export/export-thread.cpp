@@ -161,19 +161,17 @@ void ExportImage::run() {
         }
         const int64_t timestamp = exportfn::frameTimestampNs(next.outputIndex, rate);
         m_context->timestamp = timestamp;
-        if (scene()) {
-            if (const ff::VFramePtr direct =
-                    directPicture(next.record, scene()->width(), scene()->height(), width(), height())) {
-                // One clip as it is: the writer takes its picture without the GPU.
-                {
-                    GsDeviceScope scope;
+        if (const ff::VFramePtr direct = directFrame(next.record)) {
+            // One clip as it is: the writer takes its picture without the GPU.
+            {
+                GsDeviceScope scope;
+                if (scope.ok())
                     Flush(); // the pictures drawn before it go first
-                }
-                writeDirect(direct, next.outputIndex);
-                if (!holdPictureFor(next.outputIndex))
-                    break;
-                continue;
             }
+            writeDirect(direct, next.outputIndex);
+            if (!holdPictureFor(next.outputIndex))
+                break;
+            continue;
         }
         // The items stay alive: nothing edits the timeline during an export.
         bool restack = false;
@@ -247,13 +245,24 @@ void ExportImage::OnFrame(int width, int height, const uint8_t* pixels, int byte
     });
 }
 
+ff::VFramePtr ExportImage::directFrame(const ExportFrameRecord& record) const {
+    GsScene* s = scene();
+    ff::VFramePtr frame = s ? directPicture(record, s->width(), s->height(), width(), height()) : nullptr;
+    if (!frame || frame->planes == 0 || planesFitWriter(*frame, mv::picture_matrix(m_context->movie)))
+        return frame;
+    // Planes the writer cannot take are converted on the way; a GPU that
+    // converts colours does that faster by composing them.
+    const GsDevice* device = GsDevice::DefaultDevice();
+    return device && device->ConvertsColourOnCpu() ? frame : nullptr;
+}
+
 void ExportImage::writeDirect(const ff::VFramePtr& frame, int64_t outputIndex) {
     ++m_directPictures;
     deliver(outputIndex, [&](int64_t pts) {
         if (planesFitWriter(*frame, mv::picture_matrix(m_context->movie)))
             return exportfn::pushPlanes(m_context->movie, *frame, pts);
         // RGBA as decoded, or planes the writer converts from RGBA.
-        const ff::VFramePtr rgba = ff::rgbaFrame(frame);
+        const ff::VFramePtr rgba = m_toRgba.convert(frame);
         if (!rgba)
             return QStringLiteral("a picture could not be converted for the writer");
         return exportfn::pushPicture(m_context->movie, rgba->data(), rgba->stride, rgba->height, pts);

@@ -137,6 +137,9 @@ private:
     // Pushes output frame k through `push` (given its time), unless the
     // export failed or the frame lies past the end; reports the progress.
     void deliver(int64_t k, const std::function<QString(int64_t pts)>& push);
+    // The picture of a frame that goes to the writer as decoded, or null
+    // (see directPicture).
+    ff::VFramePtr directFrame(const ExportFrameRecord& record) const;
     // Output frame k is one picture as decoded: straight to the writer.
     void writeDirect(const ff::VFramePtr& frame, int64_t outputIndex);
     // Lets the sound run up to the next output frame's time; false when stopped.
@@ -159,6 +162,7 @@ private:
     std::atomic<int64_t> m_endIndex{-1}; // output frames in all, once known
     int64_t m_audioOpened = 0;           // units released to the sound (this thread)
     int64_t m_directPictures = 0;        // written without composing (this thread)
+    ff::RgbaFrames m_toRgba;             // for those the writer takes as RGBA
 };
 
 // Mixes and pushes the sound, one timeline unit per request.

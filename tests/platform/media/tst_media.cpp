@@ -121,6 +121,7 @@ private slots:
     void framesAreExact_data();
     void framesAreExact();
     void phoneVideoShowsUpright();
+    void coloursHoldAtEverySize();
     void stillPictureServesEveryTime();
     void audioRangesJoinWithoutGaps_data();
     void audioRangesJoinWithoutGaps();
@@ -281,6 +282,36 @@ void TestMedia::phoneVideoShowsUpright() {
     // edges differ a little, the picture as a whole does not.
     const double mean = difference(*frame, referenceFrame(media("rotated.mp4"), 10)).mean;
     QVERIFY2(mean <= 1.5, qPrintable(QString::number(mean)));
+}
+
+void TestMedia::coloursHoldAtEverySize() {
+    // A BT.709 clip asked for at its own size, smaller, and its own size
+    // again (a preview zooming): each new size makes a new converter, which
+    // must be told the clip's matrix again, or its colours turn BT.601.
+    ff::FFDecoder decoder;
+    QVERIFY(decoder.open(media("colour-bt709.mp4").toUtf8().constData(), 0));
+    const QRgb expected[6] = {0xc02020, 0x20c040, 0x3050d0, 0xe0d040, 0x808080, 0x40c0c0};
+    for (int down : {1, 2, 1, 4, 2}) {
+        ff::RequireVideoFrame request;
+        request.time = {5, 30};
+        request.scaleDen = down;
+        const ff::VFramePtr frame = decoder.getVideoFrame(request);
+        QVERIFY(frame && frame->planes == 0);
+        for (int i = 0; i < 6; ++i) {
+            const int x = frame->width * (2 * (i % 3) + 1) / 6, y = frame->height * (2 * (i / 3) + 1) / 4;
+            const uint8_t* p = frame->row(y) + size_t(x) * 4;
+            const QColor want(expected[i]);
+            const int off = std::max({std::abs(p[0] - want.red()), std::abs(p[1] - want.green()),
+                                      std::abs(p[2] - want.blue())});
+            QVERIFY2(off <= 3, qPrintable(QStringLiteral("1/%1 size, patch %2: %3 %4 %5 for %6")
+                                              .arg(down)
+                                              .arg(i)
+                                              .arg(p[0])
+                                              .arg(p[1])
+                                              .arg(p[2])
+                                              .arg(want.name())));
+        }
+    }
 }
 
 void TestMedia::stillPictureServesEveryTime() {
