@@ -28,6 +28,36 @@ constexpr int64_t kMaxAudioSeconds = 600;
 // Seeks that land after the target are retried this many times, further back.
 constexpr int kSeekRetries = 4;
 constexpr int64_t kPtsToleranceUs = 1000;
+
+// The pictures handed out lately; one that no caller holds any more is
+// filled again, so that a warm user allocates no picture memory.
+class FramePool {
+public:
+    explicit FramePool(size_t size) : m_size(size) {}
+    // A picture to fill: a pooled one no one holds (other than `keep`),
+    // else a new one.
+    std::shared_ptr<VFrameCtx> take(const std::shared_ptr<VFrameCtx>& keep = nullptr) {
+        for (std::shared_ptr<VFrameCtx>& frame : m_frames) {
+            if (frame.use_count() == 1 && frame != keep) {
+                // The decoder's picture it shared goes back to the decoder.
+                if (frame->source.use_count() == 1)
+                    av_frame_unref(static_cast<AVFrame*>(frame->source.get()));
+                else
+                    frame->source.reset(); // a copy of the frame still shows it
+                std::fill(std::begin(frame->planeAt), std::end(frame->planeAt), nullptr);
+                return frame;
+            }
+        }
+        auto frame = std::make_shared<VFrameCtx>();
+        if (m_frames.size() < m_size)
+            m_frames.push_back(frame);
+        return frame;
+    }
+
+private:
+    size_t m_size;
+    std::vector<std::shared_ptr<VFrameCtx>> m_frames;
+};
 constexpr int64_t kAudioPrerollUs = 100000;
 
 AVSampleFormat toAvFormat(SampleFormat f) {
@@ -136,11 +166,7 @@ private:
     bool m_hasCur = false, m_hasNext = false, m_videoEnd = false;
     int64_t m_curPts = 0, m_nextPts = 0;
     bool m_still = false;
-    // The pictures handed out lately; one that no caller holds any more is
-    // filled again, so that a warm decoder allocates no picture memory.
-    static constexpr size_t kFramePool = 8;
-    std::vector<std::shared_ptr<VFrameCtx>> m_pool;
-    std::shared_ptr<VFrameCtx> reusableFrame();
+    FramePool m_pool {8};
     std::shared_ptr<VFrameCtx> m_out; // the last picture handed out
     bool m_wantPlanes = false, m_outPlanes = false;
     int64_t m_outPts = -1;
@@ -489,24 +515,6 @@ bool DecoderImpl::keyFrameBetween(int64_t fromUs, int64_t toUs) const {
     return keyUs > fromUs;
 }
 
-std::shared_ptr<VFrameCtx> DecoderImpl::reusableFrame() {
-    for (std::shared_ptr<VFrameCtx>& frame : m_pool) {
-        if (frame.use_count() == 1 && frame != m_out) {
-            // The decoder's picture it shared goes back to the decoder.
-            if (frame->source.use_count() == 1)
-                av_frame_unref(static_cast<AVFrame*>(frame->source.get()));
-            else
-                frame->source.reset(); // a copy of the frame still shows it
-            std::fill(std::begin(frame->planeAt), std::end(frame->planeAt), nullptr);
-            return frame;
-        }
-    }
-    auto frame = std::make_shared<VFrameCtx>();
-    if (m_pool.size() < kFramePool)
-        m_pool.push_back(frame);
-    return frame;
-}
-
 VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum, int scaleDen) {
     if (m_out && m_outPts == ptsUs && m_outScale[0] == scaleNum && m_outScale[1] == scaleDen &&
         m_outPlanes == m_wantPlanes)
@@ -520,7 +528,7 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     int ow = sideways ? dh : dw, oh = sideways ? dw : dh;
     int stride = FFALIGN(ow * 4, 64);
 
-    std::shared_ptr<VFrameCtx> out = reusableFrame();
+    std::shared_ptr<VFrameCtx> out = m_pool.take(m_out);
     out->width = ow;
     out->height = oh;
     out->stride = stride;
@@ -808,19 +816,7 @@ struct RgbaFrames::Impl {
     // One converter per kind of picture (format and size), so that layers
     // of different sources do not rebuild one converter in turns.
     std::map<std::tuple<int, int, int>, av::RgbaConverter> converters;
-    static constexpr size_t kPool = 12; // an export holds its queue of pictures and those shown
-    std::vector<std::shared_ptr<VFrameCtx>> pool;
-
-    std::shared_ptr<VFrameCtx> reusable() {
-        for (std::shared_ptr<VFrameCtx>& frame : pool) {
-            if (frame.use_count() == 1)
-                return frame;
-        }
-        auto frame = std::make_shared<VFrameCtx>();
-        if (pool.size() < kPool)
-            pool.push_back(frame);
-        return frame;
-    }
+    FramePool pool {12}; // an export holds its queue of pictures and those shown
 
     VFramePtr convert(const VFramePtr& frame) {
         if (!frame || frame->planes == 0)
@@ -829,7 +825,7 @@ struct RgbaFrames::Impl {
         av::FrameColour colour;
         colour.matrix = frame->matrix;
         colour.fullRange = frame->fullRange;
-        std::shared_ptr<VFrameCtx> out = reusable();
+        std::shared_ptr<VFrameCtx> out = pool.take();
         out->width = w;
         out->height = h;
         out->stride = FFALIGN(w * 4, 64);
