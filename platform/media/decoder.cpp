@@ -103,6 +103,7 @@ public:
     ~DecoderImpl() { av_channel_layout_uninit(&m_inLayout); }
     bool open(const char* path, int streamIndex, DecodeUse use);
     bool usesHardware() const { return m_hwDevice != nullptr; }
+    int64_t framesDecoded() const { return m_framesDecoded; }
     bool isVideo() const { return m_stream && m_stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO; }
     bool isAudio() const { return m_stream && m_stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO; }
     VFramePtr video(const RequireVideoFrame& request);
@@ -123,6 +124,7 @@ private:
     bool reopen();
     int64_t startTicks() const;
     bool keyFrameBetween(int64_t fromUs, int64_t toUs) const;
+    void learnIndexLead(const AVPacket* packet);
     // The next decoded frame of the stream: 0, AVERROR_EOF, or another error.
     int decodeNext(AVFrame* out);
     // Microseconds from the stream's start to the frame.
@@ -159,12 +161,19 @@ private:
     int m_rotation = 0;
     bool m_loggedBadPacket = false;
     int64_t m_skipTarget = AV_NOPTS_VALUE; // stream ticks of the instant being looked for
+    // How far a key frame is shown after the time the seek index files it
+    // under: some containers (MP4) index decoding times, which run ahead of
+    // presentation times by the frames that B-frames reorder. Learnt from
+    // the first key frame read that is in the index.
+    int64_t m_indexLead = 0;
+    bool m_indexLeadKnown = false;
     int64_t m_maxPacketPts = INT64_MIN;    // latest presentation time read since the last seek
 
     // Video: the frame on screen and the one after it.
     av::FramePtr m_cur, m_next, m_scratch;
     bool m_hasCur = false, m_hasNext = false, m_videoEnd = false;
     int64_t m_curPts = 0, m_nextPts = 0;
+    int64_t m_framesDecoded = 0;
     bool m_still = false;
     FramePool m_pool {8};
     std::shared_ptr<VFrameCtx> m_out; // the last picture handed out
@@ -365,6 +374,7 @@ int DecoderImpl::decodeNext(AVFrame* out) {
         // On the way to a target, a frame that is followed on screen by one
         // already read (and still not after the target) can never be the one
         // shown: let the decoder skip it when nothing refers to it.
+        learnIndexLead(m_packet.get());
         int64_t pts = m_packet->pts;
         if (m_skipTarget != AV_NOPTS_VALUE && pts != AV_NOPTS_VALUE) {
             bool hidden = pts < m_maxPacketPts && m_maxPacketPts <= m_skipTarget;
@@ -398,6 +408,20 @@ int64_t DecoderImpl::framePtsUs(const AVFrame* frame) {
     }
     m_lastPtsUs = us;
     return us;
+}
+
+void DecoderImpl::learnIndexLead(const AVPacket* packet) {
+    if (m_indexLeadKnown || !(packet->flags & AV_PKT_FLAG_KEY) || packet->pts == AV_NOPTS_VALUE ||
+        packet->dts == AV_NOPTS_VALUE || packet->pos < 0)
+        return;
+    const int index = av_index_search_timestamp(m_stream, packet->dts, AVSEEK_FLAG_ANY);
+    const AVIndexEntry* entry = index < 0 ? nullptr : avformat_index_get_entry(m_stream, index);
+    if (!entry || entry->pos != packet->pos || entry->timestamp != packet->dts)
+        return; // not filed under its decoding time; presentation times are assumed until one is
+    m_indexLeadKnown = true;
+    // A lying file must not send every seek far back: a second at most.
+    const int64_t second = av_rescale_q(kMicro, {1, kMicro}, m_stream->time_base);
+    m_indexLead = std::clamp<int64_t>(packet->pts - packet->dts, 0, second);
 }
 
 bool DecoderImpl::seekToUs(int64_t targetUs) {
@@ -469,6 +493,7 @@ VFramePtr DecoderImpl::videoAt(const RequireVideoFrame& request) {
                     m_videoEnd = true;
                     break;
                 }
+                ++m_framesDecoded;
                 incoming = m_scratch.get();
                 pts = framePtsUs(incoming);
             }
@@ -501,18 +526,20 @@ VFramePtr DecoderImpl::videoAt(const RequireVideoFrame& request) {
 
 bool DecoderImpl::keyFrameBetween(int64_t fromUs, int64_t toUs) const {
     // Decoding on from the current frame costs more than a seek when the
-    // target's key frame lies after it.
+    // target's key frame is shown after it and has not been read yet. One
+    // already read is decoded on to: a seek would throw away the frames in
+    // flight (a sequential reader passes every key frame this way).
     if (toUs <= fromUs)
         return false;
-    int64_t target = m_startPts + av_rescale_q(toUs, {1, kMicro}, m_stream->time_base);
-    int index = av_index_search_timestamp(m_stream, target, AVSEEK_FLAG_BACKWARD);
+    const auto ticks = [this](int64_t us) { return m_startPts + av_rescale_q(us, {1, kMicro}, m_stream->time_base); };
+    int index = av_index_search_timestamp(m_stream, ticks(toUs) - m_indexLead, AVSEEK_FLAG_BACKWARD);
     if (index < 0)
         return false;
     const AVIndexEntry* entry = avformat_index_get_entry(m_stream, index);
     if (!entry || entry->timestamp == AV_NOPTS_VALUE)
         return false;
-    int64_t keyUs = av_rescale_q(entry->timestamp - m_startPts, m_stream->time_base, {1, kMicro});
-    return keyUs > fromUs;
+    const int64_t keyPts = entry->timestamp + m_indexLead;
+    return keyPts > ticks(fromUs) && keyPts > m_maxPacketPts;
 }
 
 VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum, int scaleDen) {
@@ -809,6 +836,8 @@ bool FFDecoder::open(const char* path, int streamIndex, DecodeUse use) {
 bool FFDecoder::isOpened() const { return m_impl != nullptr; }
 
 bool FFDecoder::usesHardware() const { return m_impl && m_impl->usesHardware(); }
+
+int64_t FFDecoder::framesDecoded() const { return m_impl ? m_impl->framesDecoded() : 0; }
 
 void FFDecoder::close() { m_impl.reset(); }
 

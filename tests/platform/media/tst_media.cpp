@@ -120,6 +120,8 @@ private slots:
     void brokenFilesFailCleanly();
     void framesAreExact_data();
     void framesAreExact();
+    void readingOnDecodesEachFrameOnce_data();
+    void readingOnDecodesEachFrameOnce();
     void phoneVideoShowsUpright();
     void coloursHoldAtEverySize();
     void stillPictureServesEveryTime();
@@ -266,6 +268,40 @@ void TestMedia::framesAreExact() {
             int diff = maxDifference(*frame, references[n]);
             QVERIFY2(diff <= 3, qPrintable(QString("frame %1 at %2 us: difference %3").arg(n).arg(t).arg(diff)));
         }
+    }
+}
+
+void TestMedia::readingOnDecodesEachFrameOnce_data() {
+    QTest::addColumn<QString>("file");
+    // MP4 files key frames under their decoding times, which run ahead of
+    // the times they are shown at; Matroska under the times shown.
+    QTest::newRow("h264 with B-frames in mp4") << "h264-30fps.mp4";
+    QTest::newRow("h264 in mkv") << "h264-25fps.mkv";
+    QTest::newRow("mpeg4 in avi") << "mpeg4-60fps.avi";
+}
+
+void TestMedia::readingOnDecodesEachFrameOnce() {
+    // Playback and export read on across key frames: going back to decode a
+    // group of pictures again would cost as much as the group itself.
+    QFETCH(QString, file);
+    const QList<qint64> times = frameTimes(media(file));
+    QVERIFY(times.size() > 60);
+    const QByteArray path = media(file).toUtf8();
+    const int stream = ff::getMovieInfo(path.constData(), nullptr)->bestVideoStream;
+    for (int step : {1, 3}) { // every frame, and an export at a third of the rate
+        ff::FFDecoder decoder;
+        QVERIFY(decoder.open(path.constData(), stream, ff::DecodeUse::Sequential));
+        for (int n = 0; n < times.size(); n += step) {
+            ff::RequireVideoFrame request;
+            request.time = {times[n], 1000000};
+            request.planes = 1;
+            ff::VFramePtr frame = decoder.getVideoFrame(request);
+            QVERIFY(frame);
+            QVERIFY(qAbs(frame->ptsUs - times[n]) <= 1000);
+        }
+        QVERIFY2(decoder.framesDecoded() <= times.size() + 1,
+                 qPrintable(QString("step %1: %2 frames decoded for %3").arg(step).arg(decoder.framesDecoded())
+                                .arg(times.size())));
     }
 }
 
