@@ -103,7 +103,7 @@ public:
     ~DecoderImpl() { av_channel_layout_uninit(&m_inLayout); }
     bool open(const char* path, int streamIndex, DecodeUse use);
     bool usesHardware() const { return m_hwDevice != nullptr; }
-    int64_t framesDecoded() const { return m_framesDecoded; }
+    int64_t packetsRead() const { return m_packetsRead; }
     bool isVideo() const { return m_stream && m_stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO; }
     bool isAudio() const { return m_stream && m_stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO; }
     VFramePtr video(const RequireVideoFrame& request);
@@ -124,12 +124,17 @@ private:
     bool reopen();
     int64_t startTicks() const;
     bool keyFrameBetween(int64_t fromUs, int64_t toUs) const;
-    void learnIndexLead(const AVPacket* packet);
+    // Notes, from a key frame read, when the seek index's entry for it is shown.
+    void learnKeyFrame(const AVPacket* packet);
     // The next decoded frame of the stream: 0, AVERROR_EOF, or another error.
     int decodeNext(AVFrame* out);
     // Microseconds from the stream's start to the frame.
     int64_t framePtsUs(const AVFrame* frame);
     bool seekToUs(int64_t targetUs);
+    // Starts reading again at the top of the file, for demuxers whose seek
+    // to the start lands further on (MPEG-TS).
+    bool readFromTop();
+    void forgetPosition();
     VFramePtr convert(const AVFrame* frame, int64_t ptsUs, int scaleNum, int scaleDen);
     // The frame's planes as they are, when they are in a layout the GPU
     // converts (planar or NV12, 8 or 10 bits, unrotated, at its own size);
@@ -161,19 +166,24 @@ private:
     int m_rotation = 0;
     bool m_loggedBadPacket = false;
     int64_t m_skipTarget = AV_NOPTS_VALUE; // stream ticks of the instant being looked for
-    // How far a key frame is shown after the time the seek index files it
-    // under: some containers (MP4) index decoding times, which run ahead of
-    // presentation times by the frames that B-frames reorder. Learnt from
-    // the first key frame read that is in the index.
+    // Some containers (MP4) file key frames in the seek index under their
+    // decoding times, which run ahead of the times they are shown at by the
+    // frames that B-frames reorder, and not always by the same number (open
+    // groups of pictures). The times key frames read were shown at, by index
+    // time, and the least lead seen, for key frames not read yet.
+    std::map<int64_t, int64_t> m_keyShownAt;
     int64_t m_indexLead = 0;
-    bool m_indexLeadKnown = false;
+    bool m_indexLeadSeen = false;
     int64_t m_maxPacketPts = INT64_MIN;    // latest presentation time read since the last seek
+    int64_t m_maxPacketPos = -1;           // furthest file position read since the last seek
+    int64_t m_packetsRead = 0;
+    bool m_atTop = true; // nothing read since the file was opened: the next packet is its first
 
     // Video: the frame on screen and the one after it.
     av::FramePtr m_cur, m_next, m_scratch;
     bool m_hasCur = false, m_hasNext = false, m_videoEnd = false;
     int64_t m_curPts = 0, m_nextPts = 0;
-    int64_t m_framesDecoded = 0;
+    int64_t m_firstUs = 0; // when the stream's first picture is shown; earlier requests show it
     bool m_still = false;
     FramePool m_pool {8};
     std::shared_ptr<VFrameCtx> m_out; // the last picture handed out
@@ -229,6 +239,9 @@ bool DecoderImpl::open(const char* path, int streamIndex, DecodeUse use) {
             m_format->streams[i]->discard = AVDISCARD_ALL;
     }
     m_startPts = startTicks();
+    if (m_stream->start_time != AV_NOPTS_VALUE)
+        m_firstUs = std::max<int64_t>(0, av_rescale_q(m_stream->start_time - m_startPts, m_stream->time_base,
+                                                      {1, kMicro}));
     m_packet.reset(av_packet_alloc());
     m_cur.reset(av_frame_alloc());
     m_next.reset(av_frame_alloc());
@@ -321,6 +334,7 @@ bool DecoderImpl::reopen() {
     m_stream = m_format->streams[m_index];
     m_startPts = startTicks();
     m_demuxDone = false;
+    m_atTop = true;
     return true;
 }
 
@@ -371,10 +385,13 @@ int DecoderImpl::decodeNext(AVFrame* out) {
             av_packet_unref(m_packet.get());
             continue;
         }
+        learnKeyFrame(m_packet.get());
+        ++m_packetsRead;
+        m_atTop = false;
+        m_maxPacketPos = std::max(m_maxPacketPos, m_packet->pos);
         // On the way to a target, a frame that is followed on screen by one
         // already read (and still not after the target) can never be the one
         // shown: let the decoder skip it when nothing refers to it.
-        learnIndexLead(m_packet.get());
         int64_t pts = m_packet->pts;
         if (m_skipTarget != AV_NOPTS_VALUE && pts != AV_NOPTS_VALUE) {
             bool hidden = pts < m_maxPacketPts && m_maxPacketPts <= m_skipTarget;
@@ -410,24 +427,41 @@ int64_t DecoderImpl::framePtsUs(const AVFrame* frame) {
     return us;
 }
 
-void DecoderImpl::learnIndexLead(const AVPacket* packet) {
-    if (m_indexLeadKnown || !(packet->flags & AV_PKT_FLAG_KEY) || packet->pts == AV_NOPTS_VALUE ||
-        packet->dts == AV_NOPTS_VALUE || packet->pos < 0)
+void DecoderImpl::learnKeyFrame(const AVPacket* packet) {
+    if (!(packet->flags & AV_PKT_FLAG_KEY) || packet->pts == AV_NOPTS_VALUE || packet->dts == AV_NOPTS_VALUE ||
+        packet->pos < 0)
         return;
     const int index = av_index_search_timestamp(m_stream, packet->dts, AVSEEK_FLAG_ANY);
     const AVIndexEntry* entry = index < 0 ? nullptr : avformat_index_get_entry(m_stream, index);
     if (!entry || entry->pos != packet->pos || entry->timestamp != packet->dts)
-        return; // not filed under its decoding time; presentation times are assumed until one is
-    m_indexLeadKnown = true;
-    // A lying file must not send every seek far back: a second at most.
+        return; // not filed under its decoding time
+    // A lying file must not move key frames far: a second at most.
     const int64_t second = av_rescale_q(kMicro, {1, kMicro}, m_stream->time_base);
-    m_indexLead = std::clamp<int64_t>(packet->pts - packet->dts, 0, second);
+    const int64_t lead = std::clamp<int64_t>(packet->pts - packet->dts, 0, second);
+    m_indexLead = m_indexLeadSeen ? std::min(m_indexLead, lead) : lead;
+    m_indexLeadSeen = true;
+    if (m_keyShownAt.size() < 65536)
+        m_keyShownAt[entry->timestamp] = entry->timestamp + lead;
 }
 
-bool DecoderImpl::seekToUs(int64_t targetUs) {
+void DecoderImpl::forgetPosition() {
     m_hasCur = m_hasNext = m_videoEnd = false;
     m_lastPtsUs = -1;
     m_maxPacketPts = INT64_MIN;
+    m_maxPacketPos = -1;
+}
+
+bool DecoderImpl::readFromTop() {
+    forgetPosition();
+    if (reopen())
+        return true;
+    LOGE("cannot read %s from its start again", m_path.c_str());
+    return false;
+}
+
+bool DecoderImpl::seekToUs(int64_t targetUs) {
+    forgetPosition();
+    m_atTop = false;
     int64_t ts = m_startPts + av_rescale_q(std::max<int64_t>(targetUs, 0), {1, kMicro}, m_stream->time_base);
     int r = av_seek_frame(m_format.get(), m_index, ts, AVSEEK_FLAG_BACKWARD);
     if (r < 0 && targetUs <= 0)
@@ -469,14 +503,19 @@ VFramePtr DecoderImpl::videoAt(const RequireVideoFrame& request) {
     // Containers round timestamps (Matroska to the millisecond): a frame
     // stamped within the tolerance after the instant already counts as shown.
     int64_t t = std::max<int64_t>(0, toMicroseconds(request.time)) + kPtsToleranceUs;
+    t = std::max(t, m_firstUs);
     if (m_hasCur && t >= m_curPts && ((m_hasNext && t < m_nextPts) || (!m_hasNext && m_videoEnd)))
         return convert(m_cur.get(), m_curPts, scaleNum, scaleDen);
 
     bool seek = !m_hasCur || t < m_curPts || t > m_curPts + kSeekAheadUs || keyFrameBetween(m_curPts, t);
+    // A decoder fresh at the top of its file reads on to a frame near the start.
+    if (!m_hasCur && m_atTop && t <= m_firstUs + kSeekAheadUs && !keyFrameBetween(m_firstUs, t))
+        seek = false;
     m_skipTarget = m_startPts + av_rescale_q(t, {1, kMicro}, m_stream->time_base);
     int64_t seekTarget = t;
+    bool fromTop = false;
     for (int attempt = 0; attempt <= kSeekRetries; ++attempt) {
-        if (seek && !seekToUs(seekTarget))
+        if (seek && !(fromTop ? readFromTop() : seekToUs(seekTarget)))
             return nullptr;
         bool first = !m_hasCur;
         while (true) {
@@ -493,7 +532,6 @@ VFramePtr DecoderImpl::videoAt(const RequireVideoFrame& request) {
                     m_videoEnd = true;
                     break;
                 }
-                ++m_framesDecoded;
                 incoming = m_scratch.get();
                 pts = framePtsUs(incoming);
             }
@@ -510,10 +548,20 @@ VFramePtr DecoderImpl::videoAt(const RequireVideoFrame& request) {
             m_nextPts = pts;
             break;
         }
-        // A seek that landed after the target (inexact index) goes further back.
-        if (seek && first && m_hasCur && m_curPts > t && seekTarget > 0 && attempt < kSeekRetries) {
-            seekTarget = std::max<int64_t>(0, seekTarget - kMicro * (attempt + 1));
-            continue;
+        // A seek that landed after the target (inexact index), or where
+        // nothing decodes before the end (MPEG-TS lands between key frames),
+        // goes further back, and at last reads from the top.
+        if (seek && first && (!m_hasCur || m_curPts > t) && attempt < kSeekRetries) {
+            if (seekTarget > m_firstUs) {
+                seekTarget = std::max<int64_t>(0, seekTarget - kMicro * (attempt + 1));
+                continue;
+            }
+            if (!fromTop) {
+                fromTop = true;
+                continue;
+            }
+            if (m_hasCur)
+                m_firstUs = m_curPts; // read from the top, nothing comes out before it
         }
         break;
     }
@@ -532,14 +580,27 @@ bool DecoderImpl::keyFrameBetween(int64_t fromUs, int64_t toUs) const {
     if (toUs <= fromUs)
         return false;
     const auto ticks = [this](int64_t us) { return m_startPts + av_rescale_q(us, {1, kMicro}, m_stream->time_base); };
-    int index = av_index_search_timestamp(m_stream, ticks(toUs) - m_indexLead, AVSEEK_FLAG_BACKWARD);
-    if (index < 0)
+    const int64_t target = ticks(toUs);
+    const AVIndexEntry* entry = nullptr;
+    int64_t keyShown = 0;
+    // The last key frame shown by the target; a guess at the time it is
+    // shown may be early, so one found shown after the target gives way to
+    // the one before it.
+    for (int64_t search = target - m_indexLead, tries = 0; tries < 4; ++tries) {
+        const int index = av_index_search_timestamp(m_stream, search, AVSEEK_FLAG_BACKWARD);
+        entry = index < 0 ? nullptr : avformat_index_get_entry(m_stream, index);
+        if (!entry || entry->timestamp == AV_NOPTS_VALUE)
+            return false;
+        const auto known = m_keyShownAt.find(entry->timestamp);
+        keyShown = known != m_keyShownAt.end() ? known->second : entry->timestamp + m_indexLead;
+        if (keyShown <= target)
+            break;
+        search = entry->timestamp - 1;
+    }
+    if (keyShown > target || keyShown <= ticks(fromUs))
         return false;
-    const AVIndexEntry* entry = avformat_index_get_entry(m_stream, index);
-    if (!entry || entry->timestamp == AV_NOPTS_VALUE)
-        return false;
-    const int64_t keyPts = entry->timestamp + m_indexLead;
-    return keyPts > ticks(fromUs) && keyPts > m_maxPacketPts;
+    // Read already? By file position where the index has one, else by time.
+    return entry->pos >= 0 && m_maxPacketPos >= 0 ? entry->pos > m_maxPacketPos : keyShown > m_maxPacketPts;
 }
 
 VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum, int scaleDen) {
@@ -837,7 +898,7 @@ bool FFDecoder::isOpened() const { return m_impl != nullptr; }
 
 bool FFDecoder::usesHardware() const { return m_impl && m_impl->usesHardware(); }
 
-int64_t FFDecoder::framesDecoded() const { return m_impl ? m_impl->framesDecoded() : 0; }
+int64_t FFDecoder::packetsRead() const { return m_impl ? m_impl->packetsRead() : 0; }
 
 void FFDecoder::close() { m_impl.reset(); }
 

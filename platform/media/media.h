@@ -219,9 +219,10 @@ public:
     // Exactly the samples of the range in the requested format, silence
     // where the range lies outside the media. Null when the stream is not audio.
     AFramePtr getAudioFrame(const RequireAudioFrame& request);
-    // Pictures the decoder has decoded since it was opened, those it passed
-    // on the way to a target included: what a reader's requests cost.
-    int64_t framesDecoded() const;
+    // Compressed frames of the stream read since it was opened, those passed
+    // on the way to a target and those read again after a seek included:
+    // what a reader's requests cost.
+    int64_t packetsRead() const;
 
 private:
     std::unique_ptr<DecoderImpl> m_impl;
