@@ -26,6 +26,7 @@ class QSurfaceFormat;
 
 namespace gs {
 class DeviceImpl;
+class WindowBinding;
 }
 
 struct gs_vec2 {
@@ -385,6 +386,9 @@ public:
 
     QWindow* window() const { return m_window; }
     void Present();
+    // True while the window's drawable is held bound between frame cycles
+    // (see WindowBinding); false where that is not needed.
+    bool HoldsWindow() const;
 
 protected:
     // Called on the frame-cycle thread right after a picture was swapped
@@ -394,6 +398,10 @@ protected:
 
 private:
     QWindow* m_window;
+    // Made by the first picture presented into a native window (anew when
+    // the window's native handle is made anew); gone in Detach, before the window.
+    std::unique_ptr<gs::WindowBinding> m_binding;
+    const void* m_boundHandle = nullptr;
     mutable std::mutex m_mutex; // guards everything below
     int m_width, m_height;
     float m_background[4] = {0.196f, 0.196f, 0.196f, 1.0f};

@@ -1,4 +1,5 @@
 #include "device-impl.h"
+#include "window-binding.h"
 
 #include "value/interface.h"
 
@@ -427,8 +428,11 @@ void GsViewImpl::Attch() {
 
 void GsViewImpl::Detach() {
     // After this the window may be destroyed: no cycle presents into it any more.
-    if (gs::impl())
-        leaveList(gs::impl()->views, static_cast<GsViewImpl*>(this));
+    if (DeviceImpl* d = gs::impl()) {
+        leaveList(d->views, static_cast<GsViewImpl*>(this));
+        std::lock_guard<std::recursive_mutex> cycle(d->mutex);
+        m_binding.reset();
+    }
 }
 
 void GsViewImpl::SetBackgroundColor(float r, float g, float b, float a) {
@@ -534,12 +538,25 @@ void GsViewImpl::Draw() {
     DrawSceneTexture(size.x, size.y);
 }
 
+bool GsViewImpl::HoldsWindow() const {
+    DeviceImpl* d = gs::impl();
+    if (!d)
+        return false;
+    std::lock_guard<std::recursive_mutex> cycle(d->mutex);
+    return m_binding && m_binding->held();
+}
+
 void GsViewImpl::Present() {
     DeviceImpl* d = gs::impl();
     if (!d || !m_window || !m_window->isExposed() || width() <= 0 || height() <= 0)
         return;
     if (!d->context->makeCurrent(m_window))
         return;
+    if ((!m_binding || m_boundHandle != m_window->handle()) && gs::WindowBinding::useful()) {
+        m_binding.reset();
+        m_binding = std::make_unique<gs::WindowBinding>(m_window, d->context->format());
+        m_boundHandle = m_window->handle();
+    }
     GsScene* s = scene();
     qreal ratio = m_window->devicePixelRatio();
     if (s) {
