@@ -130,8 +130,18 @@ void VideoPreviewItem::request(const FrameRequest& request) {
             m_clipSince = request.frame;
         }
     }
+    // Playing asks for frame after frame, at times two at once (the sound
+    // output takes sound in bursts): each is served, or the pictures of
+    // those dropped would be missing. Anything else (scrubbing, an edit)
+    // replaces what waits: only the newest matters.
+    const bool playing = SoundClock::instance().running();
     QMutexLocker lock(&m_queueLock);
-    m_queued = request; // whatever was still queued is dropped
+    if (!playing || m_waiting.empty() || request.frame != m_waiting.back().frame + 1)
+        m_waiting.clear();
+    else if (int(m_waiting.size()) >= kMaxWaitingRequests)
+        m_waiting.pop_front();
+    m_waiting.push_back(request);
+    m_queued = request;
     m_ready = true;
     m_wake.wakeAll();
 }
@@ -143,6 +153,7 @@ void VideoPreviewItem::decodeAgain() {
     QMutexLocker lock(&m_queueLock);
     if (m_ready || m_queued.decodeMask == 0)
         return;
+    m_waiting.assign(1, m_queued);
     m_ready = true;
     m_wake.wakeAll();
 }
@@ -160,8 +171,9 @@ void VideoPreviewItem::run() {
                 m_wake.wait(&m_queueLock);
             if (m_quit)
                 break;
-            request = m_queued;
-            m_ready = false;
+            request = m_waiting.front();
+            m_waiting.pop_front();
+            m_ready = !m_waiting.empty();
         }
         if (request.decodeMask == 0) {
             tasks.clear();
@@ -182,8 +194,14 @@ void VideoPreviewItem::run() {
         }
         if (decoded.hasSelf || decoded.hasTransition)
             keep(std::move(decoded));
+        // The pause is for scrubbing; frames of playback waiting go on at once.
+        bool more = false;
+        if (SoundClock::instance().running()) {
+            QMutexLocker lock(&m_queueLock);
+            more = m_ready;
+        }
         qint64 spent = clock.nsecsElapsed() / 1000;
-        if (spent < kRequestIntervalUs)
+        if (!more && spent < kRequestIntervalUs)
             QThread::usleep(static_cast<unsigned long>(kRequestIntervalUs - spent));
     }
     tasks.clear();

@@ -101,6 +101,9 @@ public:
     // twice the timeline's 30 frames a second, so that playback loses no
     // frame to the pause while scrubbing cannot keep it decoding flat out.
     static constexpr int kRequestIntervalUs = 16667;
+    // While playing, requests for frame after frame wait their turn, this
+    // many at most; any other request replaces those waiting.
+    static constexpr int kMaxWaitingRequests = 4;
     // Decoded pictures waiting for the sound clock; when full the oldest goes.
     static constexpr int kMaxDecodedAhead = 8;
     // The play head's frame of the picture the item shows now, -1 when none.
@@ -118,10 +121,11 @@ protected:
     void run() override;
 
 private:
-    QMutex m_queueLock; // guards m_queued, m_ready, m_quit
+    QMutex m_queueLock; // guards m_queued, m_waiting, m_ready, m_quit
     QWaitCondition m_wake;
-    FrameRequest m_queued;
-    bool m_ready = false;
+    FrameRequest m_queued;             // the newest request
+    std::deque<FrameRequest> m_waiting; // not served yet, oldest first
+    bool m_ready = false;               // m_waiting holds a request
     bool m_quit = false;
 
     // One decoded request, waiting to be shown.

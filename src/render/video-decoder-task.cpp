@@ -69,59 +69,107 @@ VideoDecoderTask::~VideoDecoderTask() {
     LOGD("~Vedio DecoderTask");
 }
 
+int VideoDecoderTask::aheadLimit(int down) const {
+    const int64_t bytes = int64_t(m_sourceSize.width() / down + 1) * (m_sourceSize.height() / down + 1) * 4;
+    return int(std::clamp<int64_t>(kAheadBytes / std::max<int64_t>(bytes, 1), 1, kAheadFrames));
+}
+
+void VideoDecoderTask::stopReadingAhead(std::unique_lock<std::mutex>& hold) {
+    m_reading = false;
+    ++m_generation;
+    m_ahead.clear();
+    m_changed.wait(hold, [this] { return !m_busy; });
+}
+
 ff::VFramePtr VideoDecoderTask::frame(int64_t index, int shrink, int* decodedAt) {
     if (!m_decoder.isOpened())
         return nullptr;
     index = std::max<int64_t>(index, 0);
     const int down = std::max(m_scaleDown, shrink);
+    // The same frame again (a redraw, an edit): the same picture.
+    if (index == m_lastIndex && m_last && m_lastDown <= down) {
+        if (decodedAt)
+            *decodedAt = m_lastDown;
+        return m_last;
+    }
     ff::VFramePtr out;
     int outDown = down;
+    const bool forward = m_lastIndex >= 0 && index > m_lastIndex && index - m_lastIndex <= kAheadFrames;
     {
         std::unique_lock<std::mutex> hold(m_lock);
-        m_changed.wait(hold, [this] { return !m_busy; });
         // A picture decoded ahead smaller than now asked for is not used.
-        if (m_aheadIndex == index && m_aheadDown <= down) {
-            out = m_ahead;
-            outDown = m_aheadDown;
+        if (m_reading && forward && m_jobDown <= down) {
+            // The frame is there, or the worker reaches it with the frames
+            // it is allowed ahead: the same decoding as reading on here.
+            if (index < m_job + kAheadFrames) {
+                for (;;) {
+                    while (!m_ahead.empty() && m_ahead.front().index < index)
+                        m_ahead.pop_front();
+                    if (!m_ahead.empty() || !m_reading)
+                        break;
+                    m_changed.notify_all(); // room for the worker
+                    m_changed.wait(hold);
+                }
+            }
+            if (!m_ahead.empty() && m_ahead.front().index == index) {
+                out = m_ahead.front().frame;
+                outDown = m_ahead.front().down;
+                m_ahead.pop_front();
+                m_changed.notify_all();
+            }
         }
-        m_ahead.reset();
-        m_aheadIndex = -1;
+        if (!out)
+            stopReadingAhead(hold);
     }
-    if (!out)
+    if (!out) {
+        // The worker is idle and reads nothing: the decoder is the caller's.
+        ++m_decodedInPlace;
         out = decodeNow(index, down);
+        if (forward && out) {
+            {
+                std::lock_guard<std::mutex> hold(m_lock);
+                m_reading = true;
+                m_job = index + 1;
+                m_jobDown = down;
+            }
+            if (!m_worker.joinable())
+                m_worker = std::thread([this] { work(); });
+            m_changed.notify_all();
+        }
+    }
+    m_lastIndex = index;
+    m_last = out;
+    m_lastDown = outDown;
     if (decodedAt)
         *decodedAt = outDown;
-    const bool inOrder = index == m_lastIndex + 1;
-    m_lastIndex = index;
-    if (inOrder && out) {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            m_job = index + 1;
-            m_jobDown = down;
-            m_busy = true;
-        }
-        if (!m_worker.joinable())
-            m_worker = std::thread([this] { work(); });
-        m_changed.notify_all();
-    }
     return out;
 }
 
 void VideoDecoderTask::work() {
     std::unique_lock<std::mutex> hold(m_lock);
     for (;;) {
-        m_changed.wait(hold, [this] { return m_busy || m_quit; });
+        m_changed.wait(hold, [this] {
+            return m_quit || (m_reading && int(m_ahead.size()) < aheadLimit(m_jobDown));
+        });
         if (m_quit)
             return;
         const int64_t job = m_job;
         const int down = m_jobDown;
+        const uint64_t generation = m_generation;
+        m_busy = true;
         hold.unlock();
+        ++m_decodedAhead;
         ff::VFramePtr decoded = decodeNow(job, down);
         hold.lock();
-        m_ahead = std::move(decoded);
-        m_aheadIndex = m_ahead ? job : -1;
-        m_aheadDown = down;
         m_busy = false;
+        if (generation == m_generation) {
+            if (decoded) {
+                m_ahead.push_back({job, down, std::move(decoded)});
+                ++m_job;
+            } else {
+                m_reading = false; // the end of the file, or a fault: the caller decodes in place
+            }
+        }
         m_changed.notify_all();
     }
 }

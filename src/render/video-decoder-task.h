@@ -14,7 +14,9 @@
 #include <QRect>
 #include <QSize>
 
+#include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -38,16 +40,24 @@ public:
     // 8000 x 6000) are decoded at a half, a quarter... of their size, which
     // is still more than any canvas shows of them.
     static constexpr int64_t kMaxDecodedPixels = 36LL * 1000 * 1000;
+    // The most frames decoded ahead, and the memory they may take together
+    // (large pictures get fewer, never none).
+    static constexpr int kAheadFrames = 4;
+    static constexpr int64_t kAheadBytes = 96LL * 1024 * 1024;
 
     const QString& path() const { return m_path; }
     // The picture at frame `index` (30 per second; negative means 0); empty
     // when the file could not be opened or the frame not decoded.
     //
-    // Decoding ahead: once two requests in a row ask for consecutive frames
-    // (playing, exporting), the frame after this one is decoded on the
-    // task's worker while the caller uses this one. Policy: at most one
-    // frame ahead, and only the next one; a request for any other frame
-    // waits for the worker, drops what it decoded and decodes in place.
+    // Read-ahead policy ("the next frames ready"): once a request moves
+    // forward from the one before by at most kAheadFrames (playing,
+    // exporting, a play head that skips a frame), the task's worker decodes
+    // the frames after it, in order, and keeps up to aheadLimit() of them.
+    // A later request that finds its frame there, or under way, takes it and
+    // drops those before it. A request for the frame just given gets the
+    // same picture again. Anything else (a jump, a step back, a larger
+    // picture) waits for the frame under way, drops the rest and decodes in
+    // place.
     //
     // `shrink` (1, 2, 4...) asks for the picture at that fraction of its
     // size or less; *decodedAt, when given, says at what fraction (1 / n)
@@ -66,27 +76,45 @@ public:
     // before the first frame() (the read-ahead worker reads it).
     void setDecodesPlanes(bool planes) { m_planes = planes; }
 
+    // How many frames decoded at 1 / down of their size are kept ahead.
+    int aheadLimit(int down) const;
+    // Frames decoded since the task was opened, by the worker and in place.
+    int decodedAhead() const { return m_decodedAhead.load(); }
+    int decodedInPlace() const { return m_decodedInPlace.load(); }
+
 private:
     ff::VFramePtr decodeNow(int64_t index, int down);
     void work();
+    // Stops reading ahead and waits for the frame under way (lock held).
+    void stopReadingAhead(std::unique_lock<std::mutex>& hold);
 
     QString m_path;
     ff::FFDecoder m_decoder; // used by the worker while m_busy, else by the caller
     int m_scaleDown = 1;
     QSize m_sourceSize;
     bool m_planes = true; // pictures come as YUV planes for the GPU to convert, else as RGBA
+    // The caller's thread only:
     int64_t m_lastIndex = -2;
+    ff::VFramePtr m_last; // the frame given for m_lastIndex
+    int m_lastDown = 1;
 
     std::thread m_worker; // started on the first read-ahead
     std::mutex m_lock;    // guards the fields below
     std::condition_variable m_changed;
-    bool m_busy = false;  // the worker decodes m_job
+    struct Ahead {
+        int64_t index;
+        int down; // decoded at 1 / down of its size
+        ff::VFramePtr frame;
+    };
+    std::deque<Ahead> m_ahead; // decoded ahead, in order, all after m_lastIndex
+    bool m_reading = false;    // the worker decodes ahead, from m_job on
+    bool m_busy = false;       // the worker decodes m_job (and holds m_decoder)
     bool m_quit = false;
     int64_t m_job = -1;
-    int64_t m_aheadIndex = -1; // the frame m_ahead holds, -1 when none
-    ff::VFramePtr m_ahead;
-    int m_jobDown = 1;   // the fraction (1 / n) m_job is decoded at
-    int m_aheadDown = 1; // the fraction m_ahead was decoded at
+    int m_jobDown = 1;          // the fraction (1 / n) the frames ahead are decoded at
+    uint64_t m_generation = 0;  // a frame under way when it changes is dropped
+    std::atomic<int> m_decodedAhead {0};
+    std::atomic<int> m_decodedInPlace {0};
 };
 
 class VideoTaskManager : public QObject {

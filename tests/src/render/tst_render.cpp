@@ -1,5 +1,6 @@
 // Preview items, the transition item and the render manager, drawn for real
 // and read back.
+#include "render/audio/sound-clock.h"
 #include "render/preview-item.h"
 #include "render/render-manager.h"
 #include "render/shader-library.h"
@@ -334,6 +335,27 @@ void TestRender::onlyTheNewestRequestIsServed() {
     const qint64 spentUs = clock.elapsed() * 1000;
     QVERIFY2(served <= spentUs / VideoPreviewItem::kRequestIntervalUs + 2, qPrintable(QString::number(served)));
     QVERIFY(served >= 5);
+
+    // Playing, frames asked for one after another in a burst (the sound
+    // output takes sound in bursts) are each served: none of their pictures
+    // goes missing. Another frame in the middle replaces those waiting.
+    QTest::qWait(100);
+    SoundClock::instance().heard(1000000, 30, std::chrono::steady_clock::now());
+    before = item->servedRequests();
+    for (int frame : {40, 41, 42}) {
+        request.frame = request.self.frame = frame;
+        item->request(request);
+    }
+    QTRY_COMPARE(item->servedRequests(), before + 3);
+    before = item->servedRequests();
+    for (int frame : {50, 51, 52, 53, 54, 55, 70}) {
+        request.frame = request.self.frame = frame;
+        item->request(request);
+    }
+    QTRY_VERIFY(item->servedRequests() > before);
+    QTest::qWait(300);
+    QVERIFY2(item->servedRequests() - before <= 2, qPrintable(QString::number(item->servedRequests() - before)));
+    SoundClock::instance().stop();
     scene->RemoveItem(item);
     item->Release();
     scene->Release();

@@ -29,7 +29,52 @@ private slots:
     void unreadableFileGivesNoFrame();
     void aHugePhotoIsDecodedSmallerWithItsCrop();
     void thePreviewDecodesNoLargerThanTheScreenShows();
+    void framesReadAheadAreTheFramesAskedFor();
 };
+
+namespace {
+QByteArray picture(const ff::VFramePtr& f) {
+    if (!f)
+        return QByteArray();
+    QByteArray bytes;
+    for (int y = 0; y < f->height; ++y)
+        bytes.append(reinterpret_cast<const char*>(f->data()) + size_t(y) * size_t(f->stride), f->width * 4);
+    return bytes;
+}
+} // namespace
+
+// Played with skips, repeats, a step back and a jump, a task that reads
+// ahead gives exactly the picture a fresh decoder gives for each frame, and
+// decodes each frame it passes once, however many it has ready ahead.
+void TestVideoTasks::framesReadAheadAreTheFramesAskedFor() {
+    const QString clip = media("h264-30fps.mp4");
+    QVector<QByteArray> expected;
+    {
+        VideoDecoderTask reference(clip);
+        for (int i = 0; i < 90; ++i)
+            expected.append(picture(reference.frame(i)));
+        QVERIFY(!expected.first().isEmpty() && !expected.last().isEmpty());
+        QVERIFY(expected[0] != expected[1]); // the pictures move
+    }
+    VideoDecoderTask task(clip);
+    QCOMPARE(task.aheadLimit(1), VideoDecoderTask::kAheadFrames);
+    const QVector<int> played = {0, 1, 2, 3, 5, 6, 6, 7, 9, 10, 11, 15, 16, 17, 18, 19, 20, 20, 21, 22, 23, 24, 25,
+                                 26, 27, 28, 29, 30, 31, 33, 34, 35, 36, 37, 38, 39, 40};
+    for (int index : played) {
+        const ff::VFramePtr frame = task.frame(index);
+        QVERIFY2(picture(frame) == expected[index], qPrintable(QString("frame %1").arg(index)));
+    }
+    // Frames 0 and 1 in place (reading ahead starts with the second
+    // request in order); frames 2 to 40 ahead, each once, and at most the
+    // frames kept ahead beyond them.
+    QCOMPARE(task.decodedInPlace(), 2);
+    QVERIFY2(task.decodedAhead() <= 39 + VideoDecoderTask::kAheadFrames, qPrintable(QString::number(task.decodedAhead())));
+    for (int index : {12, 13, 14, 80, 81, 60, 2, 89, 89, 88})
+        QVERIFY2(picture(task.frame(index)) == expected[index], qPrintable(QString("frame %1").arg(index)));
+    // Past the end, and back.
+    task.frame(400);
+    QVERIFY(picture(task.frame(45)) == expected[45]);
+}
 
 // 8000 x 6000 (red left, blue right) is decoded at half its size, and a crop
 // of its right half, given in the file's pixels, still shows only blue.
