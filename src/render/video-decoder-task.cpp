@@ -69,9 +69,20 @@ VideoDecoderTask::~VideoDecoderTask() {
     LOGD("~Vedio DecoderTask");
 }
 
+namespace {
+// How many pictures at 1 / down of `size` fit in `budget` bytes, within 1..most.
+int framesWithin(QSize size, int down, int64_t budget, int most) {
+    const int64_t bytes = int64_t(size.width() / down + 1) * (size.height() / down + 1) * 4;
+    return int(std::clamp<int64_t>(budget / std::max<int64_t>(bytes, 1), 1, most));
+}
+} // namespace
+
 int VideoDecoderTask::aheadLimit(int down) const {
-    const int64_t bytes = int64_t(m_sourceSize.width() / down + 1) * (m_sourceSize.height() / down + 1) * 4;
-    return int(std::clamp<int64_t>(kAheadBytes / std::max<int64_t>(bytes, 1), 1, kAheadFrames));
+    return framesWithin(m_sourceSize, down, kAheadBytes, kAheadFrames);
+}
+
+int VideoDecoderTask::behindLimit(int down) const {
+    return framesWithin(m_sourceSize, down, kBehindBytes, kBehindFrames);
 }
 
 void VideoDecoderTask::stopReadingAhead(std::unique_lock<std::mutex>& hold) {
@@ -91,6 +102,17 @@ ff::VFramePtr VideoDecoderTask::frame(int64_t index, int shrink, int* decodedAt)
         if (decodedAt)
             *decodedAt = m_lastDown;
         return m_last;
+    }
+    // A frame kept from a step back.
+    for (const Kept& kept : m_behind) {
+        if (kept.index == index && kept.down <= down) {
+            m_lastIndex = index;
+            m_last = kept.frame;
+            m_lastDown = kept.down;
+            if (decodedAt)
+                *decodedAt = kept.down;
+            return kept.frame;
+        }
     }
     ff::VFramePtr out;
     int outDown = down;
@@ -123,9 +145,20 @@ ff::VFramePtr VideoDecoderTask::frame(int64_t index, int shrink, int* decodedAt)
     }
     if (!out) {
         // The worker is idle and reads nothing: the decoder is the caller's.
+        const bool stepBack = m_lastIndex >= 0 && index < m_lastIndex && m_lastIndex - index <= 2;
+        if (stepBack) {
+            // The frames on the way from the key frame, for the next steps back.
+            m_behind.clear();
+            for (int64_t i = std::max<int64_t>(0, index - behindLimit(down) + 1); i < index; ++i) {
+                ++m_decodedInPlace;
+                if (ff::VFramePtr passed = decodeNow(i, down))
+                    m_behind.push_back({i, down, std::move(passed)});
+            }
+        }
         ++m_decodedInPlace;
         out = decodeNow(index, down);
         if (forward && out) {
+            m_behind.clear(); // playing: the pictures go back to the decoder's pool
             {
                 std::lock_guard<std::mutex> hold(m_lock);
                 m_reading = true;

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class GsTexture;
 
@@ -59,6 +60,11 @@ public:
     // picture) waits for the frame under way, drops the rest and decodes in
     // place.
     //
+    // Stepping back: a request one or two frames before the one before
+    // decodes from the key frame on, as any step back must; the frames on
+    // the way to it, up to behindLimit() of them, are kept, so that the next
+    // steps back find theirs without decoding. Reading ahead drops them.
+    //
     // `shrink` (1, 2, 4...) asks for the picture at that fraction of its
     // size or less; *decodedAt, when given, says at what fraction (1 / n)
     // the picture came: a frame decoded ahead keeps the size it was
@@ -78,9 +84,17 @@ public:
 
     // How many frames decoded at 1 / down of their size are kept ahead.
     int aheadLimit(int down) const;
+    // How many are kept for stepping back (a group of pictures of 30
+    // frames, fewer for large pictures).
+    int behindLimit(int down) const;
+    static constexpr int kBehindFrames = 30;
+    static constexpr int64_t kBehindBytes = 64LL * 1024 * 1024;
     // Frames decoded since the task was opened, by the worker and in place.
     int decodedAhead() const { return m_decodedAhead.load(); }
     int decodedInPlace() const { return m_decodedInPlace.load(); }
+    // Compressed frames read from the file (what the decoding cost), when
+    // the worker is not decoding.
+    int64_t packetsRead() const { return m_decoder.packetsRead(); }
 
 private:
     ff::VFramePtr decodeNow(int64_t index, int down);
@@ -97,6 +111,12 @@ private:
     int64_t m_lastIndex = -2;
     ff::VFramePtr m_last; // the frame given for m_lastIndex
     int m_lastDown = 1;
+    struct Kept {
+        int64_t index;
+        int down;
+        ff::VFramePtr frame;
+    };
+    std::vector<Kept> m_behind; // for stepping back, in order
 
     std::thread m_worker; // started on the first read-ahead
     std::mutex m_lock;    // guards the fields below

@@ -30,6 +30,7 @@ private slots:
     void aHugePhotoIsDecodedSmallerWithItsCrop();
     void thePreviewDecodesNoLargerThanTheScreenShows();
     void framesReadAheadAreTheFramesAskedFor();
+    void steppingBackDecodesEachGroupOnce();
 };
 
 namespace {
@@ -223,6 +224,31 @@ void TestVideoTasks::unreadableFileGivesNoFrame() {
     request.self = layer(media("missing.mp4"), 5);
     out = manager.decode(request);
     QVERIFY(!out[0].frame);
+}
+
+// Stepping back frame by frame (a key frame every 30 frames) gives the
+// exact pictures, and reads each compressed frame about once, not the whole
+// way from the key frame for every step.
+void TestVideoTasks::steppingBackDecodesEachGroupOnce() {
+    const QString clip = media("h264-30fps.mp4");
+    QVector<QByteArray> expected;
+    {
+        VideoDecoderTask reference(clip);
+        for (int i = 0; i < 90; ++i)
+            expected.append(picture(reference.frame(i)));
+    }
+    VideoDecoderTask task(clip);
+    QVERIFY(picture(task.frame(89)) == expected[89]);
+    const int64_t before = task.packetsRead();
+    for (int index = 88; index >= 31; --index)
+        QVERIFY2(picture(task.frame(index)) == expected[index], qPrintable(QString("frame %1").arg(index)));
+    // 58 steps over two groups of pictures: each step decoding from its key
+    // frame would read about 900 frames; keeping a group's worth, about 120.
+    const int64_t read = task.packetsRead() - before;
+    QVERIFY2(read <= 200, qPrintable(QString::number(read)));
+    // Forward again over the kept frames, and a step back after a jump.
+    for (int index : {32, 33, 34, 70, 69, 68})
+        QVERIFY2(picture(task.frame(index)) == expected[index], qPrintable(QString("frame %1").arg(index)));
 }
 
 KORVEL_TEST_MAIN(TestVideoTasks)
