@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+class QObject;
 class QWindow;
 class QSurfaceFormat;
 
@@ -389,6 +390,9 @@ public:
     // True while the window's drawable is held bound between frame cycles
     // (see WindowBinding); false where that is not needed.
     bool HoldsWindow() const;
+    // Lets the window's drawable go (the native window is about to be
+    // destroyed); the next picture presented binds it again.
+    void ReleaseWindow();
 
 protected:
     // Called on the frame-cycle thread right after a picture was swapped
@@ -398,10 +402,10 @@ protected:
 
 private:
     QWindow* m_window;
-    // Made by the first picture presented into a native window (anew when
-    // the window's native handle is made anew); gone in Detach, before the window.
+    // Made by the first picture presented into the native window; gone in
+    // Detach and when the native window is about to go (it may be made anew).
     std::unique_ptr<gs::WindowBinding> m_binding;
-    const void* m_boundHandle = nullptr;
+    std::unique_ptr<QObject> m_surfaceWatch; // watches m_window for that
     mutable std::mutex m_mutex; // guards everything below
     int m_width, m_height;
     float m_background[4] = {0.196f, 0.196f, 0.196f, 1.0f};

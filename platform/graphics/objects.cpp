@@ -4,7 +4,11 @@
 #include "value/interface.h"
 
 #include <QOpenGLContext>
+#include <QPlatformSurfaceEvent>
+#include <QThread>
 #include <QWindow>
+
+#include <functional>
 
 #include <algorithm>
 #include <cmath>
@@ -410,9 +414,40 @@ void GsScene::Render(int pixelWidth, int pixelHeight) {
 
 // ---- views ----
 
+namespace {
+// Calls back when a window's native surface is about to be destroyed (GUI thread).
+class SurfaceWatch : public QObject {
+public:
+    SurfaceWatch(QWindow* window, std::function<void()> goes) : m_goes(std::move(goes)) {
+        window->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::PlatformSurface &&
+            static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
+                QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed)
+            m_goes();
+        return false;
+    }
+
+private:
+    std::function<void()> m_goes;
+};
+} // namespace
+
 GsViewImpl::GsViewImpl(QWindow* window, int width, int height, GsDevice* device)
     : m_window(window), m_width(width), m_height(height) {
     (void)device;
+    if (window)
+        m_surfaceWatch = std::make_unique<SurfaceWatch>(window, [this] { ReleaseWindow(); });
+}
+
+void GsViewImpl::ReleaseWindow() {
+    if (DeviceImpl* d = gs::impl()) {
+        std::lock_guard<std::recursive_mutex> cycle(d->mutex);
+        m_binding.reset();
+    } else {
+        m_binding.reset();
+    }
 }
 
 GsViewImpl::~GsViewImpl() {
@@ -430,9 +465,11 @@ void GsViewImpl::Detach() {
     // After this the window may be destroyed: no cycle presents into it any more.
     if (DeviceImpl* d = gs::impl()) {
         leaveList(d->views, static_cast<GsViewImpl*>(this));
-        std::lock_guard<std::recursive_mutex> cycle(d->mutex);
-        m_binding.reset();
     }
+    ReleaseWindow();
+    // The watch goes with the window's thread while it is there to go on.
+    if (m_surfaceWatch && m_surfaceWatch->thread() == QThread::currentThread())
+        m_surfaceWatch.reset();
 }
 
 void GsViewImpl::SetBackgroundColor(float r, float g, float b, float a) {
@@ -552,11 +589,8 @@ void GsViewImpl::Present() {
         return;
     if (!d->context->makeCurrent(m_window))
         return;
-    if ((!m_binding || m_boundHandle != m_window->handle()) && gs::WindowBinding::useful()) {
-        m_binding.reset();
+    if (!m_binding && gs::WindowBinding::useful(d->context))
         m_binding = std::make_unique<gs::WindowBinding>(m_window, d->context->format());
-        m_boundHandle = m_window->handle();
-    }
     GsScene* s = scene();
     qreal ratio = m_window->devicePixelRatio();
     if (s) {

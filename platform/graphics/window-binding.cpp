@@ -2,7 +2,6 @@
 
 #include "value/interface.h"
 
-#include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QWindow>
 
@@ -20,11 +19,8 @@ WindowBinding::~WindowBinding() {
     m_thread.join();
 }
 
-bool WindowBinding::useful() {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return false;
-    const QByteArray integration = qgetenv("QT_XCB_GL_INTEGRATION");
-    return integration.isEmpty() || integration == "xcb_glx";
+bool WindowBinding::useful(const QOpenGLContext* context) {
+    return context && qstrcmp(context->nativeHandle().typeName(), "QGLXNativeContext") == 0;
 }
 
 void WindowBinding::hold(QWindow* window, const QSurfaceFormat& format) {

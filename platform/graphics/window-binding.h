@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+class QOpenGLContext;
 class QSurfaceFormat;
 class QWindow;
 
@@ -32,8 +33,9 @@ public:
     // True once the window is bound (creating a context can take a while).
     bool held() const { return m_held.load(); }
 
-    // Only X11's GLX needs it; elsewhere the binding would cost a context for nothing.
-    static bool useful();
+    // Only GLX needs it (on X11, Qt may also have fallen back to EGL, where
+    // a second binding would take the window from the frame cycle).
+    static bool useful(const QOpenGLContext* context);
 
 private:
     void hold(QWindow* window, const QSurfaceFormat& format);

@@ -110,6 +110,9 @@ public:
     AFramePtr audio(const RequireAudioFrame& request);
     // Whether the next requests may be answered with YUV planes.
     void wantPlanes(bool planes) { m_wantPlanes = planes; }
+    // When the last key frame shown at or before `toUs` is shown (from the
+    // stream's start); -1 when the index cannot tell.
+    int64_t keyFrameShownByUs(int64_t toUs) const;
 
 private:
     // A decoder for the stream of `format`: on the GPU while a device is
@@ -124,6 +127,9 @@ private:
     bool reopen();
     int64_t startTicks() const;
     bool keyFrameBetween(int64_t fromUs, int64_t toUs) const;
+    // The index entry of the last key frame shown at or before `target`
+    // (stream ticks), and when it is shown; null when the index cannot tell.
+    const AVIndexEntry* lastKeyFrameBy(int64_t target, int64_t* shown) const;
     // Notes, from a key frame read, when the seek index's entry for it is shown.
     void learnKeyFrame(const AVPacket* packet);
     // The next decoded frame of the stream: 0, AVERROR_EOF, or another error.
@@ -185,7 +191,7 @@ private:
     int64_t m_curPts = 0, m_nextPts = 0;
     int64_t m_firstUs = 0; // when the stream's first picture is shown; earlier requests show it
     bool m_still = false;
-    FramePool m_pool {8};
+    FramePool m_pool {16}; // what a reader keeps ahead and its consumers hold
     std::shared_ptr<VFrameCtx> m_out; // the last picture handed out
     bool m_wantPlanes = false, m_outPlanes = false;
     int64_t m_outPts = -1;
@@ -572,6 +578,32 @@ VFramePtr DecoderImpl::videoAt(const RequireVideoFrame& request) {
     return convert(m_cur.get(), m_curPts, scaleNum, scaleDen);
 }
 
+const AVIndexEntry* DecoderImpl::lastKeyFrameBy(int64_t target, int64_t* shown) const {
+    // A guess at the time a key frame is shown may be early, so one found
+    // shown after the target gives way to the one before it.
+    for (int64_t search = target - m_indexLead, tries = 0; tries < 4; ++tries) {
+        const int index = av_index_search_timestamp(m_stream, search, AVSEEK_FLAG_BACKWARD);
+        const AVIndexEntry* entry = index < 0 ? nullptr : avformat_index_get_entry(m_stream, index);
+        if (!entry || entry->timestamp == AV_NOPTS_VALUE)
+            return nullptr;
+        const auto known = m_keyShownAt.find(entry->timestamp);
+        *shown = known != m_keyShownAt.end() ? known->second : entry->timestamp + m_indexLead;
+        if (*shown <= target)
+            return entry;
+        search = entry->timestamp - 1;
+    }
+    return nullptr;
+}
+
+int64_t DecoderImpl::keyFrameShownByUs(int64_t toUs) const {
+    if (!m_stream)
+        return -1;
+    int64_t shown = 0;
+    if (!lastKeyFrameBy(m_startPts + av_rescale_q(toUs, {1, kMicro}, m_stream->time_base), &shown))
+        return -1;
+    return std::max<int64_t>(0, av_rescale_q(shown - m_startPts, m_stream->time_base, {1, kMicro}));
+}
+
 bool DecoderImpl::keyFrameBetween(int64_t fromUs, int64_t toUs) const {
     // Decoding on from the current frame costs more than a seek when the
     // target's key frame is shown after it and has not been read yet. One
@@ -580,24 +612,10 @@ bool DecoderImpl::keyFrameBetween(int64_t fromUs, int64_t toUs) const {
     if (toUs <= fromUs)
         return false;
     const auto ticks = [this](int64_t us) { return m_startPts + av_rescale_q(us, {1, kMicro}, m_stream->time_base); };
-    const int64_t target = ticks(toUs);
-    const AVIndexEntry* entry = nullptr;
     int64_t keyShown = 0;
-    // The last key frame shown by the target; a guess at the time it is
-    // shown may be early, so one found shown after the target gives way to
-    // the one before it.
-    for (int64_t search = target - m_indexLead, tries = 0; tries < 4; ++tries) {
-        const int index = av_index_search_timestamp(m_stream, search, AVSEEK_FLAG_BACKWARD);
-        entry = index < 0 ? nullptr : avformat_index_get_entry(m_stream, index);
-        if (!entry || entry->timestamp == AV_NOPTS_VALUE)
-            return false;
-        const auto known = m_keyShownAt.find(entry->timestamp);
-        keyShown = known != m_keyShownAt.end() ? known->second : entry->timestamp + m_indexLead;
-        if (keyShown <= target)
-            break;
-        search = entry->timestamp - 1;
-    }
-    if (keyShown > target || keyShown <= ticks(fromUs))
+    // The last key frame shown by the target.
+    const AVIndexEntry* entry = lastKeyFrameBy(ticks(toUs), &keyShown);
+    if (!entry || keyShown <= ticks(fromUs))
         return false;
     // Read already? By file position where the index has one, else by time.
     return entry->pos >= 0 && m_maxPacketPos >= 0 ? entry->pos > m_maxPacketPos : keyShown > m_maxPacketPts;
@@ -899,6 +917,10 @@ bool FFDecoder::isOpened() const { return m_impl != nullptr; }
 bool FFDecoder::usesHardware() const { return m_impl && m_impl->usesHardware(); }
 
 int64_t FFDecoder::packetsRead() const { return m_impl ? m_impl->packetsRead() : 0; }
+
+int64_t FFDecoder::keyFrameShownByUs(int64_t toUs) const {
+    return m_impl && m_impl->isVideo() ? m_impl->keyFrameShownByUs(toUs) : -1;
+}
 
 void FFDecoder::close() { m_impl.reset(); }
 

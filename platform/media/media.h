@@ -223,6 +223,10 @@ public:
     // on the way to a target and those read again after a seek included:
     // what a reader's requests cost.
     int64_t packetsRead() const;
+    // When the last key frame shown at or before `toUs` (from the stream's
+    // start) is shown: the frames from there to `toUs` decode without
+    // another group of pictures. -1 when the file's index cannot tell.
+    int64_t keyFrameShownByUs(int64_t toUs) const;
 
 private:
     std::unique_ptr<DecoderImpl> m_impl;

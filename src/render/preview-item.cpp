@@ -171,6 +171,13 @@ void VideoPreviewItem::run() {
                 m_wake.wait(&m_queueLock);
             if (m_quit)
                 break;
+            // Frames of playback whose time has passed while they waited
+            // would only be skipped when shown: the newest always stays.
+            int64_t due = 0;
+            if (m_waiting.size() > 1 && SoundClock::instance().dueFrame(&due)) {
+                while (m_waiting.size() > 1 && m_waiting.front().frame < due)
+                    m_waiting.pop_front();
+            }
             request = m_waiting.front();
             m_waiting.pop_front();
             m_ready = !m_waiting.empty();
@@ -194,11 +201,11 @@ void VideoPreviewItem::run() {
         }
         if (decoded.hasSelf || decoded.hasTransition)
             keep(std::move(decoded));
-        // The pause is for scrubbing; frames of playback waiting go on at once.
+        // The pause is for scrubbing; the next frame of playback waiting goes on at once.
         bool more = false;
         if (SoundClock::instance().running()) {
             QMutexLocker lock(&m_queueLock);
-            more = m_ready;
+            more = m_ready && m_waiting.front().frame == request.frame + 1;
         }
         qint64 spent = clock.nsecsElapsed() / 1000;
         if (!more && spent < kRequestIntervalUs)

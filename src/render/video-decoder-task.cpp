@@ -146,10 +146,15 @@ ff::VFramePtr VideoDecoderTask::frame(int64_t index, int shrink, int* decodedAt)
     if (!out) {
         // The worker is idle and reads nothing: the decoder is the caller's.
         const bool stepBack = m_lastIndex >= 0 && index < m_lastIndex && m_lastIndex - index <= 2;
+        m_behind.clear(); // kept pictures go back to the decoder's pool
         if (stepBack) {
-            // The frames on the way from the key frame, for the next steps back.
-            m_behind.clear();
-            for (int64_t i = std::max<int64_t>(0, index - behindLimit(down) + 1); i < index; ++i) {
+            // The frames on the way from the target's key frame (not from
+            // one before it), for the next steps back.
+            int64_t first = std::max<int64_t>(0, index - behindLimit(down) + 1);
+            const int64_t keyUs = m_decoder.keyFrameShownByUs(index * 1000000 / 30);
+            if (keyUs >= 0)
+                first = std::max(first, (keyUs * 30 + 999999) / 1000000);
+            for (int64_t i = first; i < index; ++i) {
                 ++m_decodedInPlace;
                 if (ff::VFramePtr passed = decodeNow(i, down))
                     m_behind.push_back({i, down, std::move(passed)});
@@ -157,8 +162,9 @@ ff::VFramePtr VideoDecoderTask::frame(int64_t index, int shrink, int* decodedAt)
         }
         ++m_decodedInPlace;
         out = decodeNow(index, down);
+        if (stepBack && out)
+            m_behind.push_back({index, down, out});
         if (forward && out) {
-            m_behind.clear(); // playing: the pictures go back to the decoder's pool
             {
                 std::lock_guard<std::mutex> hold(m_lock);
                 m_reading = true;

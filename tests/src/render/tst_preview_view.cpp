@@ -158,22 +158,31 @@ private slots:
             }
             return false;
         };
-        const QList<QColor> colours = {QColor(200, 0, 0), QColor(0, 200, 0), QColor(0, 0, 200),
-                                       QColor(200, 200, 0), QColor(0, 200, 200)};
+        const QList<QColor> colours = {QColor(200, 0, 0),   QColor(0, 200, 0),   QColor(0, 0, 200),
+                                       QColor(200, 200, 0), QColor(0, 200, 200), QColor(200, 0, 200),
+                                       QColor(50, 50, 50)};
         QVERIFY(presented(colours[0]));
         QTRY_VERIFY(window.view()->HoldsWindow()); // on X, GLX
         QVERIFY(presented(colours[1]));
+        // Five more pictures. The widget's own backing store (also shared
+        // memory) may be made anew once on a busy machine; new buffers for
+        // every picture would show as five new segments.
         const QSet<QString> held = sharedSegments();
-        for (const QColor& colour : colours.mid(2))
+        QSet<QString> added;
+        for (const QColor& colour : colours.mid(2)) {
             QVERIFY2(presented(colour), qPrintable(colour.name()));
-        QCOMPARE(sharedSegments(), held);
+            added += sharedSegments() - held;
+        }
+        QVERIFY2(added.size() <= 1, qPrintable(QStringList(added.values()).join(' ')));
 
         QWindow* surface = window.view()->window();
         surface->destroy();
+        QVERIFY(!window.view()->HoldsWindow()); // let go before the native window went
         surface->create();
         surface->show();
         QVERIFY(QTest::qWaitForWindowExposed(surface));
-        QVERIFY(presented(QColor(200, 0, 200)));
+        QVERIFY(presented(QColor(200, 100, 0)));
+        QTRY_VERIFY(window.view()->HoldsWindow()); // the new native window
         QVERIFY(presented(QColor(100, 100, 100)));
 
         item->endExport();

@@ -249,6 +249,14 @@ void TestVideoTasks::steppingBackDecodesEachGroupOnce() {
     // Forward again over the kept frames, and a step back after a jump.
     for (int index : {32, 33, 34, 70, 69, 68})
         QVERIFY2(picture(task.frame(index)) == expected[index], qPrintable(QString("frame %1").arg(index)));
+    // A step back onto a key frame keeps nothing from the group before it:
+    // it reads the key frame and the few frames the decoder looks ahead.
+    VideoDecoderTask fresh(clip);
+    QVERIFY(picture(fresh.frame(61)) == expected[61]);
+    const int64_t beforeKey = fresh.packetsRead();
+    QVERIFY(picture(fresh.frame(60)) == expected[60]);
+    QVERIFY2(fresh.packetsRead() - beforeKey <= 8, qPrintable(QString::number(fresh.packetsRead() - beforeKey)));
+    QVERIFY(picture(fresh.frame(59)) == expected[59]);
 }
 
 KORVEL_TEST_MAIN(TestVideoTasks)
