@@ -206,7 +206,7 @@ void VideoDecoderTask::work() {
                 m_ahead.push_back({job, down, std::move(decoded)});
                 ++m_job;
             } else {
-                m_reading = false; // the end of the file, or a fault: the caller decodes in place
+                m_reading = false; // a fault: the caller decodes in place
             }
         }
         m_changed.notify_all();

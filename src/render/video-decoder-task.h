@@ -63,7 +63,7 @@ public:
     // Stepping back: a request one or two frames before the one before
     // decodes from the key frame on, as any step back must; the frames on
     // the way to it, up to behindLimit() of them, are kept, so that the next
-    // steps back find theirs without decoding. Reading ahead drops them.
+    // steps back find theirs without decoding. Any other decode drops them.
     //
     // `shrink` (1, 2, 4...) asks for the picture at that fraction of its
     // size or less; *decodedAt, when given, says at what fraction (1 / n)
