@@ -111,9 +111,10 @@ private:
     int64_t m_lastIndex = -2;
     ff::VFramePtr m_last; // the frame given for m_lastIndex
     int m_lastDown = 1;
+    // A decoded frame kept for a later request.
     struct Kept {
         int64_t index;
-        int down;
+        int down; // decoded at 1 / down of its size
         ff::VFramePtr frame;
     };
     std::vector<Kept> m_behind; // for stepping back, in order
@@ -121,12 +122,7 @@ private:
     std::thread m_worker; // started on the first read-ahead
     std::mutex m_lock;    // guards the fields below
     std::condition_variable m_changed;
-    struct Ahead {
-        int64_t index;
-        int down; // decoded at 1 / down of its size
-        ff::VFramePtr frame;
-    };
-    std::deque<Ahead> m_ahead; // decoded ahead, in order, all after m_lastIndex
+    std::deque<Kept> m_ahead; // decoded ahead, in order, all after m_lastIndex
     bool m_reading = false;    // the worker decodes ahead, from m_job on
     bool m_busy = false;       // the worker decodes m_job (and holds m_decoder)
     bool m_quit = false;

@@ -42,6 +42,15 @@ QByteArray picture(const ff::VFramePtr& f) {
         bytes.append(reinterpret_cast<const char*>(f->data()) + size_t(y) * size_t(f->stride), f->width * 4);
     return bytes;
 }
+
+// The first `count` pictures of the clip as a fresh decoder gives them.
+QVector<QByteArray> pictures(const QString& clip, int count) {
+    QVector<QByteArray> out;
+    VideoDecoderTask reference(clip);
+    for (int i = 0; i < count; ++i)
+        out.append(picture(reference.frame(i)));
+    return out;
+}
 } // namespace
 
 // Played with skips, repeats, a step back and a jump, a task that reads
@@ -49,14 +58,9 @@ QByteArray picture(const ff::VFramePtr& f) {
 // decodes each frame it passes once, however many it has ready ahead.
 void TestVideoTasks::framesReadAheadAreTheFramesAskedFor() {
     const QString clip = media("h264-30fps.mp4");
-    QVector<QByteArray> expected;
-    {
-        VideoDecoderTask reference(clip);
-        for (int i = 0; i < 90; ++i)
-            expected.append(picture(reference.frame(i)));
-        QVERIFY(!expected.first().isEmpty() && !expected.last().isEmpty());
-        QVERIFY(expected[0] != expected[1]); // the pictures move
-    }
+    const QVector<QByteArray> expected = pictures(clip, 90);
+    QVERIFY(!expected.first().isEmpty() && !expected.last().isEmpty());
+    QVERIFY(expected[0] != expected[1]); // the pictures move
     VideoDecoderTask task(clip);
     QCOMPARE(task.aheadLimit(1), VideoDecoderTask::kAheadFrames);
     const QVector<int> played = {0, 1, 2, 3, 5, 6, 6, 7, 9, 10, 11, 15, 16, 17, 18, 19, 20, 20, 21, 22, 23, 24, 25,
@@ -231,12 +235,7 @@ void TestVideoTasks::unreadableFileGivesNoFrame() {
 // way from the key frame for every step.
 void TestVideoTasks::steppingBackDecodesEachGroupOnce() {
     const QString clip = media("h264-30fps.mp4");
-    QVector<QByteArray> expected;
-    {
-        VideoDecoderTask reference(clip);
-        for (int i = 0; i < 90; ++i)
-            expected.append(picture(reference.frame(i)));
-    }
+    const QVector<QByteArray> expected = pictures(clip, 90);
     VideoDecoderTask task(clip);
     QVERIFY(picture(task.frame(89)) == expected[89]);
     const int64_t before = task.packetsRead();
