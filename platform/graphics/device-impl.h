@@ -50,6 +50,15 @@ public:
     bool copyToTarget(const GsTexture& texture);
     GLuint copyFbo = 0; // reads the texture being copied
 
+    // While `trackDrawn` is set, every quad drawn and every copy widens
+    // `drawn` (window coordinates of the bound target, x0/y0 inclusive,
+    // x1/y1 exclusive; empty while x1 <= x0) to the pixels it may touch.
+    bool trackDrawn = false;
+    struct Bounds {
+        int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    } drawn;
+    void addDrawn(int x0, int y0, int x1, int y1);
+
     // Textures bound to units 0..3 by GsTextureBinder (0 x 0 when none).
     int boundWidth[4] = {0, 0, 0, 0};
     int boundHeight[4] = {0, 0, 0, 0};

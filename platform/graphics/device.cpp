@@ -10,6 +10,7 @@
 #include <QSurfaceFormat>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 
 namespace gs {
@@ -212,6 +213,22 @@ void DeviceImpl::drawQuad(const gs_transform& t, const gs_vec2& canvas) {
     };
     if (p->mvp >= 0)
         gl->glUniformMatrix4fv(p->mvp, 1, GL_FALSE, m);
+    if (trackDrawn) {
+        // The quad's corners lie within these half extents of its centre
+        // (canvas pixels), mapped through the viewport like the vertices.
+        const float halfW = (std::abs(c) * t.w + std::abs(s) * t.h) / 2.0f;
+        const float halfH = (std::abs(s) * t.w + std::abs(c) * t.h) / 2.0f;
+        GLint viewport[4] = {0, 0, 0, 0};
+        gl->glGetIntegerv(GL_VIEWPORT, viewport);
+        auto toWindow = [](float clip, GLint origin, GLint size) { return (clip + 1.0f) / 2.0f * size + origin; };
+        const float xa = toWindow(sx * (t.x - halfW), viewport[0], viewport[2]);
+        const float xb = toWindow(sx * (t.x + halfW), viewport[0], viewport[2]);
+        const float ya = toWindow(sy * (t.y - halfH), viewport[1], viewport[3]);
+        const float yb = toWindow(sy * (t.y + halfH), viewport[1], viewport[3]);
+        // One pixel more on each side for filtering at the edges.
+        addDrawn(int(std::floor(std::min(xa, xb))) - 1, int(std::floor(std::min(ya, yb))) - 1,
+                 int(std::ceil(std::max(xa, xb))) + 1, int(std::ceil(std::max(ya, yb))) + 1);
+    }
     chooseSampling(t, canvas);
     gl->glBindVertexArray(vao);
     gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
@@ -231,12 +248,32 @@ bool DeviceImpl::copyToTarget(const GsTexture& texture) {
     gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, copyFbo);
     gl->glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture.id(), 0);
     const bool complete = gl->glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    if (complete)
+    if (complete) {
         gl->glBlitFramebuffer(0, 0, t.physicalW, t.physicalH, 0, 0, t.physicalW, t.physicalH, GL_COLOR_BUFFER_BIT,
                               GL_NEAREST);
+        if (trackDrawn)
+            addDrawn(0, 0, t.physicalW, t.physicalH);
+    }
     gl->glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
     gl->glBindFramebuffer(GL_FRAMEBUFFER, t.fbo);
     return complete;
+}
+
+void DeviceImpl::addDrawn(int x0, int y0, int x1, int y1) {
+    if (!targets.empty()) {
+        // Nothing outside the target is drawn.
+        x0 = std::max(x0, 0);
+        y0 = std::max(y0, 0);
+        x1 = std::min(x1, targets.back().physicalW);
+        y1 = std::min(y1, targets.back().physicalH);
+    }
+    if (x1 <= x0 || y1 <= y0)
+        return;
+    if (drawn.x1 <= drawn.x0) {
+        drawn = {x0, y0, x1, y1};
+        return;
+    }
+    drawn = {std::min(drawn.x0, x0), std::min(drawn.y0, y0), std::max(drawn.x1, x1), std::max(drawn.y1, y1)};
 }
 
 void DeviceImpl::chooseSampling(const gs_transform& t, const gs_vec2& canvas) {

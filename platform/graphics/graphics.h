@@ -430,6 +430,12 @@ public:
 // are. That needs the rgba_to_yuv420 program, a width that is a multiple of
 // 8 and a height that is a multiple of 4; otherwise, and for GsFormatRGBA,
 // RGBA is read back. format() says which, from Start on.
+// A rectangle of pixels; empty when either side is 0.
+struct GsPixelRect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool empty() const { return width <= 0 || height <= 0; }
+};
+
 class GsOutputRaw : public GsOutput {
 public:
     enum Format { GsFormatRGBA = 1, GsFormatI420BT709 = 2, GsFormatI420BT601 = 3 };
@@ -445,6 +451,17 @@ public:
 
     // Draws the scene and queues its read-back (frame-cycle thread).
     void Capture(int64_t timestamp);
+    // Draws the scene over a transparent picture, outside the read-back
+    // queue, and reads at once the part that the drawing touched: `*drawn`
+    // gets that rectangle in output pixels (top row first; rounded out to
+    // even coordinates, so that it covers whole 2 x 2 blocks of 4:2:0
+    // chroma; empty when nothing was drawn) and `*rgba` its premultiplied
+    // RGBA rows, drawn->width * 4 bytes apart. Items drawn over each other
+    // keep their order, so laying the layer over a picture gives what
+    // drawing them over that picture gives. False when it cannot draw
+    // (frame-cycle thread); call Flush first when queued read-backs must
+    // come before it.
+    bool CaptureLayer(std::vector<uint8_t>* rgba, GsPixelRect* drawn);
     // Hands over the last queued read-back now, instead of with the next
     // capture (frame-cycle thread): a cycle that goes idle calls it, or the
     // last picture drawn would never reach OnFrame.

@@ -939,6 +939,31 @@ void GsOutputRaw::Capture(int64_t timestamp) {
     deliverPending();
 }
 
+bool GsOutputRaw::CaptureLayer(std::vector<uint8_t>* rgba, GsPixelRect* drawn) {
+    DeviceImpl* d = gs::impl();
+    *drawn = GsPixelRect();
+    if (!d || !m_started || !m_scene)
+        return false;
+    d->pushTarget(m_fbo, m_scene->width(), m_scene->height(), m_width, m_height, true);
+    d->trackDrawn = true;
+    d->drawn = DeviceImpl::Bounds();
+    m_scene->Draw(0, 0, 0, 0);
+    d->trackDrawn = false;
+    const DeviceImpl::Bounds b = d->drawn;
+    if (b.x1 > b.x0 && b.y1 > b.y0) {
+        // Whole chroma blocks; the output's sides are even.
+        const int x0 = b.x0 & ~1, y0 = b.y0 & ~1;
+        const int x1 = std::min((b.x1 + 1) & ~1, m_width), y1 = std::min((b.y1 + 1) & ~1, m_height);
+        *drawn = GsPixelRect{x0, y0, x1 - x0, y1 - y0};
+        rgba->resize(size_t(drawn->width) * size_t(drawn->height) * 4);
+        // The off-screen target holds the top row first.
+        d->gl->glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        d->gl->glReadPixels(x0, y0, drawn->width, drawn->height, GL_RGBA, GL_UNSIGNED_BYTE, rgba->data());
+    }
+    d->popTarget();
+    return true;
+}
+
 void GsOutputRaw::Flush() {
     if (!gs::impl() || !m_started)
         return;

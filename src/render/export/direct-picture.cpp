@@ -12,21 +12,10 @@ bool showsAnything(const RenderProps& props) {
 }
 } // namespace
 
-ff::VFramePtr directPicture(const ExportFrameRecord& record, int canvasWidth, int canvasHeight, int outputWidth,
-                            int outputHeight) {
-    if (canvasWidth != outputWidth || canvasHeight != outputHeight)
+ff::VFramePtr pictureAsDecoded(const RenderProps& shown, int canvasWidth, int canvasHeight) {
+    if (shown.contentMask != ContentSelf)
         return nullptr;
-    const RenderProps* shown = nullptr;
-    for (const ExportFrameEntry& entry : record) {
-        if (!showsAnything(entry.props))
-            continue;
-        if (shown)
-            return nullptr; // more than one layer: composed
-        shown = &entry.props;
-    }
-    if (!shown || shown->contentMask != ContentSelf)
-        return nullptr;
-    const VFrameInfo& self = shown->self;
+    const VFrameInfo& self = shown.self;
     const ff::VFramePtr& frame = self.frame;
     if (!frame || !frame->opaque || frame->width != canvasWidth || frame->height != canvasHeight)
         return nullptr;
@@ -39,6 +28,50 @@ ff::VFramePtr directPicture(const ExportFrameRecord& record, int canvasWidth, in
     if (drawn.x != float(canvasWidth) || drawn.y != float(canvasHeight))
         return nullptr;
     return frame;
+}
+
+ff::VFramePtr directPicture(const ExportFrameRecord& record, int canvasWidth, int canvasHeight, int outputWidth,
+                            int outputHeight) {
+    if (canvasWidth != outputWidth || canvasHeight != outputHeight)
+        return nullptr;
+    const RenderProps* shown = nullptr;
+    for (const ExportFrameEntry& entry : record) {
+        if (!showsAnything(entry.props))
+            continue;
+        if (shown)
+            return nullptr; // more than one layer: composed
+        shown = &entry.props;
+    }
+    return shown ? pictureAsDecoded(*shown, canvasWidth, canvasHeight) : nullptr;
+}
+
+int overlaidPlanes(const ExportFrameRecord& record, int canvasWidth, int canvasHeight, int outputWidth,
+                   int outputHeight, int writerMatrix) {
+    if (canvasWidth != outputWidth || canvasHeight != outputHeight)
+        return -1;
+    int lowest = -1;
+    int layers = 0;
+    bool tied = false;
+    for (int i = 0; i < record.size(); ++i) {
+        const ExportFrameEntry& entry = record[i];
+        if (!showsAnything(entry.props))
+            continue;
+        // Whatever shows has a clip and its stacking; without one the
+        // order the scene draws in is not known here.
+        if (!entry.stacked)
+            return -1;
+        ++layers;
+        if (lowest < 0 || entry.stacking < record[lowest].stacking) {
+            lowest = i;
+            tied = false;
+        } else if (entry.stacking == record[lowest].stacking) {
+            tied = true;
+        }
+    }
+    if (layers < 2 || tied)
+        return -1;
+    const ff::VFramePtr base = pictureAsDecoded(record[lowest].props, canvasWidth, canvasHeight);
+    return base && base->planes != 0 && planesFitWriter(*base, writerMatrix) ? lowest : -1;
 }
 
 bool planesFitWriter(const ff::VFrameCtx& frame, int writerMatrix) {

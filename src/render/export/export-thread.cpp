@@ -1,6 +1,7 @@
 #include "export-thread.h"
 
 #include "direct-picture.h"
+#include "overlay-planes.h"
 
 #include "media/media.h"
 #include "render/audio/audio-task-manager.h"
@@ -78,8 +79,13 @@ void ExportFetchFrame::readyForComposing(ExportFrameRecord& record) {
     if (!device || !device->ConvertsColourOnCpu() || !scene ||
         directPicture(record, scene->width(), scene->height(), m_image->width(), m_image->height()))
         return;
+    // The picture under the layers that are drawn keeps its planes.
+    const int base = m_image->overlaidPlanes(record);
     // Composed: YUV planes become RGBA here, on the CPU, not on the GPU's thread.
-    for (ExportFrameEntry& entry : record) {
+    for (int i = 0; i < record.size(); ++i) {
+        if (i == base)
+            continue;
+        ExportFrameEntry& entry = record[i];
         for (VFrameInfo* layer : {&entry.props.self, &entry.props.from, &entry.props.to}) {
             if (layer->frame && layer->frame->planes != 0)
                 layer->frame = m_toRgba.convert(layer->frame);
@@ -173,22 +179,20 @@ void ExportImage::run() {
                 break;
             continue;
         }
-        // The items stay alive: nothing edits the timeline during an export.
-        bool restack = false;
-        for (const ExportFrameEntry& entry : next.record) {
-            if (!entry.item)
+        const int base = overlaidPlanes(next.record);
+        if (base >= 0) {
+            // The layers over one clip as decoded: only they are drawn.
+            const bool written = writeOverlaid(next.record, base, next.outputIndex);
+            if (!written)
+                LOGW("export: frame %lld could not lay its layers onto the clip's planes; it is composed",
+                     static_cast<long long>(next.outputIndex));
+            if (written) {
+                if (!holdPictureFor(next.outputIndex))
+                    break;
                 continue;
-            entry.item->applyRenderProps(entry.props);
-            // Set every time: an item's transition layer takes the stacking
-            // too, and nothing before the export may have set it.
-            if (entry.stacked) {
-                entry.item->setStacking(entry.stacking);
-                restack = true;
             }
         }
-        // Each frame stacks as its own clips do, whatever the preview last showed.
-        if (restack && scene())
-            scene()->OrderItem();
+        applyRecord(next.record, -1);
         TickSource();
         HandleFilter();
         if (countdown == 0) {
@@ -206,11 +210,72 @@ void ExportImage::run() {
     if (m_directPictures > 0)
         LOGD("export: %lld pictures went to the writer as decoded, without composing",
              static_cast<long long>(m_directPictures));
+    if (m_overlaidPictures > 0)
+        LOGD("export: %lld pictures had their upper layers laid onto the decoded planes of the clip beneath",
+             static_cast<long long>(m_overlaidPictures));
     if (reachedEnd) {
         // The sound runs to the timeline's end, then one more step to hear that it ended.
         openAudioTo(m_context->soundUnits(std::max<int64_t>(m_context->total.load(), 0)));
         m_context->audioGate.release();
     }
+}
+
+void ExportImage::applyRecord(const ExportFrameRecord& record, int hidden) {
+    // The items stay alive: nothing edits the timeline during an export.
+    bool restack = false;
+    for (int i = 0; i < record.size(); ++i) {
+        const ExportFrameEntry& entry = record[i];
+        if (!entry.item)
+            continue;
+        if (i == hidden) {
+            // Not drawn, and its picture is not uploaded either.
+            entry.item->applyRenderProps(RenderProps());
+        } else {
+            entry.item->applyRenderProps(entry.props);
+        }
+        // Set every time: an item's transition layer takes the stacking
+        // too, and nothing before the export may have set it.
+        if (entry.stacked) {
+            entry.item->setStacking(entry.stacking);
+            restack = true;
+        }
+    }
+    // Each frame stacks as its own clips do, whatever the preview last showed.
+    if (restack && scene())
+        scene()->OrderItem();
+}
+
+int ExportImage::overlaidPlanes(const ExportFrameRecord& record) const {
+    const GsDevice* device = GsDevice::DefaultDevice();
+    GsScene* s = scene();
+    // Where a GPU converts colours, composing the whole picture there is the cheaper way.
+    if (!device || !device->ConvertsColourOnCpu() || !s)
+        return -1;
+    return ::overlaidPlanes(record, s->width(), s->height(), width(), height(),
+                            mv::picture_matrix(m_context->movie));
+}
+
+bool ExportImage::writeOverlaid(const ExportFrameRecord& record, int base, int64_t outputIndex) {
+    const ff::VFramePtr& planes = record[base].props.self.frame;
+    GsPixelRect drawn;
+    {
+        GsDeviceScope scope;
+        if (!scope.ok())
+            return false;
+        Flush(); // the pictures drawn before it go first
+        applyRecord(record, base);
+        TickSource();
+        HandleFilter();
+        if (!CaptureLayer(&m_layer, &drawn))
+            return false;
+    }
+    if (!layOverPlanes(*planes, m_layer.data(), drawn, mv::picture_matrix(m_context->movie), &m_overlaid))
+        return false;
+    ++m_overlaidPictures;
+    deliver(outputIndex, [&](int64_t pts) {
+        return exportfn::pushPlanes(m_context->movie, m_overlaid.data(), width(), height(), pts);
+    });
+    return true;
 }
 
 bool ExportImage::holdPictureFor(int64_t outputIndex) {

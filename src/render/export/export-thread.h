@@ -124,6 +124,10 @@ public:
     void wakeProducer() { m_freeSlots.release(); }
 
     void OnFrame(int width, int height, const uint8_t* pixels, int bytesPerRow, int64_t timestamp) override;
+    // The entry whose decoded planes the frame's other layers are laid
+    // onto (see overlaidPlanes in direct-picture.h), or -1: only where the
+    // CPU converts colours. Any thread.
+    int overlaidPlanes(const ExportFrameRecord& record) const;
 
 signals:
     // (output frame, output frames in all); queued to whoever listens.
@@ -142,6 +146,13 @@ private:
     ff::VFramePtr directFrame(const ExportFrameRecord& record) const;
     // Output frame k is one picture as decoded: straight to the writer.
     void writeDirect(const ff::VFramePtr& frame, int64_t outputIndex);
+    // Gives the items their state of the frame; the entry at `hidden` (or
+    // none, -1) is hidden.
+    void applyRecord(const ExportFrameRecord& record, int hidden);
+    // Output frame k is the layers of the record drawn over the planes of
+    // its entry `base`: only they are drawn, and laid onto a copy of the
+    // planes. False, with nothing written, when that cannot be done.
+    bool writeOverlaid(const ExportFrameRecord& record, int base, int64_t outputIndex);
     // Lets the sound run up to the next output frame's time; false when stopped.
     bool holdPictureFor(int64_t outputIndex);
 
@@ -162,7 +173,10 @@ private:
     std::atomic<int64_t> m_endIndex{-1}; // output frames in all, once known
     int64_t m_audioOpened = 0;           // units released to the sound (this thread)
     int64_t m_directPictures = 0;        // written without composing (this thread)
+    int64_t m_overlaidPictures = 0;      // written by writeOverlaid (this thread)
     ff::RgbaFrames m_toRgba;             // for those the writer takes as RGBA
+    std::vector<uint8_t> m_layer;        // writeOverlaid's drawn layers (this thread)
+    std::vector<uint8_t> m_overlaid;     // and the planes with them (this thread)
 };
 
 // Mixes and pushes the sound, one timeline unit per request.

@@ -321,9 +321,10 @@ private slots:
     }
 
     // Where one clip fills the canvas alone its pictures go to the file as
-    // decoded, and the frames around them are composed: all in their
-    // order and as the reference shows them, whichever way colours are
-    // converted (the GPU's way hands the writer the decoded planes).
+    // decoded, where pictures lie over it only they are drawn (with CPU
+    // colour conversion), and the frames around them are composed: all in
+    // their order and as the reference shows them, whichever way colours
+    // are converted (the GPU's way hands the writer the decoded planes).
     void aClipAloneGoesToTheFileAsDecoded() {
         Composition c = composition();
         c.logo.to = 20;
@@ -345,6 +346,11 @@ private slots:
             QVERIFY2(status == 0, said.right(400).constData());
             QVERIFY2(said.contains("export: 69 pictures went to the writer as decoded"),
                      qPrintable(QString::fromUtf8(said).split('\n').filter("went to the writer").join('\n')));
+            // Where the CPU converts colours, the first 20 frames draw only
+            // the pictures over clip A and lay them onto its planes.
+            const bool laid = said.contains("export: 20 pictures had their upper layers laid onto the decoded planes");
+            QVERIFY2(laid == (QByteArray(conversion) == "cpu"),
+                     qPrintable(QString::fromUtf8(said).split('\n').filter("upper layers").join('\n')));
             comparePictures(c, ours, reference);
         }
     }

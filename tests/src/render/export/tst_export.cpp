@@ -435,6 +435,39 @@ private slots:
         QVERIFY2(levels[175] < kLoud / 5, qPrintable(QString::number(levels[175])));
     }
 
+    // A turned, half-transparent picture over a clip that fills the canvas:
+    // where the CPU converts colours only the picture is drawn and laid onto
+    // the clip's decoded planes. Its turned corners reach past the box it
+    // would have unturned, and they must be there, blended.
+    void aTurnedPictureOverAClipIsLaidWhole() {
+        buildTimeline([](TimeLineTreeModel& model) {
+            ClassifyItem* video = model.header(SourceVideo);
+            video->addSource(model.createSource(video, 0, kClipFrames, 0, 60, kMedia + "/export-red-tone.mp4",
+                                                QRectF(0, 0, 320, 240), QRect(0, 0, 320, 240)));
+            ClassifyItem* pictures = model.header(SourcePicture);
+            // 64 x 48 centred 60 left of and 20 below the canvas centre, turned 45 degrees, half opaque.
+            SourceData* green = model.createSource(pictures, 0, kClipFrames, 0, timeline::kMaxFrames,
+                                                   kMedia + "/export-green.png", QRectF(-60, 20, 64, 48),
+                                                   QRect(0, 0, 64, 48));
+            green->setInitialLook(45, 128, 128, false);
+            pictures->addSource(green);
+        });
+        const QString out = korvel::test::workFolder("turned") + "/out.mp4";
+        MVParams params = paramsFor(out, 30);
+        const ExportResult result = exportTo(params);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        const Picture p = pictureAt(out, 10);
+        const QPoint centre(160 - 60, 120 + 20);
+        // Green at half over red, at the centre and at points 30 pixels up
+        // and down, which only the turned picture covers.
+        for (const QPoint& at : {centre, centre + QPoint(0, 30), centre - QPoint(0, 30)})
+            QVERIFY2(near(p.at(at.x(), at.y()), 128, 128, 0, 35), qPrintable(describe(p.at(at.x(), at.y()))));
+        // Red where the turned picture leaves the canvas alone: its
+        // unturned corners, and well away from it.
+        for (const QPoint& at : {centre + QPoint(30, 22), centre - QPoint(30, 22), QPoint(250, 60)})
+            QVERIFY2(near(p.at(at.x(), at.y()), 255, 0, 0), qPrintable(describe(p.at(at.x(), at.y()))));
+    }
+
     // A one-frame white flash with a click at the same instant: the click
     // starts within the output frame that shows the flash.
     void flashAndClickInStep_data() {
