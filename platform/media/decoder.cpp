@@ -193,7 +193,9 @@ private:
     bool m_still = false;
     FramePool m_pool {16}; // what a reader keeps ahead and its consumers hold
     std::shared_ptr<VFrameCtx> m_out; // the last picture handed out
-    bool m_wantPlanes = false, m_outPlanes = false;
+    // Whether planes are asked for, and whether they were when m_out was
+    // made (a picture that cannot come as planes comes as RGBA either way).
+    bool m_wantPlanes = false, m_outWantedPlanes = false;
     int64_t m_outPts = -1;
     int m_outScale[2] = {0, 0};
     av::RgbaConverter m_rgba;
@@ -623,7 +625,7 @@ bool DecoderImpl::keyFrameBetween(int64_t fromUs, int64_t toUs) const {
 
 VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum, int scaleDen) {
     if (m_out && m_outPts == ptsUs && m_outScale[0] == scaleNum && m_outScale[1] == scaleDen &&
-        m_outPlanes == m_wantPlanes)
+        m_outWantedPlanes == m_wantPlanes)
         return m_out;
     int sw = frame->width, sh = frame->height;
     if (sw <= 0 || sh <= 0)
@@ -649,7 +651,7 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
         m_outPts = ptsUs;
         m_outScale[0] = scaleNum;
         m_outScale[1] = scaleDen;
-        m_outPlanes = true;
+        m_outWantedPlanes = m_wantPlanes;
         return out;
     }
     out->pixels.resize(size_t(stride) * size_t(oh));
@@ -677,7 +679,7 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     m_outPts = ptsUs;
     m_outScale[0] = scaleNum;
     m_outScale[1] = scaleDen;
-    m_outPlanes = false;
+    m_outWantedPlanes = m_wantPlanes;
     return out;
 }
 

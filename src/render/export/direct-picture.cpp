@@ -10,25 +10,52 @@ namespace {
 bool showsAnything(const RenderProps& props) {
     return props.contentMask != 0 || props.visible || props.subtitle;
 }
+
+// The same picture in the same place and look; pictures by identity (a
+// decoded frame is never rewritten while it is shared).
+bool alike(const VFrameInfo& a, const VFrameInfo& b) {
+    return a.frame == b.frame && a.clipRect == b.clipRect && a.uuid == b.uuid && a.transparent == b.transparent &&
+           a.colour == b.colour && a.stretch == b.stretch && a.centerX == b.centerX && a.centerY == b.centerY &&
+           a.width == b.width && a.height == b.height && a.rotation == b.rotation;
+}
+
+// The same text drawn the same way in the same place (where the play head
+// stands in the clip draws nothing).
+bool alike(const SubtitleState* a, const SubtitleState* b) {
+    if (a == b)
+        return true;
+    if (!a || !b)
+        return false;
+    const SubtitleRequest &x = a->look, &y = b->look;
+    return a->previewRect == b->previewRect && a->rotateDegrees == b->rotateDegrees && x.uuid == y.uuid &&
+           x.textColor == y.textColor && x.backgroundColor == y.backgroundColor && x.font == y.font &&
+           x.text == y.text && x.backgroundAlpha == y.backgroundAlpha && x.transparent == y.transparent;
+}
+
+bool alike(const RenderProps& a, const RenderProps& b) {
+    return a.program == b.program && a.progress == b.progress && a.visible == b.visible &&
+           a.contentMask == b.contentMask && alike(a.self, b.self) && alike(a.from, b.from) && alike(a.to, b.to) &&
+           alike(a.subtitle.get(), b.subtitle.get());
+}
 } // namespace
 
-ff::VFramePtr pictureAsDecoded(const RenderProps& shown, int canvasWidth, int canvasHeight) {
-    if (shown.contentMask != ContentSelf)
-        return nullptr;
-    const VFrameInfo& self = shown.self;
-    const ff::VFramePtr& frame = self.frame;
+namespace {
+// The layer's picture when it fills the canvas as decoded, or null.
+ff::VFramePtr layerAsDecoded(const VFrameInfo& layer, int canvasWidth, int canvasHeight) {
+    const ff::VFramePtr& frame = layer.frame;
     if (!frame || !frame->opaque || frame->width != canvasWidth || frame->height != canvasHeight)
         return nullptr;
-    if (self.transparent < 1.0f || !self.colour.atRest() || self.rotation != 0.0f || self.centerX != 0.0f ||
-        self.centerY != 0.0f)
+    if (layer.transparent < 1.0f || !layer.colour.atRest() || layer.rotation != 0.0f || layer.centerX != 0.0f ||
+        layer.centerY != 0.0f)
         return nullptr;
-    if (visiblePart(self.clipRect, frame->width, frame->height) != QRect(0, 0, frame->width, frame->height))
+    if (visiblePart(layer.clipRect, frame->width, frame->height) != QRect(0, 0, frame->width, frame->height))
         return nullptr;
-    const gs_vec2 drawn = fitSize({self.width, self.height}, frame->width, frame->height, self.stretch);
+    const gs_vec2 drawn = fitSize({layer.width, layer.height}, frame->width, frame->height, layer.stretch);
     if (drawn.x != float(canvasWidth) || drawn.y != float(canvasHeight))
         return nullptr;
     return frame;
 }
+} // namespace
 
 ff::VFramePtr directPicture(const ExportFrameRecord& record, int canvasWidth, int canvasHeight, int outputWidth,
                             int outputHeight) {
@@ -42,13 +69,14 @@ ff::VFramePtr directPicture(const ExportFrameRecord& record, int canvasWidth, in
             return nullptr; // more than one layer: composed
         shown = &entry.props;
     }
-    return shown ? pictureAsDecoded(*shown, canvasWidth, canvasHeight) : nullptr;
+    return shown && shown->contentMask == ContentSelf ? layerAsDecoded(shown->self, canvasWidth, canvasHeight)
+                                                      : nullptr;
 }
 
-int overlaidPlanes(const ExportFrameRecord& record, int canvasWidth, int canvasHeight, int outputWidth,
-                   int outputHeight, int writerMatrix) {
+DecodedBase decodedBase(const ExportFrameRecord& record, int canvasWidth, int canvasHeight, int outputWidth,
+                        int outputHeight, int writerMatrix) {
     if (canvasWidth != outputWidth || canvasHeight != outputHeight)
-        return -1;
+        return {};
     int lowest = -1;
     int layers = 0;
     bool tied = false;
@@ -59,7 +87,7 @@ int overlaidPlanes(const ExportFrameRecord& record, int canvasWidth, int canvasH
         // Whatever shows has a clip and its stacking; without one the
         // order the scene draws in is not known here.
         if (!entry.stacked)
-            return -1;
+            return {};
         ++layers;
         if (lowest < 0 || entry.stacking < record[lowest].stacking) {
             lowest = i;
@@ -68,10 +96,31 @@ int overlaidPlanes(const ExportFrameRecord& record, int canvasWidth, int canvasH
             tied = true;
         }
     }
-    if (layers < 2 || tied)
-        return -1;
-    const ff::VFramePtr base = pictureAsDecoded(record[lowest].props, canvasWidth, canvasHeight);
-    return base && base->planes != 0 && planesFitWriter(*base, writerMatrix) ? lowest : -1;
+    if (lowest < 0 || tied)
+        return {};
+    auto fits = [&](const ff::VFramePtr& frame) {
+        return frame && frame->planes != 0 && planesFitWriter(*frame, writerMatrix);
+    };
+    const RenderProps& props = record[lowest].props;
+    DecodedBase base;
+    if (props.contentMask == ContentSelf) {
+        // Alone it goes to the writer as it is (directPicture).
+        base.from = layerAsDecoded(props.self, canvasWidth, canvasHeight);
+        if (layers < 2 || !fits(base.from))
+            return {};
+    } else if (props.contentMask == ContentTransition && props.program == QLatin1String("over_cross")) {
+        // A dissolve mixes its two pictures sample by sample, which mixing
+        // their planes does alike.
+        base.from = layerAsDecoded(props.from, canvasWidth, canvasHeight);
+        base.to = layerAsDecoded(props.to, canvasWidth, canvasHeight);
+        if (!fits(base.from) || !fits(base.to) || !(props.progress >= 0.0 && props.progress <= 1.0))
+            return {};
+        base.progress = props.progress;
+    } else {
+        return {};
+    }
+    base.entry = lowest;
+    return base;
 }
 
 bool planesFitWriter(const ff::VFrameCtx& frame, int writerMatrix) {
@@ -86,4 +135,17 @@ bool planesFitWriter(const ff::VFrameCtx& frame, int writerMatrix) {
     default:
         return false;
     }
+}
+
+bool layersAlike(const ExportFrameRecord& a, const ExportFrameRecord& b, int base) {
+    if (a.size() != b.size() || base < 0 || base >= a.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        const ExportFrameEntry &x = a[i], &y = b[i];
+        if (x.item != y.item || x.stacked != y.stacked || (x.stacked && x.stacking != y.stacking))
+            return false;
+        if (i != base && !alike(x.props, y.props))
+            return false;
+    }
+    return true;
 }

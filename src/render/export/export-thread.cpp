@@ -1,7 +1,6 @@
 #include "export-thread.h"
 
 #include "direct-picture.h"
-#include "overlay-planes.h"
 
 #include "media/media.h"
 #include "render/audio/audio-task-manager.h"
@@ -79,8 +78,8 @@ void ExportFetchFrame::readyForComposing(ExportFrameRecord& record) {
     if (!device || !device->ConvertsColourOnCpu() || !scene ||
         directPicture(record, scene->width(), scene->height(), m_image->width(), m_image->height()))
         return;
-    // The picture under the layers that are drawn keeps its planes.
-    const int base = m_image->overlaidPlanes(record);
+    // The pictures under the layers that are drawn keep their planes.
+    const int base = m_image->decodedBase(record).entry;
     // Composed: YUV planes become RGBA here, on the CPU, not on the GPU's thread.
     for (int i = 0; i < record.size(); ++i) {
         if (i == base)
@@ -179,12 +178,12 @@ void ExportImage::run() {
                 break;
             continue;
         }
-        const int base = overlaidPlanes(next.record);
-        if (base >= 0) {
-            // The layers over one clip as decoded: only they are drawn.
+        const DecodedBase base = decodedBase(next.record);
+        if (base.entry >= 0) {
+            // The layers over clips as decoded: only they are drawn.
             const bool written = writeOverlaid(next.record, base, next.outputIndex);
             if (!written)
-                LOGW("export: frame %lld could not lay its layers onto the clip's planes; it is composed",
+                LOGW("export: frame %lld could not be made from decoded planes; it is composed",
                      static_cast<long long>(next.outputIndex));
             if (written) {
                 if (!holdPictureFor(next.outputIndex))
@@ -211,8 +210,8 @@ void ExportImage::run() {
         LOGD("export: %lld pictures went to the writer as decoded, without composing",
              static_cast<long long>(m_directPictures));
     if (m_overlaidPictures > 0)
-        LOGD("export: %lld pictures had their upper layers laid onto the decoded planes of the clip beneath",
-             static_cast<long long>(m_overlaidPictures));
+        LOGD("export: %lld pictures were made from decoded planes, with what lies over them drawn %lld times",
+             static_cast<long long>(m_overlaidPictures), static_cast<long long>(m_layersDrawn));
     if (reachedEnd) {
         // The sound runs to the timeline's end, then one more step to hear that it ended.
         openAudioTo(m_context->soundUnits(std::max<int64_t>(m_context->total.load(), 0)));
@@ -245,31 +244,40 @@ void ExportImage::applyRecord(const ExportFrameRecord& record, int hidden) {
         scene()->OrderItem();
 }
 
-int ExportImage::overlaidPlanes(const ExportFrameRecord& record) const {
+DecodedBase ExportImage::decodedBase(const ExportFrameRecord& record) const {
     const GsDevice* device = GsDevice::DefaultDevice();
     GsScene* s = scene();
     // Where a GPU converts colours, composing the whole picture there is the cheaper way.
     if (!device || !device->ConvertsColourOnCpu() || !s)
-        return -1;
-    return ::overlaidPlanes(record, s->width(), s->height(), width(), height(),
-                            mv::picture_matrix(m_context->movie));
+        return {};
+    return ::decodedBase(record, s->width(), s->height(), width(), height(), mv::picture_matrix(m_context->movie));
 }
 
-bool ExportImage::writeOverlaid(const ExportFrameRecord& record, int base, int64_t outputIndex) {
-    const ff::VFramePtr& planes = record[base].props.self.frame;
-    GsPixelRect drawn;
+bool ExportImage::writeOverlaid(const ExportFrameRecord& record, const DecodedBase& base, int64_t outputIndex) {
     {
         GsDeviceScope scope;
         if (!scope.ok())
             return false;
         Flush(); // the pictures drawn before it go first
-        applyRecord(record, base);
-        TickSource();
-        HandleFilter();
-        if (!CaptureLayer(&m_layer, &drawn))
-            return false;
+        // The layers of the last frame serve again while they are alike.
+        if (m_layerBase != base.entry || !layersAlike(m_layerRecord, record, base.entry)) {
+            m_layerBase = -1;
+            applyRecord(record, base.entry);
+            TickSource();
+            HandleFilter();
+            GsPixelRect drawn;
+            if (!CaptureLayer(&m_layer, &drawn))
+                return false;
+            m_overlay.setLayer(m_layer.data(), drawn, mv::picture_matrix(m_context->movie));
+            ++m_layersDrawn;
+            m_layerRecord = record;
+            // Not kept: the decoder's pool takes its pictures back.
+            m_layerRecord[base.entry].props = RenderProps();
+            m_layerBase = base.entry;
+        }
     }
-    if (!layOverPlanes(*planes, m_layer.data(), drawn, mv::picture_matrix(m_context->movie), &m_overlaid))
+    if (!mixPlanes(*base.from, base.to.get(), base.progress, &m_overlaid) ||
+        !m_overlay.layOnto(m_overlaid.data(), width(), height()))
         return false;
     ++m_overlaidPictures;
     deliver(outputIndex, [&](int64_t pts) {

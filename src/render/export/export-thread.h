@@ -19,7 +19,9 @@
 #include "media/media.h"
 #include "render/audio/audio-frame-data.h"
 #include "render/export/export-function.h"
+#include "render/export/direct-picture.h"
 #include "render/export/export-source.h"
+#include "render/export/overlay-planes.h"
 #include "render/preview-requests.h"
 
 #include "render/frame-types.h"
@@ -124,10 +126,10 @@ public:
     void wakeProducer() { m_freeSlots.release(); }
 
     void OnFrame(int width, int height, const uint8_t* pixels, int bytesPerRow, int64_t timestamp) override;
-    // The entry whose decoded planes the frame's other layers are laid
-    // onto (see overlaidPlanes in direct-picture.h), or -1: only where the
-    // CPU converts colours. Any thread.
-    int overlaidPlanes(const ExportFrameRecord& record) const;
+    // The decoded planes the frame's other layers are laid onto (see
+    // decodedBase in direct-picture.h): only where the CPU converts
+    // colours. Any thread.
+    DecodedBase decodedBase(const ExportFrameRecord& record) const;
 
 signals:
     // (output frame, output frames in all); queued to whoever listens.
@@ -150,9 +152,10 @@ private:
     // none, -1) is hidden.
     void applyRecord(const ExportFrameRecord& record, int hidden);
     // Output frame k is the layers of the record drawn over the planes of
-    // its entry `base`: only they are drawn, and laid onto a copy of the
-    // planes. False, with nothing written, when that cannot be done.
-    bool writeOverlaid(const ExportFrameRecord& record, int base, int64_t outputIndex);
+    // its lowest entry: only they are drawn, and laid onto a copy (or the
+    // dissolve's mix) of the planes. False, with nothing written, when that
+    // cannot be done.
+    bool writeOverlaid(const ExportFrameRecord& record, const DecodedBase& base, int64_t outputIndex);
     // Lets the sound run up to the next output frame's time; false when stopped.
     bool holdPictureFor(int64_t outputIndex);
 
@@ -174,9 +177,17 @@ private:
     int64_t m_audioOpened = 0;           // units released to the sound (this thread)
     int64_t m_directPictures = 0;        // written without composing (this thread)
     int64_t m_overlaidPictures = 0;      // written by writeOverlaid (this thread)
+    int64_t m_layersDrawn = 0;           // the layers it drew for them (this thread)
     ff::RgbaFrames m_toRgba;             // for those the writer takes as RGBA
-    std::vector<uint8_t> m_layer;        // writeOverlaid's drawn layers (this thread)
-    std::vector<uint8_t> m_overlaid;     // and the planes with them (this thread)
+    // writeOverlaid's last drawn layers (this thread): the record they were
+    // drawn from (its base entry emptied) and its base entry, -1 when none;
+    // their read-back, the same made ready to lay over planes, and the
+    // planes with them.
+    ExportFrameRecord m_layerRecord;
+    int m_layerBase = -1;
+    std::vector<uint8_t> m_layer;
+    PlanesOverlay m_overlay;
+    std::vector<uint8_t> m_overlaid;
 };
 
 // Mixes and pushes the sound, one timeline unit per request.

@@ -1,6 +1,7 @@
 #include "overlay-planes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -21,73 +22,137 @@ YuvRows rowsFor(int matrix) {
             {0.5f * cs, -kg / (2 * (1 - kr)) * cs, -kb / (2 * (1 - kr)) * cs}};
 }
 
-uint8_t toByte(float v) {
-    return uint8_t(std::clamp(v + 0.5f, 0.0f, 255.0f));
+// A value of 0..255 in 1/256, as the blend adds it.
+uint16_t fixed(float v) {
+    return uint16_t(std::clamp(std::lround(v * 256.0f), 0L, 255L * 256L));
 }
 
-void copyPlane(const uint8_t* from, int fromStride, uint8_t* to, int width, int height) {
-    for (int y = 0; y < height; ++y)
-        std::memcpy(to + size_t(y) * size_t(width), from + size_t(y) * size_t(fromStride), size_t(width));
+// What is kept of the picture beneath under a coverage of 0..1, in 1/256.
+uint16_t kept(float alpha) {
+    return uint16_t(256 - std::lround(alpha * 256.0f));
 }
 
 } // namespace
 
-bool layOverPlanes(const ff::VFrameCtx& base, const uint8_t* layer, const GsPixelRect& at, int matrix,
-                   std::vector<uint8_t>* i420) {
-    const int w = base.width, h = base.height;
-    if (base.planes != 3 || base.bits != 8 || base.chromaShiftX != 1 || base.chromaShiftY != 1 || w <= 0 ||
-        h <= 0 || w % 2 || h % 2)
-        return false;
-    if (!at.empty() && (!layer || at.x < 0 || at.y < 0 || at.x % 2 || at.y % 2 || at.width % 2 ||
-                        at.height % 2 || at.x + at.width > w || at.y + at.height > h))
-        return false;
-    const int cw = w / 2, ch = h / 2;
-    i420->resize(size_t(w) * size_t(h) * 3 / 2);
-    uint8_t* yPlane = i420->data();
-    uint8_t* uPlane = yPlane + size_t(w) * size_t(h);
-    uint8_t* vPlane = uPlane + size_t(cw) * size_t(ch);
-    copyPlane(base.plane(0), base.planeStride[0], yPlane, w, h);
-    copyPlane(base.plane(1), base.planeStride[1], uPlane, cw, ch);
-    copyPlane(base.plane(2), base.planeStride[2], vPlane, cw, ch);
-    if (at.empty())
-        return true;
+void PlanesOverlay::clear() {
+    m_yRuns.clear();
+    m_cRuns.clear();
+    m_yKeep.clear();
+    m_yAdd.clear();
+    m_cKeep.clear();
+    m_uAdd.clear();
+    m_vAdd.clear();
+    m_right = m_bottom = 0;
+}
 
-    // over = layer + base * (1 - alpha) in RGB; the matrix is linear, so
-    // in YUV: layer's YUV without offsets, plus offset * alpha, plus
-    // base * (1 - alpha).
+void PlanesOverlay::setLayer(const uint8_t* rgba, const GsPixelRect& at, int matrix) {
+    clear();
+    if (!rgba || at.empty() || at.x < 0 || at.y < 0 || at.x % 2 || at.y % 2 || at.width % 2 || at.height % 2)
+        return;
     const YuvRows m = rowsFor(matrix);
-    const size_t layerStride = size_t(at.width) * 4;
+    const size_t stride = size_t(at.width) * 4;
+    // over = layer + beneath * (1 - alpha) in RGB. The matrix is linear, so
+    // in YUV it is the layer's YUV without offsets, plus the offset times
+    // alpha, plus beneath * (1 - alpha).
     for (int y = 0; y < at.height; ++y) {
-        const uint8_t* in = layer + size_t(y) * layerStride;
-        uint8_t* out = yPlane + size_t(at.y + y) * size_t(w) + size_t(at.x);
-        for (int x = 0; x < at.width; ++x, in += 4) {
-            const int a = in[3];
-            if (a == 0)
+        const uint8_t* row = rgba + size_t(y) * stride;
+        for (int x = 0; x < at.width;) {
+            if (row[size_t(x) * 4 + 3] == 0) {
+                ++x;
                 continue;
-            const float keep = float(255 - a) / 255.0f;
-            out[x] = toByte(m.y[0] * in[0] + m.y[1] * in[1] + m.y[2] * in[2] + 16.0f * (1.0f - keep) +
-                            keep * out[x]);
+            }
+            Run run{at.y + y, at.x + x, 0, m_yKeep.size()};
+            for (; x < at.width && row[size_t(x) * 4 + 3] != 0; ++x) {
+                const uint8_t* p = row + size_t(x) * 4;
+                const float a = float(p[3]) / 255.0f;
+                m_yKeep.push_back(kept(a));
+                m_yAdd.push_back(fixed(m.y[0] * p[0] + m.y[1] * p[1] + m.y[2] * p[2] + 16.0f * a));
+                ++run.length;
+            }
+            m_yRuns.push_back(run);
         }
     }
-    for (int cy = 0; cy < at.height / 2; ++cy) {
-        const uint8_t* top = layer + size_t(2 * cy) * layerStride;
-        const uint8_t* bottom = top + layerStride;
-        const size_t row = size_t(at.y / 2 + cy) * size_t(cw) + size_t(at.x / 2);
-        uint8_t* u = uPlane + row;
-        uint8_t* v = vPlane + row;
-        for (int cx = 0; cx < at.width / 2; ++cx, top += 8, bottom += 8) {
-            const int a = top[3] + top[7] + bottom[3] + bottom[7];
-            if (a == 0)
+    // Chroma: each 2 x 2 block the layer touches, with its mean colour and coverage.
+    const int cw = at.width / 2, ch = at.height / 2;
+    for (int cy = 0; cy < ch; ++cy) {
+        const uint8_t* top = rgba + size_t(2 * cy) * stride;
+        const uint8_t* bottom = top + stride;
+        auto coverage = [&](int cx) {
+            return top[cx * 8 + 3] + top[cx * 8 + 7] + bottom[cx * 8 + 3] + bottom[cx * 8 + 7];
+        };
+        for (int cx = 0; cx < cw;) {
+            if (coverage(cx) == 0) {
+                ++cx;
                 continue;
-            // The block's mean colour and coverage.
-            const float r = float(top[0] + top[4] + bottom[0] + bottom[4]) / 4.0f;
-            const float g = float(top[1] + top[5] + bottom[1] + bottom[5]) / 4.0f;
-            const float b = float(top[2] + top[6] + bottom[2] + bottom[6]) / 4.0f;
-            const float keep = 1.0f - float(a) / (4.0f * 255.0f);
-            const float offset = 128.0f * (1.0f - keep);
-            u[cx] = toByte(m.u[0] * r + m.u[1] * g + m.u[2] * b + offset + keep * u[cx]);
-            v[cx] = toByte(m.v[0] * r + m.v[1] * g + m.v[2] * b + offset + keep * v[cx]);
+            }
+            Run run{at.y / 2 + cy, at.x / 2 + cx, 0, m_cKeep.size()};
+            for (; cx < cw && coverage(cx) != 0; ++cx) {
+                const uint8_t* t = top + size_t(cx) * 8;
+                const uint8_t* b = bottom + size_t(cx) * 8;
+                const float r = float(t[0] + t[4] + b[0] + b[4]) / 4.0f;
+                const float g = float(t[1] + t[5] + b[1] + b[5]) / 4.0f;
+                const float bl = float(t[2] + t[6] + b[2] + b[6]) / 4.0f;
+                const float a = float(coverage(cx)) / (4.0f * 255.0f);
+                m_cKeep.push_back(kept(a));
+                m_uAdd.push_back(fixed(m.u[0] * r + m.u[1] * g + m.u[2] * bl + 128.0f * a));
+                m_vAdd.push_back(fixed(m.v[0] * r + m.v[1] * g + m.v[2] * bl + 128.0f * a));
+                ++run.length;
+            }
+            m_cRuns.push_back(run);
         }
+    }
+    m_right = at.x + at.width;
+    m_bottom = at.y + at.height;
+}
+
+bool mixPlanes(const ff::VFrameCtx& from, const ff::VFrameCtx* to, double share, std::vector<uint8_t>* i420) {
+    auto fits = [](const ff::VFrameCtx& f) {
+        return f.planes == 3 && f.bits == 8 && f.chromaShiftX == 1 && f.chromaShiftY == 1 && f.width > 0 &&
+               f.height > 0 && f.width % 2 == 0 && f.height % 2 == 0;
+    };
+    const int w = from.width, h = from.height;
+    if (!fits(from) || (to && (!fits(*to) || to->width != w || to->height != h)))
+        return false;
+    i420->resize(size_t(w) * size_t(h) * 3 / 2);
+    uint8_t* plane = i420->data();
+    // to's share in 1/256.
+    const int k = int(std::lround(std::clamp(share, 0.0, 1.0) * 256.0));
+    for (int i = 0; i < 3; ++i) {
+        const int pw = i == 0 ? w : w / 2, ph = i == 0 ? h : h / 2;
+        for (int y = 0; y < ph; ++y) {
+            const uint8_t* a = from.plane(i) + size_t(y) * size_t(from.planeStride[i]);
+            uint8_t* out = plane + size_t(y) * size_t(pw);
+            if (!to || k == 0) {
+                std::memcpy(out, a, size_t(pw));
+                continue;
+            }
+            const uint8_t* b = to->plane(i) + size_t(y) * size_t(to->planeStride[i]);
+            for (int x = 0; x < pw; ++x)
+                out[x] = uint8_t((a[x] * (256 - k) + b[x] * k + 128) >> 8);
+        }
+        plane += size_t(pw) * size_t(ph);
+    }
+    return true;
+}
+
+bool PlanesOverlay::layOnto(uint8_t* i420, int w, int h) const {
+    if (w <= 0 || h <= 0 || w % 2 || h % 2 || m_right > w || m_bottom > h)
+        return false;
+    const int cw = w / 2, ch = h / 2;
+    uint8_t* yPlane = i420;
+    uint8_t* uPlane = yPlane + size_t(w) * size_t(h);
+    uint8_t* vPlane = uPlane + size_t(cw) * size_t(ch);
+    auto blend = [](uint8_t* out, const uint16_t* keep, const uint16_t* add, int n) {
+        for (int i = 0; i < n; ++i)
+            out[i] = uint8_t(std::min((out[i] * keep[i] + add[i] + 128) >> 8, 255));
+    };
+    for (const Run& run : m_yRuns)
+        blend(yPlane + size_t(run.row) * size_t(w) + size_t(run.x), &m_yKeep[run.offset], &m_yAdd[run.offset],
+              run.length);
+    for (const Run& run : m_cRuns) {
+        const size_t at = size_t(run.row) * size_t(cw) + size_t(run.x);
+        blend(uPlane + at, &m_cKeep[run.offset], &m_uAdd[run.offset], run.length);
+        blend(vPlane + at, &m_cKeep[run.offset], &m_vAdd[run.offset], run.length);
     }
     return true;
 }

@@ -28,6 +28,7 @@ private slots:
     void negativeIndexAsksForTheFirstFrame();
     void unreadableFileGivesNoFrame();
     void aHugePhotoIsDecodedSmallerWithItsCrop();
+    void aStillPictureComesAsOnePicture();
     void thePreviewDecodesNoLargerThanTheScreenShows();
     void framesReadAheadAreTheFramesAskedFor();
     void steppingBackDecodesEachGroupOnce();
@@ -98,6 +99,31 @@ void TestVideoTasks::aHugePhotoIsDecodedSmallerWithItsCrop() {
     for (int x : {part.left(), part.center().x(), part.right()}) {
         const uint8_t* pixel = f.data() + size_t(part.center().y()) * size_t(f.stride) + size_t(x) * 4;
         QVERIFY2(pixel[2] > 200 && pixel[0] < 50, qPrintable(QString("x %1: %2 %3 %4").arg(x).arg(pixel[0]).arg(pixel[1]).arg(pixel[2])));
+    }
+}
+
+// A picture shown over many frames is decoded and converted once: each
+// frame gets the same picture, so nothing downstream uploads or draws it
+// again. Also where the decoder would rather hand over YUV planes, which an
+// RGBA picture cannot come as (an export's decoders; it was converted
+// afresh for every frame).
+void TestVideoTasks::aStillPictureComesAsOnePicture() {
+    for (bool planes : {false, true}) {
+        VideoTaskManager manager;
+        manager.setDecodesPlanes(planes);
+        FrameRequest request;
+        request.decodeMask = DecodeSelf;
+        ff::VFramePtr first;
+        for (int64_t frame = 0; frame < 12; ++frame) {
+            request.self = layer(media("e2e-logo.png"), frame);
+            const ff::VFramePtr got = manager.decode(request)[0].frame;
+            QVERIFY(got);
+            if (!first)
+                first = got;
+            QVERIFY2(got == first, qPrintable(QString("planes %1, frame %2").arg(planes).arg(frame)));
+        }
+        QCOMPARE(first->planes, 0);
+        QCOMPARE(QSize(first->width, first->height), QSize(160, 90));
     }
 }
 
