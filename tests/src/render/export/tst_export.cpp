@@ -260,6 +260,12 @@ class TestExport : public QObject {
         return m_render->lastExportResult();
     }
 
+    // The whole timeline to `out` at 30 frames a second, 320 x 240.
+    ExportResult exportAt30(const QString& out) {
+        MVParams params = paramsFor(out, 30);
+        return exportTo(params);
+    }
+
 private slots:
     void initTestCase() {
         timeline::overrideDpiScale(1.0);
@@ -400,8 +406,7 @@ private slots:
             dub->addSource(model.createSource(dub, 60, 30, 0, 60, kMedia + "/mono-48k.wav", QRectF(), QRect()));
         });
         const QString out = korvel::test::workFolder("composition") + "/out.mp4";
-        MVParams params = paramsFor(out, 30);
-        const ExportResult result = exportTo(params);
+        const ExportResult result = exportAt30(out);
         QVERIFY2(result.ok, qPrintable(result.reason));
         QCOMPARE(framePts(out).size(), 90);
 
@@ -453,8 +458,7 @@ private slots:
             pictures->addSource(green);
         });
         const QString out = korvel::test::workFolder("turned") + "/out.mp4";
-        MVParams params = paramsFor(out, 30);
-        const ExportResult result = exportTo(params);
+        const ExportResult result = exportAt30(out);
         QVERIFY2(result.ok, qPrintable(result.reason));
         const Picture p = pictureAt(out, 10);
         const QPoint centre(160 - 60, 120 + 20);
@@ -551,8 +555,7 @@ private slots:
             video->addSource(quiet);
         });
         const QString out = korvel::test::workFolder("muted") + "/out.mp4";
-        MVParams params = paramsFor(out, 30);
-        const ExportResult result = exportTo(params);
+        const ExportResult result = exportAt30(out);
         QVERIFY2(result.ok, qPrintable(result.reason));
         QCOMPARE(frameColours(out).value(15), Red);
         const QList<double> levels = soundLevels(out);
@@ -682,8 +685,7 @@ private slots:
     void anEmptyTimelineSaysSo() {
         buildTimeline([](TimeLineTreeModel&) {});
         const QString out = korvel::test::workFolder("empty") + "/out.mp4";
-        MVParams params = paramsFor(out, 30);
-        const ExportResult result = exportTo(params);
+        const ExportResult result = exportAt30(out);
         QVERIFY(!result.ok);
         QVERIFY2(result.reason.contains("empty"), qPrintable(result.reason));
         QVERIFY(!QFile::exists(out));
