@@ -221,10 +221,15 @@ void DeviceImpl::drawQuad(const gs_transform& t, const gs_vec2& canvas) {
         GLint viewport[4] = {0, 0, 0, 0};
         gl->glGetIntegerv(GL_VIEWPORT, viewport);
         auto toWindow = [](float clip, GLint origin, GLint size) { return (clip + 1.0f) / 2.0f * size + origin; };
-        const float xa = toWindow(sx * (t.x - halfW), viewport[0], viewport[2]);
-        const float xb = toWindow(sx * (t.x + halfW), viewport[0], viewport[2]);
-        const float ya = toWindow(sy * (t.y - halfH), viewport[1], viewport[3]);
-        const float yb = toWindow(sy * (t.y + halfH), viewport[1], viewport[3]);
+        // Held to just beyond the viewport, so that a huge quad still
+        // converts to int.
+        auto clampTo = [](float v, GLint origin, GLint size) {
+            return std::clamp(v, float(origin) - 2.0f, float(origin + size) + 2.0f);
+        };
+        const float xa = clampTo(toWindow(sx * (t.x - halfW), viewport[0], viewport[2]), viewport[0], viewport[2]);
+        const float xb = clampTo(toWindow(sx * (t.x + halfW), viewport[0], viewport[2]), viewport[0], viewport[2]);
+        const float ya = clampTo(toWindow(sy * (t.y - halfH), viewport[1], viewport[3]), viewport[1], viewport[3]);
+        const float yb = clampTo(toWindow(sy * (t.y + halfH), viewport[1], viewport[3]), viewport[1], viewport[3]);
         // One pixel more on each side for filtering at the edges.
         addDrawn(int(std::floor(std::min(xa, xb))) - 1, int(std::floor(std::min(ya, yb))) - 1,
                  int(std::ceil(std::max(xa, xb))) + 1, int(std::ceil(std::max(ya, yb))) + 1);

@@ -142,9 +142,13 @@ bool layersAlike(const ExportFrameRecord& a, const ExportFrameRecord& b, int bas
         return false;
     for (int i = 0; i < a.size(); ++i) {
         const ExportFrameEntry &x = a[i], &y = b[i];
-        if (x.item != y.item || x.stacked != y.stacked || (x.stacked && x.stacking != y.stacking))
+        if (x.item != y.item)
             return false;
-        if (i != base && !alike(x.props, y.props))
+        // The base is not drawn, nor is what shows nothing: their stacking
+        // changes nothing.
+        if (i == base || (!showsAnything(x.props) && !showsAnything(y.props)))
+            continue;
+        if (!alike(x.props, y.props) || x.stacked != y.stacked || (x.stacked && x.stacking != y.stacking))
             return false;
     }
     return true;

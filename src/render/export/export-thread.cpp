@@ -80,16 +80,25 @@ void ExportFetchFrame::readyForComposing(ExportFrameRecord& record) {
         return;
     // The pictures under the layers that are drawn keep their planes.
     const int base = m_image->decodedBase(record).entry;
-    // Composed: YUV planes become RGBA here, on the CPU, not on the GPU's thread.
+    // Composed: YUV planes become RGBA here, on the CPU, not on the GPU's
+    // thread. A picture given again (a still) gets the same RGBA picture
+    // again, so that layers drawn from it are seen to be unchanged.
+    std::vector<std::pair<ff::VFramePtr, ff::VFramePtr>> converted;
     for (int i = 0; i < record.size(); ++i) {
         if (i == base)
             continue;
         ExportFrameEntry& entry = record[i];
         for (VFrameInfo* layer : {&entry.props.self, &entry.props.from, &entry.props.to}) {
-            if (layer->frame && layer->frame->planes != 0)
-                layer->frame = m_toRgba.convert(layer->frame);
+            if (!layer->frame || layer->frame->planes == 0)
+                continue;
+            const auto before = std::find_if(m_converted.begin(), m_converted.end(),
+                                             [&](const auto& pair) { return pair.first == layer->frame; });
+            const ff::VFramePtr rgba = before != m_converted.end() ? before->second : m_toRgba.convert(layer->frame);
+            converted.emplace_back(layer->frame, rgba);
+            layer->frame = rgba;
         }
     }
+    m_converted = std::move(converted);
 }
 
 // ---- ExportImage ----
@@ -113,7 +122,8 @@ int pictureFormat(const mv::Movie* movie) {
 } // namespace
 
 ExportImage::ExportImage(ExportContext* context, GsScene* scene, int width, int height)
-    : GsOutputRaw(scene, width, height, pictureFormat(context->movie)), m_context(context) {}
+    : GsOutputRaw(scene, width, height, pictureFormat(context->movie)), m_context(context),
+      m_writerMatrix(mv::picture_matrix(context->movie)) {}
 
 ExportImage::~ExportImage() {
     wait();
@@ -250,7 +260,7 @@ DecodedBase ExportImage::decodedBase(const ExportFrameRecord& record) const {
     // Where a GPU converts colours, composing the whole picture there is the cheaper way.
     if (!device || !device->ConvertsColourOnCpu() || !s)
         return {};
-    return ::decodedBase(record, s->width(), s->height(), width(), height(), mv::picture_matrix(m_context->movie));
+    return ::decodedBase(record, s->width(), s->height(), width(), height(), m_writerMatrix);
 }
 
 bool ExportImage::writeOverlaid(const ExportFrameRecord& record, const DecodedBase& base, int64_t outputIndex) {
@@ -266,9 +276,10 @@ bool ExportImage::writeOverlaid(const ExportFrameRecord& record, const DecodedBa
             TickSource();
             HandleFilter();
             GsPixelRect drawn;
-            if (!CaptureLayer(&m_layer, &drawn))
+            std::vector<uint8_t> layer; // made ready below, then not needed
+            if (!CaptureLayer(&layer, &drawn))
                 return false;
-            m_overlay.setLayer(m_layer.data(), drawn, mv::picture_matrix(m_context->movie));
+            m_overlay.setLayer(layer.data(), drawn, m_writerMatrix);
             ++m_layersDrawn;
             m_layerRecord = record;
             // Not kept: the decoder's pool takes its pictures back.
@@ -321,7 +332,7 @@ void ExportImage::OnFrame(int width, int height, const uint8_t* pixels, int byte
 ff::VFramePtr ExportImage::directFrame(const ExportFrameRecord& record) const {
     GsScene* s = scene();
     ff::VFramePtr frame = s ? directPicture(record, s->width(), s->height(), width(), height()) : nullptr;
-    if (!frame || frame->planes == 0 || planesFitWriter(*frame, mv::picture_matrix(m_context->movie)))
+    if (!frame || frame->planes == 0 || planesFitWriter(*frame, m_writerMatrix))
         return frame;
     // Planes the writer cannot take are converted on the way; a GPU that
     // converts colours does that faster by composing them.
@@ -332,7 +343,7 @@ ff::VFramePtr ExportImage::directFrame(const ExportFrameRecord& record) const {
 void ExportImage::writeDirect(const ff::VFramePtr& frame, int64_t outputIndex) {
     ++m_directPictures;
     deliver(outputIndex, [&](int64_t pts) {
-        if (planesFitWriter(*frame, mv::picture_matrix(m_context->movie)))
+        if (planesFitWriter(*frame, m_writerMatrix))
             return exportfn::pushPlanes(m_context->movie, *frame, pts);
         // RGBA as decoded, or planes the writer converts from RGBA.
         const ff::VFramePtr rgba = m_toRgba.convert(frame);

@@ -36,6 +36,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class AudioTaskManager;
 
@@ -102,6 +104,8 @@ private:
     ExportSource* m_source;
     ExportImage* m_image;
     ff::RgbaFrames m_toRgba;
+    // The last frame's conversions: (decoded, converted) pairs.
+    std::vector<std::pair<ff::VFramePtr, ff::VFramePtr>> m_converted;
     std::atomic<bool> m_stop{false};
 };
 
@@ -168,6 +172,7 @@ private:
     void openAudioTo(int64_t to);
 
     ExportContext* m_context;
+    const int m_writerMatrix; // the movie's YUV matrix (mv::picture_matrix)
     std::atomic<bool> m_stop{false};
     QMutex m_queueLock; // guards m_queue
     QQueue<Queued> m_queue;
@@ -181,11 +186,9 @@ private:
     ff::RgbaFrames m_toRgba;             // for those the writer takes as RGBA
     // writeOverlaid's last drawn layers (this thread): the record they were
     // drawn from (its base entry emptied) and its base entry, -1 when none;
-    // their read-back, the same made ready to lay over planes, and the
-    // planes with them.
+    // the layers made ready to lay over planes, and the planes with them.
     ExportFrameRecord m_layerRecord;
     int m_layerBase = -1;
-    std::vector<uint8_t> m_layer;
     PlanesOverlay m_overlay;
     std::vector<uint8_t> m_overlaid;
 };
