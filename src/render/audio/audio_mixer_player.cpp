@@ -22,6 +22,7 @@ bool AudioMixerPlayer::open(int channels, int rate, int format, bool withOutput)
         m_outputOpen = m_output->play(channels, rate, format);
         m_broken = false;
         m_stalled = false;
+        m_played = false;
         if (!m_outputOpen)
             LOGW("audio: no sound output; playing silently");
     }
@@ -95,6 +96,7 @@ bool AudioMixerPlayer::end(const PcmConsumer& consumer) {
             m_stalled = cached >= 3 * budgetMs;
             return false;
         }
+        m_played = true;
         m_latencyUs = m_output->latency_usec();
         m_latencyAt = std::chrono::steady_clock::now();
         if (int ms = pacingSleepMs(cached, m_count))
@@ -108,6 +110,23 @@ bool AudioMixerPlayer::end(const PcmConsumer& consumer) {
     m_sinceReopen.restart();
     std::this_thread::sleep_for(std::chrono::milliseconds(kWriteFailSleepMs));
     return false;
+}
+
+bool AudioMixerPlayer::waitsForSink() const {
+    return m_output && m_outputOpen && !m_broken && m_stalled && !m_played;
+}
+
+bool AudioMixerPlayer::waitForStart() {
+    if (!waitsForSink())
+        return false;
+    m_output->cached_millisec(); // fresh timing from the server
+    if (!m_output->isRunning())
+        return false;
+    m_stalled = false;
+    m_played = true;
+    m_latencyUs = m_output->latency_usec();
+    m_latencyAt = std::chrono::steady_clock::now();
+    return m_latencyUs >= 0;
 }
 
 bool AudioMixerPlayer::lastLatency(int64_t* us, std::chrono::steady_clock::time_point* at) const {
@@ -126,6 +145,7 @@ void AudioMixerPlayer::stop() {
     m_outputOpen = false;
     m_broken = false;
     m_stalled = false;
+    m_played = false;
     m_count = 0;
     m_latencyUs = -1;
 }

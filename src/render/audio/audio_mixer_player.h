@@ -55,9 +55,18 @@ public:
     // playing yet (filling up; a sink that has not started, whose queue
     // is then held at three frames rather than piling up delay).
     bool end(const PcmConsumer& consumer = PcmConsumer());
-    // As of the last end() that returned true: microseconds until the end of
-    // that block is heard, and when that was read. False otherwise.
+    // As of the last end() or waitForStart() that returned true:
+    // microseconds until the end of the last block written is heard, and
+    // when that was read. False otherwise.
     bool lastLatency(int64_t* us, std::chrono::steady_clock::time_point* at) const;
+    // The output was opened and holds its start level, but its sink has
+    // not played anything yet (a sink resuming from suspend, or finishing
+    // a long block it began before this stream came). Blocks written now
+    // would be left out unheard.
+    bool waitsForSink() const;
+    // Asks the output once whether it plays now; then it keeps time as
+    // after an end() that returned true.
+    bool waitForStart();
     // Stops and frees the output and the mixer.
     void stop();
 
@@ -77,6 +86,7 @@ private:
     bool m_outputOpen = false;
     bool m_broken = false;       // the output refused a block; silent until reopened
     bool m_stalled = false;      // the output holds three frames it does not play yet
+    bool m_played = false;       // the output has played since it was opened
     QElapsedTimer m_sinceReopen; // since the output broke or was last retried
     int m_channels = 2;
     int m_rate = 44100;

@@ -63,6 +63,16 @@ void PlayerThread::waitForStop() {
     m_wake.wait(lock, [this] { return m_stop; });
 }
 
+bool PlayerThread::waitForSink(AudioMixerPlayer* mixer, Clock::time_point until) {
+    while (mixer->waitsForSink() && Clock::now() < until) {
+        if (!sleepUntil(Clock::now() + kSinkStartPoll))
+            return false;
+        if (mixer->waitForStart())
+            break;
+    }
+    return true;
+}
+
 void PlayerThread::tellClock(const AudioMixerPlayer& mixer, const Step& step) {
     const int64_t fps = step.fps > 0 ? step.fps : 30;
     int64_t latencyUs = 0;
@@ -85,6 +95,7 @@ void PlayerThread::run() {
         AudioTaskManager tasks;
         mixer->open(2, 44100, ff::SF_S16, true);
         Clock::time_point deadline = Clock::now();
+        const Clock::time_point sinkStartBy = deadline + kSinkStartWait;
         Step step;
         for (;;) {
             {
@@ -97,7 +108,14 @@ void PlayerThread::run() {
                 break;
             mixer->begin(step.current, 1, int(step.fps));
             tasks.mix(step.sounds);
-            const bool pacedBySound = mixer->end();
+            bool pacedBySound = mixer->end();
+            if (!pacedBySound && mixer->waitsForSink()) {
+                // Stepping on would leave these frames' sound out while
+                // the pictures ran ahead of a sink that has not started.
+                if (!waitForSink(mixer, sinkStartBy))
+                    break;
+                pacedBySound = !mixer->waitsForSink();
+            }
             tellClock(*mixer, step);
             // The timeline holds the play head on its last frame; once that
             // frame has sounded there is nothing more to ask for.

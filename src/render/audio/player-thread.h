@@ -22,6 +22,12 @@ class PlayerThread : public QThread {
 public:
     // One frame step at 30 frames per second, for pacing without sound.
     static constexpr std::chrono::microseconds kFramePeriod{33333};
+    // How long playback waits at its start for a sink that holds the first
+    // frames' sound but has not begun to play it; then the pictures go on
+    // without it.
+    static constexpr std::chrono::milliseconds kSinkStartWait{3000};
+    // How often the output is asked meanwhile.
+    static constexpr std::chrono::milliseconds kSinkStartPoll{5};
 
     // Not started; the owner calls start().
     PlayerThread() = default;
@@ -56,6 +62,10 @@ private:
     bool waitForAnswer(Step* step);
     bool sleepUntil(std::chrono::steady_clock::time_point deadline);
     void waitForStop();
+    // At the start, while the sound output holds the first frames but its
+    // sink has not begun: waits (bounded) for it, so that the first
+    // frames are heard and the pictures start with them. False when stopping.
+    bool waitForSink(AudioMixerPlayer* mixer, std::chrono::steady_clock::time_point until);
     // Sets the sound clock from the step just played.
     void tellClock(const AudioMixerPlayer& mixer, const Step& step);
 
