@@ -6,30 +6,35 @@
 
 namespace {
 
-// Limited-range rows of an RGB -> YUV matrix for 0..255 RGB: Y without its
-// 16, U and V without their 128.
+// Limited-range rows of an RGB -> YUV matrix for 0..255 RGB, in 1/65536:
+// Y without its 16, U and V without their 128; and those offsets per unit
+// of alpha (0..255), in the same scale.
 struct YuvRows {
-    float y[3], u[3], v[3];
+    int32_t y[3], u[3], v[3];
+    int32_t yOffset, cOffset;
 };
 
 YuvRows rowsFor(int matrix) {
-    const float kr = matrix == 601 ? 0.299f : 0.2126f;
-    const float kb = matrix == 601 ? 0.114f : 0.0722f;
-    const float kg = 1.0f - kr - kb;
-    const float ys = 219.0f / 255.0f, cs = 224.0f / 255.0f;
-    return {{kr * ys, kg * ys, kb * ys},
-            {-kr / (2 * (1 - kb)) * cs, -kg / (2 * (1 - kb)) * cs, 0.5f * cs},
-            {0.5f * cs, -kg / (2 * (1 - kr)) * cs, -kb / (2 * (1 - kr)) * cs}};
+    const double kr = matrix == 601 ? 0.299 : 0.2126;
+    const double kb = matrix == 601 ? 0.114 : 0.0722;
+    const double kg = 1.0 - kr - kb;
+    const double ys = 219.0 / 255.0, cs = 224.0 / 255.0;
+    auto scaled = [](double v) { return int32_t(std::lround(v * 65536.0)); };
+    return {{scaled(kr * ys), scaled(kg * ys), scaled(kb * ys)},
+            {scaled(-kr / (2 * (1 - kb)) * cs), scaled(-kg / (2 * (1 - kb)) * cs), scaled(0.5 * cs)},
+            {scaled(0.5 * cs), scaled(-kg / (2 * (1 - kr)) * cs), scaled(-kb / (2 * (1 - kr)) * cs)},
+            scaled(16.0 / 255.0),
+            scaled(128.0 / 255.0)};
 }
 
-// A value of 0..255 in 1/256, as the blend adds it.
-uint16_t fixed(float v) {
-    return uint16_t(std::clamp(std::lround(v * 256.0f), 0L, 255L * 256L));
+// A sum in 1/65536 of 0..255 as the blend adds it: 1/256, within 0..255.
+uint16_t fixed(int32_t v) {
+    return uint16_t(std::clamp((v + 128) >> 8, 0, 255 * 256));
 }
 
-// What is kept of the picture beneath under a coverage of 0..1, in 1/256.
-uint16_t kept(float alpha) {
-    return uint16_t(256 - std::lround(alpha * 256.0f));
+// What is kept of the picture beneath under a coverage of 0..total, in 1/256.
+uint16_t kept(int coverage, int total) {
+    return uint16_t(256 - (coverage * 256 + total / 2) / total);
 }
 
 } // namespace
@@ -64,9 +69,8 @@ void PlanesOverlay::setLayer(const uint8_t* rgba, const GsPixelRect& at, int mat
             Run run{at.y + y, at.x + x, 0, m_yKeep.size()};
             for (; x < at.width && row[size_t(x) * 4 + 3] != 0; ++x) {
                 const uint8_t* p = row + size_t(x) * 4;
-                const float a = float(p[3]) / 255.0f;
-                m_yKeep.push_back(kept(a));
-                m_yAdd.push_back(fixed(m.y[0] * p[0] + m.y[1] * p[1] + m.y[2] * p[2] + 16.0f * a));
+                m_yKeep.push_back(kept(p[3], 255));
+                m_yAdd.push_back(fixed(m.y[0] * p[0] + m.y[1] * p[1] + m.y[2] * p[2] + m.yOffset * p[3]));
                 ++run.length;
             }
             m_yRuns.push_back(run);
@@ -87,15 +91,16 @@ void PlanesOverlay::setLayer(const uint8_t* rgba, const GsPixelRect& at, int mat
             }
             Run run{at.y / 2 + cy, at.x / 2 + cx, 0, m_cKeep.size()};
             for (; cx < cw && coverage(cx) != 0; ++cx) {
+                // Sums of the four samples: the mean is taken in the rounding.
                 const uint8_t* t = top + size_t(cx) * 8;
                 const uint8_t* b = bottom + size_t(cx) * 8;
-                const float r = float(t[0] + t[4] + b[0] + b[4]) / 4.0f;
-                const float g = float(t[1] + t[5] + b[1] + b[5]) / 4.0f;
-                const float bl = float(t[2] + t[6] + b[2] + b[6]) / 4.0f;
-                const float a = float(coverage(cx)) / (4.0f * 255.0f);
-                m_cKeep.push_back(kept(a));
-                m_uAdd.push_back(fixed(m.u[0] * r + m.u[1] * g + m.u[2] * bl + 128.0f * a));
-                m_vAdd.push_back(fixed(m.v[0] * r + m.v[1] * g + m.v[2] * bl + 128.0f * a));
+                const int r = t[0] + t[4] + b[0] + b[4];
+                const int g = t[1] + t[5] + b[1] + b[5];
+                const int bl = t[2] + t[6] + b[2] + b[6];
+                const int a = coverage(cx);
+                m_cKeep.push_back(kept(a, 4 * 255));
+                m_uAdd.push_back(fixed((m.u[0] * r + m.u[1] * g + m.u[2] * bl + m.cOffset * a + 2) >> 2));
+                m_vAdd.push_back(fixed((m.v[0] * r + m.v[1] * g + m.v[2] * bl + m.cOffset * a + 2) >> 2));
                 ++run.length;
             }
             m_cRuns.push_back(run);
