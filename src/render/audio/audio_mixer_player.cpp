@@ -120,6 +120,14 @@ bool AudioMixerPlayer::waitForStart() {
     if (!waitsForSink())
         return false;
     m_output->cached_millisec(); // fresh timing from the server
+    if (!m_output->isPlaying()) {
+        // The server went away meanwhile: no sink will start; the output
+        // is broken as after a refused block, and retried now and then.
+        LOGW("audio: the sound output went away before it started; retrying every %d ms", kReopenIntervalMs);
+        m_broken = true;
+        m_sinceReopen.restart();
+        return false;
+    }
     if (!m_output->isRunning())
         return false;
     m_stalled = false;

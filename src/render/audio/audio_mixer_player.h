@@ -65,7 +65,8 @@ public:
     // would be left out unheard.
     bool waitsForSink() const;
     // Asks the output once whether it plays now; then it keeps time as
-    // after an end() that returned true.
+    // after an end() that returned true. An output whose server went away
+    // meanwhile is broken, as after a refused block: it waits no longer.
     bool waitForStart();
     // Stops and frees the output and the mixer.
     void stop();

@@ -243,7 +243,7 @@ private slots:
         QSignalSpy ended(&player, &PlayerManager::sig_controlPlay);
         connect(&player, &PlayerManager::sig_controlPlay, &player, [&player] { player.setPlaying(false); });
         player.setPlaying(true);
-        QVERIFY(ended.wait(3000));
+        QVERIFY(ended.wait(6000)); // the sink may take two seconds to start
         QCOMPARE(ended.count(), 1);
         QVERIFY(!player.isPlaying());
         QTest::qWait(150);
@@ -277,7 +277,8 @@ private slots:
         auto timeline = timelineFor(player, 600, {{media("tone-long.mp3"), 0, 240, 128}});
         timeline->answering = answering;
         player.setPlaying(true);
-        QTRY_VERIFY_WITH_TIMEOUT(timeline->requests.size() >= (answering ? 10 : 1), 3000);
+        // The sink may take two seconds to start.
+        QTRY_VERIFY_WITH_TIMEOUT(timeline->requests.size() >= (answering ? 10 : 1), 6000);
         // Without answering events: the thread's next request waits in the
         // queue when it is stopped, and must not be relayed afterwards.
         QThread::msleep(100);
