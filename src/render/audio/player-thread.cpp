@@ -114,7 +114,9 @@ void PlayerThread::run() {
                 // the pictures ran ahead of a sink that has not started.
                 if (!waitForSink(mixer, sinkStartBy))
                     break;
-                pacedBySound = !mixer->waitsForSink();
+                // Paced by the sound once the sink has started; not when the
+                // wait ran out or the output broke meanwhile.
+                pacedBySound = mixer->isOutputOpen() && !mixer->waitsForSink();
             }
             tellClock(*mixer, step);
             // The timeline holds the play head on its last frame; once that
