@@ -500,6 +500,10 @@ void GsViewImpl::SetClampY(float f) {
 }
 
 void GsViewImpl::SetScene(GsScene* scene) {
+    // Under the frame cycle's lock: the cycle takes the view's scene and
+    // draws it without holding a reference across the swap, so the old
+    // scene may only go between cycles.
+    GsDeviceScope cycle;
     GsScene* old;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
