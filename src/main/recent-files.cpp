@@ -189,8 +189,13 @@ bool addProject(const QString& projectPath, const QString& xbelFile) {
         else if (entries[i].ownOnly)
             own.append(i);
     }
-    std::stable_sort(own.begin(), own.end(),
-                     [&](int a, int b) { return entries[a].modified > entries[b].modified; });
+    // Newest first; of two written in the same millisecond, the later in
+    // the file is the newer (entries are appended).
+    std::sort(own.begin(), own.end(), [&](int a, int b) {
+        if (entries[a].modified != entries[b].modified)
+            return entries[a].modified > entries[b].modified;
+        return a > b;
+    });
     for (int i = kMaxOwnEntries - 1; i < own.size(); ++i)
         dropped.insert(own[i]);
 
