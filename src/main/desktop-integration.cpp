@@ -1,5 +1,6 @@
 #include "desktop-integration.h"
 
+#include "project-file.h"
 #include "recent-files.h"
 #include "zyapp.h"
 
@@ -13,7 +14,6 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QWidget>
-#include <QXmlStreamReader>
 
 namespace {
 
@@ -114,19 +114,12 @@ void DesktopIntegration::openRequested(const QString& file) {
 }
 
 QString DesktopIntegration::refusal(const QString& file) const {
-    const QFileInfo info(file);
-    if (!info.isFile())
-        return tr("titlebar.FileNoExist");
-    const QString suffix = info.suffix();
-    const char* root = suffix == QLatin1String("zya2") ? "Tamsel" : suffix == QLatin1String("zya") ? "Brindon" : nullptr;
     // Checked before the open project is given up for it.
-    QFile project(file);
-    if (!root || !project.open(QIODevice::ReadOnly))
-        return tr("titlebar.FileReadFail");
-    QXmlStreamReader reader(&project);
-    if (!reader.readNextStartElement() || reader.name() != QLatin1String(root))
-        return tr("titlebar.FileReadFail");
-    return QString();
+    const QString why = project::unreadableReason(file);
+    if (why.isEmpty())
+        return QString();
+    return (QFileInfo(file).isFile() ? tr("titlebar.FileReadFail") : tr("titlebar.FileNoExist")) + QLatin1Char('\n') +
+           QDir::toNativeSeparators(file) + QStringLiteral(": ") + why;
 }
 
 void DesktopIntegration::showHint(const QString& text) {

@@ -173,6 +173,35 @@ QByteArray captureChild(QXmlStreamReader& reader, const char* name) {
 
 } // namespace
 
+QString unreadableReason(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return QStringLiteral("no such file");
+    const QString suffix = info.suffix();
+    const char* root = suffix == QLatin1String("zya2") ? "Tamsel" : suffix == QLatin1String("zya") ? "Brindon" : nullptr;
+    if (!root)
+        return QStringLiteral("not a .zya2 or .zya file");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    if (file.size() == 0)
+        return QStringLiteral("the file is empty");
+    QXmlStreamReader reader(&file);
+    if (!reader.readNextStartElement())
+        return QStringLiteral("line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+    if (reader.name() != QLatin1String(root))
+        return QStringLiteral("not a Korvel project (<%1>)").arg(reader.name().left(40));
+    while (!reader.atEnd())
+        reader.readNext();
+    if (reader.hasError()) {
+        // A short read is a file cut off, not a fault of the document.
+        const bool cut = reader.error() == QXmlStreamReader::PrematureEndOfDocumentError;
+        return QStringLiteral("line %1: %2").arg(reader.lineNumber()).arg(cut ? QStringLiteral("the file is cut off")
+                                                                              : reader.errorString());
+    }
+    return QString();
+}
+
 bool readProject(QIODevice& file, ProjectSections& sections, const std::function<void(bool)>& onRoot) {
     QXmlStreamReader reader(&file);
     if (!reader.readNextStartElement() || reader.name() != QLatin1String("Tamsel"))

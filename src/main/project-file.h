@@ -61,6 +61,12 @@ bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark ma
 // how many went.
 int removeLeftoverSaveCopies(const QString& path);
 
+// Why the file at `path` cannot be opened as a project (no such file, not
+// readable, another document, an XML error and its line), or an empty text
+// when it can: the whole document is well formed and its root is the one of
+// its layout (.zya2 or .zya). Checked before the open project is given up.
+QString unreadableReason(const QString& path);
+
 // Reading an opened file: false when it is no project (no root element,
 // another root, or a broken document); the sections may hold part of it then.
 // The current layout; archived tells the file's mark.

@@ -163,20 +163,26 @@ bool ZyApp::readProjectFile(const QString& path, const QString& resolveAgainst) 
     return true;
 }
 
-bool ZyApp::openProject(const QString& path) {
-    if (!maybeSave())
+bool ZyApp::refuseUnreadable(const QString& path) {
+    const QString why = project::unreadableReason(path);
+    if (why.isEmpty())
         return false;
+    LOGW("project: cannot open %s: %s", qUtf8Printable(path), qUtf8Printable(why));
+    showHint((QFileInfo(path).isFile() ? tr("titlebar.FileReadFail") : tr("titlebar.FileNoExist")) + QLatin1Char('\n') +
+             QDir::toNativeSeparators(path) + QStringLiteral(": ") + why);
+    return true;
+}
+
+bool ZyApp::openProject(const QString& path) {
     const QString suffix = QFileInfo(path).suffix();
     const bool current = suffix == QLatin1String("zya2");
     if (!current && suffix != QLatin1String("zya")) {
         LOGW("project: %s is neither a .zya2 nor a .zya file", qUtf8Printable(path));
         return false;
     }
-    if (!QFileInfo(path).isFile()) {
-        LOGW("project: cannot open %s: no such file", qUtf8Printable(path));
-        showHint(tr("titlebar.FileNoExist"));
+    // The open project is given up only for a file that reads.
+    if (refuseUnreadable(path) || !maybeSave())
         return false;
-    }
     if (!readProjectFile(path)) {
         showHint(tr("titlebar.FileReadFail"));
         return false;
@@ -208,7 +214,7 @@ void ZyApp::offerMissingMedia() {
 }
 
 bool ZyApp::openEarlierVersion(const QString& versionPath, const QString& projectPath) {
-    if (!maybeSave())
+    if (refuseUnreadable(versionPath) || !maybeSave())
         return false;
     if (!readProjectFile(versionPath, projectPath)) {
         showHint(tr("titlebar.FileReadFail"));

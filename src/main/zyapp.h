@@ -132,6 +132,8 @@ public:
     // A message to the user in an information box; to the log only when
     // there is no user (the command-line export).
     void showHint(const QString& text);
+    // Tells the user why `path` is no project that opens; false when it is one.
+    bool refuseUnreadable(const QString& path);
 
 signals:
     void sig_prependHistory(QString path);

@@ -387,31 +387,50 @@ private slots:
         QVERIFY(readFile(film) != saved);
     }
 
-    void filesThatAreNoProjectLeaveAnEmptyProject_data() {
+    // A file that does not read as a project is refused before anything is
+    // asked: the open project and its unsaved edits stay, and the message
+    // names the file and what is wrong with it.
+    void filesThatAreNoProjectAreRefusedAndTheOpenProjectStays_data() {
         QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("why");
         QByteArray random(4096, 0);
         for (char& c : random)
             c = char(QRandomGenerator::global()->bounded(256));
-        QTest::newRow("random bytes") << random;
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("another program's xml") << QByteArray("<svg><rect/></svg>");
-        QTest::newRow("cut off") << QByteArray("<Tamsel Version=\"1.0.0\"><Render><scene><width>1280</wid");
-        QTest::newRow("absurd values")
-            << QByteArray("<Tamsel><Render><scene><width>-99999999999</width><height>nan</height></scene></Render>"
-                          "<Timeline><classify type=\"2\"><SourceItem><source>[map:5]garbage</source></SourceItem>"
-                          "</classify></Timeline></Tamsel>");
+        QTest::newRow("random bytes") << random << QString();
+        QTest::newRow("empty") << QByteArray() << QString("empty");
+        QTest::newRow("another program's xml") << QByteArray("<svg><rect/></svg>") << QString("not a Korvel project");
+        QTest::newRow("cut off") << QByteArray("<Tamsel Version=\"1.0.0\"><Render><scene><width>1280</wid")
+                                 << QString("the file is cut off");
+        QTest::newRow("broken deep inside")
+            << QByteArray("<Tamsel><Render></Render>\n<Timeline><classify></Timeline></Tamsel>") << QString("line 2");
     }
-    void filesThatAreNoProjectLeaveAnEmptyProject() {
+    void filesThatAreNoProjectAreRefusedAndTheOpenProjectStays() {
         QFETCH(QByteArray, content);
+        QFETCH(QString, why);
         const QString bad = dir + "/bad.zya2";
         writeFile(bad, content);
+        buildProject();
+        const int clips = tracks()->allSources().size();
+        QVERIFY(clips > 0);
+        QVERIFY(!zya::UndoController::instance()->isClean());
         BoxAnswer answer {QString()};
-        const bool opened = ZyApp::instance()->openProject(bad);
-        if (!opened) {
-            QCOMPARE(answer.text, QStringLiteral("titlebar.FileReadFail"));
-            QVERIFY(tracks()->allSources().isEmpty());
-        }
-        // Either way the project is usable.
+        QVERIFY(!ZyApp::instance()->openProject(bad));
+        QCOMPARE(answer.answered, 1); // the refusal, and no question about saving
+        QVERIFY(answer.text.startsWith(QStringLiteral("titlebar.FileReadFail")));
+        QVERIFY2(answer.text.contains(bad) && answer.text.contains(why), qPrintable(answer.text));
+        QCOMPARE(tracks()->allSources().size(), clips);
+        QVERIFY(!zya::UndoController::instance()->isClean());
+    }
+
+    // Well formed, with values no project has: it opens as far as it reads,
+    // and the project is usable either way.
+    void absurdValuesLeaveAUsableProject() {
+        const QString bad = dir + "/absurd.zya2";
+        writeFile(bad, "<Tamsel><Render><scene><width>-99999999999</width><height>nan</height></scene></Render>"
+                       "<Timeline><classify type=\"2\"><SourceItem><source>[map:5]garbage</source></SourceItem>"
+                       "</classify></Timeline></Tamsel>");
+        BoxAnswer answer {QString()};
+        ZyApp::instance()->openProject(bad);
         QVERIFY(ZyApp::instance()->renderManager()->sceneWidth() >= 2);
         tracks()->addTrack(tracks()->header(SourceVideo));
         QVERIFY(!zya::UndoController::instance()->isClean());
