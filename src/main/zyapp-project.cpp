@@ -2,6 +2,7 @@
 // copy and the question before a modified project is dropped.
 #include "zyapp.h"
 
+#include "moved-media.h"
 #include "project-archive.h"
 #include "project-file.h"
 #include "resource/project/missing-media-dialog.h"
@@ -188,6 +189,7 @@ bool ZyApp::openProject(const QString& path) {
         return false;
     }
     if (current) {
+        relinkMovedMedia();
         announce(m_projectPath, "titlebar.OpenProjectSuccess");
     } else {
         // Saved in the current layout, at a place the user picks next time.
@@ -195,6 +197,21 @@ bool ZyApp::openProject(const QString& path) {
     }
     offerMissingMedia();
     return true;
+}
+
+void ZyApp::relinkMovedMedia() {
+    // An archive keeps its media relative to itself already.
+    if (!m_sections || m_archived)
+        return;
+    const QStringList missing = m_sections->missingMedia();
+    if (missing.isEmpty())
+        return;
+    const QHash<QString, QString> moved = findMovedMedia(missing, QFileInfo(m_projectPath).absolutePath());
+    for (auto it = moved.constBegin(); it != moved.constEnd(); ++it) {
+        if (m_sections->relinkMedia(it.key(), it.value()) > 0)
+            LOGW("project: %s was moved with the project; found at %s", qUtf8Printable(it.key()),
+                 qUtf8Printable(it.value()));
+    }
 }
 
 void ZyApp::offerMissingMedia() {

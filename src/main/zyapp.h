@@ -134,6 +134,8 @@ public:
     void showHint(const QString& text);
     // Tells the user why `path` is no project that opens; false when it is one.
     bool refuseUnreadable(const QString& path);
+    // Finds media that the project's folder took along when it was moved.
+    void relinkMovedMedia();
 
 signals:
     void sig_prependHistory(QString path);

@@ -127,6 +127,72 @@ private slots:
         QVERIFY2(centre.blue() > 150 && centre.red() < 80, qPrintable(centre.name()));
         ZyApp::instance()->clearProject();
     }
+
+    // A project folder moved with its media inside: the media are found where
+    // the move took them, by the export and by the editor, without asking.
+    // A file that lay outside the folder is not taken for one of the same
+    // name inside it.
+    void aProjectMovedWithItsMediaFindsThemWithoutAsking() {
+        const QString dir = korvel::test::workFolder("folder-moved");
+        QDir().mkpath(dir + "/film/media");
+        QDir().mkpath(dir + "/lost");
+        const QString clip = dir + "/film/media/clip.mp4", tone = dir + "/film/media/tone.mp3";
+        const QString outside = dir + "/lost/voice.mp3";
+        QVERIFY(QFile::copy(media("export-blue.mp4"), clip));
+        QVERIFY(QFile::copy(media("tone.mp3"), tone));
+        QVERIFY(QFile::copy(media("tone.mp3"), outside));
+        TimeLineTreeModel* m = tracks();
+        m->header(SourceVideo)->addSource(m->createFromMaterial(m->header(SourceVideo), clip, 0));
+        m->header(SourceAudio)->addSource(m->createFromMaterial(m->header(SourceAudio), tone, 0));
+        ClassifyItem* second = m->addTrack(m->header(SourceAudio));
+        second->addSource(m->createFromMaterial(second, outside, 0));
+        library()->AddMaterialFiles({clip, tone}, false);
+        const QString project = dir + "/film/film.zya2";
+        QFile(project).open(QIODevice::WriteOnly);
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        ZyApp::instance()->clearProject();
+
+        QVERIFY(QDir().rename(dir + "/film", dir + "/usb"));
+        QVERIFY(QFile::remove(outside));
+        QVERIFY(QFile::copy(media("tone.mp3"), dir + "/usb/voice.mp3")); // same name, other place
+        const QString movedProject = dir + "/usb/film.zya2";
+
+        // A fresh export finds the moved files; the outside one is still missing.
+        QByteArray said;
+        QCOMPARE(exportProject(movedProject, dir + "/out.mp4", &said), 2);
+        const QByteArray listed = said.mid(said.indexOf("export: 1 media files of the project are missing:"));
+        QVERIFY2(listed.contains(outside.toUtf8()) && !listed.contains(clip.toUtf8()) &&
+                     !listed.contains(tone.toUtf8()) && !listed.isEmpty(),
+                 said.constData());
+        QVERIFY(QFile::copy(media("tone.mp3"), outside));
+        QCOMPARE(exportProject(movedProject, dir + "/out.mp4", &said), 0);
+        const QImage frame = korvel::test::decodeFrame(dir + "/out.mp4", 5);
+        QVERIFY(!frame.isNull());
+        const QColor centre = frame.pixelColor(frame.width() / 2, frame.height() / 2);
+        QVERIFY2(centre.blue() > 150 && centre.red() < 80, qPrintable(centre.name()));
+
+        // The editor opens it with nothing to ask.
+        int asked = 0;
+        QTimer driver;
+        connect(&driver, &QTimer::timeout, this, [&] {
+            if (auto* missing = qobject_cast<MissingMediaDialog*>(QApplication::activeModalWidget())) {
+                ++asked;
+                missing->reject();
+            }
+        });
+        driver.start(50);
+        QVERIFY(ZyApp::instance()->openProject(movedProject));
+        driver.stop();
+        QCOMPARE(asked, 0);
+        QStringList paths;
+        for (SourceData* c : tracks()->allSources()) {
+            paths << c->path();
+            QCOMPARE(c->valid(), 1);
+        }
+        paths.sort();
+        QCOMPARE(paths, (QStringList {outside, dir + "/usb/media/clip.mp4", dir + "/usb/media/tone.mp3"}));
+        ZyApp::instance()->clearProject();
+    }
 };
 
 int main(int argc, char** argv) {
