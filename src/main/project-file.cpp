@@ -1,6 +1,7 @@
 #include "project-file.h"
 
 #include "value/interface.h"
+#include "value/paths.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -296,6 +297,11 @@ QString autoSavePath(const QString& projectPath) {
     const QString name = QStringLiteral("~temp_") + project.completeBaseName() + QStringLiteral(".zya2");
     const QString folder = project.isAbsolute() && project.exists() ? project.absolutePath() : QDir::tempPath();
     return QDir(folder).filePath(name);
+}
+
+QString autoSaveFallbackPath(const QString& projectPath) {
+    const QString folder = QDir(QString::fromStdString(bg::stateDirectory())).filePath(QStringLiteral("autosave"));
+    return QDir(folder).filePath(QFileInfo(autoSavePath(projectPath)).fileName());
 }
 
 } // namespace project

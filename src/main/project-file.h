@@ -79,5 +79,8 @@ bool readOldProject(QIODevice& file, ProjectSections& sections, const std::funct
 // "~temp_film.v2.zya2"), beside the project when the project file exists,
 // else in the temporary folder.
 QString autoSavePath(const QString& projectPath);
+// Where the copy goes when that place cannot be written (a project in a
+// read-only folder): the same name in "autosave" in the state folder.
+QString autoSaveFallbackPath(const QString& projectPath);
 
 } // namespace project

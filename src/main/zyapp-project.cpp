@@ -40,7 +40,8 @@ void ZyApp::forgetAutoSave() {
     // A scripted export leaves the editor's pending recovery alone.
     if (!m_interactive)
         return;
-    for (const QString& copy : {project::autoSavePath(m_projectPath), m_recoveredCopy}) {
+    for (const QString& copy : {project::autoSavePath(m_projectPath), project::autoSaveFallbackPath(m_projectPath),
+                                m_recoveredCopy}) {
         if (!copy.isEmpty() && QFileInfo::exists(copy) && !QFile::remove(copy))
             LOGW("project: the automatic copy %s cannot be deleted", qUtf8Printable(copy));
     }
@@ -293,8 +294,25 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
     error.clear();
     // The library stores its paths relative to the file being written.
     m_sectionFile = target;
-    const bool written = project::writeProject(target, *m_sections, marked ? project::ArchiveMark::Yes : project::ArchiveMark::No,
-                                               archive, &error);
+    bool written = project::writeProject(target, *m_sections, marked ? project::ArchiveMark::Yes : project::ArchiveMark::No,
+                                         archive, &error);
+    if (!written && automatic) {
+        // A folder that cannot be written (read-only, full) still gets the
+        // project protected: the copy goes to Korvel's own folder instead.
+        const QString fallback = project::autoSaveFallbackPath(projectPath);
+        QString fallbackError;
+        LOGW("project: the automatic copy %s cannot be written (%s); trying %s", qUtf8Printable(target),
+             qUtf8Printable(error), qUtf8Printable(fallback));
+        m_sectionFile = fallback;
+        if (QDir().mkpath(QFileInfo(fallback).absolutePath()) &&
+            project::writeProject(fallback, *m_sections, marked ? project::ArchiveMark::Yes : project::ArchiveMark::No,
+                                  false, &fallbackError)) {
+            target = fallback;
+            written = true;
+        } else {
+            error += QStringLiteral("; ") + fallbackError;
+        }
+    }
     m_sectionFile.clear();
     if (copiesHere)
         m_archive->endCopies();
@@ -302,9 +320,13 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
         m_archiveDir = archiveDirBefore;
     if (!written) {
         LOGE("project: cannot write %s: %s", qUtf8Printable(target), qUtf8Printable(error));
-        // The 30-second copy retries by itself; a save the user asked for is told.
+        // The 30-second copy retries by itself and tells in the title bar
+        // (a dialog every 30 seconds would stop the work); a save the user
+        // asked for is told at once.
         if (!automatic)
             showHint(tr("titlebar.SaveProjectFail").arg(QDir::toNativeSeparators(target), error));
+        else
+            emit sig_updateProjectName(tr("titlebar.AutoProjectFail").arg(error), false);
         return false;
     }
     if (marked)

@@ -34,6 +34,7 @@
 #include "timeline/toolbar-widget.h"
 #include "undo/undo-controller.h"
 #include "value/interface.h"
+#include "value/paths.h"
 
 #include <QDeadlineTimer>
 #include <QFileDialog>
@@ -385,6 +386,45 @@ private slots:
         QVERIFY(!QFile::exists(copy));
         QCOMPARE(QString::fromStdString(bg::configText("autoSavePath", "x")), QString());
         QVERIFY(readFile(film) != saved);
+    }
+
+    // A project in a folder where its copy cannot be written (read-only;
+    // here a folder already holds the copy's name) is still protected: the
+    // copy goes to Korvel's own folder, the next start offers it, and a save
+    // removes it. When no copy can be written at all, the title bar says so.
+    void anAutomaticCopyThatCannotGoBesideTheProjectGoesElsewhere() {
+        const QString film = dir + "/blocked.zya2";
+        buildProject();
+        writeFile(film, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, film));
+        QVERIFY(QDir().mkpath(project::autoSavePath(film)));
+        tracks()->addTrack(tracks()->header(SourceAudio)); // an edit
+        QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
+        const QString copy = project::autoSaveFallbackPath(film);
+        QVERIFY(copy.startsWith(QString::fromStdString(bg::stateDirectory())));
+        QVERIFY(!readFile(copy).isEmpty());
+        QCOMPARE(QString::fromStdString(bg::configText("autoSavePath")), copy);
+
+        ZyApp::instance()->clearProject();
+        zya::UndoController::instance()->setClean();
+        ZyApp::instance()->resumeAutoSave(true, copy);
+        QCOMPARE(ZyApp::instance()->currentProjectPath(), film);
+        QCOMPARE(tracks()->header(SourceAudio)->children().size(), 1);
+        QVERIFY(!zya::UndoController::instance()->isClean());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
+        QVERIFY(!QFile::exists(copy));
+
+        QStringList titles;
+        auto connection = connect(ZyApp::instance(), &ZyApp::sig_updateProjectName, this,
+                                  [&](const QString& text, bool) { titles << text; });
+        tracks()->addTrack(tracks()->header(SourceAudio));
+        {
+            korvel::test::FileSizeLimit full(64);
+            QVERIFY(!ZyApp::instance()->saveProject(true, false, QString()));
+        }
+        disconnect(connection);
+        QVERIFY2(!titles.filter("titlebar.AutoProjectFail").isEmpty(), qPrintable(titles.join('|')));
+        QVERIFY(QDir().rmdir(project::autoSavePath(film)));
     }
 
     // A file that does not read as a project is refused before anything is
