@@ -11,17 +11,29 @@
 #include "undo/undo-controller.h"
 #include "zyapp.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+
+#include <sys/stat.h>
 
 namespace {
 
 void say(const QString& line) {
     std::fprintf(stderr, "%s\n", qUtf8Printable(line));
+}
+
+// Whether the two names are one file on disk (a link or another spelling
+// of the same path included); false when either is not there.
+bool sameFile(const QString& a, const QString& b) {
+    struct stat sa {}, sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 } // namespace
@@ -148,6 +160,9 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
 }
 
 int runExportCommand(const ExportCommand& command) {
+    // A reader of the progress that goes away (`| head`) must not end the
+    // export half-way; the lines are lost, the movie is written.
+    std::signal(SIGPIPE, SIG_IGN);
     ZyApp* app = ZyApp::instance();
     // No window: the render manager, the timeline and the project's parts.
     if (!app->initializeHeadless()) {
@@ -159,12 +174,30 @@ int runExportCommand(const ExportCommand& command) {
         return 2;
     }
     // A file with holes where media should be is no export.
-    const QStringList missing = app->projectSections() ? app->projectSections()->missingMedia() : QStringList();
+    const ProjectSections* sections = app->projectSections();
+    const QStringList missing = sections ? sections->missingMedia() : QStringList();
     if (!missing.isEmpty()) {
         say(QStringLiteral("export: %1 media files of the project are missing:").arg(missing.size()));
         for (const QString& path : missing)
             say(QStringLiteral("  %1").arg(path));
         return 2;
+    }
+    const QStringList unreadable = sections ? sections->unreadableMedia() : QStringList();
+    if (!unreadable.isEmpty()) {
+        say(QStringLiteral("export: %1 media files of the project cannot be read as pictures or sound:")
+                .arg(unreadable.size()));
+        for (const QString& path : unreadable)
+            say(QStringLiteral("  %1").arg(path));
+        return 2;
+    }
+    // Writing over what the export reads would destroy it.
+    QStringList read = sections ? sections->mediaFiles() : QStringList();
+    read << command.project;
+    for (const QString& path : read) {
+        if (sameFile(path, command.output)) {
+            say(QStringLiteral("export: %1 is read by the project; choose another output").arg(command.output));
+            return 2;
+        }
     }
     RenderManager* render = app->renderManager();
     MVParams params;

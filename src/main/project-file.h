@@ -35,6 +35,10 @@ public:
     // The media files the project names (library and clips) that are not
     // on disk, each once.
     virtual QStringList missingMedia() const { return {}; }
+    // The clips' media files that are on disk but read as no media.
+    virtual QStringList unreadableMedia() const { return {}; }
+    // Every media file the clips read.
+    virtual QStringList mediaFiles() const { return {}; }
     // Points everything that names the file `from` at `to`; the number of
     // materials and clips changed.
     virtual int relinkMedia(const QString& from, const QString& to) {

@@ -60,6 +60,14 @@ QStringList ProjectParts::missingMedia() const {
     return m_timeline->missingMedia();
 }
 
+QStringList ProjectParts::unreadableMedia() const {
+    return m_timeline->unreadableMedia();
+}
+
+QStringList ProjectParts::mediaFiles() const {
+    return m_timeline->mediaFiles();
+}
+
 int ProjectParts::relinkMedia(const QString& from, const QString& to) {
     return m_timeline->relinkMedia(from, to);
 }

@@ -412,6 +412,25 @@ QStringList TimeLineTreeModel::missingMedia() const {
     return missing;
 }
 
+QStringList TimeLineTreeModel::unreadableMedia() const {
+    QStringList unreadable;
+    for (const SourceData* clip : allSources()) {
+        if (clip->type() != SourceSubtitle && !clip->path().isEmpty() && clip->valid() == 0 &&
+            QFileInfo::exists(clip->path()) && !unreadable.contains(clip->path()))
+            unreadable.append(clip->path());
+    }
+    return unreadable;
+}
+
+QStringList TimeLineTreeModel::mediaFiles() const {
+    QStringList files;
+    for (const SourceData* clip : allSources()) {
+        if (clip->type() != SourceSubtitle && !clip->path().isEmpty() && !files.contains(clip->path()))
+            files.append(clip->path());
+    }
+    return files;
+}
+
 SourceData* TimeLineTreeModel::findSource(const QString& uuid) const {
     for (ClassifyItem* track : tracks()) {
         for (SourceData* clip : track->sources()) {

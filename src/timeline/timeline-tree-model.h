@@ -111,6 +111,10 @@ public:
     int relinkMedia(const QString& from, const QString& to);
     // The files of clips that are not on disk, each once.
     QStringList missingMedia() const;
+    // The files of clips that are on disk but read as no media, each once.
+    QStringList unreadableMedia() const;
+    // Every file that clips read, each once.
+    QStringList mediaFiles() const;
     SourceData* findSource(const QString& uuid) const;
     ClassifyItem* trackOf(const SourceData* clip) const;
 

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -17,8 +18,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+
+#include <sys/types.h>
 
 // ---- ExportContext ----
 
@@ -511,6 +515,25 @@ ExportResult ExportManager::runVideo(ExportContext& context, GsScene* scene, int
     return result;
 }
 
+namespace {
+// Removes the hidden files that exports of `target` killed outright (no
+// chance to clean up) left beside it: ".film.korvel-<pid>.mp4" of a process
+// that no longer runs.
+void removeLeftovers(const QFileInfo& target) {
+    const QString prefix = QStringLiteral(".%1.korvel-").arg(target.completeBaseName());
+    const QString suffix = QLatin1Char('.') + target.suffix();
+    const QDir folder(target.absolutePath());
+    for (const QString& name : folder.entryList({prefix + QStringLiteral("*") + suffix}, QDir::Files | QDir::Hidden)) {
+        bool number = false;
+        const qint64 pid = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size()).toLongLong(&number);
+        if (!number || pid <= 0 || pid == QCoreApplication::applicationPid())
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH && QFile::remove(folder.filePath(name)))
+            LOGW("---> removed %s, left by an export that was killed", qUtf8Printable(folder.filePath(name)));
+    }
+}
+} // namespace
+
 ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     ExportResult result;
     if (!params) {
@@ -563,18 +586,24 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
                                 .arg(target.absolutePath(), target.completeBaseName())
                                 .arg(QCoreApplication::applicationPid())
                                 .arg(target.suffix());
-    const bool aside = exportfn::setExportPath(working, partial);
-    if (!aside)
-        LOGW("---> no room for a temporary name beside %s; writing it in place", result.path.toUtf8().constData());
-    const QString written = aside ? partial : result.path;
+    // Written in place, a failure or a cancel would destroy the file there.
+    if (!exportfn::setExportPath(working, partial)) {
+        result.reason = QStringLiteral("the output's path is too long (%1 bytes with its temporary name; at most %2)")
+                            .arg(partial.toUtf8().size())
+                            .arg(sizeof(working.filePath) - 1);
+        LOGE("---> %s", result.reason.toUtf8().constData());
+        m_running = false;
+        return result;
+    }
+
+    removeLeftovers(target);
 
     ExportContext context;
     context.movie = exportfn::openMovie(working, &result.reason);
     if (!context.movie) {
         result.reason.replace(partial, result.path);
         LOGE("---> 初始化编码器出错: %s", result.reason.toUtf8().constData());
-        if (aside)
-            QFile::remove(partial);
+        QFile::remove(partial);
         m_running = false;
         return result;
     }
@@ -594,7 +623,7 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     const bool finished = mv::stop_movie(&context.movie);
     context.movie = nullptr;
 
-    const QFileInfo file(written);
+    const QFileInfo file(partial);
     if (m_cancel) {
         result.cancelled = true;
         result.reason = QStringLiteral("the export was cancelled");
@@ -617,17 +646,18 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     } else {
         result.ok = true;
     }
-    if (aside) {
-        // rename() replaces the old file in one step: it is never half there.
-        if (result.ok && std::rename(partial.toUtf8().constData(), result.path.toUtf8().constData()) != 0) {
-            result.ok = false;
-            result.reason = QStringLiteral("the export could not take the name %1: %2")
-                                .arg(result.path, QString::fromLocal8Bit(std::strerror(errno)));
-            LOGE("---> %s", result.reason.toUtf8().constData());
-        }
-        if (!result.ok)
-            QFile::remove(partial);
+    // The new file keeps the access the user gave the old one.
+    if (result.ok && QFileInfo::exists(result.path) && !QFileInfo(result.path).isDir())
+        QFile::setPermissions(partial, QFile::permissions(result.path));
+    // rename() replaces the old file in one step: it is never half there.
+    if (result.ok && std::rename(partial.toUtf8().constData(), result.path.toUtf8().constData()) != 0) {
+        result.ok = false;
+        result.reason = QStringLiteral("the export could not take the name %1: %2")
+                            .arg(result.path, QString::fromLocal8Bit(std::strerror(errno)));
+        LOGE("---> %s", result.reason.toUtf8().constData());
     }
+    if (!result.ok)
+        QFile::remove(partial);
     m_running = false;
     return result;
 }

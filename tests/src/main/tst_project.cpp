@@ -209,6 +209,13 @@ class TestProject : public QObject {
 
     // Every kind of clip, three added tracks, transitions, subtitles,
     // materials and a 1366 x 768 canvas.
+    // A project of one video clip, nothing else.
+    void buildEmptyProjectWith(const QString& video) {
+        ZyApp::instance()->clearProject();
+        TimeLineTreeModel* m = tracks();
+        m->header(SourceVideo)->addSource(m->createFromMaterial(m->header(SourceVideo), video, 0));
+    }
+
     void buildProject() {
         ZyApp::instance()->renderManager()->setSceneSize(1366, 768, false);
         TimeLineTreeModel* m = tracks();
@@ -873,6 +880,62 @@ private slots:
                          said.contains("must lie after") || said.contains("-only needs"),
                      said.constData());
         }
+    }
+
+    // What an export must not harm: a media file the project reads given as
+    // the output, an old output when the hidden name does not fit, the old
+    // output's access rights. Hidden files of killed exports are cleared,
+    // and media that exist but read as nothing are refused, not exported as
+    // black holes.
+    void commandLineExportLeavesWhatItWouldHarmWhole() {
+        const QString folder = dir + "/guard";
+        QDir().mkpath(folder);
+        const QString clip = folder + "/clip.mp4";
+        QVERIFY(QFile::copy(media("export-blue.mp4"), clip));
+        buildEmptyProjectWith(clip);
+        const QString project = folder + "/guard.zya2";
+        writeFile(project, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        const QByteArray source = readFile(clip);
+        auto run = [&](const QString& output, QByteArray* said) {
+            QProcess korvel;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+            korvel.setProcessEnvironment(env);
+            korvel.start(QStringLiteral(KORVEL_BINARY), {"--export", project, output, "--size", "160x90"});
+            korvel.waitForFinished(120000);
+            *said = korvel.readAllStandardError();
+            return korvel.exitStatus() == QProcess::NormalExit ? korvel.exitCode() : -1;
+        };
+        QByteArray said;
+        QCOMPARE(run(folder + "/./clip.mp4", &said), 2);
+        QVERIFY2(said.contains("is read by the project"), said.right(300).constData());
+        QCOMPARE(readFile(clip), source);
+
+        const QString out = folder + "/out.mp4", leftover = folder + "/.out.korvel-4194303.mp4";
+        writeFile(out, "the old film");
+        QVERIFY(QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner));
+        writeFile(leftover, "half a film");
+        QCOMPARE(run(out, &said), 0);
+        QVERIFY(readFile(out).size() > 1000);
+        const QFile::Permissions rights = QFile::permissions(out);
+        QVERIFY(rights.testFlag(QFile::ReadOwner) && rights.testFlag(QFile::WriteOwner));
+        QVERIFY(!(rights & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther)));
+        QVERIFY(!QFile::exists(leftover));
+
+        QString deep = folder;
+        while (deep.toUtf8().size() < 470)
+            deep += "/" + QString(60, QLatin1Char('d'));
+        QVERIFY(QDir().mkpath(deep));
+        const QString far = deep + "/" + QString(qMax(1, 505 - int(deep.toUtf8().size())), QLatin1Char('f')) + ".mp4";
+        writeFile(far, "the old film");
+        QCOMPARE(run(far, &said), 1);
+        QVERIFY2(said.contains("too long"), said.right(300).constData());
+        QCOMPARE(readFile(far), QByteArray("the old film"));
+
+        writeFile(clip, "not a movie");
+        QCOMPARE(run(out, &said), 2);
+        QVERIFY2(said.contains("cannot be read") && said.contains(clip.toUtf8()), said.right(300).constData());
     }
 
     // A part of the export (--from/--to), its pictures alone and its sound
