@@ -11,7 +11,6 @@
 #include "undo/undo-controller.h"
 #include "zyapp.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -20,20 +19,10 @@
 #include <csignal>
 #include <cstdio>
 
-#include <sys/stat.h>
-
 namespace {
 
 void say(const QString& line) {
     std::fprintf(stderr, "%s\n", qUtf8Printable(line));
-}
-
-// Whether the two names are one file on disk (a link or another spelling
-// of the same path included); false when either is not there.
-bool sameFile(const QString& a, const QString& b) {
-    struct stat sa {}, sb {};
-    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 } // namespace
@@ -191,13 +180,9 @@ int runExportCommand(const ExportCommand& command) {
         return 2;
     }
     // Writing over what the export reads would destroy it.
-    QStringList read = sections ? sections->mediaFiles() : QStringList();
-    read << command.project;
-    for (const QString& path : read) {
-        if (sameFile(path, command.output)) {
-            say(QStringLiteral("export: %1 is read by the project; choose another output").arg(command.output));
-            return 2;
-        }
+    if (sections && project::readsFile(*sections, command.project, command.output)) {
+        say(QStringLiteral("export: %1 is read by the project; choose another output").arg(command.output));
+        return 2;
     }
     RenderManager* render = app->renderManager();
     MVParams params;

@@ -508,6 +508,11 @@ bool openForCounting(const FarmCommand& c, int64_t* frames, int* status) {
         *status = 2;
         return false;
     }
+    if (app->projectSections() && project::readsFile(*app->projectSections(), c.project, c.output)) {
+        say(QStringLiteral("farm: %1 is read by the project; choose another output").arg(c.output));
+        *status = 2;
+        return false;
+    }
     auto* timeline = dynamic_cast<FrameDispatcher*>(app->renderManager()->exportManager()->source());
     *frames = timeline ? exportfn::outputFrameCount(timeline->totalFrames(), c.fps) : 0;
     return true;
@@ -658,6 +663,32 @@ int runFarmCommand(const FarmCommand& command) {
     if (!QFileInfo(QFileInfo(command.output).absolutePath()).isDir()) {
         say(QStringLiteral("farm: the output's folder %1 does not exist").arg(QFileInfo(command.output).absolutePath()));
         return 2;
+    }
+    if (QFileInfo(command.output).isDir()) {
+        say(QStringLiteral("farm: the output %1 is a folder").arg(command.output));
+        return 2;
+    }
+    // A folder the user keeps other files in is used only when none of them
+    // bears a name the render writes; the render marks the folders it made
+    // its own, and reuses those.
+    const QString mark = plan.work + QStringLiteral("/.korvel-farm");
+    const bool defaultWork = plan.work == command.output + QStringLiteral(".farm");
+    if (!defaultWork && !QFileInfo::exists(mark)) {
+        const QStringList own = QDir(plan.work).entryList(
+            {QStringLiteral("segment*"), QStringLiteral("sound.*"), QStringLiteral("join.*"),
+             QStringLiteral("slurm-korvel-*.out")},
+            QDir::AllEntries | QDir::NoDotAndDotDot);
+        if (!own.isEmpty()) {
+            say(QStringLiteral("farm: the work folder %1 holds files the render would replace (%2); choose another "
+                               "--work folder")
+                    .arg(plan.work, own.join(QStringLiteral(", "))));
+            return 2;
+        }
+        QFile marker(mark);
+        if (!marker.open(QIODevice::WriteOnly)) {
+            say(QStringLiteral("farm: the work folder %1 cannot be written: %2").arg(plan.work, marker.errorString()));
+            return 2;
+        }
     }
     // What an earlier render left must not pass for this one's. Only the
     // names a render writes: the work folder may be one the user keeps

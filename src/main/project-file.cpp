@@ -12,6 +12,7 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -297,6 +298,18 @@ QString autoSavePath(const QString& projectPath) {
     const QString name = QStringLiteral("~temp_") + project.completeBaseName() + QStringLiteral(".zya2");
     const QString folder = project.isAbsolute() && project.exists() ? project.absolutePath() : QDir::tempPath();
     return QDir(folder).filePath(name);
+}
+
+bool readsFile(const ProjectSections& sections, const QString& projectPath, const QString& file) {
+    struct stat target {};
+    if (::stat(QFile::encodeName(file).constData(), &target) != 0)
+        return false;
+    const QStringList read = sections.mediaFiles() << projectPath;
+    return std::any_of(read.cbegin(), read.cend(), [&target](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_dev == target.st_dev &&
+               st.st_ino == target.st_ino;
+    });
 }
 
 QString autoSaveFallbackPath(const QString& projectPath) {

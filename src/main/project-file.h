@@ -79,6 +79,10 @@ bool readProject(QIODevice& file, ProjectSections& sections, const std::function
 // The older layout.
 bool readOldProject(QIODevice& file, ProjectSections& sections, const std::function<void(bool archived)>& onRoot);
 
+// Whether `file` is the project file or one of the media files its clips
+// read (the same file on disk, under any name): what an output must not be.
+bool readsFile(const ProjectSections& sections, const QString& projectPath, const QString& file);
+
 // "~temp_" + the project's whole base name + ".zya2" ("film.v2.zya2" has
 // "~temp_film.v2.zya2"), beside the project when the project file exists,
 // else in the temporary folder.

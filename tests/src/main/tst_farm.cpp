@@ -209,6 +209,7 @@ private slots:
         }
         const QString work = dir + "/broken-" + engine;
         QVERIFY(QDir().mkpath(work + "/segment-002.mp4"));
+        QFile(work + "/.korvel-farm").open(QIODevice::WriteOnly); // an earlier render's folder
         const QString out = dir + "/broken-" + engine + ".mp4";
         QByteArray said;
         QCOMPARE(farm({project, out, "--segments", "4", "--engine", engine, "--work", work, "--wait"}, &said), 1);
@@ -228,6 +229,12 @@ private slots:
         QTest::newRow("unknown engine") << QStringList {"--segments", "2", "--engine", "cloud"} << "local or slurm";
         QTest::newRow("no engine") << QStringList {"--segments", "2"} << "needs --engine";
         QTest::newRow("no sbatch") << QStringList {"--segments", "2", "--engine", "slurm"} << "slurm-client";
+        // The user's own files in a --work folder are not replaced.
+        QDir().mkpath(dir + "/mine");
+        QFile mine(dir + "/mine/sound.wav");
+        QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("my voice") == 8);
+        QTest::newRow("a folder of the user's as --work")
+            << QStringList {"--segments", "2", "--engine", "local", "--work", dir + "/mine"} << "would replace";
     }
     void badInputIsRefused() {
         QFETCH(QStringList, arguments);
@@ -244,6 +251,22 @@ private slots:
         QCOMPARE(status, 2);
         QVERIFY2(said.contains(message.toUtf8()), said.constData());
         QVERIFY(!QFile::exists(dir + "/refused.mp4"));
+        if (arguments.contains(dir + "/mine")) {
+            QFile mine(dir + "/mine/sound.wav");
+            QVERIFY(mine.open(QIODevice::ReadOnly));
+            QCOMPARE(mine.readAll(), QByteArray("my voice"));
+        }
+    }
+
+    // An output that is a folder, or a media file the project reads, is
+    // refused before any job runs.
+    void outputsThatWouldHarmAreRefused() {
+        QDir().mkpath(dir + "/folder.mp4");
+        QByteArray said;
+        QCOMPARE(farm({project, dir + "/folder.mp4", "--segments", "2", "--engine", "local"}, &said), 2);
+        QVERIFY2(said.contains("is a folder"), said.constData());
+        QCOMPARE(QDir(dir + "/folder.mp4").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList());
     }
 };
 
