@@ -5,6 +5,7 @@
 #include "timeline/timeline-read-pass.h"
 #include "timeline/transition-data.h"
 #include "values/value-init.h"
+#include "values/transtranslate.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -353,8 +354,11 @@ bool LegacyTimelineReader::read(QXmlStreamReader& objectMgr, QXmlStreamReader& t
     for (const LegacyTransit& t : transits) {
         SourceData* from = placed.value(t.left);
         SourceData* to = placed.value(t.right);
+        const QString kind = TransTranslate::instance()->drawable(t.name);
+        if (kind != t.name)
+            LOGW("legacy reader: transition '%s' is none Korvel draws; a dissolve takes its place", qPrintable(t.name));
         if ((!t.left.isEmpty() && !from) || (!t.right.isEmpty() && !to) || (!from && !to) ||
-            !m_model.addTransition(from, to, t.name, t.durationMs, t.ratio))
+            !m_model.addTransition(from, to, kind, t.durationMs, t.ratio))
             LOGW("legacy reader: transition '%s' skipped", qPrintable(t.name));
     }
     if (tree.hasError()) {

@@ -6,6 +6,7 @@
 #include "timeline/timeline-read-pass.h"
 #include "timeline/transition-data.h"
 #include "values/value-init.h"
+#include "values/transtranslate.h"
 
 #include <QStringList>
 #include <QXmlStreamReader>
@@ -243,7 +244,10 @@ void TimelineSectionReader::readTrans(QXmlStreamReader& reader) {
             duration = std::clamp<int64_t>(duration, 0, kMaxMs);
             ratio = std::clamp(ratio, 0, 10);
         }
-        if (!m_model.addTransition(from, to, name, duration, ratio))
+        const QString kind = TransTranslate::instance()->drawable(name);
+        if (kind != name)
+            LOGW("reader: transition '%s' is none Korvel draws; a dissolve takes its place", name.toUtf8().constData());
+        if (!m_model.addTransition(from, to, kind, duration, ratio))
             LOGW("reader: transition '%s' skipped", name.toUtf8().constData());
     }
 }

@@ -25,6 +25,10 @@ QString TransTranslate::nameToKey(const QString& name) const {
     return QString();
 }
 
+QString TransTranslate::drawable(const QString& name) const {
+    return nameToKey(name).isEmpty() ? QStringLiteral("over_cross") : name;
+}
+
 QString TransTranslate::keyToName(const QString& key) const {
     for (const auto& entry : m_table) {
         if (entry.second == key)

@@ -15,6 +15,9 @@ public:
     QString nameToKey(const QString& name) const;
     // Empty when the key names no transition.
     QString keyToName(const QString& key) const;
+    // The name itself when it is one of the fourteen, else the dissolve's:
+    // what a file's transition is drawn as.
+    QString drawable(const QString& name) const;
     // (name, key) pairs in the library's order.
     QList<QPair<QString, QString>> allTransitions() const { return m_table; }
 

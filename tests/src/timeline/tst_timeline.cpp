@@ -7,6 +7,7 @@
 #include "timeline/transition-data.h"
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
+#include "values/transtranslate.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -289,7 +290,7 @@ private slots:
         QFETCH(qint64, end);
         SourceData* from = add(video(), 0, 100);
         SourceData* to = add(video(), 100, 100);
-        TransitionObject* t = model->addTransition(hasFrom ? from : nullptr, hasTo ? to : nullptr, "Fade", ms, ratio);
+        TransitionObject* t = model->addTransition(hasFrom ? from : nullptr, hasTo ? to : nullptr, "clip_cross", ms, ratio);
         QVERIFY(t);
         QCOMPARE(t->data()->startframe, start);
         QCOMPARE(t->data()->endframe, end);
@@ -307,7 +308,7 @@ private slots:
     void transitionPanelEditUndoes() {
         SourceData* from = add(video(), 0, 100);
         SourceData* to = add(video(), 100, 100);
-        TransitionObject* t = model->addTransition(from, to, "Fade");
+        TransitionObject* t = model->addTransition(from, to, "clip_cross");
         bg::ValueMap edit;
         edit[tlkey::Type] = bg::Value("Cube");
         edit[tlkey::Duration] = bg::Value(int64_t(1000));
@@ -316,7 +317,7 @@ private slots:
         QCOMPARE(t->data()->startframe, 70);
         QCOMPARE(t->data()->endframe, 100);
         undo()->stack.undo();
-        QCOMPARE(t->data()->name, QString("Fade"));
+        QCOMPARE(t->data()->name, QString("clip_cross"));
         QCOMPARE(t->data()->startframe, 70);
         QCOMPARE(t->data()->endframe, 130);
         // The transition follows its clips.
@@ -394,7 +395,7 @@ private slots:
         QFETCH(bool, splits);
         SourceData* clip = add(video(), 100, 300, 50);
         SourceData* next = add(video(), 400, 50);
-        TransitionObject* t = model->addTransition(clip, next, "Fade", 1000, 5);
+        TransitionObject* t = model->addTransition(clip, next, "clip_cross", 1000, 5);
         const int steps = undo()->stack.count();
         QCOMPARE(model->splitSource(clip, frame), splits);
         if (!splits) {
@@ -483,7 +484,7 @@ private slots:
             edit[tlkey::W] = bg::Value(0.1 * i + 1.0 / 3);
             clip->updateData(MenuVideo, edit, tlkey::W);
             if (last.value(track) && i % 3 != 0)
-                model->addTransition(last.value(track), clip, "Fade", 500 + 100 * i, i % 11);
+                model->addTransition(last.value(track), clip, "clip_cross", 500 + 100 * i, i % 11);
             last[track] = clip;
         }
         QVERIFY(!model->transitions().isEmpty());
@@ -516,10 +517,14 @@ private slots:
         QTest::newRow("unknown type") << "<classify type=\"3\" row=\"-1\">" + clip("a", "0", "10", "0") + "</classify>"
                                       << 0 << 0;
         QTest::newRow("missing clips") << "<classify type=\"2\" row=\"-1\">" + clip("a", "0", "10", "0") + "</classify>"
-                                              "<Trans><TransItem><name>Fade</name><fromUUid>a</fromUUid><toUUid>zz</toUUid></TransItem>"
-                                              "<TransItem><name>Fade</name><toUUid>a</toUUid><durationframe>-5</durationframe><ratio>99</ratio></TransItem>"
-                                              "<TransItem><name>Fade</name></TransItem></Trans>"
+                                              "<Trans><TransItem><name>clip_cross</name><fromUUid>a</fromUUid><toUUid>zz</toUUid></TransItem>"
+                                              "<TransItem><name>clip_cross</name><toUUid>a</toUUid><durationframe>-5</durationframe><ratio>99</ratio></TransItem>"
+                                              "<TransItem><name>clip_cross</name></TransItem></Trans>"
                                        << 1 << 1;
+        QTest::newRow("transition of no known kind")
+            << "<classify type=\"2\" row=\"-1\">" + clip("a", "0", "10", "0") + clip("b", "10", "10", "0") + "</classify>"
+                   "<Trans><TransItem><name>../../../../etc/passwd</name><fromUUid>a</fromUUid><toUUid>b</toUUid></TransItem></Trans>"
+            << 2 << 1;
         QTest::newRow("broken xml") << "<classify type=\"2\" row=\"-1\">" + clip("a", "0", "10", "0") + "<sourceItem><start>"
                                     << 1 << 0;
     }
@@ -536,6 +541,8 @@ private slots:
             QVERIFY(clip->originalDuration() >= clip->offset() + clip->lengthFrames());
         }
         for (TransitionObject* t : model->transitions()) {
+            // One the engine draws: an unknown kind would leave the cut black.
+            QCOMPARE(TransTranslate::instance()->drawable(t->data()->name), t->data()->name);
             QVERIFY(t->data()->ratio >= 0 && t->data()->ratio <= 10);
             QVERIFY(t->data()->durationframe >= 0);
         }
@@ -591,7 +598,7 @@ private slots:
                       "<content>Hello</content><color>#ff0000</color><pos>[pointf]x:5;y:-7</pos>");
         const QString tree = "<Group type=\"2\"><Row><Item uid=\"1\"/></Row><Row><Item uid=\"2\"/></Row></Group>"
                              "<Group type=\"8\"><Row/><Row><Item>3</Item></Row></Group>"
-                             "<Transit><left>1</left><right>2</right><name>Fade</name></Transit>";
+                             "<Transit><left>1</left><right>2</right><name>clip_cross</name></Transit>";
         QVERIFY(readOld(*model, objects, tree));
         ClassifyItem* subtitles = model->header(SourceSubtitle);
         QCOMPARE(video()->children().size(), 1);
@@ -743,7 +750,7 @@ private slots:
                 if (clip && clip->parentTrack()) {
                     const QList<SourceData*>& row = clip->parentTrack()->sources();
                     SourceData* to = row.value(row.indexOf(clip) + 1);
-                    model->addTransition(clip, rng.bounded(3) ? to : nullptr, "Fade", rng.bounded(3000), rng.bounded(11));
+                    model->addTransition(clip, rng.bounded(3) ? to : nullptr, "clip_cross", rng.bounded(3000), rng.bounded(11));
                 }
                 break;
             case 10:
