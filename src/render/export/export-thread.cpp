@@ -303,15 +303,24 @@ bool ExportImage::writeOverlaid(const ExportFrameRecord& record, const DecodedBa
 
 bool ExportImage::holdPictureFor(int64_t outputIndex) {
     // The picture stands until the next output frame's time: the sound
-    // may follow that far, and the pictures may not lead it further.
-    const int64_t until = exportfn::timelineFrameOf(m_context->fromFrame + outputIndex + 1, m_context->frameRate) -
-                          m_context->soundFrom();
-    if (until > m_audioOpened)
-        m_context->videoWindow.acquire(int(until - m_audioOpened));
-    if (m_stop)
-        return false;
-    openAudioTo(until);
-    return true;
+    // may follow that far, and the pictures may not lead it further. Past
+    // the sound's end (the last picture of a low rate reaches beyond the
+    // timeline) there is no sound to follow, and nothing to wait for.
+    const int64_t soundEnd = m_context->soundUnits(std::max<int64_t>(m_context->total.load(), 0));
+    const int64_t until = std::min(
+        exportfn::timelineFrameOf(m_context->fromFrame + outputIndex + 1, m_context->frameRate) -
+            m_context->soundFrom(),
+        soundEnd);
+    // One unit at a time: at a low rate one picture stands for more units
+    // than the window holds (30 at 1 fps), and a larger acquire than that
+    // would never be granted; wake() stops the wait just as well.
+    while (m_audioOpened < until) {
+        m_context->videoWindow.acquire();
+        if (m_stop)
+            return false;
+        openAudioTo(m_audioOpened + 1);
+    }
+    return !m_stop;
 }
 
 void ExportImage::deliver(int64_t k, const std::function<QString(int64_t pts)>& push) {

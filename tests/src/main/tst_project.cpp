@@ -1032,6 +1032,36 @@ private slots:
         QVERIFY2(srt.startsWith("1\r\n00:00:00,000 --> 00:00:01,100\r\nHello"), srt.constData());
     }
 
+    // One output picture may stand for more timeline frames than the sound
+    // may trail the pictures by (30 at 1 fps, 120 at 1 fps played 4 times
+    // as fast): the export still ends, one picture per output frame, also
+    // where the last picture reaches past the timeline's end.
+    void commandLineExportAtLowRates_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("fps");
+        QTest::newRow("1 fps") << QStringList {"--fps", "1"} << 1;
+        QTest::newRow("2 fps") << QStringList {"--fps", "2"} << 2;
+        QTest::newRow("1 fps, 4 times as fast") << QStringList {"--fps", "1", "--speed", "4"} << 1;
+    }
+    void commandLineExportAtLowRates() {
+        QFETCH(QStringList, options);
+        QFETCH(int, fps);
+        ClassifyItem* video = tracks()->header(SourceVideo);
+        SourceData* clip = tracks()->createFromMaterial(video, media("h264-30fps.mp4"), 0);
+        video->addSource(clip);
+        // Not a whole number of seconds: the last picture outlasts the sound.
+        QVERIFY(tracks()->trimSource(clip, 0, 61, 0));
+        const QString project = dir + "/low-rate.zya2";
+        writeFile(project, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        const QString output = korvel::test::workFolder("low-rate") + "/out.mp4";
+        QByteArray said;
+        const int status = korvel::test::runProgram(KORVEL_BINARY, QStringList {"--export", project, output} + options,
+                                                    &said, 60000);
+        QVERIFY2(status == 0, said.right(400).constData());
+        QCOMPARE(korvel::test::frameTimes(output).size(), int(exportfn::outputFrameCount(61, fps)));
+    }
+
     // Ctrl+C, a logout or a kill stops a scripted export at once; what was
     // at the output before is kept and nothing half-written is left.
     void commandLineExportStopsOnASignal_data() {
