@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -46,6 +47,31 @@ void armShutdownWatchdog(int status) {
         std::_Exit(status);
     }).detach();
 }
+
+// Qt gives up with a fatal message, and abort(), when no window system or
+// EGL display opens as the application object is made: no crash, but a
+// machine without a display (or with one out of reach). The user gets the
+// reason and status 3, as an export without a graphics device does.
+QtMessageHandler g_logHandler = nullptr;
+bool g_starting = true;
+
+void endWithoutDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (g_logHandler)
+        g_logHandler(type, context, message);
+    if (type != QtFatalMsg || !g_starting)
+        return;
+    const char* display = std::getenv("DISPLAY");
+    std::fprintf(stderr,
+                 "korvel: no display or graphics device could be opened (DISPLAY=%s): %s\n"
+                 "korvel: the editor needs a desktop session; korvel --export runs without one when DISPLAY "
+                 "and WAYLAND_DISPLAY are unset (OpenGL from EGL, package libegl-mesa0)\n",
+                 display ? display : "", qUtf8Printable(message.simplified()));
+    std::_Exit(3);
+}
+
+// Around the making of the application object.
+void watchStart() { g_logHandler = qInstallMessageHandler(endWithoutDisplay); }
+void started() { g_starting = false; }
 
 } // namespace
 
@@ -103,7 +129,9 @@ int main(int argc, char** argv) {
         if (gs::prepareHeadlessPlatform())
             LOGD("farm: no display; drawing without one");
         QCoreApplication::setApplicationName(QStringLiteral("Korvel-farm-%1").arg(QCoreApplication::applicationPid()));
+        watchStart();
         ZyApp app(argc, argv);
+        started();
         app.setInteractive(false);
         status = runFarmCommand(command);
         LOGD("Korvel farm render ended with status %d", status);
@@ -125,7 +153,9 @@ int main(int argc, char** argv) {
         // A name of its own: an editor that is open does not stop a scripted export.
         QCoreApplication::setApplicationName(
             QStringLiteral("Korvel-export-%1").arg(QCoreApplication::applicationPid()));
+        watchStart();
         ZyApp app(argc, argv);
+        started();
         ZyTransLator translator;
         app.installTranslator(&translator);
         app.setInteractive(false);
@@ -135,7 +165,9 @@ int main(int argc, char** argv) {
         return status;
     }
     {
+        watchStart();
         ZyApp app(argc, argv);
+        started();
         auto* translator = new ZyTransLator;
         app.installTranslator(translator);
         if (app.isSecondary()) {

@@ -91,6 +91,8 @@ private slots:
     void stuckPrimaryDoesNotLockTheUserOut();
     void crashLeavesAReportNamedAtTheNextStart();
     void noGraphicsMeansNoWindow();
+    void noDisplayIsToldNotCrashed_data();
+    void noDisplayIsToldNotCrashed();
 };
 
 void TestStartup::installerSwitches_data() {
@@ -233,6 +235,31 @@ void TestStartup::noGraphicsMeansNoWindow() {
     QVERIFY2(korvel.log.contains("below the 3.3 core profile"), korvel.log.constData());
     QVERIFY(korvel.log.contains("\"---> 渲染管理器创建失败\""));
     QVERIFY(!korvel.log.contains(kReady));
+}
+
+void TestStartup::noDisplayIsToldNotCrashed_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("env");
+    QTest::newRow("editor, display out of reach") << QStringList {} << QStringList {"DISPLAY=:4095"};
+    QTest::newRow("export, display out of reach")
+        << QStringList {"--export", "/nowhere/film.zya2", "/tmp/film.mp4"} << QStringList {"DISPLAY=:4095"};
+    QTest::newRow("export, no EGL")
+        << QStringList {"--export", "/nowhere/film.zya2", "/tmp/film.mp4"}
+        << QStringList {"DISPLAY=", "WAYLAND_DISPLAY=", "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json"};
+}
+
+void TestStartup::noDisplayIsToldNotCrashed() {
+    // Qt gives up when it opens no window system: a message and status 3,
+    // no crash report.
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, env);
+    Profile profile = makeProfile("no-display");
+    Korvel korvel(profile, args, env);
+    QVERIFY(korvel.finish(20000));
+    QCOMPARE(korvel.process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(korvel.process.exitCode() == 3, korvel.log.constData());
+    QVERIFY2(korvel.log.contains("no display or graphics device could be opened"), korvel.log.constData());
+    QCOMPARE(QDir(profile.state).entryList({"crash-*"}), QStringList());
 }
 
 int main(int argc, char** argv) {
