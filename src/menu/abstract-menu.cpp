@@ -3,8 +3,13 @@
 #include "value/interface.h"
 #include "values/panel-signals.h"
 
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
+#include <QScrollArea>
+#include <QScrollBar>
 
 AbstractMenu::AbstractMenu(QWidget* parent) : QWidget(parent) {
     // Clicks and wheel turns move the focus here, so a spin box being edited
@@ -39,5 +44,38 @@ QString text(const char* section, const char* name) {
 }
 
 void requestPreviewUpdate() { emit PanelSignals::instance()->sig_updatePreivew(); }
+
+namespace {
+class WheelPastFields : public QObject {
+public:
+    explicit WheelPastFields(QScrollArea* scroll) : QObject(scroll), m_scroll(scroll) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* field = qobject_cast<QWidget*>(watched);
+        if (event->type() != QEvent::Wheel || !field || field->hasFocus())
+            return false;
+        QCoreApplication::sendEvent(m_scroll->verticalScrollBar(), event);
+        return true;
+    }
+
+private:
+    QScrollArea* m_scroll;
+};
+} // namespace
+
+void scrollPastFields(QScrollArea* scroll) {
+    QWidget* page = scroll ? scroll->widget() : nullptr;
+    if (!page)
+        return;
+    auto* filter = new WheelPastFields(scroll);
+    for (QWidget* field : page->findChildren<QWidget*>()) {
+        if (!qobject_cast<QComboBox*>(field) && !qobject_cast<QAbstractSpinBox*>(field) &&
+            !qobject_cast<QAbstractSlider*>(field))
+            continue;
+        field->setFocusPolicy(Qt::StrongFocus); // a wheel turn alone gives no focus
+        field->installEventFilter(filter);
+    }
+}
 
 } // namespace menu

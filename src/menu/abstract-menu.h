@@ -9,6 +9,8 @@
 
 #include <QWidget>
 
+class QScrollArea;
+
 #include <string>
 
 // How a clip's cropped picture fills its placement.
@@ -39,6 +41,11 @@ QString styleSheet(const QString& path);
 
 // The text of a translation key made of a section and a name.
 QString text(const char* section, const char* name);
+
+// A wheel turned over a list, number field or slider of the scrolled page
+// scrolls the page unless that field has the focus (it took a click or a
+// Tab): scrolling down a panel does not change the values it passes.
+void scrollPastFields(QScrollArea* scroll);
 
 // Asks the preview for a fresh frame through the application object, which
 // owns the wiring (queued: the panels are often mid-edit).

@@ -109,6 +109,7 @@ SubtitleMenu::SubtitleMenu(QWidget* parent) : AbstractMenu(parent) {
     grid->setRowStretch(row, 1);
     grid->setColumnStretch(1, 1);
     scroll->setWidget(page);
+    menu::scrollPastFields(scroll);
     outer->addWidget(scroll);
 
     connect(m_place.x, &QSpinBox::editingFinished, this, &SubtitleMenu::on_spinBox_x_editingFinished);

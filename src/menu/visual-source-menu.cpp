@@ -130,6 +130,7 @@ QWidget* VisualSourceMenu::buildEditPage(const char* prefix, const char* keys, b
     grid->setRowStretch(row, 1);
     grid->setColumnStretch(1, 1);
     scroll->setWidget(page);
+    menu::scrollPastFields(scroll);
     return scroll;
 }
 

@@ -20,6 +20,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
@@ -330,6 +332,37 @@ private slots:
         map["content"] = bg::Value(std::string("Hello!"));
         menu.UpdateData(map);
         QCOMPARE(text->textCursor().position(), 6);
+    }
+
+    // The wheel over the font size list while scrolling down the panel
+    // scrolls the panel; the size changes only once the list has the focus.
+    void wheelScrollsThePanelPastItsFields() {
+        SubtitleMenu menu;
+        menu.resize(300, 200); // smaller than its page: the page scrolls
+        menu.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&menu));
+        menu.UpdateData(visualMap());
+        EditLog log(&menu);
+        auto* sizes = child<QComboBox>(&menu, "comboBox_fontSize");
+        auto* bar = menu.findChild<QScrollArea*>()->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        const int before = sizes->currentIndex();
+        auto turn = [&](int steps) {
+            const QPoint at = sizes->rect().center();
+            QWheelEvent wheel(at, sizes->mapToGlobal(at), QPoint(), QPoint(0, -120 * steps), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(sizes, &wheel);
+        };
+        turn(1);
+        QCOMPARE(sizes->currentIndex(), before);
+        QVERIFY(bar->value() > 0);
+        QVERIFY(log.edits.empty());
+        QApplication::setActiveWindow(&menu);
+        sizes->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(sizes->hasFocus());
+        turn(1);
+        QVERIFY(sizes->currentIndex() != before);
+        QCOMPARE(int(log.edits.size()), 1);
     }
 
     void subtitleColourIsSentOnlyWhenItChanges() {
