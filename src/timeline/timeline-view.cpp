@@ -111,6 +111,8 @@ void TimeLineGraphicsView::slot_resetFrame(int64_t pix, EditType edit, bool oper
     m_frames.setFrame(pix);
     if (m_frames.frame() == 0)
         horizontalScrollBar()->setValue(0);
+    // The ruler's marker goes along (a click on a clip moves the play head).
+    emit sig_moveValue(horizontalScrollBar()->value(), playHeadX());
     viewport()->update();
     if (operate)
         requestFrame(playHeadFrame(), 30, edit);

@@ -109,6 +109,10 @@ private slots:
         QCOMPARE(widget->ruler()->maxOffset(), bar->maximum());
         bar->setValue(100);
         QCOMPARE(widget->ruler()->offset(), 100);
+        // A click on a clip moves the play head there, the ruler's marker too.
+        emit widget->scene()->sig_resetFrame(1234, 0, true);
+        QCOMPARE(widget->view()->playHeadFrame(), int64_t(1234));
+        QCOMPARE(widget->ruler()->playFrame(), int64_t(1234));
     }
 
     void panelEditReachesTheOpenClipOnly() {
