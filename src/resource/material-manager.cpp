@@ -448,7 +448,9 @@ QImage MaterialManager::makePreview(const QString& path, uint32_t type) {
         const QImage picture =
             QImage(frame->data(), frame->width, frame->height, frame->stride, QImage::Format_RGBA8888).copy();
         const QString thumb = mediaThumbnailPath(path);
-        if (!picture.save(thumb, "PNG"))
+        if (picture.save(thumb, "PNG"))
+            emit MediaThumbnails::instance()->sig_written(path);
+        else
             LOGW("library: cannot write the thumbnail %s", qUtf8Printable(thumb));
         return picture;
     }

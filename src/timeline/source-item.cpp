@@ -37,6 +37,11 @@ SourceItem::SourceItem(SourceType type, ClassifyItem* parent, QGraphicsScene* sc
             m_thumbnail.load(thumb);
     }
     placeAnchors();
+    // The library makes the thumbnail in the background, often after the clip is drawn.
+    connect(MediaThumbnails::instance(), &MediaThumbnails::sig_written, this, [this](const QString& media) {
+        if (media == SourceData::path() && m_thumbnail.load(thumbnailPath(media)))
+            update();
+    });
     // The waveform is asked for when the clip is first drawn; it arrives later.
     connect(WaveformCache::instance(), &WaveformCache::sig_peaksReady, this, [this](const QString& media) {
         if (m_peaksAsked && !m_peaks && media == SourceData::path()) {

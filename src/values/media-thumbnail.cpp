@@ -31,3 +31,8 @@ QString existingMediaThumbnailPath(const QString& mediaPath) {
     const QString legacy = legacyMediaThumbnailPath(mediaPath);
     return QFileInfo::exists(legacy) ? legacy : current;
 }
+
+MediaThumbnails* MediaThumbnails::instance() {
+    static MediaThumbnails* notices = new MediaThumbnails; // lives until the process ends
+    return notices;
+}

@@ -33,6 +33,8 @@
 #include "timeline/timeline-widget.h"
 #include "timeline/toolbar-widget.h"
 #include "undo/undo-controller.h"
+#include "values/media-thumbnail.h"
+#include "timeline/source-item.h"
 #include "value/interface.h"
 #include "value/paths.h"
 
@@ -393,6 +395,21 @@ private slots:
         QVERIFY(!QFile::exists(copy));
         QCOMPARE(QString::fromStdString(bg::configText("autoSavePath", "x")), QString());
         QVERIFY(readFile(film) != saved);
+    }
+
+    // A clip drawn before the library made its media's thumbnail (a project
+    // opened for the first time) gets the picture when it is made.
+    void clipsGetTheirThumbnailWhenTheLibraryMakesIt() {
+        const QString video = korvel::test::workFolder("thumbs") + "/late.mp4";
+        QVERIFY(QFile::copy(media("faststart.mp4"), video));
+        QVERIFY(!QFile::exists(mediaThumbnailPath(video)));
+        ClassifyItem* track = tracks()->header(SourceVideo);
+        SourceData* clip = tracks()->createFromMaterial(track, video, 0);
+        track->addSource(clip);
+        auto* item = dynamic_cast<SourceItem*>(clip);
+        QVERIFY(item && !item->hasThumbnail());
+        library()->AddMaterialFiles({video}, false);
+        QTRY_VERIFY_WITH_TIMEOUT(item->hasThumbnail(), 20000);
     }
 
     // A project in a folder where its copy cannot be written (read-only;
