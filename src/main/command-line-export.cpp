@@ -9,6 +9,7 @@
 #include "timeline/subtitle-import.h"
 #include "termination-watcher.h"
 #include "undo/undo-controller.h"
+#include "value/interface.h"
 #include "zyapp.h"
 
 #include <QFileInfo>
@@ -231,11 +232,18 @@ int runExportCommand(const ExportCommand& command) {
                              signalled = sig;
                              exporter->cancel();
                          });
-    const QMetaObject::Connection onFinish =
-        QObject::connect(app->terminationWatcher(), &TerminationWatcher::finishRequested, exporter,
-                         [exporter] { exporter->stop(); });
     int lastPercent = -1;
     int64_t lastDone = -1, lastTotal = 0;
+    // Before the first frame is written (the project still loading) there
+    // is nothing to keep: the request is let go, not held for later.
+    const QMetaObject::Connection onFinish =
+        QObject::connect(app->terminationWatcher(), &TerminationWatcher::finishRequested, exporter,
+                         [exporter, &lastDone] {
+                             if (lastDone > 0)
+                                 exporter->stop();
+                             else
+                                 LOGD("export: asked to finish before the first frame; ignored");
+                         });
     const bool lines = command.progressLines;
     exporter->setProgress([&lastPercent, &lastDone, &lastTotal, lines](int64_t done, int64_t total) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);

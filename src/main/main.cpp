@@ -19,6 +19,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -116,6 +117,10 @@ int main(int argc, char** argv) {
     // entry names the window class, which Qt takes from the application name.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(desktop::kAppId));
     int status = 0;
+    // A "finish now" (SIGUSR1) that comes before the export listens for it
+    // must not end the process, as its default action would.
+    if (argc >= 2 && (std::strcmp(argv[1], "--export") == 0 || std::strcmp(argv[1], "--farm") == 0))
+        std::signal(SIGUSR1, SIG_IGN);
     if (argc >= 2 && std::strcmp(argv[1], "--farm") == 0) {
         QStringList arguments;
         for (int i = 2; i < argc; ++i)
