@@ -320,6 +320,11 @@ int runExportCommand(const ExportCommand& command) {
         say(wroteSrt ? QStringLiteral("export: wrote %1").arg(subtitles::srtPathBeside(written))
                      : part ? QStringLiteral("export: the part has no subtitles; no .srt written")
                             : QStringLiteral("export: the timeline has no subtitles; no .srt written"));
+        // Players show a .srt of the movie's name with it: say so when an
+        // earlier one lies there (it may be the user's own, so it stays).
+        if (!wroteSrt && QFileInfo::exists(subtitles::srtPathBeside(written)))
+            say(QStringLiteral("export: %1 from before stays beside the movie; players will show it")
+                    .arg(subtitles::srtPathBeside(written)));
     }
     return 0;
 }
