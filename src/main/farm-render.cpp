@@ -163,8 +163,12 @@ bool writePlan(const FarmCommand& c, const FarmPlan& plan, int keyInterval, QStr
     QString checks;
     QString list;
     for (int i = 0; i < plan.segments(); ++i) {
-        checks += QStringLiteral("check %1 %2\n").arg(segmentName(i)).arg(plan.bounds.at(i + 1) - plan.bounds.at(i));
-        list += QStringLiteral("file '%1.mp4'\n").arg(segmentName(i));
+        const int64_t frames = plan.bounds.at(i + 1) - plan.bounds.at(i);
+        checks += QStringLiteral("check %1 %2\n").arg(segmentName(i)).arg(frames);
+        // Each part's exact length: the container's own is rounded up to the
+        // millisecond, and with many short parts the pictures drifted late.
+        list += QStringLiteral("file '%1.mp4'\nduration %2\n")
+                    .arg(segmentName(i), QString::number(double(frames) / c.fps, 'f', 9));
     }
     const QFileInfo out(c.output);
     const QString partial = out.absolutePath() + QStringLiteral("/.") + out.completeBaseName() +

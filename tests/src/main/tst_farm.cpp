@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+
 #include <unistd.h>
 
 namespace {
@@ -194,6 +196,20 @@ private slots:
                                                       .arg(pcm(single).size())));
         // Nothing half-written beside it.
         QCOMPARE(QDir(dir).entryList({"*partial*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // Many parts of a third of a second each (lengths no container keeps
+    // exactly): the pictures keep the times one export gives them, to the end.
+    void manyShortPartsKeepTheirTimes() {
+        const QString out = dir + "/short-parts.mp4";
+        QByteArray said;
+        QVERIFY2(farm({project, out, "--segments", "18", "--engine", "local", "--wait"}, &said) == 0,
+                 said.right(1500).constData());
+        const QVector<double> times = korvel::test::frameTimes(out), expected = korvel::test::frameTimes(single);
+        QCOMPARE(times.size(), expected.size());
+        for (int i = 0; i < times.size(); ++i)
+            QVERIFY2(std::abs(times[i] - expected[i]) < 0.0015,
+                     qPrintable(QString("frame %1 at %2 s, %3 s in one export").arg(i).arg(times[i]).arg(expected[i])));
     }
 
     // A part that cannot be written (a folder stands where its file goes)
