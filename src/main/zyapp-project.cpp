@@ -31,7 +31,10 @@ QString ZyApp::sectionFile() const {
 }
 
 QString ZyApp::resolveMediaPath(const QString& path) const {
-    if (!m_archived || path.isEmpty() || !QFileInfo::exists(m_projectPath))
+    // An archive stores its media relative to itself; any project's relative
+    // path (a file written by hand or by a script) means the same, never the
+    // folder Korvel happened to be started in.
+    if (path.isEmpty() || !QFileInfo::exists(m_projectPath) || (!m_archived && QFileInfo(path).isAbsolute()))
         return path;
     return QDir::cleanPath(QFileInfo(m_projectPath).absoluteDir().absoluteFilePath(path));
 }

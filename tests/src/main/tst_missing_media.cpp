@@ -193,6 +193,35 @@ private slots:
         QCOMPARE(paths, (QStringList {outside, dir + "/usb/media/clip.mp4", dir + "/usb/media/tone.mp3"}));
         ZyApp::instance()->clearProject();
     }
+
+    // A project written by a script with media paths relative to it reads
+    // them from its own folder, wherever the export is started.
+    void relativePathsLieBesideTheProject() {
+        const QString dir = korvel::test::workFolder("relative");
+        QDir().mkpath(dir + "/media");
+        const QString clip = dir + "/media/clip.mp4";
+        QVERIFY(QFile::copy(media("export-blue.mp4"), clip));
+        tracks()->header(SourceVideo)->addSource(
+            tracks()->createFromMaterial(tracks()->header(SourceVideo), clip, 0));
+        const QString project = dir + "/film.zya2";
+        QFile(project).open(QIODevice::WriteOnly);
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        ZyApp::instance()->clearProject();
+        QFile file(project);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray text = file.readAll();
+        file.close();
+        QVERIFY(text.contains(clip.toUtf8()));
+        text.replace(clip.toUtf8(), "media/clip.mp4");
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size());
+        file.close();
+        QByteArray said;
+        QCOMPARE(exportProject(project, dir + "/out.mp4", &said), 0);
+        const QImage frame = korvel::test::decodeFrame(dir + "/out.mp4", 5);
+        QVERIFY(!frame.isNull());
+        const QColor centre = frame.pixelColor(frame.width() / 2, frame.height() / 2);
+        QVERIFY2(centre.blue() > 150 && centre.red() < 80, qPrintable(centre.name()));
+    }
 };
 
 int main(int argc, char** argv) {
