@@ -936,6 +936,21 @@ private slots:
         QCOMPARE(run(out, &said), 0);
         QVERIFY(readFile(out).size() > 1000);
         const QFile::Permissions rights = QFile::permissions(out);
+        // A reader of the progress that goes away does not end the export.
+        {
+            QProcess korvel;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+            korvel.setProcessEnvironment(env);
+            // The status is korvel's: head reads one line and leaves.
+            korvel.start("bash", {"-c", "set -o pipefail; \"$0\" --export \"$1\" \"$2\" --size 160x90 --progress | "
+                                        "head -n 1 >/dev/null",
+                                  QStringLiteral(KORVEL_BINARY), project, folder + "/piped.mp4"});
+            QVERIFY(korvel.waitForFinished(120000));
+            QCOMPARE(korvel.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(korvel.exitCode(), 0);
+            QVERIFY(readFile(folder + "/piped.mp4").size() > 1000);
+        }
         QVERIFY(rights.testFlag(QFile::ReadOwner) && rights.testFlag(QFile::WriteOwner));
         QVERIFY(!(rights & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther)));
         QVERIFY(!QFile::exists(leftover));
