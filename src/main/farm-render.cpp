@@ -660,10 +660,6 @@ int runFarmCommand(const FarmCommand& command) {
         say(QStringLiteral("farm: %1 segments cannot be made of %2 frames").arg(command.segments).arg(frames));
         return 2;
     }
-    if (!QDir().mkpath(plan.work)) {
-        say(QStringLiteral("farm: the work folder %1 could not be made").arg(plan.work));
-        return 2;
-    }
     if (!QFileInfo(QFileInfo(command.output).absolutePath()).isDir()) {
         say(QStringLiteral("farm: the output's folder %1 does not exist").arg(QFileInfo(command.output).absolutePath()));
         return 2;
@@ -673,8 +669,8 @@ int runFarmCommand(const FarmCommand& command) {
         return 2;
     }
     // A folder the user keeps other files in is used only when none of them
-    // bears a name the render writes; the render marks the folders it made
-    // its own, and reuses those.
+    // bears a name the render writes; the render marks the folders it uses
+    // as its own (the default one is by its name), and reuses those.
     const QString mark = plan.work + QStringLiteral("/.korvel-farm");
     const bool defaultWork = plan.work == command.output + QStringLiteral(".farm");
     if (!defaultWork && !QFileInfo::exists(mark)) {
@@ -688,6 +684,12 @@ int runFarmCommand(const FarmCommand& command) {
                     .arg(plan.work, own.join(QStringLiteral(", "))));
             return 2;
         }
+    }
+    if (!QDir().mkpath(plan.work)) {
+        say(QStringLiteral("farm: the work folder %1 could not be made").arg(plan.work));
+        return 2;
+    }
+    if (!QFileInfo::exists(mark)) {
         QFile marker(mark);
         if (!marker.open(QIODevice::WriteOnly)) {
             say(QStringLiteral("farm: the work folder %1 cannot be written: %2").arg(plan.work, marker.errorString()));

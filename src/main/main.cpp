@@ -63,7 +63,7 @@ void endWithoutDisplay(QtMsgType type, const QMessageLogContext& context, const 
         return;
     const char* display = std::getenv("DISPLAY");
     std::fprintf(stderr,
-                 "korvel: no display or graphics device could be opened (DISPLAY=%s): %s\n"
+                 "korvel: no display or graphics device could be opened; Qt could not start (DISPLAY=%s): %s\n"
                  "korvel: the editor needs a desktop session; korvel --export runs without one when DISPLAY "
                  "and WAYLAND_DISPLAY are unset (OpenGL from EGL, package libegl-mesa0)\n",
                  display ? display : "", qUtf8Printable(message.simplified()));

@@ -25,7 +25,9 @@ QHash<QString, QString> findMovedMedia(const QStringList& missing, const QString
         QString rel = QFileInfo(clean).fileName();
         QString old = QFileInfo(clean).path();
         for (int level = 0; level < kLevelsUp && !rel.isEmpty() && old != QLatin1String("/"); ++level) {
-            if (old != now && QFileInfo(now + QLatin1Char('/') + rel).isFile())
+            // A folder that still stands was not moved: its file is missing,
+            // not elsewhere.
+            if (old != now && !QFileInfo::exists(old) && QFileInfo(now + QLatin1Char('/') + rel).isFile())
                 ++votes[old];
             rel = QFileInfo(old).fileName() + QLatin1Char('/') + rel;
             old = QFileInfo(old).path();

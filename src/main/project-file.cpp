@@ -4,6 +4,7 @@
 #include "value/paths.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -193,8 +194,9 @@ QString unreadableReason(const QString& path) {
         return QStringLiteral("line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
     if (reader.name() != QLatin1String(root))
         return QStringLiteral("not a Korvel project (<%1>)").arg(reader.name().left(40));
-    while (!reader.atEnd())
-        reader.readNext();
+    // What follows the root's end (padding a crash left) is not read, as
+    // the reader of the project does not read it either.
+    reader.skipCurrentElement();
     if (reader.hasError()) {
         // A short read is a file cut off, not a fault of the document.
         const bool cut = reader.error() == QXmlStreamReader::PrematureEndOfDocumentError;
@@ -313,8 +315,12 @@ bool readsFile(const ProjectSections& sections, const QString& projectPath, cons
 }
 
 QString autoSaveFallbackPath(const QString& projectPath) {
+    // Two projects of one name in different folders keep copies of their own.
+    const QFileInfo project(projectPath);
+    const QString hash = QString::fromLatin1(
+        QCryptographicHash::hash(project.absoluteFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
     const QString folder = QDir(QString::fromStdString(bg::stateDirectory())).filePath(QStringLiteral("autosave"));
-    return QDir(folder).filePath(QFileInfo(autoSavePath(projectPath)).fileName());
+    return QDir(folder).filePath(QStringLiteral("~temp_%1-%2.zya2").arg(project.completeBaseName(), hash));
 }
 
 } // namespace project

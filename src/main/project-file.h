@@ -88,7 +88,8 @@ bool readsFile(const ProjectSections& sections, const QString& projectPath, cons
 // else in the temporary folder.
 QString autoSavePath(const QString& projectPath);
 // Where the copy goes when that place cannot be written (a project in a
-// read-only folder): the same name in "autosave" in the state folder.
+// read-only folder): "~temp_<name>-<hash of its path>.zya2" in "autosave"
+// in the state folder.
 QString autoSaveFallbackPath(const QString& projectPath);
 
 } // namespace project

@@ -73,6 +73,15 @@ void scrollPastFields(QScrollArea* scroll) {
         if (!qobject_cast<QComboBox*>(field) && !qobject_cast<QAbstractSpinBox*>(field) &&
             !qobject_cast<QAbstractSlider*>(field))
             continue;
+        // Only the page's own fields: a text box's or a list's scroll bars
+        // (and an open list's) scroll what they belong to.
+        if (qobject_cast<QScrollBar*>(field) || field->window() != scroll->window())
+            continue;
+        QWidget* area = field->parentWidget();
+        while (area && !qobject_cast<QAbstractScrollArea*>(area))
+            area = area->parentWidget();
+        if (area != scroll)
+            continue;
         field->setFocusPolicy(Qt::StrongFocus); // a wheel turn alone gives no focus
         field->installEventFilter(filter);
     }

@@ -9,6 +9,7 @@
 #include "value/interface.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -527,18 +528,27 @@ ExportResult ExportManager::runVideo(ExportContext& context, GsScene* scene, int
 namespace {
 // Removes the hidden files that exports of `target` killed outright (no
 // chance to clean up) left beside it: ".film.korvel-<pid>.mp4" of a process
-// that no longer runs.
+// that no longer runs here, untouched for a while (an export on another
+// machine writing to a shared folder keeps its file fresh).
 void removeLeftovers(const QFileInfo& target) {
+    constexpr qint64 kQuietSeconds = 600;
     const QString prefix = QStringLiteral(".%1.korvel-").arg(target.completeBaseName());
     const QString suffix = QLatin1Char('.') + target.suffix();
     const QDir folder(target.absolutePath());
-    for (const QString& name : folder.entryList({prefix + QStringLiteral("*") + suffix}, QDir::Files | QDir::Hidden)) {
-        bool number = false;
-        const qint64 pid = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size()).toLongLong(&number);
-        if (!number || pid <= 0 || pid == QCoreApplication::applicationPid())
+    for (const QFileInfo& file : folder.entryInfoList({QStringLiteral(".*.korvel-*")}, QDir::Files | QDir::Hidden)) {
+        const QString name = file.fileName();
+        if (!name.startsWith(prefix, Qt::CaseSensitive) || !name.endsWith(suffix, Qt::CaseSensitive) ||
+            name.size() <= prefix.size() + suffix.size())
             continue;
-        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH && QFile::remove(folder.filePath(name)))
-            LOGW("---> removed %s, left by an export that was killed", qUtf8Printable(folder.filePath(name)));
+        const QString digits = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (!std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const qint64 pid = digits.toLongLong();
+        if (pid <= 0 || pid == QCoreApplication::applicationPid() ||
+            file.lastModified().secsTo(QDateTime::currentDateTime()) < kQuietSeconds)
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH && QFile::remove(file.filePath()))
+            LOGW("---> removed %s, left by an export that was killed", qUtf8Printable(file.filePath()));
     }
 }
 } // namespace

@@ -283,6 +283,7 @@ private slots:
         QVERIFY2(said.contains("is a folder"), said.constData());
         QCOMPARE(QDir(dir + "/folder.mp4").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList());
+        QVERIFY(!QFileInfo::exists(dir + "/folder.mp4.farm")); // refused before anything was made
     }
 };
 

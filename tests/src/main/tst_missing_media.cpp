@@ -64,6 +64,8 @@ private slots:
         QDir().mkpath(dir + "/disk/2026/shoot");
         QVERIFY(QFile::rename(clip, dir + "/disk/2026/shoot/clip.mp4"));
         QVERIFY(QFile::remove(tone));
+        // Not the lost tone, though it has its name: the project did not move.
+        QVERIFY(QFile::copy(media("tone.mp3"), dir + "/tone.mp3"));
 
         // A scripted export refuses to write a film with holes, and says which.
         QByteArray said;

@@ -933,6 +933,11 @@ private slots:
         writeFile(out, "the old film");
         QVERIFY(QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner));
         writeFile(leftover, "half a film");
+        {
+            QFile old(leftover); // killed an hour ago
+            QVERIFY(old.open(QIODevice::ReadWrite));
+            QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        }
         QCOMPARE(run(out, &said), 0);
         QVERIFY(readFile(out).size() > 1000);
         const QFile::Permissions rights = QFile::permissions(out);

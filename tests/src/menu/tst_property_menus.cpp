@@ -363,6 +363,20 @@ private slots:
         turn(1);
         QVERIFY(sizes->currentIndex() != before);
         QCOMPARE(int(log.edits.size()), 1);
+
+        // A long text scrolls itself under the wheel, not the panel.
+        auto* text = child<QTextEdit>(&menu, "textEdit");
+        text->setPlainText(QString("line\n").repeated(200));
+        QScrollBar* textBar = text->verticalScrollBar();
+        QTRY_VERIFY(textBar->maximum() > 0);
+        textBar->setValue(0);
+        const int panelAt = bar->value();
+        const QPoint at = text->viewport()->rect().center();
+        QWheelEvent wheel(at, text->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(text->viewport(), &wheel);
+        QVERIFY(textBar->value() > 0);
+        QCOMPARE(bar->value(), panelAt);
     }
 
     void subtitleColourIsSentOnlyWhenItChanges() {
