@@ -15,8 +15,8 @@ QHash<QString, QString> findMovedMedia(const QStringList& missing, const QString
     const QString now = QDir::cleanPath(projectFolder);
     if (now.isEmpty() || !QFileInfo(now).isDir())
         return found;
-    // Each folder that, taken as the old project folder, explains a file:
-    // how many it explains, and the deepest match of each file.
+    // Each folder that, taken as the old project folder, explains a missing
+    // file: how many it explains.
     QHash<QString, int> votes;
     for (const QString& path : missing) {
         const QString clean = QDir::cleanPath(path);
