@@ -524,6 +524,22 @@ int MainWindow::runExport(MVParams* params) {
     ZyApp* app = ZyApp::instance();
     if (!params || !m_parts)
         return 0;
+    // The export would refuse a film with holes where media should be:
+    // say so now, with the files, rather than after it started.
+    QStringList holes = m_timeline->model()->missingMedia() + m_timeline->model()->unreadableMedia();
+    if (!holes.isEmpty()) {
+        LOGW("export: %d media files are missing or cannot be read; not started", int(holes.size()));
+        for (QString& path : holes)
+            path = QDir::toNativeSeparators(path);
+        auto* box = new QMessageBox(QMessageBox::NoIcon, tr("exportmvwindow.Hint"),
+                                    tr("exportjobs.MediaMissing") + QLatin1Char('\n') + holes.join(QLatin1Char('\n')),
+                                    QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("mediaMissingMessage"));
+        box->button(QMessageBox::Ok)->setText(tr("exportmvwindow.Ok"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        return 0;
+    }
     // The child exports a copy of the project as it is now: the user's file
     // and its unsaved state are left alone. An archived project's media lie
     // relative to its folder, so its copy goes there, hidden.

@@ -412,6 +412,29 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(item->hasThumbnail(), 20000);
     }
 
+    // An export from the window of a film with holes is refused at once,
+    // naming the files, instead of failing once the job has started.
+    void windowExportRefusesMissingMediaUpFront() {
+        const QString folder = korvel::test::workFolder("holes");
+        const QString clip = folder + "/gone.mp4";
+        QVERIFY(QFile::copy(media("export-red-tone.mp4"), clip));
+        ClassifyItem* video = tracks()->header(SourceVideo);
+        video->addSource(tracks()->createFromMaterial(video, clip, 0));
+        QVERIFY(QFile::remove(clip));
+        MVParams params;
+        exportfn::setExportPath(params, folder + "/out.mp4");
+        params.width = 160;
+        params.height = 120;
+        params.frameRate = 30;
+        QCOMPARE(window()->runExport(&params), 0);
+        auto* box = window()->findChild<QMessageBox*>("mediaMissingMessage");
+        QVERIFY(box);
+        QTRY_VERIFY(box->isVisible());
+        QVERIFY2(box->text().contains(clip), qPrintable(box->text()));
+        box->close();
+        QVERIFY(!QFile::exists(folder + "/out.mp4"));
+    }
+
     // A project in a folder where its copy cannot be written (read-only;
     // here a folder already holds the copy's name) is still protected: the
     // copy goes to Korvel's own folder, the next start offers it, and a save
