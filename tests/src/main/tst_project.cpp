@@ -938,14 +938,8 @@ private slots:
         QVERIFY(ZyApp::instance()->saveProject(false, false, project));
         const QByteArray source = readFile(clip);
         auto run = [&](const QString& output, QByteArray* said) {
-            QProcess korvel;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
-            korvel.setProcessEnvironment(env);
-            korvel.start(QStringLiteral(KORVEL_BINARY), {"--export", project, output, "--size", "160x90"});
-            korvel.waitForFinished(120000);
-            *said = korvel.readAllStandardError();
-            return korvel.exitStatus() == QProcess::NormalExit ? korvel.exitCode() : -1;
+            return korvel::test::runProgram(KORVEL_BINARY, {"--export", project, output, "--size", "160x90"}, said,
+                                            120000);
         };
         QByteArray said;
         QCOMPARE(run(folder + "/./clip.mp4", &said), 2);
@@ -964,21 +958,16 @@ private slots:
         QCOMPARE(run(out, &said), 0);
         QVERIFY(readFile(out).size() > 1000);
         const QFile::Permissions rights = QFile::permissions(out);
-        // A reader of the progress that goes away does not end the export.
-        {
-            QProcess korvel;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
-            korvel.setProcessEnvironment(env);
-            // The status is korvel's: head reads one line and leaves.
-            korvel.start("bash", {"-c", "set -o pipefail; \"$0\" --export \"$1\" \"$2\" --size 160x90 --progress | "
-                                        "head -n 1 >/dev/null",
-                                  QStringLiteral(KORVEL_BINARY), project, folder + "/piped.mp4"});
-            QVERIFY(korvel.waitForFinished(120000));
-            QCOMPARE(korvel.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(korvel.exitCode(), 0);
-            QVERIFY(readFile(folder + "/piped.mp4").size() > 1000);
-        }
+        // A reader of the progress that goes away does not end the export;
+        // the status is korvel's: head reads one line and leaves.
+        QCOMPARE(korvel::test::runProgram(
+                     "bash",
+                     {"-c",
+                      "set -o pipefail; \"$0\" --export \"$1\" \"$2\" --size 160x90 --progress | head -n 1 >/dev/null",
+                      QStringLiteral(KORVEL_BINARY), project, folder + "/piped.mp4"},
+                     &said, 120000),
+                 0);
+        QVERIFY(readFile(folder + "/piped.mp4").size() > 1000);
         QVERIFY(rights.testFlag(QFile::ReadOwner) && rights.testFlag(QFile::WriteOwner));
         QVERIFY(!(rights & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther)));
         QVERIFY(!QFile::exists(leftover));
