@@ -100,6 +100,8 @@ struct AudioTrack {
     int64_t shift = 0;      // added to packet times, in the encoder's time base
     int64_t samplesIn = 0;  // source samples taken, silence included
     int64_t samplesOut = 0; // samples handed to the encoder
+    double tempo = 1.0;     // play rate of the tempo filter, when there is one
+    int64_t tempoOut = 0;   // samples the tempo filter gave
     bool warnedOrder = false;
     bool warnedJump = false;
 };
@@ -295,6 +297,7 @@ AVSampleFormat pickSampleFormat(const AVCodec* encoder) {
 }
 
 bool buildTempo(AudioTrack& a, double rate) {
+    a.tempo = rate;
     a.graph.reset(avfilter_graph_alloc());
     a.filterIn.reset(av_frame_alloc());
     a.filterOut.reset(av_frame_alloc());
@@ -488,6 +491,13 @@ int queueSamples(Movie& m, AudioTrack& a, const int16_t* pcm, int count) {
     return 0;
 }
 
+// The tempo filter's output for what it was given so far, in whole samples:
+// the file's sound is exactly the source's length divided by the rate, as the
+// pictures are, whatever the filter's tail gives or keeps.
+int64_t tempoLength(const AudioTrack& a) {
+    return std::llround(double(a.samplesIn) / a.tempo);
+}
+
 // Moves what the tempo filter has ready into the queue.
 int drainTempo(Movie& m, AudioTrack& a) {
     for (;;) {
@@ -499,7 +509,9 @@ int drainTempo(Movie& m, AudioTrack& a) {
             LOG_AV(ret, "reading the tempo filter");
             return ret;
         }
-        ret = queueSamples(m, a, reinterpret_cast<const int16_t*>(out->data[0]), out->nb_samples);
+        const int count = int(std::clamp<int64_t>(tempoLength(a) - a.tempoOut, 0, out->nb_samples));
+        a.tempoOut += count;
+        ret = count > 0 ? queueSamples(m, a, reinterpret_cast<const int16_t*>(out->data[0]), count) : 0;
         av_frame_unref(out);
         if (ret < 0)
             return ret;
@@ -856,6 +868,13 @@ bool stop_movie(Movie** handle) {
                 LOG_AV(ret, "closing the tempo filter");
             else
                 ret = drainTempo(*m, a);
+            // The filter keeps back a few milliseconds of its last window.
+            static const int16_t silence[4096 * kChannels] = {};
+            while (ret >= 0 && a.tempoOut < tempoLength(a)) {
+                const int count = int(std::min<int64_t>(tempoLength(a) - a.tempoOut, 4096));
+                a.tempoOut += count;
+                ret = queueSamples(*m, a, silence, count);
+            }
         }
         while (ret >= 0 && av_audio_fifo_size(a.fifo.get()) > 0)
             ret = encodeQueued(*m, a, std::min(av_audio_fifo_size(a.fifo.get()), a.frameSize));

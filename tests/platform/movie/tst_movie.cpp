@@ -276,6 +276,39 @@ private slots:
         QVERIFY2(std::abs(duration - 2.5) <= 0.1, qPrintable(QString::number(duration)));
     }
 
+    // Played faster or slower, the sound lasts exactly its source's length
+    // divided by the rate, as the pictures do; the tempo filter's tail was
+    // cut short (56 ms over 16 s at a quarter of the speed).
+    void soundAtAnotherRateKeepsItsLength_data() {
+        QTest::addColumn<double>("playRate");
+        QTest::newRow("0.25") << 0.25;
+        QTest::newRow("0.5") << 0.5;
+        QTest::newRow("3") << 3.0;
+    }
+    void soundAtAnotherRateKeepsItsLength() {
+        QFETCH(double, playRate);
+        const QString path = korvel::test::workFolder("rate-" + QString::number(playRate)) + "/rate.wav";
+        MVSettings s = smallSettings();
+        s.playRate = playRate;
+        mv::Movie* movie = mv::create_movie(&s, path.toUtf8().constData());
+        QVERIFY(movie);
+        std::vector<int16_t> pcm(size_t(kRate) * 2 * 2);
+        for (size_t i = 0; i < pcm.size(); ++i)
+            pcm[i] = int16_t(8000 * std::sin(2 * M_PI * kToneHz * double(i / 2) / kRate));
+        QCOMPARE(mv::push_pcm_frame(movie, reinterpret_cast<const uint8_t*>(pcm.data()), pcm.size() * 2, 0,
+                                    mv::PTS_MICROSECONDS),
+                 0);
+        QVERIFY(mv::stop_movie(&movie));
+        const QByteArray out = runTool("ffmpeg", {"-v", "error", "-i", path, "-ac", "1", "-f", "s16le", "-"});
+        QCOMPARE(qint64(out.size() / 2), qint64(std::llround(2.0 * kRate / playRate)));
+        // Sound, not padding, up to the last tenth of a second.
+        const auto* samples = reinterpret_cast<const int16_t*>(out.constData());
+        int loud = 0;
+        for (int i = out.size() / 2 - kRate / 5; i < out.size() / 2 - kRate / 10; ++i)
+            loud = std::max(loud, std::abs(int(samples[i])));
+        QVERIFY2(loud > 4000, qPrintable(QString::number(loud)));
+    }
+
     void createFails_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("width");
