@@ -98,6 +98,7 @@ struct AudioTrack {
     PacketPtr packet;
     int frameSize = 1024;
     int64_t shift = 0;      // added to packet times, in the encoder's time base
+    int64_t dropFront = 0;  // samples still to leave out at the start
     int64_t samplesIn = 0;  // source samples taken, silence included
     int64_t samplesOut = 0; // samples handed to the encoder
     double tempo = 1.0;     // play rate of the tempo filter, when there is one
@@ -404,8 +405,13 @@ bool openAudio(Movie& m, Container container, const MVSettings& s) {
     // AVI has no start times: its sound starts at zero whatever the encoder's
     // priming, and shifting every stream to make that so would delay the
     // pictures by a frame, which AVI writes as a repeated first frame.
-    if (container == Container::Avi)
+    // Players decode that priming as sound, too: as many samples are taken
+    // off the front, so that the sound a player gives is heard with its
+    // pictures and not 25 ms after them.
+    if (container == Container::Avi) {
         a->shift = c->initial_padding;
+        a->dropFront = c->initial_padding;
+    }
 
     a->frame->format = c->sample_fmt;
     a->frame->nb_samples = a->frameSize;
@@ -477,6 +483,14 @@ int encodeQueued(Movie& m, AudioTrack& a, int count) {
 }
 
 int queueSamples(Movie& m, AudioTrack& a, const int16_t* pcm, int count) {
+    if (a.dropFront > 0) {
+        const int dropped = int(std::min<int64_t>(a.dropFront, count));
+        a.dropFront -= dropped;
+        pcm += size_t(dropped) * kChannels;
+        count -= dropped;
+        if (count == 0)
+            return 0;
+    }
     void* data = const_cast<int16_t*>(pcm);
     int ret = av_audio_fifo_write(a.fifo.get(), &data, count);
     if (ret < 0) {

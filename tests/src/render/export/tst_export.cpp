@@ -473,21 +473,25 @@ private slots:
     }
 
     // A one-frame white flash with a click at the same instant: the click
-    // starts within the output frame that shows the flash.
+    // starts when the flash shows, in either kind of movie (an .avi's sound
+    // was late by its encoder's priming, 25 ms).
     void flashAndClickInStep_data() {
         QTest::addColumn<int>("rate");
-        QTest::newRow("30 fps") << 30;
-        QTest::newRow("25 fps") << 25;
-        QTest::newRow("15 fps") << 15;
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("30 fps") << 30 << "mp4";
+        QTest::newRow("25 fps") << 25 << "mp4";
+        QTest::newRow("15 fps") << 15 << "mp4";
+        QTest::newRow("30 fps avi") << 30 << "avi";
     }
     void flashAndClickInStep() {
         QFETCH(int, rate);
+        QFETCH(QString, kind);
         buildTimeline([](TimeLineTreeModel& model) {
             ClassifyItem* video = model.header(SourceVideo);
             video->addSource(model.createSource(video, 0, 60, 0, 60, kMedia + "/export-flash-click.mp4",
                                                 QRectF(0, 0, 320, 240), QRect(0, 0, 320, 240)));
         });
-        const QString out = korvel::test::workFolder("flash") + QString("/out-%1.mp4").arg(rate);
+        const QString out = korvel::test::workFolder("flash") + QString("/out-%1.%2").arg(rate).arg(kind);
         MVParams params = paramsFor(out, rate);
         const ExportResult result = exportTo(params);
         QVERIFY2(result.ok, qPrintable(result.reason));
@@ -510,7 +514,7 @@ private slots:
         QVERIFY(onset < levels.size());
         const double click = onset * 0.01;
         // Ten-millisecond steps: the onset is known to within one of them.
-        QVERIFY2(click >= flash - 0.015 && click < flash + 1.0 / rate,
+        QVERIFY2(std::abs(click - flash) <= 0.015,
                  qPrintable(QString("flash at %1, click at %2").arg(flash).arg(click)));
     }
 
