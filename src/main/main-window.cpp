@@ -240,6 +240,8 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
         this);
     if (ZyApp* app = ZyApp::instance()) {
         connect(app, &ZyApp::sig_updateProjectName, this, &MainWindow::showProjectName);
+        connect(&zya::UndoController::instance()->stack, &QUndoStack::cleanChanged, this,
+                &MainWindow::showNameAndMark);
         connect(app, &ZyApp::sig_prependHistory, m_resource->historyList(), &HistoryListView::prependProject);
     }
     // The export window is made once and shown again for every export.
@@ -455,19 +457,31 @@ void MainWindow::timerEvent(QTimerEvent* event) {
 }
 
 void MainWindow::showProjectName(const QString& text, bool isName) {
-    const QString previous = m_shownName;
     const QFontMetrics metrics(m_projectName->font());
     const QString shown = metrics.elidedText(text, Qt::ElideRight, int(500 * QssManager::dpiScale()));
-    m_projectName->setText(shown);
     if (isName) {
         m_shownName = shown;
+        m_statusShown = 0;
+        showNameAndMark();
         return;
     }
     // A status text stands for a second, then the name returns.
-    QTimer::singleShot(1000, this, [this, previous] {
-        if (m_shownName == previous)
-            m_projectName->setText(previous);
+    m_projectName->setText(shown);
+    const int status = ++m_statusShown;
+    QTimer::singleShot(1000, this, [this, status] {
+        if (m_statusShown == status) {
+            m_statusShown = 0;
+            showNameAndMark();
+        }
     });
+}
+
+// The name, with " *" while the project has changes not saved.
+void MainWindow::showNameAndMark() {
+    if (m_statusShown != 0)
+        return;
+    const bool saved = zya::UndoController::instance()->isClean();
+    m_projectName->setText(saved ? m_shownName : m_shownName + QStringLiteral(" *"));
 }
 
 void MainWindow::setPanelsVisible(bool visible) {

@@ -72,6 +72,7 @@ public:
     void setAutoSaveEnabled(bool enabled);
     // The project's name (isName) or a status text shown for one second.
     void showProjectName(const QString& text, bool isName);
+    void showNameAndMark();
     void setPanelsVisible(bool visible);
 
     bool hitTop(const QPoint& global) const override;
@@ -109,7 +110,8 @@ private:
     QWidget* m_title = nullptr;
     QList<QWidget*> m_titleExcluded;
     QLabel* m_projectName = nullptr;
-    QString m_shownName;
+    QString m_shownName; // the project's name, without the unsaved mark
+    int m_statusShown = 0; // the status text standing instead of the name, 0: none
     QPushButton* m_settingButton = nullptr;
     QPushButton* m_saveButton = nullptr;
     QShortcut* m_leaveFullPreview = nullptr; // Escape, armed while the preview is full screen

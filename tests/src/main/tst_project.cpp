@@ -474,6 +474,25 @@ private slots:
         QVERIFY(QDir().rmdir(project::autoSavePath(film)));
     }
 
+    // The title bar marks a project with changes not saved; undoing back to
+    // the saved state or saving takes the mark away.
+    void theTitleMarksChangesNotSaved() {
+        const QString film = dir + "/marked.zya2";
+        buildProject();
+        writeFile(film, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, film));
+        auto* title = window()->findChild<QLabel*>("label_project_name");
+        QTRY_COMPARE_WITH_TIMEOUT(title->text(), QStringLiteral("marked"), 3000);
+        tracks()->addTrack(tracks()->header(SourceAudio));
+        QCOMPARE(title->text(), QStringLiteral("marked *"));
+        zya::UndoController::instance()->stack.undo();
+        QCOMPARE(title->text(), QStringLiteral("marked"));
+        zya::UndoController::instance()->stack.redo();
+        QCOMPARE(title->text(), QStringLiteral("marked *"));
+        QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
+        QTRY_COMPARE_WITH_TIMEOUT(title->text(), QStringLiteral("marked"), 3000);
+    }
+
     // A file that does not read as a project is refused before anything is
     // asked: the open project and its unsaved edits stay, and the message
     // names the file and what is wrong with it.
