@@ -11,6 +11,8 @@
 #include "timeline/transition-data.h"
 #include "undo/undo-controller.h"
 
+#include <cstdlib>
+
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -179,6 +181,11 @@ public:
         }
     }
 
+    void removeFolders() {
+        m_saveFolder->remove();
+        m_folder->remove();
+    }
+
 private:
     void readSection(ProjectInput kind, const QByteArray& bytes) {
         QXmlStreamReader reader(bytes);
@@ -258,6 +265,9 @@ void initProjectHarness(int* argc, char*** argv) {
     if (copy >= 0)
         g_report = copy;
     g_harness = new ProjectHarness(argc, argv);
+    // libFuzzer ends by exit() and the harness is never destroyed: its
+    // folders (one of them in memory) go when the process does.
+    std::atexit([] { g_harness->removeFolders(); });
 }
 
 void readProjectInput(ProjectInput kind, const uint8_t* data, size_t size) {
