@@ -33,6 +33,7 @@ QString exportUsage() {
                           "[--speed RATE] [--from FRAME] [--to FRAME] [--video-only | --audio-only] [--srt] [--keyint N] "
                           "[--progress]\n"
                           "  OUTPUT: .mp4 or .avi (a movie), .mp3, .wav or .flac (sound only)\n"
+                          "  --speed RATE: play RATE times as fast, 0.25 to 4 (the frame rate is --fps times RATE)\n"
                           "  --from, --to: write output frames [FRAME, FRAME) of the whole export at --fps\n"
                           "  --video-only: a movie without sound; --audio-only: the sound alone\n"
                           "  --keyint N: a key frame every N output frames exactly, none at scene cuts\n"

@@ -91,6 +91,20 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Asked what Korvel takes: said on the terminal, no window, no display needed.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("usage: korvel [PROJECT.zya2 | PROJECT.zya] [--hwaccel auto|none]\n"
+                    "  opens the editor, with the project if one is named\n\n%s\n\n%s\n\n"
+                    "  --hwaccel auto|none: for this run, decode video on the graphics card where it can, or "
+                    "never (default: the settings' \"Hardware decoding\")\n",
+                    qUtf8Printable(exportUsage()), qUtf8Printable(farmUsage()));
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("Korvel %s\n", ZyApp::kVersion);
+        return 0;
+    }
+
     // --hwaccel auto|none serves the editor and --export alike, in any place.
     std::string hwaccelError;
     if (!hwaccel::takeOption(argc, argv, &hwaccelError)) {

@@ -93,6 +93,7 @@ private slots:
     void noGraphicsMeansNoWindow();
     void noDisplayIsToldNotCrashed_data();
     void noDisplayIsToldNotCrashed();
+    void helpAndVersionNeedNoDisplay();
 };
 
 void TestStartup::installerSwitches_data() {
@@ -260,6 +261,21 @@ void TestStartup::noDisplayIsToldNotCrashed() {
     QVERIFY2(korvel.process.exitCode() == 3, korvel.log.constData());
     QVERIFY2(korvel.log.contains("no display or graphics device could be opened"), korvel.log.constData());
     QCOMPARE(QDir(profile.state).entryList({"crash-*"}), QStringList());
+}
+
+// What Korvel takes is asked on a terminal, also on a server with no display.
+void TestStartup::helpAndVersionNeedNoDisplay() {
+    Profile profile = makeProfile("help");
+    for (const QString asked : {"--help", "--version"}) {
+        Korvel korvel(profile, {asked}, {"DISPLAY=", "WAYLAND_DISPLAY="});
+        QVERIFY(korvel.finish(20000));
+        QVERIFY2(korvel.process.exitCode() == 0, korvel.log.constData());
+        const QByteArray said = korvel.process.readAllStandardOutput();
+        if (asked == "--help")
+            QVERIFY2(said.contains("korvel --export PROJECT OUTPUT") && said.contains("korvel --farm"), said.constData());
+        else
+            QVERIFY2(said.startsWith("Korvel "), said.constData());
+    }
 }
 
 int main(int argc, char** argv) {
