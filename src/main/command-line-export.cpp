@@ -40,6 +40,16 @@ QString exportUsage() {
                           "  --progress: also print \"progress DONE TOTAL\" lines on the standard output");
 }
 
+bool parseExportSize(const QString& value, int* width, int* height) {
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$")).match(value);
+    if (!m.hasMatch())
+        return false;
+    *width = m.captured(1).toInt();
+    *height = m.captured(2).toInt();
+    return *width >= exportfn::kMinSide && *height >= exportfn::kMinSide && *width <= exportfn::kMaxSide &&
+           *height <= exportfn::kMaxSide;
+}
+
 bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QString* error) {
     QStringList rest;
     bool toGiven = false;
@@ -77,14 +87,7 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
             command->fps = value.toInt(&ok);
             ok = ok && command->fps >= exportfn::kMinFrameRate && command->fps <= exportfn::kMaxFrameRate;
         } else if (a == QLatin1String("--size")) {
-            const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$")).match(value);
-            ok = m.hasMatch();
-            if (ok) {
-                command->width = m.captured(1).toInt();
-                command->height = m.captured(2).toInt();
-                ok = command->width >= exportfn::kMinSide && command->height >= exportfn::kMinSide &&
-                     command->width <= exportfn::kMaxSide && command->height <= exportfn::kMaxSide;
-            }
+            ok = parseExportSize(value, &command->width, &command->height);
         } else if (a == QLatin1String("--bitrate")) {
             command->bitrate = value.toInt(&ok);
             ok = ok && command->bitrate >= 0 && command->bitrate <= 1000000;

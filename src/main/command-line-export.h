@@ -37,6 +37,9 @@ struct ExportCommand {
     int keyInterval = 0;    // >0: a key frame every keyInterval frames exactly, none at scene cuts
 };
 
+// "WxH" within the sizes an export can write.
+bool parseExportSize(const QString& value, int* width, int* height);
+
 // The usage line the parser reports.
 QString exportUsage();
 

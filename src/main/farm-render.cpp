@@ -1,5 +1,6 @@
 #include "farm-render.h"
 
+#include "command-line-export.h"
 #include "project-file.h"
 #include "render/export/export-function.h"
 #include "render/export/export-thread.h"
@@ -580,7 +581,8 @@ bool parseFarmCommand(const QStringList& arguments, FarmCommand* command, QStrin
             ok = ok && command->fps >= exportfn::kMinFrameRate && command->fps <= exportfn::kMaxFrameRate;
         } else if (a == QLatin1String("--size")) {
             command->size = value;
-            ok = QRegularExpression(QStringLiteral("^\\d{2,4}x\\d{2,4}$")).match(value).hasMatch();
+            int width = 0, height = 0;
+            ok = parseExportSize(value, &width, &height); // each part's export takes it as it stands
         } else if (a == QLatin1String("--bitrate")) {
             command->bitrate = value.toInt(&ok);
             ok = ok && command->bitrate >= 0 && command->bitrate <= 1000000;

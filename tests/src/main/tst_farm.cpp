@@ -245,6 +245,9 @@ private slots:
         QTest::newRow("unknown engine") << QStringList {"--segments", "2", "--engine", "cloud"} << "local or slurm";
         QTest::newRow("no engine") << QStringList {"--segments", "2"} << "needs --engine";
         QTest::newRow("no sbatch") << QStringList {"--segments", "2", "--engine", "slurm"} << "slurm-client";
+        // Every part's export would refuse it: said once, before any part runs.
+        QTest::newRow("a size too small to export")
+            << QStringList {"--segments", "2", "--engine", "local", "--size", "10x10"} << "--size 10x10 is not usable";
         // The user's own files in a --work folder are not replaced.
         QDir().mkpath(dir + "/mine");
         QFile mine(dir + "/mine/sound.wav");
