@@ -101,7 +101,7 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     int64_t start = 0, duration = 1, offset = 0, original = 0;
     QString path, uuid, content;
     QList<double> preview = numbersOf(QString(), 4), crop = numbersOf(QString(), 4), size = numbersOf(QString(), 2);
-    int rotate = 0, transparent = 255, volume = 128, stretch = 1, backgroundTransparent = 0;
+    int rotate = 0, transparent = 255, volume = 128, mutedVolume = -1, stretch = 1, backgroundTransparent = 0;
     ColourSteps colours;
     bool mute = false;
     QColor color, backgroundColor;
@@ -137,6 +137,8 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
             volume = i;
         else if (name == QLatin1String(Mute))
             mute = text == QLatin1String(True);
+        else if (name == QLatin1String(MutedVolume))
+            mutedVolume = i;
         else if (name == QLatin1String(Stretch))
             stretch = i;
         else if (const int c = colourIndex(name.toStdString()); c >= 0)
@@ -191,6 +193,8 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
         LOGW("reader: rotation %d taken modulo 360", rotate);
         rotate %= 360;
     }
+    if (mute && mutedVolume >= 0)
+        volume = mutedVolume;
     clip->setInitialLook(rotate, clampSetting(transparent, 0, timeline::kMaxOpacity, "opacity"),
                          clampSetting(volume, 0, timeline::kMaxVolume, "volume"), mute);
     timeline::fitColours(&colours);

@@ -40,6 +40,8 @@ void writeSource(QXmlStreamWriter& w, const SourceData* clip, const TimelineSect
     w.writeTextElement(QLatin1String(Transparent), QString::number(clip->transparent()));
     w.writeTextElement(QLatin1String(Volume), QString::number(clip->mute() ? 0 : clip->volume()));
     w.writeTextElement(QLatin1String(Mute), QLatin1String(clip->mute() ? True : False));
+    if (clip->mute())
+        w.writeTextElement(QLatin1String(MutedVolume), QString::number(clip->volume()));
     w.writeTextElement(QLatin1String(Stretch), QString::number(clip->stretch()));
     for (int i = 0; i < ColourSteps::kCount; ++i)
         w.writeTextElement(QLatin1String(kColourKeys[i]), QString::number(clip->colours().at(i)));

@@ -89,8 +89,11 @@ constexpr const char* ClipRect = "clipRect";
 constexpr const char* OriginalSize = "originalSize";
 constexpr const char* Rotation = "roration"; // spelt so in project files
 constexpr const char* Transparent = "transparent";
-constexpr const char* Volume = "volumn"; // spelt so in project files
+constexpr const char* Volume = "volumn"; // spelt so in project files; 0 while muted
 constexpr const char* Mute = "mute";
+// A muted clip's own volume, given back when it is unmuted. Readers that do
+// not know it still find the muted clip silent.
+constexpr const char* MutedVolume = "mutedVolume";
 constexpr const char* Stretch = "stretch";
 constexpr const char* Temperature = "temperature";
 constexpr const char* Saturation = "saturation";

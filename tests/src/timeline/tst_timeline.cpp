@@ -9,6 +9,7 @@
 #include "values/value-init.h"
 #include "values/transtranslate.h"
 
+#include <QRegularExpression>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QXmlStreamReader>
@@ -236,9 +237,15 @@ private slots:
         QCOMPARE(clip->previewRect().x(), 100.0);
     }
 
-    void mutedClipIsWrittenSilent() {
+    // A muted clip reads as silent everywhere ("volumn" 0), and its own
+    // volume comes back with it: unmuted after opening, it sounds as before
+    // (the level was lost on saving).
+    void mutedClipIsWrittenSilentAndKeepsItsVolume() {
         SourceData* clip = add(video(), 0, 10);
         bg::ValueMap edit;
+        edit[tlkey::Volume] = bg::Value(118);
+        clip->updateData(MenuVideo, edit, tlkey::Volume);
+        edit.clear();
         edit[tlkey::Mute] = bg::Value(true);
         clip->updateData(MenuVideo, edit, tlkey::Mute);
         const QString xml = xmlOf(*model);
@@ -250,8 +257,13 @@ private slots:
         QVERIFY(readInto(other, xml));
         SourceData* back = other.header(SourceVideo)->sources().value(0);
         QVERIFY(back);
-        QCOMPARE(back->volume(), 0);
         QVERIFY(back->mute());
+        QCOMPARE(back->volume(), 118);
+
+        // A file written before the volume was kept: silent, level 0.
+        TimeLineTreeModel older;
+        QVERIFY(readInto(older, QString(xml).remove(QRegularExpression("<mutedVolume>\\d+</mutedVolume>"))));
+        QCOMPARE(older.header(SourceVideo)->sources().value(0)->volume(), 0);
     }
 
     void undoneRemovalReturnsToItsIndex() {
