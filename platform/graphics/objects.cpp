@@ -561,7 +561,13 @@ void GsViewImpl::DrawSceneTexture(float w, float h) {
     if (!GsContextDefault::BindShader("rgba"))
         return;
     GsTextureBinder bind(s->sceneTexture());
+    // The scene was composed over a clear canvas: where a picture lets it
+    // through, its colour already holds that picture's opacity, as the
+    // export writes it. Blended once more it would show darker than the
+    // export (half opacity as a quarter); it is copied as it stands.
+    d->gl->glDisable(GL_BLEND);
     GsContextDefault::DrawRect({0, 0, w, h, 0}, {float(width()), float(height())});
+    d->gl->glEnable(GL_BLEND);
     GsContextDefault::UnbindShader();
 }
 

@@ -1227,6 +1227,39 @@ private slots:
         QVERIFY(window()->timelineWidget()->isVisible());
     }
 
+    // A picture at half opacity over an empty canvas shows on screen as the
+    // export writes it, half its red over black; it showed a quarter.
+    void aSeeThroughPictureShowsOnScreenAsItExports() {
+        for (int i = 0; i < 10 && QApplication::activeModalWidget(); ++i)
+            QApplication::activeModalWidget()->hide();
+        const QString png = korvel::test::workFolder("see-through") + QStringLiteral("/red.png");
+        QImage red(320, 180, QImage::Format_RGB32);
+        red.fill(QColor(255, 0, 0));
+        QVERIFY(red.save(png));
+        ClassifyItem* pictures = tracks()->header(SourcePicture);
+        SourceData* clip = tracks()->createFromMaterial(pictures, png, 0);
+        QVERIFY(clip);
+        pictures->addSource(clip);
+        bg::ValueMap edit = clip->panelMap();
+        edit[tlkey::Transparent] = bg::Value(128);
+        clip->updateData(MenuType(0), edit, tlkey::Transparent);
+        window()->timelineWidget()->slot_updatePreview();
+        ZyePreviewWindow* preview = window()->previewWidget()->previewWindow();
+        window()->show();
+        window()->raise();
+        // The red of the picture's middle, once it shows see-through.
+        int shownRed = 0;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            QTest::qWait(100);
+            const QImage shot = preview->screen()->grabWindow(preview->surface()->winId()).toImage();
+            const QColor middle(shot.pixel(shot.width() / 2, shot.height() / 2));
+            shownRed = middle.red();
+            if (shownRed > 40 && shownRed < 230 && middle.green() < 20 && middle.blue() < 20)
+                break;
+        }
+        QVERIFY2(std::abs(shownRed - 128) <= 10, qPrintable(QString::number(shownRed)));
+    }
+
     // The red frame of the selected picture runs along the picture's own
     // edges on screen, in the panel and in the full-screen preview alike.
     void selectionFrameLiesOnThePictureInFullScreen() {
