@@ -231,9 +231,12 @@ bg::ValueMap RenderManager::probeMedia(const QString& path) {
     int64_t durationMs = movie->durationUs / 1000;
     info["valid"] = bg::Value(true);
     info["duration"] = bg::Value(durationMs);
-    // Whole frames at 30 a second, counted exactly: dividing by 33.33... ms
-    // in floating point made a 2000 ms clip 59 frames long.
-    info["pix"] = bg::Value(durationMs * 3 / 100);
+    // Whole frames at 30 a second, counted in integers: dividing by
+    // 33.33... ms in floating point made a 2000 ms clip 59 frames long. A
+    // length that falls a hair short of a frame's end (a recording of 101
+    // frames lasts 3.366666 s) still has that frame; counted from whole
+    // milliseconds, its sound's last 33 ms were never heard.
+    info["pix"] = bg::Value((movie->durationUs + 1000) * 3 / 100000);
     const ff::StreamInfo* video = movie->videoStreams > 0 ? movie->stream(movie->bestVideoStream) : nullptr;
     info["width"] = bg::Value(video ? video->width : 0);
     info["height"] = bg::Value(video ? video->height : 0);

@@ -599,6 +599,23 @@ void TestRender::mediaInfoReportsAndAdapts() {
     QCOMPARE(video["pix"].toInt64(), video["duration"].toInt64() * 3 / 100);
     // Two seconds are 60 frames, not 59.999... truncated.
     QCOMPARE(manager.mediaInfo(media("export-blue.mp4"), false)["pix"].toInt64(), int64_t(60));
+    // A recording of 101 frames (3.3666... s) is 101 frames long, not 100.
+    const QString take = korvel::test::workFolder("take") + "/take.wav";
+    {
+        const uint32_t samples = 101 * 44100 / 30, bytes = samples * 4;
+        QByteArray wav("RIFF");
+        auto put32 = [&wav](uint32_t v) { wav.append(reinterpret_cast<const char*>(&v), 4); };
+        auto put16 = [&wav](uint16_t v) { wav.append(reinterpret_cast<const char*>(&v), 2); };
+        put32(36 + bytes);
+        wav += "WAVEfmt ";
+        put32(16), put16(1), put16(2), put32(44100), put32(44100 * 4), put16(4), put16(16);
+        wav += "data";
+        put32(bytes);
+        wav.append(QByteArray(int(bytes), '\0'));
+        QFile file(take);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(wav) == wav.size());
+    }
+    QCOMPARE(manager.mediaInfo(take, false)["pix"].toInt64(), int64_t(101));
     QCOMPARE(manager.sceneWidth(), 320u);
     // A locked size stays.
     manager.setSceneSize(1280, 720, true);
