@@ -203,11 +203,13 @@ void TimeLineGraphicsView::slot_audioSourceItem(bool start, QString path, bool e
                 break;
             }
         }
+        m_recordTrackStep = -1;
         if (!row) {
             // The recording that asks for the track goes on.
             row = m->addTrack(header, -1, false);
             if (!row)
                 return;
+            m_recordTrackStep = zya::UndoController::instance()->stack.index();
             LOGD("NewItem: %f", m->trackTop(row));
         }
         m_recording = true;
@@ -226,7 +228,14 @@ void TimeLineGraphicsView::slot_audioSourceItem(bool start, QString path, bool e
         map["posX"] = bg::Value(m_recordX);
         map["type"] = bg::Value(int(SourceDub));
         emit sig_createSourceItem(map, QColor(), QFont());
+    } else if (wasRecording && m_recordTrackStep >= 0 &&
+               zya::UndoController::instance()->stack.index() == m_recordTrackStep) {
+        // Nothing was recorded (no microphone): the row added for it goes
+        // again, as its own undo step, rather than stay behind empty.
+        LOGD("record: nothing recorded; the Dub row added for it is taken back");
+        zya::UndoController::instance()->stack.undo();
     }
+    m_recordTrackStep = -1;
     if (error) {
         auto* box = new QMessageBox(QMessageBox::NoIcon, tr("pre_form.RecordHint"), tr("pre_form.Recordcontent"),
                                     QMessageBox::Ok, this);

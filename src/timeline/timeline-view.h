@@ -146,6 +146,8 @@ private:
     bool m_recording = false;
     double m_recordX = 0.0; // scene x where the recording began
     double m_recordY = 0.0; // scene y of the Dub row it goes to
+    // The undo step that added a Dub row for this recording, -1: none was added.
+    int m_recordTrackStep = -1;
 };
 
 Q_DECLARE_METATYPE(ExportFrameRecord)

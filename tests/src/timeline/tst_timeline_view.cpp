@@ -429,6 +429,16 @@ private slots:
         QVERIFY(box);
         QCOMPARE(box->text(), QStringLiteral("pre_form.Recordcontent"));
         delete box;
+
+        // Every row busy: a row is added, and taken back when nothing was
+        // recorded (no microphone) instead of staying behind empty.
+        add(added, 0, 300, 0, "/media/voice-2.wav");
+        view->slot_resetFrame(50, EditManual, false);
+        view->slot_audioSourceItem(true, QString(), false);
+        QCOMPARE(dub->children().size(), 2);
+        view->slot_audioSourceItem(false, QString(), true);
+        QCOMPARE(dub->children().size(), 1);
+        delete view->findChild<QMessageBox*>();
     }
 
     void copyPasteAtPlayHead() {
