@@ -94,6 +94,9 @@ void PreviewWidget::on_toolButton_play_clicked(bool checked) {
         m_ui->toolButton_play->setChecked(false);
         return;
     }
+    // Play at the end plays again from the start, as Replay does.
+    if (m_render && checked && m_shownTotal > 0 && m_shownFrame >= m_shownTotal - 1)
+        emit m_render->sig_resetFrame(0, EditPlayback, true);
     if (m_render)
         m_render->setPlaying(checked);
 }
@@ -112,6 +115,8 @@ void PreviewWidget::on_toolButton_full_clicked() {
 }
 
 void PreviewWidget::slot_showTime(int64_t current, int64_t total) {
+    m_shownFrame = current;
+    m_shownTotal = total;
     m_ui->label_time->setText(timeText(current) + QStringLiteral(" / ") + timeText(total));
 }
 

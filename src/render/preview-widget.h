@@ -85,5 +85,7 @@ private:
     std::unique_ptr<Ui::PreviewWidget> m_ui;
     RenderManager* m_render; // not owned
     int m_sliderValue = kScaleStart;
+    int64_t m_shownFrame = 0; // the play head and the timeline's length, as the time shows them
+    int64_t m_shownTotal = 0;
     double m_zoom = 1.0;
 };

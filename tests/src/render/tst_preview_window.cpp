@@ -699,6 +699,18 @@ private slots:
         QVERIFY(!play->isChecked());
         emit widget.sig_toolButtonPlay();
         QVERIFY(play->isChecked());
+        // Play at the timeline's last frame plays again from the start;
+        // elsewhere it plays on from the play head.
+        emit widget.sig_toolButtonPlay();
+        widget.slot_showTime(179, 180);
+        log.clear();
+        emit widget.sig_toolButtonPlay();
+        QCOMPARE(log, QStringList({"reset 0 1 1"}));
+        emit widget.sig_toolButtonPlay();
+        widget.slot_showTime(100, 180);
+        log.clear();
+        emit widget.sig_toolButtonPlay();
+        QCOMPARE(log, QStringList());
 
         // Full screen, Delete and closing the panel leave the panel.
         QSignalSpy full(&widget, &PreviewWidget::sig_toolButtonFull);
