@@ -64,10 +64,16 @@ bool copyFile(const QString& source, const QString& target, Progress* progress, 
         }
         if (got == 0)
             break;
-        if (out.write(buffer.data(), got) != got) {
-            *reason = out.errorString();
-            out.cancelWriting();
-            return false;
+        // A disk that fills up first takes part of a chunk without an
+        // error; writing the rest then says why ("No space left on device").
+        for (qint64 done = 0; done < got;) {
+            const qint64 wrote = out.write(buffer.data() + done, got - done);
+            if (wrote <= 0) {
+                *reason = out.errorString();
+                out.cancelWriting();
+                return false;
+            }
+            done += wrote;
         }
         advance(progress, got);
     }

@@ -433,6 +433,9 @@ private slots:
         }
         QVERIFY(!complete);
         QVERIFY(!app()->lastArchiveFailures().isEmpty());
+        // Each says why, not "Unknown error".
+        for (const QString& failure : app()->lastArchiveFailures())
+            QVERIFY2(failure.contains("File too large"), qPrintable(failure));
         QList<qint64> sizes;
         for (const char* source : {"/a/clip.mp4", "/b/clip.mp4", "/c/tone.mp3", "/c/alpha.png"})
             sizes << QFileInfo(dir + source).size();
