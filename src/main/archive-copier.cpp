@@ -1,6 +1,7 @@
 #include "archive-copier.h"
 
 #include "value/interface.h"
+#include "values/whole-write.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,16 +65,10 @@ bool copyFile(const QString& source, const QString& target, Progress* progress, 
         }
         if (got == 0)
             break;
-        // A disk that fills up first takes part of a chunk without an
-        // error; writing the rest then says why ("No space left on device").
-        for (qint64 done = 0; done < got;) {
-            const qint64 wrote = out.write(buffer.data() + done, got - done);
-            if (wrote <= 0) {
-                *reason = out.errorString();
-                out.cancelWriting();
-                return false;
-            }
-            done += wrote;
+        if (!writeWhole(out, buffer.data(), got)) {
+            *reason = out.errorString();
+            out.cancelWriting();
+            return false;
         }
         advance(progress, got);
     }

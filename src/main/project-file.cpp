@@ -2,6 +2,7 @@
 
 #include "value/interface.h"
 #include "value/paths.h"
+#include "values/whole-write.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -56,8 +57,11 @@ bool replaceWhole(const QString& path, const char* data, qint64 size, QString* e
     if (::fchmod(temp.handle(), mode) != 0)
         LOGW("project: cannot give %s the project's permissions: %s", qUtf8Printable(temp.fileName()),
              std::strerror(errno));
-    if (temp.write(data, size) != size || !temp.flush()) {
-        setError(error, temp.errorString());
+    // Straight to the file, so that a full disk says so.
+    QFile direct;
+    if (!direct.open(temp.handle(), QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle) ||
+        !writeWhole(direct, data, size)) {
+        setError(error, direct.errorString());
         return false;
     }
     // On the disk before it replaces the old file: a power cut after the

@@ -1,6 +1,7 @@
 #include "recent-files.h"
 
 #include "value/interface.h"
+#include "values/whole-write.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -297,7 +298,7 @@ bool addProject(const QString& projectPath, const QString& xbelFile) {
     QSaveFile file(xbelFile);
     // Unbuffered: a full disk fails the write itself, and commit() then
     // leaves the list as it was instead of putting a cut copy in its place.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(out) != out.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeWhole(file, out) || !file.commit()) {
         LOGW("recent files: cannot write %s: %s", qUtf8Printable(xbelFile), qUtf8Printable(file.errorString()));
         return false;
     }

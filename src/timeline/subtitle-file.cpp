@@ -1,5 +1,7 @@
 #include "timeline/subtitle-file.h"
 
+#include "values/whole-write.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -284,7 +286,7 @@ bool writeSrtFile(const QString& path, const QList<Cue>& cues, QString* error) {
         return false;
     }
     const QByteArray bytes = writeSrt(cues);
-    if (file.write(bytes) != bytes.size()) {
+    if (!writeWhole(file, bytes)) {
         *error = file.errorString();
         file.cancelWriting();
         return false;

@@ -2,6 +2,7 @@
 
 #include "value/interface.h"
 #include "value/paths.h"
+#include "values/whole-write.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -49,7 +50,7 @@ bool ProjectBackups::keep(const QString& projectPath, QString* error) {
     const QDateTime now = QDateTime::currentDateTime();
     QString name = QDir(folder).filePath(now.toString(kStampFormat) + QStringLiteral(".zya2"));
     QSaveFile copy(name);
-    if (!copy.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || copy.write(bytes) != bytes.size() ||
+    if (!copy.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeWhole(copy, bytes) ||
         !copy.commit())
         return fail(copy.errorString());
     prune(projectPath, now);

@@ -559,6 +559,11 @@ private slots:
             BoxAnswer answer {QString()};
             ok = ZyApp::instance()->saveProject(false, false, film);
             QCOMPARE(answer.text, QStringLiteral("titlebar.SaveProjectFail"));
+            // The reason the message gives (it said "Unknown error").
+            QString error;
+            QVERIFY(!project::writeProject(film, *window()->projectSections(), project::ArchiveMark::None, false,
+                                           &error));
+            QVERIFY2(error.contains("File too large"), qPrintable(error));
         }
         QVERIFY(!ok);
         QCOMPARE(readFile(film), saved);
