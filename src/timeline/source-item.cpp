@@ -51,8 +51,10 @@ SourceItem::SourceItem(SourceType type, ClassifyItem* parent, QGraphicsScene* sc
     });
     // Every applied value (an edit, an undo, a redo) refreshes the open panel.
     connect(this, &SourceData::sig_valueApplied, this, [this](const QString& key) {
-        // The waveform is drawn at the clip's volume.
-        if (key == QLatin1String(tlkey::Volume) || key == QLatin1String(tlkey::Mute))
+        // The waveform is drawn at the clip's volume; a subtitle's clip
+        // shows its text (also when an undo or redo brings it back).
+        if (key == QLatin1String(tlkey::Volume) || key == QLatin1String(tlkey::Mute) ||
+            key == QLatin1String(tlkey::Content))
             update();
         TimeLineGraphicsScene* tl = timelineScene();
         if (tl && tl->menuItem() == static_cast<const QGraphicsItem*>(this))
