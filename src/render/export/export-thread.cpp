@@ -600,7 +600,11 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     // the output's name only once it is whole: a file already there survives
     // any failure.
     MVParams working = *params;
-    const QFileInfo target(result.path);
+    // An output that is a symbolic link is written through, as the project
+    // is: the file it names gets the movie and the link stays.
+    const QFileInfo named(result.path);
+    const QString written = named.isSymLink() ? named.symLinkTarget() : result.path;
+    const QFileInfo target(written);
     const QString partial = QStringLiteral("%1/.%2.korvel-%3.%4")
                                 .arg(target.absolutePath(), target.completeBaseName())
                                 .arg(QCoreApplication::applicationPid())
@@ -666,10 +670,10 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
         result.ok = true;
     }
     // The new file keeps the access the user gave the old one.
-    if (result.ok && QFileInfo::exists(result.path) && !QFileInfo(result.path).isDir())
-        QFile::setPermissions(partial, QFile::permissions(result.path));
+    if (result.ok && QFileInfo::exists(written) && !QFileInfo(written).isDir())
+        QFile::setPermissions(partial, QFile::permissions(written));
     // rename() replaces the old file in one step: it is never half there.
-    if (result.ok && std::rename(partial.toUtf8().constData(), result.path.toUtf8().constData()) != 0) {
+    if (result.ok && std::rename(partial.toUtf8().constData(), written.toUtf8().constData()) != 0) {
         result.ok = false;
         result.reason = QStringLiteral("the export could not take the name %1: %2")
                             .arg(result.path, QString::fromLocal8Bit(std::strerror(errno)));

@@ -727,6 +727,18 @@ private slots:
         QVERIFY2(result.ok, qPrintable(result.reason));
         QCOMPARE(framePts(out).size(), 2 * int(kClipFrames));
         QCOMPARE(QDir(folder).entryList(QDir::Hidden | QDir::Files), QStringList {"out.mp4"});
+
+        // An output that is a link is written through: the link stays and
+        // the file it names holds the movie (the link was replaced by a file).
+        const QString elsewhere = korvel::test::workFolder("replace-target") + "/film.mp4";
+        QVERIFY(QFile::copy(out, elsewhere));
+        const QString link = folder + "/link.mp4";
+        QVERIFY(QFile::link(elsewhere, link));
+        params = paramsFor(link, 15);
+        result = exportTo(params);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(framePts(elsewhere).size(), int(kClipFrames));
     }
 };
 
