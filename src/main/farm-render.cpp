@@ -171,7 +171,9 @@ bool writePlan(const FarmCommand& c, const FarmPlan& plan, int keyInterval, QStr
         list += QStringLiteral("file '%1.mp4'\nduration %2\n")
                     .arg(segmentName(i), QString::number(double(frames) / c.fps, 'f', 9));
     }
-    const QFileInfo out(c.output);
+    // A link as the output is written through, as the export does.
+    const QFileInfo named(c.output);
+    const QFileInfo out(named.isSymLink() ? named.symLinkTarget() : c.output);
     const QString partial = out.absolutePath() + QStringLiteral("/.") + out.completeBaseName() +
                             QStringLiteral(".farm-partial.") + out.suffix();
     QString title = QStringLiteral("Korvel"), comment = QStringLiteral("Korvel");
@@ -205,10 +207,11 @@ bool writePlan(const FarmCommand& c, const FarmPlan& plan, int keyInterval, QStr
                        "-i \"$work/sound.wav\" -map 0:v:0 -map 1:a:0 -c:v copy -c:a aac -b:a 128k "
                        "-map_metadata -1 -metadata title=%4 -metadata comment=%5 "
                        "-movflags +faststart -f mp4 \"$partial\" || fail \"ffmpeg could not join the segments\"\n"
+                       "[ -e \"$out\" ] && chmod --reference=\"$out\" \"$partial\" 2>/dev/null\n"
                        "mv -f \"$partial\" \"$out\" || fail \"$partial could not be renamed to $out\"\n"
                        "echo \"join: wrote $out after $(took)\"\n"
                        "echo 0 >\"$work/join.status\"\n")
-            .arg(quoted(c.output), quoted(partial), checks, quoted(title), quoted(comment));
+            .arg(quoted(out.absoluteFilePath()), quoted(partial), checks, quoted(title), quoted(comment));
     return writeText(plan.work + QStringLiteral("/segments.txt"), list, false, error) &&
            writeText(plan.work + QStringLiteral("/segment.sh"), segment, true, error) &&
            writeText(plan.work + QStringLiteral("/segment-job.sh"), segmentJob, true, error) &&

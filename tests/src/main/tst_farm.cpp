@@ -176,6 +176,16 @@ private slots:
             QSKIP(qPrintable("no Slurm cluster: " + clusterProblem));
         }
         const QString out = dir + "/" + engine + ".mp4";
+        // Locally the output is a link to an earlier movie only its owner
+        // may read: the movie goes through the link and keeps that access.
+        const QString kept = korvel::test::workFolder("farm-kept") + "/film.mp4";
+        if (engine == "local") {
+            QFile earlier(kept);
+            QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("an earlier movie") > 0);
+            earlier.close();
+            QVERIFY(earlier.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+            QVERIFY(QFile::link(kept, out));
+        }
         QByteArray said;
         const QStringList options {"--segments", "4", "--engine", engine, "--bitrate", "8000", "--keyint", "30"};
         QVERIFY2(farm(QStringList {project, out} + options + QStringList {"--wait"}, &said) == 0,
@@ -196,6 +206,11 @@ private slots:
                                                       .arg(pcm(single).size())));
         // Nothing half-written beside it.
         QCOMPARE(QDir(dir).entryList({"*partial*"}, QDir::Files | QDir::Hidden), QStringList());
+        if (engine == "local") {
+            QVERIFY(QFileInfo(out).isSymLink());
+            QCOMPARE(QFile::permissions(kept) & (QFile::ReadGroup | QFile::ReadOther), QFileDevice::Permissions());
+            QVERIFY(QFile::permissions(kept) & QFile::ReadOwner);
+        }
     }
 
     // Many parts of a third of a second each (lengths no container keeps
