@@ -204,6 +204,14 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     if (track->kind() == SourceSubtitle)
         clip->setInitialSubtitle(color, backgroundColor, font, content,
                                  clampSetting(backgroundTransparent, 0, timeline::kMaxOpacity, "background opacity"));
+    // Clips of one track never overlap: the later one is moved to follow.
+    for (const SourceData* other : track->sources()) {
+        if (other->startFrame() < start + duration && start < other->endFrame()) {
+            LOGW("reader: clip at frame %lld overlaps the one at %lld on its track; the later one moves to follow it",
+                 static_cast<long long>(start), static_cast<long long>(other->startFrame()));
+            break;
+        }
+    }
     track->addSource(clip);
     return clip;
 }
