@@ -35,6 +35,7 @@ namespace fuzz {
 namespace {
 
 int g_report = 2; // the harness's own standard error
+void (*g_removeFolders)() = nullptr; // set once the harness stands
 
 [[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void fail(const char* format, ...) {
@@ -44,6 +45,8 @@ void fail(const char* format, ...) {
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     dprintf(g_report, "project harness: %s\n", line);
+    if (g_removeFolders)
+        g_removeFolders();
     std::abort();
 }
 
@@ -266,8 +269,10 @@ void initProjectHarness(int* argc, char*** argv) {
         g_report = copy;
     g_harness = new ProjectHarness(argc, argv);
     // libFuzzer ends by exit() and the harness is never destroyed: its
-    // folders (one of them in memory) go when the process does.
-    std::atexit([] { g_harness->removeFolders(); });
+    // folders (one of them in memory) go when the process does, and when a
+    // check fails.
+    g_removeFolders = [] { g_harness->removeFolders(); };
+    std::atexit(g_removeFolders);
 }
 
 void readProjectInput(ProjectInput kind, const uint8_t* data, size_t size) {

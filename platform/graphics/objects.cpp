@@ -563,11 +563,12 @@ void GsViewImpl::DrawSceneTexture(float w, float h) {
     GsTextureBinder bind(s->sceneTexture());
     // The scene was composed over a clear canvas: where a picture lets it
     // through, its colour already holds that picture's opacity, as the
-    // export writes it. Blended once more it would show darker than the
-    // export (half opacity as a quarter); it is copied as it stands.
-    d->gl->glDisable(GL_BLEND);
+    // export writes it. Blended by its alpha once more it would show darker
+    // than the export (half opacity as a quarter); it goes over the black
+    // canvas as the premultiplied picture it is, and the window stays opaque.
+    d->gl->glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     GsContextDefault::DrawRect({0, 0, w, h, 0}, {float(width()), float(height())});
-    d->gl->glEnable(GL_BLEND);
+    d->gl->glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     GsContextDefault::UnbindShader();
 }
 

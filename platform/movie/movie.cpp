@@ -103,6 +103,7 @@ struct AudioTrack {
     int64_t samplesOut = 0; // samples handed to the encoder
     double tempo = 1.0;     // play rate of the tempo filter, when there is one
     int64_t tempoOut = 0;   // samples the tempo filter gave
+    int64_t sourceEnd = -1; // source samples in all, once the end is reached: output is cut there
     bool warnedOrder = false;
     bool warnedJump = false;
 };
@@ -505,11 +506,11 @@ int queueSamples(Movie& m, AudioTrack& a, const int16_t* pcm, int count) {
     return 0;
 }
 
-// The tempo filter's output for what it was given so far, in whole samples:
-// the file's sound is exactly the source's length divided by the rate, as the
+// The tempo filter's output for the whole source, in whole samples: the
+// file's sound is exactly the source's length divided by the rate, as the
 // pictures are, whatever the filter's tail gives or keeps.
 int64_t tempoLength(const AudioTrack& a) {
-    return std::llround(double(a.samplesIn) / a.tempo);
+    return std::llround(double(a.sourceEnd >= 0 ? a.sourceEnd : a.samplesIn) / a.tempo);
 }
 
 // Moves what the tempo filter has ready into the queue.
@@ -523,7 +524,8 @@ int drainTempo(Movie& m, AudioTrack& a) {
             LOG_AV(ret, "reading the tempo filter");
             return ret;
         }
-        const int count = int(std::clamp<int64_t>(tempoLength(a) - a.tempoOut, 0, out->nb_samples));
+        const int count = a.sourceEnd >= 0 ? int(std::clamp<int64_t>(tempoLength(a) - a.tempoOut, 0, out->nb_samples))
+                                           : out->nb_samples;
         a.tempoOut += count;
         ret = count > 0 ? queueSamples(m, a, reinterpret_cast<const int16_t*>(out->data[0]), count) : 0;
         av_frame_unref(out);
@@ -877,12 +879,18 @@ bool stop_movie(Movie** handle) {
         std::lock_guard<std::mutex> hold(a.lock);
         int ret = 0;
         if (a.graph) {
-            ret = av_buffersrc_add_frame_flags(a.source, nullptr, 0);
+            // The filter keeps back part of its last window: silence after
+            // the source's end pushes the source's own sound out, and what
+            // follows it is cut off at the exact length.
+            a.sourceEnd = a.samplesIn;
+            ret = feedSamples(*m, a, nullptr, 8192);
+            if (ret >= 0)
+                ret = av_buffersrc_add_frame_flags(a.source, nullptr, 0);
             if (ret < 0)
                 LOG_AV(ret, "closing the tempo filter");
             else
                 ret = drainTempo(*m, a);
-            // The filter keeps back a few milliseconds of its last window.
+            // Should the filter still give less, silence makes up the length.
             static const int16_t silence[4096 * kChannels] = {};
             while (ret >= 0 && a.tempoOut < tempoLength(a)) {
                 const int count = int(std::min<int64_t>(tempoLength(a) - a.tempoOut, 4096));

@@ -8,6 +8,7 @@
 #include "termination-watcher.h"
 #include "timeline/frame-dispatcher.h"
 #include "undo/undo-controller.h"
+#include "values/whole-write.h"
 #include "zyapp.h"
 
 #include <QCoreApplication>
@@ -47,7 +48,7 @@ QString segmentName(int i) {
 
 bool writeText(const QString& path, const QString& text, bool executable, QString* error) {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text.toUtf8()) < 0 || !f.flush()) {
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) || !writeWhole(f, text.toUtf8())) {
         *error = QStringLiteral("%1 could not be written: %2").arg(path, f.errorString());
         return false;
     }
@@ -172,8 +173,7 @@ bool writePlan(const FarmCommand& c, const FarmPlan& plan, int keyInterval, QStr
                     .arg(segmentName(i), QString::number(double(frames) / c.fps, 'f', 9));
     }
     // A link as the output is written through, as the export does.
-    const QFileInfo named(c.output);
-    const QFileInfo out(named.isSymLink() ? named.symLinkTarget() : c.output);
+    const QFileInfo out(writtenPath(c.output));
     const QString partial = out.absolutePath() + QStringLiteral("/.") + out.completeBaseName() +
                             QStringLiteral(".farm-partial.") + out.suffix();
     QString title = QStringLiteral("Korvel"), comment = QStringLiteral("Korvel");

@@ -458,7 +458,9 @@ void MainWindow::timerEvent(QTimerEvent* event) {
 
 void MainWindow::showProjectName(const QString& text, bool isName) {
     const QFontMetrics metrics(m_projectName->font());
-    const QString shown = metrics.elidedText(text, Qt::ElideRight, int(500 * QssManager::dpiScale()));
+    // Room is left for the unsaved mark after a name.
+    const int room = int(500 * QssManager::dpiScale()) - (isName ? metrics.horizontalAdvance(QStringLiteral(" *")) : 0);
+    const QString shown = metrics.elidedText(text, Qt::ElideRight, room);
     if (isName) {
         m_shownName = shown;
         m_statusShown = 0;

@@ -91,8 +91,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Asked what Korvel takes: said on the terminal, no window, no display needed.
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    // Asked what Korvel takes, wherever among the arguments: said on the
+    // terminal, no window, no display needed.
+    const auto asked = [argc, argv](const char* option) {
+        for (int i = 1; i < argc; ++i)
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        return false;
+    };
+    if (asked("--help") || asked("-h")) {
         std::printf("usage: korvel [PROJECT.zya2 | PROJECT.zya] [--hwaccel auto|none]\n"
                     "  opens the editor, with the project if one is named\n\n%s\n\n%s\n\n"
                     "  --hwaccel auto|none: for this run, decode video on the graphics card where it can, or "
@@ -100,7 +107,7 @@ int main(int argc, char** argv) {
                     qUtf8Printable(exportUsage()), qUtf8Printable(farmUsage()));
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    if (asked("--version")) {
         std::printf("Korvel %s\n", ZyApp::kVersion);
         return 0;
     }

@@ -38,8 +38,7 @@ void setError(QString* error, const QString& why) {
 // permissions (a new one gets 0666 less the umask); a symbolic link is
 // written through, as editors do.
 bool replaceWhole(const QString& path, const char* data, qint64 size, QString* error) {
-    const QFileInfo target(path);
-    const QString real = target.isSymLink() ? target.symLinkTarget() : target.absoluteFilePath();
+    const QString real = writtenPath(path);
     QTemporaryFile temp(real + kSavingInfix + QStringLiteral("XXXXXX"));
     if (!temp.open()) {
         setError(error, temp.errorString());

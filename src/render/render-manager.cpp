@@ -236,7 +236,8 @@ bg::ValueMap RenderManager::probeMedia(const QString& path) {
     // length that falls a hair short of a frame's end (a recording of 101
     // frames lasts 3.366666 s) still has that frame; counted from whole
     // milliseconds, its sound's last 33 ms were never heard.
-    info["pix"] = bg::Value((movie->durationUs + 1000) * 3 / 100000);
+    const int64_t us = std::clamp<int64_t>(movie->durationUs, 0, int64_t(1) << 60); // a lying header cannot overflow
+    info["pix"] = bg::Value((us + 1000) * 3 / 100000);
     const ff::StreamInfo* video = movie->videoStreams > 0 ? movie->stream(movie->bestVideoStream) : nullptr;
     info["width"] = bg::Value(video ? video->width : 0);
     info["height"] = bg::Value(video ? video->height : 0);

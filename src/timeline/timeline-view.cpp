@@ -24,6 +24,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
+#include <QUndoCommand>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -50,6 +52,16 @@ const std::array<double, kMaxZoom + 1>& zoomScales() {
 } // namespace tlview
 
 CopyData TimeLineGraphicsView::s_copyData;
+
+namespace {
+
+// The step the next undo takes back; null when there is none.
+const QUndoCommand* topUndoStep() {
+    const QUndoStack& stack = zya::UndoController::instance()->stack;
+    return stack.index() > 0 ? stack.command(stack.index() - 1) : nullptr;
+}
+
+} // namespace
 
 TimeLineGraphicsView::TimeLineGraphicsView(TimeLineGraphicsScene* scene, QWidget* parent)
     : QGraphicsView(scene, parent), m_scene(scene) {
@@ -169,6 +181,9 @@ void TimeLineGraphicsView::keepPlayHeadInView(MoveType type) {
 void TimeLineGraphicsView::requestFrame(int64_t frame, int64_t fps, EditType edit) {
     Q_UNUSED(fps);
     Q_UNUSED(edit);
+    // Also while the timeline is hidden (a full-screen preview) and so not
+    // painted: the preview's time and its Play go by it.
+    emit sig_showTime(frame, totalFrames());
     emit sig_splitButtonEnable(splitEnabled());
     frames()->requestPictures(frame);
 }
@@ -203,13 +218,18 @@ void TimeLineGraphicsView::slot_audioSourceItem(bool start, QString path, bool e
                 break;
             }
         }
-        m_recordTrackStep = -1;
+        m_recordTrackStep = nullptr;
+        m_recordTrack = nullptr;
         if (!row) {
             // The recording that asks for the track goes on.
+            const QUndoCommand* before = topUndoStep();
             row = m->addTrack(header, -1, false);
             if (!row)
                 return;
-            m_recordTrackStep = zya::UndoController::instance()->stack.index();
+            if (topUndoStep() != before) {
+                m_recordTrackStep = topUndoStep();
+                m_recordTrack = row;
+            }
             LOGD("NewItem: %f", m->trackTop(row));
         }
         m_recording = true;
@@ -228,14 +248,20 @@ void TimeLineGraphicsView::slot_audioSourceItem(bool start, QString path, bool e
         map["posX"] = bg::Value(m_recordX);
         map["type"] = bg::Value(int(SourceDub));
         emit sig_createSourceItem(map, QColor(), QFont());
-    } else if (wasRecording && m_recordTrackStep >= 0 &&
-               zya::UndoController::instance()->stack.index() == m_recordTrackStep) {
-        // Nothing was recorded (no microphone): the row added for it goes
-        // again, as its own undo step, rather than stay behind empty.
-        LOGD("record: nothing recorded; the Dub row added for it is taken back");
-        zya::UndoController::instance()->stack.undo();
+    } else if (wasRecording && m_recordTrackStep) {
+        // Nothing was recorded (no microphone): the row added for it is
+        // undone rather than left behind empty, once the edit that stopped
+        // the recording (if one did) is done, and only while adding it is
+        // still the last step and the row still empty.
+        QTimer::singleShot(0, this, [step = m_recordTrackStep, track = m_recordTrack] {
+            if (track && track->sources().isEmpty() && topUndoStep() == step) {
+                LOGD("record: nothing recorded; the Dub row added for it is undone");
+                zya::UndoController::instance()->stack.undo();
+            }
+        });
     }
-    m_recordTrackStep = -1;
+    m_recordTrackStep = nullptr;
+    m_recordTrack = nullptr;
     if (error) {
         auto* box = new QMessageBox(QMessageBox::NoIcon, tr("pre_form.RecordHint"), tr("pre_form.Recordcontent"),
                                     QMessageBox::Ok, this);

@@ -21,6 +21,7 @@
 
 class ClassifyItem;
 class QMenu;
+class QUndoCommand;
 class SourceData;
 class SourceItem;
 class TimeLineGraphicsScene;
@@ -146,8 +147,10 @@ private:
     bool m_recording = false;
     double m_recordX = 0.0; // scene x where the recording began
     double m_recordY = 0.0; // scene y of the Dub row it goes to
-    // The undo step that added a Dub row for this recording, -1: none was added.
-    int m_recordTrackStep = -1;
+    // The undo step that added a Dub row for this recording and that row;
+    // null when none was added.
+    const QUndoCommand* m_recordTrackStep = nullptr;
+    QPointer<ClassifyItem> m_recordTrack;
 };
 
 Q_DECLARE_METATYPE(ExportFrameRecord)

@@ -7,6 +7,7 @@
 #include "render/audio/audio_mixer_player.h"
 #include "render/preview-item.h"
 #include "value/interface.h"
+#include "values/whole-write.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -602,13 +603,13 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     MVParams working = *params;
     // An output that is a symbolic link is written through, as the project
     // is: the file it names gets the movie and the link stays.
-    const QFileInfo named(result.path);
-    const QString written = named.isSymLink() ? named.symLinkTarget() : result.path;
+    const QString written = writtenPath(result.path);
     const QFileInfo target(written);
+    // The kind of file is the one the output's own name asks for.
     const QString partial = QStringLiteral("%1/.%2.korvel-%3.%4")
                                 .arg(target.absolutePath(), target.completeBaseName())
                                 .arg(QCoreApplication::applicationPid())
-                                .arg(target.suffix());
+                                .arg(QFileInfo(result.path).suffix());
     // Written in place, a failure or a cancel would destroy the file there.
     if (!exportfn::setExportPath(working, partial)) {
         result.reason = QStringLiteral("the output's path is too long (%1 bytes with its temporary name; at most %2)")

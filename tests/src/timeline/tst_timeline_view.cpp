@@ -437,8 +437,32 @@ private slots:
         view->slot_audioSourceItem(true, QString(), false);
         QCOMPARE(dub->children().size(), 2);
         view->slot_audioSourceItem(false, QString(), true);
-        QCOMPARE(dub->children().size(), 1);
+        QTRY_COMPARE(dub->children().size(), 1);
         delete view->findChild<QMessageBox*>();
+        // An edit that came after the row was added is never what goes.
+        view->slot_audioSourceItem(true, QString(), false);
+        QCOMPARE(dub->children().size(), 2);
+        ClassifyItem* audio = model->addTrack(model->header(SourceAudio));
+        view->slot_audioSourceItem(false, QString(), true);
+        QTest::qWait(50);
+        QCOMPARE(dub->children().size(), 2);
+        QVERIFY(model->header(SourceAudio)->children().contains(audio));
+        delete view->findChild<QMessageBox*>();
+    }
+
+    // The play head's time is told with every frame asked for, also while
+    // the timeline is hidden behind a full-screen preview and not painted.
+    void timeIsToldWithoutPainting() {
+        add(model->header(SourceVideo), 0, 100, 0, "/media/clip.mp4");
+        scene->updateLength();
+        view->hide();
+        QList<QPair<int64_t, int64_t>> told;
+        const QMetaObject::Connection watch = connect(view.get(), &TimeLineGraphicsView::sig_showTime, this,
+                [&told](int64_t current, int64_t total) { told.append({current, total}); });
+        view->slot_resetFrame(42, EditManual, true);
+        disconnect(watch);
+        QVERIFY(!told.isEmpty());
+        QCOMPARE(told.last(), qMakePair(int64_t(42), view->totalFrames()));
     }
 
     void copyPasteAtPlayHead() {

@@ -728,16 +728,19 @@ private slots:
         QCOMPARE(framePts(out).size(), 2 * int(kClipFrames));
         QCOMPARE(QDir(folder).entryList(QDir::Hidden | QDir::Files), QStringList {"out.mp4"});
 
-        // An output that is a link is written through: the link stays and
-        // the file it names holds the movie (the link was replaced by a file).
-        const QString elsewhere = korvel::test::workFolder("replace-target") + "/film.mp4";
+        // An output that is a link (here to a link, to a file with no
+        // extension) is written through: the links stay and the file at the
+        // end holds the movie the output's name asks for (the link was
+        // replaced by a file).
+        const QString elsewhere = korvel::test::workFolder("replace-target") + "/film";
         QVERIFY(QFile::copy(out, elsewhere));
         const QString link = folder + "/link.mp4";
-        QVERIFY(QFile::link(elsewhere, link));
+        QVERIFY(QFile::link(elsewhere, folder + "/inner-link"));
+        QVERIFY(QFile::link(folder + "/inner-link", link));
         params = paramsFor(link, 15);
         result = exportTo(params);
         QVERIFY2(result.ok, qPrintable(result.reason));
-        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(QFileInfo(link).isSymLink() && QFileInfo(folder + "/inner-link").isSymLink());
         QCOMPARE(framePts(elsewhere).size(), int(kClipFrames));
     }
 };
