@@ -20,12 +20,29 @@ TransitionData::TransitionData(SourceData* from, SourceData* to, const QString& 
     updateFrames();
 }
 
-int64_t TransitionData::framesBefore() const {
-    const int64_t frames = durationframe / 33; // 33 ms a frame
-    return int64_t(ratio * frames / 10.0);
+namespace {
+
+// The frames of a duration before and after the cut, as the ratio splits it.
+std::pair<int64_t, int64_t> split(int64_t durationMs, int ratio) {
+    const int64_t frames = durationMs / 33; // 33 ms a frame
+    const int64_t before = int64_t(ratio * frames / 10.0);
+    return {before, frames - before};
 }
 
-int64_t TransitionData::framesAfter() const { return durationframe / 33 - framesBefore(); }
+} // namespace
+
+// A transition never reaches past the clips it joins: longer than a clip,
+// it would fade into whatever lies beyond (black) and the clip would never
+// show whole.
+int64_t TransitionData::framesBefore() const {
+    const int64_t before = split(durationframe, ratio).first;
+    return m_from ? std::min(before, m_from->lengthFrames()) : before;
+}
+
+int64_t TransitionData::framesAfter() const {
+    const int64_t after = split(durationframe, ratio).second;
+    return m_to ? std::min(after, m_to->lengthFrames()) : after;
+}
 
 void TransitionData::updateFrames() {
     const int64_t before = framesBefore();

@@ -292,6 +292,9 @@ private slots:
         QTest::newRow("only to") << false << true << qint64(2000) << 5 << qint64(100) << qint64(130);
         QTest::newRow("only from") << true << false << qint64(2000) << 5 << qint64(70) << qint64(100);
         QTest::newRow("all after the cut") << true << true << qint64(1000) << 0 << qint64(100) << qint64(130);
+        // Longer than its clips: it covers them and reaches no further.
+        QTest::newRow("longer than both clips") << true << true << qint64(20000) << 5 << qint64(0) << qint64(200);
+        QTest::newRow("longer than the clip after") << false << true << qint64(20000) << 5 << qint64(100) << qint64(200);
     }
     void transitionFrames() {
         QFETCH(bool, hasFrom);
