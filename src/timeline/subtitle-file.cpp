@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTextCodec>
 #include <QStringList>
 
 #include <algorithm>
@@ -191,8 +192,14 @@ ParseResult parse(const QByteArray& bytes) {
         }
     } else {
         const int skip = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        QTextCodec::ConverterState state;
         // With the size: the QByteArray overload stops at the first NUL byte.
-        text = QString::fromUtf8(bytes.constData() + skip, bytes.size() - skip);
+        text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData() + skip, bytes.size() - skip, &state);
+        if (state.invalidChars > 0 && skip == 0) {
+            // "Café" saved by an older Windows editor: its é is no UTF-8.
+            text = QTextCodec::codecForName("Windows-1252")->toUnicode(bytes);
+            result.windows1252 = true;
+        }
     }
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));

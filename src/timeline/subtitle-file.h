@@ -30,10 +30,12 @@ struct ParseResult {
     int overLimit = 0;   // good cues past kMaxCues, not kept
     int cutTexts = 0;    // cues whose text was cut to kMaxTextChars
     bool webVtt = false; // the file began with "WEBVTT"
+    bool windows1252 = false; // not UTF-8: read as Windows-1252 (Western European)
 };
 
 // Reads UTF-8 (with or without a byte-order mark) or UTF-16 with its mark;
-// LF, CRLF or CR line ends.
+// text that is not UTF-8 is read as Windows-1252, in which older Western
+// subtitle files are written. LF, CRLF or CR line ends.
 // A text starting with "WEBVTT" is read as WebVTT (cue settings ignored, tags
 // removed, the common entities decoded), anything else as SubRip, whose text
 // is kept as written. Never fails: what is not a cue is counted.

@@ -186,6 +186,7 @@ QList<ImportReport> importFiles(TimeLineTreeModel* model, ClassifyItem* track, c
             report.malformed = parsed.malformed;
             report.overLimit = parsed.overLimit;
             report.cutTexts = parsed.cutTexts;
+            report.windows1252 = parsed.windows1252;
             placeCues(model, track, parsed.cues, font, color, &report);
             LOGD("subtitles: %d cues of %s placed, %d malformed, %d past the end, %d without room", report.created,
                  qUtf8Printable(path), report.malformed, report.pastEnd, report.noRoom);
@@ -210,7 +211,7 @@ QString importMessage(const QList<ImportReport>& reports) {
             lines << tr("subtitle_import.NoCue").arg(name);
             continue;
         }
-        if (r.malformed + r.overLimit + r.cutTexts + r.pastEnd + r.noRoom == 0)
+        if (r.malformed + r.overLimit + r.cutTexts + r.pastEnd + r.noRoom == 0 && !r.windows1252)
             continue;
         lines << tr("subtitle_import.Imported").arg(r.created).arg(name);
         if (r.malformed)
@@ -223,6 +224,8 @@ QString importMessage(const QList<ImportReport>& reports) {
             lines << tr("subtitle_import.PastEnd").arg(r.pastEnd);
         if (r.noRoom)
             lines << tr("subtitle_import.NoRoom").arg(r.noRoom);
+        if (r.windows1252)
+            lines << tr("subtitle_import.Windows1252");
     }
     return lines.join(QLatin1Char('\n'));
 }

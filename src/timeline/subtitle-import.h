@@ -43,6 +43,7 @@ struct ImportReport {
     int cutTexts = 0;    // texts cut to kMaxTextChars
     int pastEnd = 0;     // cues starting at or after the timeline's 24 hours
     int noRoom = 0;      // overlapping cues for which no track was left
+    bool windows1252 = false; // not UTF-8: read as Windows-1252
 };
 
 // Places cues at their times: on `track` (a subtitle track) where it is
