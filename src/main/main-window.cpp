@@ -387,6 +387,8 @@ void MainWindow::installShortcuts() {
     };
     key(QKeySequence(QStringLiteral("Ctrl+Z")), [this] { emit m_toolbar->sig_pushButtonUndo(); });
     key(QKeySequence(QStringLiteral("Ctrl+Y")), [this] { emit m_toolbar->sig_pushButtonRedo(); });
+    // Redo as most Linux programs have it, too.
+    key(QKeySequence(QStringLiteral("Ctrl+Shift+Z")), [this] { emit m_toolbar->sig_pushButtonRedo(); });
     key(QKeySequence(QStringLiteral("Ctrl+S")), [this] { m_saveButton->click(); });
     key(QKeySequence(QStringLiteral("Ctrl+B")), [this] { emit m_toolbar->sig_pushButtonSplit(); });
     key(QKeySequence(Qt::Key_Right), [this] { emit m_preview->sig_toolButtonFront(); });

@@ -1208,6 +1208,28 @@ private slots:
         QFile::remove(clip);
     }
 
+    // Ctrl+Z undoes; Ctrl+Y and Ctrl+Shift+Z, as most Linux programs have
+    // it, redo.
+    void undoAndRedoKeys() {
+        for (int i = 0; i < 10 && QApplication::activeModalWidget(); ++i)
+            QApplication::activeModalWidget()->hide();
+        window()->raise();
+        ClassifyItem* audio = tracks()->header(SourceAudio);
+        const int before = audio->children().size();
+        tracks()->addTrack(audio);
+        auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+            QApplication::setActiveWindow(window());
+            QTest::keyClick(window(), key, modifiers);
+        };
+        press(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(audio->children().size(), before);
+        press(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(audio->children().size(), before + 1);
+        press(Qt::Key_Z, Qt::ControlModifier);
+        press(Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(audio->children().size(), before + 1);
+    }
+
     // F5 enters the full-screen preview and F5 or Escape leave it; Escape
     // elsewhere changes nothing.
     void escapeLeavesTheFullScreenPreview() {
