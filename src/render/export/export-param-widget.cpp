@@ -63,7 +63,8 @@ QString fallbackFolder() {
 } // namespace
 
 const QStringList& ExportParamWidget::frameRates() {
-    static const QStringList list {"30", "25", "20", "15", "10", "7", "5"};
+    // 24: the rate of film, which users of other editors expect to find.
+    static const QStringList list {"30", "25", "24", "20", "15", "10", "7", "5"};
     return list;
 }
 
