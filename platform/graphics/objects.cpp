@@ -563,10 +563,10 @@ void GsViewImpl::DrawSceneTexture(float w, float h) {
     GsTextureBinder bind(s->sceneTexture());
     // The scene was composed over a clear canvas: where a picture lets it
     // through, its colour already holds that picture's opacity, as the
-    // export writes it. Blended by its alpha once more it would show darker
-    // than the export (half opacity as a quarter); it goes over the black
-    // canvas as the premultiplied picture it is, and the window stays opaque.
-    d->gl->glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    // export writes it (over black). Blended by its alpha once more it would
+    // show darker than the export (half opacity as a quarter); its colour is
+    // copied as it stands, and the window keeps its own, opaque alpha.
+    d->gl->glBlendFuncSeparate(GL_ONE, GL_ZERO, GL_ZERO, GL_ONE);
     GsContextDefault::DrawRect({0, 0, w, h, 0}, {float(width()), float(height())});
     d->gl->glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     GsContextDefault::UnbindShader();

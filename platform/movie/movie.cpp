@@ -510,7 +510,7 @@ int queueSamples(Movie& m, AudioTrack& a, const int16_t* pcm, int count) {
 // file's sound is exactly the source's length divided by the rate, as the
 // pictures are, whatever the filter's tail gives or keeps.
 int64_t tempoLength(const AudioTrack& a) {
-    return std::llround(double(a.sourceEnd >= 0 ? a.sourceEnd : a.samplesIn) / a.tempo);
+    return std::llround(double(a.sourceEnd) / a.tempo);
 }
 
 // Moves what the tempo filter has ready into the queue.

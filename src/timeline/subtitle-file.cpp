@@ -195,10 +195,15 @@ ParseResult parse(const QByteArray& bytes) {
         QTextCodec::ConverterState state;
         // With the size: the QByteArray overload stops at the first NUL byte.
         text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData() + skip, bytes.size() - skip, &state);
-        if (state.invalidChars > 0 && skip == 0) {
+        // A sequence cut off by the file's end is kept back, not counted.
+        const bool broken = state.invalidChars > 0 || state.remainingChars > 0;
+        if (broken && skip == 0) {
             // "Café" saved by an older Windows editor: its é is no UTF-8.
-            text = QTextCodec::codecForName("Windows-1252")->toUnicode(bytes);
+            QTextCodec* western = QTextCodec::codecForName("Windows-1252");
+            text = western ? western->toUnicode(bytes) : QString::fromLatin1(bytes);
             result.windows1252 = true;
+        } else if (state.remainingChars > 0) {
+            text += QChar(QChar::ReplacementCharacter);
         }
     }
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));

@@ -527,14 +527,15 @@ ExportResult ExportManager::runVideo(ExportContext& context, GsScene* scene, int
 }
 
 namespace {
-// Removes the hidden files that exports of `target` killed outright (no
-// chance to clean up) left beside it: ".film.korvel-<pid>.mp4" of a process
-// that no longer runs here, untouched for a while (an export on another
-// machine writing to a shared folder keeps its file fresh).
-void removeLeftovers(const QFileInfo& target) {
+// Removes the hidden files that exports of `target` (a movie of the kind
+// `extension` names) killed outright (no chance to clean up) left beside it:
+// ".film.korvel-<pid>.mp4" of a process that no longer runs here, untouched
+// for a while (an export on another machine writing to a shared folder
+// keeps its file fresh).
+void removeLeftovers(const QFileInfo& target, const QString& extension) {
     constexpr qint64 kQuietSeconds = 600;
     const QString prefix = QStringLiteral(".%1.korvel-").arg(target.completeBaseName());
-    const QString suffix = QLatin1Char('.') + target.suffix();
+    const QString suffix = QLatin1Char('.') + extension;
     const QDir folder(target.absolutePath());
     for (const QFileInfo& file : folder.entryInfoList({QStringLiteral(".*.korvel-*")}, QDir::Files | QDir::Hidden)) {
         const QString name = file.fileName();
@@ -606,10 +607,11 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     const QString written = writtenPath(result.path);
     const QFileInfo target(written);
     // The kind of file is the one the output's own name asks for.
+    const QString extension = QFileInfo(result.path).suffix();
     const QString partial = QStringLiteral("%1/.%2.korvel-%3.%4")
                                 .arg(target.absolutePath(), target.completeBaseName())
                                 .arg(QCoreApplication::applicationPid())
-                                .arg(QFileInfo(result.path).suffix());
+                                .arg(extension);
     // Written in place, a failure or a cancel would destroy the file there.
     if (!exportfn::setExportPath(working, partial)) {
         result.reason = QStringLiteral("the output's path is too long (%1 bytes with its temporary name; at most %2)")
@@ -620,7 +622,7 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
         return result;
     }
 
-    removeLeftovers(target);
+    removeLeftovers(target, extension);
 
     ExportContext context;
     context.movie = exportfn::openMovie(working, &result.reason);

@@ -120,6 +120,9 @@ private slots:
         QTest::newRow("windows-1252")
             << QByteArray("1\r\n00:00:01,000 --> 00:00:02,000\r\nCaf\xE9 na\xEF" "ve \xFC" "ber \x80\r\n") << 1 << 0
             << QStringLiteral("Caf\u00e9 na\u00efve \u00fcber \u20ac") << qint64(1000) << qint64(2000);
+        QTest::newRow("windows-1252, its last letter at the very end")
+            << QByteArray("1\n00:00:01,000 --> 00:00:02,000\nCaf\xE9") << 1 << 0 << QStringLiteral("Caf\u00e9")
+            << qint64(1000) << qint64(2000);
         QTest::newRow("lone CR, a lost blank line")
             << QByteArray("1\r00:00:01,000 --> 00:00:02,000\rA\r2\r00:00:03,000 --> 00:00:04,000\rB\r") << 2 << 0
             << "A" << qint64(3000) << qint64(4000);
