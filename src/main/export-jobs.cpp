@@ -349,7 +349,7 @@ void ExportJobQueue::end(ExportJob& job, ExportJob::State state, const QString& 
     switch (state) {
     case ExportJob::Done:
         LOGD("export job %d: %s written", job.id, qUtf8Printable(job.output));
-        m_session->notify(tr("exportjobs.Title"), tr("exportjobs.FinishedNote").arg(name));
+        m_session->notify(tr("exportjobs.Title"), doneNote(job));
         break;
     case ExportJob::Failed:
         LOGE("export job %d: %s failed: %s\n%s", job.id, qUtf8Printable(job.output), qUtf8Printable(reason),
@@ -363,6 +363,14 @@ void ExportJobQueue::end(ExportJob& job, ExportJob::State state, const QString& 
     const int id = job.id;
     emit jobChanged(id);
     emit jobEnded(id);
+}
+
+QString ExportJobQueue::doneNote(const ExportJob& job) {
+    const QString name = QFileInfo(job.output).fileName();
+    // Finished early, the file is shorter than the timeline: said, not hidden.
+    if (job.finishedEarly && job.total > 0 && job.done < job.total)
+        return tr("exportjobs.FinishedEarlyNote").arg(name).arg(job.done).arg(job.total);
+    return tr("exportjobs.FinishedNote").arg(name);
 }
 
 void ExportJobQueue::cancel(int id) {
@@ -399,6 +407,7 @@ void ExportJobQueue::finish(int id) {
     // frames written and ends as a whole export does.
     LOGD("export job %d: finishing early at %lld of %lld", job->id, static_cast<long long>(job->done),
          static_cast<long long>(job->total));
+    job->finishedEarly = true;
     ::kill(pid_t(job->pid), SIGUSR1);
 }
 

@@ -36,6 +36,7 @@ struct ExportJob {
     State state = Queued;
     int64_t done = 0; // output frames written, of total (0 while unknown)
     int64_t total = 0;
+    bool finishedEarly = false; // asked to finish now: the file holds `done` frames
     qint64 pid = 0;   // the child's, while it runs
     QString reason;   // why it failed
     QByteArray log;   // the child's last words (standard error), trimmed
@@ -87,6 +88,9 @@ public:
     // (its size, rate, bit rate, key frames and speed), with --srt when the
     // subtitles go along.
     static QStringList optionsFor(const MVParams& params, bool subtitles);
+    // What the user is told of a job that ended well: that it is exported,
+    // or that it was finished early and how much it holds.
+    static QString doneNote(const ExportJob& job);
     // A fresh path for a job's project snapshot in the queue's private
     // folder; empty when that folder cannot be made.
     QString newSnapshotPath();

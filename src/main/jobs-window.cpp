@@ -141,7 +141,7 @@ void JobsWindow::updateRow(int id) {
     int64_t divisor = 1;
     while (job->total / divisor > INT_MAX)
         divisor *= 2;
-    if (job->state == ExportJob::Done) {
+    if (job->state == ExportJob::Done && !job->finishedEarly) {
         bar->setRange(0, 1);
         bar->setValue(1);
     } else if (job->total > 0) {
@@ -165,7 +165,7 @@ void JobsWindow::jobEnded(int id) {
         return;
     const QString name = QFileInfo(job->output).fileName();
     switch (job->state) {
-    case ExportJob::Done: m_note->setText(tr("exportjobs.FinishedNote").arg(name)); break;
+    case ExportJob::Done: m_note->setText(ExportJobQueue::doneNote(*job)); break;
     case ExportJob::Failed: m_note->setText(tr("exportjobs.FailedNote").arg(name)); break;
     default: m_note->setText(tr("exportjobs.CancelledNote").arg(name)); break;
     }

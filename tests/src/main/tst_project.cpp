@@ -47,6 +47,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -816,6 +817,10 @@ private slots:
         QVERIFY2(frames >= pressedAt && frames < total,
                  qPrintable(QStringLiteral("%1 frames; Done at %2 of %3").arg(frames).arg(pressedAt).arg(total)));
         QCOMPARE(hidden(), (QStringList {"early.mp4", "red.mp4"}));
+        // The Jobs window says it was cut short, and its bar stops there.
+        QCOMPARE(list->note(), QStringLiteral("exportjobs.FinishedEarlyNote"));
+        QVERIFY(list->row(earlyJob)->findChild<QProgressBar*>("progressBar")->value() <
+                list->row(earlyJob)->findChild<QProgressBar*>("progressBar")->maximum());
 
         // A child that crashes is a failed job with its log; the editor lives on.
         cleanup();
