@@ -127,6 +127,23 @@ MainWindow* window() { return qobject_cast<MainWindow*>(ZyApp::instance()->mainW
 TimeLineTreeModel* tracks() { return window()->timelineWidget()->model(); }
 MaterialManager* library() { return window()->resourceWidget()->manager(); }
 
+// A 320 x 180 picture of one colour, written as a file and laid on the
+// picture track at frame 0, with no notice left open to hold the keys back.
+SourceData* addPictureClip(const QString& folder, const QColor& colour) {
+    for (int i = 0; i < 10 && QApplication::activeModalWidget(); ++i)
+        QApplication::activeModalWidget()->hide();
+    const QString png = korvel::test::workFolder(folder) + QStringLiteral("/picture.png");
+    QImage picture(320, 180, QImage::Format_RGB32);
+    picture.fill(colour);
+    if (!picture.save(png))
+        return nullptr;
+    ClassifyItem* pictures = tracks()->header(SourcePicture);
+    SourceData* clip = tracks()->createFromMaterial(pictures, png, 0);
+    if (clip)
+        pictures->addSource(clip);
+    return clip;
+}
+
 // Clips on each of the kill test's tracks, and titles in its library: a
 // few hundred clips make a save take long enough to be caught half-way.
 constexpr int kSaverClipsPerTrack = 25;
@@ -1262,16 +1279,8 @@ private slots:
     // A picture at half opacity over an empty canvas shows on screen as the
     // export writes it, half its red over black; it showed a quarter.
     void aSeeThroughPictureShowsOnScreenAsItExports() {
-        for (int i = 0; i < 10 && QApplication::activeModalWidget(); ++i)
-            QApplication::activeModalWidget()->hide();
-        const QString png = korvel::test::workFolder("see-through") + QStringLiteral("/red.png");
-        QImage red(320, 180, QImage::Format_RGB32);
-        red.fill(QColor(255, 0, 0));
-        QVERIFY(red.save(png));
-        ClassifyItem* pictures = tracks()->header(SourcePicture);
-        SourceData* clip = tracks()->createFromMaterial(pictures, png, 0);
+        SourceData* clip = addPictureClip("see-through", QColor(255, 0, 0));
         QVERIFY(clip);
-        pictures->addSource(clip);
         bg::ValueMap edit = clip->panelMap();
         edit[tlkey::Transparent] = bg::Value(128);
         clip->updateData(MenuType(0), edit, tlkey::Transparent);
@@ -1295,17 +1304,8 @@ private slots:
     // The red frame of the selected picture runs along the picture's own
     // edges on screen, in the panel and in the full-screen preview alike.
     void selectionFrameLiesOnThePictureInFullScreen() {
-        for (int i = 0; i < 10 && QApplication::activeModalWidget(); ++i)
-            QApplication::activeModalWidget()->hide();
-        const QString png = korvel::test::workFolder("frame") + QStringLiteral("/green.png");
-        QImage green(320, 180, QImage::Format_RGB32);
-        green.fill(QColor(0, 200, 0));
-        QVERIFY(green.save(png));
-        TimeLineTreeModel* m = tracks();
-        ClassifyItem* pictures = m->header(SourcePicture);
-        SourceData* clip = m->createFromMaterial(pictures, png, 0);
+        SourceData* clip = addPictureClip("frame", QColor(0, 200, 0));
         QVERIFY(clip);
-        pictures->addSource(clip);
         dynamic_cast<QGraphicsItem*>(clip)->setSelected(true);
         emit ZyApp::instance()->renderManager()->sig_resetFrame(0, EditManual, false);
 
