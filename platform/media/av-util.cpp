@@ -11,9 +11,11 @@ extern "C" {
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -192,6 +194,69 @@ int streamRotation(const AVStream* stream) {
     if (degrees < 0)
         degrees += 360;
     return (degrees + 45) / 90 * 90 % 360;
+}
+
+Upright jpegUpright(const uint8_t* data, size_t size) {
+    const auto u16 = [](const uint8_t* p, bool little) { return little ? p[0] | p[1] << 8 : p[0] << 8 | p[1]; };
+    const auto u32 = [](const uint8_t* p, bool little) {
+        return little ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
+                      : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+    };
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return {};
+    // The segments before the picture data: a marker, its length, its bytes.
+    size_t at = 2;
+    while (at + 4 <= size && data[at] == 0xFF) {
+        const int marker = data[at + 1];
+        const size_t length = size_t(u16(data + at + 2, false));
+        if (marker == 0xDA || marker == 0xD9 || length < 2)
+            break; // the picture data starts: no orientation before it
+        const uint8_t* body = data + at + 4;
+        const size_t bodySize = std::min(length - 2, size - (at + 4));
+        if (marker == 0xE1 && bodySize >= 14 && std::memcmp(body, "Exif\0\0", 6) == 0) {
+            const uint8_t* tiff = body + 6;
+            const size_t tiffSize = bodySize - 6;
+            const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+            if (!little && !(tiff[0] == 'M' && tiff[1] == 'M'))
+                return {};
+            const uint32_t ifd = u32(tiff + 4, little);
+            if (ifd > tiffSize || tiffSize - ifd < 2)
+                return {};
+            const int entries = u16(tiff + ifd, little);
+            for (int i = 0; i < entries; ++i) {
+                const size_t entry = ifd + 2 + size_t(i) * 12;
+                if (entry + 12 > tiffSize)
+                    return {};
+                // Orientation: one SHORT, 1 to 8.
+                if (u16(tiff + entry, little) != 0x0112 || u16(tiff + entry + 2, little) != 3)
+                    continue;
+                switch (u16(tiff + entry + 8, little)) {
+                case 2: return {0, true};
+                case 3: return {180, false};
+                case 4: return {180, true};
+                case 5: return {270, true};
+                case 6: return {90, false};
+                case 7: return {90, true};
+                case 8: return {270, false};
+                default: return {};
+                }
+            }
+            return {};
+        }
+        at += 2 + length;
+    }
+    return {};
+}
+
+Upright jpegUpright(const char* path) {
+    // The tag sits in the first segments, which are at most 64 KiB each.
+    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
+    if (!file)
+        return {};
+    std::vector<uint8_t> head(256 * 1024);
+    const size_t got = std::fread(head.data(), 1, head.size(), file);
+    std::fclose(file);
+    return jpegUpright(head.data(), got);
 }
 
 } // namespace ff::av

@@ -64,4 +64,17 @@ bool isStillPicture(const AVFormatContext* format, const char* path);
 // Display rotation of a video stream in degrees clockwise: 0, 90, 180 or 270.
 int streamRotation(const AVStream* stream);
 
+// How a photo asks to be shown: mirrored left to right first when
+// `mirrored`, then turned clockwise by `degrees` (0, 90, 180 or 270).
+struct Upright {
+    int degrees = 0;
+    bool mirrored = false;
+};
+// The EXIF orientation of a JPEG file (cameras and phones store the sensor's
+// picture as it was read and say in this tag how it was held). Upright as it
+// stands for any other file, and for a damaged or missing tag.
+Upright jpegUpright(const char* path);
+// The same read from the first bytes of the file.
+Upright jpegUpright(const uint8_t* data, size_t size);
+
 } // namespace ff::av

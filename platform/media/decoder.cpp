@@ -75,23 +75,28 @@ AVSampleFormat toAvFormat(SampleFormat f) {
     }
 }
 
-// Turns an RGBA picture by 90, 180 or 270 degrees clockwise.
-void rotateRgba(const uint8_t* src, int w, int h, int srcStride, int degrees, uint8_t* dst, int dstStride) {
+// Turns an RGBA picture as `upright` says: mirrored left to right first
+// when asked, then by 0, 90, 180 or 270 degrees clockwise.
+void turnRgba(const uint8_t* src, int w, int h, int srcStride, av::Upright upright, uint8_t* dst, int dstStride) {
     for (int y = 0; y < h; ++y) {
         const uint32_t* in = reinterpret_cast<const uint32_t*>(src + size_t(y) * srcStride);
-        for (int x = 0; x < w; ++x) {
+        for (int sx = 0; sx < w; ++sx) {
+            const int x = upright.mirrored ? w - 1 - sx : sx;
             int dx, dy;
-            if (degrees == 90) {
+            if (upright.degrees == 0) {
+                dx = x;
+                dy = y;
+            } else if (upright.degrees == 90) {
                 dx = h - 1 - y;
                 dy = x;
-            } else if (degrees == 180) {
+            } else if (upright.degrees == 180) {
                 dx = w - 1 - x;
                 dy = h - 1 - y;
             } else {
                 dx = y;
                 dy = w - 1 - x;
             }
-            std::memcpy(dst + size_t(dy) * dstStride + size_t(dx) * 4, &in[x], 4);
+            std::memcpy(dst + size_t(dy) * dstStride + size_t(dx) * 4, &in[sx], 4);
         }
     }
 }
@@ -169,7 +174,7 @@ private:
     bool m_demuxDone = false;
     int64_t m_startPts = 0;
     int64_t m_lastPtsUs = -1;
-    int m_rotation = 0;
+    av::Upright m_upright; // how the decoded picture is turned to be shown
     bool m_loggedBadPacket = false;
     int64_t m_skipTarget = AV_NOPTS_VALUE; // stream ticks of the instant being looked for
     // Some containers (MP4) file key frames in the seek index under their
@@ -260,7 +265,10 @@ bool DecoderImpl::open(const char* path, int streamIndex, DecodeUse use) {
         return false;
     m_still = av::isStillPicture(m_format.get(), path);
     if (type == AVMEDIA_TYPE_VIDEO) {
-        m_rotation = av::streamRotation(m_stream);
+        m_upright = {av::streamRotation(m_stream), false};
+        // A photo says in its EXIF tag how the camera was held.
+        if (m_still && m_stream->codecpar->codec_id == AV_CODEC_ID_MJPEG)
+            m_upright = av::jpegUpright(path);
         if (!m_still)
             chooseHardware();
     }
@@ -632,7 +640,8 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
         return nullptr;
     int dw = std::max(1, int(int64_t(sw) * scaleNum / scaleDen));
     int dh = std::max(1, int(int64_t(sh) * scaleNum / scaleDen));
-    bool sideways = m_rotation == 90 || m_rotation == 270;
+    bool sideways = m_upright.degrees == 90 || m_upright.degrees == 270;
+    const bool turned = m_upright.degrees != 0 || m_upright.mirrored;
     int ow = sideways ? dh : dw, oh = sideways ? dw : dh;
     int stride = FFALIGN(ow * 4, 64);
 
@@ -646,7 +655,7 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     // The source's own matrix and range; a fresh converter starts on BT.601.
     const av::FrameColour colour = av::frameColour(frame, m_codec->codec_id);
     out->planes = 0;
-    if (m_wantPlanes && m_rotation == 0 && dw == sw && dh == sh && copyPlanes(frame, colour, out.get())) {
+    if (m_wantPlanes && !turned && dw == sw && dh == sh && copyPlanes(frame, colour, out.get())) {
         m_out = out;
         m_outPts = ptsUs;
         m_outScale[0] = scaleNum;
@@ -659,7 +668,7 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     uint8_t* target = out->pixels.data();
     int targetStride = stride;
     int scaledStride = FFALIGN(dw * 4, 64);
-    if (m_rotation != 0) {
+    if (turned) {
         m_unrotated.resize(size_t(scaledStride) * dh);
         target = m_unrotated.data();
         targetStride = scaledStride;
@@ -672,8 +681,8 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     }
     if (colour.wideGamut)
         m_gamut.bt2020ToBt709(target, dw, dh, targetStride);
-    if (m_rotation != 0)
-        rotateRgba(m_unrotated.data(), dw, dh, scaledStride, m_rotation, out->pixels.data(), stride);
+    if (turned)
+        turnRgba(m_unrotated.data(), dw, dh, scaledStride, m_upright, out->pixels.data(), stride);
 
     m_out = out;
     m_outPts = ptsUs;

@@ -118,7 +118,8 @@ std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* canc
                 continue;
             }
             s.kind = StreamInfo::Video;
-            s.rotation = av::streamRotation(st);
+            s.rotation = info->stillPicture && par->codec_id == AV_CODEC_ID_MJPEG ? av::jpegUpright(path).degrees
+                                                                                  : av::streamRotation(st);
             bool sideways = s.rotation == 90 || s.rotation == 270;
             s.width = sideways ? par->height : par->width;
             s.height = sideways ? par->width : par->height;

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
@@ -123,6 +124,8 @@ private slots:
     void readingOnDecodesEachFrameOnce_data();
     void readingOnDecodesEachFrameOnce();
     void phoneVideoShowsUpright();
+    void photoStandsAsTheCameraWasHeld_data();
+    void photoStandsAsTheCameraWasHeld();
     void coloursHoldAtEverySize();
     void stillPictureServesEveryTime();
     void audioRangesJoinWithoutGaps_data();
@@ -153,6 +156,7 @@ void TestMedia::probe_data() {
     QTest::newRow("m4a") << "tone.m4a" << 0 << 1 << QSize() << 0 << 2.0 << false;
     QTest::newRow("png") << "alpha.png" << 1 << 0 << QSize(64, 48) << 0 << 0.0 << true;
     QTest::newRow("jpg") << "photo.jpg" << 1 << 0 << QSize(640, 480) << 0 << 0.0 << true;
+    QTest::newRow("portrait photo") << "phone-photo.jpg" << 1 << 0 << QSize(180, 320) << 90 << 0.0 << true;
     QTest::newRow("bmp") << "picture.bmp" << 1 << 0 << QSize(160, 120) << 0 << 0.0 << true;
     QTest::newRow("animated gif") << "anim.gif" << 1 << 0 << QSize(96, 64) << 0 << 1.0 << false;
 }
@@ -321,6 +325,61 @@ void TestMedia::phoneVideoShowsUpright() {
     // converts to RGB, so its chroma is interpolated along the other axis:
     // edges differ a little, the picture as a whole does not.
     const double mean = difference(*frame, referenceFrame(media("rotated.mp4"), 10)).mean;
+    QVERIFY2(mean <= 1.5, qPrintable(QString::number(mean)));
+}
+
+void TestMedia::photoStandsAsTheCameraWasHeld_data() {
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<QString>("turn"); // how ffmpeg's filters show it
+    QTest::newRow("as stored") << 1 << "null";
+    QTest::newRow("mirrored") << 2 << "hflip";
+    QTest::newRow("upside down") << 3 << "hflip,vflip";
+    QTest::newRow("mirrored upside down") << 4 << "vflip";
+    QTest::newRow("transposed") << 5 << "transpose=cclock_flip";
+    QTest::newRow("held upright") << 6 << "transpose=clock";
+    QTest::newRow("transverse") << 7 << "transpose=clock_flip";
+    QTest::newRow("held the other way") << 8 << "transpose=cclock";
+}
+
+void TestMedia::photoStandsAsTheCameraWasHeld() {
+    QFETCH(int, orientation);
+    QFETCH(QString, turn);
+    // The 640 x 480 photo with an EXIF segment (big-endian this time, the
+    // orientation after another tag) put in after its start marker.
+    QFile plain(media("photo.jpg"));
+    QVERIFY(plain.open(QIODevice::ReadOnly));
+    const QByteArray jpeg = plain.readAll();
+    QByteArray tiff("MM\0\x2a\0\0\0\x08\0\x02", 10);
+    tiff += QByteArray("\x01\x0f\0\x02\0\0\0\x04" "Cam\0", 12); // Make: "Cam"
+    tiff += QByteArray("\x01\x12\0\x03\0\0\0\x01\0", 9) + char(orientation) + QByteArray(2, 0);
+    tiff += QByteArray(4, 0);
+    const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray app1("\xff\xe1", 2);
+    app1 += char((body.size() + 2) >> 8);
+    app1 += char((body.size() + 2) & 0xff);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("photo.jpg");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(jpeg.left(2) + app1 + body + jpeg.mid(2));
+    file.close();
+
+    const bool sideways = orientation >= 5;
+    const QSize shown = sideways ? QSize(480, 640) : QSize(640, 480);
+    auto info = ff::getMovieInfo(path.toUtf8().constData(), nullptr);
+    QVERIFY(info && info->stream(info->bestVideoStream));
+    QCOMPARE(QSize(info->stream(info->bestVideoStream)->width, info->stream(info->bestVideoStream)->height), shown);
+    ff::FFDecoder decoder;
+    QVERIFY(decoder.open(path.toUtf8().constData(), 0));
+    ff::RequireVideoFrame request;
+    request.time = {0, 1};
+    ff::VFramePtr frame = decoder.getVideoFrame(request);
+    QVERIFY(frame);
+    QCOMPARE(QSize(frame->width, frame->height), shown);
+    const QByteArray reference =
+        run("ffmpeg", {"-nostdin", "-v", "error", "-i", media("photo.jpg"), "-vf",
+                       turn + ",scale=flags=bicubic+accurate_rnd+full_chroma_int", "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
+    const double mean = difference(*frame, reference).mean;
     QVERIFY2(mean <= 1.5, qPrintable(QString::number(mean)));
 }
 

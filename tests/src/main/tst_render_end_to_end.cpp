@@ -488,33 +488,46 @@ private slots:
         capture->Release();
     }
 
-    void phoneClipStandsUpright() {
+    void phoneClipStandsUpright_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("reference"); // ffmpeg's input, turned by ffmpeg
         // Stored 320 x 180 and turned by 90 degrees: a 180 x 320 picture.
+        QTest::newRow("video") << "rotated.mp4" << QStringList {"-i", media("rotated.mp4"), "-vf", "null"};
+        // Its EXIF tag says so; the reference is the same JPEG without it.
+        QTest::newRow("photo") << "phone-photo.jpg"
+                               << QStringList {"-loop", "1", "-i", media("phone-photo-sensor.jpg"), "-frames:v", "30",
+                                               "-vf", "transpose=clock"};
+    }
+    void phoneClipStandsUpright() {
+        QFETCH(QString, file);
+        QFETCH(QStringList, reference);
         const QString project = dir + "/phone.zya2";
         QVERIFY(ZyApp::instance()->createProject(project, 180, 320, true));
         MaterialManager* library = window()->resourceWidget()->manager();
-        library->AddMaterialFiles({media("rotated.mp4")}, false);
+        library->AddMaterialFiles({media(file)}, false);
         QTRY_VERIFY_WITH_TIMEOUT(!window()->resourceWidget()->materialView()->materials().isEmpty() &&
                                      !window()->resourceWidget()->materialView()->materials().first()->preview.isNull(),
                                  30000);
         const QImage thumbnail = window()->resourceWidget()->materialView()->materials().first()->preview;
-        QVERIFY2(thumbnail.height() > thumbnail.width(), "the library shows the clip lying down");
-        ClassifyItem* video = tracks()->header(SourceVideo);
-        SourceData* clip = tracks()->createFromMaterial(video, media("rotated.mp4"), 0);
+        QVERIFY2(thumbnail.height() > thumbnail.width(), "the library shows it lying down");
+        const bool photo = file.endsWith(".jpg");
+        ClassifyItem* track = tracks()->header(photo ? SourcePicture : SourceVideo);
+        SourceData* clip = tracks()->createFromMaterial(track, media(file), 0);
         QVERIFY(clip);
-        video->addSource(clip);
+        track->addSource(clip);
+        if (photo)
+            QVERIFY(tracks()->trimSource(clip, 0, 30, 0));
         QCOMPARE(clip->previewRect().size(), QSizeF(180, 320));
         QVERIFY(ZyApp::instance()->saveProject(false, false, project));
-        const QString ours = dir + "/phone.mp4", reference = dir + "/phone-reference.mkv";
+        const QString ours = dir + "/phone.mp4", turned = dir + "/phone-reference.mkv";
         QByteArray said;
         QCOMPARE(runProgram(KORVEL_BINARY, {"--export", project, ours}, &said), 0);
-        // ffmpeg turns the picture by its display matrix itself.
+        // ffmpeg turns the video by its display matrix itself.
+        reference.last() += ",scale=flags=accurate_rnd+full_chroma_int";
         QString error;
-        QVERIFY2(runFfmpeg({"-i", media("rotated.mp4"), "-vf", "scale=flags=accurate_rnd+full_chroma_int", "-an",
-                            "-c:v", "ffv1", "-pix_fmt", "bgr0", reference},
-                           &error),
+        QVERIFY2(runFfmpeg(reference + QStringList {"-an", "-c:v", "ffv1", "-pix_fmt", "bgr0", turned}, &error),
                  qPrintable(error));
-        const QVector<double> psnr = psnrY(ours, reference, "bt601", &error);
+        const QVector<double> psnr = psnrY(ours, turned, "bt601", &error);
         QVERIFY2(psnr.size() == 30, qPrintable(error));
         for (int i = 0; i < psnr.size(); ++i)
             QVERIFY2(psnr[i] >= 30.0, qPrintable(QStringLiteral("frame %1: %2 dB").arg(i).arg(psnr[i])));
