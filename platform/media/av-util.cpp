@@ -113,6 +113,26 @@ FormatPtr openInput(const char* path, std::atomic<bool>* cancel) {
     return format;
 }
 
+bool hasAlphaLayer(const AVStream* stream) {
+    // WebM keeps a VP8 or VP9 picture's alpha as a second stream of its own
+    // beside each frame, and says so in the track's "alpha_mode".
+    const AVCodecID id = stream->codecpar->codec_id;
+    const AVDictionaryEntry* mode = av_dict_get(stream->metadata, "alpha_mode", nullptr, 0);
+    return (id == AV_CODEC_ID_VP8 || id == AV_CODEC_ID_VP9) && mode && std::strcmp(mode->value, "1") == 0;
+}
+
+const AVCodec* decoderFor(const AVStream* stream) {
+    // FFmpeg's own VP8 and VP9 decoders leave that alpha out; libvpx's
+    // decode it.
+    if (hasAlphaLayer(stream)) {
+        const char* name = stream->codecpar->codec_id == AV_CODEC_ID_VP9 ? "libvpx-vp9" : "libvpx";
+        if (const AVCodec* withAlpha = avcodec_find_decoder_by_name(name))
+            return withAlpha;
+        LOGW("no %s decoder: the transparency of VP8/VP9 pictures is lost", name);
+    }
+    return avcodec_find_decoder(stream->codecpar->codec_id);
+}
+
 CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path, int threads, int threadType,
                      AVBufferRef* hwDevice) {
     installLogHook();
@@ -121,7 +141,7 @@ CodecPtr openDecoder(AVFormatContext* format, int streamIndex, const char* path,
         return nullptr;
     }
     AVStream* stream = format->streams[streamIndex];
-    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    const AVCodec* codec = decoderFor(stream);
     if (!codec) {
         LOGE("no decoder for %s in %s", avcodec_get_name(stream->codecpar->codec_id), path ? path : "");
         return nullptr;

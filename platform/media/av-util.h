@@ -61,6 +61,10 @@ bool isStillPictureName(const char* path);
 // by one of FFmpeg's single-image demuxers (PNG, JPEG, TIFF, WebP, ...) and
 // not an animation. Also true when the name says so.
 bool isStillPicture(const AVFormatContext* format, const char* path);
+// True when a VP8/VP9 stream carries an alpha layer (WebM's "alpha_mode").
+bool hasAlphaLayer(const AVStream* stream);
+// The decoder for a stream: the one that keeps its alpha where it has one.
+const AVCodec* decoderFor(const AVStream* stream);
 // Display rotation of a video stream in degrees clockwise: 0, 90, 180 or 270.
 int streamRotation(const AVStream* stream);
 

@@ -293,6 +293,10 @@ av::CodecPtr DecoderImpl::makeCodec(AVFormatContext* format) {
 void DecoderImpl::chooseHardware() {
     if (hardwareDecoding() != HardwareDecoding::Auto)
         return;
+    if (av::hasAlphaLayer(m_stream)) {
+        LOGD("%s: decoded in software: the GPU leaves its alpha out", m_path.c_str());
+        return;
+    }
     const AVCodec* codec = avcodec_find_decoder(m_stream->codecpar->codec_id);
     if (!hw::codecSupportsVaapi(codec)) {
         LOGD("%s: decoded in software: VA-API does not decode %s", m_path.c_str(),
