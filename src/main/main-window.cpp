@@ -28,6 +28,7 @@
 #include "values/panel-signals.h"
 #include "zyapp.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
@@ -40,11 +41,14 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
+#include <QTextEdit>
 #include <QTimer>
 #include <QUndoStack>
 #include <QVBoxLayout>
@@ -378,6 +382,22 @@ void MainWindow::buildMenu() {
     });
 }
 
+namespace {
+// The text field the user types in, if any (a spin box's own line).
+QWidget* fieldBeingTyped() {
+    QWidget* focus = QApplication::focusWidget();
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(focus))
+        return spin->findChild<QLineEdit*>();
+    if (auto* line = qobject_cast<QLineEdit*>(focus))
+        return line->isReadOnly() ? nullptr : line;
+    if (auto* text = qobject_cast<QTextEdit*>(focus))
+        return text->isReadOnly() ? nullptr : text;
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(focus))
+        return plain->isReadOnly() ? nullptr : plain;
+    return nullptr;
+}
+} // namespace
+
 void MainWindow::installShortcuts() {
     auto key = [this](const QKeySequence& sequence, auto&& action) {
         auto* shortcut = new QShortcut(sequence, this);
@@ -386,11 +406,26 @@ void MainWindow::installShortcuts() {
         return shortcut;
     };
     key(QKeySequence(QStringLiteral("Ctrl+Z")), [this] { emit m_toolbar->sig_pushButtonUndo(); });
-    key(QKeySequence(QStringLiteral("Ctrl+Y")), [this] { emit m_toolbar->sig_pushButtonRedo(); });
+    // Redo where the user types is the text's own redo: Linux text fields
+    // take Ctrl+Shift+Z only, and Ctrl+Y would redo a timeline edit instead.
+    key(QKeySequence(QStringLiteral("Ctrl+Y")), [this] {
+        QWidget* field = fieldBeingTyped();
+        if (auto* line = qobject_cast<QLineEdit*>(field))
+            line->redo();
+        else if (auto* text = qobject_cast<QTextEdit*>(field))
+            text->redo();
+        else if (auto* plain = qobject_cast<QPlainTextEdit*>(field))
+            plain->redo();
+        else
+            emit m_toolbar->sig_pushButtonRedo();
+    });
     // Redo as most Linux programs have it, too.
     key(QKeySequence(QStringLiteral("Ctrl+Shift+Z")), [this] { emit m_toolbar->sig_pushButtonRedo(); });
     key(QKeySequence(QStringLiteral("Ctrl+S")), [this] { m_saveButton->click(); });
-    key(QKeySequence(QStringLiteral("Ctrl+B")), [this] { emit m_toolbar->sig_pushButtonSplit(); });
+    key(QKeySequence(QStringLiteral("Ctrl+B")), [this] {
+        if (!fieldBeingTyped()) // the key means nothing to the timeline while typing
+            emit m_toolbar->sig_pushButtonSplit();
+    });
     key(QKeySequence(Qt::Key_Right), [this] { emit m_preview->sig_toolButtonFront(); });
     key(QKeySequence(Qt::Key_Left), [this] { emit m_preview->sig_toolButtonBack(); });
     key(QKeySequence(Qt::Key_Space), [this] { emit m_preview->sig_toolButtonPlay(); });

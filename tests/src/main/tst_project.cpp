@@ -43,8 +43,8 @@
 #include <QGraphicsItem>
 #include <QScreen>
 #include <QLabel>
-#include <QMenu>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -1250,6 +1250,21 @@ private slots:
         press(Qt::Key_Z, Qt::ControlModifier);
         press(Qt::Key_Y, Qt::ControlModifier);
         QCOMPARE(audio->children().size(), before + 1);
+        // While the user types, the keys undo and redo the typing, never
+        // the timeline (Ctrl+Y redid the undone track, Ctrl+B split a clip).
+        press(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(audio->children().size(), before);
+        QLineEdit field(window());
+        field.show();
+        QApplication::setActiveWindow(window());
+        field.setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), &field);
+        QTest::keyClicks(&field, "ab");
+        QTest::keyClick(&field, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(field.text(), QString());
+        QTest::keyClick(&field, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(field.text(), QString("ab"));
+        QCOMPARE(audio->children().size(), before);
     }
 
     // F5 enters the full-screen preview and F5 or Escape leave it; Escape
