@@ -71,7 +71,12 @@ void MaterialManager::WriteMaterials(QXmlStreamWriter& writer, const QList<Mater
         writer.writeTextElement(QStringLiteral("name"), m->name);
         writer.writeTextElement(QStringLiteral("draggable"), QLatin1String(boolText(m->draggable)));
         writer.writeTextElement(QStringLiteral("archiveRecoverd"), QLatin1String(boolText(m->archiveRecoverd)));
-        writer.writeTextElement(QStringLiteral("path"), storedPath(m->path, archive, projectFile));
+        const QString stored = storedPath(m->path, archive, projectFile);
+        writer.writeTextElement(QStringLiteral("path"), stored);
+        // Where the file lies, for a project file copied elsewhere without
+        // its media: the path beside the project no longer leads there.
+        if (!archive && stored != m->path)
+            writer.writeTextElement(QStringLiteral("absolutePath"), m->path);
         writer.writeTextElement(QStringLiteral("preview"), QStringLiteral("preview"));
         writer.writeTextElement(QStringLiteral("font"), m->font.toString());
         writer.writeTextElement(QStringLiteral("color"), m->color.name());
@@ -96,6 +101,7 @@ void MaterialManager::ReadMaterials(QXmlStreamReader& reader) {
             continue;
         }
         ReadRecord record;
+        QString absolute;
         while (reader.readNextStartElement()) {
             const QString name = reader.name().toString();
             LOGD("reader: %s", qUtf8Printable(name));
@@ -110,6 +116,8 @@ void MaterialManager::ReadMaterials(QXmlStreamReader& reader) {
                     record.type = MaterialNone;
             } else if (name == QLatin1String("path")) {
                 record.path = resolveStoredPath(reader.readElementText());
+            } else if (name == QLatin1String("absolutePath")) {
+                absolute = reader.readElementText();
             } else if (name == QLatin1String("font")) {
                 record.font.fromString(reader.readElementText());
                 timeline::fitFont(&record.font, "template font");
@@ -119,6 +127,12 @@ void MaterialManager::ReadMaterials(QXmlStreamReader& reader) {
                 // draggable, archiveRecoverd and preview are worked out again.
                 reader.skipCurrentElement();
             }
+        }
+        if (!record.path.isEmpty() && !QFileInfo::exists(record.path) && QFileInfo(absolute).isAbsolute() &&
+            QFileInfo::exists(absolute)) {
+            LOGW("library: %s is not beside the project; it is read where it was, %s", qUtf8Printable(record.path),
+                 qUtf8Printable(absolute));
+            record.path = QDir::cleanPath(absolute);
         }
         records.append(record);
     }

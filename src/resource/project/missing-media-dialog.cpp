@@ -88,15 +88,58 @@ int MissingMediaDialog::searchFolder(const QString& folder) {
     QApplication::restoreOverrideCursor();
     if (seen >= kSearchLimit)
         LOGW("missing media: the search stopped after %d entries of %s", seen, qUtf8Printable(folder));
+    // Files of one name are told apart by the folders they lie in: camera
+    // clips are all called C0001.MP4. Each missing file takes the one found
+    // under the most of its own folder names (a/clip.mp4 is found as
+    // moved/a/clip.mp4), and a found file goes to one missing file only.
+    // Where two fit equally well, the user chooses with Locate.
+    QHash<QString, QStringList> missingByName;
+    for (const QString& path : stillMissing())
+        missingByName[QFileInfo(path).fileName()].append(path);
     int relinked = 0;
-    for (const QString& path : stillMissing()) {
-        const QStringList candidates = found.value(QFileInfo(path).fileName());
-        if (candidates.size() == 1 && locate(path, candidates.first()))
-            ++relinked;
-        else if (candidates.size() > 1)
-            m_rows.value(path)->setText(StateColumn, tr("missingmedia.Several").arg(candidates.size()));
+    for (auto group = missingByName.constBegin(); group != missingByName.constEnd(); ++group) {
+        QStringList candidates = found.value(group.key());
+        QStringList left = group.value();
+        while (!left.isEmpty() && !candidates.isEmpty()) {
+            // The best-fitting pair that nothing else fits as well.
+            int best = -1, ties = 0;
+            QString bestMissing, bestFound;
+            for (const QString& path : left) {
+                for (const QString& candidate : candidates) {
+                    const int score = sharedFolders(path, candidate);
+                    if (score > best) {
+                        best = score;
+                        ties = 0;
+                        bestMissing = path;
+                        bestFound = candidate;
+                    } else if (score == best) {
+                        ++ties;
+                    }
+                }
+            }
+            if (ties > 0)
+                break;
+            left.removeOne(bestMissing);
+            candidates.removeOne(bestFound);
+            if (locate(bestMissing, bestFound))
+                ++relinked;
+        }
+        const int choices = found.value(group.key()).size();
+        for (const QString& path : left) {
+            if (choices > 1)
+                m_rows.value(path)->setText(StateColumn, tr("missingmedia.Several").arg(choices));
+        }
     }
     return relinked;
+}
+
+int MissingMediaDialog::sharedFolders(const QString& missing, const QString& candidate) {
+    const QStringList a = QFileInfo(missing).absolutePath().split('/', Qt::SkipEmptyParts);
+    const QStringList b = QFileInfo(candidate).absolutePath().split('/', Qt::SkipEmptyParts);
+    int shared = 0;
+    while (shared < a.size() && shared < b.size() && a.at(a.size() - 1 - shared) == b.at(b.size() - 1 - shared))
+        ++shared;
+    return shared;
 }
 
 bool MissingMediaDialog::locate(const QString& missing, const QString& chosen) {

@@ -29,8 +29,10 @@ public:
     QStringList stillMissing() const;
     int relinkedCount() const { return m_relinked; }
 
-    // Looks for every missing file in the folder and its subfolders; a name
-    // found once is relinked, one found several times is left for Locate.
+    // Looks for every missing file in the folder and its subfolders. A file
+    // of the missing one's name is relinked when it lies under more of the
+    // missing file's folder names than any other does; each file found is
+    // given to one missing file at most, and a tie is left for Locate.
     // The number relinked.
     int searchFolder(const QString& folder);
     // Relinks the row's file to the chosen file.
@@ -40,6 +42,8 @@ private:
     void askForFolder();
     void askForFile();
     void markFound(QTreeWidgetItem* row, const QString& found);
+    // How many folder names the two paths share, counted up from the file.
+    static int sharedFolders(const QString& missing, const QString& candidate);
     void updateSummary();
 
     Relink m_relink;

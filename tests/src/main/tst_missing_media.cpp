@@ -130,6 +130,32 @@ private slots:
         ZyApp::instance()->clearProject();
     }
 
+    // Files of one name are told apart by their folders: a search never
+    // gives a file to a missing one from another folder of its own, nor one
+    // file to two missing ones (b's red clip played a's pattern after it).
+    void aSearchTellsFilesOfOneNameApart() {
+        const QString dir = korvel::test::workFolder("same-names");
+        const QString was = dir + "/media", now = dir + "/media2";
+        const QStringList lying = {"a/clip.mp4", "red.mp4", "c/other.mp4", "old/other.mp4", "f/take.mp4",
+                                   "g/take.mp4"};
+        for (const QString& file : lying) {
+            QDir().mkpath(QFileInfo(now + "/" + file).absolutePath());
+            QVERIFY(QFile(now + "/" + file).open(QIODevice::WriteOnly));
+        }
+        QList<QPair<QString, QString>> relinked;
+        MissingMediaDialog dialog({was + "/a/clip.mp4", was + "/b/clip.mp4", was + "/c/other.mp4",
+                                   was + "/d/take.mp4", was + "/e/take.mp4"},
+                                  [&](const QString& from, const QString& to) {
+                                      relinked.append({from, to});
+                                      return true;
+                                  });
+        QCOMPARE(dialog.searchFolder(now), 2);
+        std::sort(relinked.begin(), relinked.end());
+        QCOMPARE(relinked, (QList<QPair<QString, QString>> {{was + "/a/clip.mp4", now + "/a/clip.mp4"},
+                                                            {was + "/c/other.mp4", now + "/c/other.mp4"}}));
+        QCOMPARE(dialog.stillMissing().size(), 3);
+    }
+
     // A project folder moved with its media inside: the media are found where
     // the move took them, by the export and by the editor, without asking.
     // A file that lay outside the folder is not taken for one of the same
@@ -223,6 +249,41 @@ private slots:
         QVERIFY(!frame.isNull());
         const QColor centre = frame.pixelColor(frame.width() / 2, frame.height() / 2);
         QVERIFY2(centre.blue() > 150 && centre.red() < 80, qPrintable(centre.name()));
+    }
+
+    // The project file copied into another folder, its media left where
+    // they were: the library still finds them (it called them missing,
+    // though the timeline played them).
+    void aProjectFileCopiedAloneFindsItsMedia() {
+        const QString dir = korvel::test::workFolder("copied-alone");
+        QDir().mkpath(dir + "/media");
+        const QString clip = dir + "/media/clip.mp4";
+        QVERIFY(QFile::copy(media("export-blue.mp4"), clip));
+        library()->AddMaterialFiles({clip}, false);
+        tracks()->header(SourceVideo)->addSource(
+            tracks()->createFromMaterial(tracks()->header(SourceVideo), clip, 0));
+        const QString project = dir + "/film.zya2";
+        QFile(project).open(QIODevice::WriteOnly);
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        ZyApp::instance()->clearProject();
+        QDir().mkpath(dir + "/elsewhere/deeper");
+        const QString copy = dir + "/elsewhere/deeper/film.zya2";
+        QVERIFY(QFile::copy(project, copy));
+        bool asked = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (auto* missing = qobject_cast<MissingMediaDialog*>(QApplication::activeModalWidget())) {
+                asked = true;
+                missing->reject();
+            }
+        });
+        watch.start(50);
+        QVERIFY(ZyApp::instance()->openProject(copy));
+        watch.stop();
+        QVERIFY(!asked);
+        QVERIFY(library()->missingFiles().isEmpty());
+        QVERIFY(library()->FindMaterial([&](const MaterialObject* o) { return o->path == clip && o->draggable; }));
+        ZyApp::instance()->clearProject();
     }
 };
 
