@@ -30,6 +30,8 @@ TimeLineTreeView::TimeLineTreeView(QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Scrolled in pixels, as the clip bands beside the rows are.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     connect(m_model, &TimeLineTreeModel::sig_opertorUi, this, &TimeLineTreeView::sig_opertorUi);
     // A new track opens its header (the model marks it expanded), also on undo and redo.
     connect(m_model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent) {

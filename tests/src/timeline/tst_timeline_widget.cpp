@@ -18,6 +18,7 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QWheelEvent>
 
 #include <memory>
 
@@ -83,15 +84,34 @@ private slots:
         zya::UndoController::instance()->reset();
     }
 
-    void verticalScrollBarsFollowEachOther() {
-        QScrollBar* tree = widget->treeView()->verticalScrollBar();
-        QScrollBar* view = widget->view()->verticalScrollBar();
-        tree->setRange(0, 500);
-        view->setRange(0, 500);
-        view->setValue(120);
-        QCOMPARE(tree->value(), 120);
-        tree->setValue(40);
-        QCOMPARE(view->value(), 40);
+    // Track names stay beside their clips, whichever side the wheel turns
+    // (the names moved by whole rows, the clips by pixels).
+    void namesStayBesideTheirClipsWhenScrolled() {
+        ClassifyItem* video = model()->header(SourceVideo);
+        for (int i = 0; i < 10; ++i)
+            model()->addTrack(video);
+        QTRY_VERIFY(widget->view()->verticalScrollBar()->maximum() > 100);
+        ClassifyItem* track = video->children().at(6);
+        auto gap = [&] {
+            const int name = widget->treeView()->visualRect(model()->indexOf(track)).top();
+            const int band = widget->view()->mapFromScene(QPointF(0, model()->trackTop(track))).y();
+            return name - band;
+        };
+        const int aligned = gap();
+        auto wheel = [](QWidget* target) {
+            const QPoint at(target->width() / 2, target->height() / 2);
+            QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(target, &event);
+        };
+        wheel(widget->view()->viewport());
+        QVERIFY(widget->view()->verticalScrollBar()->value() > 0);
+        QCOMPARE(gap(), aligned);
+        wheel(widget->treeView()->viewport());
+        wheel(widget->treeView()->viewport());
+        QCOMPARE(gap(), aligned);
+        widget->view()->verticalScrollBar()->setValue(widget->view()->verticalScrollBar()->maximum());
+        QCOMPARE(gap(), aligned);
     }
 
     void rulerFollowsScrollAndZoom() {
