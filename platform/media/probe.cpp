@@ -50,6 +50,42 @@ int64_t measureDuration(AVFormatContext* format, int streamIndex, std::atomic<bo
     return av_rescale_q(end, stream->time_base, AVRational {1, 1000000});
 }
 
+// A file cut short (a copy or a recording that stopped) may keep an index
+// that lists all of it: an MP4 written for streaming has it first. Its
+// media then end with the last frame read whole from the file, found by
+// reading on from the key frame before the first one the file lost. In
+// microseconds from the container's start; -1 when the stream is whole or
+// its index says nothing.
+int64_t readableEndUs(AVFormatContext* format, int streamIndex) {
+    const int64_t fileSize = format->pb ? avio_size(format->pb) : -1;
+    if (fileSize <= 0)
+        return -1;
+    AVStream* stream = format->streams[streamIndex];
+    int64_t firstLost = AV_NOPTS_VALUE;
+    const int entries = avformat_index_get_entries_count(stream);
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
+        if (entry && entry->pos >= 0 && entry->pos + entry->size > fileSize &&
+            (firstLost == AV_NOPTS_VALUE || entry->timestamp < firstLost))
+            firstLost = entry->timestamp;
+    }
+    if (firstLost == AV_NOPTS_VALUE)
+        return -1;
+    int64_t end = firstLost; // frames shown later can still have come whole
+    if (av_seek_frame(format, streamIndex, firstLost, AVSEEK_FLAG_BACKWARD) >= 0) {
+        av::PacketPtr packet(av_packet_alloc());
+        constexpr int kPacketLimit = 100000;
+        for (int read = 0; read < kPacketLimit && av_read_frame(format, packet.get()) >= 0; ++read) {
+            if (packet->stream_index == streamIndex && packet->pts != AV_NOPTS_VALUE &&
+                !(packet->flags & AV_PKT_FLAG_CORRUPT))
+                end = std::max(end, packet->pts + std::max<int64_t>(packet->duration, 0));
+            av_packet_unref(packet.get());
+        }
+    }
+    const int64_t start = format->start_time == AV_NOPTS_VALUE ? 0 : format->start_time;
+    return std::max<int64_t>(0, av_rescale_q(end, stream->time_base, AV_TIME_BASE_Q) - start);
+}
+
 } // namespace
 
 bool firstFrameDecodes(const char* path, int streamIndex, std::atomic<bool>* cancel) {
@@ -169,6 +205,22 @@ std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* canc
     } else {
         int stream = info->bestVideoStream >= 0 ? info->bestVideoStream : info->bestAudioStream;
         info->durationUs = measureDuration(format.get(), stream, cancel);
+    }
+    if (!info->stillPicture) {
+        // The length is what the streams' frames in the file cover.
+        int64_t cutAt = -1, readable = -1;
+        for (int best : {info->bestVideoStream, info->bestAudioStream}) {
+            if (best < 0)
+                continue;
+            const int64_t end = readableEndUs(format.get(), best);
+            cutAt = std::max(cutAt, end);
+            readable = std::max(readable, end < 0 ? info->durationUs : end);
+        }
+        if (cutAt >= 0 && readable < info->durationUs) {
+            LOGW("%s is cut short: its index lists %.2f s, the file holds %.2f s", path, info->durationUs / 1e6,
+                 readable / 1e6);
+            info->durationUs = readable;
+        }
     }
     if (cancel && cancel->load()) {
         problem = MediaProblem::Cancelled;

@@ -150,6 +150,8 @@ void TestMedia::probe_data() {
     QTest::newRow("h264 mkv") << "h264-25fps.mkv" << 1 << 0 << QSize(320, 240) << 0 << 3.0 << false;
     QTest::newRow("mpeg4 avi") << "mpeg4-60fps.avi" << 1 << 1 << QSize(320, 240) << 0 << 2.0 << false;
     QTest::newRow("odd size") << "odd-size.mkv" << 1 << 0 << QSize(317, 181) << 0 << 1.0 << false;
+    // Its index, at the front, lists 2 s; frames to 0.93 s made it to disk.
+    QTest::newRow("cut short") << "truncated-tail.mp4" << 1 << 0 << QSize(320, 240) << 0 << 0.97 << false;
     QTest::newRow("phone clip") << "rotated.mp4" << 1 << 0 << QSize(180, 320) << 270 << 1.0 << false;
     QTest::newRow("wav") << "mono-48k.wav" << 0 << 1 << QSize() << 0 << 2.0 << false;
     QTest::newRow("mp3") << "tone.mp3" << 0 << 1 << QSize() << 0 << 2.0 << false;
