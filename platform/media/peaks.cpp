@@ -218,6 +218,8 @@ PeaksResult computeAudioPeaks(const char* pathUtf8, int peaksPerSecond, std::ato
     *out = AudioPeaks();
     if (!pathUtf8 || peaksPerSecond <= 0)
         return PeaksResult::Failed;
+    // Also for a file without sound: its flat line is kept as such and read back.
+    out->peaksPerSecond = peaksPerSecond;
     av::FormatPtr format = av::openInput(pathUtf8, cancel);
     if (!format)
         return cancel && cancel->load() ? PeaksResult::Cancelled : PeaksResult::Failed;

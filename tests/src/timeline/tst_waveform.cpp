@@ -155,6 +155,17 @@ private slots:
         QCOMPARE(changed->count, int64_t(200));
         QCOMPARE(cache->decodeCount(), decodes + 4);
         QVERIFY(WaveformCache::cacheFilePath(media) != file);
+
+        // A video without sound is looked at once too (its file was called
+        // damaged and it was decoded again at every use).
+        const QString silent = makeMedia("silent-cached.mp4", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:d=1",
+                                                               "-c:v", "mpeg4"});
+        QVERIFY(!silent.isEmpty());
+        PeaksPtr none = peaksOf(silent);
+        QVERIFY(none && !none->hasSound());
+        cache->clearMemory();
+        QVERIFY(peaksOf(silent));
+        QCOMPARE(cache->decodeCount(), decodes + 5);
     }
 
     // The clip on the real timeline shows its sound and nothing where the
