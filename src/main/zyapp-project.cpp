@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QSaveFile>
 
+#include <utility>
+
 QString ZyApp::currentProjectPath() const {
     // A project read from the older layout has a bare name until it is saved.
     const QFileInfo file(m_projectPath);
@@ -66,6 +68,19 @@ void ZyApp::showHint(const QString& text) {
     QMessageBox box(QMessageBox::Information, tr("archivedialog.Hint"), text, QMessageBox::Ok, m_mainWindow);
     box.button(QMessageBox::Ok)->setText(tr("archivedialog.Ok"));
     box.exec();
+}
+
+bool ZyApp::offerAnotherPlace(const QString& text) {
+    if (!m_interactive) {
+        LOGE("%s", qUtf8Printable(text));
+        return false;
+    }
+    QMessageBox box(QMessageBox::Information, tr("archivedialog.Hint"), text, QMessageBox::Ok, m_mainWindow);
+    box.button(QMessageBox::Ok)->setText(tr("archivedialog.Ok"));
+    QPushButton* elsewhere = box.addButton(tr("titlebar.SaveElsewhere"), QMessageBox::AcceptRole);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
+    return box.clickedButton() == elsewhere;
 }
 
 void ZyApp::announce(const QString& path, const char* statusKey) {
@@ -276,7 +291,8 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
         if (undo->isClean())
             return true;
         target = project::autoSavePath(projectPath);
-    } else if (!archive && (QFileInfo(target).isRelative() || !QFileInfo::exists(target))) {
+    } else if (!archive && !std::exchange(m_placeChosen, false) &&
+               (QFileInfo(target).isRelative() || !QFileInfo::exists(target))) {
         target = askSavePath(projectPath);
         if (target.isEmpty())
             return false;
@@ -326,11 +342,23 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
         // The 30-second copy retries by itself and tells in the title bar
         // (a dialog every 30 seconds would stop the work); a save the user
         // asked for is told at once.
-        if (!automatic)
-            showHint(tr("titlebar.SaveProjectFail").arg(QDir::toNativeSeparators(target), error));
-        else
+        if (automatic) {
             emit sig_updateProjectName(tr("titlebar.AutoProjectFail").arg(error), false);
-        return false;
+            return false;
+        }
+        const QString text = tr("titlebar.SaveProjectFail").arg(QDir::toNativeSeparators(target), error);
+        if (archive) {
+            showHint(text);
+            return false;
+        }
+        // A read-only or full folder: the work can still be kept elsewhere.
+        if (!offerAnotherPlace(text))
+            return false;
+        const QString elsewhere = askSavePath(QDir::home().filePath(QFileInfo(target).fileName()));
+        if (elsewhere.isEmpty())
+            return false;
+        m_placeChosen = true;
+        return saveProject(false, false, elsewhere);
     }
     if (marked)
         m_archiveDir = QFileInfo(target).absolutePath();

@@ -162,6 +162,9 @@ private:
     bool readProjectFile(const QString& path, const QString& resolveAgainst = QString());
     void announce(const QString& path, const char* statusKey);
     QString askSavePath(const QString& proposed);
+    // Tells that a save the user asked for failed; true when the user then
+    // chose to keep the project somewhere else.
+    bool offerAnotherPlace(const QString& text);
 
     QPointer<QWidget> m_mainWindow;
     QPointer<RenderManager> m_renderManager;
@@ -176,6 +179,7 @@ private:
     QXmlStreamWriter m_writer;
     QString m_projectPath;
     QString m_sectionFile; // the file a save is writing
+    bool m_placeChosen = false; // the next save goes where the user just chose, without asking
     QString m_recoveredCopy; // the automatic copy this session recovered, until saved
     bool m_interactive = true;
     QString m_archiveDir;

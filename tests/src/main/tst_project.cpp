@@ -62,6 +62,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -587,6 +588,50 @@ private slots:
         QCOMPARE(readFile(film), saved);
         QVERIFY(!zya::UndoController::instance()->isClean());
         QCOMPARE(QDir(dir).entryList({"full-disk.zya2.*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // Where the project's own file cannot be written (a read-only or full
+    // folder), the message offers another place, and the work is saved
+    // there (Save only repeated the error).
+    void aFailedSaveCanGoElsewhere() {
+        const QString film = dir + "/stuck.zya2", other = dir + "/elsewhere.zya2";
+        buildProject();
+        writeFile(film, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, film));
+        const QByteArray saved = readFile(film);
+        ClassifyItem* video = tracks()->header(SourceVideo);
+        tracks()->addTrack(video); // an edit
+        const int rows = video->children().size();
+        std::optional<korvel::test::FileSizeLimit> full(saved.size() / 2);
+        QString told;
+        QTimer driver;
+        connect(&driver, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+                korvel::test::chooseInFileDialog(files, other);
+            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                told = box->text();
+                full.reset(); // the other place has room
+                for (QAbstractButton* b : box->buttons()) {
+                    if (b->text() == QStringLiteral("titlebar.SaveElsewhere")) {
+                        b->click();
+                        return;
+                    }
+                }
+                box->reject();
+            }
+        });
+        driver.start(20);
+        const bool ok = ZyApp::instance()->saveProject(false, false, film);
+        driver.stop();
+        QCOMPARE(told, QStringLiteral("titlebar.SaveProjectFail"));
+        QVERIFY(ok);
+        QCOMPARE(readFile(film), saved);
+        QCOMPARE(ZyApp::instance()->currentProjectPath(), other);
+        QVERIFY(zya::UndoController::instance()->isClean());
+        ZyApp::instance()->clearProject();
+        QVERIFY(ZyApp::instance()->openProject(other));
+        QCOMPARE(tracks()->header(SourceVideo)->children().size(), rows);
     }
 
     // Each save keeps the file it replaces; the Works list offers those
