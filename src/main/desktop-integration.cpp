@@ -79,6 +79,10 @@ void DesktopIntegration::activate(const QString& file) {
         return;
     if (m_busy || QApplication::activeModalWidget()) {
         LOGD("open request for %s waits for the open dialog", qUtf8Printable(file));
+        // One project is open at a time: the last request is the one kept.
+        if (m_waitingSet && m_waiting != file)
+            LOGW("open request for %s is replaced by the later one for %s", qUtf8Printable(m_waiting),
+                 qUtf8Printable(file));
         m_waiting = file;
         m_waitingSet = true;
         m_retry.start();
@@ -118,7 +122,8 @@ QString DesktopIntegration::refusal(const QString& file) const {
     const QString why = project::unreadableReason(file);
     if (why.isEmpty())
         return QString();
-    return (QFileInfo(file).isFile() ? tr("titlebar.FileReadFail") : tr("titlebar.FileNoExist")) + QLatin1Char('\n') +
+    // A folder or a device is there, only not readable as a project.
+    return (QFileInfo::exists(file) ? tr("titlebar.FileReadFail") : tr("titlebar.FileNoExist")) + QLatin1Char('\n') +
            QDir::toNativeSeparators(file) + QStringLiteral(": ") + why;
 }
 

@@ -363,6 +363,10 @@ void TimeLineGraphicsView::keyPressEvent(QKeyEvent* event) {
         } else if (event->key() == Qt::Key_V) {
             LOGD("event->key(): Ctrl + V");
             pasteAtPlayHead();
+        } else if (event->key() == Qt::Key_X && !selectedClips().isEmpty()) {
+            // Cut: copied, then removed as Delete removes.
+            copySelected();
+            QMetaObject::invokeMethod(this, &TimeLineGraphicsView::slot_removeSourceItem, Qt::QueuedConnection);
         }
     }
     QGraphicsView::keyPressEvent(event);

@@ -163,7 +163,7 @@ void MissingMediaDialog::markFound(QTreeWidgetItem* row, const QString& found) {
 }
 
 void MissingMediaDialog::askForFolder() {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("missingmedia.Search"));
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("missingmedia.Search"), startFolder());
     if (!folder.isEmpty())
         searchFolder(folder);
     updateSummary();
@@ -175,9 +175,22 @@ void MissingMediaDialog::askForFile() {
         return;
     const QString missing = row->data(NameColumn, kPathRole).toString();
     const QString name = QFileInfo(missing).fileName();
-    const QString chosen = QFileDialog::getOpenFileName(this, tr("missingmedia.Locate"), QString(),
+    const QString chosen = QFileDialog::getOpenFileName(this, tr("missingmedia.Locate"), startFolder(missing),
                                                         QStringLiteral("%1 (%1);;* (*)").arg(name));
     locate(missing, chosen);
+}
+
+QString MissingMediaDialog::startFolder(const QString& missing) const {
+    // The nearest folder that is still there above where a file was (not
+    // the folder Korvel happened to be started in).
+    const QStringList left = stillMissing();
+    const QString from = missing.isEmpty() && !left.isEmpty() ? left.first() : missing;
+    if (from.isEmpty())
+        return QDir::homePath();
+    QString folder = QFileInfo(from).absolutePath();
+    while (!QFileInfo(folder).isDir() && folder != QFileInfo(folder).absolutePath())
+        folder = QFileInfo(folder).absolutePath();
+    return QFileInfo(folder).isDir() && !QDir(folder).isRoot() ? folder : QDir::homePath();
 }
 
 void MissingMediaDialog::updateSummary() {

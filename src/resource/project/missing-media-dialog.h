@@ -44,6 +44,9 @@ private:
     void markFound(QTreeWidgetItem* row, const QString& found);
     // How many folder names the two paths share, counted up from the file.
     static int sharedFolders(const QString& missing, const QString& candidate);
+    // Where the file dialogs open: near the missing file (the first one
+    // still missing when none is given).
+    QString startFolder(const QString& missing = QString()) const;
     void updateSummary();
 
     Relink m_relink;

@@ -152,6 +152,7 @@ void TestDesktop::secondStartHandsItsFileOver_data() {
     QTest::newRow("the open project") << QStringList {"a.zya2"} << "" << false << "a.zya2";
     QTest::newRow("not a project") << QStringList {"notes.zya2"} << "" << true << "a.zya2";
     QTest::newRow("no such file") << QStringList {"gone.zya2"} << "" << true << "a.zya2";
+    QTest::newRow("a folder") << QStringList {"folder.zya2"} << "" << true << "a.zya2";
     QTest::newRow("no file") << QStringList {} << "" << false << "a.zya2";
 }
 
@@ -165,17 +166,21 @@ void TestDesktop::secondStartHandsItsFileOver() {
     writeFile(dir + "/a.zya2", kProject);
     writeFile(dir + "/b.zya2", kProject);
     writeFile(dir + "/notes.zya2", "shopping: milk, bread");
+    QDir().mkpath(dir + "/folder.zya2");
     zya::UndoController::instance()->setClean();
     QVERIFY(app->openProject(dir + "/a.zya2"));
     zya::UndoController::instance()->setModified();
 
     QStringList dialogs;
+    QString refusal;
     QTimer answering;
     connect(&answering, &QTimer::timeout, this, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || dialogs.contains(box->objectName()))
             return;
         dialogs << box->objectName();
+        if (box->objectName() == "openRequestRefused")
+            refusal = box->text();
         for (QAbstractButton* button : box->buttons()) {
             const QMessageBox::ButtonRole role = box->buttonRole(button);
             if ((answer == "save" && role == QMessageBox::AcceptRole) ||
@@ -205,6 +210,11 @@ void TestDesktop::secondStartHandsItsFileOver() {
     QCOMPARE(activations.first().first().toString(), arguments.isEmpty() ? QString() : dir + "/" + arguments.first());
     QCOMPARE(dialogs.contains("saveQuestion"), !answer.isEmpty());
     QCOMPARE(dialogs.contains("openRequestRefused"), refused);
+    // Only a name that leads nowhere is said not to exist.
+    if (refused) {
+        const QString noSuchFile = QCoreApplication::translate("DesktopIntegration", "titlebar.FileNoExist");
+        QVERIFY2(refusal.startsWith(noSuchFile) == (arguments.first() == "gone.zya2"), qPrintable(refusal));
+    }
     QCOMPARE(app->currentProjectPath(), dir + "/" + expected);
     // Nothing was lost: the work was saved first, or is still open and modified.
     if (answer == "save")

@@ -480,6 +480,17 @@ private slots:
         QTest::keyClick(view.get(), Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(added->sources().size(), 2);
         QCOMPARE(added->sources().at(1)->startFrame(), int64_t(200));
+        // Cut takes the clip away and pastes as a copy would.
+        auto* pasted = dynamic_cast<SourceItem*>(added->sources().at(1));
+        clip->setSelected(false);
+        pasted->setSelected(true);
+        QTest::keyClick(view.get(), Qt::Key_X, Qt::ControlModifier);
+        QTRY_COMPARE(added->sources().size(), 1);
+        view->slot_resetFrame(100, EditManual, false);
+        QTest::keyClick(view.get(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(added->sources().size(), 2);
+        QCOMPARE(added->sources().at(1)->startFrame(), int64_t(100));
+        QCOMPARE(added->sources().at(1)->lengthFrames(), int64_t(40));
     }
 
     void pasteOfMissingMediaIsInvalidAndFallsBackToHeader() {
