@@ -106,6 +106,8 @@ void connectResourceToTimeline(ResourceWidget* resource, TimeLineWidget* timelin
     QObject::connect(resource, &ResourceWidget::sig_updateData, timeline, &TimeLineWidget::slot_updateData);
     QObject::connect(resource, &ResourceWidget::sig_openProject, resource,
                      [](QString path) { ZyApp::instance()->openProject(path); });
+    QObject::connect(resource, &ResourceWidget::sig_locateMissing, resource,
+                     [] { ZyApp::instance()->offerMissingMedia(); });
     QObject::connect(resource, &ResourceWidget::sig_openEarlierVersion, resource,
                      [](QString version, QString project) { ZyApp::instance()->openEarlierVersion(version, project); });
     // Subtitle files chosen with "Add" go onto the timeline, in the look of

@@ -146,12 +146,13 @@ signals:
 
 public slots:
     void slot_closeArchivedProcess(QString path);
+    // The window of the project's missing media files, if any: after a
+    // project opened, and when the user asks to locate one.
+    void offerMissingMedia();
 
 private:
     void showRecoveryPrompt(const QString& tempPath);
     void forgetAutoSave();
-    // After a project opened: the window of its missing media files, if any.
-    void offerMissingMedia();
     // The pending automatic copy and the project file it was made of
     // ("autoSavePath", "autoSaveProject"); empty texts clear them.
     void recordAutoSave(const QString& copy, const QString& owner);

@@ -220,15 +220,25 @@ void MaterialView::keyPressEvent(QKeyEvent* event) {
 }
 
 void MaterialView::contextMenuEvent(QContextMenuEvent* event) {
-    bool overItem = false;
-    for (QGraphicsItem* item : items(event->pos()))
-        overItem = overItem || dynamic_cast<MaterialItem*>(item);
-    if (!overItem)
+    const MaterialItem* over = nullptr;
+    for (QGraphicsItem* item : items(event->pos())) {
+        if (!over)
+            over = dynamic_cast<MaterialItem*>(item);
+    }
+    if (!over)
         return;
     QMenu menu(this);
+    // A file gone since the project opened is found again here too.
+    const QString path = over->material().path;
+    QAction* locate = nullptr;
+    if (over->material().type != Text && !path.isEmpty() && !QFileInfo::exists(path))
+        locate = menu.addAction(tr("missingmedia.Locate"));
     QAction* remove = menu.addAction(QIcon(QStringLiteral(":/images/delete.png")), tr("res_form.Delete_1"));
-    if (menu.exec(event->globalPos()) == remove)
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == remove)
         slot_removeMaterials();
+    else if (chosen && chosen == locate)
+        emit sig_locateMissing();
 }
 
 bool MaterialView::readDrop(const QList<QUrl>& urls, QString* project, QStringList* files) {

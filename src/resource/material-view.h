@@ -80,6 +80,8 @@ signals:
     // Subtitle files (.srt, .vtt) among dropped files: no material, their
     // cues go onto the timeline.
     void sig_importSubtitles(QStringList paths);
+    // "Locate…" on a material whose file is missing.
+    void sig_locateMissing();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

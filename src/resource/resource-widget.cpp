@@ -219,6 +219,7 @@ QWidget* ResourceWidget::buildMaterialPage() {
             [this](int d) { m_scale->setValue(m_scale->value() + d); });
     connect(m_empty, &EmptyMaterialWidget::sig_addNewMaterial, this, &ResourceWidget::addFiles);
     connect(m_view, &MaterialView::sig_openProject, this, &ResourceWidget::sig_openProject);
+    connect(m_view, &MaterialView::sig_locateMissing, this, &ResourceWidget::sig_locateMissing);
     connect(m_view, &MaterialView::sig_importSubtitles, this, &ResourceWidget::sig_importSubtitles);
     connect(m_empty, &EmptyMaterialWidget::sig_openProject, this, &ResourceWidget::sig_openProject);
     return page;

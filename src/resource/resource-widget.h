@@ -88,6 +88,7 @@ signals:
     // A project file dropped on the library or asked for in the works
     // history (those arrive queued): the application opens it.
     void sig_openProject(QString path);
+    void sig_locateMissing();
     void sig_openEarlierVersion(QString versionPath, QString projectPath);
     // Subtitle files (.srt, .vtt) chosen with "Add": they are no library
     // material, their cues go onto the timeline's subtitle track.

@@ -3,7 +3,9 @@
 // folder search relinks them, and the next save keeps the new places.
 #include "main/main-window.h"
 #include "main/zyapp.h"
+#include "resource/material-item.h"
 #include "resource/material-manager.h"
+#include "resource/material-view.h"
 #include "resource/project/missing-media-dialog.h"
 #include "resource/resource-widget.h"
 #include "support/reference-render.h"
@@ -14,7 +16,9 @@
 #include "timeline/timeline-widget.h"
 #include "undo/undo-controller.h"
 
+#include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QMenu>
 #include <QPushButton>
 #include <QtTest>
 
@@ -249,6 +253,53 @@ private slots:
         QVERIFY(!frame.isNull());
         const QColor centre = frame.pixelColor(frame.width() / 2, frame.height() / 2);
         QVERIFY2(centre.blue() > 150 && centre.red() < 80, qPrintable(centre.name()));
+    }
+
+    // Closed once, the window of missing files comes back from the
+    // library: a missing material's menu offers Locate.
+    void aMissingMaterialCanBeLocatedLater() {
+        const QString dir = korvel::test::workFolder("locate-later");
+        const QString clip = dir + "/clip.mp4", moved = dir + "/found/clip.mp4";
+        QVERIFY(QFile::copy(media("export-blue.mp4"), clip));
+        library()->AddMaterialFiles({clip}, false);
+        const QString project = dir + "/film.zya2";
+        QFile(project).open(QIODevice::WriteOnly);
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        ZyApp::instance()->clearProject();
+        QDir().mkpath(dir + "/found");
+        QVERIFY(QFile::rename(clip, moved));
+        int windows = 0;
+        QTimer driver;
+        connect(&driver, &QTimer::timeout, this, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                const QString locate = QCoreApplication::translate("MaterialView", "missingmedia.Locate");
+                for (QAction* action : menu->actions()) {
+                    if (action->text() == locate) {
+                        menu->setActiveAction(action);
+                        QTest::keyClick(menu, Qt::Key_Return);
+                        return;
+                    }
+                }
+                menu->close();
+            } else if (auto* missing = qobject_cast<MissingMediaDialog*>(QApplication::activeModalWidget())) {
+                // The first time it is only closed.
+                if (++windows == 2)
+                    missing->locate(clip, moved);
+                missing->accept();
+            }
+        });
+        driver.start(50);
+        QVERIFY(ZyApp::instance()->openProject(project));
+        QCOMPARE(windows, 1);
+        MaterialView* view = window()->resourceWidget()->materialView();
+        QTRY_VERIFY(!view->materialScene()->materialItems().isEmpty());
+        const QPoint at = view->mapFromScene(view->materialScene()->materialItems().first()->sceneBoundingRect().center());
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(view->viewport(), &event);
+        driver.stop();
+        QCOMPARE(windows, 2);
+        QVERIFY(library()->FindMaterial([&](const MaterialObject* o) { return o->path == moved && o->draggable; }));
+        ZyApp::instance()->clearProject();
     }
 
     // The project file copied into another folder, its media left where
