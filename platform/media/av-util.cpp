@@ -128,7 +128,9 @@ const AVCodec* decoderFor(const AVStream* stream) {
         const char* name = stream->codecpar->codec_id == AV_CODEC_ID_VP9 ? "libvpx-vp9" : "libvpx";
         if (const AVCodec* withAlpha = avcodec_find_decoder_by_name(name))
             return withAlpha;
-        LOGW("no %s decoder: the transparency of VP8/VP9 pictures is lost", name);
+        static std::atomic<bool> told {false};
+        if (!told.exchange(true))
+            LOGW("no %s decoder: the transparency of VP8/VP9 pictures is lost", name);
     }
     return avcodec_find_decoder(stream->codecpar->codec_id);
 }
@@ -227,6 +229,10 @@ Upright jpegUpright(const uint8_t* data, size_t size) {
     // The segments before the picture data: a marker, its length, its bytes.
     size_t at = 2;
     while (at + 4 <= size && data[at] == 0xFF) {
+        if (data[at + 1] == 0xFF) { // fill before a marker
+            ++at;
+            continue;
+        }
         const int marker = data[at + 1];
         const size_t length = size_t(u16(data + at + 2, false));
         if (marker == 0xDA || marker == 0xD9 || length < 2)

@@ -783,9 +783,12 @@ bool DecoderImpl::configureResampler(const AVFrame* frame) {
                                 AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&outLayout);
     av::SwrPtr swr(raw);
-    // Mono goes to both speakers at full level, as it was recorded.
-    if (r >= 0 && inLayout.nb_channels == 1)
-        av_opt_set_double(swr.get(), "clev", 1.0, 0);
+    // Mono goes to every speaker at full level, as it was recorded (the
+    // resampler's own mix puts it 3 dB down and takes no centre level for it).
+    if (r >= 0 && inLayout.nb_channels == 1) {
+        const std::vector<double> fullLevel(size_t(std::max(1, m_outChannels)), 1.0);
+        r = swr_set_matrix(swr.get(), fullLevel.data(), 1);
+    }
     if (r >= 0)
         r = swr_init(swr.get());
     if (r < 0) {

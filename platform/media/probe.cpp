@@ -56,7 +56,7 @@ int64_t measureDuration(AVFormatContext* format, int streamIndex, std::atomic<bo
 // reading on from the key frame before the first one the file lost. In
 // microseconds from the container's start; -1 when the stream is whole or
 // its index says nothing.
-int64_t readableEndUs(AVFormatContext* format, int streamIndex) {
+int64_t readableEndUs(AVFormatContext* format, int streamIndex, std::atomic<bool>* cancel) {
     const int64_t fileSize = format->pb ? avio_size(format->pb) : -1;
     if (fileSize <= 0)
         return -1;
@@ -65,7 +65,7 @@ int64_t readableEndUs(AVFormatContext* format, int streamIndex) {
     const int entries = avformat_index_get_entries_count(stream);
     for (int i = 0; i < entries; ++i) {
         const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
-        if (entry && entry->pos >= 0 && entry->pos + entry->size > fileSize &&
+        if (entry && entry->pos >= 0 && entry->size > 0 && entry->pos + entry->size > fileSize &&
             (firstLost == AV_NOPTS_VALUE || entry->timestamp < firstLost))
             firstLost = entry->timestamp;
     }
@@ -75,7 +75,9 @@ int64_t readableEndUs(AVFormatContext* format, int streamIndex) {
     if (av_seek_frame(format, streamIndex, firstLost, AVSEEK_FLAG_BACKWARD) >= 0) {
         av::PacketPtr packet(av_packet_alloc());
         constexpr int kPacketLimit = 100000;
-        for (int read = 0; read < kPacketLimit && av_read_frame(format, packet.get()) >= 0; ++read) {
+        for (int read = 0; read < kPacketLimit && !(cancel && cancel->load()) &&
+                           av_read_frame(format, packet.get()) >= 0;
+             ++read) {
             if (packet->stream_index == streamIndex && packet->pts != AV_NOPTS_VALUE &&
                 !(packet->flags & AV_PKT_FLAG_CORRUPT))
                 end = std::max(end, packet->pts + std::max<int64_t>(packet->duration, 0));
@@ -212,7 +214,7 @@ std::shared_ptr<MovieCtx> getMovieInfo(const char* path, std::atomic<bool>* canc
         for (int best : {info->bestVideoStream, info->bestAudioStream}) {
             if (best < 0)
                 continue;
-            const int64_t end = readableEndUs(format.get(), best);
+            const int64_t end = readableEndUs(format.get(), best, cancel);
             cutAt = std::max(cutAt, end);
             readable = std::max(readable, end < 0 ? info->durationUs : end);
         }

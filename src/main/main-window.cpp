@@ -31,6 +31,7 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDebug>
 #include <QCoreApplication>
@@ -107,7 +108,7 @@ void connectResourceToTimeline(ResourceWidget* resource, TimeLineWidget* timelin
     QObject::connect(resource, &ResourceWidget::sig_openProject, resource,
                      [](QString path) { ZyApp::instance()->openProject(path); });
     QObject::connect(resource, &ResourceWidget::sig_locateMissing, resource,
-                     [] { ZyApp::instance()->offerMissingMedia(); });
+                     [] { ZyApp::instance()->offerMissingMedia(); }, Qt::QueuedConnection);
     QObject::connect(resource, &ResourceWidget::sig_openEarlierVersion, resource,
                      [](QString version, QString project) { ZyApp::instance()->openEarlierVersion(version, project); });
     // Subtitle files chosen with "Add" go onto the timeline, in the look of
@@ -389,7 +390,9 @@ namespace {
 QWidget* fieldBeingTyped() {
     QWidget* focus = QApplication::focusWidget();
     if (auto* spin = qobject_cast<QAbstractSpinBox*>(focus))
-        return spin->findChild<QLineEdit*>();
+        return spin->isReadOnly() ? nullptr : spin->findChild<QLineEdit*>();
+    if (auto* combo = qobject_cast<QComboBox*>(focus)) // its line is typed in where it is editable
+        return combo->isEditable() ? combo->lineEdit() : nullptr;
     if (auto* line = qobject_cast<QLineEdit*>(focus))
         return line->isReadOnly() ? nullptr : line;
     if (auto* text = qobject_cast<QTextEdit*>(focus))

@@ -363,8 +363,9 @@ void TimeLineGraphicsView::keyPressEvent(QKeyEvent* event) {
         } else if (event->key() == Qt::Key_V) {
             LOGD("event->key(): Ctrl + V");
             pasteAtPlayHead();
-        } else if (event->key() == Qt::Key_X && !selectedClips().isEmpty()) {
-            // Cut: copied, then removed as Delete removes.
+        } else if (event->key() == Qt::Key_X && selectedClips().size() == 1) {
+            // Cut: copied, then removed as Delete removes. One clip only, as
+            // the copy holds one.
             copySelected();
             QMetaObject::invokeMethod(this, &TimeLineGraphicsView::slot_removeSourceItem, Qt::QueuedConnection);
         }

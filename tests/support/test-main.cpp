@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPointer>
 
 #include <cstdio>
@@ -69,9 +70,17 @@ bool chooseInFileDialog(QFileDialog* dialog, const QString& path) {
     const QString wanted = QFileInfo(path).absoluteFilePath();
     const QStringList chosen = dialog->selectedFiles();
     if (ticks < 3 || chosen.size() != 1 || QFileInfo(chosen.first()).absoluteFilePath() != wanted) {
-        if (QFileInfo(path).isDir())
-            dialog->setDirectory(path);
+        if (ticks % 50 == 0)
+            qWarning("file dialog: %s chosen after %d tries, %s wanted", qUtf8Printable(chosen.join(", ")), ticks,
+                     qUtf8Printable(wanted));
+        // The dialog lists its folder on a thread of its own, and may reset
+        // the name typed meanwhile: the folder and then the name are set
+        // again until they hold.
+        dialog->setDirectory(QFileInfo(path).isDir() ? path : QFileInfo(wanted).absolutePath());
         dialog->selectFile(path);
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            name && !QFileInfo(path).isDir())
+            name->setText(QFileInfo(wanted).fileName());
         return false;
     }
     QMetaObject::invokeMethod(dialog, "accept");

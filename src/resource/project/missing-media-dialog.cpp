@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSet>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -89,40 +90,57 @@ int MissingMediaDialog::searchFolder(const QString& folder) {
     if (seen >= kSearchLimit)
         LOGW("missing media: the search stopped after %d entries of %s", seen, qUtf8Printable(folder));
     // Files of one name are told apart by the folders they lie in: camera
-    // clips are all called C0001.MP4. Each missing file takes the one found
-    // under the most of its own folder names (a/clip.mp4 is found as
-    // moved/a/clip.mp4), and a found file goes to one missing file only.
-    // Where two fit equally well, the user chooses with Locate.
+    // clips are all called C0001.MP4. A missing file and a found one are
+    // paired when each fits the other better than anything else left: lies
+    // under more of the other's folder names (a/clip.mp4 is found as
+    // moved/a/clip.mp4). A found file goes to one missing file only, also
+    // across searches; where two fit equally well, the user chooses with
+    // Locate.
+    QSet<QString> taken;
+    for (QTreeWidgetItem* row : qAsConst(m_rows)) {
+        const QVariant found = row->data(StateColumn, kPathRole);
+        if (found.isValid())
+            taken.insert(found.toString());
+    }
     QHash<QString, QStringList> missingByName;
     for (const QString& path : stillMissing())
         missingByName[QFileInfo(path).fileName()].append(path);
     int relinked = 0;
     for (auto group = missingByName.constBegin(); group != missingByName.constEnd(); ++group) {
-        QStringList candidates = found.value(group.key());
+        QStringList candidates;
+        for (const QString& candidate : found.value(group.key())) {
+            if (!taken.contains(candidate))
+                candidates.append(candidate);
+        }
         QStringList left = group.value();
-        while (!left.isEmpty() && !candidates.isEmpty()) {
-            // The best-fitting pair that nothing else fits as well.
+        // The one best partner of each side, or none where two fit alike.
+        auto bestOf = [](const QString& one, const QStringList& others) {
             int best = -1, ties = 0;
-            QString bestMissing, bestFound;
-            for (const QString& path : left) {
-                for (const QString& candidate : candidates) {
-                    const int score = sharedFolders(path, candidate);
-                    if (score > best) {
-                        best = score;
-                        ties = 0;
-                        bestMissing = path;
-                        bestFound = candidate;
-                    } else if (score == best) {
-                        ++ties;
-                    }
+            QString partner;
+            for (const QString& other : others) {
+                const int score = sharedFolders(one, other);
+                if (score > best) {
+                    best = score;
+                    ties = 0;
+                    partner = other;
+                } else if (score == best) {
+                    ++ties;
                 }
             }
-            if (ties > 0)
-                break;
-            left.removeOne(bestMissing);
-            candidates.removeOne(bestFound);
-            if (locate(bestMissing, bestFound))
-                ++relinked;
+            return ties == 0 ? partner : QString();
+        };
+        for (bool paired = true; paired && !left.isEmpty() && !candidates.isEmpty();) {
+            paired = false;
+            for (const QString& path : QStringList(left)) {
+                const QString partner = bestOf(path, candidates);
+                if (partner.isEmpty() || bestOf(partner, left) != path)
+                    continue;
+                left.removeOne(path);
+                candidates.removeOne(partner);
+                paired = true;
+                if (locate(path, partner))
+                    ++relinked;
+            }
         }
         const int choices = found.value(group.key()).size();
         for (const QString& path : left) {

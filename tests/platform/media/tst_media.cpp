@@ -150,8 +150,8 @@ void TestMedia::probe_data() {
     QTest::newRow("h264 mkv") << "h264-25fps.mkv" << 1 << 0 << QSize(320, 240) << 0 << 3.0 << false;
     QTest::newRow("mpeg4 avi") << "mpeg4-60fps.avi" << 1 << 1 << QSize(320, 240) << 0 << 2.0 << false;
     QTest::newRow("odd size") << "odd-size.mkv" << 1 << 0 << QSize(317, 181) << 0 << 1.0 << false;
-    // Its index, at the front, lists 2 s; frames to 0.93 s made it to disk.
-    QTest::newRow("cut short") << "truncated-tail.mp4" << 1 << 0 << QSize(320, 240) << 0 << 0.97 << false;
+    // Its index, at the front, lists 2 s; only the frames ffmpeg decodes from it count (-1).
+    QTest::newRow("cut short") << "truncated-tail.mp4" << 1 << 0 << QSize(320, 240) << 0 << -1.0 << false;
     QTest::newRow("phone clip") << "rotated.mp4" << 1 << 0 << QSize(180, 320) << 270 << 1.0 << false;
     QTest::newRow("wav") << "mono-48k.wav" << 0 << 1 << QSize() << 0 << 2.0 << false;
     QTest::newRow("mp3") << "tone.mp3" << 0 << 1 << QSize() << 0 << 2.0 << false;
@@ -173,6 +173,11 @@ void TestMedia::probe() {
     QFETCH(bool, still);
     auto info = ff::getMovieInfo(media(file).toUtf8().constData(), nullptr);
     QVERIFY(info);
+    if (seconds < 0) {
+        const QList<qint64> shown = frameTimes(media(file));
+        QVERIFY(shown.size() > 1 && shown.last() < 1900000);
+        seconds = (shown.last() + 33333) / 1e6;
+    }
     QCOMPARE(info->videoStreams, videos);
     QCOMPARE(info->audioStreams, audios);
     QCOMPARE(info->stillPicture, still);
@@ -472,6 +477,10 @@ void TestMedia::audioRangesJoinWithoutGaps() {
     for (int i = 22050; i < 44100; ++i)
         peak = std::max(peak, std::abs(int(s[i])));
     QVERIFY2(peak > 2000, qPrintable(QString::number(peak)));
+    // Mono reaches each speaker at its own level, an eighth of full scale
+    // from ffmpeg's sine (it came 3 dB down).
+    if (file == "mono-48k.wav")
+        QVERIFY2(std::abs(peak - 4096) < 100, qPrintable(QString::number(peak)));
 
     // Going back to a range already played gives the same samples (the file seeks).
     if (file.endsWith(".wav")) {
