@@ -5,6 +5,10 @@
 #include "qssmanager.h"
 #include "main-window.h"
 #include "render/export/export-thread.h"
+#include "render/record/record-manager.h"
+#include "render/record/wav-encoder.h"
+#include "resource/material-manager.h"
+#include "resource/resource-widget.h"
 #include "render/render-manager.h"
 #include "startup-plan.h"
 #include "termination-watcher.h"
@@ -123,6 +127,25 @@ void ZyApp::startSession(const QStringList& arguments) {
     recordAutoSave(QString(), QString());
     if (!plan.projectToOpen.isEmpty())
         openProject(plan.projectToOpen);
+    keepUnfinishedTake();
+}
+
+void ZyApp::keepUnfinishedTake() {
+    const QString take = QString::fromStdString(bg::configText(RecordManager::kUnfinishedTakeKey));
+    if (take.isEmpty() || !m_interactive)
+        return;
+    bg::iface()->configSet(RecordManager::kUnfinishedTakeKey, std::string());
+    bg::iface()->configSave();
+    const QFileInfo file(take);
+    if (!file.isFile() || file.size() <= wav::WavEncoder::kPlainHeaderBytes) {
+        LOGW("record: the take %s cut off by the last crash holds nothing", qUtf8Printable(take));
+        return;
+    }
+    // Never on the timeline, and named by no project: the library keeps it.
+    LOGW("record: the take %s was cut off by the last crash; it goes into the library", qUtf8Printable(take));
+    if (auto* window = qobject_cast<MainWindow*>(m_mainWindow.data()))
+        window->resourceWidget()->manager()->AddMaterialFiles({take}, false);
+    showHint(tr("record.UnfinishedTake").arg(QDir::toNativeSeparators(take)));
 }
 
 void ZyApp::showRecoveryPrompt(const QString& tempPath) {
@@ -143,6 +166,8 @@ void ZyApp::showRecoveryPrompt(const QString& tempPath) {
         resumeAutoSave(false, tempPath);
     else
         LOGD("recovery: %s kept for the next start", qUtf8Printable(tempPath));
+    // Into the project the user goes on with.
+    keepUnfinishedTake();
 }
 
 void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {

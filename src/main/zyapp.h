@@ -149,6 +149,9 @@ public slots:
     // The window of the project's missing media files, if any: after a
     // project opened, and when the user asks to locate one.
     void offerMissingMedia();
+    // A voice-over take that a crash cut off before it reached the timeline
+    // goes into the library, and the user is told where it lies.
+    void keepUnfinishedTake();
 
 private:
     void showRecoveryPrompt(const QString& tempPath);

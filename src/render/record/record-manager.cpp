@@ -47,6 +47,10 @@ void RecordManager::RecordAudio(bool start) {
         connect(m_thread, &RecordThread::sig_recordError, this, &RecordManager::slot_recordError);
         connect(m_thread, &RecordThread::sig_recordStop, this, &RecordManager::slot_recordStop);
         m_thread->start();
+        // Until the take lands on the timeline, the next start looks for it:
+        // a crash now leaves a whole file that no project names.
+        bg::iface()->configSet(kUnfinishedTakeKey, m_path.toStdString());
+        bg::iface()->configSave();
         LOGD("record: recording into %s", m_path.toUtf8().constData());
         return;
     }
@@ -67,6 +71,8 @@ void RecordManager::RecordAudio(bool start) {
     m_filePath.clear();
     m_recording = false;
     emit sig_audioSourceItem(false, m_path, m_error);
+    bg::iface()->configSet(kUnfinishedTakeKey, std::string());
+    bg::iface()->configSave();
 }
 
 void RecordManager::slot_recordError() {

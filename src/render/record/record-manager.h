@@ -27,6 +27,9 @@ public:
     // The recordings folder: "mic.dir", else the home folder + "/Korvel"
     // (written back when missing); created when it does not exist.
     static QString recordFolder();
+    // The setting that names the take being recorded, empty when none: one
+    // still named at start was cut off by a crash.
+    static constexpr const char* kUnfinishedTakeKey = "record.unfinished";
 
 public slots:
     void slot_recordError();

@@ -8,6 +8,8 @@
 #include "render/preview-widget.h"
 #include "render/record/record-manager.h"
 #include "render/render-manager.h"
+#include "resource/material-manager.h"
+#include "resource/resource-widget.h"
 #include "support/test-main.h"
 #include "support/pulse-control.h"
 #include "timeline/classify-item.h"
@@ -322,6 +324,38 @@ private slots:
         QVERIFY(render()->isRecording());
         QTest::mouseClick(dubButton(), Qt::LeftButton);
         QVERIFY(!render()->isRecording());
+    }
+
+    // While a take records, the settings name it; a crash leaves it named,
+    // and the next start puts it in the library and tells the user (the take
+    // was a whole file that nothing offered).
+    void aTakeCutOffByACrashIsKept() {
+        QTest::mouseClick(dubButton(), Qt::LeftButton);
+        QVERIFY(render()->isRecording());
+        const QString take = QString::fromStdString(bg::configText(RecordManager::kUnfinishedTakeKey));
+        QVERIFY(!take.isEmpty());
+        QTest::qWait(500);
+        QTest::mouseClick(dubButton(), Qt::LeftButton);
+        QVERIFY(bg::configText(RecordManager::kUnfinishedTakeKey).empty());
+        QCOMPARE(dubClips().size(), 1);
+        // As the crash left it: named, and on no timeline.
+        ZyApp::instance()->clearProject();
+        bg::iface()->configSet(RecordManager::kUnfinishedTakeKey, take.toStdString());
+        int told = 0;
+        QTimer answering;
+        connect(&answering, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                ++told;
+                box->accept();
+            }
+        });
+        answering.start(20);
+        ZyApp::instance()->keepUnfinishedTake();
+        answering.stop();
+        QCOMPARE(told, 1);
+        QVERIFY(bg::configText(RecordManager::kUnfinishedTakeKey).empty());
+        MaterialManager* library = window()->resourceWidget()->manager();
+        QTRY_VERIFY(library->FindMaterial([&](const MaterialObject* o) { return o->path == take; }));
     }
 
     // No sound server: the recording stops by itself, no clip, and the user is told.
