@@ -42,6 +42,22 @@ int exportProject(const QString& project, const QString& output, QByteArray* sai
     return korvel.exitStatus() == QProcess::NormalExit ? korvel.exitCode() : -1;
 }
 
+// Saves dir/film.zya2 with one blue clip, dir/media/clip.mp4, on the video
+// track (and in the library when asked) and leaves the editor with an
+// empty project. The project's path; empty when it could not be made.
+QString saveProjectWithClip(const QString& dir, bool inLibrary) {
+    const QString clip = dir + "/media/clip.mp4", project = dir + "/film.zya2";
+    if (!QDir().mkpath(dir + "/media") || !QFile::copy(media("export-blue.mp4"), clip))
+        return QString();
+    if (inLibrary)
+        library()->AddMaterialFiles({clip}, false);
+    tracks()->header(SourceVideo)->addSource(tracks()->createFromMaterial(tracks()->header(SourceVideo), clip, 0));
+    QFile(project).open(QIODevice::WriteOnly);
+    const bool saved = ZyApp::instance()->saveProject(false, false, project);
+    ZyApp::instance()->clearProject();
+    return saved ? project : QString();
+}
+
 } // namespace
 
 class TestMissingMedia : public QObject {
@@ -235,15 +251,8 @@ private slots:
     // them from its own folder, wherever the export is started.
     void relativePathsLieBesideTheProject() {
         const QString dir = korvel::test::workFolder("relative");
-        QDir().mkpath(dir + "/media");
-        const QString clip = dir + "/media/clip.mp4";
-        QVERIFY(QFile::copy(media("export-blue.mp4"), clip));
-        tracks()->header(SourceVideo)->addSource(
-            tracks()->createFromMaterial(tracks()->header(SourceVideo), clip, 0));
-        const QString project = dir + "/film.zya2";
-        QFile(project).open(QIODevice::WriteOnly);
-        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
-        ZyApp::instance()->clearProject();
+        const QString clip = dir + "/media/clip.mp4", project = saveProjectWithClip(dir, false);
+        QVERIFY(!project.isEmpty());
         QFile file(project);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QByteArray text = file.readAll();
@@ -312,16 +321,8 @@ private slots:
     // though the timeline played them).
     void aProjectFileCopiedAloneFindsItsMedia() {
         const QString dir = korvel::test::workFolder("copied-alone");
-        QDir().mkpath(dir + "/media");
-        const QString clip = dir + "/media/clip.mp4";
-        QVERIFY(QFile::copy(media("export-blue.mp4"), clip));
-        library()->AddMaterialFiles({clip}, false);
-        tracks()->header(SourceVideo)->addSource(
-            tracks()->createFromMaterial(tracks()->header(SourceVideo), clip, 0));
-        const QString project = dir + "/film.zya2";
-        QFile(project).open(QIODevice::WriteOnly);
-        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
-        ZyApp::instance()->clearProject();
+        const QString clip = dir + "/media/clip.mp4", project = saveProjectWithClip(dir, true);
+        QVERIFY(!project.isEmpty());
         QDir().mkpath(dir + "/elsewhere/deeper");
         const QString copy = dir + "/elsewhere/deeper/film.zya2";
         QVERIFY(QFile::copy(project, copy));
