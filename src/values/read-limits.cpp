@@ -47,6 +47,17 @@ void fitClipSpan(int64_t* start, int64_t* length) {
 }
 
 void fitFont(QFont* font, const char* what) {
+    // A font is saved as one comma-separated description, so a family with a
+    // comma in it would not read back. Older files may hold a list of
+    // families ("Arial, Helvetica"): the first is the one meant.
+    const QString family = font->family();
+    const int comma = family.indexOf(QLatin1Char(','));
+    if (comma >= 0) {
+        const QString first = family.left(comma).trimmed();
+        LOGW("reader: %s family \"%s\" holds a comma, using \"%s\"", what, qUtf8Printable(family),
+             qUtf8Printable(first));
+        font->setFamily(first);
+    }
     if (font->family().isEmpty())
         font->setFamily(QFont().family());
     if (font->pointSizeF() > kMaxFontSize) {
