@@ -5,6 +5,8 @@
 #include "moved-media.h"
 #include "project-archive.h"
 #include "project-file.h"
+#include "render/record/record-manager.h"
+#include "render/render-manager.h"
 #include "resource/project/missing-media-dialog.h"
 #include "resource/project/project-backups.h"
 #include "startup-plan.h"
@@ -58,6 +60,10 @@ void ZyApp::recordAutoSave(const QString& copy, const QString& owner) {
     bg::iface()->configSet("autoSavePath", copy.toStdString());
     bg::iface()->configSet(kAutoSaveOwnerKey, owner.toStdString());
     bg::iface()->configSave();
+    // The work is now in a file (a copy or the project itself), or the user
+    // gave it up: the voice-over takes it holds need no looking for.
+    if (m_renderManager && m_renderManager->recordManager())
+        m_renderManager->recordManager()->forgetStoppedTakes();
 }
 
 void ZyApp::showHint(const QString& text) {

@@ -131,21 +131,37 @@ void ZyApp::startSession(const QStringList& arguments) {
 }
 
 void ZyApp::keepUnfinishedTake() {
-    const QString take = QString::fromStdString(bg::configText(RecordManager::kUnfinishedTakeKey));
-    if (take.isEmpty() || !m_interactive)
+    const QStringList takes = RecordManager::unfinishedTakes();
+    if (takes.isEmpty() || !m_interactive)
         return;
     bg::iface()->configSet(RecordManager::kUnfinishedTakeKey, std::string());
     bg::iface()->configSave();
-    const QFileInfo file(take);
-    if (!file.isFile() || file.size() <= wav::WavEncoder::kPlainHeaderBytes) {
-        LOGW("record: the take %s cut off by the last crash holds nothing", qUtf8Printable(take));
-        return;
+    auto* window = qobject_cast<MainWindow*>(m_mainWindow.data());
+    MaterialManager* library = window ? window->resourceWidget()->manager() : nullptr;
+    const QStringList used = m_sections ? m_sections->mediaFiles() : QStringList();
+    QStringList kept;
+    for (const QString& take : takes) {
+        const QFileInfo file(take);
+        if (!file.isFile() || file.size() <= wav::WavEncoder::kPlainHeaderBytes) {
+            LOGW("record: the take %s cut off by the last crash holds nothing", qUtf8Printable(take));
+            continue;
+        }
+        // A recovered copy made after the take already holds it.
+        if (used.contains(take) ||
+            (library && library->FindMaterial([&](const MaterialObject* o) { return o->path == take; })))
+            continue;
+        // Never saved in a project: the library keeps it.
+        LOGW("record: the take %s was cut off by the last crash; it goes into the library", qUtf8Printable(take));
+        kept.append(take);
     }
-    // Never on the timeline, and named by no project: the library keeps it.
-    LOGW("record: the take %s was cut off by the last crash; it goes into the library", qUtf8Printable(take));
-    if (auto* window = qobject_cast<MainWindow*>(m_mainWindow.data()))
-        window->resourceWidget()->manager()->AddMaterialFiles({take}, false);
-    showHint(tr("record.UnfinishedTake").arg(QDir::toNativeSeparators(take)));
+    if (kept.isEmpty())
+        return;
+    if (library)
+        library->AddMaterialFiles(kept, false);
+    QStringList shown;
+    for (const QString& take : qAsConst(kept))
+        shown.append(QDir::toNativeSeparators(take));
+    showHint(tr("record.UnfinishedTake").arg(shown.join(QLatin1Char('\n'))));
 }
 
 void ZyApp::showRecoveryPrompt(const QString& tempPath) {

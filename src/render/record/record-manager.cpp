@@ -47,10 +47,11 @@ void RecordManager::RecordAudio(bool start) {
         connect(m_thread, &RecordThread::sig_recordError, this, &RecordManager::slot_recordError);
         connect(m_thread, &RecordThread::sig_recordStop, this, &RecordManager::slot_recordStop);
         m_thread->start();
-        // Until the take lands on the timeline, the next start looks for it:
+        // Until a saved project holds the take, the next start looks for it:
         // a crash now leaves a whole file that no project names.
-        bg::iface()->configSet(kUnfinishedTakeKey, m_path.toStdString());
-        bg::iface()->configSave();
+        QStringList takes = unfinishedTakes();
+        takes.append(m_path);
+        setUnfinishedTakes(takes);
         LOGD("record: recording into %s", m_path.toUtf8().constData());
         return;
     }
@@ -61,6 +62,7 @@ void RecordManager::RecordAudio(bool start) {
     // A file without a single sample (no microphone, or stopped at once)
     // makes no clip: nothing would play, and the file is of no use.
     const QFileInfo file(m_filePath);
+    const QString written = m_filePath;
     if (file.exists() && file.size() <= wav::WavEncoder::kPlainHeaderBytes) {
         LOGD("record: nothing was captured; %s removed", m_filePath.toUtf8().constData());
         QFile::remove(m_filePath);
@@ -70,9 +72,36 @@ void RecordManager::RecordAudio(bool start) {
     }
     m_filePath.clear();
     m_recording = false;
+    // A take with sound stays named until the project holding it is saved.
+    QStringList takes = unfinishedTakes();
+    if (m_path.isEmpty())
+        takes.removeAll(written);
+    else
+        m_takes.append(m_path);
+    setUnfinishedTakes(takes);
     emit sig_audioSourceItem(false, m_path, m_error);
-    bg::iface()->configSet(kUnfinishedTakeKey, std::string());
+}
+
+QStringList RecordManager::unfinishedTakes() {
+    return QString::fromStdString(bg::configText(kUnfinishedTakeKey)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void RecordManager::setUnfinishedTakes(const QStringList& takes) {
+    const std::string text = takes.join(QLatin1Char('\n')).toStdString();
+    if (text == bg::configText(kUnfinishedTakeKey))
+        return;
+    bg::iface()->configSet(kUnfinishedTakeKey, text);
     bg::iface()->configSave();
+}
+
+void RecordManager::forgetStoppedTakes() {
+    if (m_takes.isEmpty())
+        return;
+    QStringList takes = unfinishedTakes();
+    for (const QString& take : qAsConst(m_takes))
+        takes.removeAll(take);
+    m_takes.clear();
+    setUnfinishedTakes(takes);
 }
 
 void RecordManager::slot_recordError() {

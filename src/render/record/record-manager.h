@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -27,9 +28,14 @@ public:
     // The recordings folder: "mic.dir", else the home folder + "/Korvel"
     // (written back when missing); created when it does not exist.
     static QString recordFolder();
-    // The setting that names the take being recorded, empty when none: one
-    // still named at start was cut off by a crash.
+    // The setting that names the takes recorded since the project was last
+    // saved (one path a line), empty when none: a take still named at start
+    // was cut off by a crash, or the crash came before a save held it.
     static constexpr const char* kUnfinishedTakeKey = "record.unfinished";
+    static QStringList unfinishedTakes();
+    // The project was saved, or closed by the user's choice: the takes this
+    // session stopped are no longer at risk. The one recording stays named.
+    void forgetStoppedTakes();
 
 public slots:
     void slot_recordError();
@@ -42,7 +48,10 @@ signals:
     void sig_controlRecord();
 
 private:
+    static void setUnfinishedTakes(const QStringList& takes);
+
     RecordThread* m_thread = nullptr;
+    QStringList m_takes; // stopped this session and still named in the settings
     QString m_path;     // the file the timeline is told of; empty after an error at the start
     QString m_filePath; // the file being written
     bool m_error = false;

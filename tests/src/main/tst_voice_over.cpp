@@ -326,21 +326,29 @@ private slots:
         QVERIFY(!render()->isRecording());
     }
 
-    // While a take records, the settings name it; a crash leaves it named,
-    // and the next start puts it in the library and tells the user (the take
-    // was a whole file that nothing offered).
+    // From the start of a take until a saved project (or its automatic copy)
+    // holds it, the settings name it; a crash leaves it named, and the next
+    // start puts it in the library and tells the user (the take was a whole
+    // file that nothing offered).
     void aTakeCutOffByACrashIsKept() {
         QTest::mouseClick(dubButton(), Qt::LeftButton);
         QVERIFY(render()->isRecording());
-        const QString take = QString::fromStdString(bg::configText(RecordManager::kUnfinishedTakeKey));
-        QVERIFY(!take.isEmpty());
+        QVERIFY(!RecordManager::unfinishedTakes().isEmpty());
+        const QString take = RecordManager::unfinishedTakes().last();
         QTest::qWait(500);
         QTest::mouseClick(dubButton(), Qt::LeftButton);
-        QVERIFY(bg::configText(RecordManager::kUnfinishedTakeKey).empty());
         QCOMPARE(dubClips().size(), 1);
-        // As the crash left it: named, and on no timeline.
-        ZyApp::instance()->clearProject();
-        bg::iface()->configSet(RecordManager::kUnfinishedTakeKey, take.toStdString());
+        // Stopped, but in no file yet: a crash now would lose it too.
+        QVERIFY(RecordManager::unfinishedTakes().contains(take));
+        QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
+        QVERIFY(bg::configText(RecordManager::kUnfinishedTakeKey).empty());
+        // A crash after that save: the recovered copy holds the take, so the
+        // next start has nothing to add and nothing to tell.
+        QTemporaryDir folder;
+        const QString recovered = folder.filePath("recovered.zya2");
+        QVERIFY(QFile::copy(QString::fromStdString(bg::configText("autoSavePath")), recovered));
+        MaterialManager* library = window()->resourceWidget()->manager();
+        const auto isTake = [&](const MaterialObject* o) { return o->path == take; };
         int told = 0;
         QTimer answering;
         connect(&answering, &QTimer::timeout, this, [&] {
@@ -350,12 +358,23 @@ private slots:
             }
         });
         answering.start(20);
+        ZyApp::instance()->clearProject();
+        QVERIFY(ZyApp::instance()->openProject(recovered));
+        QCOMPARE(dubClips().size(), 1);
+        bg::iface()->configSet(RecordManager::kUnfinishedTakeKey, take.toStdString());
+        ZyApp::instance()->keepUnfinishedTake();
+        QCOMPARE(told, 0);
+        QVERIFY(!library->FindMaterial(isTake));
+        QVERIFY(bg::configText(RecordManager::kUnfinishedTakeKey).empty());
+        // A crash before any save held it: named, and on no timeline.
+        ZyApp::instance()->clearProject();
+        QVERIFY(!library->FindMaterial(isTake));
+        bg::iface()->configSet(RecordManager::kUnfinishedTakeKey, take.toStdString());
         ZyApp::instance()->keepUnfinishedTake();
         answering.stop();
         QCOMPARE(told, 1);
         QVERIFY(bg::configText(RecordManager::kUnfinishedTakeKey).empty());
-        MaterialManager* library = window()->resourceWidget()->manager();
-        QTRY_VERIFY(library->FindMaterial([&](const MaterialObject* o) { return o->path == take; }));
+        QTRY_VERIFY(library->FindMaterial(isTake));
     }
 
     // No sound server: the recording stops by itself, no clip, and the user is told.
