@@ -18,8 +18,10 @@
 #include <QVariantMap>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -168,9 +170,36 @@ QStringList ExportJobQueue::optionsFor(const MVParams& params, bool subtitles) {
     return options;
 }
 
+namespace {
+
+const QString kSnapshotFolderPrefix = QStringLiteral("korvel-jobs-");
+
+// An editor killed outright leaves its folder of project snapshots behind:
+// "korvel-jobs-<pid>-XXXXXX" of this user whose process no longer runs.
+void removeSnapshotFoldersOfEndedEditors() {
+    const QDir temp(QDir::tempPath());
+    for (const QFileInfo& folder : temp.entryInfoList({kSnapshotFolderPrefix + QStringLiteral("*-*")},
+                                                      QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (folder.isSymLink() || folder.ownerId() != ::getuid())
+            continue;
+        const QString rest = folder.fileName().mid(kSnapshotFolderPrefix.size());
+        bool number = false;
+        const qint64 pid = rest.left(rest.indexOf(QLatin1Char('-'))).toLongLong(&number);
+        if (!number || pid <= 0 || pid == QCoreApplication::applicationPid())
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH && QDir(folder.filePath()).removeRecursively())
+            LOGD("export job: removed %s, left by an editor that was killed", qUtf8Printable(folder.filePath()));
+    }
+}
+
+} // namespace
+
 QString ExportJobQueue::newSnapshotPath() {
     if (!m_folder) {
-        m_folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/korvel-jobs-XXXXXX"));
+        removeSnapshotFoldersOfEndedEditors();
+        m_folder = std::make_unique<QTemporaryDir>(QStringLiteral("%1/%2%3-XXXXXX")
+                                                       .arg(QDir::tempPath(), kSnapshotFolderPrefix)
+                                                       .arg(QCoreApplication::applicationPid()));
         if (!m_folder->isValid()) {
             LOGE("export job: no folder for project snapshots: %s", qUtf8Printable(m_folder->errorString()));
             m_folder.reset();

@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -134,6 +135,7 @@ private slots:
     void recentFilesKeepOtherProgramsEntries();
     void recentFilesCapOnlyOurOwn();
     void exportJobsKeepTheMachineAwakeAndTellTheirEnd();
+    void snapshotsOfAKilledEditorAreSwept();
 };
 
 void TestDesktop::initTestCase() {
@@ -330,6 +332,31 @@ void TestDesktop::exportJobsKeepTheMachineAwakeAndTellTheirEnd() {
     QCOMPARE(readFile(dir + "/third.mp4"), QByteArray("movie\n"));
     QCOMPARE(notifications.bodies.size(), 2);
     QCOMPARE(saver.inhibits, 1);
+}
+
+// The project snapshots of an editor killed while it exported are removed by
+// the next editor's first export; a running editor's are left alone.
+void TestDesktop::snapshotsOfAKilledEditorAreSwept() {
+    const pid_t ended = fork();
+    if (ended == 0)
+        _exit(0);
+    QVERIFY(ended > 0);
+    QCOMPARE(waitpid(ended, nullptr, 0), ended);
+    const QDir temp(QDir::tempPath());
+    const QString stale = QStringLiteral("korvel-jobs-%1-AbC123").arg(ended);
+    const QString running = QStringLiteral("korvel-jobs-%1-XyZ789").arg(getppid());
+    for (const QString& name : {stale, running}) {
+        QVERIFY(temp.mkpath(name + "/inner"));
+        writeFile(temp.filePath(name + "/job-1.zya2"), kProject);
+    }
+    ExportJobQueue queue;
+    const QString snapshot = queue.newSnapshotPath();
+    QVERIFY(!snapshot.isEmpty());
+    QVERIFY(QFileInfo(snapshot).fileName().startsWith("job-"));
+    QVERIFY(QFileInfo(snapshot).absolutePath().contains(QStringLiteral("korvel-jobs-%1-").arg(getpid())));
+    QVERIFY(!temp.exists(stale));
+    QVERIFY(temp.exists(running + "/job-1.zya2"));
+    QVERIFY(QDir(temp.filePath(running)).removeRecursively());
 }
 
 int main(int argc, char** argv) {
