@@ -162,6 +162,38 @@ void TimeLineGraphicsView::moveRequest(MoveType type, EditType edit, int64_t fps
     requestFrame(frame, fps, edit);
 }
 
+void TimeLineGraphicsView::jumpTo(int64_t frame) {
+    // As a click on the ruler: playback and recording stop first.
+    emit sig_opertorUi(true, true);
+    slot_resetFrame(std::clamp<int64_t>(frame, 0, std::max<int64_t>(0, totalFrames() - 1)), EditManual, true);
+    keepPlayHeadInView(MoveStep);
+}
+
+void TimeLineGraphicsView::jumpToEnd(bool last) {
+    jumpTo(last ? totalFrames() - 1 : 0);
+}
+
+void TimeLineGraphicsView::jumpToEditPoint(bool forward) {
+    const int64_t here = playHeadFrame();
+    const int64_t lastFrame = std::max<int64_t>(0, totalFrames() - 1);
+    int64_t best = forward ? lastFrame : 0;
+    const auto consider = [&](int64_t point) {
+        point = std::min(point, lastFrame);
+        if (forward && point > here && point < best)
+            best = point;
+        else if (!forward && point < here && point > best)
+            best = point;
+    };
+    if (TimeLineTreeModel* m = model()) {
+        for (const SourceData* clip : m->allSources()) {
+            consider(clip->startFrame());
+            consider(clip->endFrame());
+        }
+    }
+    if (best != here)
+        jumpTo(best);
+}
+
 void TimeLineGraphicsView::keepPlayHeadInView(MoveType type) {
     QScrollBar* bar = horizontalScrollBar();
     const double x = playHeadX() * horizontalScale(); // viewport pixels from the scene's start

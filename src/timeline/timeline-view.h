@@ -92,6 +92,11 @@ public slots:
     // Ctrl+C and Ctrl+V.
     void copySelected();
     void pasteAtPlayHead();
+    // Home and End: the play head to the timeline's first or last frame.
+    void jumpToEnd(bool last);
+    // Up and Down: the play head to the nearest clip start or end (or the
+    // timeline's start) before or after it.
+    void jumpToEditPoint(bool forward);
 
 signals:
     void sig_scaleValue(int level, double scale, int scroll);
@@ -114,6 +119,8 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Stops playback and recording and puts the play head on frame, in view.
+    void jumpTo(int64_t frame);
     void wheelEvent(QWheelEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void drawForeground(QPainter* painter, const QRectF& rect) override;

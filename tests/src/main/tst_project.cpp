@@ -1312,6 +1312,50 @@ private slots:
         QCOMPARE(audio->children().size(), before);
     }
 
+    // Home and End go to the timeline's first and last frame, Up and Down to
+    // the clip edge before or after the play head; in a number field Up
+    // and Down keep changing the number.
+    void homeEndUpAndDownMoveThePlayHead() {
+        ZyApp::instance()->clearProject();
+        SourceData* first = addPictureClip("jump-first", QColor(255, 0, 0));
+        SourceData* second = addPictureClip("jump-second", QColor(0, 0, 255));
+        QVERIFY(first && second);
+        QVERIFY(tracks()->trimSource(second, 90, 60, 0));
+        QVERIFY(tracks()->trimSource(first, 10, 50, 0));
+        QCOMPARE(first->startFrame(), int64_t(10));
+        QCOMPARE(second->startFrame(), int64_t(90));
+        TimeLineGraphicsView* view = window()->timelineWidget()->view();
+        QTRY_COMPARE(view->totalFrames(), int64_t(150));
+        window()->raise();
+        auto press = [](Qt::Key key) {
+            QApplication::setActiveWindow(window());
+            QTest::keyClick(window(), key);
+        };
+        press(Qt::Key_End);
+        QCOMPARE(view->playHeadFrame(), int64_t(149));
+        QList<int64_t> visited;
+        for (int i = 0; i < 5; ++i) {
+            press(Qt::Key_Up);
+            visited << view->playHeadFrame();
+        }
+        QCOMPARE(visited, (QList<int64_t> {90, 60, 10, 0, 0}));
+        press(Qt::Key_Down);
+        press(Qt::Key_Down);
+        QCOMPARE(view->playHeadFrame(), int64_t(60));
+        press(Qt::Key_Home);
+        QCOMPARE(view->playHeadFrame(), int64_t(0));
+
+        QSpinBox number(window());
+        number.setRange(0, 10);
+        number.show();
+        QApplication::setActiveWindow(window());
+        number.setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), &number);
+        QTest::keyClick(&number, Qt::Key_Up);
+        QCOMPARE(number.value(), 1);
+        QCOMPARE(view->playHeadFrame(), int64_t(0));
+    }
+
     // F5 enters the full-screen preview and F5 or Escape leave it; Escape
     // elsewhere changes nothing.
     void escapeLeavesTheFullScreenPreview() {
