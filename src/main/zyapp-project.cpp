@@ -139,10 +139,15 @@ bool ZyApp::createProject(const QString& path, int width, int height, bool locke
         }
         probe.cancelWriting();
     }
+    // A project the new one replaces (the user agreed to it) is kept as an
+    // earlier version, as a save keeps the file it replaces.
+    QString error;
+    if (!project::ProjectBackups::keep(path, &error))
+        LOGW("project: no earlier version of %s could be kept: %s", qUtf8Printable(path), qUtf8Printable(error));
+    error.clear();
     clearProject();
     if (m_renderManager)
         m_renderManager->setSceneSize(width, height, locked);
-    QString error;
     m_sectionFile = path;
     const bool written =
         m_sections && project::writeProject(path, *m_sections, project::ArchiveMark::None, false, &error);

@@ -342,6 +342,13 @@ private slots:
         QVERIFY(zya::UndoController::instance()->isClean());
         QCOMPARE(ZyApp::instance()->currentProjectPath(), path);
         QCOMPARE(history.size(), 1);
+        // A new project made where one lies (the dialog asked first) keeps
+        // that one as an earlier version; it was lost.
+        const QByteArray replaced = readFile(path);
+        QVERIFY(ZyApp::instance()->createProject(path, 1280, 720, true));
+        const QList<project::EarlierVersion> versions = project::ProjectBackups::earlierVersions(path);
+        QCOMPARE(versions.size(), 1);
+        QCOMPARE(readFile(versions.first().path), replaced);
         ZyApp::instance()->renderManager()->setSceneSize(1920, 1080, false);
     }
 
