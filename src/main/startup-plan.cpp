@@ -6,10 +6,8 @@
 
 StartupPlan planStartup(const QString& autoSavePath, const QStringList& arguments) {
     StartupPlan plan;
-    if (!autoSavePath.isEmpty() && QFileInfo(autoSavePath).isFile()) {
+    if (!autoSavePath.isEmpty() && QFileInfo(autoSavePath).isFile())
         plan.recoveryPath = autoSavePath;
-        return plan;
-    }
     if (!arguments.isEmpty()) {
         QFileInfo file(arguments.first());
         QString suffix = file.suffix();

@@ -11,8 +11,9 @@ struct StartupPlan {
 };
 
 // autoSavePath: the stored "autoSavePath". arguments: the command line
-// without the program name. A pending copy wins over the command line; only
-// the first argument counts, and only an existing .zya or .zya2 file.
+// without the program name. A pending copy is offered first; the command-line
+// project opens when the copy is not taken up. Only the first argument
+// counts, and only an existing .zya or .zya2 file.
 StartupPlan planStartup(const QString& autoSavePath, const QStringList& arguments);
 
 // The untitled project path at start-up: <home>/zy_yyyyMMdd_HHmmss.

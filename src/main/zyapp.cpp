@@ -120,8 +120,8 @@ void ZyApp::startSession(const QStringList& arguments) {
     QString autoSave = QString::fromStdString(bg::configText("autoSavePath"));
     StartupPlan plan = planStartup(autoSave, arguments);
     if (!plan.recoveryPath.isEmpty()) {
-        QString path = plan.recoveryPath;
-        QTimer::singleShot(kRecoveryPromptDelayMs, this, [this, path] { showRecoveryPrompt(path); });
+        QTimer::singleShot(kRecoveryPromptDelayMs, this,
+                           [this, plan] { showRecoveryPrompt(plan.recoveryPath, plan.projectToOpen); });
         return;
     }
     recordAutoSave(QString(), QString());
@@ -164,7 +164,7 @@ void ZyApp::keepUnfinishedTake() {
     showHint(tr("record.UnfinishedTake").arg(shown.join(QLatin1Char('\n'))));
 }
 
-void ZyApp::showRecoveryPrompt(const QString& tempPath) {
+void ZyApp::showRecoveryPrompt(const QString& tempPath, const QString& projectToOpen) {
     QMessageBox box(QMessageBox::Information, tr("MainWindow.Hint"), tr("Mainwindow.restart").arg(tempPath),
                     QMessageBox::NoButton, m_mainWindow);
     box.setObjectName(QStringLiteral("recoveryPrompt"));
@@ -182,6 +182,20 @@ void ZyApp::showRecoveryPrompt(const QString& tempPath) {
         resumeAutoSave(false, tempPath);
     else
         LOGD("recovery: %s kept for the next start", qUtf8Printable(tempPath));
+    // The project the program was started with, unless the user went on
+    // with the recovered work instead.
+    if (!projectToOpen.isEmpty() && box.clickedButton() == resume) {
+        if (currentProjectPath() != projectToOpen)
+            LOGW("recovery: %s is not opened; the recovered project is", qUtf8Printable(projectToOpen));
+    } else if (!projectToOpen.isEmpty()) {
+        // Opening forgets the untitled project's copy record, which may be
+        // the copy kept for the next start.
+        const std::string kept = bg::configText("autoSavePath");
+        const std::string owner = bg::configText(kAutoSaveOwnerKey);
+        openProject(projectToOpen);
+        if (box.clickedButton() != discard && bg::configText("autoSavePath").empty())
+            recordAutoSave(QString::fromStdString(kept), QString::fromStdString(owner));
+    }
     // Into the project the user goes on with.
     keepUnfinishedTake();
 }

@@ -154,7 +154,7 @@ public slots:
     void keepUnfinishedTake();
 
 private:
-    void showRecoveryPrompt(const QString& tempPath);
+    void showRecoveryPrompt(const QString& tempPath, const QString& projectToOpen);
     void forgetAutoSave();
     // The pending automatic copy and the project file it was made of
     // ("autoSavePath", "autoSaveProject"); empty texts clear them.

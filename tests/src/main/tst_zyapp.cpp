@@ -91,8 +91,8 @@ void TestZyApp::planStartup_data() {
     QTest::addColumn<QString>("recovery");
     QTest::addColumn<QString>("open");
     QTest::newRow("nothing") << QString() << QStringList() << QString() << QString();
-    QTest::newRow("pending copy wins") << dir + "/~temp_a.zya2" << QStringList {dir + "/b.zya2"}
-                                       << dir + "/~temp_a.zya2" << QString();
+    QTest::newRow("pending copy first") << dir + "/~temp_a.zya2" << QStringList {dir + "/b.zya2"}
+                                        << dir + "/~temp_a.zya2" << dir + "/b.zya2";
     QTest::newRow("vanished copy") << dir + "/~temp_gone.zya2" << QStringList {dir + "/b.zya2"} << QString()
                                    << dir + "/b.zya2";
     QTest::newRow("older format") << QString() << QStringList {dir + "/c.zya"} << QString() << dir + "/c.zya";
@@ -197,11 +197,13 @@ void TestZyApp::onlyDiscardDeletesTheCopy_data() {
 }
 
 // The recovery question answered by anything but "discard" keeps the copy
-// and its record for the next start.
+// and its record for the next start; the project the program was started
+// with opens (it was dropped).
 void TestZyApp::onlyDiscardDeletesTheCopy() {
     QFETCH(QString, answer);
     QString dir = korvel::test::workFolder("keep-" + answer);
     writeFile(dir + "/film.zya2", kSaved);
+    writeFile(dir + "/other.zya2", kSaved);
     writeFile(dir + "/~temp_film.zya2", kNewer);
     bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
     QVERIFY(bg::iface()->configSave());
@@ -218,10 +220,10 @@ void TestZyApp::onlyDiscardDeletesTheCopy() {
             box->close();
     });
     poll.start(50);
-    ZyApp::instance()->startSession({});
+    ZyApp::instance()->startSession({dir + "/other.zya2"});
     QTRY_VERIFY_WITH_TIMEOUT(answered, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 5000);
-    QTest::qWait(100);
+    QTRY_COMPARE(ZyApp::instance()->currentProjectPath(), dir + "/other.zya2");
     QCOMPARE(readFile(dir + "/~temp_film.zya2"), kNewer);
     QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
     QCOMPARE(savedConfig("autoSavePath"), dir + "/~temp_film.zya2");
