@@ -450,6 +450,9 @@ void ExportAudio::run() {
             emit sig_processUpdate(int(index - from), int(m_context->soundUnits(total)));
         if (index >= m_context->soundTo(total))
             break;
+        const int64_t limit = m_context->soundLimit.load();
+        if (limit >= 0 && index - from >= limit)
+            break;
         mixStep(answer.sounds, index, exportfn::kUnitsPerSecond);
     }
     mixer->stop();
@@ -505,13 +508,31 @@ ExportResult ExportManager::runVideo(ExportContext& context, GsScene* scene, int
     }
     // Every flag first, so that no woken thread blocks again; then each is
     // woken once where it may wait and joined, fetcher, image, audio.
+    const bool finishing = m_stopNow && !m_cancel && !context.failed();
     fetch->setStop();
     image->setStop();
-    audio->setStop();
+    if (!finishing)
+        audio->setStop();
     image->wakeProducer();
     fetch->wait();
     image->wake();
     image->wait();
+    if (finishing) {
+        // Finished early: the sound, which may lag the pictures by a few
+        // steps, is written on to the end of the last picture, no further.
+        const int64_t total = std::max<int64_t>(context.total.load(), 0);
+        const int64_t end = std::min(
+            exportfn::timelineFrameOf(context.fromFrame + context.picturesPushed.load(), context.frameRate) -
+                context.soundFrom(),
+            context.soundUnits(total));
+        context.soundLimit = std::max<int64_t>(end, 0);
+        context.audioGate.release(int(std::max<int64_t>(end - context.soundsPushed.load(), 0)) + 1);
+        while (!audio->isFinished() && !m_cancel && !context.failed()) {
+            report(context, false);
+            audio->wait(QDeadlineTimer(kProgressIntervalMs));
+        }
+        audio->setStop();
+    }
     context.audioGate.release();
     audio->wait();
     delete fetch;

@@ -63,6 +63,9 @@ struct ExportContext {
     std::atomic<int64_t> total{-1};
     std::atomic<int64_t> picturesPushed{0};
     std::atomic<int64_t> soundsPushed{0};
+    // Units past which the sound is not written (-1: none): an export
+    // finished early ends its sound with its last picture.
+    std::atomic<int64_t> soundLimit{-1};
 
     // Timeline units where the part's sound starts and ends (for a timeline
     // of `total` frames), and what the part holds.
