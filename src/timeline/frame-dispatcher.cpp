@@ -20,6 +20,11 @@ int64_t FrameDispatcher::totalFrames() const {
     return end;
 }
 
+QStringList FrameDispatcher::mediaFiles() const {
+    const TimeLineTreeModel* m = model();
+    return m ? m->mediaFiles() : QStringList();
+}
+
 void FrameDispatcher::requestPictures(int64_t frame) const {
     TimeLineTreeModel* m = model();
     if (!m)

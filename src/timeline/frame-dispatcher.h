@@ -47,6 +47,7 @@ public:
 
     ExportPicture exportPicture(int64_t frame) override;
     ExportSound exportSound(int64_t index, int64_t unitsPerSecond) override;
+    QStringList mediaFiles() const override;
 
 private:
     std::atomic<TimeLineTreeModel*> m_model;

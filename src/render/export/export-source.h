@@ -9,6 +9,7 @@
 #include "render/preview-requests.h"
 
 #include <QList>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -29,4 +30,7 @@ public:
     virtual ExportPicture exportPicture(int64_t frame) = 0;
     // Called on the export's sound thread: unit `index` of `unitsPerSecond`.
     virtual ExportSound exportSound(int64_t index, int64_t unitsPerSecond) = 0;
+    // The media files the composition reads (called on the export's own
+    // thread before and while it runs; the composition is not edited then).
+    virtual QStringList mediaFiles() const { return {}; }
 };

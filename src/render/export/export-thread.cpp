@@ -476,11 +476,21 @@ void ExportManager::report(const ExportContext& context, bool audioOnly) {
         m_progress(context.picturesPushed.load(), total < 0 ? 0 : context.outputFrames(total));
 }
 
+void ExportManager::checkMedia(ExportContext& context) const {
+    for (const QString& path : m_watchedMedia) {
+        if (!QFileInfo::exists(path)) {
+            context.fail(QStringLiteral("%1 went missing during the export").arg(path));
+            return;
+        }
+    }
+}
+
 ExportResult ExportManager::runAudioOnly(ExportContext& context) {
     auto* audio = new ExportAudio(&context, m_source, true);
     audio->start(QThread::InheritPriority);
     while (!audio->isFinished() && !m_stopNow && !context.failed()) {
         report(context, true);
+        checkMedia(context);
         audio->wait(QDeadlineTimer(kProgressIntervalMs));
     }
     // Wake it once wherever it waits, then join.
@@ -504,6 +514,7 @@ ExportResult ExportManager::runVideo(ExportContext& context, GsScene* scene, int
     audio->start(QThread::InheritPriority);
     while (!(image->isFinished() && audio->isFinished()) && !m_stopNow && !context.failed()) {
         report(context, false);
+        checkMedia(context);
         image->wait(QDeadlineTimer(kProgressIntervalMs));
     }
     // Every flag first, so that no woken thread blocks again; then each is
@@ -660,9 +671,17 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     context.fromFrame = params->fromFrame;
     context.toFrame = params->toFrame;
     context.noSound = params->videoOnly && !params->audioOnly;
+    m_watchedMedia.clear();
+    for (const QString& path : m_source->mediaFiles()) {
+        if (QFileInfo::exists(path))
+            m_watchedMedia.append(path);
+    }
     const ExportResult run =
         params->audioOnly ? runAudioOnly(context) : runVideo(context, scene, params->width, params->height);
     result.stoppedEarly = run.stoppedEarly;
+    // Gone between the last look and the last frame.
+    if (!m_cancel)
+        checkMedia(context);
 
     LOGD("---> 导出结束");
     // The trailer, the last flush and the close: a failure there (a full

@@ -277,8 +277,12 @@ private:
     ExportResult runAudioOnly(ExportContext& context);
     ExportResult runVideo(ExportContext& context, GsScene* scene, int width, int height);
     void report(const ExportContext& context, bool audioOnly);
+    // A media file there at the start and gone now (moved, deleted, its
+    // disk unmounted) fails the export: its clips would be black and silent.
+    void checkMedia(ExportContext& context) const;
 
     ExportSource* m_source = nullptr;
+    QStringList m_watchedMedia; // the media files there when the export began
     Progress m_progress;
     std::atomic<bool> m_stopNow{false};
     std::atomic<bool> m_cancel{false};

@@ -204,6 +204,7 @@ class TestExport : public QObject {
             note(AskedSound);
             return frames->exportSound(index, unitsPerSecond);
         }
+        QStringList mediaFiles() const override { return frames->mediaFiles(); }
     } m_source;
 
     void clearMasks() {
@@ -642,6 +643,33 @@ private slots:
         QVERIFY2(std::abs(sound - pictures) < 1 / 30.0 + 1024.0 / 44100,
                  qPrintable(QStringLiteral("%1 s of sound, %2 s of pictures").arg(sound).arg(pictures)));
         QVERIFY(m_render->renderThread());
+    }
+
+    // A media file that goes away while the export runs (moved, deleted, a
+    // disk unmounted) fails the export, and nothing takes the output's
+    // name: its clips came out black and silent, and the export said done.
+    void mediaGoneMidwayFailsTheExport() {
+        const QString dir = korvel::test::workFolder("vanish");
+        const QString media = dir + "/clip.mp4";
+        QFile::remove(media);
+        QVERIFY(QFile::copy(kMedia + "/export-red-tone.mp4", media));
+        buildTimeline([&media](TimeLineTreeModel& model) {
+            ClassifyItem* video = model.header(SourceVideo);
+            video->addSource(model.createSource(video, 0, 2 * kClipFrames, 0, 60, media, QRectF(0, 0, 320, 240),
+                                                QRect(0, 0, 320, 240)));
+        });
+        const QString out = dir + "/out.mp4";
+        QFile::remove(out);
+        MVParams params = paramsFor(out, 30);
+        m_render->exportManager()->setProgress([&media](int64_t done, int64_t) {
+            if (done >= 10 && QFileInfo::exists(media))
+                QFile::rename(media, media + ".moved");
+        });
+        const ExportResult result = exportTo(params);
+        QVERIFY(!result.ok);
+        QVERIFY2(result.reason.contains("went missing"), qPrintable(result.reason));
+        QVERIFY(!QFileInfo::exists(out));
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList {"clip.mp4.moved"});
     }
 
     ExportResult exportWithFileLimit(MVParams& params, rlim_t bytes) {
