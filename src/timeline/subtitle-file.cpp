@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QRegularExpression>
 #include <QTextCodec>
 #include <QStringList>
 
@@ -96,6 +97,18 @@ QString plainVttText(const QString& text) {
     return out;
 }
 
+// SubRip text: the formatting tags players apply (<i>, <b>, <u>, <s>,
+// <font ...>, in any case) and the positioning overrides some editors add
+// ({\an8}) removed, since the timeline's subtitles have no such styling;
+// any other text, "<" and "&" included, stays as written.
+QString plainSrtText(const QString& text) {
+    static const QRegularExpression tags(QStringLiteral(R"(</?(?:i|b|u|s|font)(?:\s[^<>]*)?>|\{\\[^{}]*\})"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    QString out = text;
+    out.remove(tags);
+    return out;
+}
+
 // Control characters other than line ends and tabs come only from broken or
 // binary files; they would show as boxes.
 QString withoutControls(const QString& text) {
@@ -156,8 +169,7 @@ private:
 
     void cue(int64_t start, int64_t end, const QStringList& textLines) {
         QString text = withoutControls(textLines.join(QLatin1Char('\n')));
-        if (m_result->webVtt)
-            text = plainVttText(text);
+        text = m_result->webVtt ? plainVttText(text) : plainSrtText(text);
         if (isBlank(text)) {
             ++m_result->malformed;
             return;

@@ -38,7 +38,9 @@ struct ParseResult {
 // subtitle files are written. LF, CRLF or CR line ends.
 // A text starting with "WEBVTT" is read as WebVTT (cue settings ignored, tags
 // removed, the common entities decoded), anything else as SubRip, whose text
-// is kept as written. Never fails: what is not a cue is counted.
+// is kept as written but for its formatting tags (<i>, <b>, <u>, <s>,
+// <font>) and {\an8}-style overrides. Never fails: what is not a cue is
+// counted.
 ParseResult parse(const QByteArray& bytes);
 
 // "HH:MM:SS,mmm" (hours take more digits when they need them).
