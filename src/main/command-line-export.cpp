@@ -184,6 +184,16 @@ int runExportCommand(const ExportCommand& command) {
             say(QStringLiteral("  %1").arg(path));
         return 2;
     }
+    // Found at the end, after every frame was made, a folder in the way
+    // fails the export late.
+    if (QFileInfo(command.output).isDir()) {
+        say(QStringLiteral("export: the output %1 is a folder").arg(command.output));
+        return 2;
+    }
+    if (command.srt && QFileInfo(subtitles::srtPathBeside(command.output)).isDir()) {
+        say(QStringLiteral("export: %1, where --srt writes, is a folder").arg(subtitles::srtPathBeside(command.output)));
+        return 2;
+    }
     // Writing over what the export reads would destroy it.
     if (sections && project::readsFile(*sections, command.project, command.output)) {
         say(QStringLiteral("export: %1 is read by the project; choose another output").arg(command.output));

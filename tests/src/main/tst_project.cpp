@@ -1043,6 +1043,10 @@ private slots:
         QCOMPARE(run(folder + "/./clip.mp4", &said), 2);
         QVERIFY2(said.contains("is read by the project"), said.right(300).constData());
         QCOMPARE(readFile(clip), source);
+        // A folder in the output's place is refused before any frame is made.
+        QVERIFY(QDir().mkpath(folder + "/taken.mp4"));
+        QCOMPARE(run(folder + "/taken.mp4", &said), 2);
+        QVERIFY2(said.contains("is a folder") && !said.contains("export: 100"), said.right(300).constData());
 
         const QString out = folder + "/out.mp4", leftover = folder + "/.out.korvel-4194303.mp4";
         writeFile(out, "the old film");
