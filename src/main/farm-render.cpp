@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -700,6 +701,21 @@ int runFarmCommand(const FarmCommand& command) {
             say(QStringLiteral("farm: the work folder %1 cannot be written: %2").arg(plan.work, marker.errorString()));
             return 2;
         }
+    }
+    // Two renders in one work folder write over each other's jobs: the
+    // second waits for no one and is refused. The lock is held while this
+    // process runs (a dead holder's lock is taken over).
+    QLockFile busy(plan.work + QStringLiteral("/.korvel-farm.lock"));
+    busy.setStaleLockTime(0);
+    if (!busy.tryLock(0)) {
+        qint64 holder = 0;
+        QString host, name;
+        busy.getLockInfo(&holder, &host, &name);
+        say(QStringLiteral("farm: another render (process %1) is using the work folder %2; wait for it or choose "
+                           "another --work folder")
+                .arg(holder)
+                .arg(plan.work));
+        return 2;
     }
     // What an earlier render left must not pass for this one's. Only the
     // names a render writes: the work folder may be one the user keeps

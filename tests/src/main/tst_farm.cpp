@@ -14,12 +14,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
+#include <memory>
 
 #include <unistd.h>
 
@@ -245,8 +247,8 @@ private slots:
         QByteArray said;
         QCOMPARE(farm({project, out, "--segments", "4", "--engine", engine, "--work", work, "--wait"}, &said), 1);
         QVERIFY2(said.contains("segment-002 failed"), said.constData());
-        // The part's own log, to its last line.
-        QVERIFY2(said.contains("  | segment-002: exit status 1 after"), said.constData());
+        // The part's own log, to its last line: refused before its first frame.
+        QVERIFY2(said.contains("  | segment-002: exit status 2 after"), said.constData());
         QVERIFY(!QFile::exists(out));
         QCOMPARE(QDir(dir).entryList({"*broken-*"}, QDir::Files | QDir::Hidden), QStringList());
     }
@@ -269,6 +271,9 @@ private slots:
         QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("my voice") == 8);
         QTest::newRow("a folder of the user's as --work")
             << QStringList {"--segments", "2", "--engine", "local", "--work", dir + "/mine"} << "would replace";
+        // Two renders in one folder wrote over each other's jobs, and both failed.
+        QTest::newRow("a work folder another render uses")
+            << QStringList {"--segments", "2", "--engine", "local", "--work", dir + "/busy"} << "another render";
     }
     void badInputIsRefused() {
         QFETCH(QStringList, arguments);
@@ -279,6 +284,12 @@ private slots:
             // No Slurm commands on this PATH.
             QDir().mkpath(dir + "/no-tools");
             qputenv("PATH", (dir + "/no-tools").toLocal8Bit());
+        }
+        std::unique_ptr<QLockFile> otherRender;
+        if (message == "another render") {
+            QDir().mkpath(dir + "/busy");
+            otherRender = std::make_unique<QLockFile>(dir + "/busy/.korvel-farm.lock");
+            QVERIFY(otherRender->tryLock(0));
         }
         const int status = farm(QStringList {project, dir + "/refused.mp4"} + arguments, &said);
         qputenv("PATH", path);

@@ -280,15 +280,16 @@ private slots:
             QCOMPARE(readFile(dir + "/film-window.srt"), kExportedSrt);
         }
 
-        // A folder that cannot take the .srt: the export says so and fails.
+        // A folder where the .srt goes: refused before the movie is made.
         const QString blocked = dir + "/blocked";
         QDir().mkpath(blocked);
         QDir().mkpath(blocked + "/film.srt"); // a folder where the file should go
         korvel.start(QStringLiteral(KORVEL_BINARY),
                      {"--export", project, blocked + "/film.mp4", "--size", "160x90", "--srt"});
         QVERIFY(korvel.waitForFinished(240000));
-        QCOMPARE(korvel.exitCode(), 1);
-        QVERIFY(korvel.readAllStandardError().contains("the subtitles could not be written"));
+        QCOMPARE(korvel.exitCode(), 2);
+        QVERIFY(korvel.readAllStandardError().contains("where --srt writes, is a folder"));
+        QVERIFY(!QFileInfo::exists(blocked + "/film.mp4"));
     }
 
     // Dropped on the library, a subtitle file becomes no material: its cues
