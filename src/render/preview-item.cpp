@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QTextBoundaryFinder>
 
 #include <cmath>
 
@@ -461,6 +462,70 @@ QSizeF SubtitlePreviewItem::textExtent(const QString& text, const QFont& font) {
     return QSizeF(widest + 12, (text.count(QLatin1Char('\n')) + 1) * metrics.lineSpacing() + 12);
 }
 
+namespace {
+
+// One line broken where the script allows (between words; between any two
+// characters of Chinese or Japanese) into lines no wider than `width`; a
+// piece that is wider on its own is broken between characters.
+QStringList wrapLine(const QString& line, const QFontMetricsF& metrics, qreal width) {
+    if (metrics.horizontalAdvance(line) <= width)
+        return {line};
+    const auto advance = [&](int from, int to) {
+        QStringRef piece = line.midRef(from, to - from);
+        while (!piece.isEmpty() && piece.back().isSpace())
+            piece.chop(1);
+        return metrics.horizontalAdvance(piece.toString());
+    };
+    QList<int> breaks;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, line);
+    for (int at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary())
+        breaks.append(at);
+    QStringList out;
+    int start = 0;
+    const auto emitUpTo = [&](int end) {
+        QString piece = line.mid(start, end - start);
+        while (!piece.isEmpty() && piece.back().isSpace())
+            piece.chop(1);
+        out.append(piece);
+        start = end;
+    };
+    int fits = -1;
+    for (int i = 0; i < breaks.size(); ++i) {
+        const int at = breaks.at(i);
+        if (at <= start)
+            continue;
+        if (advance(start, at) <= width) {
+            fits = at;
+            continue;
+        }
+        if (fits > start) {
+            emitUpTo(fits);
+            --i; // this piece starts the next line
+            continue;
+        }
+        // One piece wider than the line: as many characters as fit, at
+        // least one (a surrogate pair stays whole).
+        while (start < at && advance(start, at) > width) {
+            int end = start + 1;
+            if (line.at(start).isHighSurrogate() && end < at)
+                ++end;
+            while (end < at) {
+                const int next = end + (line.at(end).isHighSurrogate() && end + 1 < at ? 2 : 1);
+                if (advance(start, next) > width)
+                    break;
+                end = next;
+            }
+            emitUpTo(end);
+        }
+        fits = at;
+    }
+    if (start < line.size())
+        emitUpTo(line.size());
+    return out;
+}
+
+} // namespace
+
 QString SubtitlePreviewItem::fitToCanvas(const QString& text, const QFont& font, const gs_vec2& canvas) {
     const QFontMetricsF metrics(font);
     const qreal lineHeight = std::max<qreal>(1.0, metrics.lineSpacing());
@@ -469,18 +534,22 @@ QString SubtitlePreviewItem::fitToCanvas(const QString& text, const QFont& font,
     // can never show: they are not laid out at all.
     const int maxLines = int(std::clamp<qreal>(canvas.y / lineHeight, 0, 10000)) + 1;
     const int maxChars = int(std::clamp<qreal>(canvas.x / (lineHeight * 0.1), 0, 100000)) + 1;
-    QString fitted;
-    int lines = 0;
-    for (int start = 0; start <= text.size() && lines < maxLines; ++lines) {
+    // A line wider than the canvas is wrapped to it (the box's margins
+    // included), as players wrap subtitles; it was cut at both sides.
+    const qreal width = std::max<qreal>(1.0, canvas.x - 12);
+    QStringList fitted;
+    for (int start = 0; start <= text.size() && fitted.size() < maxLines;) {
         int end = text.indexOf(QLatin1Char('\n'), start);
         if (end < 0)
             end = text.size();
-        if (lines > 0)
-            fitted += QLatin1Char('\n');
-        fitted += text.midRef(start, std::min(end - start, maxChars));
+        const QString line = text.mid(start, std::min(end - start, maxChars));
+        for (const QString& part : wrapLine(line, metrics, width)) {
+            if (fitted.size() < maxLines)
+                fitted.append(part);
+        }
         start = end + 1;
     }
-    return fitted;
+    return fitted.join(QLatin1Char('\n'));
 }
 
 void SubtitlePreviewItem::take(const SubtitleRequest& look) {

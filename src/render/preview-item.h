@@ -182,7 +182,8 @@ public:
 
     // Widest line + 12 by (line breaks + 1) x line spacing + 12.
     static QSizeF textExtent(const QString& text, const QFont& font);
-    // The part of the text that can show on a canvas of that size.
+    // The part of the text that can show on a canvas of that size, a line
+    // wider than the canvas wrapped onto further lines.
     static QString fitToCanvas(const QString& text, const QFont& font, const gs_vec2& canvas);
     QSizeF extent() const { return m_extent; }
     // Draws the text image again at the item's current size (after a resize).

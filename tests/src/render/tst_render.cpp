@@ -438,6 +438,26 @@ void TestRender::subtitleExtentAndImage() {
     QCOMPARE(extent.height(), 2 * metrics.lineSpacing() + 12);
     QCOMPARE(SubtitlePreviewItem::textExtent("one", font).height(), metrics.lineSpacing() + 12);
 
+    // A line wider than the canvas wraps between words, or between any two
+    // characters of Chinese, into lines that fit; none is lost (it was cut
+    // at both sides of the picture). A line that fits and an empty one stay.
+    const gs_vec2 canvas {320, 180};
+    for (const QString& text :
+         {QStringLiteral("A very long line that runs far past the width of the canvas and must wrap\n\nshort"),
+          QString(60, QChar(0x4f60)), QStringLiteral("x") + QString(80, QLatin1Char('m'))}) {
+        const QStringList lines = SubtitlePreviewItem::fitToCanvas(text, font, canvas).split('\n');
+        QVERIFY2(lines.size() > text.count('\n') + 1, qPrintable(lines.join('|')));
+        for (const QString& line : lines)
+            QVERIFY2(metrics.horizontalAdvance(line) <= canvas.x - 12, qPrintable(line));
+        QString joined = lines.join(QString());
+        QString plain = text;
+        QCOMPARE(joined.remove(' '), plain.remove(' ').remove('\n'));
+    }
+    const QString sentence = "A very long line that runs far past the width of the canvas";
+    const QString first = SubtitlePreviewItem::fitToCanvas(sentence, font, canvas).section('\n', 0, 0);
+    QVERIFY2(first.size() > 10 && sentence.startsWith(first + " "), qPrintable(first)); // broken between words
+    QCOMPARE(SubtitlePreviewItem::fitToCanvas("fits\n\nhere", font, canvas), QString("fits\n\nhere"));
+
     // A small item grows to the text; a big one keeps its size.
     auto* small = new SubtitlePreviewItem({640, 360});
     small->Resize(10, 10);
