@@ -17,6 +17,7 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace ff::av {
@@ -60,6 +61,25 @@ namespace ff {
 
 void interruptAllMedia() { av::interruptAll(); }
 
+namespace {
+std::mutex g_failuresLock; // guards g_failures
+std::vector<std::string> g_failures;
+constexpr size_t kMaxFailures = 4096; // a list that no longer grows is still told by its size
+
+void noteOpenFailure(const char* path) {
+    std::lock_guard<std::mutex> hold(g_failuresLock);
+    if (g_failures.size() < kMaxFailures)
+        g_failures.emplace_back(path);
+}
+} // namespace
+
+std::vector<std::string> mediaOpenFailures(size_t from) {
+    std::lock_guard<std::mutex> hold(g_failuresLock);
+    if (from >= g_failures.size())
+        return {};
+    return std::vector<std::string>(g_failures.begin() + std::ptrdiff_t(from), g_failures.end());
+}
+
 } // namespace ff
 
 namespace ff::av {
@@ -71,12 +91,14 @@ FormatPtr openInput(const char* path, std::atomic<bool>* cancel) {
     struct stat info {};
     if (::stat(path, &info) != 0) {
         LOGE("cannot open media %s: %s", path, std::strerror(errno));
+        noteOpenFailure(path);
         return nullptr;
     }
     if (g_interruptAll.load())
         return nullptr;
     if (!S_ISREG(info.st_mode)) {
         LOGE("cannot open media %s: not a regular file (a pipe, a device or a folder)", path);
+        noteOpenFailure(path);
         return nullptr;
     }
     AVFormatContext* raw = avformat_alloc_context();
@@ -88,10 +110,13 @@ FormatPtr openInput(const char* path, std::atomic<bool>* cancel) {
     int err = avformat_open_input(&raw, path, nullptr, nullptr);
     if (err < 0) {
         // avformat_open_input frees the context on failure.
-        if (deadline.passed())
+        if (deadline.passed()) {
             LOGE("cannot open media %s: no answer within %d s", path, kOpenTimeLimitMs / 1000);
-        else if (!interrupted(cancel))
+            noteOpenFailure(path);
+        } else if (!interrupted(cancel)) {
             logError("cannot open media", path, err);
+            noteOpenFailure(path);
+        }
         return nullptr;
     }
     FormatPtr format(raw);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace ff {
@@ -64,6 +65,12 @@ struct MovieCtx {
 // Interrupts every read of every opened media file from now on, and every
 // open to come: the program is ending and no worker may hold it up.
 void interruptAllMedia();
+
+// The media files that could not be opened (missing, not a file, unreadable,
+// no answer) since the program started, in order; reads made to be
+// interrupted are not counted. `from` skips the first ones: a caller notes
+// mediaOpenFailures().size() and later asks what failed since.
+std::vector<std::string> mediaOpenFailures(size_t from = 0);
 
 // Sends FFmpeg's own messages (errors, warnings; its notes with debug logging)
 // to the program's log. Opening media does it too; an encoder that runs

@@ -477,9 +477,11 @@ void ExportManager::report(const ExportContext& context, bool audioOnly) {
 }
 
 void ExportManager::checkMedia(ExportContext& context) const {
-    for (const QString& path : m_watchedMedia) {
-        if (!QFileInfo::exists(path)) {
-            context.fail(QStringLiteral("%1 went missing during the export").arg(path));
+    for (const std::string& failed : ff::mediaOpenFailures(m_failuresBefore)) {
+        const QString path = QString::fromStdString(failed);
+        if (m_watchedMedia.contains(path)) {
+            context.fail(QStringLiteral("%1 could not be read during the export (moved, deleted or unreachable)")
+                             .arg(path));
             return;
         }
     }
@@ -671,15 +673,13 @@ ExportResult ExportManager::Export(MVParams* params, GsScene* scene) {
     context.fromFrame = params->fromFrame;
     context.toFrame = params->toFrame;
     context.noSound = params->videoOnly && !params->audioOnly;
-    m_watchedMedia.clear();
-    for (const QString& path : m_source->mediaFiles()) {
-        if (QFileInfo::exists(path))
-            m_watchedMedia.append(path);
-    }
+    const QStringList media = m_source->mediaFiles();
+    m_watchedMedia = QSet<QString>(media.begin(), media.end());
+    m_failuresBefore = ff::mediaOpenFailures().size();
     const ExportResult run =
         params->audioOnly ? runAudioOnly(context) : runVideo(context, scene, params->width, params->height);
     result.stoppedEarly = run.stoppedEarly;
-    // Gone between the last look and the last frame.
+    // A failure after the last look, before the last frame.
     if (!m_cancel)
         checkMedia(context);
 

@@ -30,6 +30,7 @@
 #include <QObject>
 #include <QQueue>
 #include <QSemaphore>
+#include <QSet>
 #include <QString>
 #include <QThread>
 
@@ -277,12 +278,14 @@ private:
     ExportResult runAudioOnly(ExportContext& context);
     ExportResult runVideo(ExportContext& context, GsScene* scene, int width, int height);
     void report(const ExportContext& context, bool audioOnly);
-    // A media file there at the start and gone now (moved, deleted, its
-    // disk unmounted) fails the export: its clips would be black and silent.
+    // A media file of the timeline that could not be opened since the
+    // export began (moved, deleted, its disk unmounted) fails the export:
+    // its clips would be black and silent.
     void checkMedia(ExportContext& context) const;
 
     ExportSource* m_source = nullptr;
-    QStringList m_watchedMedia; // the media files there when the export began
+    QSet<QString> m_watchedMedia; // the timeline's media files
+    size_t m_failuresBefore = 0;  // media open failures before the export began
     Progress m_progress;
     std::atomic<bool> m_stopNow{false};
     std::atomic<bool> m_cancel{false};

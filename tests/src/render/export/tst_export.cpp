@@ -646,28 +646,32 @@ private slots:
     }
 
     // A media file that goes away while the export runs (moved, deleted, a
-    // disk unmounted) fails the export, and nothing takes the output's
-    // name: its clips came out black and silent, and the export said done.
+    // disk unmounted) fails the export when it is to be read again, and
+    // nothing takes the output's name: its later clips came out black and
+    // silent, and the export said it was written.
     void mediaGoneMidwayFailsTheExport() {
         const QString dir = korvel::test::workFolder("vanish");
         const QString media = dir + "/clip.mp4";
-        QFile::remove(media);
+        QFile::remove(media + ".moved");
         QVERIFY(QFile::copy(kMedia + "/export-red-tone.mp4", media));
         buildTimeline([&media](TimeLineTreeModel& model) {
             ClassifyItem* video = model.header(SourceVideo);
-            video->addSource(model.createSource(video, 0, 2 * kClipFrames, 0, 60, media, QRectF(0, 0, 320, 240),
-                                                QRect(0, 0, 320, 240)));
+            const QRectF place(0, 0, 320, 240);
+            const QRect crop(0, 0, 320, 240);
+            video->addSource(model.createSource(video, 0, 15, 0, 60, media, place, crop));
+            video->addSource(model.createSource(video, 15, 105, 0, 60, kMedia + "/export-blue.mp4", place, crop));
+            video->addSource(model.createSource(video, 120, 15, 0, 60, media, place, crop));
         });
         const QString out = dir + "/out.mp4";
         QFile::remove(out);
         MVParams params = paramsFor(out, 30);
         m_render->exportManager()->setProgress([&media](int64_t done, int64_t) {
-            if (done >= 10 && QFileInfo::exists(media))
+            if (done >= 1 && QFileInfo::exists(media))
                 QFile::rename(media, media + ".moved");
         });
         const ExportResult result = exportTo(params);
         QVERIFY(!result.ok);
-        QVERIFY2(result.reason.contains("went missing"), qPrintable(result.reason));
+        QVERIFY2(result.reason.contains("could not be read during the export"), qPrintable(result.reason));
         QVERIFY(!QFileInfo::exists(out));
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList {"clip.mp4.moved"});
     }
