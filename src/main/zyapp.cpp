@@ -1,6 +1,7 @@
 #include "zyapp.h"
 
 #include "project-archive.h"
+#include "project-file.h"
 #include "project-parts.h"
 #include "qssmanager.h"
 #include "main-window.h"
@@ -187,6 +188,13 @@ void ZyApp::showRecoveryPrompt(const QString& tempPath, const QString& projectTo
     if (!projectToOpen.isEmpty() && box.clickedButton() == resume) {
         if (currentProjectPath() != projectToOpen)
             LOGW("recovery: %s is not opened; the recovered project is", qUtf8Printable(projectToOpen));
+    } else if (!projectToOpen.isEmpty() && box.clickedButton() != discard &&
+               (project::autoSavePath(projectToOpen) == tempPath ||
+                project::autoSaveFallbackPath(projectToOpen) == tempPath)) {
+        // The copy kept for later is this project's own: its next automatic
+        // copy, or closing it, would replace or delete the kept one.
+        LOGW("recovery: %s is not opened; its unsaved work kept in %s is offered again at the next start",
+             qUtf8Printable(projectToOpen), qUtf8Printable(tempPath));
     } else if (!projectToOpen.isEmpty()) {
         // Opening forgets the untitled project's copy record, which may be
         // the copy kept for the next start.

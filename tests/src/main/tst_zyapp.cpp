@@ -191,16 +191,20 @@ void TestZyApp::discardDeletesTheCopy() {
 
 void TestZyApp::onlyDiscardDeletesTheCopy_data() {
     QTest::addColumn<QString>("answer");
-    QTest::newRow("Escape") << "escape";
-    // A logout's SIGTERM ends the box's loop without a button, as closing does.
-    QTest::newRow("the box closed") << "close";
+    QTest::addColumn<QString>("named");
+    QTest::newRow("Escape, another project named") << "escape" << "other.zya2";
+    // A logout's SIGTERM ends the box's loop without a button, as closing
+    // does. The project the copy was made of stays closed: its own next
+    // copy, or closing it, would replace or delete the kept one.
+    QTest::newRow("the box closed, the copy's own project named") << "close" << "film.zya2";
 }
 
 // The recovery question answered by anything but "discard" keeps the copy
-// and its record for the next start; the project the program was started
-// with opens (it was dropped).
+// and its record for the next start; another project the program was
+// started with opens (it was dropped).
 void TestZyApp::onlyDiscardDeletesTheCopy() {
     QFETCH(QString, answer);
+    QFETCH(QString, named);
     QString dir = korvel::test::workFolder("keep-" + answer);
     writeFile(dir + "/film.zya2", kSaved);
     writeFile(dir + "/other.zya2", kSaved);
@@ -220,10 +224,15 @@ void TestZyApp::onlyDiscardDeletesTheCopy() {
             box->close();
     });
     poll.start(50);
-    ZyApp::instance()->startSession({dir + "/other.zya2"});
+    ZyApp::instance()->startSession({dir + "/" + named});
     QTRY_VERIFY_WITH_TIMEOUT(answered, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 5000);
-    QTRY_COMPARE(ZyApp::instance()->currentProjectPath(), dir + "/other.zya2");
+    if (named == "other.zya2") {
+        QTRY_COMPARE(ZyApp::instance()->currentProjectPath(), dir + "/other.zya2");
+    } else {
+        QTest::qWait(200);
+        QVERIFY(ZyApp::instance()->currentProjectPath() != dir + "/film.zya2");
+    }
     QCOMPARE(readFile(dir + "/~temp_film.zya2"), kNewer);
     QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
     QCOMPARE(savedConfig("autoSavePath"), dir + "/~temp_film.zya2");
