@@ -404,9 +404,9 @@ QWidget* fieldBeingTyped() {
     return nullptr;
 }
 
-// Whether the focused control moves by Up and Down itself: a number, a
-// list, a choice, a slider, text.
-bool usesUpAndDown(QWidget* focus) {
+// Whether the focused control moves by Up, Down, Home and End itself: a
+// number, a list, a choice, a slider, text.
+bool movesByKeys(QWidget* focus) {
     return focus && (fieldBeingTyped() || qobject_cast<QAbstractSpinBox*>(focus) ||
                      qobject_cast<QAbstractItemView*>(focus) || qobject_cast<QComboBox*>(focus) ||
                      qobject_cast<QAbstractSlider*>(focus));
@@ -443,15 +443,16 @@ void MainWindow::installShortcuts() {
     });
     key(QKeySequence(Qt::Key_Right), [this] { emit m_preview->sig_toolButtonFront(); });
     key(QKeySequence(Qt::Key_Left), [this] { emit m_preview->sig_toolButtonBack(); });
-    key(QKeySequence(Qt::Key_Home), [this] { m_timeline->view()->jumpToEnd(false); });
-    key(QKeySequence(Qt::Key_End), [this] { m_timeline->view()->jumpToEnd(true); });
-    // Up and Down step between clip edges, except where the focused control
-    // uses them itself.
-    QShortcut* up = key(QKeySequence(Qt::Key_Up), [this] { m_timeline->view()->jumpToEditPoint(false); });
-    QShortcut* down = key(QKeySequence(Qt::Key_Down), [this] { m_timeline->view()->jumpToEditPoint(true); });
-    connect(qApp, &QApplication::focusChanged, this, [up, down](QWidget*, QWidget* now) {
-        up->setEnabled(!usesUpAndDown(now));
-        down->setEnabled(!usesUpAndDown(now));
+    // Home and End go to the timeline's ends, Up and Down step between clip
+    // edges, except where the focused control moves by them itself.
+    const QList<QShortcut*> moves {
+        key(QKeySequence(Qt::Key_Home), [this] { m_timeline->view()->jumpToEnd(false); }),
+        key(QKeySequence(Qt::Key_End), [this] { m_timeline->view()->jumpToEnd(true); }),
+        key(QKeySequence(Qt::Key_Up), [this] { m_timeline->view()->jumpToEditPoint(false); }),
+        key(QKeySequence(Qt::Key_Down), [this] { m_timeline->view()->jumpToEditPoint(true); })};
+    connect(qApp, &QApplication::focusChanged, this, [moves](QWidget*, QWidget* now) {
+        for (QShortcut* move : moves)
+            move->setEnabled(!movesByKeys(now));
     });
     key(QKeySequence(Qt::Key_Space), [this] { emit m_preview->sig_toolButtonPlay(); });
     key(QKeySequence(QStringLiteral("Ctrl+Return")), [this] { emit m_preview->sig_toolButtonReplay(); });

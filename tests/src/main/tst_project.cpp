@@ -55,6 +55,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QListWidget>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -1364,6 +1365,17 @@ private slots:
         QTRY_COMPARE(QApplication::focusWidget(), &number);
         QTest::keyClick(&number, Qt::Key_Up);
         QCOMPARE(number.value(), 1);
+        QCOMPARE(view->playHeadFrame(), int64_t(0));
+        // In a list (the library, the works) End goes to its last row.
+        QListWidget list(window());
+        list.addItems({"a", "b", "c"});
+        list.setCurrentRow(0);
+        list.show();
+        QApplication::setActiveWindow(window());
+        list.setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), &list);
+        QTest::keyClick(&list, Qt::Key_End);
+        QCOMPARE(list.currentRow(), 2);
         QCOMPARE(view->playHeadFrame(), int64_t(0));
     }
 
