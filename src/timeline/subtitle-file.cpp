@@ -102,7 +102,7 @@ QString plainVttText(const QString& text) {
 // ({\an8}) removed, since the timeline's subtitles have no such styling;
 // any other text, "<" and "&" included, stays as written.
 QString plainSrtText(const QString& text) {
-    static const QRegularExpression tags(QStringLiteral(R"(</?(?:i|b|u|s|font)(?:\s[^<>]*)?>|\{\\[^{}]*\})"),
+    static const QRegularExpression tags(QStringLiteral(R"(</?(?:[ibus]|font(?:\s[^<>\n]*)?)\s*>|\{\\[^{}\n]*\})"),
                                          QRegularExpression::CaseInsensitiveOption);
     QString out = text;
     out.remove(tags);

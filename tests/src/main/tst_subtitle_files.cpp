@@ -116,8 +116,8 @@ private slots:
         // brackets are the text's own.
         QTest::newRow("srt: formatting tags")
             << QByteArray("1\n00:00:01,000 --> 00:00:02,000\n{\\an8}<i>Hi</i> <B>there</B> "
-                          "<font color=\"#00ff00\">green</font>\n<u>a</u> < b > c <3\n")
-            << 1 << 0 << "Hi there green\na < b > c <3" << qint64(1000) << qint64(2000);
+                          "<font color=\"#00ff00\">green</font>\n<u>a</u> < b > c <3 <i love you>\n")
+            << 1 << 0 << "Hi there green\na < b > c <3 <i love you>" << qint64(1000) << qint64(2000);
         const QString wide = QStringLiteral("1\r\n00:00:01,000 --> 00:00:02,000\r\n\u041f\u0440\u0438 \u4f60\u597d\r\n");
         QTest::newRow("utf-16 with its mark")
             << QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2) << 1
