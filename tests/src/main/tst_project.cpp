@@ -364,17 +364,34 @@ private slots:
                       "<TimeLine><PosCtrl><Tree><Group type=\"2\"><Row><Item uid=\"1\"/></Row></Group></Tree>"
                       "</PosCtrl></TimeLine><Resource><ViewModel><ZySceneModel><ObjectMgr><Object><uid>9</uid>"
                       "<type>music</type><name>tone</name><url>" +
-                      media("tone.mp3").toUtf8() + "</url></Object></ObjectMgr></ZySceneModel></ViewModel>"
-                      "</Resource><Other/></Brindon>");
+                      media("tone.mp3").toUtf8() +
+                      "</url></Object><Object><uid>10</uid><type>text</type><name>Title</name><values>"
+                      "<font>[font]Serif, Helvetica</font></values></Object></ObjectMgr></ZySceneModel>"
+                      "</ViewModel></Resource><Other/></Brindon>");
         QSignalSpy names(ZyApp::instance(), &ZyApp::sig_updateProjectName);
         QVERIFY(ZyApp::instance()->openProject(old));
         QCOMPARE(names.size(), 0); // no status text
         QCOMPARE(ZyApp::instance()->renderManager()->sceneWidth(), 1280u);
         QCOMPARE(ZyApp::instance()->renderManager()->sceneHeight(), 720u);
         QCOMPARE(tracks()->allSources().size(), 1);
-        QCOMPARE(window()->resourceWidget()->materialView()->materials().size(), 1);
+        QCOMPARE(window()->resourceWidget()->materialView()->materials().size(), 2);
         QCOMPARE(ZyApp::instance()->projectPath(), QStringLiteral("legacy.zya2"));
         QVERIFY(ZyApp::instance()->currentProjectPath().isEmpty()); // the next save asks where
+        // A template font named as a list of families is the first; saved
+        // whole, it reads back (the list did not, and the font changed).
+        const auto templateFamily = [] {
+            for (const MaterialData* m : window()->resourceWidget()->materialView()->materials()) {
+                if (m->name == "Title")
+                    return m->font.family();
+            }
+            return QString();
+        };
+        QCOMPARE(templateFamily(), QString("Serif"));
+        const QString saved = dir + "/legacy-saved.zya2";
+        writeFile(saved, QByteArray()); // there: the save asks no name
+        QVERIFY(ZyApp::instance()->saveProject(false, false, saved));
+        QVERIFY(ZyApp::instance()->openProject(saved));
+        QCOMPARE(templateFamily(), QString("Serif"));
     }
 
     void automaticCopyAndItsRecovery() {
