@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -175,8 +176,11 @@ namespace {
 const QString kSnapshotFolderPrefix = QStringLiteral("korvel-jobs-");
 
 // An editor killed outright leaves its folder of project snapshots behind:
-// "korvel-jobs-<pid>-XXXXXX" of this user whose process no longer runs.
+// "korvel-jobs-<pid>-XXXXXX" of this user whose process no longer runs here
+// and which nothing touched for a day (an editor in another process space,
+// a container sharing /tmp, is not seen running).
 void removeSnapshotFoldersOfEndedEditors() {
+    constexpr qint64 kQuietSeconds = 24 * 3600;
     const QDir temp(QDir::tempPath());
     for (const QFileInfo& folder : temp.entryInfoList({kSnapshotFolderPrefix + QStringLiteral("*-*")},
                                                       QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
@@ -185,7 +189,8 @@ void removeSnapshotFoldersOfEndedEditors() {
         const QString rest = folder.fileName().mid(kSnapshotFolderPrefix.size());
         bool number = false;
         const qint64 pid = rest.left(rest.indexOf(QLatin1Char('-'))).toLongLong(&number);
-        if (!number || pid <= 0 || pid == QCoreApplication::applicationPid())
+        if (!number || pid <= 0 || pid == QCoreApplication::applicationPid() ||
+            folder.lastModified().secsTo(QDateTime::currentDateTime()) < kQuietSeconds)
             continue;
         if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH && QDir(folder.filePath()).removeRecursively())
             LOGD("export job: removed %s, left by an editor that was killed", qUtf8Printable(folder.filePath()));

@@ -142,9 +142,11 @@ bool ZyApp::createProject(const QString& path, int width, int height, bool locke
     // A project the new one replaces (the user agreed to it) is kept as an
     // earlier version, as a save keeps the file it replaces.
     QString error;
-    if (!project::ProjectBackups::keep(path, &error))
+    if (!project::ProjectBackups::keep(path, &error)) {
         LOGW("project: no earlier version of %s could be kept: %s", qUtf8Printable(path), qUtf8Printable(error));
-    error.clear();
+        showHint(tr("titlebar.CreateProjectFail").arg(QDir::toNativeSeparators(path), error));
+        return false;
+    }
     clearProject();
     if (m_renderManager)
         m_renderManager->setSceneSize(width, height, locked);

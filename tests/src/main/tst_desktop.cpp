@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -345,9 +346,15 @@ void TestDesktop::snapshotsOfAKilledEditorAreSwept() {
     const QDir temp(QDir::tempPath());
     const QString stale = QStringLiteral("korvel-jobs-%1-AbC123").arg(ended);
     const QString running = QStringLiteral("korvel-jobs-%1-XyZ789").arg(getppid());
-    for (const QString& name : {stale, running}) {
+    const QString recent = QStringLiteral("korvel-jobs-%1-Recent").arg(ended);
+    for (const QString& name : {stale, running, recent}) {
         QVERIFY(temp.mkpath(name + "/inner"));
         writeFile(temp.filePath(name + "/job-1.zya2"), kProject);
+    }
+    // Untouched for two days, but for the one of a minute ago.
+    for (const QString& name : {stale, running}) {
+        const struct timeval old[2] = {{time(nullptr) - 2 * 86400, 0}, {time(nullptr) - 2 * 86400, 0}};
+        QCOMPARE(::utimes(QFile::encodeName(temp.filePath(name)).constData(), old), 0);
     }
     ExportJobQueue queue;
     const QString snapshot = queue.newSnapshotPath();
@@ -356,7 +363,9 @@ void TestDesktop::snapshotsOfAKilledEditorAreSwept() {
     QVERIFY(QFileInfo(snapshot).absolutePath().contains(QStringLiteral("korvel-jobs-%1-").arg(getpid())));
     QVERIFY(!temp.exists(stale));
     QVERIFY(temp.exists(running + "/job-1.zya2"));
+    QVERIFY(temp.exists(recent + "/job-1.zya2"));
     QVERIFY(QDir(temp.filePath(running)).removeRecursively());
+    QVERIFY(QDir(temp.filePath(recent)).removeRecursively());
 }
 
 int main(int argc, char** argv) {

@@ -350,6 +350,17 @@ private slots:
         const QList<project::EarlierVersion> versions = project::ProjectBackups::earlierVersions(path);
         QCOMPARE(versions.size(), 1);
         QCOMPARE(readFile(versions.first().path), replaced);
+        // Where no earlier version can be kept, the project is not replaced.
+        const QString other = dir + "/other-new.zya2";
+        writeFile(other, "the user's project");
+        writeFile(project::ProjectBackups::folderFor(other), "a file where the versions go");
+        {
+            BoxAnswer answer {QString()};
+            QVERIFY(!ZyApp::instance()->createProject(other, 1280, 720, true));
+            QVERIFY(answer.text.startsWith("titlebar.CreateProjectFail"));
+        }
+        QCOMPARE(readFile(other), QByteArray("the user's project"));
+        QCOMPARE(ZyApp::instance()->currentProjectPath(), path);
         ZyApp::instance()->renderManager()->setSceneSize(1920, 1080, false);
     }
 
