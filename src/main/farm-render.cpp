@@ -374,6 +374,34 @@ QString submit(const FarmCommand& c, const FarmPlan& plan, QStringList options, 
     return id;
 }
 
+// The queued render's jobs, named in its work folder so that a render
+// started there later can see whether they still run.
+QString queuedJobsFile(const QString& work) { return work + QStringLiteral("/.korvel-farm.jobs"); }
+
+// The jobs of an earlier render in this work folder that the queue still
+// holds (their ids); none when it ended, or no queue answers here.
+QStringList jobsStillQueued(const QString& work) {
+    QFile file(queuedJobsFile(work));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QStringList ids = QString::fromLatin1(file.readAll()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (ids.isEmpty() || jobStatus(work, QStringLiteral("join")) >= 0 ||
+        QStandardPaths::findExecutable(QStringLiteral("squeue")).isEmpty())
+        return {};
+    // One at a time: an id the queue has forgotten makes squeue fail.
+    QStringList running;
+    for (const QString& id : ids) {
+        QByteArray out;
+        QString error;
+        if (runTool(QStringLiteral("squeue"),
+                    {QStringLiteral("-h"), QStringLiteral("-o"), QStringLiteral("%i"), QStringLiteral("-j"), id}, &out,
+                    &error) &&
+            !out.trimmed().isEmpty())
+            running << id;
+    }
+    return running;
+}
+
 int runSlurm(const FarmCommand& c, const FarmPlan& plan, const int* signalled) {
     QString error;
     const int n = plan.segments();
@@ -407,6 +435,13 @@ int runSlurm(const FarmCommand& c, const FarmPlan& plan, const int* signalled) {
             runTool(QStringLiteral("scancel"), ids, &ignored, &error);
         }
         return 1;
+    }
+    {
+        QFile jobs(queuedJobsFile(plan.work));
+        if (!jobs.open(QIODevice::WriteOnly) || jobs.write(ids.join(QLatin1Char(' ')).toLatin1()) < 0)
+            say(QStringLiteral("farm: the job ids could not be kept in %1; a render started there before they end "
+                               "is not stopped")
+                    .arg(jobs.fileName()));
     }
     std::printf("segments %s\nsound %s\njoin %s\n", qPrintable(segments), qPrintable(sound), qPrintable(join));
     std::fflush(stdout);
@@ -717,6 +752,15 @@ int runFarmCommand(const FarmCommand& command) {
                 .arg(plan.work));
         return 2;
     }
+    // A render queued on Slurm without --wait holds no lock: its jobs do.
+    const QStringList queued = jobsStillQueued(plan.work);
+    if (!queued.isEmpty()) {
+        say(QStringLiteral("farm: jobs of an earlier render (%1) still use the work folder %2; wait for them, cancel "
+                           "them (scancel) or choose another --work folder")
+                .arg(queued.join(QStringLiteral(", ")), plan.work));
+        return 2;
+    }
+    QFile::remove(queuedJobsFile(plan.work));
     // What an earlier render left must not pass for this one's. Only the
     // names a render writes: the work folder may be one the user keeps
     // other files in.

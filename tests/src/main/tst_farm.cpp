@@ -303,6 +303,30 @@ private slots:
         }
     }
 
+    // A render queued on Slurm without --wait keeps its work folder until
+    // its jobs end: a second render there is refused (it rewrote the scripts
+    // under the running jobs, and the first render's join was dropped).
+    void aQueuedRenderKeepsItsWorkFolder() {
+        if (cluster.isEmpty()) {
+            if (qEnvironmentVariableIsSet("CI"))
+                QFAIL(qPrintable("the one-node Slurm cluster did not start: " + clusterProblem));
+            QSKIP(qPrintable("no Slurm cluster: " + clusterProblem));
+        }
+        const QString out = dir + "/queued.mp4";
+        const QStringList options {"--segments", "2", "--engine", "slurm", "--work", dir + "/queued-work"};
+        QByteArray said;
+        QCOMPARE(farm(QStringList {project, out} + options, &said), 0);
+        const QByteArray first = said;
+        const int second = farm(QStringList {project, dir + "/second.mp4"} + options, &said);
+        // The render may have ended between the two (a fast machine): then the second is a render of its own.
+        if (!QFileInfo::exists(out)) {
+            QCOMPARE(second, 2);
+            QVERIFY2(said.contains("still use the work folder"), said.constData());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out), 300000);
+        QVERIFY2(korvel::test::frameTimes(out).size() == 180, first.constData());
+    }
+
     // An output that is a folder, or a media file the project reads, is
     // refused before any job runs.
     void outputsThatWouldHarmAreRefused() {
