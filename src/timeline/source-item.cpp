@@ -31,6 +31,9 @@ SourceItem::SourceItem(SourceType type, ClassifyItem* parent, QGraphicsScene* sc
     setOpacity(0.8);
     setAcceptHoverEvents(true);
     setVisible(false); // shown when it enters a track
+    // A transition's zones drawn on the clip follow its length and alignment
+    // at once (the old zone stayed until something else repainted).
+    connect(this, &SourceData::sig_transTimeChanged, this, [this] { update(); });
     if (!path.isEmpty()) {
         const QString thumb = thumbnailPath(path);
         if (QFileInfo::exists(thumb))
