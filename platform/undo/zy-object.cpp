@@ -40,10 +40,7 @@ void ZyObject::setValue(const char* key, const bg::Value& value, bool undoable, 
         bool had = m_values.contains(key);
         bg::Value before = m_values.get(key);
         storeValue(key, value, true);
-        // The same value again (a field left after Enter confirms it twice)
-        // is no step the user could undo.
-        if (!had || !(before == value))
-            undo->record(new ValueRecord(undo->sequenceStep(), this, key, before, had, value));
+        undo->record(new ValueRecord(undo->sequenceStep(), this, key, before, had, value));
     } else {
         storeValue(key, value, true);
     }
