@@ -248,6 +248,15 @@ void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::s
     if (datatype.empty())
         return; // the picture panel's name edit names no field
     const bg::Value v = map.get(datatype);
+    // The panel sends a field again when it loses the focus after Enter
+    // confirmed it: the same value makes no second undo step.
+    const auto edit = [this](const char* key, const bg::Value& value) {
+        if (hasValue(key) && this->value(key) == value) {
+            emit sig_valueApplied(QString::fromLatin1(key));
+            return;
+        }
+        setValue(key, value, true, true);
+    };
     if (datatype == tlkey::X || datatype == tlkey::Y || datatype == tlkey::W || datatype == tlkey::H) {
         QRectF r = m_previewRect;
         const double d = v.toDouble();
@@ -259,7 +268,7 @@ void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::s
             r.setWidth(d);
         else
             r.setHeight(d);
-        setValue(tlkey::PreviewRect, bg::ValueQt(r), true, true);
+        edit(tlkey::PreviewRect, bg::ValueQt(r));
     } else if (datatype == tlkey::Strech || datatype == tlkey::SizeType) {
         fitMode(map, datatype);
     } else if (datatype == tlkey::Volume || datatype == tlkey::Mute) {
@@ -274,10 +283,10 @@ void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::s
         setValue(tlkey::ClipRect, v, true, true);
     } else if (datatype == tlkey::Font || datatype == tlkey::Color || datatype == tlkey::BackgroundColor ||
                datatype == tlkey::Content) {
-        setValue(datatype.c_str(), bg::Value(v.toStdString()), true, true);
+        edit(datatype.c_str(), bg::Value(v.toStdString()));
     } else if (datatype == tlkey::Rotate || datatype == tlkey::Transparent ||
                datatype == tlkey::BackgroundTransparent || colourIndex(datatype) >= 0) {
-        setValue(datatype.c_str(), bg::Value(v.toInt()), true, true);
+        edit(datatype.c_str(), bg::Value(v.toInt()));
     } else {
         LOGW("unknown panel edit: %s", datatype.c_str());
     }

@@ -125,6 +125,7 @@ void TransitionObject::onChange(int operation, const bg::Value& data) {
 }
 
 void TransitionObject::updateData(const bg::ValueMap& map, bool undoable) {
+    const bg::ValueMap before = m_data->transMap();
     if (map.contains(tlkey::Type))
         m_data->name = QString::fromStdString(map.get(tlkey::Type).toStdString());
     if (map.contains(tlkey::Duration))
@@ -132,5 +133,10 @@ void TransitionObject::updateData(const bg::ValueMap& map, bool undoable) {
     if (map.contains(tlkey::Value))
         m_data->ratio = std::clamp(map.get(tlkey::Value).toInt(m_data->ratio), 0, 10);
     m_data->updateFrames();
-    setValue(tlkey::Trans, bg::Value(m_data->transMap()), undoable, true);
+    // The panel sends its values again when a field it confirmed with Enter
+    // loses the focus: unchanged, they make no second undo step.
+    const bg::ValueMap after = m_data->transMap();
+    if (after == before && hasValue(tlkey::Trans))
+        return;
+    setValue(tlkey::Trans, bg::Value(after), undoable, true);
 }

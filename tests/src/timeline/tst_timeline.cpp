@@ -328,7 +328,19 @@ private slots:
         edit[tlkey::Type] = bg::Value("Cube");
         edit[tlkey::Duration] = bg::Value(int64_t(1000));
         edit[tlkey::Value] = bg::Value(10);
+        const int steps = undo()->stack.count();
         t->updateData(edit);
+        // The panel sends its values again when the field loses the focus
+        // after Enter: one step, not a second that undoes nothing.
+        t->updateData(edit);
+        QCOMPARE(undo()->stack.count(), steps + 1);
+        // So for a clip's panel field.
+        bg::ValueMap turn;
+        turn[tlkey::Rotate] = bg::Value(30);
+        from->updateData(MenuVideo, turn, tlkey::Rotate);
+        from->updateData(MenuVideo, turn, tlkey::Rotate);
+        QCOMPARE(undo()->stack.count(), steps + 2);
+        undo()->stack.undo();
         QCOMPARE(t->data()->startframe, 70);
         QCOMPARE(t->data()->endframe, 100);
         undo()->stack.undo();
