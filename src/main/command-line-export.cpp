@@ -50,6 +50,24 @@ bool parseExportSize(const QString& value, int* width, int* height) {
            *height <= exportfn::kMaxSide;
 }
 
+QString exportOptionRange(const QString& option) {
+    if (option == QLatin1String("--fps"))
+        return QStringLiteral("a whole number of frames a second from %1 to %2")
+            .arg(exportfn::kMinFrameRate)
+            .arg(exportfn::kMaxFrameRate);
+    if (option == QLatin1String("--size"))
+        return QStringLiteral("WIDTHxHEIGHT, each from %1 to %2 pixels").arg(exportfn::kMinSide).arg(exportfn::kMaxSide);
+    if (option == QLatin1String("--bitrate"))
+        return QStringLiteral("kbit/s from 0 (constant quality) to 1000000");
+    if (option == QLatin1String("--from") || option == QLatin1String("--to"))
+        return QStringLiteral("an output frame number, 0 or more");
+    if (option == QLatin1String("--keyint"))
+        return QStringLiteral("frames from 1 to 100000");
+    if (option == QLatin1String("--speed"))
+        return QStringLiteral("from 0.25 to 4");
+    return QString();
+}
+
 bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QString* error) {
     QStringList rest;
     bool toGiven = false;
@@ -76,6 +94,10 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
         if (a == QLatin1String("--progress")) {
             command->progressLines = true;
             continue;
+        }
+        if (exportOptionRange(a).isEmpty()) {
+            *error = QStringLiteral("unknown option %1").arg(a);
+            return false;
         }
         if (i + 1 >= arguments.size()) {
             *error = QStringLiteral("%1 needs a value").arg(a);
@@ -112,7 +134,7 @@ bool parseExportCommand(const QStringList& arguments, ExportCommand* command, QS
             return false;
         }
         if (!ok) {
-            *error = QStringLiteral("%1 %2 is not usable").arg(a, value);
+            *error = QStringLiteral("%1 %2 is not usable: %3").arg(a, value, exportOptionRange(a));
             return false;
         }
     }

@@ -39,6 +39,9 @@ struct ExportCommand {
 
 // "WxH" within the sizes an export can write.
 bool parseExportSize(const QString& value, int* width, int* height);
+// What an option of --export (and --farm) that takes a value accepts, for
+// the message about a value it refuses; empty for an option it does not know.
+QString exportOptionRange(const QString& option);
 
 // The usage line the parser reports.
 QString exportUsage();

@@ -589,6 +589,14 @@ bool parseFarmCommand(const QStringList& arguments, FarmCommand* command, QStrin
             command->wait = true;
             continue;
         }
+        if (a == QLatin1String("--srt") || a == QLatin1String("--video-only") || a == QLatin1String("--audio-only") ||
+            a == QLatin1String("--progress") || a == QLatin1String("--from") || a == QLatin1String("--to") ||
+            a == QLatin1String("--speed")) {
+            *error = QStringLiteral("%1 is not for --farm, which renders the whole timeline with its sound; "
+                                    "korvel --export takes it")
+                         .arg(a);
+            return false;
+        }
         if (i + 1 >= arguments.size()) {
             *error = QStringLiteral("%1 needs a value").arg(a);
             return false;
@@ -633,7 +641,9 @@ bool parseFarmCommand(const QStringList& arguments, FarmCommand* command, QStrin
             return false;
         }
         if (!ok) {
-            *error = QStringLiteral("%1 %2 is not usable").arg(a, value);
+            const QString range = exportOptionRange(a);
+            *error = range.isEmpty() ? QStringLiteral("%1 %2 is not usable").arg(a, value)
+                                     : QStringLiteral("%1 %2 is not usable: %3").arg(a, value, range);
             return false;
         }
     }

@@ -264,7 +264,10 @@ private slots:
         QTest::newRow("no sbatch") << QStringList {"--segments", "2", "--engine", "slurm"} << "slurm-client";
         // Every part's export would refuse it: said once, before any part runs.
         QTest::newRow("a size too small to export")
-            << QStringList {"--segments", "2", "--engine", "local", "--size", "10x10"} << "--size 10x10 is not usable";
+            << QStringList {"--segments", "2", "--engine", "local", "--size", "10x10"}
+            << "--size 10x10 is not usable: WIDTHxHEIGHT, each from 16 to 8192 pixels";
+        QTest::newRow("an option of --export alone")
+            << QStringList {"--segments", "2", "--engine", "local", "--srt"} << "--srt is not for --farm";
         // The user's own files in a --work folder are not replaced.
         QDir().mkpath(dir + "/mine");
         QFile mine(dir + "/mine/sound.wav");

@@ -978,6 +978,8 @@ private slots:
         QTest::newRow("sound only") << QStringList {dir + "/cli.zya2", dir + "/cli/out.mp3"} << 0 << true;
         QTest::newRow("impossible rate") << QStringList {dir + "/cli.zya2", out, "--fps", "99"} << 2 << false;
         QTest::newRow("unknown option") << QStringList {dir + "/cli.zya2", out, "--colour", "red"} << 2 << false;
+        // Said as unknown, not as wanting a value.
+        QTest::newRow("unknown option last") << QStringList {dir + "/cli.zya2", out, "--colour"} << 2 << false;
         QTest::newRow("output type not offered") << QStringList {dir + "/cli.zya2", dir + "/cli/out.mkv"} << 2 << false;
         QTest::newRow("no project") << QStringList {dir + "/none.zya2", out} << 2 << false;
         QTest::newRow("unwritable output") << QStringList {dir + "/cli.zya2", dir + "/no-folder/out.mp4"} << 1
