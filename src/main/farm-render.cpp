@@ -618,8 +618,14 @@ bool parseFarmCommand(const QStringList& arguments, FarmCommand* command, QStrin
                 return false;
             }
         } else if (a == QLatin1String("--work")) {
-            command->work = QFileInfo(value).absoluteFilePath();
+            command->work = QDir::cleanPath(QFileInfo(value).absoluteFilePath());
             ok = !value.isEmpty();
+            // The render's jobs and parts go straight into the folder: not
+            // into the root of the file system.
+            if (ok && QDir(command->work).isRoot()) {
+                *error = QStringLiteral("--work %1 is the root folder; give the render a folder of its own").arg(value);
+                return false;
+            }
         } else if (a == QLatin1String("--partition")) {
             command->partition = value;
             ok = QRegularExpression(QStringLiteral("^[A-Za-z0-9_.,-]+$")).match(value).hasMatch();

@@ -266,6 +266,8 @@ private slots:
         QTest::newRow("a size too small to export")
             << QStringList {"--segments", "2", "--engine", "local", "--size", "10x10"}
             << "--size 10x10 is not usable: WIDTHxHEIGHT, each from 16 to 8192 pixels";
+        QTest::newRow("the root as --work")
+            << QStringList {"--segments", "2", "--engine", "local", "--work", "/"} << "is the root folder";
         QTest::newRow("an option of --export alone")
             << QStringList {"--segments", "2", "--engine", "local", "--srt"} << "--srt is not for --farm";
         // The user's own files in a --work folder are not replaced.
