@@ -1387,12 +1387,15 @@ private slots:
         press(Qt::Key_Home);
         QCOMPARE(view->playHeadFrame(), int64_t(0));
 
+        const auto focusOn = [](QWidget* control) {
+            control->show();
+            QApplication::setActiveWindow(window());
+            control->setFocus();
+            return QTest::qWaitFor([control] { return QApplication::focusWidget() == control; });
+        };
         QSpinBox number(window());
         number.setRange(0, 10);
-        number.show();
-        QApplication::setActiveWindow(window());
-        number.setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), &number);
+        QVERIFY(focusOn(&number));
         QTest::keyClick(&number, Qt::Key_Up);
         QCOMPARE(number.value(), 1);
         QCOMPARE(view->playHeadFrame(), int64_t(0));
@@ -1400,10 +1403,7 @@ private slots:
         QListWidget list(window());
         list.addItems({"a", "b", "c"});
         list.setCurrentRow(0);
-        list.show();
-        QApplication::setActiveWindow(window());
-        list.setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), &list);
+        QVERIFY(focusOn(&list));
         QTest::keyClick(&list, Qt::Key_End);
         QCOMPARE(list.currentRow(), 2);
         QCOMPARE(view->playHeadFrame(), int64_t(0));
