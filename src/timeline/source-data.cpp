@@ -229,8 +229,13 @@ bg::ValueMap SourceData::panelMap() const {
     }
     map[tlkey::X] = bg::Value(m_previewRect.x());
     map[tlkey::Y] = bg::Value(m_previewRect.y());
-    map[tlkey::W] = bg::Value(m_previewRect.width());
-    map[tlkey::H] = bg::Value(m_previewRect.height());
+    // A subtitle's box is never smaller than its text (the preview grows it),
+    // and a new one has no stored size yet: the panel shows the box as seen.
+    QSizeF box = m_previewRect.size();
+    if (m_type == SourceSubtitle)
+        box = box.expandedTo(SubtitlePreviewItem::textExtent(m_content, m_font));
+    map[tlkey::W] = bg::Value(box.width());
+    map[tlkey::H] = bg::Value(box.height());
     map[tlkey::Rotate] = bg::Value(m_rotate);
     map[tlkey::Transparent] = bg::Value(m_transparent);
     map[tlkey::Size] = bg::ValueQt(m_originalSize);

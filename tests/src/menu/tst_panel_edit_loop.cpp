@@ -11,6 +11,7 @@
 #include "menu/video-menu.h"
 #include "resource/resource-widget.h"
 #include "support/test-main.h"
+#include "render/preview-item.h"
 #include "timeline/classify-item.h"
 #include "timeline/source-item.h"
 #include "timeline/timeline-scene.h"
@@ -242,6 +243,11 @@ private slots:
                                                        QFont("Sans", 24), Qt::white);
         doubleClick(subtitle);
         QCOMPARE(resource->currentPanel(), MenuSubtitle);
+        // A new subtitle's box is its text's: the panel shows that size, not 0.
+        const gs_vec2 shown = model()->header(SourceSubtitle)->previewItem()->size();
+        QVERIFY(shown.x > 0 && shown.y > 0);
+        QCOMPARE(panelChild<QSpinBox>(MenuSubtitle, "spinBox_width")->value(), int(shown.x));
+        QCOMPARE(panelChild<QSpinBox>(MenuSubtitle, "spinBox_height")->value(), int(shown.y));
         auto* text = panelChild<QTextEdit>(MenuSubtitle, "textEdit");
         text->moveCursor(QTextCursor::End);
         const int steps = undo()->stack.count();
