@@ -242,6 +242,16 @@ struct LocalJob {
     bool ended = false;
 };
 
+// A job in a session of its own, so that stopping the job stops all it
+// started; its shell is told to stop (and stops its export) when this
+// process dies, even by SIGKILL, so no job renders on for nobody.
+void startLocalJob(QProcess& process, const QStringList& script) {
+    process.start(QStringLiteral("setsid"),
+                  QStringList {QStringLiteral("setpriv"), QStringLiteral("--pdeathsig"), QStringLiteral("TERM"),
+                               QStringLiteral("bash")} +
+                      script);
+}
+
 void stopGroup(QProcess* p) {
     if (p && p->state() != QProcess::NotRunning && p->processId() > 0)
         ::kill(-pid_t(p->processId()), SIGTERM);
@@ -276,8 +286,7 @@ int runLocal(const FarmPlan& plan, const int* signalled) {
             LocalJob& j = jobs[next++];
             j.process = std::make_unique<QProcess>();
             j.process->setProcessChannelMode(QProcess::ForwardedChannels);
-            // A session of its own, so that stopping the job stops all it started.
-            j.process->start(QStringLiteral("setsid"), QStringList {QStringLiteral("bash")} + j.arguments);
+            startLocalJob(*j.process, j.arguments);
             if (!j.process->waitForStarted(30000)) {
                 say(QStringLiteral("farm: %1 could not start: %2").arg(j.name, j.process->errorString()));
                 stopAll();
@@ -313,7 +322,7 @@ int runLocal(const FarmPlan& plan, const int* signalled) {
     QElapsedTimer joinTime;
     joinTime.start();
     QProcess join;
-    join.start(QStringLiteral("setsid"), {QStringLiteral("bash"), plan.work + QStringLiteral("/join.sh")});
+    startLocalJob(join, {plan.work + QStringLiteral("/join.sh")});
     if (!join.waitForStarted(30000)) {
         say(QStringLiteral("farm: the join could not start: %1").arg(join.errorString()));
         return 1;
@@ -694,7 +703,8 @@ int runFarmCommand(const FarmCommand& command) {
                                   ? QStringList {QStringLiteral("sbatch"), QStringLiteral("squeue"),
                                                  QStringLiteral("scancel")}
                                   : QStringList {QStringLiteral("ffmpeg"), QStringLiteral("ffprobe"),
-                                                 QStringLiteral("setsid"), QStringLiteral("bash")};
+                                                 QStringLiteral("setsid"), QStringLiteral("setpriv"),
+                                                 QStringLiteral("bash")};
     for (const QString& tool : tools) {
         if (QStandardPaths::findExecutable(tool).isEmpty()) {
             say(command.engine == QLatin1String("slurm")

@@ -23,6 +23,7 @@
 #include <cmath>
 #include <memory>
 
+#include <signal.h>
 #include <unistd.h>
 
 namespace {
@@ -334,6 +335,33 @@ private slots:
 
     // An output that is a folder, or a media file the project reads, is
     // refused before any job runs.
+    // A local render killed outright (no chance to stop its jobs) takes its
+    // jobs with it: the parts being rendered are not finished for nobody.
+    void aKilledLocalRenderStopsItsJobs() {
+        const QString work = dir + "/killed";
+        QProcess render;
+        render.setProcessChannelMode(QProcess::ForwardedChannels);
+        render.start(KORVEL_BINARY, {"--farm", project, dir + "/killed.mp4", "--segments", "2", "--engine", "local",
+                                     "--work", work});
+        QVERIFY(render.waitForStarted(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(work + "/segment-001.log"), 60000);
+        ::kill(pid_t(render.processId()), SIGKILL);
+        QVERIFY(render.waitForFinished(30000));
+        // The jobs' shells and exports name the work folder on their command lines.
+        const auto jobsLeft = [&work]() {
+            int left = 0;
+            for (const QString& pid : QDir("/proc").entryList(QDir::Dirs))
+                if (pid.toInt() > 0) {
+                    QFile cmdline("/proc/" + pid + "/cmdline");
+                    if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(work.toLocal8Bit()))
+                        ++left;
+                }
+            return left;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(jobsLeft(), 0, 60000);
+        QCOMPARE(QDir(work).entryList({"segment-*.mp4", ".segment-*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
     void outputsThatWouldHarmAreRefused() {
         QDir().mkpath(dir + "/folder.mp4");
         QByteArray said;
