@@ -97,13 +97,16 @@ void PlayerThread::run() {
         Clock::time_point deadline = Clock::now();
         const Clock::time_point sinkStartBy = deadline + kSinkStartWait;
         Step step;
+        // Playing starts with the frame under the play head, then steps on.
+        int64_t advance = 0;
         for (;;) {
             {
                 std::lock_guard<std::mutex> lock(m_lock);
                 if (m_stop)
                     break;
             }
-            emit sig_frontFrameRequest(MovePlayback, EditPlayback, 1, 30);
+            emit sig_frontFrameRequest(MovePlayback, EditPlayback, advance, 30);
+            advance = 1;
             if (!waitForAnswer(&step))
                 break;
             mixer->begin(step.current, 1, int(step.fps));
@@ -122,6 +125,13 @@ void PlayerThread::run() {
             // The timeline holds the play head on its last frame; once that
             // frame has sounded there is nothing more to ask for.
             if (step.current + 1 >= step.last) {
+                // What the output still holds is heard first: stopping it
+                // now would drop the timeline's last tenth of a second.
+                int64_t latencyUs = 0;
+                Clock::time_point at;
+                if (pacedBySound && mixer->lastLatency(&latencyUs, &at) && latencyUs > 0 &&
+                    !sleepUntil(at + std::chrono::microseconds(std::min(latencyUs, kLongestDrain))))
+                    break;
                 emit sig_exit();
                 waitForStop();
                 break;

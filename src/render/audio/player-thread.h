@@ -28,6 +28,8 @@ public:
     static constexpr std::chrono::milliseconds kSinkStartWait{3000};
     // How often the output is asked meanwhile.
     static constexpr std::chrono::milliseconds kSinkStartPoll{5};
+    // The longest wait for the output to play out at the timeline's end.
+    static constexpr int64_t kLongestDrain = 2000000; // microseconds
 
     // Not started; the owner calls start().
     PlayerThread() = default;

@@ -42,9 +42,10 @@ public:
     }
 
     void onRequest(MoveType type, EditType edit, int64_t times, int64_t fps) {
-        requests.append(double(m_clock.nsecsElapsed()) / 1e9);
-        if (type != MovePlayback || edit != EditPlayback || times != 1 || fps != 30)
+        // Playing starts on the frame under the play head, then steps by one.
+        if (type != MovePlayback || edit != EditPlayback || times != (requests.isEmpty() ? 0 : 1) || fps != 30)
             ++oddRequests;
+        requests.append(double(m_clock.nsecsElapsed()) / 1e9);
         frame = std::min(frame + times, std::max<int64_t>(0, m_length - 1));
         if (!answering)
             return;
@@ -224,31 +225,50 @@ private slots:
     }
 
     // The end of the timeline ends playback through sig_controlPlay, which
-    // the play button's owner answers by turning playback off.
+    // the play button's owner answers by turning playback off; every frame
+    // from the play head on is played, the last one until it was heard.
     void stopsAtTheEnd_data() {
         QTest::addColumn<int64_t>("length");
         QTest::addColumn<int64_t>("startFrame");
         QTest::addColumn<int>("requests");
         QTest::newRow("play at the last frame") << int64_t(90) << int64_t(89) << 1;
         QTest::newRow("empty timeline") << int64_t(0) << int64_t(0) << 1;
-        QTest::newRow("plays to the end") << int64_t(20) << int64_t(0) << 19;
+        QTest::newRow("plays to the end") << int64_t(20) << int64_t(0) << 20;
+        QTest::newRow("plays on from the play head") << int64_t(30) << int64_t(12) << 18;
     }
     void stopsAtTheEnd() {
         QFETCH(int64_t, length);
         QFETCH(int64_t, startFrame);
         QFETCH(int, requests);
+        requireServer();
         PlayerManager player;
         auto timeline = timelineFor(player, length, {{media("tone.mp3"), 0, 60, 128}});
         timeline->frame = startFrame;
         QSignalSpy ended(&player, &PlayerManager::sig_controlPlay);
-        connect(&player, &PlayerManager::sig_controlPlay, &player, [&player] { player.setPlaying(false); });
+        int64_t heardAtEndUs = -1;
+        connect(&player, &PlayerManager::sig_controlPlay, &player, [&player, &heardAtEndUs] {
+            if (!SoundClock::instance().positionAt(std::chrono::steady_clock::now(), &heardAtEndUs))
+                heardAtEndUs = -1;
+            player.setPlaying(false);
+        });
         player.setPlaying(true);
         QVERIFY(ended.wait(6000)); // the sink may take two seconds to start
         QCOMPARE(ended.count(), 1);
         QVERIFY(!player.isPlaying());
         QTest::qWait(150);
         QCOMPARE(timeline->requests.size(), requests);
+        QCOMPARE(timeline->oddRequests, 0);
         QCOMPARE(ended.count(), 1);
+        if (requests > 1) { // one frame's sound is too little to start the sink
+            // Stopping the output drops what it holds: the end waits until
+            // the last frame was heard (less a little for the clock's
+            // estimate), not only written.
+            const int64_t endUs = length * 1000000 / 30;
+            QVERIFY2(heardAtEndUs >= endUs - 20000,
+                     qPrintable(QString("the end came with %1 ms of %2 ms heard")
+                                    .arg(heardAtEndUs / 1000)
+                                    .arg(endUs / 1000)));
+        }
     }
 
     // Stopping ends the thread at once: while it waits for an answer that
