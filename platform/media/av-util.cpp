@@ -213,20 +213,24 @@ bool isStillPictureName(const char* path) {
 }
 
 bool isStillPicture(const AVFormatContext* format, const char* path) {
-    if (isStillPictureName(path))
-        return true;
     if (!format || !format->iformat || !format->iformat->name)
+        return isStillPictureName(path);
+    // What the file holds decides, not its name: an animated PNG, or a movie
+    // or a song renamed .png or .jpg, is not a still. One picture stream and
+    // nothing else; GIF and APNG animate, so they are movies.
+    if (format->nb_streams != 1)
         return false;
-    // Image demuxers are "image2" and "<codec>_pipe"; their files hold one
-    // picture and no other stream. GIF and APNG animate, so they are movies.
+    const AVCodecParameters* par = format->streams[0]->codecpar;
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO || par->codec_id == AV_CODEC_ID_GIF || par->codec_id == AV_CODEC_ID_APNG)
+        return false;
+    // Image demuxers are "image2" and "<codec>_pipe"; their files hold one picture.
     const std::string name = format->iformat->name;
-    const bool imageDemuxer =
-        name == "image2" || (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0);
-    if (!imageDemuxer || format->nb_streams != 1)
-        return false;
-    const AVCodecID codec = format->streams[0]->codecpar->codec_id;
-    return format->streams[0]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && codec != AV_CODEC_ID_GIF &&
-           codec != AV_CODEC_ID_APNG;
+    if (name == "image2" || (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0))
+        return true;
+    // A photo that a raw stream reader took (a JPEG read as Motion JPEG)
+    // is still one picture when its name says so.
+    return isStillPictureName(path) &&
+           (par->codec_id == AV_CODEC_ID_MJPEG || par->codec_id == AV_CODEC_ID_PNG || par->codec_id == AV_CODEC_ID_BMP);
 }
 
 int streamRotation(const AVStream* stream) {

@@ -59,7 +59,8 @@ const char* namedPath(const char* path);
 bool isStillPictureName(const char* path);
 // True when the opened file is one still picture, whatever its name: read
 // by one of FFmpeg's single-image demuxers (PNG, JPEG, TIFF, WebP, ...) and
-// not an animation. Also true when the name says so.
+// not an animation; a photo read as a one-frame Motion JPEG when its name
+// says it is a picture.
 bool isStillPicture(const AVFormatContext* format, const char* path);
 // True when a VP8/VP9 stream carries an alpha layer (WebM's "alpha_mode").
 bool hasAlphaLayer(const AVStream* stream);

@@ -161,6 +161,9 @@ void TestMedia::probe_data() {
     QTest::newRow("portrait photo") << "phone-photo.jpg" << 1 << 0 << QSize(180, 320) << 90 << 0.0 << true;
     QTest::newRow("bmp") << "picture.bmp" << 1 << 0 << QSize(160, 120) << 0 << 0.0 << true;
     QTest::newRow("animated gif") << "anim.gif" << 1 << 0 << QSize(96, 64) << 0 << 1.0 << false;
+    // What a file holds decides, not its name.
+    QTest::newRow("animated png") << "animated.png" << 1 << 0 << QSize(96, 64) << 0 << 1.0 << false;
+    QTest::newRow("movie named .png") << "movie-named.png" << 1 << 1 << QSize(320, 240) << 0 << 3.0 << false;
 }
 
 void TestMedia::probe() {
@@ -240,6 +243,8 @@ void TestMedia::framesAreExact_data() {
     QTest::newRow("variable frame rate") << "vfr.mkv";
     QTest::newRow("odd size") << "odd-size.mkv";
     QTest::newRow("animated gif") << "anim.gif";
+    QTest::newRow("animated png") << "animated.png";
+    QTest::newRow("movie named .png") << "movie-named.png";
     QTest::newRow("h264 in avi") << "h264-25fps.avi";
     QTest::newRow("mpeg4 in mkv") << "mpeg4-30fps.mkv";
     QTest::newRow("mpeg4 in mp4") << "mpeg4-silent.mp4";
