@@ -37,6 +37,9 @@ constexpr int kOpenTimeLimitMs = 20000;
 // The most pixels a picture or video frame may have (8192 x 8192): a header
 // that claims more is refused before anything of that size is allocated.
 constexpr int64_t kMaxFramePixels = 8192LL * 8192LL;
+// The longest side of a picture the decoder hands out, the longest a
+// texture takes: a longer one (a panorama 16000 wide) is scaled to it.
+constexpr int kMaxPictureSide = 8192;
 // From now on every read of every opened input is interrupted: the program
 // is ending and no worker may hold it up.
 void interruptAll();

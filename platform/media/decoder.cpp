@@ -644,6 +644,10 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
         return nullptr;
     int dw = std::max(1, int(int64_t(sw) * scaleNum / scaleDen));
     int dh = std::max(1, int(int64_t(sh) * scaleNum / scaleDen));
+    if (const int longest = std::max(dw, dh); longest > av::kMaxPictureSide) {
+        dw = std::max(1, int(int64_t(dw) * av::kMaxPictureSide / longest));
+        dh = std::max(1, int(int64_t(dh) * av::kMaxPictureSide / longest));
+    }
     bool sideways = m_upright.degrees == 90 || m_upright.degrees == 270;
     const bool turned = m_upright.degrees != 0 || m_upright.mirrored;
     int ow = sideways ? dh : dw, oh = sideways ? dw : dh;

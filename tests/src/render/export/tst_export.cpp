@@ -473,6 +473,22 @@ private slots:
             QVERIFY2(near(p.at(at.x(), at.y()), 255, 0, 0), qPrintable(describe(p.at(at.x(), at.y()))));
     }
 
+    // A picture wider than a texture can be (a panorama) is shown scaled,
+    // not left out.
+    void aPanoramaWiderThanATextureShows() {
+        buildTimeline([](TimeLineTreeModel& model) {
+            ClassifyItem* pictures = model.header(SourcePicture);
+            pictures->addSource(model.createSource(pictures, 0, 10, 0, timeline::kMaxFrames,
+                                                   kMedia + "/export-wide-green.png", QRectF(0, 0, 320, 240),
+                                                   QRect(0, 0, 16000, 200)));
+        });
+        const QString out = korvel::test::workFolder("panorama") + "/out.mp4";
+        const ExportResult result = exportAt30(out);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        const Picture p = pictureAt(out, 5);
+        QVERIFY2(near(p.at(160, 120), 0, 255, 0), qPrintable(describe(p.at(160, 120))));
+    }
+
     // A WebM overlay keeps its alpha beside the picture: the red clip
     // under it shows through its see-through half.
     void aWebmOverlayShowsWhatLiesUnder() {
