@@ -663,7 +663,23 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     // The source's own matrix and range; a fresh converter starts on BT.601.
     const av::FrameColour colour = av::frameColour(frame, m_codec->codec_id);
     out->planes = 0;
-    if (m_wantPlanes && !turned && dw == sw && dh == sh && copyPlanes(frame, colour, out.get())) {
+    // An interlaced picture holds two fields a field period apart: woven
+    // together, whatever moves shows combs. Its first field alone, scaled
+    // to the picture's height, shows none.
+    const uint8_t* source[4] = {frame->data[0], frame->data[1], frame->data[2], frame->data[3]};
+    int sourceStride[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
+    int sourceHeight = sh;
+    const bool interlaced = frame->interlaced_frame && sh % 4 == 0 && desc &&
+                            !(desc->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM));
+    if (interlaced) {
+        for (int i = 0; i < 4 && source[i]; ++i) {
+            if (!frame->top_field_first)
+                source[i] += sourceStride[i];
+            sourceStride[i] *= 2;
+        }
+        sourceHeight = sh / 2;
+    }
+    if (m_wantPlanes && !interlaced && !turned && dw == sw && dh == sh && copyPlanes(frame, colour, out.get())) {
         m_out = out;
         m_outPts = ptsUs;
         m_outScale[0] = scaleNum;
@@ -681,7 +697,7 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
         target = m_unrotated.data();
         targetStride = scaledStride;
     }
-    if (!m_rgba.convert(frame->data, frame->linesize, AVPixelFormat(frame->format), sw, sh, colour, target,
+    if (!m_rgba.convert(source, sourceStride, AVPixelFormat(frame->format), sw, sourceHeight, colour, target,
                         targetStride, dw, dh)) {
         LOGE("cannot convert %s pictures of %s", av_get_pix_fmt_name(AVPixelFormat(frame->format)),
              m_path.c_str());

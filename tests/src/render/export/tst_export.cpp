@@ -489,6 +489,30 @@ private slots:
         QVERIFY2(near(p.at(160, 120), 0, 255, 0), qPrintable(describe(p.at(160, 120))));
     }
 
+    // An interlaced clip shows one field at a time: no line-high stripes
+    // where its two fields differ (white and grey).
+    void anInterlacedClipShowsNoCombs() {
+        buildTimeline([](TimeLineTreeModel& model) {
+            ClassifyItem* video = model.header(SourceVideo);
+            video->addSource(model.createSource(video, 0, 20, 0, 50, kMedia + "/export-interlaced.mp4",
+                                                QRectF(0, 0, 320, 240), QRect(0, 0, 320, 240)));
+        });
+        const QString out = korvel::test::workFolder("interlaced") + "/out.mp4";
+        const ExportResult result = exportAt30(out);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        const Picture p = pictureAt(out, 10);
+        QVERIFY2(p.at(160, 100).value() > 80, qPrintable(describe(p.at(160, 100)))); // the clip is there
+        for (int y = 100; y < 110; ++y) {
+            const QColor below = p.at(160, y + 1);
+            QVERIFY2(near(p.at(160, y), below.red(), below.green(), below.blue(), 40),
+                     qPrintable(QString("line %1 %2, line %3 %4")
+                                    .arg(y)
+                                    .arg(describe(p.at(160, y)))
+                                    .arg(y + 1)
+                                    .arg(describe(below))));
+        }
+    }
+
     // A WebM overlay keeps its alpha beside the picture: the red clip
     // under it shows through its see-through half.
     void aWebmOverlayShowsWhatLiesUnder() {
