@@ -326,8 +326,16 @@ SourceData* TimeLineTreeModel::createFromMaterial(ClassifyItem* track, const QSt
                                     QRectF(QPointF(0, 0), QSizeF(std::round(placed.width()), std::round(placed.height()))),
                                     QRect(0, 0, w, h));
     clip->setOriginalSize(QSize(w, h));
-    track->addSource(clip);
+    MergeSequence step(tlkey::SeqAddSource);
+    insertSource(track, clip);
     return clip;
+}
+
+void TimeLineTreeModel::insertSource(ClassifyItem* track, SourceData* clip) {
+    track->addSource(clip);
+    // Clips pushed along by the new one leave the transitions that joined
+    // them to their neighbours: a transition must not span the new clip.
+    dropTransitionsApart();
 }
 
 SourceData* TimeLineTreeModel::createFromMaterial(ClassifyItem* track, const QString& path, int64_t start) {
@@ -482,7 +490,7 @@ SourceData* TimeLineTreeModel::copySource(SourceData* clip) {
     // Half a frame before the end: the layout then puts it exactly at the end.
     copy->setPosX(timeline::frameToPixel(clip->endFrame()) - timeline::frameWidth() / 2);
     MergeSequence step(tlkey::SeqCopy);
-    track->addSource(copy);
+    insertSource(track, copy);
     return copy;
 }
 
@@ -506,7 +514,7 @@ SourceData* TimeLineTreeModel::paste(ClassifyItem* track, int64_t frame) {
     if (!clip->path().isEmpty() && clip->type() != SourceSubtitle)
         clip->setValid(probe(clip->path()).get("valid").toBool() ? 1 : 0);
     MergeSequence step(tlkey::SeqPaste);
-    track->addSource(clip);
+    insertSource(track, clip);
     return clip;
 }
 

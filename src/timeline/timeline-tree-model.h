@@ -183,6 +183,10 @@ signals:
     void sig_opertorUi(bool, bool);
 
 private:
+    // Adds a new clip (the insertion rule pushes later clips along) and
+    // drops the transitions it came between.
+    void insertSource(ClassifyItem* track, SourceData* clip);
+
     mutable QHash<QString, bg::ValueMap>* m_probeCache = nullptr;
 
     MediaProbe m_mediaProbe;

@@ -453,10 +453,33 @@ private slots:
     void duplicateAndPaste() {
         SourceData* a = add(video(), 10, 40);
         SourceData* b = add(video(), 50, 20);
+        // A clip put between two joined clips ends their transition, which
+        // would span it, in the same undo step.
+        QVERIFY(model->addTransition(a, b, "clip_cross"));
+        int steps = undo()->stack.count();
         SourceData* copy = model->copySource(a);
         QVERIFY(copy);
         QCOMPARE(copy->startFrame(), 50);
         QCOMPARE(b->startFrame(), 90);
+        QCOMPARE(model->transitions().size(), 0);
+        QCOMPARE(undo()->stack.count(), steps + 1);
+        undo()->stack.undo();
+        QCOMPARE(model->transitions().size(), 1);
+        QCOMPARE(b->startFrame(), 50);
+        undo()->stack.redo();
+        copy = video()->sources().at(1);
+        QCOMPARE(copy->startFrame(), 50);
+
+        QVERIFY(model->addTransition(copy, b, "clip_cross"));
+        steps = undo()->stack.count();
+        model->setCopyBuffer(a);
+        QVERIFY(model->paste(video(), 90)); // at the cut between copy and b
+        QCOMPARE(b->startFrame(), 130);
+        QCOMPARE(model->transitions().size(), 0);
+        QCOMPARE(undo()->stack.count(), steps + 1);
+        undo()->stack.undo();
+        QCOMPARE(model->transitions().size(), 1);
+
         model->setCopyBuffer(b);
         SourceData* pasted = model->paste(video(), 0);
         QVERIFY(pasted);
