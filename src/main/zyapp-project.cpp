@@ -48,12 +48,24 @@ void ZyApp::forgetAutoSave() {
     if (!m_interactive)
         return;
     for (const QString& copy : {project::autoSavePath(m_projectPath), project::autoSaveFallbackPath(m_projectPath),
-                                m_recoveredCopy}) {
-        if (!copy.isEmpty() && QFileInfo::exists(copy) && !QFile::remove(copy))
+                                notKeptCopy(project::autoSavePath(m_projectPath)), m_recoveredCopy}) {
+        if (copy.isEmpty() || copy == m_keptCopy)
+            continue; // offered again at the next start, as the user asked
+        if (QFileInfo::exists(copy) && !QFile::remove(copy))
             LOGW("project: the automatic copy %s cannot be deleted", qUtf8Printable(copy));
     }
     m_recoveredCopy.clear();
-    recordAutoSave(QString(), QString());
+    if (!m_keptCopy.isEmpty() && QFileInfo::exists(m_keptCopy))
+        recordAutoSave(m_keptCopy, m_keptOwner);
+    else
+        recordAutoSave(QString(), QString());
+}
+
+QString ZyApp::notKeptCopy(const QString& copy) const {
+    if (copy.isEmpty() || copy != m_keptCopy)
+        return copy;
+    const QFileInfo info(copy);
+    return info.dir().filePath(info.completeBaseName() + QStringLiteral("-next.") + info.suffix());
 }
 
 void ZyApp::recordAutoSave(const QString& copy, const QString& owner) {
@@ -303,7 +315,8 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
     if (automatic) {
         if (undo->isClean())
             return true;
-        target = project::autoSavePath(projectPath);
+        // The copy a recovery question kept for the next start stays as it is.
+        target = notKeptCopy(project::autoSavePath(projectPath));
     } else if (!archive && !std::exchange(m_placeChosen, false) &&
                (QFileInfo(target).isRelative() || !QFileInfo::exists(target))) {
         target = askSavePath(projectPath);
@@ -331,7 +344,7 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
     if (!written && automatic) {
         // A folder that cannot be written (read-only, full) still gets the
         // project protected: the copy goes to Korvel's own folder instead.
-        const QString fallback = project::autoSaveFallbackPath(projectPath);
+        const QString fallback = notKeptCopy(project::autoSaveFallbackPath(projectPath));
         QString fallbackError;
         LOGW("project: the automatic copy %s cannot be written (%s); trying %s", qUtf8Printable(target),
              qUtf8Printable(error), qUtf8Printable(fallback));

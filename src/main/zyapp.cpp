@@ -166,6 +166,8 @@ void ZyApp::keepUnfinishedTake() {
 }
 
 void ZyApp::showRecoveryPrompt(const QString& tempPath, const QString& projectToOpen) {
+    m_keptCopy.clear();
+    m_keptOwner.clear();
     QMessageBox box(QMessageBox::Information, tr("MainWindow.Hint"), tr("Mainwindow.restart").arg(tempPath),
                     QMessageBox::NoButton, m_mainWindow);
     box.setObjectName(QStringLiteral("recoveryPrompt"));
@@ -182,7 +184,7 @@ void ZyApp::showRecoveryPrompt(const QString& tempPath, const QString& projectTo
     else if (box.clickedButton() == discard)
         resumeAutoSave(false, tempPath);
     else
-        LOGD("recovery: %s kept for the next start", qUtf8Printable(tempPath));
+        keepCopyForLater(tempPath);
     // The project the program was started with, unless the user went on
     // with the recovered work instead.
     if (!projectToOpen.isEmpty() && box.clickedButton() == resume) {
@@ -196,16 +198,18 @@ void ZyApp::showRecoveryPrompt(const QString& tempPath, const QString& projectTo
         LOGW("recovery: %s is not opened; its unsaved work kept in %s is offered again at the next start",
              qUtf8Printable(projectToOpen), qUtf8Printable(tempPath));
     } else if (!projectToOpen.isEmpty()) {
-        // Opening forgets the untitled project's copy record, which may be
-        // the copy kept for the next start.
-        const std::string kept = bg::configText("autoSavePath");
-        const std::string owner = bg::configText(kAutoSaveOwnerKey);
-        openProject(projectToOpen);
-        if (box.clickedButton() != discard && bg::configText("autoSavePath").empty())
-            recordAutoSave(QString::fromStdString(kept), QString::fromStdString(owner));
+        openProject(projectToOpen); // a copy kept for later stays recorded
     }
     // Into the project the user goes on with.
     keepUnfinishedTake();
+}
+
+void ZyApp::keepCopyForLater(const QString& tempPath) {
+    LOGD("recovery: %s kept for the next start", qUtf8Printable(tempPath));
+    // This session's own copies go elsewhere, and closing or saving its
+    // projects neither deletes it nor forgets it.
+    m_keptCopy = tempPath;
+    m_keptOwner = QString::fromStdString(bg::configText(kAutoSaveOwnerKey));
 }
 
 void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {

@@ -156,6 +156,11 @@ public slots:
 private:
     void showRecoveryPrompt(const QString& tempPath, const QString& projectToOpen);
     void forgetAutoSave();
+    // The copy the recovery question was put off for is kept whole until a
+    // later start: this session's copies do not take its place.
+    void keepCopyForLater(const QString& tempPath);
+    // The copy's path, or another beside it when it is the kept one.
+    QString notKeptCopy(const QString& copy) const;
     // The pending automatic copy and the project file it was made of
     // ("autoSavePath", "autoSaveProject"); empty texts clear them.
     void recordAutoSave(const QString& copy, const QString& owner);
@@ -185,6 +190,8 @@ private:
     QString m_sectionFile; // the file a save is writing
     bool m_placeChosen = false; // the next save goes where the user just chose, without asking
     QString m_recoveredCopy; // the automatic copy this session recovered, until saved
+    QString m_keptCopy;      // the automatic copy put off to the next start, and
+    QString m_keptOwner;     // the project it was made of
     bool m_interactive = true;
     QString m_archiveDir;
     bool m_archived = false;

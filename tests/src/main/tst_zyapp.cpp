@@ -236,6 +236,20 @@ void TestZyApp::onlyDiscardDeletesTheCopy() {
     QCOMPARE(readFile(dir + "/~temp_film.zya2"), kNewer);
     QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
     QCOMPARE(savedConfig("autoSavePath"), dir + "/~temp_film.zya2");
+
+    // Neither closing the open project nor working on the copy's own
+    // project later in the session (its copies go beside the kept one,
+    // its save deletes only them) loses the kept copy or its record.
+    QVERIFY(ZyApp::instance()->maybeSave());
+    QVERIFY(ZyApp::instance()->openProject(dir + "/film.zya2"));
+    zya::UndoController::instance()->stack.push(new QUndoCommand("an edit"));
+    QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
+    QVERIFY(QFile::exists(dir + "/~temp_film-next.zya2"));
+    QCOMPARE(readFile(dir + "/~temp_film.zya2"), kNewer);
+    QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
+    QVERIFY(!QFile::exists(dir + "/~temp_film-next.zya2"));
+    QCOMPARE(readFile(dir + "/~temp_film.zya2"), kNewer);
+    QCOMPARE(savedConfig("autoSavePath"), dir + "/~temp_film.zya2");
     bg::iface()->configSet("autoSavePath", "");
     bg::iface()->configSave();
 }
