@@ -51,6 +51,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUndoStack>
@@ -404,6 +405,18 @@ QWidget* fieldBeingTyped() {
     return nullptr;
 }
 
+// Whether the field the user types in has typing of its own to undo.
+bool fieldHasUndo() {
+    QWidget* field = fieldBeingTyped();
+    if (auto* line = qobject_cast<QLineEdit*>(field))
+        return line->isUndoAvailable();
+    if (auto* text = qobject_cast<QTextEdit*>(field))
+        return text->document()->isUndoAvailable();
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(field))
+        return plain->document()->isUndoAvailable();
+    return false;
+}
+
 // Whether the focused control moves by Up, Down, Home and End itself: a
 // number, a list, a choice, a slider, text.
 bool movesByKeys(QWidget* focus) {
@@ -696,6 +709,13 @@ void MainWindow::on_pushButton_setting_clicked() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Ctrl+Z in a field undoes its typing; once the field has nothing of
+    // its own to undo (a value confirmed by Tab or Enter) the key is the
+    // editor's, which a field would otherwise swallow doing nothing.
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Undo)) {
+        if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->window() == this && !fieldHasUndo())
+            return true;
+    }
     // Shift is seen wherever the focus is inside this window: holding it
     // inverts auto-align for as long as it is held.
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {

@@ -1352,6 +1352,14 @@ private slots:
         QTest::keyClick(&field, Qt::Key_Y, Qt::ControlModifier);
         QCOMPARE(field.text(), QString("ab"));
         QCOMPARE(audio->children().size(), before);
+        // A field with nothing of its own to undo (a panel value confirmed
+        // by Tab) leaves Ctrl+Z to the timeline.
+        tracks()->addTrack(audio);
+        QTest::keyClick(&field, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(field.text(), QString());
+        QCOMPARE(audio->children().size(), before + 1);
+        QTest::keyClick(&field, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(audio->children().size(), before);
     }
 
     // Home and End go to the timeline's first and last frame, Up and Down to
