@@ -1,5 +1,7 @@
 #include "undo-controller.h"
 
+#include "undo-records.h"
+
 #include "value/interface.h"
 
 #include <QUndoCommand>
@@ -83,6 +85,14 @@ bool UndoController::isClean() const { return stack.isClean(); }
 void UndoController::setClean() { stack.setClean(); }
 
 void UndoController::setModified() { stack.resetClean(); }
+
+void UndoController::endTyping() {
+    if (stack.index() == 0)
+        return;
+    // QUndoStack hands out its commands as const; the record is ours.
+    if (auto* last = dynamic_cast<ValueRecord*>(const_cast<QUndoCommand*>(stack.command(stack.index() - 1))))
+        last->endTyping();
+}
 
 void UndoController::reset() {
     if (m_sequenceDepth > 0) {

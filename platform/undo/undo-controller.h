@@ -31,6 +31,9 @@ public:
     void setModified();
     // Empties the history (deleting what it owns) and marks it clean.
     void reset();
+    // The text being typed is left (its field lost the focus): what is
+    // typed next is a step of its own.
+    void endTyping();
 
     // The step of the open sequence, the parent of new records; null outside a sequence.
     QUndoCommand* sequenceStep() const;

@@ -23,10 +23,23 @@ void Record::undo() {
 }
 
 ValueRecord::ValueRecord(QUndoCommand* parent, ZyObject* object, std::string key, bg::Value before,
-                         bool hadBefore, bg::Value after)
+                         bool hadBefore, bg::Value after, bool typed)
     : Record(parent), m_key(std::move(key)), m_before(std::move(before)), m_hadBefore(hadBefore),
-      m_after(std::move(after)) {
+      m_after(std::move(after)), m_typed(typed) {
     m_handle = object->handle();
+}
+
+int ValueRecord::id() const {
+    constexpr int kTyping = 0x7479; // any id other than -1; mergeWith tells records apart
+    return m_typed ? kTyping : -1;
+}
+
+bool ValueRecord::mergeWith(const QUndoCommand* other) {
+    const auto* next = dynamic_cast<const ValueRecord*>(other);
+    if (!m_typed || !m_done || !next || !next->m_typed || next->m_handle != m_handle || next->m_key != m_key)
+        return false;
+    m_after = next->m_after;
+    return true;
 }
 
 void ValueRecord::doRedo(ZyObject* object) {

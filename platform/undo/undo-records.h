@@ -31,8 +31,15 @@ private:
 
 class ValueRecord : public Record {
 public:
+    // typed: a change of text being typed, which the next typed change of
+    // the same key of the same object joins (see ZyObject::setTypedValue).
     ValueRecord(QUndoCommand* parent, ZyObject* object, std::string key, bg::Value before, bool hadBefore,
-                bg::Value after);
+                bg::Value after, bool typed = false);
+
+    int id() const override;
+    bool mergeWith(const QUndoCommand* other) override;
+    // No later typed change joins this record any more.
+    void endTyping() { m_typed = false; }
 
 protected:
     void doRedo(ZyObject* object) override;
@@ -43,6 +50,7 @@ private:
     bg::Value m_before;
     bool m_hadBefore;
     bg::Value m_after;
+    bool m_typed;
 };
 
 class ObjectRecord : public Record {

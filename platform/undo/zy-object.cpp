@@ -33,6 +33,12 @@ void ZyObject::storeValue(const std::string& key, const bg::Value& value, bool p
 }
 
 void ZyObject::setValue(const char* key, const bg::Value& value, bool undoable, bool notify) {
+    changeValue(key, value, undoable, notify, false);
+}
+
+void ZyObject::setTypedValue(const char* key, const bg::Value& value) { changeValue(key, value, true, true, true); }
+
+void ZyObject::changeValue(const char* key, const bg::Value& value, bool undoable, bool notify, bool typed) {
     if (!key)
         return;
     UndoController* undo = UndoController::instance();
@@ -40,7 +46,7 @@ void ZyObject::setValue(const char* key, const bg::Value& value, bool undoable, 
         bool had = m_values.contains(key);
         bg::Value before = m_values.get(key);
         storeValue(key, value, true);
-        undo->record(new ValueRecord(undo->sequenceStep(), this, key, before, had, value));
+        undo->record(new ValueRecord(undo->sequenceStep(), this, key, before, had, value, typed));
     } else {
         storeValue(key, value, true);
     }

@@ -36,6 +36,10 @@ public:
     // Stores the value under the key. undoable: record the change (inside the
     // open merge sequence, if any). notify: call onChange(3, key) at once.
     void setValue(const char* key, const bg::Value& value, bool undoable, bool notify);
+    // As an undoable, notified setValue for text being typed: changes of
+    // this key of this object in a row make one undo step, until
+    // UndoController::endTyping() or any other step comes between.
+    void setTypedValue(const char* key, const bg::Value& value);
     bg::Value value(const char* key, const bg::Value& def = bg::Value()) const;
     bool hasValue(const char* key) const;
 
@@ -55,6 +59,7 @@ public:
 private:
     friend class ValueRecord;
     void storeValue(const std::string& key, const bg::Value& value, bool present);
+    void changeValue(const char* key, const bg::Value& value, bool undoable, bool notify, bool typed);
 
     bg::ValueMap m_values;
     std::shared_ptr<ObjectHandle> m_handle;

@@ -74,9 +74,24 @@ private:
     bool m_open = false;
 };
 
+// Ends the typing step of a field when the field loses the focus.
+class TypingStepEnd : public QObject {
+public:
+    explicit TypingStepEnd(QWidget* field) : QObject(field) { field->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusOut)
+            zya::UndoController::instance()->endTyping();
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 } // namespace
 
 void makeDragOneUndoStep(QSlider* slider, const QString& stepName) { new SliderDragStep(slider, stepName); }
+
+void endTypingStepOnFocusOut(QWidget* field) { new TypingStepEnd(field); }
 
 QSpinBox* spinBox(QWidget* parent, const char* objectName, int minimum, int maximum) {
     auto* box = new PanelSpinBox(parent);

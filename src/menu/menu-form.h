@@ -55,6 +55,9 @@ struct Placement {
 // joins one step of the undo history, closed when it is let go (or hidden
 // or destroyed while held). Keys and the wheel make a step each.
 void makeDragOneUndoStep(QSlider* slider, const QString& stepName);
+// The typing in a text field is one undo step until the field loses the
+// focus; what is typed after is another.
+void endTypingStepOnFocusOut(QWidget* field);
 
 // Sets a spin box without sending its signals.
 void setQuietly(QSpinBox* box, int value);

@@ -133,6 +133,7 @@ SubtitleMenu::SubtitleMenu(QWidget* parent) : AbstractMenu(parent) {
     connect(m_colorButton, &QPushButton::clicked, this, &SubtitleMenu::on_pushButton_color_clicked);
     connect(m_backgroundButton, &QPushButton::clicked, this, &SubtitleMenu::on_pushButton_background_clicked);
     connect(m_text, &QTextEdit::textChanged, this, &SubtitleMenu::on_textEdit_textChanged);
+    menu::endTypingStepOnFocusOut(m_text);
 }
 
 QFont SubtitleMenu::currentFont() const {

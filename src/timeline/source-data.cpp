@@ -286,8 +286,13 @@ void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::s
             return;
         }
         setValue(tlkey::ClipRect, v, true, true);
-    } else if (datatype == tlkey::Font || datatype == tlkey::Color || datatype == tlkey::BackgroundColor ||
-               datatype == tlkey::Content) {
+    } else if (datatype == tlkey::Content) {
+        // Each key typed changes the text: a run of typing is one undo step.
+        if (value(tlkey::Content) == bg::Value(v.toStdString()))
+            emit sig_valueApplied(QString::fromLatin1(tlkey::Content));
+        else
+            setTypedValue(tlkey::Content, bg::Value(v.toStdString()));
+    } else if (datatype == tlkey::Font || datatype == tlkey::Color || datatype == tlkey::BackgroundColor) {
         edit(datatype.c_str(), bg::Value(v.toStdString()));
     } else if (datatype == tlkey::Rotate || datatype == tlkey::Transparent ||
                datatype == tlkey::BackgroundTransparent || colourIndex(datatype) >= 0) {

@@ -250,13 +250,25 @@ private slots:
         QCOMPARE(panelChild<QSpinBox>(MenuSubtitle, "spinBox_height")->value(), int(shown.y));
         auto* text = panelChild<QTextEdit>(MenuSubtitle, "textEdit");
         text->moveCursor(QTextCursor::End);
+        // A run of typing is one undo step; typing after the field lost
+        // the focus is the next.
         const int steps = undo()->stack.count();
-        QTest::keyClicks(text, "!");
-        QCOMPARE(subtitle->content(), QString("Hi!"));
+        QTest::keyClicks(text, "!?");
+        QCOMPARE(subtitle->content(), QString("Hi!?"));
         QCOMPARE(undo()->stack.count(), steps + 1);
+        QEvent focusOut(QEvent::FocusOut);
+        QApplication::sendEvent(text, &focusOut);
+        text->moveCursor(QTextCursor::End);
+        QTest::keyClicks(text, "!");
+        QCOMPARE(undo()->stack.count(), steps + 2);
+        undo()->stack.undo();
+        QCOMPARE(subtitle->content(), QString("Hi!?"));
         undo()->stack.undo();
         QCOMPARE(subtitle->content(), QString("Hi"));
         QCOMPARE(text->toPlainText(), QString("Hi"));
+        undo()->stack.redo();
+        QCOMPARE(subtitle->content(), QString("Hi!?"));
+        undo()->stack.undo();
 
         SourceData* from = add(SourceVideo, 0);
         SourceData* to = add(SourceVideo, 60);
