@@ -4,6 +4,7 @@
 #include "render/render-manager.h"
 #include "timeline/frame-requests.h"
 #include "timeline/source-data.h"
+#include "timeline/source-item.h"
 #include "values/timeline-keys.h"
 #include "timeline/timeline-tree-model.h"
 #include "undo/undo-controller.h"
@@ -12,6 +13,7 @@
 #include "values/value-qt.h"
 
 #include <QGraphicsItem>
+#include <QGraphicsScene>
 #include <QUuid>
 
 #include <algorithm>
@@ -263,8 +265,12 @@ void ClassifyItem::deleteActiveClip() {
 }
 
 void ClassifyItem::editActiveClip(int mode) {
-    if (m_active)
-        emit sig_editClip(m_active, mode);
+    if (!m_active)
+        return;
+    emit sig_editClip(m_active, mode);
+    // Its panel, as a click (1) or a double click (2) on the clip in the timeline shows it.
+    if (auto* item = dynamic_cast<SourceItem*>(m_active.data()))
+        item->showPanel(mode);
 }
 
 void ClassifyItem::raiseActiveClip() {
@@ -298,6 +304,18 @@ void ClassifyItem::commitPlacement(const QRectF& previewRect, int rotateDegrees)
 
 void ClassifyItem::previewSelectionChanged(bool selected) {
     auto* item = dynamic_cast<QGraphicsItem*>(m_active.data());
-    if (item && item->isSelected() != selected)
+    if (!item)
+        return;
+    if (selected && item->scene()) {
+        // A choice in the preview replaces what the timeline had selected
+        // away from the play head (or on tracks without pictures).
+        for (QGraphicsItem* other : item->scene()->selectedItems()) {
+            auto* clip = dynamic_cast<SourceData*>(other);
+            ClassifyItem* track = clip && m_model ? m_model->trackOf(clip) : nullptr;
+            if (!track || !track->showsPicture() || track->currentClip() != clip)
+                other->setSelected(false);
+        }
+    }
+    if (item->isSelected() != selected)
         item->setSelected(selected);
 }

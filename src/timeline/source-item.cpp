@@ -389,14 +389,19 @@ void SourceItem::hoverLeaveEvent(QGraphicsSceneHoverEvent*) {
     update();
 }
 
+void SourceItem::showPanel(int clicked) {
+    if (TimeLineGraphicsScene* tl = timelineScene())
+        tl->showMenu(this, menuType(), clicked, panelMap());
+}
+
 void SourceItem::clicked(const QPointF& pos, int times) {
     TimeLineGraphicsScene* tl = timelineScene();
     if (startZone().contains(pos)) {
         emit sig_transLeftClicked(times, this);
     } else if (endZone().contains(pos)) {
         emit sig_transRightClicked(times, this);
-    } else if (tl) {
-        tl->showMenu(this, menuType(), times, panelMap());
+    } else {
+        showPanel(times);
     }
     if (tl) {
         const double fw = timeline::frameWidth();

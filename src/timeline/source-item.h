@@ -44,6 +44,8 @@ public:
 
     // The property panel that edits this clip.
     MenuType menuType() const;
+    // Shows the clip's panel as a click (1) or a double click (2) on it does.
+    void showPanel(int clicked);
     QColor fillColor() const;
     bool hasThumbnail() const { return !m_thumbnail.isNull(); }
     // Whether the clip shows its file's waveform, and the peaks it is drawn

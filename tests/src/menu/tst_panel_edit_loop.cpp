@@ -232,6 +232,26 @@ private slots:
         QCOMPARE(resource->currentPanel(), MenuVideo);
     }
 
+    // A click on a picture in the preview selects its clip alone on the
+    // timeline and shows its panel, as a click on the clip there does.
+    void aClickInThePreviewChoosesTheClip() {
+        SourceData* video = add(SourceVideo, 0);
+        SourceData* later = add(SourceVideo, 200);
+        SourceData* picture = add(SourcePicture, 0);
+        doubleClick(later);
+        QCOMPARE(resource->currentPanel(), MenuVideo);
+        QVERIFY(dynamic_cast<SourceItem*>(later)->isSelected());
+        for (SourceType kind : {SourceVideo, SourcePicture})
+            model()->header(kind)->requestFrame(10);
+        ClassifyItem* pictures = model()->header(SourcePicture);
+        pictures->previewSelectionChanged(true);
+        pictures->previewItem()->editClip(1);
+        QCOMPARE(resource->currentPanel(), MenuPicture);
+        QVERIFY(dynamic_cast<SourceItem*>(picture)->isSelected());
+        QVERIFY(!dynamic_cast<SourceItem*>(later)->isSelected());
+        QVERIFY(!dynamic_cast<SourceItem*>(video)->isSelected());
+    }
+
     void soundSubtitleAndTransitionEditsReachTheirItems() {
         SourceData* dub = add(SourceDub, 0);
         doubleClick(dub);
