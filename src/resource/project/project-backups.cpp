@@ -47,6 +47,14 @@ bool ProjectBackups::keep(const QString& projectPath, QString* error) {
     const QString folder = folderFor(projectPath);
     if (!QDir().mkpath(folder))
         return fail(QStringLiteral("%1 cannot be made").arg(folder));
+    // A save of an unchanged project keeps nothing new: ten of them would
+    // otherwise push every different earlier version out.
+    const QList<EarlierVersion> kept = earlierVersions(projectPath);
+    if (!kept.isEmpty()) {
+        QFile newest(kept.first().path);
+        if (newest.size() == bytes.size() && newest.open(QIODevice::ReadOnly) && newest.readAll() == bytes)
+            return true;
+    }
     const QDateTime now = QDateTime::currentDateTime();
     QString name = QDir(folder).filePath(now.toString(kStampFormat) + QStringLiteral(".zya2"));
     QSaveFile copy(name);
