@@ -456,7 +456,9 @@ QImage MaterialManager::makePreview(const QString& path, uint32_t type) {
     }
     case Music:
     case Mic:
-        return QImage(QStringLiteral(":/image/res_music.png"));
+        // A sound that is missing looks missing, as a picture or a video does.
+        return QImage(QFileInfo::exists(path) ? QStringLiteral(":/image/res_music.png")
+                                              : QStringLiteral(":/image/res_cannotload.png"));
     case Text:
         return QImage(QStringLiteral(":/image/res_text.png"));
     default:

@@ -197,12 +197,15 @@ private slots:
                                   media("tone.mp3")},
                                  false);
         library.AddMaterialFiles({media("random.mp4")}, true); // a project's file that no longer decodes
+        library.AddMaterialFiles({dir + "/gone.mp3"}, true);   // one that is missing
         QTRY_VERIFY_WITH_TIMEOUT(std::all_of(listener.latest.begin(), listener.latest.end(),
                                              [](const MaterialData* m) { return !m->preview.isNull(); }),
                                  20000);
         QVERIFY(listener.refreshes > 0);
         QCOMPARE(listener.byPath(media("tone.mp3"))->preview.size(), QImage(":/image/res_music.png").size());
         QCOMPARE(listener.byPath(media("random.mp4"))->preview.size(), QImage(":/image/res_cannotload.png").size());
+        QCOMPARE(listener.byPath(dir + "/gone.mp3")->preview, QImage(":/image/res_cannotload.png"));
+        QVERIFY(listener.byPath(media("tone.mp3"))->preview != QImage(":/image/res_cannotload.png"));
         const QImage video = listener.byPath(media("h264-30fps.mp4"))->preview;
         QVERIFY(video.width() <= 100 && video.height() <= 80);
         QImage redThumb(mediaThumbnailPath(dir + "/red/shot.png"));
