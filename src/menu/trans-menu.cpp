@@ -60,6 +60,9 @@ TransMenu::TransMenu(QWidget* parent) : AbstractMenu(parent) {
     m_slider = new QSlider(Qt::Horizontal, this);
     m_slider->setObjectName(QStringLiteral("horizontalSlider_align"));
     m_slider->setRange(0, 10);
+    // The value is the share before the cut; to the left, as on the
+    // timeline, the transition lies earlier.
+    m_slider->setInvertedAppearance(true);
     m_slider->setValue(5);
     m_slider->setFocusPolicy(Qt::NoFocus); // no keyboard steps: an edit is sent on release
     m_slider->setTickInterval(50);

@@ -25,6 +25,8 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWheelEvent>
@@ -429,6 +431,26 @@ private slots:
         QCOMPARE(log.edits.back().map.get("value").toInt(), 7);
         slider->setValue(10);
         emit slider->sliderReleased();
+        QCOMPARE(align->currentIndex(), int(TransMenu::SplitEnd));
+
+        // The handle dragged to the left puts the transition earlier, as
+        // the timeline lies: all of it before the cut.
+        slider->setValue(5);
+        QStyleOptionSlider option;
+        option.initFrom(slider);
+        option.orientation = slider->orientation();
+        option.minimum = slider->minimum();
+        option.maximum = slider->maximum();
+        option.upsideDown = slider->invertedAppearance();
+        option.sliderPosition = option.sliderValue = slider->value();
+        const QPoint handle =
+            slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+        QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handle);
+        QMouseEvent move(QEvent::MouseMove, QPoint(0, handle.y()), slider->mapToGlobal(QPoint(0, handle.y())),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(slider, &move);
+        QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(0, handle.y()));
+        QCOMPARE(log.edits.back().map.get("value").toInt(), 10);
         QCOMPARE(align->currentIndex(), int(TransMenu::SplitEnd));
 
         // The kind is sent by its own name, whatever the box shows.
