@@ -9,6 +9,8 @@
 #include <QFontComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QScrollArea>
@@ -70,12 +72,25 @@ SubtitleMenu::SubtitleMenu(QWidget* parent) : AbstractMenu(parent) {
     menu::addRow(grid, row++, menu::text(kKeys, "Font"), m_font);
     m_fontSize = new QComboBox(page);
     m_fontSize->setObjectName(QStringLiteral("comboBox_fontSize"));
-    m_fontSize->setEditable(false);
+    // Any size may be typed (40, say); the list offers the usual ones.
+    m_fontSize->setEditable(true);
+    m_fontSize->setInsertPolicy(QComboBox::NoInsert);
+    m_fontSize->setValidator(new QIntValidator(1, kLargestFontSize, m_fontSize));
     m_fontSize->setView(new QListView(m_fontSize)); // a plain list takes the style sheet
     {
         const QSignalBlocker quiet(m_fontSize);
         m_fontSize->addItems(fontSizes());
     }
+    connect(m_fontSize->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        const int points = m_fontSize->currentText().toInt();
+        if (points <= 0)
+            return;
+        {
+            const QSignalBlocker quiet(m_fontSize);
+            showFontSize(points);
+        }
+        send(tlkey::Font);
+    });
     menu::addRow(grid, row++, menu::text(kKeys, "FontSize"), m_fontSize);
 
     auto* styles = new QWidget(page);
@@ -134,6 +149,10 @@ SubtitleMenu::SubtitleMenu(QWidget* parent) : AbstractMenu(parent) {
     connect(m_backgroundButton, &QPushButton::clicked, this, &SubtitleMenu::on_pushButton_background_clicked);
     connect(m_text, &QTextEdit::textChanged, this, &SubtitleMenu::on_textEdit_textChanged);
     menu::endTypingStepOnFocusOut(m_text);
+}
+
+SubtitleMenu::~SubtitleMenu() {
+    m_fontSize->lineEdit()->disconnect(this);
 }
 
 QFont SubtitleMenu::currentFont() const {

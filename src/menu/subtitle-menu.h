@@ -19,6 +19,8 @@ class SubtitleMenu : public AbstractMenu {
     Q_OBJECT
 public:
     explicit SubtitleMenu(QWidget* parent = nullptr);
+    // The size field, losing the focus as the panel goes, sends nothing.
+    ~SubtitleMenu() override;
 
     void UpdateData(bg::ValueMap map) override;
     bg::ValueMap valueMap() const;
@@ -29,6 +31,8 @@ public:
 
     // The sizes offered, in order.
     static const QStringList& fontSizes();
+    // The largest size that may be typed, in points.
+    static constexpr int kLargestFontSize = 500;
     // A colour's style for its button.
     static QString colorStyle(const QColor& color);
 

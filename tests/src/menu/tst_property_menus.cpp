@@ -324,6 +324,13 @@ private slots:
         child<QPushButton>(&menu, "pushButton_bold")->click();
         sent.fromString(QString::fromStdString(log.edits.back().map.get("font").toStdString()));
         QCOMPARE(sent.pointSize(), 60);
+        // Any size can be typed; what is not a size is not taken.
+        sizes->lineEdit()->selectAll();
+        QTest::keyClicks(sizes->lineEdit(), "4x0");
+        QTest::keyClick(sizes->lineEdit(), Qt::Key_Return);
+        sent.fromString(QString::fromStdString(log.edits.back().map.get("font").toStdString()));
+        QCOMPARE(sent.pointSize(), 40);
+        QCOMPARE(sizes->currentText(), QString("40"));
 
         // Typing sends the text; the refresh that follows keeps the cursor.
         auto* text = child<QTextEdit>(&menu, "textEdit");
