@@ -47,8 +47,9 @@ void ZyApp::forgetAutoSave() {
     // A scripted export leaves the editor's pending recovery alone.
     if (!m_interactive)
         return;
-    for (const QString& copy : {project::autoSavePath(m_projectPath), project::autoSaveFallbackPath(m_projectPath),
-                                notKeptCopy(project::autoSavePath(m_projectPath)), m_recoveredCopy}) {
+    const QString primary = project::autoSavePath(m_projectPath);
+    const QString fallback = project::autoSaveFallbackPath(m_projectPath);
+    for (const QString& copy : {primary, fallback, notKeptCopy(primary), notKeptCopy(fallback), m_recoveredCopy}) {
         if (copy.isEmpty() || copy == m_keptCopy)
             continue; // offered again at the next start, as the user asked
         if (QFileInfo::exists(copy) && !QFile::remove(copy))
