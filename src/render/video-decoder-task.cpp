@@ -320,7 +320,15 @@ VFrameInfo VideoTaskManager::decodeLayer(const LayerRequest& layer) {
     int down = 1;
     info.frame = task->frame(layer.frame, shrinkFor(layer, *task), &down);
     // The crop is in the file's pixels; a picture decoded smaller takes it scaled.
-    if (down > 1) {
+    const QSize file = task->sourceSize();
+    if (info.frame && std::max(file.width(), file.height()) / down > GsTexture::kMaxSide) {
+        // Longer than a texture: the decoder scaled it to fit.
+        const QRect& crop = layer.clipRect;
+        const double sx = double(info.frame->width) / file.width(), sy = double(info.frame->height) / file.height();
+        const int left = int(crop.x() * sx), top = int(crop.y() * sy);
+        info.clipRect = QRect(left, top, int(std::ceil((crop.x() + crop.width()) * sx)) - left,
+                              int(std::ceil((crop.y() + crop.height()) * sy)) - top);
+    } else if (down > 1) {
         const QRect& crop = layer.clipRect;
         const int left = crop.x() / down, top = crop.y() / down;
         info.clipRect = QRect(left, top, (crop.x() + crop.width() + down - 1) / down - left,

@@ -474,19 +474,23 @@ private slots:
     }
 
     // A picture wider than a texture can be (a panorama) is shown scaled,
-    // not left out.
+    // not left out, and its crop, in the file's pixels, still holds.
     void aPanoramaWiderThanATextureShows() {
-        buildTimeline([](TimeLineTreeModel& model) {
-            ClassifyItem* pictures = model.header(SourcePicture);
-            pictures->addSource(model.createSource(pictures, 0, 10, 0, timeline::kMaxFrames,
-                                                   kMedia + "/export-wide-green.png", QRectF(0, 0, 320, 240),
-                                                   QRect(0, 0, 16000, 200)));
-        });
-        const QString out = korvel::test::workFolder("panorama") + "/out.mp4";
-        const ExportResult result = exportAt30(out);
-        QVERIFY2(result.ok, qPrintable(result.reason));
-        const Picture p = pictureAt(out, 5);
-        QVERIFY2(near(p.at(160, 120), 0, 255, 0), qPrintable(describe(p.at(160, 120))));
+        for (const bool cropped : {false, true}) {
+            buildTimeline([cropped](TimeLineTreeModel& model) {
+                ClassifyItem* pictures = model.header(SourcePicture);
+                pictures->addSource(model.createSource(
+                    pictures, 0, 10, 0, timeline::kMaxFrames, kMedia + "/export-wide-red-green.png",
+                    QRectF(0, 0, 320, 240), cropped ? QRect(0, 0, 8000, 200) : QRect(0, 0, 16000, 200)));
+            });
+            const QString out = korvel::test::workFolder("panorama") + (cropped ? "/cropped.mp4" : "/whole.mp4");
+            const ExportResult result = exportAt30(out);
+            QVERIFY2(result.ok, qPrintable(result.reason));
+            const Picture p = pictureAt(out, 5);
+            QVERIFY2(near(p.at(20, 120), 255, 0, 0), qPrintable(describe(p.at(20, 120))));
+            const QColor right = p.at(300, 120);
+            QVERIFY2(cropped ? near(right, 255, 0, 0) : near(right, 0, 255, 0), qPrintable(describe(right)));
+        }
     }
 
     // An interlaced clip shows one field at a time: no line-high stripes
