@@ -72,6 +72,7 @@ void connectTimelineToRender(TimeLineWidget* timeline, ToolBarWidget* toolbar, R
                      &TimeLineGraphicsView::slot_frontFrameRequest);
     QObject::connect(render, &RenderManager::sig_backFrameRequest, view, &TimeLineGraphicsView::slot_backFrameRequest);
     QObject::connect(render, &RenderManager::sig_audioSourceItem, view, &TimeLineGraphicsView::slot_audioSourceItem);
+    QObject::connect(render, &RenderManager::sig_recordCutShort, view, &TimeLineGraphicsView::slot_recordCutShort);
     QObject::connect(render, &RenderManager::sig_startExportPrepare, view,
                      &TimeLineGraphicsView::slot_startExportPrepare);
     QObject::connect(render, &RenderManager::sig_stopExportPrepare, view,

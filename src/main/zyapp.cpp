@@ -147,6 +147,9 @@ void ZyApp::keepUnfinishedTake() {
             LOGW("record: the take %s cut off by the last crash holds nothing", qUtf8Printable(take));
             continue;
         }
+        // Its header was last written up to a second before the crash: it
+        // is made to say all the sound the file holds.
+        wav::repairSizes(QFile::encodeName(take).constData());
         // A recovered copy made after the take already holds it.
         if (used.contains(take) ||
             (library && library->FindMaterial([&](const MaterialObject* o) { return o->path == take; })))

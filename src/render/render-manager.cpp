@@ -131,6 +131,7 @@ bool RenderManager::init() {
         m_record = new RecordManager;
         connect(m_record, &RecordManager::sig_frameRequest, this, &RenderManager::sig_frontFrameRequest);
         connect(m_record, &RecordManager::sig_audioSourceItem, this, &RenderManager::sig_audioSourceItem);
+        connect(m_record, &RecordManager::sig_recordCutShort, this, &RenderManager::sig_recordCutShort);
         connect(m_record, &RecordManager::sig_controlRecord, this, &RenderManager::sig_controlRecord);
     }
     if (!GsDevice::CreateDefaultDevice(false))

@@ -114,6 +114,8 @@ signals:
     void sig_frontFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
     void sig_backFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
     void sig_audioSourceItem(bool, QString, bool);
+    // A voice-over stopped by itself: its file took no more sound (RecordManager).
+    void sig_recordCutShort(QString path);
     void sig_controlRecord();
     void sig_controlPlay();
     void sig_updateSceneSize(int width, int height);

@@ -20,6 +20,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QDir>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -301,6 +302,16 @@ void TimeLineGraphicsView::slot_audioSourceItem(bool start, QString path, bool e
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     }
+}
+
+void TimeLineGraphicsView::slot_recordCutShort(const QString& path) {
+    const QString text = path.isEmpty() ? tr("record.NothingWritten")
+                                        : tr("record.CutShort").arg(QDir::toNativeSeparators(path));
+    auto* box = new QMessageBox(QMessageBox::NoIcon, tr("pre_form.RecordHint"), text, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("recordCutShort"));
+    box->button(QMessageBox::Ok)->setText(tr("pre_form.Ok"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 QList<SourceData*> TimeLineGraphicsView::selectedClips() const {

@@ -85,6 +85,9 @@ public slots:
     // The recorder's start (placeholder from the play head on a free Dub
     // row) and end (a path makes the Dub clip; error tells of no microphone).
     void slot_audioSourceItem(bool start, QString path, bool error);
+    // The voice-over stopped by itself, its file full: the user is told
+    // where the take lies, whole up to there (path empty: that none was kept).
+    void slot_recordCutShort(const QString& path);
     // Around an export: the picture and video items switch to and from
     // being driven by the export.
     void slot_startExportPrepare();

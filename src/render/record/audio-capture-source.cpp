@@ -53,8 +53,11 @@ void AudioCaptureSource::write(const void* data, size_t bytes, int64_t streamSta
     // On the sound server's loop thread. The header goes first, once for the
     // whole file: a device that comes back later goes on in the same file.
     bool startsTake = false;
+    bool refused = false;
     {
         std::lock_guard<std::mutex> hold(m_writerLock);
+        if (m_refused)
+            return; // the file takes nothing more; the take is ending
         if (!m_writer->headerWritten()) {
             wav::WaveFormatEx format;
             format.formatTag = 3; // IEEE float
@@ -66,36 +69,39 @@ void AudioCaptureSource::write(const void* data, size_t bytes, int64_t streamSta
             format.extraSize = 0;
             if (m_writer->Init(&format) != wav::WavEncoder::Ok) {
                 LOGE("Init WAVENC Error");
-                return;
+                m_refused = refused = true;
             }
             m_fileFormat = m_streamFormat;
         }
         const int block = m_fileFormat.blockBytes();
-        if (block <= 0)
-            return;
-        const int64_t frames = int64_t(bytes) / block;
-        // Once the take has ended, nothing past its end goes in.
-        int64_t keep = frames;
-        const int64_t end = takeSamplesLocked(m_fileFormat.rate);
-        if (end >= 0)
-            keep = std::max<int64_t>(0, std::min(frames, end - m_deliveredFrames));
-        m_deliveredFrames += frames;
-        if (keep > 0)
-            m_writer->Write(data, int(keep * block));
-        if (m_takeStartUs.load() == 0 && frames > 0) {
-            // The fragment holds what was heard just before it came; a source
-            // that hands over its sound ahead of time (large blocks at once)
-            // still began no earlier than its stream did.
-            const int64_t now =
-                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
-            const int64_t heard = now - frames * 1000000 / std::max(1, m_fileFormat.rate);
-            m_takeStartUs = std::max<int64_t>(1, streamStartedUs > 0 ? std::max(heard, streamStartedUs) : now);
-            startsTake = true;
+        if (!refused && block > 0) {
+            const int64_t frames = int64_t(bytes) / block;
+            // Once the take has ended, nothing past its end goes in.
+            int64_t keep = frames;
+            const int64_t end = takeSamplesLocked(m_fileFormat.rate);
+            if (end >= 0)
+                keep = std::max<int64_t>(0, std::min(frames, end - m_deliveredFrames));
+            m_deliveredFrames += frames;
+            // A full disk, or the longest file: the take ends with what went in.
+            if (keep > 0 && m_writer->Write(data, int(keep * block)) != wav::WavEncoder::Ok)
+                m_refused = refused = true;
+            if (m_takeStartUs.load() == 0 && frames > 0) {
+                // The fragment holds what was heard just before it came; a source
+                // that hands over its sound ahead of time (large blocks at once)
+                // still began no earlier than its stream did.
+                const int64_t now =
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+                const int64_t heard = now - frames * 1000000 / std::max(1, m_fileFormat.rate);
+                m_takeStartUs = std::max<int64_t>(1, streamStartedUs > 0 ? std::max(heard, streamStartedUs) : now);
+                startsTake = true;
+            }
         }
     }
     m_delivered.notify_all();
     if (startsTake)
         emit sig_takeStarted();
+    if (refused)
+        emit sig_writeRefused();
 }
 
 void AudioCaptureSource::endTake(int64_t frames, int fps) {
@@ -104,7 +110,7 @@ void AudioCaptureSource::endTake(int64_t frames, int fps) {
     m_takeFps = std::max(1, fps);
     m_takeFrames = std::max<int64_t>(0, frames);
     const auto enough = [this] {
-        return !m_flowing || m_takeFrames == 0 ||
+        return !m_flowing || m_refused || m_takeFrames == 0 ||
                (m_writer->headerWritten() && m_deliveredFrames >= takeSamplesLocked(m_fileFormat.rate));
     };
     m_delivered.wait_for(hold, std::chrono::milliseconds(kTailWaitMs), enough);

@@ -73,6 +73,9 @@ signals:
     void sig_initError();
     // The first sound arrived: takeStartUs() is set. From the server's loop thread.
     void sig_takeStarted();
+    // The file took no more sound (a full disk, or its largest size); what
+    // it holds is whole. Once, from the server's loop thread.
+    void sig_writeRefused();
 
 private:
     void captureThread();
@@ -99,6 +102,7 @@ private:
     cap::CaptureFormat m_fileFormat; // what the header says
     int64_t m_deliveredFrames = 0;   // sample frames handed over since the take began
     bool m_flowing = false;          // a stream is open and was not lost
+    bool m_refused = false;          // the file took no more sound
     int64_t m_takeFrames = -1;       // the take's length in 1/m_takeFps s; -1 while it runs
     int m_takeFps = 30;
 

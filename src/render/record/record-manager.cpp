@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <utility>
+
 RecordManager::RecordManager(QObject* parent) : QObject(parent) {
     qRegisterMetaType<MoveType>("MoveType");
     qRegisterMetaType<EditType>("EditType");
@@ -40,12 +42,14 @@ void RecordManager::RecordAudio(bool start) {
                  QStringLiteral(".wav");
         m_filePath = m_path;
         m_error = false;
+        m_full = false;
         m_recording = true;
         emit sig_audioSourceItem(true, m_path, false);
         m_thread = new RecordThread(m_path, this);
         connect(m_thread, &RecordThread::sig_frameRequest, this, &RecordManager::sig_frameRequest);
         connect(m_thread, &RecordThread::sig_recordError, this, &RecordManager::slot_recordError);
         connect(m_thread, &RecordThread::sig_recordStop, this, &RecordManager::slot_recordStop);
+        connect(m_thread, &RecordThread::sig_recordFull, this, &RecordManager::slot_recordFull);
         m_thread->start();
         // Until a saved project holds the take, the next start looks for it:
         // a crash now leaves a whole file that no project names.
@@ -80,6 +84,8 @@ void RecordManager::RecordAudio(bool start) {
         m_takes.append(m_path);
     setUnfinishedTakes(takes);
     emit sig_audioSourceItem(false, m_path, m_error);
+    if (std::exchange(m_full, false))
+        emit sig_recordCutShort(m_path); // empty when nothing could be kept
 }
 
 QStringList RecordManager::unfinishedTakes() {
@@ -107,6 +113,14 @@ void RecordManager::forgetStoppedTakes() {
 void RecordManager::slot_recordError() {
     m_path.clear();
     m_error = true;
+    emit sig_controlRecord();
+}
+
+void RecordManager::slot_recordFull() {
+    if (!m_recording || m_full)
+        return;
+    // Stopped as the user stops it: the take lands with what the file holds.
+    m_full = true;
     emit sig_controlRecord();
 }
 

@@ -40,12 +40,17 @@ public:
 public slots:
     void slot_recordError();
     void slot_recordStop();
+    void slot_recordFull();
 
 signals:
     void sig_audioSourceItem(bool start, QString path, bool error);
     void sig_frameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
     // The user interface is to switch the recording off.
     void sig_controlRecord();
+    // The take stopped by itself: its file took no more sound (a full disk).
+    // The clip holds what was written (path; empty when nothing was), and
+    // the user is to be told.
+    void sig_recordCutShort(QString path);
 
 private:
     static void setUnfinishedTakes(const QStringList& takes);
@@ -55,5 +60,6 @@ private:
     QString m_path;     // the file the timeline is told of; empty after an error at the start
     QString m_filePath; // the file being written
     bool m_error = false;
+    bool m_full = false; // the file took no more sound
     bool m_recording = false;
 };

@@ -65,6 +65,13 @@ void RecordThread::run() {
         },
         Qt::DirectConnection);
     connect(
+        source.get(), &AudioCaptureSource::sig_writeRefused, this,
+        [this] {
+            LOGD("sig_writeRefused");
+            emit sig_recordFull();
+        },
+        Qt::DirectConnection);
+    connect(
         source.get(), &AudioCaptureSource::sig_initError, this,
         [this] {
             LOGD("sig_initError");

@@ -31,6 +31,8 @@ signals:
     void sig_frameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
     void sig_recordError();
     void sig_recordStop();
+    // The file takes no more sound; the take ends with what it holds.
+    void sig_recordFull();
 
 protected:
     void run() override;

@@ -3,6 +3,7 @@
 #include "value/interface.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -25,7 +26,12 @@ bool writeLittle32(FILE* file, long offset, uint32_t value) {
 
 } // namespace
 
-WavEncoder::WavEncoder(FILE* file) : m_file(file) {}
+WavEncoder::WavEncoder(FILE* file) : m_file(file) {
+    // Straight to the file: a refused write is seen at once, and a crash
+    // loses nothing that was handed over.
+    if (m_file)
+        std::setvbuf(m_file, nullptr, _IONBF, 0);
+}
 
 WavEncoder::~WavEncoder() {
     if (!m_file)
@@ -73,6 +79,8 @@ int WavEncoder::Init(const WaveFormatEx* format) {
 int WavEncoder::Write(const void* data, int bytes) {
     if (!m_file)
         return NoFile;
+    if (m_failed)
+        return ShortWrite;
     if (bytes <= 0)
         return Ok;
     const int64_t position = headerBytes() + m_dataBytes;
@@ -86,8 +94,24 @@ int WavEncoder::Write(const void* data, int bytes) {
     const size_t written = toWrite > 0 ? std::fwrite(data, 1, size_t(toWrite), m_file) : 0;
     m_dataBytes += int64_t(written);
     m_unpatched += int64_t(written);
-    if (int64_t(written) != toWrite)
-        result = ShortWrite;
+    if (int64_t(written) != toWrite) {
+        const int error = errno;
+        LOGE("wav: a write was refused after %lld bytes of samples: %s", static_cast<long long>(m_dataBytes),
+             std::strerror(error));
+        m_failed = true;
+        std::clearerr(m_file);
+        // Part of a sample frame may have gone in: the file ends whole.
+        const int64_t whole = m_blockSize > 0 ? m_dataBytes - m_dataBytes % m_blockSize : m_dataBytes;
+        if (whole != m_dataBytes && ::ftruncate(fileno(m_file), off_t(headerBytes() + whole)) != 0)
+            LOGW("wav: cannot cut the samples back to whole frames: %s", std::strerror(errno));
+        else
+            m_dataBytes = whole;
+        if (headerWritten())
+            patchSizes();
+        return ShortWrite;
+    }
+    if (result == SizeLimit)
+        m_failed = true;
     if (headerWritten() && m_unpatched >= std::max<int64_t>(m_bytesPerSecond, 1))
         patchSizes();
     return result;
@@ -111,6 +135,44 @@ int WavEncoder::Truncate(int64_t bytes) {
     m_dataBytes = bytes;
     patchSizes(); // also returns to the new end
     return Ok;
+}
+
+bool repairSizes(const char* path) {
+    FILE* file = std::fopen(path, "r+b");
+    if (!file) {
+        LOGW("wav: %s cannot be opened to repair: %s", path, std::strerror(errno));
+        return false;
+    }
+    uint8_t head[36] = {};
+    const auto little16 = [&head](int at) { return uint32_t(head[at]) | uint32_t(head[at + 1]) << 8; };
+    const auto little32 = [&head](int at) {
+        return uint32_t(head[at]) | uint32_t(head[at + 1]) << 8 | uint32_t(head[at + 2]) << 16 |
+               uint32_t(head[at + 3]) << 24;
+    };
+    bool ok = std::fread(head, 1, sizeof head, file) == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
+              std::memcmp(head + 8, "WAVEfmt ", 8) == 0;
+    const uint32_t formatSize = ok ? little32(16) : 0;
+    const uint32_t block = ok ? little16(32) : 0;
+    char tag[4] = {};
+    ok = ok && formatSize >= 16 && formatSize < 1024 && block > 0 &&
+         std::fseek(file, long(20 + formatSize), SEEK_SET) == 0 && std::fread(tag, 1, 4, file) == 4 &&
+         std::memcmp(tag, "data", 4) == 0 && std::fseek(file, 0, SEEK_END) == 0;
+    const long end = ok ? std::ftell(file) : -1;
+    const int64_t header = 28 + int64_t(formatSize);
+    if (!ok || end < header || end >= WavEncoder::kSizeLimit) {
+        LOGW("wav: %s is not a recording this program began; left as it is", path);
+        std::fclose(file);
+        return false;
+    }
+    const int64_t data = (end - header) - (end - header) % block;
+    ok = (data == end - header || ::ftruncate(fileno(file), off_t(header + data)) == 0) &&
+         writeLittle32(file, 4, uint32_t(header + data - 8)) &&
+         writeLittle32(file, long(24 + formatSize), uint32_t(data));
+    if (std::fclose(file) != 0 || !ok) {
+        LOGW("wav: the sizes of %s cannot be written", path);
+        return false;
+    }
+    return true;
 }
 
 void WavEncoder::patchSizes() {

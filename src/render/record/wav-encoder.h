@@ -1,10 +1,14 @@
 // The WAV file a voice-over is recorded into: a RIFF header with the
 // capture format, then the samples exactly as captured.
 //
-// Both sizes of the header are patched about once a second of sound while
-// recording, and again when the writer is destroyed, so that a recording
-// cut short by a crash still opens in any player with all but its last
-// second. Used by one thread at a time (the capture side).
+// The samples go to the file as they come (no buffer of the writer's own),
+// and both sizes of the header are patched about once a second of sound
+// while recording and again when the writer is destroyed, so that a
+// recording cut short by a crash holds all it was given, and repairSizes()
+// makes its header say so. A write the file system refuses (a full disk)
+// leaves the file cut back to whole sample frames with sizes that say so,
+// and every later write is refused too. Used by one thread at a time (the
+// capture side).
 #pragma once
 
 #include <cstdint>
@@ -65,6 +69,10 @@ public:
     // Bytes before the samples: 28 + the format block.
     int64_t headerBytes() const { return 28 + int64_t(m_formatSize); }
 
+    // A write was refused; the file ends with the last whole sample frame
+    // that was written.
+    bool failed() const { return m_failed; }
+
 private:
     // Writes both sizes for what is in the file now and returns to its end.
     void patchSizes();
@@ -75,6 +83,13 @@ private:
     uint32_t m_bytesPerSecond = 0;
     int64_t m_dataBytes = 0;
     int64_t m_unpatched = 0; // sample bytes since the sizes were last written
+    bool m_failed = false;
 };
+
+// Makes the sizes in the header of a file this writer began say what the
+// file holds (cut back to whole sample frames): a recording cut off by a
+// crash had them patched up to a second earlier. False, with a log line,
+// for a file that is not one of ours or cannot be written.
+bool repairSizes(const char* path);
 
 } // namespace wav

@@ -10,6 +10,7 @@
 #include "render/render-manager.h"
 #include "resource/material-manager.h"
 #include "resource/resource-widget.h"
+#include "support/file-size-limit.h"
 #include "support/test-main.h"
 #include "support/pulse-control.h"
 #include "timeline/classify-item.h"
@@ -366,15 +367,55 @@ private slots:
         QCOMPARE(told, 0);
         QVERIFY(!library->FindMaterial(isTake));
         QVERIFY(bg::configText(RecordManager::kUnfinishedTakeKey).empty());
-        // A crash before any save held it: named, and on no timeline.
+        // A crash before any save held it: named, and on no timeline; its
+        // header, last written up to a second before, says all it holds.
         ZyApp::instance()->clearProject();
         QVERIFY(!library->FindMaterial(isTake));
+        {
+            QFile file(take);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek(42)); // the data size
+            file.write(QByteArray(4, '\0'));
+        }
+        QVERIFY(!readTake(take).error.isEmpty());
         bg::iface()->configSet(RecordManager::kUnfinishedTakeKey, take.toStdString());
         ZyApp::instance()->keepUnfinishedTake();
         answering.stop();
         QCOMPARE(told, 1);
         QVERIFY(bg::configText(RecordManager::kUnfinishedTakeKey).empty());
         QTRY_VERIFY(library->FindMaterial(isTake));
+        const Take repaired = readTake(take);
+        QVERIFY2(repaired.error.isEmpty(), qPrintable(repaired.error));
+        QVERIFY(!repaired.samples.isEmpty());
+    }
+
+    // The disk fills while recording: the take stops by itself, lands with
+    // what its file holds (a whole WAV that says so), and the user is told.
+    void aFullDiskEndsTheTake() {
+        if (!pactl({"info"}))
+            QSKIP("no sound server");
+        QSignalSpy items(render(), &RenderManager::sig_audioSourceItem);
+        {
+            // The test source hands over two seconds at a time: the first
+            // fits, the second fills the file.
+            korvel::test::FileSizeLimit full(500000);
+            QTest::mouseClick(dubButton(), Qt::LeftButton);
+            QVERIFY(render()->isRecording());
+            QTRY_VERIFY_WITH_TIMEOUT(!render()->isRecording(), 10000);
+        }
+        QVERIFY(!dubButton()->isChecked());
+        QCOMPARE(items.size(), 2);
+        const QString path = items[1][1].toString();
+        QVERIFY(!items[1][2].toBool()); // not "no microphone"
+        const Take take = readTake(path);
+        QVERIFY2(take.error.isEmpty(), qPrintable(take.error));
+        QVERIFY(!take.samples.isEmpty());
+        QCOMPARE(dubClips().size(), 1);
+        QCOMPARE(dubClips().first()->path(), path);
+        QList<QMessageBox*> told;
+        QTRY_VERIFY((told = window()->findChildren<QMessageBox*>("recordCutShort")).size() == 1);
+        QVERIFY(told.first()->text().startsWith("record.CutShort")); // the tests run on the text keys
+        told.first()->close();
     }
 
     // No sound server: the recording stops by itself, no clip, and the user is told.

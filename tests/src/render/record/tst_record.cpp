@@ -5,6 +5,7 @@
 #include "render/record/record-manager.h"
 #include "render/record/record-thread.h"
 #include "render/record/wav-encoder.h"
+#include "support/file-size-limit.h"
 #include "support/test-main.h"
 #include "support/pulse-control.h"
 #include "value/interface.h"
@@ -169,6 +170,53 @@ private slots:
         float first = 0;
         std::memcpy(&first, w.data.constData(), 4);
         QCOMPARE(first, 0.25f);
+    }
+
+    // A file system that takes no more (a full disk; here the file size
+    // limit, which refuses writes the same way): the file ends with the
+    // last whole sample frame, its sizes say so, and nothing more goes in.
+    // A header patched before a crash is repaired to what the file holds.
+    void writerSurvivesARefusedWrite() {
+        const QString path = folder + "/full.wav";
+        FILE* file = std::fopen(path.toUtf8().constData(), "wb");
+        QVERIFY(file);
+        auto writer = std::make_unique<wav::WavEncoder>(file);
+        const wav::WaveFormatEx format = floatFormat(48000, 2);
+        QCOMPARE(writer->Init(&format), int(wav::WavEncoder::Ok));
+        std::vector<float> samples(1000, 0.5f);
+        {
+            korvel::test::FileSizeLimit limit(46 + 1003); // part of a sample frame fits
+            QCOMPARE(writer->Write(samples.data(), 4000), int(wav::WavEncoder::ShortWrite));
+            QVERIFY(writer->failed());
+            QCOMPARE(writer->Write(samples.data(), 8), int(wav::WavEncoder::ShortWrite));
+        }
+        QCOMPARE(writer->Write(samples.data(), 8), int(wav::WavEncoder::ShortWrite)); // and later too
+        WavFacts w = readWav(path);
+        QVERIFY(w.valid);
+        QCOMPARE(w.dataSize, 1000u);
+        writer.reset();
+        QVERIFY(readWav(path).valid);
+
+        // Sizes left behind by a crash: the repair makes them whole.
+        QFile damaged(path);
+        QVERIFY(damaged.open(QIODevice::ReadWrite));
+        damaged.seek(42); // the data size
+        damaged.write(QByteArray(4, '\0'));
+        damaged.seek(damaged.size());
+        damaged.write(QByteArray(13, '\x11')); // and a sample frame and a half more
+        damaged.close();
+        QVERIFY(!readWav(path).valid);
+        QVERIFY(wav::repairSizes(path.toUtf8().constData()));
+        w = readWav(path);
+        QVERIFY(w.valid);
+        QCOMPARE(w.dataSize, 1008u);
+        const QString notOurs = folder + "/notes.wav";
+        QFile text(notOurs);
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("not a recording at all, but long enough to be read as a header");
+        text.close();
+        QVERIFY(!wav::repairSizes(notOurs.toUtf8().constData()));
+        QCOMPARE(readFile(notOurs), QByteArray("not a recording at all, but long enough to be read as a header"));
     }
 
     void writerWithoutFile() {
