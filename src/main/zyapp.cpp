@@ -53,7 +53,16 @@ ZyApp::ZyApp(int& argc, char** argv)
     m_archive = new ProjectArchive(this);
     connect(m_archive, &ProjectArchive::finished, this, &ZyApp::sig_archiveFinished);
     m_termination = new TerminationWatcher(this);
-    connect(m_termination, &TerminationWatcher::terminationRequested, this, [] { QCoreApplication::quit(); });
+    connect(m_termination, &TerminationWatcher::terminationRequested, this, [this](int signal) {
+        // A logout or a kill from the shell: work not saved goes into the
+        // automatic copy first, offered at the next start as after a crash
+        // (the last 30-second copy, or none, would lose the latest edits).
+        if (m_interactive && m_sections && !zya::UndoController::instance()->isClean()) {
+            LOGW("signal %d: the unsaved work is kept in the automatic copy before Korvel ends", signal);
+            saveProject(true, false, QString());
+        }
+        QCoreApplication::quit();
+    });
 }
 
 ZyApp::~ZyApp() {

@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -62,6 +63,8 @@ private slots:
     void styleSheetScaling_data();
     void styleSheetScaling();
     void layoutScaling();
+    // Last: the signal ends the application's event loops.
+    void aLogoutKeepsUnsavedWork();
 };
 
 void TestZyApp::initializeShowsAWindow() {
@@ -370,6 +373,24 @@ void TestZyApp::layoutScaling() {
     QCOMPARE(outer->spacing(), 9);
     QCOMPARE(inner->contentsMargins(), QMargins(3, 3, 3, 3));
     QCOMPARE(childLayout->contentsMargins(), QMargins(4, 4, 4, 4));
+}
+
+// A logout's SIGTERM with work not saved: before Korvel ends, the work goes
+// into the automatic copy, which the next start offers (it was lost back to
+// the last 30-second copy, or entirely).
+void TestZyApp::aLogoutKeepsUnsavedWork() {
+    const QString dir = korvel::test::workFolder("logout");
+    const QString film = dir + "/film.zya2";
+    writeFile(film, kSaved);
+    QVERIFY(ZyApp::instance()->openProject(film));
+    zya::UndoController::instance()->stack.push(new QUndoCommand("an edit"));
+    const QString copy = project::autoSavePath(film);
+    QVERIFY(!QFile::exists(copy));
+    ::raise(SIGTERM);
+    QTRY_VERIFY(QFile::exists(copy));
+    QCOMPARE(savedConfig("autoSavePath"), copy);
+    QCOMPARE(savedConfig("autoSaveProject"), film);
+    QCOMPARE(readFile(film), kSaved);
 }
 
 int main(int argc, char** argv) {
