@@ -20,6 +20,9 @@
 #include <csignal>
 #include <cstdio>
 
+#include <sys/prctl.h>
+#include <unistd.h>
+
 namespace {
 
 void say(const QString& line) {
@@ -179,6 +182,17 @@ int runExportCommand(const ExportCommand& command) {
     // A reader of the progress that goes away (`| head`) must not end the
     // export half-way; the lines are lost, the movie is written.
     std::signal(SIGPIPE, SIG_IGN);
+    // The editor's background export ends with the editor, however it ends
+    // (SIGTERM: the output stays as it was); nobody would see it otherwise.
+    bool editorRunning = false;
+    const qint64 editor = qEnvironmentVariableIntValue(kEditorPidVariable, &editorRunning);
+    if (editorRunning && editor > 1) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != pid_t(editor)) {
+            say(QStringLiteral("export: the editor that started it has gone; nothing was written"));
+            return 128 + SIGTERM;
+        }
+    }
     ZyApp* app = ZyApp::instance();
     // No window: the render manager, the timeline and the project's parts.
     if (!app->initializeHeadless()) {

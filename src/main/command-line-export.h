@@ -20,6 +20,10 @@
 
 #include <cstdint>
 
+// Set by the editor on its background export: the editor's process id.
+// Such an export ends when the editor does.
+constexpr const char* kEditorPidVariable = "KORVEL_EDITOR_PID";
+
 struct ExportCommand {
     QString project;
     QString output;

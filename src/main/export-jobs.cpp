@@ -1,5 +1,7 @@
 #include "export-jobs.h"
 
+#include "command-line-export.h"
+
 #include "render/export/export-function.h"
 #include "setting/setting-dialog.h"
 #include "value/interface.h"
@@ -266,7 +268,10 @@ void ExportJobQueue::startNext() {
     m_pendingOut.clear();
     job.state = ExportJob::Running;
     m_child = new QProcess(this);
-    m_child->setProcessEnvironment(m_environment);
+    QProcessEnvironment environment = m_environment;
+    // The export ends with this editor, even one killed outright.
+    environment.insert(QLatin1String(kEditorPidVariable), QString::number(QCoreApplication::applicationPid()));
+    m_child->setProcessEnvironment(environment);
     connect(m_child, &QProcess::readyReadStandardOutput, this, &ExportJobQueue::readProgress);
     connect(m_child, &QProcess::readyReadStandardError, this, &ExportJobQueue::readLog);
     connect(m_child, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,

@@ -1061,6 +1061,38 @@ private slots:
     // output's access rights. Hidden files of killed exports are cleared,
     // and media that exist but read as nothing are refused, not exported as
     // black holes.
+    // The editor's background export ends with the editor, even one killed
+    // outright: nobody would see it, and it writes nothing (it ran on to the
+    // end). A shell stands in for the editor that starts it.
+    void aBackgroundExportEndsWithItsEditor() {
+        ZyApp::instance()->clearProject();
+        SourceData* still = addPictureClip("orphan", QColor(0, 128, 255));
+        QVERIFY(still && tracks()->trimSource(still, 0, 20000, 0)); // long enough to be caught running
+        const QString project = dir + "/orphan.zya2", out = dir + "/orphan.mp4";
+        writeFile(project, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        QProcess editor;
+        editor.start("bash", {"-c", "KORVEL_EDITOR_PID=$$ \"$0\" --export \"$1\" \"$2\" --size 160x90 --progress & wait",
+                              KORVEL_BINARY, project, out});
+        QVERIFY(editor.waitForStarted(10000));
+        QByteArray progress;
+        QTRY_VERIFY_WITH_TIMEOUT((progress += editor.readAllStandardOutput()).contains("progress"), 60000);
+        editor.kill();
+        QVERIFY(editor.waitForFinished(10000));
+        const auto exporting = [&out]() {
+            for (const QString& pid : QDir("/proc").entryList(QDir::Dirs))
+                if (pid.toInt() > 0) {
+                    QFile cmdline("/proc/" + pid + "/cmdline");
+                    if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(out.toLocal8Bit()))
+                        return true;
+                }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!exporting(), 60000);
+        QVERIFY(!QFile::exists(out));
+        QCOMPARE(QDir(dir).entryList({".orphan*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
     void commandLineExportLeavesWhatItWouldHarmWhole() {
         const QString folder = dir + "/guard";
         QDir().mkpath(folder);
