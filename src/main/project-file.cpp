@@ -28,6 +28,25 @@ namespace {
 // "film.zya2" is written as "film.zya2.saving-Ab3dEf" first.
 const QLatin1String kSavingInfix(".saving-");
 
+// The longest file name the file systems take, in bytes.
+constexpr int kLongestName = 255;
+
+// prefix + base + suffix, the base cut (whole characters) as far as the
+// name must be to fit the file system: a copy's or a temporary file's name
+// of a project with a long name is longer than the project's own.
+QString fittedName(const QString& prefix, const QString& base, const QString& suffix) {
+    QString cut = base;
+    while (!cut.isEmpty() && QFile::encodeName(prefix + cut + suffix).size() > kLongestName)
+        cut.chop(cut.size() >= 2 && cut.at(cut.size() - 1).isLowSurrogate() ? 2 : 1);
+    return prefix + cut + suffix;
+}
+
+// What the temporary file of a save of `fileName` is called, less its six
+// random characters.
+QString savingPrefix(const QString& fileName) {
+    return fittedName(QString(), fileName, kSavingInfix + QStringLiteral("XXXXXX")).chopped(6);
+}
+
 void setError(QString* error, const QString& why) {
     if (error)
         *error = why;
@@ -39,7 +58,8 @@ void setError(QString* error, const QString& why) {
 // written through, as editors do.
 bool replaceWhole(const QString& path, const char* data, qint64 size, QString* error) {
     const QString real = writtenPath(path);
-    QTemporaryFile temp(real + kSavingInfix + QStringLiteral("XXXXXX"));
+    const QFileInfo target(real);
+    QTemporaryFile temp(target.dir().filePath(savingPrefix(target.fileName()) + QStringLiteral("XXXXXX")));
     if (!temp.open()) {
         setError(error, temp.errorString());
         return false;
@@ -85,12 +105,12 @@ int removeLeftoverSaveCopies(const QString& path) {
     const QDir folder = project.absoluteDir();
     if (!folder.exists())
         return 0;
-    const QRegularExpression leftover(QStringLiteral("^%1%2[A-Za-z0-9]{6}$")
-                                          .arg(QRegularExpression::escape(project.fileName()),
-                                               QRegularExpression::escape(kSavingInfix)));
+    const QString prefix = savingPrefix(project.fileName());
+    const QRegularExpression leftover(
+        QStringLiteral("^%1[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(prefix)));
     int removed = 0;
-    const QStringList names = folder.entryList({project.fileName() + kSavingInfix + QStringLiteral("??????")},
-                                               QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    const QStringList names =
+        folder.entryList({prefix + QStringLiteral("??????")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
     for (const QString& name : names) {
         if (!leftover.match(name).hasMatch())
             continue;
@@ -300,7 +320,7 @@ bool readOldProject(QIODevice& file, ProjectSections& sections, const std::funct
 
 QString autoSavePath(const QString& projectPath) {
     const QFileInfo project(projectPath);
-    const QString name = QStringLiteral("~temp_") + project.completeBaseName() + QStringLiteral(".zya2");
+    const QString name = fittedName(QStringLiteral("~temp_"), project.completeBaseName(), QStringLiteral(".zya2"));
     const QString folder = project.isAbsolute() && project.exists() ? project.absolutePath() : QDir::tempPath();
     return QDir(folder).filePath(name);
 }
@@ -323,7 +343,8 @@ QString autoSaveFallbackPath(const QString& projectPath) {
     const QString hash = QString::fromLatin1(
         QCryptographicHash::hash(project.absoluteFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
     const QString folder = QDir(QString::fromStdString(bg::stateDirectory())).filePath(QStringLiteral("autosave"));
-    return QDir(folder).filePath(QStringLiteral("~temp_%1-%2.zya2").arg(project.completeBaseName(), hash));
+    return QDir(folder).filePath(
+        fittedName(QStringLiteral("~temp_"), project.completeBaseName(), QStringLiteral("-%1.zya2").arg(hash)));
 }
 
 } // namespace project

@@ -960,6 +960,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(label->text(), cut, 3000);
     }
 
+    // A project with a name as long as the file system takes (here 245
+    // bytes) saves, and gets its automatic copies, whose names are longer
+    // still, cut to fit: neither could be written.
+    void aLongProjectNameSavesAndIsCopied() {
+        buildProject();
+        const QString film = dir + "/" + QString(240, QLatin1Char('L')) + ".zya2";
+        writeFile(film, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, film));
+        QVERIFY(readFile(film).startsWith("<Tamsel"));
+        tracks()->addTrack(tracks()->header(SourceAudio));
+        QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
+        const QString copy = project::autoSavePath(film);
+        QVERIFY(QFileInfo(copy).fileName().toUtf8().size() <= 255);
+        QVERIFY(readFile(copy).startsWith("<Tamsel"));
+        QVERIFY(QFileInfo(project::autoSaveFallbackPath(film)).fileName().toUtf8().size() <= 255);
+        QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
+        QVERIFY(!QFile::exists(copy));
+    }
+
     // The project the command-line export cases share, saved once.
     QString cliProject() {
         const QString project = dir + "/cli.zya2";
