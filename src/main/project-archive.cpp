@@ -259,7 +259,9 @@ void ProjectArchive::finish(const QString& path) {
     }
     if (written && !bg::iface()->showInFileManager(path.toStdString()))
         LOGW("archive: the file manager could not show %s", qUtf8Printable(path));
-    if (!m_failures.isEmpty())
+    // Without the archived project there is no archive to call incomplete:
+    // the failed write said why.
+    if (written && !m_failures.isEmpty())
         reportFailures();
     auto* window = qobject_cast<MainWindow*>(m_app->mainWindow());
     if (window && m_autoSaveBefore)

@@ -373,11 +373,11 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
             emit sig_updateProjectName(tr("titlebar.AutoProjectFail").arg(error), false);
             return false;
         }
-        const QString text = tr("titlebar.SaveProjectFail").arg(QDir::toNativeSeparators(target), error);
         if (archive) {
-            showHint(text);
+            showHint(tr("archivedialog.ArchiveFail").arg(QDir::toNativeSeparators(target), error));
             return false;
         }
+        const QString text = tr("titlebar.SaveProjectFail").arg(QDir::toNativeSeparators(target), error);
         // A read-only or full folder: the work can still be kept elsewhere.
         if (!offerAnotherPlace(text))
             return false;

@@ -444,6 +444,19 @@ private slots:
         QVERIFY(runArchive(dir + "/full/Film", &complete));
         QVERIFY(complete);
         QCOMPARE(resourceEntries(dir + "/full/Film").size(), 4);
+
+        // Too full for the archived project itself: one message says that no
+        // archive was made (not a failed save, nor an incomplete archive).
+        QDir().mkpath(dir + "/fuller");
+        boxes.texts.clear();
+        {
+            korvel::test::FileSizeLimit full(100);
+            runArchive(dir + "/fuller/Film", &complete);
+        }
+        QVERIFY(!complete);
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.first().startsWith("archivedialog.ArchiveFail"), qPrintable(boxes.texts.first()));
+        QVERIFY(!QFile::exists(dir + "/fuller/Film/Film.zya2"));
     }
 
     void copiesAreNeverOverwrittenAndOneFileIsCopiedOnce() {
