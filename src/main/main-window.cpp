@@ -251,6 +251,7 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
         this);
     if (ZyApp* app = ZyApp::instance()) {
         connect(app, &ZyApp::sig_updateProjectName, this, &MainWindow::showProjectName);
+        connect(app, &ZyApp::sig_autoSaveProblem, this, &MainWindow::showAutoSaveProblem);
         connect(&zya::UndoController::instance()->stack, &QUndoStack::cleanChanged, this,
                 &MainWindow::showNameAndMark);
         connect(app, &ZyApp::sig_prependHistory, m_resource->historyList(), &HistoryListView::prependProject);
@@ -555,11 +556,26 @@ void MainWindow::showProjectName(const QString& text, bool isName) {
     });
 }
 
-// The name, with " *" while the project has changes not saved.
+void MainWindow::showAutoSaveProblem(const QString& problem) {
+    m_autoSaveProblem = problem;
+    showNameAndMark();
+}
+
+// The name, with " *" while the project has changes not saved; while its
+// automatic copy cannot be written, that warning stands in its place (the
+// work is then protected by nothing).
 void MainWindow::showNameAndMark() {
     if (m_statusShown != 0)
         return;
     const bool saved = zya::UndoController::instance()->isClean();
+    if (!saved && !m_autoSaveProblem.isEmpty()) {
+        const QFontMetrics metrics(m_projectName->font());
+        m_projectName->setText(
+            metrics.elidedText(m_autoSaveProblem, Qt::ElideRight, int(500 * QssManager::dpiScale())));
+        m_projectName->setToolTip(m_autoSaveProblem);
+        return;
+    }
+    m_projectName->setToolTip(QString());
     m_projectName->setText(saved ? m_shownName : m_shownName + QStringLiteral(" *"));
 }
 

@@ -73,6 +73,8 @@ public:
     // The project's name (isName) or a status text shown for one second.
     void showProjectName(const QString& text, bool isName);
     void showNameAndMark();
+    // Why the automatic copy cannot be written; empty when it can.
+    void showAutoSaveProblem(const QString& problem);
     void setPanelsVisible(bool visible);
 
     bool hitTop(const QPoint& global) const override;
@@ -111,6 +113,7 @@ private:
     QList<QWidget*> m_titleExcluded;
     QLabel* m_projectName = nullptr;
     QString m_shownName; // the project's name, without the unsaved mark
+    QString m_autoSaveProblem; // why the automatic copy fails; empty while it works
     int m_statusShown = 0; // the status text standing instead of the name, 0: none
     QPushButton* m_settingButton = nullptr;
     QPushButton* m_saveButton = nullptr;

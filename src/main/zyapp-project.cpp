@@ -56,6 +56,7 @@ void ZyApp::forgetAutoSave() {
             LOGW("project: the automatic copy %s cannot be deleted", qUtf8Printable(copy));
     }
     m_recoveredCopy.clear();
+    emit sig_autoSaveProblem(QString()); // the work is saved or given up
     if (!m_keptCopy.isEmpty() && QFileInfo::exists(m_keptCopy))
         recordAutoSave(m_keptCopy, m_keptOwner);
     else
@@ -370,7 +371,7 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
         // (a dialog every 30 seconds would stop the work); a save the user
         // asked for is told at once.
         if (automatic) {
-            emit sig_updateProjectName(tr("titlebar.AutoProjectFail").arg(error), false);
+            emit sig_autoSaveProblem(tr("titlebar.AutoProjectFail").arg(error));
             return false;
         }
         if (archive) {
@@ -397,6 +398,7 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
             QFile::remove(m_recoveredCopy);
             m_recoveredCopy.clear();
         }
+        emit sig_autoSaveProblem(QString());
         emit sig_updateProjectName(tr("titlebar.AutoProjectSuccess").arg(QFileInfo(target).fileName()), false);
         return true;
     }

@@ -140,6 +140,9 @@ public:
 signals:
     void sig_prependHistory(QString path);
     void sig_updateProjectName(QString text, bool isName);
+    // The automatic copy could not be written anywhere (why), or empty once
+    // one was or the work was saved: the title bar keeps the warning up.
+    void sig_autoSaveProblem(QString problem);
     // An archive ended; complete is false when files are missing from it or
     // its project file could not be written.
     void sig_archiveFinished(QString projectFile, bool complete);
