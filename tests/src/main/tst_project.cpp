@@ -750,8 +750,8 @@ private slots:
         buildProject();
         const QString target = dir + "/no-such-folder/film.zya2";
         BoxAnswer answer {QString()};
-        QVERIFY(!ZyApp::instance()->saveProject(false, true, target));
-        QCOMPARE(answer.text, QStringLiteral("titlebar.SaveProjectFail"));
+        QVERIFY(!ZyApp::instance()->saveProject(false, true, target)); // an archive's project
+        QCOMPARE(answer.text, QStringLiteral("archivedialog.ArchiveFail"));
         QVERIFY(!zya::UndoController::instance()->isClean());
         QVERIFY(!QFile::exists(target));
     }
