@@ -57,17 +57,18 @@ void ZyApp::forgetAutoSave() {
     }
     m_recoveredCopy.clear();
     emit sig_autoSaveProblem(QString()); // the work is saved or given up
-    if (!m_keptCopy.isEmpty() && QFileInfo::exists(m_keptCopy))
-        recordAutoSave(m_keptCopy, m_keptOwner);
-    else
-        recordAutoSave(QString(), QString());
+    recordAutoSave(QString(), QString()); // a copy put off for later has a record of its own
 }
 
 QString ZyApp::notKeptCopy(const QString& copy) const {
     if (copy.isEmpty() || copy != m_keptCopy)
         return copy;
     const QFileInfo info(copy);
-    return info.dir().filePath(info.completeBaseName() + QStringLiteral("-next.") + info.suffix());
+    QString base = info.completeBaseName();
+    const QString tail = QStringLiteral("-next.") + info.suffix();
+    while (!base.isEmpty() && QFile::encodeName(base + tail).size() > 255) // a name the file system takes
+        base.chop(1);
+    return info.dir().filePath(base + tail);
 }
 
 void ZyApp::recordAutoSave(const QString& copy, const QString& owner) {

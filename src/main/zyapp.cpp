@@ -128,6 +128,19 @@ bool ZyApp::initializeHeadless() {
 
 void ZyApp::startSession(const QStringList& arguments) {
     QString autoSave = QString::fromStdString(bg::configText("autoSavePath"));
+    // A copy put off at an earlier start comes up when no newer one does
+    // (a newer one first: the put-off one waits for the start after).
+    const QString kept = QString::fromStdString(bg::configText(kKeptCopyKey));
+    if (!kept.isEmpty() && (autoSave.isEmpty() || !QFileInfo(autoSave).isFile())) {
+        if (QFileInfo(kept).isFile()) {
+            bg::iface()->configSet("autoSavePath", kept.toStdString());
+            bg::iface()->configSet(kAutoSaveOwnerKey, bg::configText(kKeptOwnerKey));
+            autoSave = kept;
+        }
+        bg::iface()->configSet(kKeptCopyKey, std::string());
+        bg::iface()->configSet(kKeptOwnerKey, std::string());
+        bg::iface()->configSave();
+    }
     StartupPlan plan = planStartup(autoSave, arguments);
     if (!plan.recoveryPath.isEmpty()) {
         QTimer::singleShot(kRecoveryPromptDelayMs, this,
@@ -222,6 +235,10 @@ void ZyApp::keepCopyForLater(const QString& tempPath) {
     // projects neither deletes it nor forgets it.
     m_keptCopy = tempPath;
     m_keptOwner = QString::fromStdString(bg::configText(kAutoSaveOwnerKey));
+    // Kept under a name of its own: this session's copies take the other.
+    bg::iface()->configSet(kKeptCopyKey, m_keptCopy.toStdString());
+    bg::iface()->configSet(kKeptOwnerKey, m_keptOwner.toStdString());
+    bg::iface()->configSave();
 }
 
 void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {

@@ -168,6 +168,10 @@ private:
     // ("autoSavePath", "autoSaveProject"); empty texts clear them.
     void recordAutoSave(const QString& copy, const QString& owner);
     static constexpr const char* kAutoSaveOwnerKey = "autoSaveProject";
+    // The copy the recovery question was put off for, and its project: at
+    // the next start it is offered when no newer copy is.
+    static constexpr const char* kKeptCopyKey = "autoSaveKept";
+    static constexpr const char* kKeptOwnerKey = "autoSaveKeptProject";
     // Reads a project file into the sections, its path (or resolveAgainst,
     // which relative media paths then resolve against) becoming the
     // project's; false (the project then empty and untitled) when it is none.
@@ -194,7 +198,7 @@ private:
     bool m_placeChosen = false; // the next save goes where the user just chose, without asking
     QString m_recoveredCopy; // the automatic copy this session recovered, until saved
     QString m_keptCopy;      // the automatic copy put off to the next start, and
-    QString m_keptOwner;     // the project it was made of
+    QString m_keptOwner;     // the project it was made of (also kKeptCopyKey, kKeptOwnerKey)
     bool m_interactive = true;
     QString m_archiveDir;
     bool m_archived = false;

@@ -236,24 +236,32 @@ void TestZyApp::onlyDiscardDeletesTheCopy() {
         QTest::qWait(200);
         QVERIFY(ZyApp::instance()->currentProjectPath() != dir + "/film.zya2");
     }
-    QCOMPARE(readFile(dir + "/~temp_film.zya2"), kNewer);
+    const QString kept = dir + "/~temp_film.zya2";
+    QCOMPARE(readFile(kept), kNewer);
     QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
-    QCOMPARE(savedConfig("autoSavePath"), dir + "/~temp_film.zya2");
+    QCOMPARE(savedConfig("autoSaveKept"), kept);
 
     // Neither closing the open project nor working on the copy's own
-    // project later in the session (its copies go beside the kept one,
-    // its save deletes only them) loses the kept copy or its record.
+    // project later in the session (its copies go beside the kept one, with
+    // their own record; its save deletes only them) loses the kept copy or
+    // its record, and the next start offers it.
     QVERIFY(ZyApp::instance()->maybeSave());
     QVERIFY(ZyApp::instance()->openProject(dir + "/film.zya2"));
     zya::UndoController::instance()->stack.push(new QUndoCommand("an edit"));
     QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
-    QVERIFY(QFile::exists(dir + "/~temp_film-next.zya2"));
-    QCOMPARE(readFile(dir + "/~temp_film.zya2"), kNewer);
+    QCOMPARE(savedConfig("autoSavePath"), dir + "/~temp_film-next.zya2");
+    QCOMPARE(readFile(kept), kNewer);
     QVERIFY(ZyApp::instance()->saveProject(false, false, QString()));
     QVERIFY(!QFile::exists(dir + "/~temp_film-next.zya2"));
-    QCOMPARE(readFile(dir + "/~temp_film.zya2"), kNewer);
-    QCOMPARE(savedConfig("autoSavePath"), dir + "/~temp_film.zya2");
-    bg::iface()->configSet("autoSavePath", "");
+    QCOMPARE(readFile(kept), kNewer);
+    QCOMPARE(savedConfig("autoSaveKept"), kept);
+    answered = false;
+    ZyApp::instance()->startSession({});
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 5000);
+    QCOMPARE(savedConfig("autoSaveKept"), kept); // put off once more
+    for (const char* key : {"autoSavePath", "autoSaveKept", "autoSaveKeptProject"})
+        bg::iface()->configSet(key, "");
     bg::iface()->configSave();
 }
 
