@@ -669,7 +669,8 @@ VFramePtr DecoderImpl::convert(const AVFrame* frame, int64_t ptsUs, int scaleNum
     const uint8_t* source[4] = {frame->data[0], frame->data[1], frame->data[2], frame->data[3]};
     int sourceStride[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
     int sourceHeight = sh;
-    const bool interlaced = frame->interlaced_frame && sh % 4 == 0 && desc &&
+    // (A still is never: a PNG stored interlaced is whole once decoded.)
+    const bool interlaced = !m_still && frame->interlaced_frame && sh % 4 == 0 && desc &&
                             !(desc->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM));
     if (interlaced) {
         for (int i = 0; i < 4 && source[i]; ++i) {

@@ -427,7 +427,7 @@ void TestMedia::coloursHoldAtEverySize() {
 
 void TestMedia::stillPictureServesEveryTime() {
     // A grey picture keeps its full range of levels.
-    for (const char* name : {"photo.jpg", "alpha.png", "picture.bmp", "grey.png"}) {
+    for (const char* name : {"photo.jpg", "alpha.png", "picture.bmp", "grey.png", "adam7.png"}) {
         ff::FFDecoder decoder;
         QVERIFY(decoder.open(media(name).toUtf8().constData(), 0));
         ff::RequireVideoFrame request;
