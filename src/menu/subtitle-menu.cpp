@@ -76,6 +76,7 @@ SubtitleMenu::SubtitleMenu(QWidget* parent) : AbstractMenu(parent) {
     m_fontSize->setEditable(true);
     m_fontSize->setInsertPolicy(QComboBox::NoInsert);
     m_fontSize->setValidator(new QIntValidator(1, kLargestFontSize, m_fontSize));
+    m_fontSize->setCompleter(nullptr); // "4" is 4, not the 48 of the list
     m_fontSize->setView(new QListView(m_fontSize)); // a plain list takes the style sheet
     {
         const QSignalBlocker quiet(m_fontSize);
@@ -157,7 +158,10 @@ SubtitleMenu::~SubtitleMenu() {
 
 QFont SubtitleMenu::currentFont() const {
     QFont font = m_font->currentFont();
-    font.setPointSize(m_fontSize->currentText().toInt());
+    // Text still being typed ("", "0", "600") is no size: the last one stands.
+    bool ok = false;
+    const int typed = m_fontSize->currentText().toInt(&ok);
+    font.setPointSize(ok && typed >= 1 && typed <= kLargestFontSize ? typed : m_fontPoints);
     font.setWeight(m_bold->isChecked() ? QFont::Bold : QFont::Normal);
     font.setItalic(m_italic->isChecked());
     font.setUnderline(m_underline->isChecked());
@@ -209,6 +213,7 @@ void SubtitleMenu::on_fontComboBox_currentFontChanged(const QFont&) {
 void SubtitleMenu::showFontSize(int points) {
     if (points <= 0)
         return;
+    m_fontPoints = points;
     // A size the fixed list lacks (a template made at 60) is shown as it is,
     // in its place among the others, so that the next edit keeps it.
     const QString text = QString::number(points);

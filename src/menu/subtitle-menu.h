@@ -65,6 +65,7 @@ private:
     QFontComboBox* m_font = nullptr;
     QComboBox* m_fontSize = nullptr;
     QString m_extraFontSize; // the size shown beyond the fixed list, if any
+    int m_fontPoints = 22;   // the size last shown or taken
     QPushButton* m_bold = nullptr;
     QPushButton* m_italic = nullptr;
     QPushButton* m_underline = nullptr;

@@ -331,6 +331,12 @@ private slots:
         sent.fromString(QString::fromStdString(log.edits.back().map.get("font").toStdString()));
         QCOMPARE(sent.pointSize(), 40);
         QCOMPARE(sizes->currentText(), QString("40"));
+        // A size half typed is none: bold then keeps the last one.
+        sizes->lineEdit()->selectAll();
+        QTest::keyClicks(sizes->lineEdit(), "0");
+        child<QPushButton>(&menu, "pushButton_bold")->click();
+        sent.fromString(QString::fromStdString(log.edits.back().map.get("font").toStdString()));
+        QCOMPARE(sent.pointSize(), 40);
 
         // Typing sends the text; the refresh that follows keeps the cursor.
         auto* text = child<QTextEdit>(&menu, "textEdit");
