@@ -88,6 +88,8 @@ int WavEncoder::Write(const void* data, int bytes) {
     int result = Ok;
     int64_t toWrite = bytes;
     if (position + bytes >= kSizeLimit) {
+        if (m_blockSize > 0)
+            room -= room % m_blockSize; // whole sample frames only
         toWrite = std::max<int64_t>(0, room);
         result = SizeLimit;
     }
