@@ -35,10 +35,15 @@ constexpr int kLongestName = 255;
 // name must be to fit the file system: a copy's or a temporary file's name
 // of a project with a long name is longer than the project's own.
 QString fittedName(const QString& prefix, const QString& base, const QString& suffix) {
+    if (QFile::encodeName(prefix + base + suffix).size() <= kLongestName)
+        return prefix + base + suffix;
+    // Cut names of two projects that begin alike stay apart by the whole name's hash.
+    const QString mark = QLatin1Char('-') + QString::fromLatin1(QCryptographicHash::hash(base.toUtf8(),
+                                                                QCryptographicHash::Sha1).toHex().left(8));
     QString cut = base;
-    while (!cut.isEmpty() && QFile::encodeName(prefix + cut + suffix).size() > kLongestName)
+    while (!cut.isEmpty() && QFile::encodeName(prefix + cut + mark + suffix).size() > kLongestName)
         cut.chop(cut.size() >= 2 && cut.at(cut.size() - 1).isLowSurrogate() ? 2 : 1);
-    return prefix + cut + suffix;
+    return prefix + cut + mark + suffix;
 }
 
 // What the temporary file of a save of `fileName` is called, less its six
