@@ -255,12 +255,16 @@ void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::s
     const bg::Value v = map.get(datatype);
     // The panel sends a field again when it loses the focus after Enter
     // confirmed it: the same value makes no second undo step.
-    const auto edit = [this](const char* key, const bg::Value& value) {
+    // typed: text being typed, whose run of keys is one undo step.
+    const auto edit = [this](const char* key, const bg::Value& value, bool typed = false) {
         if (hasValue(key) && this->value(key) == value) {
             emit sig_valueApplied(QString::fromLatin1(key));
             return;
         }
-        setValue(key, value, true, true);
+        if (typed)
+            setTypedValue(key, value);
+        else
+            setValue(key, value, true, true);
     };
     if (datatype == tlkey::X || datatype == tlkey::Y || datatype == tlkey::W || datatype == tlkey::H) {
         QRectF r = m_previewRect;
@@ -287,11 +291,7 @@ void SourceData::updateData(MenuType type, const bg::ValueMap& map, const std::s
         }
         setValue(tlkey::ClipRect, v, true, true);
     } else if (datatype == tlkey::Content) {
-        // Each key typed changes the text: a run of typing is one undo step.
-        if (value(tlkey::Content) == bg::Value(v.toStdString()))
-            emit sig_valueApplied(QString::fromLatin1(tlkey::Content));
-        else
-            setTypedValue(tlkey::Content, bg::Value(v.toStdString()));
+        edit(tlkey::Content, bg::Value(v.toStdString()), true);
     } else if (datatype == tlkey::Font || datatype == tlkey::Color || datatype == tlkey::BackgroundColor) {
         edit(datatype.c_str(), bg::Value(v.toStdString()));
     } else if (datatype == tlkey::Rotate || datatype == tlkey::Transparent ||
