@@ -31,9 +31,8 @@ const QLatin1String kSavingInfix(".saving-");
 // The longest file name the file systems take, in bytes.
 constexpr int kLongestName = 255;
 
-// prefix + base + suffix, the base cut (whole characters) as far as the
-// name must be to fit the file system: a copy's or a temporary file's name
-// of a project with a long name is longer than the project's own.
+} // namespace
+
 QString fittedName(const QString& prefix, const QString& base, const QString& suffix) {
     if (QFile::encodeName(prefix + base + suffix).size() <= kLongestName)
         return prefix + base + suffix;
@@ -45,6 +44,8 @@ QString fittedName(const QString& prefix, const QString& base, const QString& su
         cut.chop(cut.size() >= 2 && cut.at(cut.size() - 1).isLowSurrogate() ? 2 : 1);
     return prefix + cut + mark + suffix;
 }
+
+namespace {
 
 // What the temporary file of a save of `fileName` is called, less its six
 // random characters.

@@ -87,6 +87,11 @@ bool readsFile(const ProjectSections& sections, const QString& projectPath, cons
 // "~temp_film.v2.zya2"), beside the project when the project file exists,
 // else in the temporary folder.
 QString autoSavePath(const QString& projectPath);
+// prefix + base + suffix, the base cut (whole characters, then a hash of
+// the whole base) as far as the name must be to fit the file system: a
+// copy's or a temporary file's name of a project with a long name is
+// longer than the project's own.
+QString fittedName(const QString& prefix, const QString& base, const QString& suffix);
 // Where the copy goes when that place cannot be written (a project in a
 // read-only folder): "~temp_<name>-<hash of its path>.zya2" in "autosave"
 // in the state folder.

@@ -64,11 +64,8 @@ QString ZyApp::notKeptCopy(const QString& copy) const {
     if (copy.isEmpty() || copy != m_keptCopy)
         return copy;
     const QFileInfo info(copy);
-    QString base = info.completeBaseName();
-    const QString tail = QStringLiteral("-next.") + info.suffix();
-    while (!base.isEmpty() && QFile::encodeName(base + tail).size() > 255) // a name the file system takes
-        base.chop(1);
-    return info.dir().filePath(base + tail);
+    return info.dir().filePath(
+        project::fittedName(QString(), info.completeBaseName(), QStringLiteral("-next.") + info.suffix()));
 }
 
 void ZyApp::recordAutoSave(const QString& copy, const QString& owner) {
