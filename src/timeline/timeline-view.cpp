@@ -296,8 +296,10 @@ void TimeLineGraphicsView::slot_audioSourceItem(bool start, QString path, bool e
     m_recordTrackStep = nullptr;
     m_recordTrack = nullptr;
     if (error) {
-        auto* box = new QMessageBox(QMessageBox::NoIcon, tr("pre_form.RecordHint"), tr("pre_form.Recordcontent"),
-                                    QMessageBox::Ok, this);
+        // A microphone lost during the take leaves what it gave on the timeline.
+        const QString text = path.isEmpty() ? tr("pre_form.Recordcontent")
+                                            : tr("record.MicrophoneLost").arg(QDir::toNativeSeparators(path));
+        auto* box = new QMessageBox(QMessageBox::NoIcon, tr("pre_form.RecordHint"), text, QMessageBox::Ok, this);
         box->button(QMessageBox::Ok)->setText(tr("pre_form.Ok"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();

@@ -429,6 +429,16 @@ private slots:
         QVERIFY(box);
         QCOMPARE(box->text(), QStringLiteral("pre_form.Recordcontent"));
         delete box;
+        // A microphone lost during the take: the clip lands, and the message
+        // says so rather than that there was no microphone.
+        view->slot_audioSourceItem(true, QString(), false);
+        view->slot_frontFrameRequest(MoveStep, EditRecording, 30, 30);
+        view->slot_audioSourceItem(false, "/tmp/voice-3.wav", true);
+        QCOMPARE(create.size(), 2);
+        box = view->findChild<QMessageBox*>();
+        QVERIFY(box);
+        QVERIFY(box->text().startsWith("record.MicrophoneLost"));
+        delete box;
 
         // Every row busy: a row is added, and taken back when nothing was
         // recorded (no microphone) instead of staying behind empty.
