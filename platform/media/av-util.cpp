@@ -1,5 +1,6 @@
 #include "av-util.h"
 
+#include "animated-webp.h"
 #include "hw-decode.h"
 #include "media.h"
 #include "value/interface.h"
@@ -101,13 +102,23 @@ FormatPtr openInput(const char* path, std::atomic<bool>* cancel) {
         noteOpenFailure(path);
         return nullptr;
     }
+    // An animated WebP is read from the movie made of it.
+    std::string converted;
+    if (webp::isAnimation(path)) {
+        converted = webp::movieOf(path, cancel);
+        if (converted.empty()) {
+            if (!interrupted(cancel))
+                noteOpenFailure(path);
+            return nullptr;
+        }
+    }
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
         return nullptr;
     raw->interrupt_callback.callback = interruptCallback;
     raw->interrupt_callback.opaque = cancel;
     OpenDeadline deadline;
-    int err = avformat_open_input(&raw, path, nullptr, nullptr);
+    int err = avformat_open_input(&raw, converted.empty() ? path : converted.c_str(), nullptr, nullptr);
     if (err < 0) {
         // avformat_open_input frees the context on failure.
         if (deadline.passed()) {

@@ -40,6 +40,8 @@ std::string configDirectory() { return folderFor("KORVEL_CONFIG_DIR", "XDG_CONFI
 
 std::string stateDirectory() { return folderFor("KORVEL_STATE_DIR", "XDG_STATE_HOME", "/.local/state"); }
 
+std::string cacheDirectory() { return folderFor("KORVEL_CACHE_DIR", "XDG_CACHE_HOME", "/.cache"); }
+
 bool makeDirectory(const std::string& path) {
     if (path.empty())
         return false;

@@ -11,6 +11,10 @@ std::string configDirectory();
 // Folder of the log and crash files: $KORVEL_STATE_DIR, else
 // $XDG_STATE_HOME/Korvel, else ~/.local/state/Korvel.
 std::string stateDirectory();
+// Folder of files that can always be made again (previews, waveforms,
+// converted media): $KORVEL_CACHE_DIR, else $XDG_CACHE_HOME/Korvel, else
+// ~/.cache/Korvel.
+std::string cacheDirectory();
 // Creates the folder and its parents; true when it exists afterwards.
 bool makeDirectory(const std::string& path);
 

@@ -1,6 +1,7 @@
 #include "values/cache-folder.h"
 
 #include "value/interface.h"
+#include "value/paths.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -13,15 +14,7 @@
 #include <string>
 #include <vector>
 
-QString cacheFolder() {
-    const QString own = qEnvironmentVariable("KORVEL_CACHE_DIR");
-    if (!own.isEmpty())
-        return own;
-    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (base.isEmpty() || !base.startsWith(QLatin1Char('/')))
-        base = QDir::homePath() + QLatin1String("/.cache");
-    return base + QLatin1String("/Korvel");
-}
+QString cacheFolder() { return QString::fromStdString(bg::cacheDirectory()); }
 
 QString cacheSubfolder(const QString& name) {
     const QString path = cacheFolder() + QLatin1Char('/') + name;

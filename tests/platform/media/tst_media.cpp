@@ -128,6 +128,7 @@ private slots:
     void photoStandsAsTheCameraWasHeld();
     void coloursHoldAtEverySize();
     void stillPictureServesEveryTime();
+    void animatedWebpPlaysItsFrames();
     void audioRangesJoinWithoutGaps_data();
     void audioRangesJoinWithoutGaps();
     void audioOutsideTheMediaIsSilence();
@@ -164,6 +165,9 @@ void TestMedia::probe_data() {
     // What a file holds decides, not its name.
     QTest::newRow("animated png") << "animated.png" << 1 << 0 << QSize(96, 64) << 0 << 1.0 << false;
     QTest::newRow("movie named .png") << "movie-named.png" << 1 << 1 << QSize(320, 240) << 0 << 3.0 << false;
+    QTest::newRow("animated webp") << "anim.webp" << 1 << 0 << QSize(96, 64) << 0 << 1.0 << false;
+    QTest::newRow("webp") << "picture.webp" << 1 << 0 << QSize(96, 64) << 0 << 0.0 << true;
+    QTest::newRow("webp animation of one frame") << "anim-one.webp" << 1 << 0 << QSize(96, 64) << 0 << 0.0 << true;
 }
 
 void TestMedia::probe() {
@@ -443,6 +447,39 @@ void TestMedia::stillPictureServesEveryTime() {
         // Only pictures that can be transparent say so; the engine skips what opaque ones hide.
         QCOMPARE(first->opaque, QByteArray(name) != "alpha.png");
     }
+}
+
+// FFmpeg reads no frame of an animated WebP: each frame comes, with its
+// alpha, from the movie made of it, and an edited file is made again.
+void TestMedia::animatedWebpPlaysItsFrames() {
+    const QString file = korvel::test::workFolder("webp") + "/anim.webp";
+    QFile::remove(file);
+    QVERIFY(QFile::copy(media("anim.webp"), file));
+    ff::FFDecoder decoder;
+    QVERIFY(decoder.open(file.toUtf8().constData(), 0));
+    for (int n : {0, 7, 3, 9}) {
+        ff::RequireVideoFrame request;
+        request.time = {2 * n + 1, 20}; // half-way through frame n
+        ff::VFramePtr frame = decoder.getVideoFrame(request);
+        QVERIFY2(frame, qPrintable(QString("frame %1").arg(n)));
+        const QByteArray reference =
+            run("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                           "testsrc2=size=96x64:rate=10:duration=1,format=rgba,colorchannelmixer=aa=0.5",
+                           "-vf", QString("select=eq(n\\,%1)").arg(n), "-frames:v", "1", "-f", "rawvideo",
+                           "-pix_fmt", "rgba", "-"});
+        const int diff = maxDifference(*frame, reference);
+        QVERIFY2(diff <= 1, qPrintable(QString("frame %1: difference %2").arg(n).arg(diff)));
+    }
+    decoder.close();
+
+    QFile::remove(file);
+    run("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=64x32:rate=10:duration=0.5",
+                   "-c:v", "libwebp_anim", "-loop", "0", file});
+    const auto edited = ff::getMovieInfo(file.toUtf8().constData(), nullptr);
+    QVERIFY(edited);
+    const ff::StreamInfo* s = edited->stream(edited->bestVideoStream);
+    QCOMPARE(QSize(s->width, s->height), QSize(64, 32));
+    QVERIFY2(std::abs(edited->durationUs - 500000) < 50000, qPrintable(QString::number(edited->durationUs)));
 }
 
 void TestMedia::audioRangesJoinWithoutGaps_data() {

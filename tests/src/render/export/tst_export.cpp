@@ -536,6 +536,27 @@ private slots:
         QVERIFY2(near(p.at(260, 120), 0, 0, 255), qPrintable(describe(p.at(260, 120))));
     }
 
+    // An animated WebP moves in the export, and what lies under its
+    // see-through half shows.
+    void anAnimatedWebpMoves() {
+        buildTimeline([](TimeLineTreeModel& model) {
+            ClassifyItem* under = model.header(SourceVideo);
+            under->addSource(model.createSource(under, 0, 30, 0, 60, kMedia + "/export-red-tone.mp4",
+                                                QRectF(0, 0, 320, 240), QRect(0, 0, 320, 240)));
+            ClassifyItem* over = model.addTrack(under);
+            over->addSource(model.createSource(over, 0, 30, 0, 30, kMedia + "/export-anim.webp",
+                                               QRectF(0, 0, 320, 240), QRect(0, 0, 320, 240)));
+        });
+        const QString out = korvel::test::workFolder("webp-anim") + "/out.mp4";
+        const ExportResult result = exportAt30(out);
+        QVERIFY2(result.ok, qPrintable(result.reason));
+        for (const auto& [frame, red, green, blue] : {std::tuple{5, 0, 0, 255}, std::tuple{22, 0, 255, 0}}) {
+            const Picture p = pictureAt(out, frame);
+            QVERIFY2(near(p.at(60, 120), red, green, blue), qPrintable(describe(p.at(60, 120))));
+            QVERIFY2(near(p.at(260, 120), 255, 0, 0), qPrintable(describe(p.at(260, 120))));
+        }
+    }
+
     // A one-frame white flash with a click at the same instant: the click
     // starts when the flash shows, in either kind of movie (an .avi's sound
     // was late by its encoder's priming, 25 ms).
