@@ -205,8 +205,8 @@ void TestMedia::probe() {
 
 void TestMedia::brokenFilesFailCleanly_data() {
     QTest::addColumn<QString>("file");
-    for (const char* name : {"truncated.mp4", "truncated-tail.mp4", "empty.mp4", "random.mp4", "text-named.png",
-                             "no-such-file.mp4"})
+    for (const char* name : {"truncated.mp4", "truncated-tail.mp4", "truncated.webp", "empty.mp4", "random.mp4",
+                             "text-named.png", "no-such-file.mp4"})
         QTest::newRow(name) << QString(name);
 }
 
