@@ -139,6 +139,7 @@ void TimeLineGraphicsView::slot_viewportRangeUpdate(int value, int64_t pix) {
 }
 
 void TimeLineGraphicsView::slot_frontFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps) {
+    const double fromX = playHeadX();
     int64_t frame = m_frames.frame() + times;
     if (edit == EditRecording) {
         // The timeline grows with the recording, one frame ahead of the
@@ -146,17 +147,32 @@ void TimeLineGraphicsView::slot_frontFrameRequest(MoveType type, EditType edit, 
         m_scene->slot_extendLength(timeline::frameToPixel(frame + 1));
     }
     m_frames.setFrame(std::min(frame, std::max<int64_t>(0, totalFrames() - 1)));
-    moveRequest(type, edit, fps);
+    moveRequest(type, edit, fps, fromX);
 }
 
 void TimeLineGraphicsView::slot_backFrameRequest(MoveType type, EditType edit, int64_t times, int64_t fps) {
+    const double fromX = playHeadX();
     m_frames.setFrame(m_frames.frame() - times);
-    moveRequest(type, edit, fps);
+    moveRequest(type, edit, fps, fromX);
 }
 
-void TimeLineGraphicsView::moveRequest(MoveType type, EditType edit, int64_t fps) {
-    viewport()->update();
+void TimeLineGraphicsView::updatePlayHeadStrip(double sceneX) {
+    const int x = mapFromScene(QPointF(sceneX, 0)).x();
+    viewport()->update(QRect(x - 3, 0, 7, viewport()->height()));
+}
+
+void TimeLineGraphicsView::moveRequest(MoveType type, EditType edit, int64_t fps, double fromX) {
+    // Playback moves the head every frame: only the strips it leaves and
+    // reaches are painted again, not every clip in view. A take being
+    // recorded grows its mark behind the head, and a scroll moves it all.
+    const int scroll = horizontalScrollBar()->value();
     keepPlayHeadInView(type);
+    if (m_recording || horizontalScrollBar()->value() != scroll) {
+        viewport()->update();
+    } else {
+        updatePlayHeadStrip(fromX);
+        updatePlayHeadStrip(playHeadX());
+    }
     const int64_t frame = playHeadFrame();
     if (model())
         emit sig_deliverAudio(frames()->soundAt(frame, fps), frame, fps, totalFrames(), edit);

@@ -144,7 +144,9 @@ private:
     TimeLineTreeModel* model() const;
     void applyZoom();
     void keepPlayHeadInView(MoveType type);
-    void moveRequest(MoveType type, EditType edit, int64_t fps);
+    void moveRequest(MoveType type, EditType edit, int64_t fps, double fromX);
+    // Repaints the part of the view where the play head's line is drawn at sceneX.
+    void updatePlayHeadStrip(double sceneX);
     QList<SourceData*> selectedClips() const;
     bool splitEnabled() const;
 

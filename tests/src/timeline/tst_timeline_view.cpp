@@ -477,6 +477,47 @@ private slots:
         QCOMPARE(told.last(), qMakePair(int64_t(42), view->totalFrames()));
     }
 
+    // A step of playback paints the play head's line where it lands and
+    // takes it from where it was, and paints nothing else: with thousands
+    // of clips in view, painting them all every frame held up playback.
+    void aPlayStepPaintsOnlyThePlayHead() {
+        add(model->header(SourceVideo), 0, 600, 0, "/media/clip.mp4");
+        scene->updateLength();
+        view->resize(900, 300);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        view->slot_resetFrame(30, EditManual, false);
+        QCoreApplication::processEvents();
+        struct PaintSpy : QObject {
+            QRegion painted;
+            bool eventFilter(QObject*, QEvent* event) override {
+                if (event->type() == QEvent::Paint)
+                    painted += static_cast<QPaintEvent*>(event)->region();
+                return false;
+            }
+        } spy;
+        view->viewport()->installEventFilter(&spy);
+        view->slot_frontFrameRequest(MoveStep, EditPlayback, 60, 30);
+        QTRY_VERIFY(!spy.painted.isEmpty());
+        QVERIFY2(spy.painted.boundingRect().width() < view->viewport()->width() / 2,
+                 qPrintable(QString::number(spy.painted.boundingRect().width())));
+        view->viewport()->removeEventFilter(&spy);
+        const QImage shot = view->viewport()->grab().toImage();
+        const auto redNear = [&shot](int x) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                const QColor c = shot.pixelColor(x + dx, shot.height() / 2);
+                if (c.red() > 150 && c.green() < 100 && c.blue() < 100)
+                    return true;
+            }
+            return false;
+        };
+        const int was = view->mapFromScene(QPointF(timeline::frameToPixel(30), 0)).x();
+        const int now = view->mapFromScene(QPointF(timeline::frameToPixel(90), 0)).x();
+        QVERIFY(now - was > 10);
+        QVERIFY(redNear(now));
+        QVERIFY(!redNear(was));
+    }
+
     void copyPasteAtPlayHead() {
         ClassifyItem* video = model->header(SourceVideo);
         ClassifyItem* added = model->addTrack(video);
