@@ -9,5 +9,5 @@ void main() {
     // On the left edge the quotient has no value; use its limit.
     float angle = uv.x > 1e-6 ? atan((uv.y - 1.0) / uv.x) : (uv.y < 1.0 ? -HALF_PI : 0.0);
     float v = -sin(angle);
-    frag_color = v < progress * 1.1 ? sampleTo(uv) : sampleFrom(uv);
+    frag_color = v < progress ? sampleTo(uv) : sampleFrom(uv);
 }

@@ -83,6 +83,15 @@ Rgba overBackground(Rgba s) {
             c(s.b) * a + kBackground[2] / 255.0 * (1 - a), 1};
 }
 
+// Two colours mixed by the light each gives, its colour times its opacity.
+Rgba mixLight(const Rgba& a, const Rgba& b, double t) {
+    const double alpha = a.a * (1 - t) + b.a * t;
+    if (alpha <= 0)
+        return {0, 0, 0, 0};
+    auto light = [&](double ca, double cb) { return (ca * a.a * (1 - t) + cb * b.a * t) / alpha; };
+    return {light(a.r, b.r), light(a.g, b.g), light(a.b, b.b), alpha};
+}
+
 Rgba transition(const QString& name, double x, double y, const TransitionBlock& k, const Picture& from,
                 const Picture& to) {
     const double p = k.progress;
@@ -109,7 +118,7 @@ Rgba transition(const QString& name, double x, double y, const TransitionBlock& 
     if (name == "clip_open")
         return pick(std::abs(x - 0.5) < p / 2);
     if (name == "clip_radial")
-        return std::abs(p - 1) < 0.0001 ? b : pick(-std::sin(std::atan((y - 1) / x)) < p * 1.1);
+        return std::abs(p - 1) < 0.0001 ? b : pick(-std::sin(std::atan((y - 1) / x)) < p);
     if (name == "clip_winshades") {
         for (int i = 0; i < 5; ++i)
             if (i * 0.2 <= y && y <= (i + 1) * 0.2)
@@ -118,10 +127,10 @@ Rgba transition(const QString& name, double x, double y, const TransitionBlock& 
     }
     if (name == "over_black" || name == "over_white") {
         Rgba mid = name == "over_black" ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
-        return p < 0.5 ? a * (1 - 2 * p) + mid * (2 * p) : mid * (2 - 2 * p) + b * (2 * p - 1);
+        return p < 0.5 ? mixLight(a, mid, 2 * p) : mixLight(mid, b, 2 * p - 1);
     }
     if (name == "over_cross")
-        return b * p + a * (1 - p);
+        return mixLight(a, b, p);
     if (name == "scale_boxes") {
         for (int i = 0; i < 4; ++i)
             for (int j = 0; j < 4; ++j)
@@ -131,7 +140,7 @@ Rgba transition(const QString& name, double x, double y, const TransitionBlock& 
         return a;
     }
     if (name == "scale_in")
-        return pick(std::hypot(x - 0.5, y - 0.5) <= p);
+        return pick(std::hypot(x - 0.5, y - 0.5) <= p * std::sqrt(0.5));
     if (name == "trans_move")
         return x < p ? to.sample(x + 1 - p, y).alphaTimes(k.transparent_to)
                      : from.sample(x - p, y).alphaTimes(k.transparent_from);
