@@ -218,11 +218,7 @@ QString ExportJobQueue::newSnapshotPath() {
 }
 
 QString ExportJobQueue::partialPath(const QString& output, qint64 pid) {
-    const QFileInfo target(output);
-    return QStringLiteral("%1/.%2.korvel-%3.%4")
-        .arg(target.absolutePath(), target.completeBaseName())
-        .arg(pid)
-        .arg(target.suffix());
+    return exportfn::partialPath(output, pid);
 }
 
 int ExportJobQueue::add(const QString& snapshot, const QString& output, const QStringList& options) {
@@ -252,6 +248,11 @@ ExportJob* ExportJobQueue::find(int id) {
 
 int ExportJobQueue::pending() const {
     return int(std::count_if(m_jobs.begin(), m_jobs.end(), [](const ExportJob& j) { return !j.ended(); }));
+}
+
+bool ExportJobQueue::writesTo(const QString& path) const {
+    return std::any_of(m_jobs.begin(), m_jobs.end(),
+                       [&path](const ExportJob& job) { return !job.ended() && job.output == path; });
 }
 
 void ExportJobQueue::startNext() {

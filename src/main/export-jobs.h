@@ -112,6 +112,8 @@ public:
     const ExportJob* job(int id) const;
     // Jobs queued or running.
     int pending() const;
+    // Whether a job queued or running writes to this absolute path.
+    bool writesTo(const QString& path) const;
 
     // The hidden name the exporter writes under beside output until the file
     // is whole (see ExportManager::Export).

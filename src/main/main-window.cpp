@@ -261,6 +261,7 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
     // Exports run as background jobs, listed in the Jobs window.
     m_jobs = new ExportJobQueue(this);
     m_jobsWindow = new JobsWindow(m_jobs, this);
+    m_exportWindow->setOutputInUse([this](const QString& path) { return m_jobs->writesTo(path); });
     connect(m_jobs, &ExportJobQueue::jobChanged, this, [this](int id) {
         const ExportJob* job = m_jobs->job(id);
         if (!m_progress || id != m_progressJob || !job)

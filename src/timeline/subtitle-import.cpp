@@ -1,5 +1,7 @@
 #include "timeline/subtitle-import.h"
 
+#include "render/export/export-function.h"
+
 #include "timeline/classify-item.h"
 #include "timeline/source-data.h"
 #include "timeline/timeline-tree-model.h"
@@ -249,8 +251,7 @@ QList<Cue> timelineCues(const TimeLineTreeModel& model, double playRate) {
 }
 
 QString srtPathBeside(const QString& exportPath) {
-    const QFileInfo info(exportPath);
-    return info.dir().filePath(info.completeBaseName() + QLatin1String(".srt"));
+    return exportfn::srtPathBeside(exportPath);
 }
 
 bool writeSubtitlesBeside(const TimeLineTreeModel& model, const QString& exportPath, double playRate,

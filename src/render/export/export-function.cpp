@@ -3,6 +3,8 @@
 #include "value/interface.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cmath>
@@ -22,6 +24,19 @@ QString writerFailure(const char* what, int code) {
 }
 
 } // namespace
+
+QString partialPath(const QString& output, qint64 pid) {
+    const QFileInfo target(output);
+    return QStringLiteral("%1/.%2.korvel-%3.%4")
+        .arg(target.absolutePath(), target.completeBaseName())
+        .arg(pid)
+        .arg(target.suffix());
+}
+
+QString srtPathBeside(const QString& exportPath) {
+    const QFileInfo info(exportPath);
+    return info.dir().filePath(info.completeBaseName() + QLatin1String(".srt"));
+}
 
 bool setExportPath(MVParams& params, const QString& path) {
     const QByteArray utf8 = path.toUtf8();

@@ -61,6 +61,11 @@ bool setExportPath(MVParams& params, const QString& path);
 // The path of params, or an empty string when the buffer holds no
 // terminating zero or no text.
 QString exportPath(const MVParams& params);
+// The hidden name an export writes under beside `output` until the file
+// is whole: ".<name>.korvel-<pid>.<extension>".
+QString partialPath(const QString& output, qint64 pid);
+// The subtitles that go beside an export: its name with ".srt".
+QString srtPathBeside(const QString& exportPath);
 // Empty when params can be exported, else why not.
 QString checkParams(const MVParams& params);
 

@@ -347,7 +347,18 @@ bool ExportParamWidget::fillParams(MVParams& params) {
         hint(this, tr("exportmvwindow.Hint"), tr("exportmvwindow.dirNoneExist"), tr("exportmvwindow.Ok"));
         return false;
     }
-    const QString name = m_name->text().trimmed();
+    // Said now rather than by a failed job in the Jobs window.
+    if (!QFileInfo(folderText).isWritable()) {
+        LOGW("export folder %s cannot be written", folderText.toUtf8().constData());
+        hint(this, tr("exportmvwindow.Hint"), tr("exportmvwindow.FolderNotWritable").arg(folderText),
+             tr("exportmvwindow.Ok"));
+        return false;
+    }
+    QString name = m_name->text().trimmed();
+    // A name typed with the chosen format's extension keeps one of it.
+    const QString extension = m_extension->currentText();
+    if (name.endsWith(extension, Qt::CaseInsensitive) && name.size() > extension.size())
+        name.chop(extension.size());
     if (name.isEmpty()) {
         hint(this, tr("exportmvwindow.Hint"), tr("exportmvwindow.NameEmpty"), tr("exportmvwindow.Ok"));
         return false;
@@ -375,12 +386,27 @@ bool ExportParamWidget::fillParams(MVParams& params) {
     params.playRate = m_playRate->currentText().toDouble();
 
     // Joined as a path, so a folder typed without its trailing "/" still works.
-    const QString extension = m_extension->currentText();
     const QString path = QDir(folderText).filePath(name + extension);
     if (!exportfn::setExportPath(params, path)) {
         LOGW("export path too long (%d bytes): %s", int(path.toUtf8().size()), path.toUtf8().constData());
         hint(this, tr("exportmvwindow.Hint"),
              tr("exportmvwindow.PathTooLong").arg(int(sizeof(params.filePath)) - 1), tr("exportmvwindow.Ok"));
+        return false;
+    }
+    // The file is written under a longer hidden name first (with the
+    // exporter's process id, at most 7 digits), which must fit a file name.
+    constexpr int kNameMax = 255;
+    const int hiddenBytes = QFileInfo(exportfn::partialPath(path, 9999999)).fileName().toUtf8().size();
+    if (hiddenBytes > kNameMax) {
+        LOGW("export name too long: %s", path.toUtf8().constData());
+        hint(this, tr("exportmvwindow.Hint"),
+             tr("exportmvwindow.NameTooLong").arg(name.toUtf8().size() - (hiddenBytes - kNameMax)),
+             tr("exportmvwindow.Ok"));
+        return false;
+    }
+    if (m_outputInUse && m_outputInUse(QFileInfo(path).absoluteFilePath())) {
+        LOGW("export refused: an export to %s waits or runs", path.toUtf8().constData());
+        hint(this, tr("exportmvwindow.Hint"), tr("exportmvwindow.OutputInUse").arg(path), tr("exportmvwindow.Ok"));
         return false;
     }
     params.audioOnly = extension == QLatin1String(".mp3") ? 1 : 0;
@@ -427,9 +453,16 @@ bool ExportParamWidget::fillParams(MVParams& params) {
         return false;
     }
 
-    // Overwriting someone's file silently loses it: ask first.
-    if (QFileInfo::exists(path)) {
-        QMessageBox box(QMessageBox::Question, tr("exportmvwindow.Hint"), tr("exportmvwindow.FileExists").arg(path),
+    // Overwriting someone's file silently loses it: ask first, for the
+    // subtitles beside it too.
+    QStringList existing;
+    if (QFileInfo::exists(path))
+        existing << path;
+    if (writeSubtitles() && QFileInfo::exists(exportfn::srtPathBeside(path)))
+        existing << exportfn::srtPathBeside(path);
+    if (!existing.isEmpty()) {
+        QMessageBox box(QMessageBox::Question, tr("exportmvwindow.Hint"),
+                        tr("exportmvwindow.FileExists").arg(existing.join(QLatin1Char('\n'))),
                         QMessageBox::Yes | QMessageBox::No, this);
         box.setObjectName("messageBox_exportOverwrite");
         box.button(QMessageBox::Yes)->setText(tr("exportmvwindow.Overwrite"));

@@ -55,6 +55,9 @@ public:
     const MVParams& lastParams() const { return m_params; }
     // "Also write subtitles (.srt)": the timeline's subtitles go beside the export.
     bool writeSubtitles() const;
+    // Whether an export waiting or running writes to a path: a second export
+    // there is refused, as it would replace the first one's file.
+    void setOutputInUse(std::function<bool(const QString& path)> inUse) { m_outputInUse = std::move(inUse); }
 
 public slots:
     // From RenderManager::sig_updateSceneSize: the project's size leads the presets.
@@ -83,6 +86,7 @@ private:
     bool fillParams(MVParams& params);
 
     ExportCallback m_onExport;
+    std::function<bool(const QString&)> m_outputInUse;
     MVParams m_params;
     QString m_folder;           // the folder last chosen
     QStringList m_presetTexts;  // the size choices as first built

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QCheckBox>
 #include <QTimer>
 #include <QSignalSpy>
 #include <QtTest>
@@ -160,6 +161,8 @@ private slots:
         QTest::newRow("missing folder") << "/no/such/folder/" << "clip" << "exportmvwindow.dirNoneExist";
         QTest::newRow("a file, not a folder") << "FILE" << "clip" << "exportmvwindow.dirNoneExist";
         QTest::newRow("path too long") << QString() << QString(300, QChar(0x00E9)) << "exportmvwindow.PathTooLong";
+        // Its hidden name while it is written would pass 255 bytes.
+        QTest::newRow("name too long") << QString() << QString(240, 'a') << "exportmvwindow.NameTooLong";
     }
     void refusesWhatCannotBeExported() {
         QFETCH(QString, folderText);
@@ -196,6 +199,36 @@ private slots:
         clickExport(w->widget.get());
         QCOMPARE(w->received.size(), 1);
         QCOMPARE(QString::fromUtf8(w->received.first().filePath), folder + "/taken.mp4");
+    }
+
+    // The user's own subtitles beside a new export are asked about too;
+    // a name typed with its extension keeps one; and an export to a file
+    // that an export waiting or running writes is refused.
+    void protectsTheFilesOfOthers() {
+        auto w = shownWindow();
+        auto* srt = child<QCheckBox>(w->widget.get(), "checkBox_srt");
+        srt->setChecked(true);
+        setName(w->widget.get(), "film.mp4");
+        QFile own(folder + "/film.srt");
+        QVERIFY(own.open(QIODevice::WriteOnly));
+        own.close();
+        clickExport(w->widget.get());
+        QCOMPARE(boxesSeen.size(), 1);
+        QVERIFY2(boxesSeen.first().contains("exportmvwindow.FileExists"), qPrintable(boxesSeen.first()));
+        QVERIFY(w->received.isEmpty());
+        answerYes = true;
+        clickExport(w->widget.get());
+        QCOMPARE(w->received.size(), 1);
+        QCOMPARE(QString::fromUtf8(w->received.first().filePath), folder + "/film.mp4");
+
+        boxesSeen.clear();
+        w->widget->setOutputInUse([this](const QString& path) { return path == folder + "/busy.mp4"; });
+        w->widget->showForExport();
+        setName(w->widget.get(), "busy");
+        clickExport(w->widget.get());
+        QCOMPARE(boxesSeen.size(), 1);
+        QVERIFY2(boxesSeen.first().contains("exportmvwindow.OutputInUse"), qPrintable(boxesSeen.first()));
+        QCOMPARE(w->received.size(), 1);
     }
 
     void fillsTheRecord_data() {
