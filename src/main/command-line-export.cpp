@@ -328,8 +328,9 @@ int runExportCommand(const ExportCommand& command) {
     const QString written = result.path.isEmpty() ? command.output : result.path;
     if (result.stoppedEarly) {
         say(QStringLiteral("export: finished early, as asked: %1 of %2 written").arg(lastDone).arg(lastTotal));
-        // Subtitles go with the pictures written, not the whole timeline.
-        if (!command.audioOnly && lastDone >= 0)
+        // Subtitles go with what was written (pictures, or the sound's
+        // timeline units), not the whole timeline.
+        if (lastDone >= 0)
             params.toFrame = params.fromFrame + lastDone;
     }
     say(QStringLiteral("export: wrote %1").arg(written));

@@ -1273,6 +1273,34 @@ private slots:
         QVERIFY2(srt.startsWith("1\r\n00:00:00,000 --> 00:00:01,100\r\nHello"), srt.constData());
     }
 
+    // A sound export finished early (SIGUSR1, the progress window's "Done")
+    // writes the subtitles of the sound written, not of the whole timeline.
+    void aSoundExportFinishedEarlyKeepsItsSubtitlesToIt() {
+        TimeLineTreeModel* m = tracks();
+        ClassifyItem* music = m->header(SourceAudio);
+        for (int64_t at = 0; at < 36000; at = music->sources().last()->endFrame())
+            music->addSource(m->createFromMaterial(music, media("tone-long.mp3"), at));
+        ClassifyItem* titles = m->header(SourceSubtitle);
+        titles->addSource(m->createSubtitle(titles, 3, 60, "Early", QFont("Sans", 40), Qt::white));
+        titles->addSource(m->createSubtitle(titles, 33000, 60, "Late", QFont("Sans", 40), Qt::white));
+        const QString folder = korvel::test::workFolder("early-sound");
+        const QString project = folder + "/long.zya2";
+        writeFile(project, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        QByteArray said;
+        // Finished as soon as it says it has written something.
+        const int status = korvel::test::runProgram(
+            "bash",
+            {"-c", "exec 3< <(\"$0\" --export \"$1\" \"$2\" --srt --progress); pid=$!; while read -r _ done _ <&3 && [ \"$done\" -le 0 ]; do :; done; "
+                   "kill -USR1 $pid; cat <&3 >/dev/null; wait $pid",
+             QStringLiteral(KORVEL_BINARY), project, folder + "/early.mp3"},
+            &said);
+        QCOMPARE(status, 0);
+        QVERIFY2(said.contains("finished early"), said.right(400).constData());
+        const QByteArray srt = readFile(folder + "/early.srt");
+        QVERIFY2(srt.contains("Early") && !srt.contains("Late"), srt.constData());
+    }
+
     // One output picture may stand for more timeline frames than the sound
     // may trail the pictures by (30 at 1 fps, 120 at 1 fps played 4 times
     // as fast): the export still ends, one picture per output frame, also
