@@ -633,7 +633,14 @@ bool containerOf(const std::string& path, Container* container) {
 
 } // namespace
 
+namespace {
+thread_local std::string t_createFailure;
+} // namespace
+
+std::string create_movie_failure() { return t_createFailure; }
+
 Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
+    t_createFailure.clear();
     if (!settings || !pathUtf8 || !*pathUtf8) {
         LOGE("movie: create_movie needs settings and a path");
         return nullptr;
@@ -699,6 +706,7 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
     ret = avio_open(&format->pb, m->url.c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) {
         LOG_AV(ret, "cannot open %s for writing", pathUtf8);
+        t_createFailure = errorText(ret);
         return nullptr;
     }
     Options options;
@@ -707,6 +715,7 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
     ret = avformat_write_header(format, &options.dict);
     if (ret < 0) {
         LOG_AV(ret, "writing the header of %s", pathUtf8);
+        t_createFailure = errorText(ret);
         return nullptr;
     }
     LOGD("movie: writing %s (%s%s%s, play rate %g)", pathUtf8, withVideo ? m->video->codec->codec->name : "",

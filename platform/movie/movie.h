@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The settings record, in the layout the program fills.
 struct MVSettings {
@@ -47,6 +48,10 @@ enum PtsType { PTS_MICROSECONDS = 1 };
 // Opens the file for writing; the container follows the extension. Null,
 // with a log line saying why, on any failure.
 Movie* create_movie(const MVSettings* settings, const char* pathUtf8);
+// Why the last create_movie of this thread that failed to open or start
+// its file failed, in the system's words ("Read-only file system"); empty
+// when that is not known.
+std::string create_movie_failure();
 // One RGBA picture of the settings' size: byteCount = bytesPerRow * height.
 // Returns 0 on success, a negative number on failure.
 int push_image_frame(Movie* movie, const uint8_t* pixels, size_t byteCount, int bytesPerRow, int64_t pts,

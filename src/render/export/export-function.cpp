@@ -107,8 +107,12 @@ mv::Movie* openMovie(const MVParams& params, QString* reason) {
     }
     const MVSettings settings = movieSettings(params);
     mv::Movie* movie = mv::create_movie(&settings, params.filePath);
-    if (!movie && reason)
-        *reason = QStringLiteral("the movie writer cannot create %1").arg(exportPath(params));
+    if (!movie && reason) {
+        const std::string why = mv::create_movie_failure();
+        *reason = why.empty() ? QStringLiteral("the movie writer cannot create %1").arg(exportPath(params))
+                              : QStringLiteral("the movie writer cannot create %1: %2")
+                                    .arg(exportPath(params), QString::fromStdString(why));
+    }
     return movie;
 }
 

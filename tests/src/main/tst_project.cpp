@@ -1075,6 +1075,12 @@ private slots:
                          said.contains("unknown option") || said.contains("the output must end in") ||
                          said.contains("must lie after") || said.contains("-only needs"),
                      said.constData());
+            // The system's reason comes along, in the line that says it failed.
+            if (QString(QTest::currentDataTag()) == QLatin1String("unwritable output")) {
+                const int at = said.indexOf("export: failed:");
+                QVERIFY2(at >= 0 && said.mid(at, said.indexOf('\n', at) - at).contains("No such file or directory"),
+                         said.right(400).constData());
+            }
         }
     }
 
