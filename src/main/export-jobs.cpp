@@ -375,7 +375,17 @@ void ExportJobQueue::childEnded(int exitCode, QProcess::ExitStatus status) {
     } else if (status == QProcess::CrashExit) {
         end(*job, ExportJob::Failed, QStringLiteral("the export process crashed (signal %1)").arg(exitCode));
     } else {
-        end(*job, ExportJob::Failed, QStringLiteral("the export ended with status %1").arg(exitCode));
+        // The child says why as it fails; debug lines may follow.
+        QString why = QStringLiteral("the export ended with status %1").arg(exitCode);
+        const QList<QByteArray> lines = job->log.split('\n');
+        for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+            const QByteArray text = line->trimmed();
+            if (text.startsWith("export: failed: ")) {
+                why = QString::fromUtf8(text.mid(int(qstrlen("export: failed: "))));
+                break;
+            }
+        }
+        end(*job, ExportJob::Failed, why);
     }
     startNext();
 }

@@ -942,6 +942,23 @@ private slots:
         QVERIFY(window()->isVisible());
     }
 
+    // A failed job gives the export's own reason, not its exit status, also
+    // when debug lines follow it.
+    void aFailedJobSaysWhy() {
+        const QString folder = korvel::test::workFolder("failing-job");
+        const QString fake = folder + "/fake-korvel";
+        writeFile(fake, "#!/bin/sh\necho 'export: failed: the disk may be full' >&2\necho 'a debug line' >&2\nexit 1\n");
+        QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        ExportJobQueue queue;
+        queue.setProgram(fake);
+        const QString snapshot = queue.newSnapshotPath();
+        writeFile(snapshot, "<Tamsel/>");
+        const int id = queue.add(snapshot, folder + "/out.mp4", {});
+        QTRY_VERIFY_WITH_TIMEOUT(queue.job(id)->ended(), 30000);
+        QCOMPARE(queue.job(id)->state, ExportJob::Failed);
+        QCOMPARE(queue.job(id)->reason, QStringLiteral("the disk may be full"));
+    }
+
     void closingCanBeCancelled() {
         buildProject();
         BoxAnswer cancel("titlebar.Cancel");
