@@ -3,9 +3,11 @@
 #include "export-jobs.h"
 #include "value/interface.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -46,10 +48,7 @@ JobsWindow::JobsWindow(ExportJobQueue* queue, QWidget* parent)
     noteOpen->hide();
     noteRow->addWidget(noteOpen);
     m_noteOpen = noteOpen;
-    connect(noteOpen, &QPushButton::clicked, this, [this] {
-        if (m_opener && !m_opener(m_noteFolderOf))
-            LOGW("cannot show %s in the file manager", qUtf8Printable(m_noteFolderOf));
-    });
+    connect(noteOpen, &QPushButton::clicked, this, [this] { showExported(m_noteFolderOf); });
 
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
@@ -116,14 +115,30 @@ void JobsWindow::addRow(int id) {
     lines->addWidget(log);
     connect(cancel, &QPushButton::clicked, this, [this, id] { m_queue->cancel(id); });
     const QString output = job->output;
-    connect(open, &QPushButton::clicked, this, [this, output] {
-        if (m_opener && !m_opener(output))
-            LOGW("cannot show %s in the file manager", qUtf8Printable(output));
-    });
+    connect(open, &QPushButton::clicked, this, [this, output] { showExported(output); });
     // Newest first.
     m_list->insertWidget(0, row);
     m_rows.insert(id, row);
     updateRow(id);
+}
+
+void JobsWindow::showExported(const QString& output) {
+    if (!m_opener)
+        return;
+    const QFileInfo file(output);
+    const QString shown = file.exists() ? output : file.absolutePath();
+    if (!file.exists()) {
+        auto* box = new QMessageBox(QMessageBox::NoIcon, tr("exportjobs.Title"),
+                                    tr("exportjobs.FileGone").arg(QDir::toNativeSeparators(output)), QMessageBox::Ok,
+                                    this);
+        box->setObjectName(QStringLiteral("fileGoneMessage"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        if (!QFileInfo(shown).isDir())
+            return;
+    }
+    if (!m_opener(shown))
+        LOGW("cannot show %s in the file manager", qUtf8Printable(shown));
 }
 
 void JobsWindow::updateRow(int id) {

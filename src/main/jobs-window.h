@@ -34,6 +34,9 @@ private:
     void addRow(int id);
     void updateRow(int id);
     void jobEnded(int id);
+    // "Open folder": the exported file in the file manager; when it has
+    // been moved or deleted since, the user is told and its folder opens.
+    void showExported(const QString& output);
 
     ExportJobQueue* m_queue;
     FolderOpener m_opener;

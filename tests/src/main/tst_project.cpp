@@ -959,6 +959,33 @@ private slots:
         QCOMPARE(queue.job(id)->reason, QStringLiteral("the disk may be full"));
     }
 
+    // "Open folder" of an export moved away since says so and opens the
+    // folder it was written to.
+    void anExportMovedAwayOpensItsFolder() {
+        const QString folder = korvel::test::workFolder("moved-export");
+        const QString fake = folder + "/fake-korvel";
+        writeFile(fake, "#!/bin/sh\necho film > \"$3\"\n");
+        QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        ExportJobQueue queue;
+        queue.setProgram(fake);
+        JobsWindow list(&queue, nullptr);
+        QStringList opened;
+        list.setFolderOpener([&opened](const QString& path) {
+            opened << path;
+            return true;
+        });
+        const QString snapshot = queue.newSnapshotPath();
+        writeFile(snapshot, "<Tamsel/>");
+        const int id = queue.add(snapshot, folder + "/film.mp4", {});
+        QTRY_COMPARE_WITH_TIMEOUT(queue.job(id)->state, ExportJob::Done, 30000);
+        QVERIFY(QFile::remove(folder + "/film.mp4"));
+        list.row(id)->findChild<QPushButton*>("pushButton_openFolder")->click();
+        QCOMPARE(opened, QStringList {folder});
+        auto* told = list.findChild<QMessageBox*>("fileGoneMessage");
+        QVERIFY(told);
+        QVERIFY(told->text().startsWith("exportjobs.FileGone"));
+    }
+
     void closingCanBeCancelled() {
         buildProject();
         BoxAnswer cancel("titlebar.Cancel");
