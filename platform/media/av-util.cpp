@@ -223,6 +223,25 @@ bool isStillPictureName(const char* path) {
     return ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "bmp";
 }
 
+namespace {
+// Whether an animation format's file (GIF, APNG) holds one picture only:
+// its pictures are counted on a reader of its own, up to the second.
+bool holdsOnePicture(const AVFormatContext* format, const char* path) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path, format->iformat, nullptr) < 0)
+        return false;
+    FormatPtr reader(raw);
+    ffmpeg::PacketPtr packet(av_packet_alloc());
+    int pictures = 0;
+    while (packet && pictures < 2 && av_read_frame(reader.get(), packet.get()) >= 0) {
+        if (packet->stream_index == 0 && packet->size > 0)
+            ++pictures;
+        av_packet_unref(packet.get());
+    }
+    return pictures == 1;
+}
+} // namespace
+
 bool isStillPicture(const AVFormatContext* format, const char* path) {
     if (!format || !format->iformat || !format->iformat->name)
         return isStillPictureName(path);
@@ -232,8 +251,10 @@ bool isStillPicture(const AVFormatContext* format, const char* path) {
     if (format->nb_streams != 1)
         return false;
     const AVCodecParameters* par = format->streams[0]->codecpar;
-    if (par->codec_type != AVMEDIA_TYPE_VIDEO || par->codec_id == AV_CODEC_ID_GIF || par->codec_id == AV_CODEC_ID_APNG)
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO)
         return false;
+    if (par->codec_id == AV_CODEC_ID_GIF || par->codec_id == AV_CODEC_ID_APNG)
+        return holdsOnePicture(format, path);
     // Image demuxers are "image2" and "<codec>_pipe"; their files hold one picture.
     const std::string name = format->iformat->name;
     if (name == "image2" || (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0))

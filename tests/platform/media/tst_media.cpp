@@ -162,6 +162,8 @@ void TestMedia::probe_data() {
     QTest::newRow("portrait photo") << "phone-photo.jpg" << 1 << 0 << QSize(180, 320) << 90 << 0.0 << true;
     QTest::newRow("bmp") << "picture.bmp" << 1 << 0 << QSize(160, 120) << 0 << 0.0 << true;
     QTest::newRow("animated gif") << "anim.gif" << 1 << 0 << QSize(96, 64) << 0 << 1.0 << false;
+    QTest::newRow("gif of one picture") << "still.gif" << 1 << 0 << QSize(64, 48) << 0 << 0.0 << true;
+    QTest::newRow("apng of one picture") << "still-apng.png" << 1 << 0 << QSize(64, 48) << 0 << 0.0 << true;
     // What a file holds decides, not its name.
     QTest::newRow("animated png") << "animated.png" << 1 << 0 << QSize(96, 64) << 0 << 1.0 << false;
     QTest::newRow("movie named .png") << "movie-named.png" << 1 << 1 << QSize(320, 240) << 0 << 3.0 << false;
