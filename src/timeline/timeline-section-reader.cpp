@@ -181,6 +181,20 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
                        timeline::clampCoordinate(preview[1], "placement y"),
                        timeline::clampCoordinate(preview[2], "placement width"),
                        timeline::clampCoordinate(preview[3], "placement height"));
+    // Clips of one track never overlap: a clip read over clips already on
+    // its track moves to follow them, at once, so that reading never pushes
+    // the clips read before (n clips at one start would push n * n / 2).
+    const int64_t asWritten = start;
+    for (const SourceData* other : track->sources()) { // in start order, none overlapping
+        if (other->endFrame() <= start)
+            continue;
+        if (other->startFrame() >= start + duration)
+            break;
+        start = other->endFrame();
+    }
+    if (start != asWritten)
+        LOGW("reader: clip at frame %lld overlaps clips read before it on its track; it moves to frame %lld",
+             static_cast<long long>(asWritten), static_cast<long long>(start));
     SourceData* clip = m_model.createSource(track, start, duration, offset, original, path, place, clipRect, uuid);
     clip->setOriginalSize(originalSize);
     // A missing file keeps its place on the track, drawn as missing.
@@ -204,14 +218,6 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     if (track->kind() == SourceSubtitle)
         clip->setInitialSubtitle(color, backgroundColor, font, content,
                                  clampSetting(backgroundTransparent, 0, timeline::kMaxOpacity, "background opacity"));
-    // Clips of one track never overlap: the later one is moved to follow.
-    for (const SourceData* other : track->sources()) {
-        if (other->startFrame() < start + duration && start < other->endFrame()) {
-            LOGW("reader: clip at frame %lld overlaps the one at %lld on its track; the later one moves to follow it",
-                 static_cast<long long>(start), static_cast<long long>(other->startFrame()));
-            break;
-        }
-    }
     track->addSource(clip);
     return clip;
 }
