@@ -199,7 +199,12 @@ int runExportCommand(const ExportCommand& command) {
         say(QStringLiteral("export: no OpenGL 3.3 device could be made (see the README's notes on exports)"));
         return 3;
     }
-    if (!QFileInfo(command.project).isFile() || !app->openProject(command.project)) {
+    // Reading a large project holds up the event loop, where signals are
+    // heard; nothing is written yet, so a signal then ends the process.
+    TerminationWatcher::setQuitAtOnce(true);
+    const bool opened = QFileInfo(command.project).isFile() && app->openProject(command.project);
+    TerminationWatcher::setQuitAtOnce(false);
+    if (!opened) {
         say(QStringLiteral("export: %1 could not be opened as a project").arg(command.project));
         return 2;
     }

@@ -10,8 +10,11 @@
 
 namespace {
 int g_pipe[2] = {-1, -1}; // the handler writes the signal number, the event loop reads it
+volatile sig_atomic_t g_quitAtOnce = 0;
 
 void onTerminationSignal(int sig) {
+    if (g_quitAtOnce && sig != SIGUSR1)
+        ::_exit(128 + sig);
     unsigned char byte = static_cast<unsigned char>(sig);
     ssize_t ignored = ::write(g_pipe[1], &byte, 1);
     (void)ignored;
@@ -44,6 +47,8 @@ TerminationWatcher::TerminationWatcher(QObject* parent) : QObject(parent) {
     for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
         ::sigaction(sig, &action, nullptr);
 }
+
+void TerminationWatcher::setQuitAtOnce(bool quit) { g_quitAtOnce = quit ? 1 : 0; }
 
 TerminationWatcher::~TerminationWatcher() {
     for (int sig : {SIGTERM, SIGINT, SIGHUP})

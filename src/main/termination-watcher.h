@@ -14,6 +14,11 @@ class TerminationWatcher : public QObject {
 public:
     explicit TerminationWatcher(QObject* parent = nullptr);
     ~TerminationWatcher() override;
+    // While set, SIGTERM, SIGINT and SIGHUP end the process at once with
+    // status 128 + the signal, from the handler itself: for work that holds
+    // up the event loop and leaves nothing behind when cut off (a
+    // command-line export reading its project).
+    static void setQuitAtOnce(bool quit);
 
 signals:
     void terminationRequested(int signal);

@@ -50,8 +50,16 @@ void ClassifyItem::onChange(int operation, const bg::Value& data) {
 void ClassifyItem::insertSource(SourceData* clip, int col) {
     if (m_sources.contains(clip))
         return;
-    m_sources.insert(std::clamp(col, 0, int(m_sources.size())), clip);
-    sortSources();
+    // At its place by start: a binary search, not a sort of the whole track
+    // (reading thousands of clips added them one by one). Among clips of
+    // one start, the column asked for.
+    const int64_t start = clip->startFrame();
+    const auto first = std::lower_bound(m_sources.begin(), m_sources.end(), start,
+                                        [](const SourceData* c, int64_t s) { return c->startFrame() < s; });
+    const auto last = std::upper_bound(first, m_sources.end(), start,
+                                       [](int64_t s, const SourceData* c) { return s < c->startFrame(); });
+    const int from = int(first - m_sources.begin()), to = int(last - m_sources.begin());
+    m_sources.insert(std::clamp(col, from, to), clip);
 }
 
 int ClassifyItem::takeSource(SourceData* clip) {
@@ -82,7 +90,12 @@ void ClassifyItem::addSource(SourceData* clip) {
     context[tlkey::Col] = bg::Value(0);
     zya::ZyObject::AddObject_canUndo(clip, bg::Value(context));
     clip->setKeysFromFields();
-    layout();
+    // Clear of its neighbours nothing moves: the track needs no layout.
+    const int at = int(m_sources.indexOf(clip));
+    const bool clear = at >= 0 && (at == 0 || m_sources[at - 1]->endFrame() <= clip->startFrame()) &&
+                       (at + 1 >= m_sources.size() || clip->endFrame() <= m_sources[at + 1]->startFrame());
+    if (!clear)
+        layout();
     undo->endMergeSequence();
 }
 

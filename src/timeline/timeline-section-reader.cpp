@@ -168,7 +168,11 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
         LOGW("reader: original duration %lld shorter than the clip, widened", static_cast<long long>(original));
         original = offset + duration;
     }
-    if (uuid.isEmpty() || m_model.findSource(uuid)) {
+    if (m_uuids.isEmpty()) {
+        for (const SourceData* clip : m_model.allSources())
+            m_uuids.insert(clip->uuid());
+    }
+    if (uuid.isEmpty() || m_uuids.contains(uuid)) {
         LOGW("reader: clip without a unique uuid, given a new one");
         uuid.clear();
     }
@@ -185,7 +189,9 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     // its track moves to follow them, at once, so that reading never pushes
     // the clips read before (n clips at one start would push n * n / 2).
     const int64_t asWritten = start;
-    for (const SourceData* other : track->sources()) { // in start order, none overlapping
+    const QList<SourceData*>& before = track->sources();
+    const bool pastTheLast = before.isEmpty() || before.last()->endFrame() <= start; // as files are written
+    for (const SourceData* other : pastTheLast ? QList<SourceData*>() : before) { // in start order, none overlapping
         if (other->endFrame() <= start)
             continue;
         if (other->startFrame() >= start + duration)
@@ -196,6 +202,7 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
         LOGW("reader: clip at frame %lld overlaps clips read before it on its track; it moves to frame %lld",
              static_cast<long long>(asWritten), static_cast<long long>(start));
     SourceData* clip = m_model.createSource(track, start, duration, offset, original, path, place, clipRect, uuid);
+    m_uuids.insert(clip->uuid());
     clip->setOriginalSize(originalSize);
     // A missing file keeps its place on the track, drawn as missing.
     if (!path.isEmpty() && track->kind() != SourceSubtitle && !m_model.probe(path).get("valid").toBool()) {

@@ -6,6 +6,9 @@
 
 #include "timeline/timeline-tree-model.h"
 
+#include <QSet>
+#include <QString>
+
 class QXmlStreamReader;
 class TimelineReadPass;
 
@@ -27,4 +30,5 @@ private:
 
     TimeLineTreeModel& m_model;
     PathMapper m_mapPath;
+    QSet<QString> m_uuids; // of the model's clips: a uuid read twice gets a new one
 };

@@ -3,6 +3,7 @@
 #include "values/screen-scale.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <cmath>
 
@@ -15,7 +16,15 @@ double s_override = 0.0;
 double dpiScale() {
     if (s_override > 0.0)
         return s_override;
-    return screenDpiScale();
+    // Asked for every clip edge: the screen is asked once. Clip positions are
+    // kept in pixels of this scale, so it must not change under them either.
+    static double scale = 0.0;
+    if (scale <= 0.0) {
+        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+            return screenDpiScale(); // no screens yet: not kept
+        scale = screenDpiScale();
+    }
+    return scale;
 }
 
 void overrideDpiScale(double scale) { s_override = scale; }

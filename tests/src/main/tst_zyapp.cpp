@@ -1,6 +1,7 @@
 #include "main/project-file.h"
 #include "main/qssmanager.h"
 #include "main/startup-plan.h"
+#include "main/termination-watcher.h"
 #include "main/zyapp.h"
 #include "main/zytranslator.h"
 #include "support/test-main.h"
@@ -15,6 +16,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QtTest>
+
+#include <sys/wait.h>
 
 #include <csignal>
 #include <unistd.h>
@@ -65,6 +68,7 @@ private slots:
     void layoutScaling();
     // Last: the signal ends the application's event loops.
     void aLogoutKeepsUnsavedWork();
+    void aSignalWhileNothingIsWrittenEndsAtOnce();
 };
 
 void TestZyApp::initializeShowsAWindow() {
@@ -399,6 +403,23 @@ void TestZyApp::aLogoutKeepsUnsavedWork() {
     QCOMPARE(savedConfig("autoSavePath"), copy);
     QCOMPARE(savedConfig("autoSaveProject"), film);
     QCOMPARE(readFile(film), kSaved);
+}
+
+// While a command-line export reads its project, the event loop where
+// signals are heard does not run: SIGTERM then ends the process at once,
+// with the status of an export stopped by it.
+void TestZyApp::aSignalWhileNothingIsWrittenEndsAtOnce() {
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        TerminationWatcher::setQuitAtOnce(true);
+        ::raise(SIGTERM);
+        ::_exit(0); // the signal was only noted
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 128 + SIGTERM);
 }
 
 int main(int argc, char** argv) {
