@@ -107,6 +107,35 @@ int main(int argc, char** argv) {
                 static_cast<long long>(QFile(path).size()));
     report("save", saveMs, 200);
     report("open (until the timeline is shown)", openMs, 1000);
+
+    // The most clips a project holds, one after another on one track, as a
+    // long edit's file has them.
+    app.clearProject();
+    zya::UndoController::instance()->setClean();
+    const QString longPath = dir + "/long.zya2";
+    {
+        QFile file(longPath);
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        file.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Tamsel Version=\"2\"><Timeline>"
+                   "<classify type=\"2\" row=\"-1\">");
+        for (int i = 0; i < 10000; ++i)
+            file.write(QStringLiteral("<sourceItem><start>%1</start><duration>30</duration><offset>0</offset>"
+                                      "<originalduraion>600</originalduraion><path>%2</path></sourceItem>")
+                           .arg(i * 30)
+                           .arg(files[i % files.size()])
+                           .toUtf8());
+        file.write("</classify></Timeline></Tamsel>");
+    }
+    clock.restart();
+    const bool longOpened = app.openProject(longPath);
+    QCoreApplication::processEvents();
+    const double longMs = clock.nsecsElapsed() / 1e6;
+    if (!longOpened || model->allSources().size() != 10000) {
+        std::fprintf(stderr, "open %d, %d clips of 10,000\n", longOpened, int(model->allSources().size()));
+        return 1;
+    }
+    report("open 10,000 clips on one track", longMs, 5000);
     zya::UndoController::instance()->setClean();
     return 0;
 }

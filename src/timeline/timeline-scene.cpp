@@ -117,6 +117,8 @@ void TimeLineGraphicsScene::slot_setAutoAlign(bool align) {
 void TimeLineGraphicsScene::rememberClip(SourceItem* item) {
     if (!m_clips.contains(item))
         m_clips.append(item);
+    if (m_itemsEnd >= 0.0)
+        m_itemsEnd = std::max(m_itemsEnd, item->x() + item->shownWidth());
 }
 
 void TimeLineGraphicsScene::forgetClip(SourceItem* item) {
@@ -138,16 +140,29 @@ void TimeLineGraphicsScene::forgetTransition(TransItem* item) { m_transitions.re
 // ---- length ----
 
 double TimeLineGraphicsScene::itemsEnd() const {
+    if (m_itemsEnd >= 0.0)
+        return m_itemsEnd;
     double end = 0.0;
     for (const SourceItem* item : m_clips)
         end = std::max(end, item->x() + item->shownWidth());
     for (const TransItem* item : m_transitions)
         end = std::max(end, item->x() + item->boundingRect().width());
+    m_itemsEnd = end;
     return end;
 }
 
 void TimeLineGraphicsScene::updateLength() {
+    m_itemsEnd = -1.0;
     setLength(itemsEnd());
+}
+
+void TimeLineGraphicsScene::clipPlaced(double oldEnd, double newEnd) {
+    if (m_itemsEnd < 0.0 || (newEnd < m_itemsEnd && oldEnd >= m_itemsEnd)) {
+        updateLength();
+        return;
+    }
+    m_itemsEnd = std::max(m_itemsEnd, newEnd);
+    setLength(m_itemsEnd);
 }
 
 void TimeLineGraphicsScene::slot_extendLength(double x) {

@@ -67,6 +67,10 @@ public:
     void updateLength();
     // The right edge of the clips and transitions.
     double itemsEnd() const;
+    // A clip placed anew, its right edge moved from oldEnd to newEnd: the
+    // length follows without going over every clip, unless the clip was
+    // the last one and moved back.
+    void clipPlaced(double oldEnd, double newEnd);
 
     // Used by the items as they enter and leave the scene.
     void rememberClip(SourceItem* item);
@@ -126,6 +130,7 @@ private:
     SourceAnchor* m_anchor = nullptr; // the handle being dragged
     QPointF m_anchorGrab;
     double m_length = 0.0;
+    mutable double m_itemsEnd = -1.0; // itemsEnd() as last worked out; -1 when not known
     const QGraphicsItem* m_menuItem = nullptr; // identity only, never dereferenced
     bool m_autoAlign = false;
     bool m_guideShown = false;
