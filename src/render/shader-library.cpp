@@ -28,11 +28,12 @@ ColourBlock colourBlock(const ColourControls& c, float transparent) {
         m[i][i] = cool[i] * (1.0 - warmth) + warm[i] * warmth;
     // Hue turns the colour around the grey axis, keeping its luminance.
     const double a = c.hue * 3.1415926, co = std::cos(a), si = std::sin(a);
-    const Matrix hue = {{{0.299 + 0.701 * co - 0.168 * si, 0.299 - 0.299 * co - 0.328 * si,
-                          0.299 - 0.300 * co + 1.250 * si},
-                         {0.587 - 0.587 * co + 0.330 * si, 0.587 + 0.413 * co + 0.035 * si,
-                          0.587 - 0.588 * co - 1.050 * si},
-                         {0.114 - 0.114 * co - 0.497 * si, 0.114 - 0.114 * co + 0.293 * si,
+    // Each row gives one output channel and sums to 1, so greys stay grey.
+    const Matrix hue = {{{0.299 + 0.701 * co + 0.168 * si, 0.587 - 0.587 * co + 0.330 * si,
+                          0.114 - 0.114 * co - 0.497 * si},
+                         {0.299 - 0.299 * co - 0.328 * si, 0.587 + 0.413 * co + 0.035 * si,
+                          0.114 - 0.114 * co + 0.292 * si},
+                         {0.299 - 0.300 * co + 1.250 * si, 0.587 - 0.588 * co - 1.050 * si,
                           0.114 + 0.886 * co - 0.203 * si}}};
     m = times(hue, m);
     // Saturation moves each channel towards or away from the luminance.

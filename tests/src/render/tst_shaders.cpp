@@ -171,13 +171,14 @@ Rgba colour(Rgba s, const Adjustment& k) {
     for (int i = 0; i < 3; ++i)
         c[i] *= cool[i] * (1 - m) + warm[i] * m;
     const double an = k.hue * 3.1415926, co = std::cos(an), si = std::sin(an);
+    // The YIQ hue turn: output channel i from row i.
     const double rows[3][3] = {
-        {0.299 + 0.701 * co - 0.168 * si, 0.587 - 0.587 * co + 0.330 * si, 0.114 - 0.114 * co - 0.497 * si},
-        {0.299 - 0.299 * co - 0.328 * si, 0.587 + 0.413 * co + 0.035 * si, 0.114 - 0.114 * co + 0.293 * si},
+        {0.299 + 0.701 * co + 0.168 * si, 0.587 - 0.587 * co + 0.330 * si, 0.114 - 0.114 * co - 0.497 * si},
+        {0.299 - 0.299 * co - 0.328 * si, 0.587 + 0.413 * co + 0.035 * si, 0.114 - 0.114 * co + 0.292 * si},
         {0.299 - 0.300 * co + 1.250 * si, 0.587 - 0.588 * co - 1.050 * si, 0.114 + 0.886 * co - 0.203 * si}};
     double h[3];
     for (int i = 0; i < 3; ++i)
-        h[i] = c[0] * rows[0][i] + c[1] * rows[1][i] + c[2] * rows[2][i];
+        h[i] = rows[i][0] * c[0] + rows[i][1] * c[1] + rows[i][2] * c[2];
     for (int i = 0; i < 3; ++i)
         c[i] = ((h[i] + k.brightness) - 0.5) * (k.contrast + 1) + 0.5;
     const double luma = 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
@@ -324,6 +325,7 @@ private slots:
     void transitions();
     void colourAdjustments_data();
     void colourAdjustments();
+    void hueKeepsGreysAndLuminance();
     void subtitleAppliesItsTransparency();
     void yuvPlanesShowAsTheCpuConvertsThem_data();
     void yuvPlanesShowAsTheCpuConvertsThem();
@@ -480,6 +482,31 @@ void TestShaders::colourAdjustments() {
         unchanged = [&](int x, int y) { return picture.texel(x, y); };
     QString difference = compare(got, expected, unchanged);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+// Hue turns colours around the grey axis: a grey stays the same grey, and
+// a colour keeps its luminance, at any setting.
+void TestShaders::hueKeepsGreysAndLuminance() {
+    for (float hue : {-1.0f, -0.5f, 0.3f, 0.6f, 1.0f}) {
+        ColourControls controls;
+        controls.hue = hue;
+        const ColourBlock block = colourBlock(controls, 1.0f);
+        auto turned = [&](const std::array<double, 3>& in) {
+            std::array<double, 3> out {};
+            for (int row = 0; row < 3; ++row)
+                for (int column = 0; column < 3; ++column)
+                    out[row] += block.transform[column * 4 + row] * in[column];
+            for (double& v : out)
+                v += block.offset;
+            return out;
+        };
+        const std::array<double, 3> grey = turned({0.5, 0.5, 0.5});
+        for (double v : grey)
+            QVERIFY2(std::abs(v - 0.5) < 0.005, qPrintable(QString("hue %1: grey becomes %2").arg(hue).arg(v)));
+        const auto luma = [](const std::array<double, 3>& c) { return 0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2]; };
+        const std::array<double, 3> blue {0.19, 0.31, 0.75};
+        QVERIFY2(std::abs(luma(turned(blue)) - luma(blue)) < 0.01, qPrintable(QString("hue %1").arg(hue)));
+    }
 }
 
 void TestShaders::subtitleAppliesItsTransparency() {
