@@ -49,7 +49,9 @@ void ProjectParts::readOldResource(QXmlStreamReader& objectMgr) {
 }
 
 void ProjectParts::readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
-    m_timeline->readOldSection(objectMgr, tree);
+    ZyApp* app = ZyApp::instance();
+    m_timeline->readOldSection(objectMgr, tree,
+                               [app](const QString& path) { return app ? app->resolveMediaPath(path) : path; });
 }
 
 void ProjectParts::clearSections() {

@@ -220,7 +220,8 @@ bool enter(QXmlStreamReader& r, const char* name) {
 
 } // namespace
 
-LegacyTimelineReader::LegacyTimelineReader(TimeLineTreeModel& model) : m_model(model) {}
+LegacyTimelineReader::LegacyTimelineReader(TimeLineTreeModel& model, TimeLineTreeModel::PathMapper mapPath)
+    : m_model(model), m_mapPath(std::move(mapPath)) {}
 
 bool LegacyTimelineReader::read(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
     TimelineReadPass pass(m_model);
@@ -276,20 +277,21 @@ bool LegacyTimelineReader::read(QXmlStreamReader& objectMgr, QXmlStreamReader& t
         }
         QSize size = c.crop.size();
         bool valid = true;
-        if (!subtitle && !c.path.isEmpty()) {
-            const bg::ValueMap info = m_model.probe(c.path);
+        const QString path = m_mapPath && !c.path.isEmpty() ? m_mapPath(c.path) : c.path;
+        if (!subtitle && !path.isEmpty()) {
+            const bg::ValueMap info = m_model.probe(path);
             valid = info.get("valid").toBool();
             if (valid)
                 size = QSize(info.get("width").toInt(), info.get("height").toInt());
             else
-                LOGW("legacy reader: media not readable: %s", qPrintable(c.path));
+                LOGW("legacy reader: media not readable: %s", qPrintable(path));
         }
         if (size.isEmpty())
             size = c.place.size().toSize();
         const QRect crop = c.crop.isEmpty() ? QRect(QPoint(0, 0), size) : c.crop;
         const QRectF place = c.fill ? QRectF(0, 0, m_model.renderSize().width(), m_model.renderSize().height()) : c.place;
         SourceData* clip = m_model.createSource(track, c.start, c.length, subtitle ? 0 : c.offset, original,
-                                        subtitle ? QString() : c.path, place, crop);
+                                        subtitle ? QString() : path, place, crop);
         clip->setOriginalSize(size);
         clip->setValid(valid ? 1 : 0);
         clip->setInitialLook(c.rotate, c.transparent, c.volume, c.mute);

@@ -10,7 +10,10 @@ class QXmlStreamReader;
 
 class LegacyTimelineReader {
 public:
-    explicit LegacyTimelineReader(TimeLineTreeModel& model);
+    // Media paths go through mapPath as they are read (a relative one is
+    // taken from the project's folder); empty keeps them as written.
+    explicit LegacyTimelineReader(TimeLineTreeModel& model,
+                                  TimeLineTreeModel::PathMapper mapPath = TimeLineTreeModel::PathMapper());
 
     // Each reader stands on (or just before) its "ObjectMgr" and "Tree"
     // element. Unreadable objects, items and transitions are skipped with a
@@ -20,4 +23,5 @@ public:
 
 private:
     TimeLineTreeModel& m_model;
+    TimeLineTreeModel::PathMapper m_mapPath;
 };

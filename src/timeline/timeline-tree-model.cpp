@@ -375,8 +375,9 @@ bool TimeLineTreeModel::readTimeline(QXmlStreamReader& reader, const PathMapper&
     return TimelineSectionReader(*this, mapPath).read(reader);
 }
 
-bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) {
-    return LegacyTimelineReader(*this).read(objectMgr, tree);
+bool TimeLineTreeModel::readOldSection(QXmlStreamReader& objectMgr, QXmlStreamReader& tree,
+                                       const PathMapper& mapPath) {
+    return LegacyTimelineReader(*this, mapPath).read(objectMgr, tree);
 }
 
 SourceData* TimeLineTreeModel::createSubtitle(ClassifyItem* track, int64_t start, int64_t length,

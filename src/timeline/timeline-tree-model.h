@@ -176,7 +176,8 @@ public:
     // (or just before) its "ObjectMgr" and "Tree" element. Unreadable
     // objects, items and transitions are skipped with a log line; false on a
     // broken document.
-    bool readOldSection(QXmlStreamReader& objectMgr, QXmlStreamReader& tree);
+    bool readOldSection(QXmlStreamReader& objectMgr, QXmlStreamReader& tree,
+                        const PathMapper& mapPath = PathMapper());
 
 signals:
     // Emitted before a track is added or removed (the view's sig_opertorUi).

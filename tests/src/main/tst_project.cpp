@@ -364,6 +364,28 @@ private slots:
         ZyApp::instance()->renderManager()->setSceneSize(1920, 1080, false);
     }
 
+    // An older project's relative media paths lie beside the project, not
+    // in the folder Korvel was started in.
+    void olderLayoutFindsRelativeMediaBesideIt() {
+        const QString folder = korvel::test::workFolder("older-relative");
+        QVERIFY(QDir().mkpath(folder + "/media"));
+        QVERIFY(QFile::copy(media("h264-30fps.mp4"), folder + "/media/clip.mp4"));
+        const QString old = folder + "/film.zya";
+        writeFile(old, "<Brindon archive=\"0\"><Preview><ViewInfo><canvas_rect>[rectf]x:0;y:0;w:1280;h:720</canvas_rect>"
+                       "</ViewInfo><ViewModel><ZySceneModel><ObjectMgr><Object><uid>1</uid><type>2</type><dobj_user>"
+                       "<startPts>0</startPts><duration>1000</duration></dobj_user><url>media/clip.mp4</url></Object>"
+                       "</ObjectMgr></ZySceneModel></ViewModel></Preview><TimeLine><PosCtrl><Tree><Group type=\"2\">"
+                       "<Row><Item uid=\"1\"/></Row></Group></Tree></PosCtrl></TimeLine></Brindon>");
+        const QString started = QDir::currentPath();
+        QDir::setCurrent(QDir::rootPath());
+        const bool opened = ZyApp::instance()->openProject(old);
+        QDir::setCurrent(started);
+        QVERIFY(opened);
+        QCOMPARE(tracks()->allSources().size(), 1);
+        QCOMPARE(tracks()->allSources().first()->path(), folder + "/media/clip.mp4");
+        QVERIFY(tracks()->missingMedia().isEmpty());
+    }
+
     void olderLayoutOpensAsAnUnsavedProject() {
         const QString old = dir + "/legacy.zya";
         writeFile(old,
