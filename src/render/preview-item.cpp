@@ -453,8 +453,15 @@ void VideoPreviewItem::Draw() {
 
 SubtitlePreviewItem::SubtitlePreviewItem(const gs_vec2& baseSize) : PreviewItem(baseSize) { z = 10000; }
 
+QFont SubtitlePreviewItem::canvasFont(const QFont& font) {
+    QFont canvas(font);
+    if (font.pixelSize() <= 0 && font.pointSizeF() > 0)
+        canvas.setPixelSize(std::max(1, int(std::lround(font.pointSizeF() * 96.0 / 72.0))));
+    return canvas;
+}
+
 QSizeF SubtitlePreviewItem::textExtent(const QString& text, const QFont& font) {
-    QFontMetricsF metrics(font);
+    QFontMetricsF metrics(canvasFont(font));
     qreal widest = 0;
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (const QString& line : lines)
@@ -527,7 +534,7 @@ QStringList wrapLine(const QString& line, const QFontMetricsF& metrics, qreal wi
 } // namespace
 
 QString SubtitlePreviewItem::fitToCanvas(const QString& text, const QFont& font, const gs_vec2& canvas) {
-    const QFontMetricsF metrics(font);
+    const QFontMetricsF metrics(canvasFont(font));
     const qreal lineHeight = std::max<qreal>(1.0, metrics.lineSpacing());
     // More lines than the canvas is high, or more characters on a line than
     // it is wide (no glyph is narrower than a tenth of the line's height),
@@ -597,7 +604,7 @@ void SubtitlePreviewItem::renderImage() {
         image.fill(background);
         if (!m_look.text.isEmpty()) {
             QPainter painter(&image);
-            painter.setFont(m_look.font);
+            painter.setFont(canvasFont(m_look.font));
             painter.setPen(m_look.textColor);
             QRectF box(QPointF((w - m_extent.width()) / 2, (h - m_extent.height()) / 2), m_extent);
             painter.drawText(box, Qt::AlignCenter, m_shownText);

@@ -182,6 +182,10 @@ public:
 
     // Widest line + 12 by (line breaks + 1) x line spacing + 12.
     static QSizeF textExtent(const QString& text, const QFont& font);
+    // The font as the canvas draws it: its points taken at 96 dots an inch,
+    // whatever the screen's resolution (or none, on a server), so that a
+    // subtitle is the same size in every preview and every export.
+    static QFont canvasFont(const QFont& font);
     // The part of the text that can show on a canvas of that size, a line
     // wider than the canvas wrapped onto further lines.
     static QString fitToCanvas(const QString& text, const QFont& font, const gs_vec2& canvas);

@@ -268,6 +268,29 @@ private slots:
         compareSound(c, shown + "/window.mp4");
     }
 
+    // A subtitle sized in points, as the panel sizes it, is the same size in
+    // an export with a display (the editor's, 100 dots an inch here) and in
+    // one without (a server's or the farm's): the screen's resolution does
+    // not size the text.
+    void aSubtitleIsTheSameSizeWithAndWithoutADisplay() {
+        const QString project = dir + "/points.zya2";
+        QVERIFY(ZyApp::instance()->createProject(project, 640, 360, true));
+        ClassifyItem* titles = tracks()->header(SourceSubtitle);
+        titles->addSource(tracks()->createSubtitle(titles, 0, 30, "Hello Korvel", QFont("DejaVu Sans", 40), Qt::white));
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        QList<QImage> frames;
+        for (const bool display : {true, false}) {
+            const QString out = dir + (display ? "/points-windowed.mp4" : "/points-headless.mp4");
+            QByteArray said;
+            QCOMPARE(runProgram(KORVEL_BINARY, {"--export", project, out}, &said, 280000,
+                                display ? QStringList() : QStringList {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}),
+                     0);
+            frames << decodeFrame(out, 15);
+        }
+        const double same = psnrRgb(frames[0], frames[1]);
+        QVERIFY2(same >= 35.0, qPrintable(QStringLiteral("windowed against headless: %1 dB").arg(same)));
+    }
+
     void olderLayoutExportsAsComposed() {
         // The two clips, the dissolve and the logo, as the older layout wrote
         // them: hundredths of a second, the canvas as a rectangle, opacity as
