@@ -6,6 +6,7 @@
 #include "values/value-init.h"
 
 #include <algorithm>
+#include <limits>
 
 TransitionData::TransitionData(SourceData* from, SourceData* to, const QString& name, double gap)
     : name(name), m_from(from), m_to(to), m_gap(gap) {
@@ -29,22 +30,87 @@ std::pair<int64_t, int64_t> split(int64_t durationMs, int ratio) {
     return {before, frames - before};
 }
 
+// What each of a clip's two transitions gets of it: what it asks, each at
+// most the clip; when the two ask more than the clip together, shares in
+// proportion, so they never overlap (the later one was hidden under the
+// earlier and then jumped in half done).
+int64_t share(int64_t asked, int64_t other, int64_t length) {
+    asked = std::min(asked, length);
+    other = std::min(other, length);
+    if (asked + other <= length || asked + other <= 0)
+        return asked;
+    return asked * length / (asked + other);
+}
+
 } // namespace
+
+const TransitionData* TransitionData::endingIn(const SourceData* clip) const {
+    if (!m_model || !clip)
+        return nullptr;
+    for (const TransitionObject* t : m_model->transitions()) {
+        if (t->data() != this && t->data()->to() == clip)
+            return t->data();
+    }
+    return nullptr;
+}
+
+const TransitionData* TransitionData::startingFrom(const SourceData* clip) const {
+    if (!m_model || !clip)
+        return nullptr;
+    for (const TransitionObject* t : m_model->transitions()) {
+        if (t->data() != this && t->data()->from() == clip)
+            return t->data();
+    }
+    return nullptr;
+}
 
 // A transition never reaches past the clips it joins: longer than a clip,
 // it would fade into whatever lies beyond (black) and the clip would never
 // show whole.
 int64_t TransitionData::framesBefore() const {
     const int64_t before = split(durationframe, ratio).first;
-    return m_from ? std::min(before, m_from->lengthFrames()) : before;
+    if (!m_from)
+        return before;
+    const TransitionData* other = endingIn(m_from);
+    return share(before, other ? split(other->durationframe, other->ratio).second : 0, m_from->lengthFrames());
 }
 
 int64_t TransitionData::framesAfter() const {
     const int64_t after = split(durationframe, ratio).second;
-    return m_to ? std::min(after, m_to->lengthFrames()) : after;
+    if (!m_to)
+        return after;
+    const TransitionData* other = startingFrom(m_to);
+    return share(after, other ? split(other->durationframe, other->ratio).first : 0, m_to->lengthFrames());
+}
+
+int64_t TransitionData::longestFittingMs() const {
+    // Frames this side may take, and the tenths of the duration it gets.
+    int64_t frames = std::numeric_limits<int64_t>::max();
+    const auto limit = [&frames](int64_t room, int tenths) {
+        if (tenths > 0)
+            frames = std::min(frames, std::max<int64_t>(0, room) * 10 / tenths);
+    };
+    if (m_from) {
+        const TransitionData* other = endingIn(m_from);
+        limit(m_from->lengthFrames() - (other ? split(other->durationframe, other->ratio).second : 0), ratio);
+    }
+    if (m_to) {
+        const TransitionData* other = startingFrom(m_to);
+        limit(m_to->lengthFrames() - (other ? split(other->durationframe, other->ratio).first : 0), 10 - ratio);
+    }
+    return frames == std::numeric_limits<int64_t>::max() ? durationframe : frames * 33;
 }
 
 void TransitionData::updateFrames() {
+    updateOwnFrames();
+    // The clips' other transitions share them with this one.
+    for (const TransitionData* other : {endingIn(m_from), startingFrom(m_to)}) {
+        if (other)
+            const_cast<TransitionData*>(other)->updateOwnFrames();
+    }
+}
+
+void TransitionData::updateOwnFrames() {
     const int64_t before = framesBefore();
     const int64_t after = framesAfter();
     if (m_from && m_to) {
@@ -102,12 +168,15 @@ void TransitionObject::onChange(int operation, const bg::Value& data) {
         m_model = static_cast<TimeLineTreeModel*>(data.toMap().get(tlkey::Model).toPointer());
         if (m_model)
             m_model->insertTransition(this, data.toMap().get(tlkey::Col).toInt(-1));
+        m_data->setModel(m_model);
         m_data->updateFrames();
         sceneAttach(true);
         break;
     case OpRemoved:
         if (m_model)
             m_model->takeTransition(this);
+        m_data->updateFrames(); // the clips' other transitions may take more of them now
+        m_data->setModel(nullptr);
         sceneAttach(false);
         // The clips no longer carry its zones.
         if (m_data->from())
@@ -132,6 +201,9 @@ void TransitionObject::updateData(const bg::ValueMap& map, bool undoable) {
         m_data->durationframe = std::max<int64_t>(0, map.get(tlkey::Duration).toInt64(m_data->durationframe));
     if (map.contains(tlkey::Value))
         m_data->ratio = std::clamp(map.get(tlkey::Value).toInt(m_data->ratio), 0, 10);
+    // Longer than its clips allow beside their other transitions, it is
+    // as long as it plays, and the panel says so.
+    m_data->durationframe = std::min(m_data->durationframe, m_data->longestFittingMs());
     m_data->updateFrames();
     // The panel sends its values again when a field it confirmed with Enter
     // loses the focus: unchanged, they make no second undo step.

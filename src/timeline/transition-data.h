@@ -30,11 +30,19 @@ public:
     SourceData* to() const { return m_to; }
     double gap() const { return m_gap; }
 
-    // Frames before and after the cut for the current duration and ratio.
+    // Frames before and after the cut for the current duration and ratio,
+    // within the clips: a clip's two transitions (in and out) share it, in
+    // proportion to what each asks when both do not fit.
     int64_t framesBefore() const;
     int64_t framesAfter() const;
-    // Recomputes startframe/endframe from the clips and tells them their zones.
+    // The longest duration (ms) at this ratio whose frames fit beside what
+    // the clips' other transitions ask.
+    int64_t longestFittingMs() const;
+    // Recomputes startframe/endframe from the clips and tells them their
+    // zones; the clips' other transitions follow.
     void updateFrames();
+    // The model whose transitions share the clips; null out of one.
+    void setModel(const TimeLineTreeModel* model) { m_model = model; }
 
     // The map of the "trans" key.
     bg::ValueMap transMap() const;
@@ -48,9 +56,16 @@ signals:
     void sig_framesChanged();
 
 private:
+    // The other transition of the clip `from` (one that ends in it) or of
+    // the clip `to` (one that starts from it).
+    const TransitionData* endingIn(const SourceData* clip) const;
+    const TransitionData* startingFrom(const SourceData* clip) const;
+    void updateOwnFrames();
+
     QPointer<SourceData> m_from;
     QPointer<SourceData> m_to;
     double m_gap;
+    const TimeLineTreeModel* m_model = nullptr;
 };
 
 class TransitionObject : public QObject, public zya::ZyObject {

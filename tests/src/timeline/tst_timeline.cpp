@@ -320,6 +320,35 @@ private slots:
         QCOMPARE(t->data()->panelMap(from).get(tlkey::Direction).toInt(), hasFrom && hasTo ? -1 : 0);
     }
 
+    // A clip's two transitions never overlap: a length typed longer than
+    // the clip allows beside its other transition is cut to what fits (and
+    // the panel says it), and a file that asks more shares the clip.
+    void aClipsTwoTransitionsNeverOverlap() {
+        SourceData* a = add(video(), 0, 90);
+        SourceData* b = add(video(), 90, 90);
+        SourceData* c = add(video(), 180, 90);
+        TransitionObject* in = model->addTransition(a, b, "over_cross", 2000, 5);
+        TransitionObject* out = model->addTransition(b, c, "over_cross", 2000, 5);
+        QVERIFY(in && out);
+        bg::ValueMap longer;
+        longer[tlkey::Duration] = bg::Value(int64_t(10000));
+        in->updateData(longer);
+        QVERIFY(in->data()->endframe <= out->data()->startframe);
+        QCOMPARE(in->data()->panelMap(a).get(tlkey::Duration).toInt64(), int64_t(120 * 33));
+        QCOMPARE(out->data()->startframe, int64_t(150));
+
+        // As a hand-edited file would have them: both ask for more than b.
+        bg::ValueMap asked = in->data()->transMap();
+        asked[tlkey::DurationFrame] = bg::Value(int64_t(10000));
+        in->data()->applyTransMap(asked);
+        asked = out->data()->transMap();
+        asked[tlkey::DurationFrame] = bg::Value(int64_t(6000));
+        out->data()->applyTransMap(asked);
+        QVERIFY2(in->data()->endframe <= out->data()->startframe,
+                 qPrintable(QString("%1 > %2").arg(in->data()->endframe).arg(out->data()->startframe)));
+        QVERIFY(in->data()->framesAfter() > 0 && out->data()->framesBefore() > 0);
+    }
+
     void transitionPanelEditUndoes() {
         SourceData* from = add(video(), 0, 100);
         SourceData* to = add(video(), 100, 100);
