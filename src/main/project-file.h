@@ -39,6 +39,9 @@ public:
     virtual QStringList unreadableMedia() const { return {}; }
     // Every media file the clips read.
     virtual QStringList mediaFiles() const { return {}; }
+    // What the last read left out or changed of the file's timeline, one
+    // line each for the user; empty when it took everything as written.
+    virtual QStringList readLosses() const { return {}; }
     // Points everything that names the file `from` at `to`; the number of
     // materials and clips changed.
     virtual int relinkMedia(const QString& from, const QString& to) {

@@ -1,7 +1,10 @@
 #include "project-parts.h"
 
+#include <QCoreApplication>
+
 #include "render/render-manager.h"
 #include "timeline/timeline-tree-model.h"
+#include "values/read-limits.h"
 #include "value/interface.h"
 #include "zyapp.h"
 
@@ -56,6 +59,20 @@ void ProjectParts::readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader
 
 void ProjectParts::clearSections() {
     m_timeline->reset();
+}
+
+QStringList ProjectParts::readLosses() const {
+    const TimeLineTreeModel::ReadLosses& losses = m_timeline->readLosses();
+    QStringList lines;
+    const auto add = [&lines](int count, const char* key, int limit = 0) {
+        if (count > 0)
+            lines << QCoreApplication::translate("ZyApp", key).arg(count).arg(limit);
+    };
+    add(losses.clipsSkipped, "titlebar.ClipsLeftOut", timeline::kMaxClips);
+    add(losses.tracksSkipped, "titlebar.TracksLeftOut", timeline::kMaxAddedTracks);
+    add(losses.clipsShortened, "titlebar.ClipsShortened");
+    add(losses.clipsRemoved, "titlebar.ClipsPastTheEnd");
+    return lines;
 }
 
 QStringList ProjectParts::missingMedia() const {

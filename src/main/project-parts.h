@@ -26,6 +26,7 @@ public:
     void readOldTimeline(QXmlStreamReader& objectMgr, QXmlStreamReader& tree) override;
     void clearSections() override;
     QStringList missingMedia() const override;
+    QStringList readLosses() const override;
     QStringList unreadableMedia() const override;
     QStringList mediaFiles() const override;
     int relinkMedia(const QString& from, const QString& to) override;

@@ -239,6 +239,14 @@ bool ZyApp::openProject(const QString& path) {
         // Saved in the current layout, at a place the user picks next time.
         m_projectPath = QFileInfo(path).completeBaseName() + QStringLiteral(".zya2");
     }
+    // Before a save writes the project as it now is, the user learns what
+    // of the file it does not hold (the earlier version is kept on save).
+    const QStringList losses = m_sections ? m_sections->readLosses() : QStringList();
+    if (!losses.isEmpty()) {
+        LOGW("project: %s was not read whole: %s", qUtf8Printable(path), qUtf8Printable(losses.join(QLatin1String("; "))));
+        if (m_interactive)
+            showHint(tr("titlebar.ReadNotWhole") + QLatin1Char('\n') + losses.join(QLatin1Char('\n')));
+    }
     offerMissingMedia();
     return true;
 }

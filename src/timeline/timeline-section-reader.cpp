@@ -157,7 +157,10 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     }
     if (reader.hasError())
         return nullptr; // a clip cut off by a broken file is not half-read
+    const int64_t lengthAsWritten = duration;
     timeline::fitClipSpan(&start, &duration);
+    if (duration < lengthAsWritten)
+        ++m_model.readLossesToFill().clipsShortened;
     if (offset < 0 || offset > timeline::kMaxFrames) {
         const int64_t fixed = std::clamp<int64_t>(offset, 0, timeline::kMaxFrames);
         LOGW("reader: clip offset %lld out of range, using %lld", static_cast<long long>(offset),

@@ -172,6 +172,17 @@ public:
     // Reads the children of the current element until its end. Values out
     // of range are clamped or skipped with a log line.
     bool readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath = PathMapper());
+    // What the last read could not take as the file has it: clips and
+    // tracks beyond the most a project holds, clips past the 24-hour end.
+    struct ReadLosses {
+        int clipsSkipped = 0;
+        int tracksSkipped = 0;
+        int clipsShortened = 0;
+        int clipsRemoved = 0;
+        bool any() const { return clipsSkipped || tracksSkipped || clipsShortened || clipsRemoved; }
+    };
+    const ReadLosses& readLosses() const { return m_readLosses; }
+    ReadLosses& readLossesToFill() { return m_readLosses; }
     // The older layout, through LegacyTimelineReader: each reader stands on
     // (or just before) its "ObjectMgr" and "Tree" element. Unreadable
     // objects, items and transitions are skipped with a log line; false on a
@@ -184,6 +195,7 @@ signals:
     void sig_opertorUi(bool, bool);
 
 private:
+    ReadLosses m_readLosses;
     // Adds a new clip (the insertion rule pushes later clips along) and
     // drops the transitions it came between.
     void insertSource(ClassifyItem* track, SourceData* clip);

@@ -364,6 +364,19 @@ private slots:
         ZyApp::instance()->renderManager()->setSceneSize(1920, 1080, false);
     }
 
+    // A file whose timeline cannot be taken whole (here a clip reaching past
+    // the 24-hour end) says so on opening, before a save writes it as read.
+    void aProjectNotReadWholeSaysSo() {
+        const QString film = korvel::test::workFolder("not-whole") + "/film.zya2";
+        writeFile(film, "<Tamsel Version=\"2\"><Timeline><classify type=\"4\" row=\"-1\"><sourceItem>"
+                        "<start>2591990</start><duration>100</duration><offset>0</offset>"
+                        "<originalduraion>100</originalduraion></sourceItem></classify></Timeline></Tamsel>");
+        BoxAnswer told {QString()};
+        QVERIFY(ZyApp::instance()->openProject(film));
+        QVERIFY2(told.text.startsWith("titlebar.ReadNotWhole") && told.text.contains("titlebar.ClipsShortened"),
+                 qPrintable(told.text));
+    }
+
     // An older project's relative media paths lie beside the project, not
     // in the folder Korvel was started in.
     void olderLayoutFindsRelativeMediaBesideIt() {
