@@ -264,6 +264,15 @@ void TimelineSectionReader::readTrans(QXmlStreamReader& reader) {
             LOGW("reader: transition '%s' names clips that do not exist, skipped", name.toUtf8().constData());
             continue;
         }
+        // Only what the timeline itself makes: clips that show a picture, one
+        // following the other on one track.
+        const ClassifyItem* track = m_model.trackOf(from ? from : to);
+        const bool pictures = track && (track->kind() == SourceVideo || track->kind() == SourcePicture);
+        if (!pictures || (from && to && (m_model.trackOf(to) != track || to->startFrame() < from->endFrame()))) {
+            LOGW("reader: transition '%s' joins clips that are not neighbours on a picture track, skipped",
+                 name.toUtf8().constData());
+            continue;
+        }
         // Longer than ten minutes or outside 0..10 is no transition a panel makes.
         const int64_t kMaxMs = 600000;
         if (duration < 0 || duration > kMaxMs || ratio < 0 || ratio > 10) {
