@@ -335,6 +335,10 @@ QWidget* MainWindow::buildTitleBar() {
             &MainWindow::on_pushButton_open_clicked);
     m_saveButton = button("pushButton_save", tr("MainWindow.Save"));
     connect(m_saveButton, &QPushButton::clicked, this, &MainWindow::on_pushButton_save_clicked);
+    connect(button("pushButton_saveAs", tr("MainWindow.SaveAs")), &QPushButton::clicked, this, [] {
+        if (ZyApp* app = ZyApp::instance())
+            app->saveProjectAs();
+    });
     QPushButton* archive = button("pushButton_file", tr("MainWindow.Archive"));
     connect(archive, &QPushButton::clicked, this, &MainWindow::on_pushButton_file_clicked);
     connect(button("pushButton_export", tr("titlebar.Export")), &QPushButton::clicked, this,
@@ -453,6 +457,20 @@ void MainWindow::installShortcuts() {
     // Redo as most Linux programs have it, too.
     key(QKeySequence(QStringLiteral("Ctrl+Shift+Z")), [this] { emit m_toolbar->sig_pushButtonRedo(); });
     key(QKeySequence(QStringLiteral("Ctrl+S")), [this] { m_saveButton->click(); });
+    // The title bar's commands by keyboard, as in other editors.
+    const auto titleKey = [this, &key](const char* button, const char* sequence) {
+        if (auto* b = m_title->findChild<QPushButton*>(QLatin1String(button))) {
+            key(QKeySequence(QLatin1String(sequence)), [b] { b->click(); });
+            b->setToolTip(QStringLiteral("%1 (%2)").arg(b->text(), QKeySequence(QLatin1String(sequence))
+                                                                       .toString(QKeySequence::NativeText)));
+        }
+    };
+    titleKey("pushButton_newbuild", "Ctrl+N");
+    titleKey("pushButton_open", "Ctrl+O");
+    m_saveButton->setToolTip(QStringLiteral("%1 (%2)").arg(
+        m_saveButton->text(), QKeySequence(QStringLiteral("Ctrl+S")).toString(QKeySequence::NativeText)));
+    titleKey("pushButton_saveAs", "Ctrl+Shift+S");
+    titleKey("pushButton_export", "Ctrl+E");
     key(QKeySequence(QStringLiteral("Ctrl+B")), [this] {
         if (!fieldBeingTyped()) // the key means nothing to the timeline while typing
             emit m_toolbar->sig_pushButtonSplit();

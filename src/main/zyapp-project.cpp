@@ -425,6 +425,16 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
     return true;
 }
 
+bool ZyApp::saveProjectAs() {
+    if (!m_sections)
+        return false;
+    const QString chosen = askSavePath(m_projectPath.isEmpty() ? untitledProjectPath() : m_projectPath);
+    if (chosen.isEmpty())
+        return false;
+    m_placeChosen = true; // the file dialog asked about a file already there
+    return saveProject(false, false, chosen);
+}
+
 bool ZyApp::archiveProject(const QString& path) {
     return m_archive && m_archive->start(path);
 }

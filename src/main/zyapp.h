@@ -109,6 +109,9 @@ public:
     // (automatic true) or an archive into path. False when nothing was
     // written; the project then stays modified.
     bool saveProject(bool automatic, bool archive, const QString& path);
+    // "Save as": the project under a name the user picks, which it keeps
+    // from then on; the file it had stays as it was last saved.
+    bool saveProjectAs();
 
     // Archives the current project into path (target folder + "/" + name);
     // ProjectArchive does the work. False (with a message) when it could not

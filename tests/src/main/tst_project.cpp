@@ -364,6 +364,29 @@ private slots:
         ZyApp::instance()->renderManager()->setSceneSize(1920, 1080, false);
     }
 
+    // "Save as" (Ctrl+Shift+S) writes the project under the name picked,
+    // which it keeps; the file it had stays as last saved.
+    void saveAsKeepsTheNewName() {
+        const QString folder = korvel::test::workFolder("save-as");
+        const QString first = folder + "/first.zya2", second = folder + "/second.zya2";
+        buildProject();
+        writeFile(first, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, first));
+        const QByteArray saved = readFile(first);
+        tracks()->addTrack(tracks()->header(SourceAudio));
+        {
+            BoxAnswer where {second};
+            QApplication::setActiveWindow(window());
+            QTest::keyClick(window(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+            QTRY_VERIFY(QFile::exists(second));
+        }
+        QCOMPARE(ZyApp::instance()->currentProjectPath(), second);
+        QVERIFY(zya::UndoController::instance()->isClean());
+        QCOMPARE(readFile(first), saved);
+        QVERIFY(readFile(second) != saved);
+        QCOMPARE(window()->findChild<QPushButton*>("pushButton_export")->toolTip().contains("Ctrl+E"), true);
+    }
+
     // A file whose timeline cannot be taken whole (here a clip reaching past
     // the 24-hour end) says so on opening, before a save writes it as read.
     void aProjectNotReadWholeSaysSo() {

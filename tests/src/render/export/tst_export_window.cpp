@@ -201,6 +201,19 @@ private slots:
         QCOMPARE(QString::fromUtf8(w->received.first().filePath), folder + "/taken.mp4");
     }
 
+    // Return exports and Escape closes, as in any dialog.
+    void returnExportsAndEscapeCloses() {
+        auto w = shownWindow();
+        setName(w->widget.get(), "by-keys");
+        QTest::keyClick(child<QLineEdit>(w->widget.get(), "lineEdit_name"), Qt::Key_Return);
+        QCOMPARE(w->received.size(), 1);
+        w->widget->showForExport();
+        QVERIFY(QTest::qWaitForWindowExposed(w->widget.get()));
+        QTest::keyClick(child<QLineEdit>(w->widget.get(), "lineEdit_name"), Qt::Key_Escape);
+        QVERIFY(!w->widget->isVisible());
+        QCOMPARE(w->received.size(), 1);
+    }
+
     // The user's own subtitles beside a new export are asked about too;
     // a name typed with its extension keeps one; and an export to a file
     // that an export waiting or running writes is refused.
