@@ -55,8 +55,12 @@ bool ProjectBackups::keep(const QString& projectPath, QString* error) {
         if (newest.size() == bytes.size() && newest.open(QIODevice::ReadOnly) && newest.readAll() == bytes)
             return true;
     }
+    // The version is named by when it was saved, as the user knows it.
     const QDateTime now = QDateTime::currentDateTime();
-    QString name = QDir(folder).filePath(now.toString(kStampFormat) + QStringLiteral(".zya2"));
+    const QDateTime saved = QFileInfo(projectPath).lastModified();
+    QString name = QDir(folder).filePath(saved.toString(kStampFormat) + QStringLiteral(".zya2"));
+    if (!saved.isValid() || QFileInfo::exists(name))
+        name = QDir(folder).filePath(now.toString(kStampFormat) + QStringLiteral(".zya2"));
     QSaveFile copy(name);
     if (!copy.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeWhole(copy, bytes) ||
         !copy.commit())

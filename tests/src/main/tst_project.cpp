@@ -740,6 +740,7 @@ private slots:
         QVERIFY(ZyApp::instance()->saveProject(false, false, film));
         QCOMPARE(project::ProjectBackups::earlierVersions(film).size(), 0); // nothing was replaced
         const QByteArray first = readFile(film);
+        const QDateTime firstSaved = QFileInfo(film).lastModified();
         const int firstAudioTracks = tracks()->header(SourceAudio)->children().size();
         for (int save = 0; save < 2; ++save) {
             QTest::qWait(5); // distinct stamps
@@ -755,6 +756,8 @@ private slots:
         QCOMPARE(versions.size(), 3);
         QCOMPARE(readFile(versions.last().path), first);
         QVERIFY(versions.first().saved >= versions.last().saved);
+        // Named by when it was saved, not when a later save replaced it.
+        QCOMPARE(versions.last().saved, firstSaved);
 
         // From the Works list's menu.
         HistoryListView* history = window()->resourceWidget()->historyList();
