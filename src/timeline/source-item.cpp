@@ -287,7 +287,6 @@ void SourceItem::sceneAttach(bool shown) {
 }
 
 void SourceItem::scenePlace(double x, double y) {
-    const double oldEnd = this->x() + m_shownWidth;
     if (m_shownWidth != width()) {
         prepareGeometryChange();
         m_shownWidth = width();
@@ -299,7 +298,7 @@ void SourceItem::scenePlace(double x, double y) {
         setVisible(trackShown()); // it may have changed track
     update();
     if (TimeLineGraphicsScene* tl = timelineScene())
-        tl->clipPlaced(oldEnd, x + m_shownWidth);
+        tl->clipPlaced(this, x + m_shownWidth);
 }
 
 bool SourceItem::trackShown() const {

@@ -117,12 +117,15 @@ void TimeLineGraphicsScene::slot_setAutoAlign(bool align) {
 void TimeLineGraphicsScene::rememberClip(SourceItem* item) {
     if (!m_clips.contains(item))
         m_clips.append(item);
-    if (m_itemsEnd >= 0.0)
-        m_itemsEnd = std::max(m_itemsEnd, item->x() + item->shownWidth());
+    if (m_itemsEnd >= 0.0 && item->x() + item->shownWidth() >= m_itemsEnd) {
+        m_itemsEnd = item->x() + item->shownWidth();
+        m_endItem = item;
+    }
 }
 
 void TimeLineGraphicsScene::forgetClip(SourceItem* item) {
     m_clips.removeOne(item);
+    m_itemsEnd = -1.0; // it may have been the last
     m_grab.remove(item);
     m_snapped.remove(item);
     if (m_anchor && m_anchor->clip() == item)
@@ -133,9 +136,13 @@ void TimeLineGraphicsScene::forgetClip(SourceItem* item) {
 void TimeLineGraphicsScene::rememberTransition(TransItem* item) {
     if (!m_transitions.contains(item))
         m_transitions.append(item);
+    m_itemsEnd = -1.0;
 }
 
-void TimeLineGraphicsScene::forgetTransition(TransItem* item) { m_transitions.removeOne(item); }
+void TimeLineGraphicsScene::forgetTransition(TransItem* item) {
+    m_transitions.removeOne(item);
+    m_itemsEnd = -1.0;
+}
 
 // ---- length ----
 
@@ -143,10 +150,19 @@ double TimeLineGraphicsScene::itemsEnd() const {
     if (m_itemsEnd >= 0.0)
         return m_itemsEnd;
     double end = 0.0;
-    for (const SourceItem* item : m_clips)
-        end = std::max(end, item->x() + item->shownWidth());
-    for (const TransItem* item : m_transitions)
-        end = std::max(end, item->x() + item->boundingRect().width());
+    m_endItem = nullptr;
+    for (const SourceItem* item : m_clips) {
+        if (item->x() + item->shownWidth() > end) {
+            end = item->x() + item->shownWidth();
+            m_endItem = item;
+        }
+    }
+    for (const TransItem* item : m_transitions) {
+        if (item->x() + item->boundingRect().width() > end) {
+            end = item->x() + item->boundingRect().width();
+            m_endItem = nullptr;
+        }
+    }
     m_itemsEnd = end;
     return end;
 }
@@ -156,12 +172,15 @@ void TimeLineGraphicsScene::updateLength() {
     setLength(itemsEnd());
 }
 
-void TimeLineGraphicsScene::clipPlaced(double oldEnd, double newEnd) {
-    if (m_itemsEnd < 0.0 || (newEnd < m_itemsEnd && oldEnd >= m_itemsEnd)) {
+void TimeLineGraphicsScene::clipPlaced(const SourceItem* item, double end) {
+    if (m_itemsEnd < 0.0 || (item == m_endItem && end < m_itemsEnd)) {
         updateLength();
         return;
     }
-    m_itemsEnd = std::max(m_itemsEnd, newEnd);
+    if (end >= m_itemsEnd) {
+        m_itemsEnd = end;
+        m_endItem = item;
+    }
     setLength(m_itemsEnd);
 }
 

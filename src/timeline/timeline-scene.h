@@ -67,10 +67,10 @@ public:
     void updateLength();
     // The right edge of the clips and transitions.
     double itemsEnd() const;
-    // A clip placed anew, its right edge moved from oldEnd to newEnd: the
-    // length follows without going over every clip, unless the clip was
-    // the last one and moved back.
-    void clipPlaced(double oldEnd, double newEnd);
+    // A clip placed anew, its right edge now at `end`: the length follows
+    // without going over every clip, unless the clip was the last one and
+    // moved back.
+    void clipPlaced(const SourceItem* item, double end);
 
     // Used by the items as they enter and leave the scene.
     void rememberClip(SourceItem* item);
@@ -131,6 +131,7 @@ private:
     QPointF m_anchorGrab;
     double m_length = 0.0;
     mutable double m_itemsEnd = -1.0; // itemsEnd() as last worked out; -1 when not known
+    mutable const SourceItem* m_endItem = nullptr; // the clip that ends there; null for a transition
     const QGraphicsItem* m_menuItem = nullptr; // identity only, never dereferenced
     bool m_autoAlign = false;
     bool m_guideShown = false;

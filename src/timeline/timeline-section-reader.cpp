@@ -264,12 +264,10 @@ void TimelineSectionReader::readTrans(QXmlStreamReader& reader) {
             LOGW("reader: transition '%s' names clips that do not exist, skipped", name.toUtf8().constData());
             continue;
         }
-        // Only what the timeline itself makes: clips that show a picture, one
-        // following the other on one track.
-        const ClassifyItem* track = m_model.trackOf(from ? from : to);
-        const bool pictures = track && (track->kind() == SourceVideo || track->kind() == SourcePicture);
-        if (!pictures || (from && to && (m_model.trackOf(to) != track || to->startFrame() < from->endFrame()))) {
-            LOGW("reader: transition '%s' joins clips that are not neighbours on a picture track, skipped",
+        // Only what the timeline itself makes: one clip following the other
+        // on one track.
+        if (from && to && (m_model.trackOf(to) != m_model.trackOf(from) || to->startFrame() < from->endFrame())) {
+            LOGW("reader: transition '%s' joins clips that do not follow each other on one track, skipped",
                  name.toUtf8().constData());
             continue;
         }
