@@ -1,5 +1,6 @@
 #include "animated-webp.h"
 
+#include "av-util.h"
 #include "ffmpeg/ffmpeg-owners.h"
 #include "value/interface.h"
 #include "value/paths.h"
@@ -21,6 +22,7 @@ extern "C" {
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <vector>
 
@@ -45,9 +47,13 @@ struct AnimDecoderFreer {
 };
 using AnimDecoderPtr = std::unique_ptr<WebPAnimDecoder, AnimDecoderFreer>;
 
-bool cancelled(const std::atomic<bool>* cancel) {
-    return cancel && cancel->load();
-}
+// Asked to stop, or the program is ending.
+bool cancelled(const std::atomic<bool>* cancel) { return (cancel && cancel->load()) || av::allInterrupted(); }
+
+// One conversion at a time: the probe, the preview, the thumbnail and the
+// waveform all open a new file at once, and the later ones find the movie
+// the first one made instead of each making it again.
+std::mutex g_converting;
 
 bool nonEmptyFile(const std::string& path) {
     struct stat st {};
@@ -216,6 +222,7 @@ std::string movieOf(const char* path, std::atomic<bool>* cancel) {
         LOGE("cannot open the animation %s: larger than %lld MiB", path, (long long)(kMaxFileBytes >> 20));
         return {};
     }
+    std::lock_guard<std::mutex> one(g_converting);
     const std::string key = cacheKey(path, st);
     const std::string folder = bg::cacheDirectory() + "/animations";
     if (key.empty() || !bg::makeDirectory(folder)) {

@@ -56,6 +56,8 @@ bool interrupted(const std::atomic<bool>* cancel) {
 
 void interruptAll() { g_interruptAll = true; }
 
+bool allInterrupted() { return g_interruptAll.load(); }
+
 } // namespace ff::av
 
 namespace ff {

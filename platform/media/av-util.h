@@ -43,6 +43,8 @@ constexpr int kMaxPictureSide = 8192;
 // From now on every read of every opened input is interrupted: the program
 // is ending and no worker may hold it up.
 void interruptAll();
+// Whether interruptAll() was called.
+bool allInterrupted();
 // Opens a decoder for the stream. Null (with a log line) on failure.
 // threads: 0 lets FFmpeg count the cores; threadType: FF_THREAD_FRAME
 // and/or FF_THREAD_SLICE. A hardware device (a reference the decoder takes

@@ -251,8 +251,15 @@ int ExportJobQueue::pending() const {
 }
 
 bool ExportJobQueue::writesTo(const QString& path) const {
+    // One file however its folder is named (a link, "/./").
+    const auto same = [](const QString& a, const QString& b) {
+        const QFileInfo x(a), y(b);
+        const QString folderX = QFileInfo(x.absolutePath()).canonicalFilePath();
+        return x.fileName() == y.fileName() && !folderX.isEmpty() &&
+               folderX == QFileInfo(y.absolutePath()).canonicalFilePath();
+    };
     return std::any_of(m_jobs.begin(), m_jobs.end(),
-                       [&path](const ExportJob& job) { return !job.ended() && job.output == path; });
+                       [&](const ExportJob& job) { return !job.ended() && (job.output == path || same(job.output, path)); });
 }
 
 void ExportJobQueue::startNext() {

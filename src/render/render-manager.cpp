@@ -242,6 +242,7 @@ bg::ValueMap RenderManager::probeMedia(const QString& path) {
     const ff::StreamInfo* video = movie->videoStreams > 0 ? movie->stream(movie->bestVideoStream) : nullptr;
     info["width"] = bg::Value(video ? video->width : 0);
     info["height"] = bg::Value(video ? video->height : 0);
+    info["still"] = bg::Value(movie->stillPicture);
     return info;
 }
 

@@ -311,8 +311,11 @@ SourceData* TimeLineTreeModel::createFromMaterial(ClassifyItem* track, const QSt
     const int w = info.get("width").toInt(), h = info.get("height").toInt();
     int64_t length = std::max<int64_t>(1, info.get("pix").toInt64());
     int64_t original = length;
-    const QString suffix = QFileInfo(path).suffix();
-    if (track->kind() == SourcePicture && suffix != QLatin1String("gif") && suffix != QLatin1String("GIF")) {
+    // What the file holds says whether it moves (a GIF of one picture is a
+    // still); without a probe's answer, the name does.
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const bool moving = info.contains("still") ? !info.get("still").toBool() : suffix == QLatin1String("gif");
+    if (track->kind() == SourcePicture && !moving) {
         // A still picture: a fixed length, and room to stretch it almost without limit.
         length = int64_t(25000 / timeline::frameWidth());
         original = int64_t(5e8 / timeline::frameWidth());
@@ -658,6 +661,7 @@ TransitionObject* TimeLineTreeModel::transitionFrom(const SourceData* clip) cons
 }
 
 void TimeLineTreeModel::reset() {
+    m_readLosses = ReadLosses();
     for (ClassifyItem* header : m_root->children()) {
         if (header->kind() == SourceNone)
             continue;

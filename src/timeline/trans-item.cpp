@@ -41,6 +41,9 @@ void TransItem::place() {
         m_width = w;
     }
     setPos(timeline::frameToPixel(data()->startframe), 0);
+    // It may end the timeline, or have ended it: its clips moved first.
+    if (m_home && scene() == m_home)
+        m_home->updateLength();
 }
 
 void TransItem::sceneAttach(bool shown) {

@@ -92,11 +92,13 @@ int64_t TransitionData::longestFittingMs() const {
     };
     if (m_from) {
         const TransitionData* other = endingIn(m_from);
-        limit(m_from->lengthFrames() - (other ? split(other->durationframe, other->ratio).second : 0), ratio);
+        const int64_t taken = other ? std::min(split(other->durationframe, other->ratio).second, m_from->lengthFrames()) : 0;
+        limit(m_from->lengthFrames() - taken, ratio);
     }
     if (m_to) {
         const TransitionData* other = startingFrom(m_to);
-        limit(m_to->lengthFrames() - (other ? split(other->durationframe, other->ratio).first : 0), 10 - ratio);
+        const int64_t taken = other ? std::min(split(other->durationframe, other->ratio).first, m_to->lengthFrames()) : 0;
+        limit(m_to->lengthFrames() - taken, 10 - ratio);
     }
     return frames == std::numeric_limits<int64_t>::max() ? durationframe : frames * 33;
 }
@@ -111,6 +113,8 @@ void TransitionData::updateFrames() {
 }
 
 void TransitionData::updateOwnFrames() {
+    if (m_detached)
+        return;
     const int64_t before = framesBefore();
     const int64_t after = framesAfter();
     if (m_from && m_to) {
@@ -169,6 +173,7 @@ void TransitionObject::onChange(int operation, const bg::Value& data) {
         if (m_model)
             m_model->insertTransition(this, data.toMap().get(tlkey::Col).toInt(-1));
         m_data->setModel(m_model);
+        m_data->setDetached(false);
         m_data->updateFrames();
         sceneAttach(true);
         break;
@@ -177,6 +182,7 @@ void TransitionObject::onChange(int operation, const bg::Value& data) {
             m_model->takeTransition(this);
         m_data->updateFrames(); // the clips' other transitions may take more of them now
         m_data->setModel(nullptr);
+        m_data->setDetached(true);
         sceneAttach(false);
         // The clips no longer carry its zones.
         if (m_data->from())
@@ -195,15 +201,20 @@ void TransitionObject::onChange(int operation, const bg::Value& data) {
 
 void TransitionObject::updateData(const bg::ValueMap& map, bool undoable) {
     const bg::ValueMap before = m_data->transMap();
+    const int64_t playing = (m_data->framesBefore() + m_data->framesAfter()) * 33;
     if (map.contains(tlkey::Type))
         m_data->name = QString::fromStdString(map.get(tlkey::Type).toStdString());
     if (map.contains(tlkey::Duration))
         m_data->durationframe = std::max<int64_t>(0, map.get(tlkey::Duration).toInt64(m_data->durationframe));
     if (map.contains(tlkey::Value))
         m_data->ratio = std::clamp(map.get(tlkey::Value).toInt(m_data->ratio), 0, 10);
-    // Longer than its clips allow beside their other transitions, it is
-    // as long as it plays, and the panel says so.
-    m_data->durationframe = std::min(m_data->durationframe, m_data->longestFittingMs());
+    // A length (or split) asked for longer than its clips allow beside their
+    // other transitions is cut to what fits, and the panel says so; never
+    // below what it plays already.
+    if (map.contains(tlkey::Duration) || map.contains(tlkey::Value)) {
+        const int64_t fits = std::max(m_data->longestFittingMs(), playing);
+        m_data->durationframe = std::min(m_data->durationframe, fits);
+    }
     m_data->updateFrames();
     // The panel sends its values again when a field it confirmed with Enter
     // loses the focus: unchanged, they make no second undo step.

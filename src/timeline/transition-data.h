@@ -43,6 +43,9 @@ public:
     void updateFrames();
     // The model whose transitions share the clips; null out of one.
     void setModel(const TimeLineTreeModel* model) { m_model = model; }
+    // Out of its model (deleted, undone): it no longer tells its clips
+    // zones, which may belong to another transition by now.
+    void setDetached(bool detached) { m_detached = detached; }
 
     // The map of the "trans" key.
     bg::ValueMap transMap() const;
@@ -66,6 +69,7 @@ private:
     QPointer<SourceData> m_to;
     double m_gap;
     const TimeLineTreeModel* m_model = nullptr;
+    bool m_detached = false;
 };
 
 class TransitionObject : public QObject, public zya::ZyObject {

@@ -55,12 +55,16 @@ bool ProjectBackups::keep(const QString& projectPath, QString* error) {
         if (newest.size() == bytes.size() && newest.open(QIODevice::ReadOnly) && newest.readAll() == bytes)
             return true;
     }
-    // The version is named by when it was saved, as the user knows it.
+    // The version is named by when it was saved, as the user knows it; it
+    // is still the newest kept (a copied file's time may lie anywhere), so
+    // it sorts first and pruning keeps it.
     const QDateTime now = QDateTime::currentDateTime();
-    const QDateTime saved = QFileInfo(projectPath).lastModified();
-    QString name = QDir(folder).filePath(saved.toString(kStampFormat) + QStringLiteral(".zya2"));
-    if (!saved.isValid() || QFileInfo::exists(name))
-        name = QDir(folder).filePath(now.toString(kStampFormat) + QStringLiteral(".zya2"));
+    QDateTime saved = QFileInfo(projectPath).lastModified();
+    if (!saved.isValid() || saved > now)
+        saved = now;
+    if (!kept.isEmpty() && saved <= kept.first().saved)
+        saved = kept.first().saved.addMSecs(1);
+    const QString name = QDir(folder).filePath(saved.toString(kStampFormat) + QStringLiteral(".zya2"));
     QSaveFile copy(name);
     if (!copy.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeWhole(copy, bytes) ||
         !copy.commit())

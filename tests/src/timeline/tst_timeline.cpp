@@ -320,6 +320,24 @@ private slots:
         QCOMPARE(t->data()->panelMap(from).get(tlkey::Direction).toInt(), hasFrom && hasTo ? -1 : 0);
     }
 
+    // A picture track's file is placed by what it holds: a GIF of one
+    // picture stretches as a still, an animated one is as long as it plays.
+    void aStillGifIsPlacedAsAPicture() {
+        bg::ValueMap info;
+        info["valid"] = bg::Value(true);
+        info["width"] = bg::Value(64);
+        info["height"] = bg::Value(48);
+        info["pix"] = bg::Value(int64_t(3));
+        info["still"] = bg::Value(true);
+        ClassifyItem* pictures = model->header(SourcePicture);
+        SourceData* still = model->createFromMaterial(pictures, "/media/orange.gif", info, 0);
+        QVERIFY(still && still->lengthFrames() > 3 && still->originalDuration() > 100000);
+        info["still"] = bg::Value(false);
+        SourceData* moving = model->createFromMaterial(pictures, "/media/ring.gif", info, 1000);
+        QVERIFY(moving);
+        QCOMPARE(moving->lengthFrames(), int64_t(3));
+    }
+
     // A clip's two transitions never overlap: a length typed longer than
     // the clip allows beside its other transition is cut to what fits (and
     // the panel says it), and a file that asks more shares the clip.
@@ -347,6 +365,22 @@ private slots:
         QVERIFY2(in->data()->endframe <= out->data()->startframe,
                  qPrintable(QString("%1 > %2").arg(in->data()->endframe).arg(out->data()->startframe)));
         QVERIFY(in->data()->framesAfter() > 0 && out->data()->framesBefore() > 0);
+
+        // A middle clip shorter than both ask: changing a kind keeps the length.
+        SourceData* d = add(video(), 270, 20);
+        SourceData* e = add(video(), 290, 90);
+        TransitionObject* left = model->addTransition(c, d, "over_cross", 2000, 5);
+        TransitionObject* right = model->addTransition(d, e, "over_cross", 2000, 5);
+        bg::ValueMap kind;
+        kind[tlkey::Type] = bg::Value("clip_cross");
+        left->updateData(kind);
+        QCOMPARE(left->data()->durationframe, int64_t(2000));
+        QVERIFY(left->data()->endframe <= right->data()->startframe);
+        QVERIFY(left->data()->framesAfter() > 0);
+        // Taken away, a transition no longer marks its clips, also when they change.
+        model->removeTransition(left);
+        QVERIFY(model->trimSource(c, 180, 80, 0));
+        QCOMPARE(c->fromTransFrames(), int64_t(0));
     }
 
     void transitionPanelEditUndoes() {
