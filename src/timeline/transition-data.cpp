@@ -202,16 +202,19 @@ void TransitionObject::onChange(int operation, const bg::Value& data) {
 void TransitionObject::updateData(const bg::ValueMap& map, bool undoable) {
     const bg::ValueMap before = m_data->transMap();
     const int64_t playing = (m_data->framesBefore() + m_data->framesAfter()) * 33;
+    const int64_t durationBefore = m_data->durationframe;
+    const int ratioBefore = m_data->ratio;
     if (map.contains(tlkey::Type))
         m_data->name = QString::fromStdString(map.get(tlkey::Type).toStdString());
     if (map.contains(tlkey::Duration))
         m_data->durationframe = std::max<int64_t>(0, map.get(tlkey::Duration).toInt64(m_data->durationframe));
     if (map.contains(tlkey::Value))
         m_data->ratio = std::clamp(map.get(tlkey::Value).toInt(m_data->ratio), 0, 10);
-    // A length (or split) asked for longer than its clips allow beside their
+    // A length (or split) changed to more than its clips allow beside their
     // other transitions is cut to what fits, and the panel says so; never
-    // below what it plays already.
-    if (map.contains(tlkey::Duration) || map.contains(tlkey::Value)) {
+    // below what it plays already. The panel sends every value with each
+    // edit: a change of kind alone changes no length.
+    if (m_data->durationframe != durationBefore || m_data->ratio != ratioBefore) {
         const int64_t fits = std::max(m_data->longestFittingMs(), playing);
         m_data->durationframe = std::min(m_data->durationframe, fits);
     }

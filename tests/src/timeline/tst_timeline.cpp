@@ -371,8 +371,10 @@ private slots:
         SourceData* e = add(video(), 290, 90);
         TransitionObject* left = model->addTransition(c, d, "over_cross", 2000, 5);
         TransitionObject* right = model->addTransition(d, e, "over_cross", 2000, 5);
-        bg::ValueMap kind;
+        bg::ValueMap kind; // as the panel sends it: every value
         kind[tlkey::Type] = bg::Value("clip_cross");
+        kind[tlkey::Duration] = bg::Value(int64_t(2000));
+        kind[tlkey::Value] = bg::Value(5);
         left->updateData(kind);
         QCOMPARE(left->data()->durationframe, int64_t(2000));
         QVERIFY(left->data()->endframe <= right->data()->startframe);
