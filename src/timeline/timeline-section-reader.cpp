@@ -264,13 +264,6 @@ void TimelineSectionReader::readTrans(QXmlStreamReader& reader) {
             LOGW("reader: transition '%s' names clips that do not exist, skipped", name.toUtf8().constData());
             continue;
         }
-        // Only what the timeline itself makes: one clip following the other
-        // on one track.
-        if (from && to && (m_model.trackOf(to) != m_model.trackOf(from) || to->startFrame() < from->endFrame())) {
-            LOGW("reader: transition '%s' joins clips that do not follow each other on one track, skipped",
-                 name.toUtf8().constData());
-            continue;
-        }
         // Longer than ten minutes or outside 0..10 is no transition a panel makes.
         const int64_t kMaxMs = 600000;
         if (duration < 0 || duration > kMaxMs || ratio < 0 || ratio > 10) {

@@ -642,17 +642,6 @@ private slots:
             << 2 << 1;
         QTest::newRow("broken xml") << "<classify type=\"2\" row=\"-1\">" + clip("a", "0", "10", "0") + "<sourceItem><start>"
                                     << 1 << 0;
-        // Transitions the timeline never makes: across tracks, backwards.
-        const QString trans = "<Trans><TransItem><name>clip_cross</name><fromUUid>%1</fromUUid><toUUid>%2</toUUid>"
-                              "</TransItem></Trans>";
-        QTest::newRow("transition across tracks")
-            << "<classify type=\"2\" row=\"-1\">" + clip("a", "0", "10", "0") + "</classify><classify type=\"1\" row=\"-1\">" +
-                   clip("b", "10", "10", "0") + "</classify>" + trans.arg("a", "b")
-            << 2 << 0;
-        QTest::newRow("transition backwards")
-            << "<classify type=\"2\" row=\"-1\">" + clip("a", "0", "10", "0") + clip("b", "10", "10", "0") + "</classify>" +
-                   trans.arg("b", "a")
-            << 2 << 0;
     }
     void untrustedProject() {
         QFETCH(QString, body);
