@@ -205,10 +205,14 @@ private slots:
     void returnExportsAndEscapeCloses() {
         auto w = shownWindow();
         setName(w->widget.get(), "by-keys");
+        // Shortcuts answer in the active window; without a window manager it
+        // is made so here.
+        QApplication::setActiveWindow(w->widget.get());
         QTest::keyClick(child<QLineEdit>(w->widget.get(), "lineEdit_name"), Qt::Key_Return);
         QCOMPARE(w->received.size(), 1);
         w->widget->showForExport();
         QVERIFY(QTest::qWaitForWindowExposed(w->widget.get()));
+        QApplication::setActiveWindow(w->widget.get());
         QTest::keyClick(child<QLineEdit>(w->widget.get(), "lineEdit_name"), Qt::Key_Escape);
         QVERIFY(!w->widget->isVisible());
         QCOMPARE(w->received.size(), 1);
