@@ -166,7 +166,7 @@ void TestStartup::killedPrimaryDoesNotLockTheUserOut() {
         Korvel first(profile, {});
         QVERIFY2(first.waitForLog(kReady), first.log.constData());
         first.signal(SIGKILL);
-        QVERIFY(first.finish(5000));
+        QVERIFY(first.finish(60000)); // a loaded machine may be slow to reap it
     }
     Korvel next(profile, {});
     QVERIFY2(next.waitForLog(kReady, 15000), next.log.constData());
