@@ -25,11 +25,14 @@ public:
         GLint mvp = -1;
     };
     // A framebuffer being drawn: items think in logical pixels (the scene's
-    // size), the framebuffer may be larger or smaller.
+    // size), the framebuffer may be larger or smaller. The logical picture
+    // fills the area, the whole framebuffer unless given.
     struct Target {
         GLuint fbo;
         int logicalW, logicalH, physicalW, physicalH;
         bool flip;
+        int areaX, areaY, areaW, areaH;
+        bool wholeArea() const { return areaX == 0 && areaY == 0 && areaW == physicalW && areaH == physicalH; }
     };
 
     bool makeCurrent();
@@ -40,6 +43,9 @@ public:
     bool addProgram(const std::string& name, const std::string& vertex, const std::string& pixel);
     const Program* program(const std::string& name);
     void pushTarget(GLuint fbo, int logicalW, int logicalH, int physicalW, int physicalH, bool flip);
+    // The same, with the logical picture drawn into `area` of the framebuffer only.
+    void pushTarget(GLuint fbo, int logicalW, int logicalH, int physicalW, int physicalH, bool flip,
+                    const GsPixelRect& area);
     void popTarget();
     void setViewport(int x, int y, int w, int h);
     void drawQuad(const gs_transform& t, const gs_vec2& canvas);

@@ -174,9 +174,14 @@ void DeviceImpl::doneCurrent() {
 }
 
 void DeviceImpl::pushTarget(GLuint fbo, int logicalW, int logicalH, int physicalW, int physicalH, bool flip) {
-    targets.push_back({fbo, logicalW, logicalH, physicalW, physicalH, flip});
+    pushTarget(fbo, logicalW, logicalH, physicalW, physicalH, flip, GsPixelRect{0, 0, physicalW, physicalH});
+}
+
+void DeviceImpl::pushTarget(GLuint fbo, int logicalW, int logicalH, int physicalW, int physicalH, bool flip,
+                            const GsPixelRect& area) {
+    targets.push_back({fbo, logicalW, logicalH, physicalW, physicalH, flip, area.x, area.y, area.width, area.height});
     gl->glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    gl->glViewport(0, 0, physicalW, physicalH);
+    gl->glViewport(area.x, area.y, area.width, area.height);
 }
 
 void DeviceImpl::popTarget() {
@@ -188,7 +193,7 @@ void DeviceImpl::popTarget() {
     }
     const Target& t = targets.back();
     gl->glBindFramebuffer(GL_FRAMEBUFFER, t.fbo);
-    gl->glViewport(0, 0, t.physicalW, t.physicalH);
+    gl->glViewport(t.areaX, t.areaY, t.areaW, t.areaH);
 }
 
 void DeviceImpl::drawQuad(const gs_transform& t, const gs_vec2& canvas) {
@@ -246,7 +251,8 @@ bool DeviceImpl::copyToTarget(const GsTexture& texture) {
     // Off-screen targets hold the top row first, as textures do; the window's
     // own framebuffer does not and is drawn into instead.
     const Target& t = targets.back();
-    if (!t.flip || t.fbo == 0 || t.physicalW != texture.width() || t.physicalH != texture.height())
+    if (!t.flip || t.fbo == 0 || !t.wholeArea() || t.physicalW != texture.width() ||
+        t.physicalH != texture.height())
         return false;
     if (!copyFbo)
         gl->glGenFramebuffers(1, &copyFbo);
@@ -266,11 +272,12 @@ bool DeviceImpl::copyToTarget(const GsTexture& texture) {
 
 void DeviceImpl::addDrawn(int x0, int y0, int x1, int y1) {
     if (!targets.empty()) {
-        // Nothing outside the target is drawn.
-        x0 = std::max(x0, 0);
-        y0 = std::max(y0, 0);
-        x1 = std::min(x1, targets.back().physicalW);
-        y1 = std::min(y1, targets.back().physicalH);
+        // Nothing outside the target's area is drawn.
+        const Target& t = targets.back();
+        x0 = std::max(x0, t.areaX);
+        y0 = std::max(y0, t.areaY);
+        x1 = std::min(x1, t.areaX + t.areaW);
+        y1 = std::min(y1, t.areaY + t.areaH);
     }
     if (x1 <= x0 || y1 <= y0)
         return;
@@ -285,8 +292,8 @@ void DeviceImpl::chooseSampling(const gs_transform& t, const gs_vec2& canvas) {
     double kx = 1.0, ky = 1.0;
     if (!targets.empty()) {
         const Target& target = targets.back();
-        kx = target.logicalW > 0 ? double(target.physicalW) / target.logicalW : 1.0;
-        ky = target.logicalH > 0 ? double(target.physicalH) / target.logicalH : 1.0;
+        kx = target.logicalW > 0 ? double(target.areaW) / target.logicalW : 1.0;
+        ky = target.logicalH > 0 ? double(target.areaH) / target.logicalH : 1.0;
     }
     auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-3; };
     double w = t.w * kx, h = t.h * ky;
@@ -308,9 +315,9 @@ void DeviceImpl::setViewport(int x, int y, int w, int h) {
         return;
     }
     const Target& t = targets.back();
-    double kx = t.logicalW > 0 ? double(t.physicalW) / t.logicalW : 1.0;
-    double ky = t.logicalH > 0 ? double(t.physicalH) / t.logicalH : 1.0;
-    gl->glViewport(int(std::lround(x * kx)), int(std::lround(y * ky)), int(std::lround(w * kx)),
+    double kx = t.logicalW > 0 ? double(t.areaW) / t.logicalW : 1.0;
+    double ky = t.logicalH > 0 ? double(t.areaH) / t.logicalH : 1.0;
+    gl->glViewport(t.areaX + int(std::lround(x * kx)), t.areaY + int(std::lround(y * ky)), int(std::lround(w * kx)),
                    int(std::lround(h * ky)));
 }
 

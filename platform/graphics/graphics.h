@@ -420,9 +420,10 @@ public:
     virtual void Stop() {}
 };
 
-// The scene drawn at the output size into a framebuffer and read back
-// through pixel buffer objects: OnFrame for one frame runs in the
-// OutputFrame call after the one that drew it, and Stop delivers the last.
+// The scene drawn at the output size (fitted whole, see pictureArea) into a
+// framebuffer and read back through pixel buffer objects: OnFrame for one
+// frame runs in the OutputFrame call after the one that drew it, and Stop
+// delivers the last.
 //
 // Asked for YUV 4:2:0 (limited range, with BT.709's or BT.601's matrix), a
 // program packs the picture into its planes before the read-back, so that
@@ -472,6 +473,11 @@ public:
 
 protected:
     ~GsOutputRaw() override;
+
+    // Where the scene lies in the output: all of it when they have the same
+    // shape; otherwise the scene is fitted whole, centred, and the rest is
+    // black.
+    GsPixelRect pictureArea() const;
 
 private:
     void deliverPending();

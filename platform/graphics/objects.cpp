@@ -922,11 +922,32 @@ bool GsOutputRaw::pack() {
     return drawn;
 }
 
+GsPixelRect GsOutputRaw::pictureArea() const {
+    const GsPixelRect whole{0, 0, m_width, m_height};
+    const int sceneW = m_scene ? m_scene->width() : 0, sceneH = m_scene ? m_scene->height() : 0;
+    if (sceneW <= 0 || sceneH <= 0)
+        return whole;
+    // The scene keeps its shape: bars above and below or at the sides, with
+    // even sides and offsets, so that no 2 x 2 chroma block holds both.
+    const double scale = std::min(double(m_width) / sceneW, double(m_height) / sceneH);
+    const int w = std::min(m_width, 2 * int(std::lround(sceneW * scale / 2)));
+    const int h = std::min(m_height, 2 * int(std::lround(sceneH * scale / 2)));
+    if (w <= 0 || h <= 0)
+        return whole;
+    return GsPixelRect{(m_width - w) / 2 & ~1, (m_height - h) / 2 & ~1, w, h};
+}
+
 void GsOutputRaw::Capture(int64_t timestamp) {
     DeviceImpl* d = gs::impl();
     if (!d || !m_started || !m_scene)
         return;
-    d->pushTarget(m_fbo, m_scene->width(), m_scene->height(), m_width, m_height, true);
+    const GsPixelRect area = pictureArea();
+    d->pushTarget(m_fbo, m_scene->width(), m_scene->height(), m_width, m_height, true, area);
+    if (area.width != m_width || area.height != m_height) {
+        // The bars: a scene that covers itself clears nothing outside it.
+        d->gl->glClearColor(0, 0, 0, 1);
+        d->gl->glClear(GL_COLOR_BUFFER_BIT);
+    }
     m_scene->Draw(0, 0, 0, 1);
     const bool packed = m_format != GsFormatRGBA;
     if (packed && !pack()) {
@@ -955,7 +976,7 @@ bool GsOutputRaw::CaptureLayer(std::vector<uint8_t>* rgba, GsPixelRect* drawn) {
     *drawn = GsPixelRect();
     if (!d || !m_started || !m_scene)
         return false;
-    d->pushTarget(m_fbo, m_scene->width(), m_scene->height(), m_width, m_height, true);
+    d->pushTarget(m_fbo, m_scene->width(), m_scene->height(), m_width, m_height, true, pictureArea());
     d->trackDrawn = true;
     d->drawn = DeviceImpl::Bounds();
     m_scene->Draw(0, 0, 0, 0);

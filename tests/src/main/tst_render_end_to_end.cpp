@@ -37,6 +37,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -382,6 +383,58 @@ private slots:
                      qPrintable(QString::fromUtf8(said).split('\n').filter("decoded planes").join('\n')));
             comparePictures(c, ours, reference);
         }
+    }
+
+    // An export of another shape than the canvas shows the whole picture in
+    // its own shape, centred between black bars, never stretched.
+    void anotherShapeIsFittedBetweenBars_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QRect>("picture");
+        QTest::newRow("bars above and below") << QSize(480, 360) << QRect(0, 44, 480, 270);
+        QTest::newRow("bars at the sides") << QSize(960, 360) << QRect(160, 0, 640, 360);
+    }
+
+    void anotherShapeIsFittedBetweenBars() {
+        QFETCH(QSize, size);
+        QFETCH(QRect, picture);
+        Composition c = composition();
+        c.text.clear();
+        const QString project = dir + "/shape.zya2";
+        if (!QFile::exists(project))
+            buildAndSave(c, project);
+        const QString reference = dir + "/shape-reference.mkv";
+        referenceRender(c, reference);
+        const QString tag = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+        const QString fitted = dir + "/shape-reference-" + tag + ".mkv";
+        QString error;
+        QVERIFY2(runFfmpeg({"-i", reference, "-vf",
+                            QStringLiteral("scale=%1:%2:flags=bilinear,pad=%3:%4:%5:%6:black")
+                                .arg(picture.width())
+                                .arg(picture.height())
+                                .arg(size.width())
+                                .arg(size.height())
+                                .arg(picture.x())
+                                .arg(picture.y()),
+                            "-c:v", "ffv1", "-pix_fmt", "bgr0", fitted},
+                           &error),
+                 qPrintable(error));
+        const QString ours = dir + "/shape-" + tag + ".mp4";
+        QByteArray said;
+        QCOMPARE(runProgram(KORVEL_BINARY, {"--export", project, ours, "--size", tag}, &said, 280000,
+                            {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}),
+                 0);
+        const QVector<double> psnr = psnrY(ours, fitted, "bt601", &error);
+        QVERIFY2(psnr.size() == c.frames, qPrintable(error));
+        const double worst = *std::min_element(psnr.begin(), psnr.end());
+        qInfo("%s: worst Y PSNR %.1f dB", qPrintable(tag), worst);
+        QVERIFY2(worst >= 28.0, qPrintable(QStringLiteral("%1 dB").arg(worst)));
+        // The bars are black (their middle and the far corners; the encoder
+        // blurs the edges next to the picture).
+        const QImage frame = decodeFrame(ours, 10);
+        const QRect bar = picture.y() > 0 ? QRect(0, 0, size.width(), picture.y())
+                                          : QRect(0, 0, picture.x(), size.height());
+        for (const QPoint& p : {bar.topLeft(), bar.center(), QPoint(size.width() - 1, size.height() - 1)})
+            QVERIFY2(qGray(frame.pixel(p)) <= 4, qPrintable(QStringLiteral("(%1, %2)").arg(p.x()).arg(p.y())));
     }
 
     void coloursSurviveExport_data() {
