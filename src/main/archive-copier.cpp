@@ -82,7 +82,8 @@ bool copyFile(const QString& source, const QString& target, Progress* progress, 
 // Finds or makes the copy of source inside dir: the first of "name",
 // "name (2)", ... that either does not exist yet (then copied) or already
 // holds the same bytes (then reused).
-bool placeCopy(const QString& source, const QDir& dir, Progress* progress, QString* copy, QString* reason) {
+bool placeCopy(const QString& source, const QDir& dir, Progress* progress, QString* copy, bool* made,
+               QString* reason) {
     const QFileInfo from(source);
     const QString fileName = from.fileName();
     for (int n = 1; n <= kMaxNumber; ++n) {
@@ -92,6 +93,7 @@ bool placeCopy(const QString& source, const QDir& dir, Progress* progress, QStri
             if (!copyFile(source, target, progress, reason))
                 return false;
             *copy = target;
+            *made = true;
             return true;
         }
         if (there.isFile() && there.size() == from.size() && sameContent(source, target, progress)) {
@@ -192,14 +194,18 @@ CopyResult copyMedia(const QStringList& sources, const QString& resourceDir, Pro
             continue;
         }
         QString copy, reason;
-        if (!QFileInfo(e.source).isFile())
+        bool made = false;
+        if (!QFileInfo(e.source).isFile()) {
             fail(e, QFileInfo::exists(e.source) ? QStringLiteral("not a file")
                                                 : QStringLiteral("the file is missing"));
-        else if (placeCopy(e.source, dir, progress, &copy, &reason))
+        } else if (placeCopy(e.source, dir, progress, &copy, &made, &reason)) {
             for (const QString& given : e.given)
                 result.copies.insert(given, copy);
-        else
+            if (made)
+                result.made.append(copy);
+        } else {
             fail(e, reason);
+        }
         // A reused or failed file counts whole, so the bar ends at its total.
         finishedBytes += e.size;
         if (progress) {

@@ -38,6 +38,8 @@ struct CopyResult {
     QHash<QString, QString> copies;
     // Sources without a copy, in the order given.
     QList<Failure> failures;
+    // The copies this run wrote (not those it found there and reused).
+    QStringList made;
     bool stopped = false; // Progress::stop ended it
 };
 

@@ -11,6 +11,7 @@
 #include "zyapp.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSemaphore>
 #include <QThreadPool>
@@ -31,6 +32,7 @@ constexpr int kListedFailures = 10;
 struct ProjectArchive::Job {
     QString projectFile; // <folder>/<base>/<base>.zya2
     QString resourceDir;
+    bool madeFolder = false; // <folder>/<base> did not exist before
     QStringList media;
     archive::Progress progress;
     // Written by the pool thread before it posts the end; read by the GUI
@@ -164,10 +166,22 @@ bool ProjectArchive::start(const QString& path) {
         return false;
     }
     const QString archiveFolder = folder + QLatin1Char('/') + base;
+    const QString projectFile = archiveFolder + QLatin1Char('/') + base + QStringLiteral(".zya2");
+    // Another archive of that name (different names can share it: the part
+    // before the first dot names it) is replaced only when the user says so.
+    // The open project archived onto itself asks nothing.
+    const QString open = m_app->currentProjectPath();
+    if (QFileInfo(projectFile).isFile() &&
+        (open.isEmpty() || QFileInfo(open).canonicalFilePath() != QFileInfo(projectFile).canonicalFilePath()) &&
+        !m_app->askToReplace(tr("archivedialog.AskReplace").arg(QDir::toNativeSeparators(projectFile)))) {
+        LOGW("archive: %s is kept; no archive was made", qUtf8Printable(projectFile));
+        return false;
+    }
     const QFileInfo there(archiveFolder);
     // An existing archive folder is reused; anything else in the way, or a
     // folder that cannot be made, stops here before anything is written.
-    const bool made = there.isDir() || (!there.exists() && !there.isSymLink() && QDir(folder).mkdir(base));
+    const bool existed = there.isDir();
+    const bool made = existed || (!there.exists() && !there.isSymLink() && QDir(folder).mkdir(base));
     if (!made || !QFileInfo(archiveFolder).isDir()) {
         LOGE("archive: the folder %s cannot be made", qUtf8Printable(archiveFolder));
         m_app->showHint(tr("archivedialog.WriteForbidden"));
@@ -175,7 +189,8 @@ bool ProjectArchive::start(const QString& path) {
     }
 
     auto job = std::make_shared<Job>();
-    job->projectFile = archiveFolder + QLatin1Char('/') + base + QStringLiteral(".zya2");
+    job->projectFile = projectFile;
+    job->madeFolder = !existed;
     job->resourceDir = archiveFolder + QLatin1Char('/') + QLatin1String(archive::kResourceFolder);
     job->media = collectMedia();
     m_job = job;
@@ -239,6 +254,8 @@ void ProjectArchive::finish(const QString& path) {
             written = m_app->saveProject(false, true, path);
             endCopies();
         }
+        if (!written)
+            removeCopies(*job);
         m_job.reset();
     }
     if (m_ticker)
@@ -267,6 +284,23 @@ void ProjectArchive::finish(const QString& path) {
     if (window && m_autoSaveBefore)
         window->setAutoSaveEnabled(true);
     emit finished(path, complete);
+}
+
+void ProjectArchive::removeCopies(const Job& job) {
+    // Without its project file the copies are no archive, only taken space.
+    int left = 0;
+    for (const QString& copy : job.result.made) {
+        if (!QFile::remove(copy)) {
+            ++left;
+            LOGW("archive: cannot remove the copy %s", qUtf8Printable(copy));
+        }
+    }
+    LOGD("archive: %d copies of a failed archive removed, %d left", int(job.result.made.size()) - left, left);
+    // Folders only go when empty, and only those this archive made.
+    const QString archiveFolder = QFileInfo(job.projectFile).absolutePath();
+    QDir().rmdir(job.resourceDir);
+    if (job.madeFolder)
+        QDir().rmdir(archiveFolder);
 }
 
 void ProjectArchive::reportFailures() {

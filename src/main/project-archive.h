@@ -78,6 +78,7 @@ private:
     void showProgress();
     void join();
     void reportFailures();
+    void removeCopies(const Job& job);
     void setFailures(const QList<archive::Failure>& failures);
 
     ZyApp* m_app;

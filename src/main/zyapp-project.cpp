@@ -88,6 +88,20 @@ void ZyApp::showHint(const QString& text) {
     box.exec();
 }
 
+bool ZyApp::askToReplace(const QString& text) {
+    if (!m_interactive) {
+        LOGE("%s", qUtf8Printable(text));
+        return false;
+    }
+    QMessageBox box(QMessageBox::Question, tr("archivedialog.Hint"), text, QMessageBox::NoButton, m_mainWindow);
+    QPushButton* replace = box.addButton(tr("archivedialog.Replace"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(tr("titlebar.Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == replace;
+}
+
 bool ZyApp::offerAnotherPlace(const QString& text) {
     if (!m_interactive) {
         LOGE("%s", qUtf8Printable(text));

@@ -135,6 +135,9 @@ public:
     // A message to the user in an information box; to the log only when
     // there is no user (the command-line export).
     void showHint(const QString& text);
+    // Asks whether a file named in `text` may be replaced: true for
+    // "Replace", false for "Cancel" (the default) and when there is no user.
+    bool askToReplace(const QString& text);
     // Tells the user why `path` is no project that opens; false when it is one.
     bool refuseUnreadable(const QString& path);
     // Finds media that the project's folder took along when it was moved.

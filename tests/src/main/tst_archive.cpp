@@ -293,7 +293,9 @@ private slots:
         for (const QString& path : storedPaths(dir + "/moved/Film/Film.zya2"))
             QVERIFY2(path.startsWith("resource/"), qPrintable(path));
 
-        // Archived again from the original into the same folder: the copies are reused.
+        // Archived again from the original into the same folder: that replaces
+        // the archive edited there, so it asks first (the watcher answers
+        // Replace); the copies are reused.
         QVERIFY(app()->openProject(project));
         const QDateTime copiedAt = QFileInfo(dir + "/moved/Film/resource/clip (2).mp4").lastModified();
         QVERIFY(runArchive(dir + "/moved/Film", &complete));
@@ -302,7 +304,7 @@ private slots:
                  (QStringList{"alpha.png", "clip (2).mp4", "clip.mp4", "tone.mp3"}));
         QCOMPARE(QFileInfo(dir + "/moved/Film/resource/clip (2).mp4").lastModified(), copiedAt);
         QCOMPARE(readFile(project), projectBefore);
-        QCOMPARE(boxes.texts, QStringList());
+        QCOMPARE(boxes.texts, QStringList{"archivedialog.AskReplace"});
     }
 
     void theDialogChecksWhatItIsGiven_data() {
@@ -457,6 +459,57 @@ private slots:
         QCOMPARE(boxes.texts.size(), 1);
         QVERIFY2(boxes.texts.first().startsWith("archivedialog.ArchiveFail"), qPrintable(boxes.texts.first()));
         QVERIFY(!QFile::exists(dir + "/fuller/Film/Film.zya2"));
+    }
+
+    // Names share an archive when they agree up to the first dot: another
+    // project's archive there is replaced only when the user says so. An
+    // archive whose project file cannot be written takes back its copies.
+    void anotherArchiveIsReplacedOnlyWhenAsked() {
+        buildProject();
+        QDir().mkpath(dir + "/same");
+        FolderOpenings opened;
+        const QString archived = dir + "/same/Trip/Trip.zya2";
+        {
+            BoxWatcher boxes;
+            QVERIFY(runArchive(dir + "/same/Trip.day1"));
+            QVERIFY(boxes.texts.isEmpty());
+        }
+        const QByteArray first = readFile(archived);
+        QVERIFY(!first.isEmpty());
+        ClassifyItem* subtitles = tracks()->header(SourceSubtitle);
+        subtitles->addSource(tracks()->createSubtitle(subtitles, 90, 30, "Day two", QFont("Sans", 30), Qt::white));
+        QVERIFY(app()->saveProject(false, false, project));
+
+        QStringList asked;
+        QTimer cancel;
+        connect(&cancel, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked << box->text();
+                box->escapeButton()->click();
+            }
+        });
+        cancel.start(20);
+        QVERIFY(!app()->archiveProject(dir + "/same/Trip.day2"));
+        cancel.stop();
+        QCOMPARE(asked, QStringList{"archivedialog.AskReplace"});
+        QCOMPARE(readFile(archived), first);
+        {
+            BoxWatcher boxes; // its first button: Replace
+            QVERIFY(runArchive(dir + "/same/Trip.day2"));
+            QCOMPARE(boxes.texts, QStringList{"archivedialog.AskReplace"});
+        }
+        QVERIFY(readFile(archived).contains("Day two"));
+
+        // The project file cannot be written where a folder of its name stands.
+        QVERIFY(QDir().mkpath(dir + "/jammed-file/Film/Film.zya2"));
+        BoxWatcher boxes;
+        bool complete = true;
+        runArchive(dir + "/jammed-file/Film", &complete);
+        QVERIFY(!complete);
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.first().startsWith("archivedialog.ArchiveFail"), qPrintable(boxes.texts.first()));
+        QVERIFY(!QFileInfo::exists(dir + "/jammed-file/Film/resource"));
+        QVERIFY(QFileInfo(dir + "/jammed-file/Film/Film.zya2").isDir());
     }
 
     void copiesAreNeverOverwrittenAndOneFileIsCopiedOnce() {
