@@ -1,6 +1,7 @@
 #include "menu/menu-form.h"
 
 #include "menu/abstract-menu.h"
+#include "values/read-limits.h"
 #include "values/timeline-keys.h"
 #include "undo/undo-controller.h"
 
@@ -20,7 +21,8 @@ namespace menu {
 
 namespace {
 
-constexpr int kCoordinateLimit = 999999999;
+// What a project file keeps as typed.
+constexpr int kCoordinateLimit = int(timeline::kMaxPlacement);
 
 // A wheel turn over a box that is not being edited scrolls the panel: the
 // box would change without sending its edit, which goes out only when an

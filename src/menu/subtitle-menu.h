@@ -5,6 +5,7 @@
 
 #include "menu/abstract-menu.h"
 #include "menu/menu-form.h"
+#include "values/read-limits.h"
 
 #include <QColor>
 #include <QFont>
@@ -32,7 +33,7 @@ public:
     // The sizes offered, in order.
     static const QStringList& fontSizes();
     // The largest size that may be typed, in points.
-    static constexpr int kLargestFontSize = 500;
+    static constexpr int kLargestFontSize = timeline::kMaxFontSize; // what a project file keeps
     // A colour's style for its button.
     static QString colorStyle(const QColor& color);
 

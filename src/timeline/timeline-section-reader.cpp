@@ -184,10 +184,10 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
                    pixels(crop[3], "crop height"));
     if (clipRect.isEmpty())
         clipRect = QRect(QPoint(0, 0), originalSize);
-    const QRectF place(timeline::clampCoordinate(preview[0], "placement x"),
-                       timeline::clampCoordinate(preview[1], "placement y"),
-                       timeline::clampCoordinate(preview[2], "placement width"),
-                       timeline::clampCoordinate(preview[3], "placement height"));
+    const QRectF place(timeline::clampCoordinate(preview[0], "placement x", timeline::kMaxPlacement),
+                       timeline::clampCoordinate(preview[1], "placement y", timeline::kMaxPlacement),
+                       timeline::clampCoordinate(preview[2], "placement width", timeline::kMaxPlacement),
+                       timeline::clampCoordinate(preview[3], "placement height", timeline::kMaxPlacement));
     // Clips of one track never overlap: a clip read over clips already on
     // its track moves to follow them, at once, so that reading never pushes
     // the clips read before (n clips at one start would push n * n / 2).

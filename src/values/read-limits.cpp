@@ -18,15 +18,15 @@ int clampSetting(int v, int lo, int hi, const char* what) {
     return fixed;
 }
 
-double clampCoordinate(double v, const char* what) {
+double clampCoordinate(double v, const char* what, double limit) {
     if (!std::isfinite(v)) {
         LOGW("reader: %s is not a number, using 0", what);
         return 0.0;
     }
-    if (std::abs(v) <= kMaxCoordinate)
+    if (std::abs(v) <= limit)
         return v;
-    const double fixed = std::clamp(v, -kMaxCoordinate, kMaxCoordinate);
-    LOGW("reader: %s %g outside +-%g, using %g", what, v, kMaxCoordinate, fixed);
+    const double fixed = std::clamp(v, -limit, limit);
+    LOGW("reader: %s %g outside +-%g, using %g", what, v, limit, fixed);
     return fixed;
 }
 

@@ -26,16 +26,19 @@ constexpr int kColourControlMax = 50;
 constexpr int kHighlightMin = 0;
 constexpr int kHighlightMax = 50;
 constexpr int kMaxStretch = 2; // 0 keeps proportions, 1 scales, 2 fills
-// Placement and crop coordinates, in pixels of the canvas or the media.
+// Crop coordinates and media sizes, in pixels of the media.
 constexpr double kMaxCoordinate = 1e6;
+// A clip's place on the canvas (centre and size, canvas pixels): the
+// panels' range, so that whatever the user typed reads back as typed.
+constexpr double kMaxPlacement = 999999999;
 
-// The largest subtitle text, in points or pixels; the panel offers up to 120.
-constexpr int kMaxFontSize = 400;
+// The largest subtitle text, in points or pixels: the panel's largest size.
+constexpr int kMaxFontSize = 500;
 
 // v inside lo..hi.
 int clampSetting(int v, int lo, int hi, const char* what);
-// A finite v inside -kMaxCoordinate..kMaxCoordinate; not finite reads as 0.
-double clampCoordinate(double v, const char* what);
+// A finite v inside -limit..limit; not finite reads as 0.
+double clampCoordinate(double v, const char* what, double limit = kMaxCoordinate);
 // Start inside 0..kMaxFrames - 1 and length at least one frame, ending by
 // kMaxFrames: nothing read makes the timeline longer than 24 hours.
 void fitClipSpan(int64_t* start, int64_t* length);

@@ -603,10 +603,18 @@ private slots:
             last[track] = clip;
         }
         QVERIFY(!model->transitions().isEmpty());
+        // The panels' largest values read back as typed.
+        bg::ValueMap far;
+        far[tlkey::X] = bg::Value(timeline::kMaxPlacement);
+        far[tlkey::Y] = bg::Value(-timeline::kMaxPlacement);
+        far[tlkey::W] = bg::Value(timeline::kMaxPlacement);
+        model->allSources().first()->updateData(MenuVideo, far, tlkey::X);
+        ClassifyItem* titles = model->header(SourceSubtitle);
+        titles->addSource(model->createSubtitle(titles, 400, 10, "big", QFont("Sans", timeline::kMaxFontSize), Qt::red));
         const QString first = xmlOf(*model);
         TimeLineTreeModel other;
         QVERIFY(readInto(other, first));
-        QCOMPARE(other.allSources().size(), 50);
+        QCOMPARE(other.allSources().size(), 51);
         QCOMPARE(other.transitions().size(), model->transitions().size());
         QCOMPARE(firstDifference(xmlOf(other), first), QString());
     }
@@ -707,7 +715,7 @@ private slots:
         QCOMPARE(far->volume(), timeline::kMaxVolume);
         QCOMPARE(far->transparent(), 0);
         QCOMPARE(far->hue(), timeline::kColourControlMin);
-        QCOMPARE(far->previewRect(), QRectF(0, timeline::kMaxCoordinate, 640, 360));
+        QCOMPARE(far->previewRect(), QRectF(0, timeline::kMaxPlacement, 640, 360));
         QCOMPARE(model->header(SourceAudio)->children().size(), timeline::kMaxAddedTracks);
         for (const char* said : {"clip start 2147483000", "clip length 2147483647", "volume 99999", "opacity -7",
                                  "hue -2147483648", "placement x is not a number", "placement y 1e+300",
