@@ -193,7 +193,10 @@ private slots:
         blue.fill(Qt::blue);
         QVERIFY(red.save(dir + "/red/shot.png"));
         QVERIFY(blue.save(dir + "/blue/shot.png"));
-        library.AddMaterialFiles({dir + "/red/shot.png", dir + "/blue/shot.png", media("h264-30fps.mp4"),
+        // A name that leaves no room for more in a file name of 255 bytes.
+        const QString longName = dir + "/red/" + QString(120, QChar(0x00e9)) + ".png";
+        QVERIFY(red.save(longName));
+        library.AddMaterialFiles({dir + "/red/shot.png", dir + "/blue/shot.png", longName, media("h264-30fps.mp4"),
                                   media("tone.mp3")},
                                  false);
         library.AddMaterialFiles({media("random.mp4")}, true); // a project's file that no longer decodes
@@ -211,6 +214,7 @@ private slots:
         QImage redThumb(mediaThumbnailPath(dir + "/red/shot.png"));
         QImage blueThumb(mediaThumbnailPath(dir + "/blue/shot.png"));
         QVERIFY(!redThumb.isNull() && !blueThumb.isNull());
+        QCOMPARE(QColor(QImage(mediaThumbnailPath(longName)).pixel(5, 5)), QColor(Qt::red));
         QCOMPARE(QColor(redThumb.pixel(5, 5)), QColor(Qt::red));
         QCOMPARE(QColor(blueThumb.pixel(5, 5)), QColor(Qt::blue));
     }
