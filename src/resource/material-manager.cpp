@@ -200,9 +200,14 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
         }
     }
 
-    zya::UndoController* undo = zya::UndoController::instance();
-    undo->beginMergeSequence(QStringLiteral("addRes"));
-    bracket("AddMaterialFiles", "AddMaterialFiles Begin", !restored);
+    // What is taken, decided first: an Add that takes nothing is no edit.
+    struct Taken {
+        QString path;
+        uint32_t type;
+        bool exists, opened;
+        QString uuid;
+    };
+    std::vector<Taken> taken;
     QStringList missing, duplicates, unusable, reasons;
     for (int i = 0; i < paths.size(); ++i) {
         const QString& path = paths.at(i);
@@ -217,8 +222,7 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
                 LOGW("library: %s is missing and its kind unknown; not added", qUtf8Printable(path));
                 continue;
             }
-            newFileMaterial(path, guessed, false, false, restored,
-                            restored && i < uuids.size() ? uuids.at(i) : QString());
+            taken.push_back({path, guessed, false, false, restored && i < uuids.size() ? uuids.at(i) : QString()});
             continue;
         }
         const QString key = fileKey(path);
@@ -241,11 +245,17 @@ void MaterialManager::AddMaterialFiles(const QStringList& paths, bool restored, 
             type = guessed;
         }
         inLibrary.insert(key);
-        newFileMaterial(path, type, true, verdict.usable(), restored,
-                        restored && i < uuids.size() ? uuids.at(i) : QString());
+        taken.push_back({path, type, true, verdict.usable(), restored && i < uuids.size() ? uuids.at(i) : QString()});
     }
-    bracket("AddMaterialFiles", "AddMaterialFiles end", !restored);
-    undo->endMergeSequence();
+    if (!taken.empty()) {
+        zya::UndoController* undo = zya::UndoController::instance();
+        undo->beginMergeSequence(QStringLiteral("addRes"));
+        bracket("AddMaterialFiles", "AddMaterialFiles Begin", !restored);
+        for (const Taken& t : taken)
+            newFileMaterial(t.path, t.type, t.exists, t.opened, restored, t.uuid);
+        bracket("AddMaterialFiles", "AddMaterialFiles end", !restored);
+        undo->endMergeSequence();
+    }
     // A project's missing files are gathered into one window when it opens.
     if (!missing.isEmpty() && m_listener && !restored)
         m_listener->OnMaterialNotExist(missing);

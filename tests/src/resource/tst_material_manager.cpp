@@ -129,10 +129,13 @@ private slots:
         QCOMPARE(undo()->stack.count(), 1);
         QCOMPARE(undo()->stack.text(0), QStringLiteral("addRes"));
 
-        // The same file again, by another spelling of its path: reported once, not added.
+        // The same file again, by another spelling of its path: reported once,
+        // not added; like a refused file, no edit to undo.
         library.AddMaterialFiles({dir + "/../add/CLIP.MP4"}, false);
+        library.AddMaterialFiles({media("random.mp4")}, false);
         QCOMPARE(listener.existing, QList<QStringList>({{dir + "/../add/CLIP.MP4"}}));
         QCOMPARE(listener.inLibrary(), 5);
+        QCOMPARE(undo()->stack.count(), 1);
         // A missing file is made again each time it is added.
         library.AddMaterialFiles({missing}, false);
         QCOMPARE(listener.missing.size(), 2);
@@ -171,7 +174,6 @@ private slots:
         // Once more: a duplicate, though the removed material stands first in the list.
         library.AddMaterialFiles({media("tone.mp3")}, false);
         QCOMPARE(listener.existing.size(), 1);
-        undo()->stack.undo(); // that step holds only the library's own markers
         // Undo the new addition and the removal: the old one is back.
         undo()->stack.undo();
         undo()->stack.undo();
