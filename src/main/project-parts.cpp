@@ -22,7 +22,12 @@ void ProjectParts::writeResource(QXmlStreamWriter& writer, bool archive) {
 
 void ProjectParts::writeTimeline(QXmlStreamWriter& writer, bool archive) {
     ZyApp* app = ZyApp::instance();
-    m_timeline->writeTimeline(writer, app ? app->mediaPathWriter(archive) : TimeLineTreeModel::PathMapper());
+    if (!app) {
+        m_timeline->writeTimeline(writer);
+        return;
+    }
+    m_timeline->writeTimeline(writer, app->mediaPathWriter(archive),
+                              archive ? TimeLineTreeModel::PathMapper() : app->mediaBesideProject());
 }
 
 void ProjectParts::readRender(QXmlStreamReader& reader) {

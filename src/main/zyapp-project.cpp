@@ -474,6 +474,16 @@ ArchivedProcessDialog* ZyApp::archivedProcessDialog() const {
     return m_archive ? m_archive->progressDialog() : nullptr;
 }
 
+std::function<QString(const QString&)> ZyApp::mediaBesideProject() const {
+    const QString file = sectionFile();
+    if (file.isEmpty())
+        return {};
+    const QString folder = QFileInfo(file).absolutePath();
+    return [folder](const QString& path) {
+        return ProjectArchive::insideFolder(path, folder) ? QDir(folder).relativeFilePath(path) : QString();
+    };
+}
+
 std::function<QString(const QString&)> ZyApp::mediaPathWriter(bool archive) {
     if (archive)
         return m_archive ? m_archive->pathWriter() : std::function<QString(const QString&)>();

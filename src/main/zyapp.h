@@ -127,6 +127,9 @@ public:
     // relative when it lies inside an archived project's folder; else as is
     // (an empty function).
     std::function<QString(const QString&)> mediaPathWriter(bool archive);
+    // For the file being written: a media path relative to its folder where
+    // the media lie inside it, else empty.
+    std::function<QString(const QString&)> mediaBesideProject() const;
     // The files the last archive could not copy, "path: reason" each.
     QStringList lastArchiveFailures() const;
     // The progress window, made by the first archive.

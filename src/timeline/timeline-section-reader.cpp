@@ -8,6 +8,7 @@
 #include "values/value-init.h"
 #include "values/transtranslate.h"
 
+#include <QFileInfo>
 #include <QStringList>
 #include <QXmlStreamReader>
 
@@ -99,7 +100,7 @@ void TimelineSectionReader::readClassify(QXmlStreamReader& reader, TimelineReadP
 SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, ClassifyItem* track) {
     LOGD("reader: =====");
     int64_t start = 0, duration = 1, offset = 0, original = 0;
-    QString path, uuid, content;
+    QString path, relativePath, uuid, content;
     QList<double> preview = numbersOf(QString(), 4), crop = numbersOf(QString(), 4), size = numbersOf(QString(), 2);
     int rotate = 0, transparent = 255, volume = 128, mutedVolume = -1, stretch = 1, backgroundTransparent = 0;
     ColourSteps colours;
@@ -119,6 +120,8 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
             offset = n;
         else if (name == QLatin1String(Path))
             path = m_mapPath ? m_mapPath(text) : text;
+        else if (name == QLatin1String(RelativePath))
+            relativePath = text;
         else if (name == QLatin1String(Uuid))
             uuid = text;
         else if (name == QLatin1String(OriginalDuration))
@@ -157,6 +160,15 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     }
     if (reader.hasError())
         return nullptr; // a clip cut off by a broken file is not half-read
+    if (!relativePath.isEmpty() && m_mapPath && QFileInfo(relativePath).isRelative()) {
+        // The project's folder, copied or moved with its media: the copy
+        // beside this project file is the one meant.
+        const QString beside = m_mapPath(relativePath);
+        if (beside != path && QFileInfo(beside).isAbsolute() && QFileInfo::exists(beside)) {
+            LOGD("reader: %s is used from beside the project, %s", qUtf8Printable(path), qUtf8Printable(beside));
+            path = beside;
+        }
+    }
     const int64_t lengthAsWritten = duration;
     timeline::fitClipSpan(&start, &duration);
     if (duration < lengthAsWritten)

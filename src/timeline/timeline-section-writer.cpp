@@ -19,13 +19,19 @@ QString rectText(double x, double y, double w, double h) {
     return QString::fromLatin1(RectFormat).arg(num(x), num(y), num(w), num(h));
 }
 
-void writeSource(QXmlStreamWriter& w, const SourceData* clip, const TimelineSectionWriter::PathMapper& mapPath) {
+void writeSource(QXmlStreamWriter& w, const SourceData* clip, const TimelineSectionWriter::PathMapper& mapPath,
+                 const TimelineSectionWriter::PathMapper& besidePath) {
     w.writeStartElement(QLatin1String(SourceItem));
     w.writeTextElement(QLatin1String(Start), QString::number(clip->startFrame()));
     w.writeTextElement(QLatin1String(Duration), QString::number(clip->lengthFrames()));
     w.writeTextElement(QLatin1String(Offset), QString::number(clip->offset()));
-    if (!clip->path().isEmpty())
-        w.writeTextElement(QLatin1String(Path), mapPath ? mapPath(clip->path()) : clip->path());
+    if (!clip->path().isEmpty()) {
+        const QString stored = mapPath ? mapPath(clip->path()) : clip->path();
+        w.writeTextElement(QLatin1String(Path), stored);
+        const QString beside = besidePath ? besidePath(clip->path()) : QString();
+        if (!beside.isEmpty() && beside != stored)
+            w.writeTextElement(QLatin1String(RelativePath), beside);
+    }
     w.writeTextElement(QLatin1String(Uuid), clip->uuid());
     w.writeTextElement(QLatin1String(OriginalDuration), QString::number(clip->originalDuration()));
     w.writeTextElement(QLatin1String(Type), QString::number(uint32_t(clip->type())));
@@ -58,27 +64,27 @@ void writeSource(QXmlStreamWriter& w, const SourceData* clip, const TimelineSect
 }
 
 void writeClassify(QXmlStreamWriter& w, const ClassifyItem* track, int row,
-                   const TimelineSectionWriter::PathMapper& mapPath) {
+                   const TimelineSectionWriter::PathMapper& mapPath, const TimelineSectionWriter::PathMapper& besidePath) {
     w.writeStartElement(QLatin1String(Classify));
     w.writeAttribute(QLatin1String(Type), QString::number(track->kind()));
     w.writeAttribute(QLatin1String(Row), QString::number(row));
     for (const SourceData* clip : track->sources())
-        writeSource(w, clip, mapPath);
+        writeSource(w, clip, mapPath, besidePath);
     w.writeEndElement();
 }
 
 } // namespace
 
-TimelineSectionWriter::TimelineSectionWriter(const TimeLineTreeModel& model, PathMapper mapPath)
-    : m_model(model), m_mapPath(std::move(mapPath)) {}
+TimelineSectionWriter::TimelineSectionWriter(const TimeLineTreeModel& model, PathMapper mapPath, PathMapper besidePath)
+    : m_model(model), m_mapPath(std::move(mapPath)), m_besidePath(std::move(besidePath)) {}
 
 void TimelineSectionWriter::write(QXmlStreamWriter& w) const {
     for (const ClassifyItem* header : m_model.root()->children()) {
         if (header->kind() == SourceNone)
             continue;
-        writeClassify(w, header, -1, m_mapPath);
+        writeClassify(w, header, -1, m_mapPath, m_besidePath);
         for (int i = 0; i < header->children().size(); ++i)
-            writeClassify(w, header->children().at(i), i, m_mapPath);
+            writeClassify(w, header->children().at(i), i, m_mapPath, m_besidePath);
     }
     w.writeStartElement(QLatin1String(Trans));
     for (const TransitionObject* t : m_model.transitions()) {

@@ -10,9 +10,13 @@ class QXmlStreamWriter;
 class TimelineSectionWriter {
 public:
     // Maps each clip's media path as it is written (the archive's relative
-    // paths); empty writes the paths as they are.
+    // paths); empty writes the paths as they are. besidePath gives the path
+    // relative to the project where the media lie in its folder (else
+    // empty), written beside it so that a copy of the folder uses its own
+    // copies of them.
     using PathMapper = TimeLineTreeModel::PathMapper;
-    explicit TimelineSectionWriter(const TimeLineTreeModel& model, PathMapper mapPath = PathMapper());
+    explicit TimelineSectionWriter(const TimeLineTreeModel& model, PathMapper mapPath = PathMapper(),
+                                   PathMapper besidePath = PathMapper());
 
     // Writes into the element the writer has open.
     void write(QXmlStreamWriter& writer) const;
@@ -20,4 +24,5 @@ public:
 private:
     const TimeLineTreeModel& m_model;
     PathMapper m_mapPath;
+    PathMapper m_besidePath;
 };

@@ -370,8 +370,9 @@ TimeLineTreeModel::ProbeCacheScope::~ProbeCacheScope() {
         m_model->m_probeCache = nullptr;
 }
 
-void TimeLineTreeModel::writeTimeline(QXmlStreamWriter& writer, const PathMapper& mapPath) const {
-    TimelineSectionWriter(*this, mapPath).write(writer);
+void TimeLineTreeModel::writeTimeline(QXmlStreamWriter& writer, const PathMapper& mapPath,
+                                      const PathMapper& besidePath) const {
+    TimelineSectionWriter(*this, mapPath, besidePath).write(writer);
 }
 
 bool TimeLineTreeModel::readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath) {

@@ -168,7 +168,9 @@ public:
     // TimelineSectionReader: "classify" elements and one "Trans" element,
     // written into the element the writer has open.
     using PathMapper = std::function<QString(const QString&)>;
-    void writeTimeline(QXmlStreamWriter& writer, const PathMapper& mapPath = PathMapper()) const;
+    // mapPath and besidePath: see TimelineSectionWriter.
+    void writeTimeline(QXmlStreamWriter& writer, const PathMapper& mapPath = PathMapper(),
+                       const PathMapper& besidePath = PathMapper()) const;
     // Reads the children of the current element until its end. Values out
     // of range are clamped or skipped with a log line.
     bool readTimeline(QXmlStreamReader& reader, const PathMapper& mapPath = PathMapper());

@@ -82,6 +82,8 @@ constexpr const char* Start = "start";
 constexpr const char* Duration = "duration";
 constexpr const char* Offset = "offset";
 constexpr const char* Path = "path";
+// The media path relative to the project, where the media lie in its folder.
+constexpr const char* RelativePath = "relativePath";
 constexpr const char* Uuid = "uuid";
 constexpr const char* OriginalDuration = "originalduraion"; // spelt so in project files
 constexpr const char* PreviewRect = "previewRect";

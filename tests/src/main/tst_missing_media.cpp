@@ -247,6 +247,31 @@ private slots:
         ZyApp::instance()->clearProject();
     }
 
+    // A project's folder copied with its media (the originals still there):
+    // the copy uses its own media, in the export and in the editor, as the
+    // library does.
+    void aCopiedProjectFolderUsesItsOwnMedia() {
+        const QString dir = korvel::test::workFolder("folder-copied");
+        const QString project = saveProjectWithClip(dir + "/film", true);
+        QVERIFY(!project.isEmpty());
+        QVERIFY(QDir().mkpath(dir + "/copy/media"));
+        const QString copy = dir + "/copy/film.zya2", ownClip = dir + "/copy/media/clip.mp4";
+        QVERIFY(QFile::copy(project, copy));
+        QVERIFY(QFile::copy(media("export-red-tone.mp4"), ownClip)); // told apart by its colour
+        QByteArray said;
+        QCOMPARE(exportProject(copy, dir + "/out.mp4", &said), 0);
+        const QImage frame = korvel::test::decodeFrame(dir + "/out.mp4", 5);
+        QVERIFY(!frame.isNull());
+        const QColor centre = frame.pixelColor(frame.width() / 2, frame.height() / 2);
+        QVERIFY2(centre.red() > 150 && centre.blue() < 80, qPrintable(centre.name()));
+
+        QVERIFY(ZyApp::instance()->openProject(copy));
+        QCOMPARE(tracks()->allSources().size(), 1);
+        QCOMPARE(tracks()->allSources().first()->path(), ownClip);
+        QVERIFY(library()->FindMaterial([&](const MaterialObject* o) { return o->path == ownClip; }));
+        ZyApp::instance()->clearProject();
+    }
+
     // A project written by a script with media paths relative to it reads
     // them from its own folder, wherever the export is started.
     void relativePathsLieBesideTheProject() {
