@@ -176,6 +176,14 @@ public:
         }
         return missing;
     }
+    QStringList unreadableMedia() const override {
+        QStringList unreadable = m_resource->manager()->unusableFiles();
+        for (const QString& path : ProjectParts::unreadableMedia()) {
+            if (!unreadable.contains(path))
+                unreadable.append(path);
+        }
+        return unreadable;
+    }
     int relinkMedia(const QString& from, const QString& to) override {
         const int changed = m_resource->manager()->relinkMaterials(from, to) + ProjectParts::relinkMedia(from, to);
         if (changed > 0)
@@ -653,7 +661,10 @@ int MainWindow::runExport(MVParams* params) {
     if (!params || !m_parts)
         return 0;
     // The export would refuse a film with holes where media should be:
-    // say so now, with the files, rather than after it started.
+    // say so now, with the files, rather than after it started (files that
+    // came back since are taken up first).
+    if (app)
+        app->relinkReturnedMedia();
     QStringList holes = m_timeline->model()->missingMedia() + m_timeline->model()->unreadableMedia();
     if (!holes.isEmpty()) {
         LOGW("export: %d media files are missing or cannot be read; not started", int(holes.size()));

@@ -280,6 +280,33 @@ void ZyApp::relinkMovedMedia() {
     }
 }
 
+int ZyApp::relinkReturnedMedia() {
+    if (!m_sections)
+        return 0;
+    const QStringList unreadable = m_sections->unreadableMedia();
+    QStringList tried;
+    for (const QString& path : unreadable) {
+        const QFileInfo info(path);
+        const QString state =
+            QStringLiteral("%1@%2").arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
+        if (m_unreadableSeen.value(path) == state)
+            continue;
+        m_unreadableSeen.insert(path, state);
+        m_sections->relinkMedia(path, path);
+        tried.append(path);
+    }
+    const QStringList still = tried.isEmpty() ? unreadable : m_sections->unreadableMedia();
+    int usable = 0;
+    for (const QString& path : tried) {
+        if (!still.contains(path)) {
+            ++usable;
+            m_unreadableSeen.remove(path);
+            LOGW("project: %s can be read now; its clips show it again", qUtf8Printable(path));
+        }
+    }
+    return usable;
+}
+
 void ZyApp::offerMissingMedia() {
     if (!m_interactive || !m_sections)
         return;

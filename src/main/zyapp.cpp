@@ -96,6 +96,12 @@ bool ZyApp::initialize(bool showWindow) {
     auto* window = new MainWindow(render);
     m_mainWindow = window;
     setProjectSections(window->projectSections());
+    // Media that were missing or broken and came back are taken up again
+    // when the user returns to the editor (from the file manager, say).
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            relinkReturnedMedia();
+    });
     if (showWindow)
         window->show();
     m_projectPath = untitledProjectPath();

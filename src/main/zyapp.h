@@ -6,6 +6,7 @@
 #include "render/preview-requests.h"
 #include "render/render-manager.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QString>
 #include <QXmlStreamReader>
@@ -145,6 +146,11 @@ public:
     bool refuseUnreadable(const QString& path);
     // Finds media that the project's folder took along when it was moved.
     void relinkMovedMedia();
+    // Reads again the project's media files that could not be read (they
+    // were missing, or broken, and came back or were mended since) and
+    // makes the clips and materials of each one that reads now usable.
+    // Each unchanged file is read once. Returns how many became usable.
+    int relinkReturnedMedia();
 
 signals:
     void sig_prependHistory(QString path);
@@ -204,6 +210,9 @@ private:
     QXmlStreamWriter m_writer;
     QString m_projectPath;
     QString m_sectionFile; // the file a save is writing
+    // Unreadable media files as relinkReturnedMedia last read them: path ->
+    // size and modification time.
+    QHash<QString, QString> m_unreadableSeen;
     bool m_placeChosen = false; // the next save goes where the user just chose, without asking
     QString m_recoveredCopy; // the automatic copy this session recovered, until saved
     QString m_keptCopy;      // the automatic copy put off to the next start, and

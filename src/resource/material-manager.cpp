@@ -295,6 +295,17 @@ int MaterialManager::relinkMaterials(const QString& from, const QString& to) {
     return relinked.size();
 }
 
+QStringList MaterialManager::unusableFiles() const {
+    QStringList unusable;
+    QMutexLocker guard(&m_listLock);
+    for (const MaterialObject* material : m_materials) {
+        if (!material->removed && material->type != Text && !material->path.isEmpty() && !material->draggable &&
+            QFileInfo::exists(material->path) && !unusable.contains(material->path))
+            unusable.append(material->path);
+    }
+    return unusable;
+}
+
 QStringList MaterialManager::missingFiles() const {
     QStringList missing;
     QMutexLocker guard(&m_listLock);

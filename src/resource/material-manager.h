@@ -84,6 +84,9 @@ public:
     int relinkMaterials(const QString& from, const QString& to);
     // The files of the library's materials that are not on disk, each once.
     QStringList missingFiles() const;
+    // The files of the library's materials that are on disk but could not
+    // be used when last read, each once.
+    QStringList unusableFiles() const;
     void RemoveAllMaterials();
     void ClearPendingPreviews();
 

@@ -8,6 +8,7 @@
 #include "values/value-init.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -372,4 +373,25 @@ void SourceData::setInitialSubtitle(const QColor& color, const QColor& backgroun
     m_font = font;
     m_content = content;
     m_backgroundTransparent = backgroundTransparent;
+}
+
+void SourceData::relink(const QString& path, int valid, const QSize& size) {
+    m_path = path;
+    m_valid = valid;
+    if (size.isValid() && !size.isEmpty() && size != m_originalSize) {
+        if (m_originalSize.isValid() && !m_originalSize.isEmpty() && !m_clipRect.isEmpty()) {
+            const double kx = double(size.width()) / m_originalSize.width();
+            const double ky = double(size.height()) / m_originalSize.height();
+            const QRect scaled(int(std::lround(m_clipRect.x() * kx)), int(std::lround(m_clipRect.y() * ky)),
+                               int(std::lround(m_clipRect.width() * kx)), int(std::lround(m_clipRect.height() * ky)));
+            m_clipRect = scaled.intersected(QRect(QPoint(0, 0), size));
+        } else {
+            m_clipRect = QRect(QPoint(0, 0), size);
+        }
+        LOGW("timeline: %s is %dx%d, not %dx%d as before; the crop is now %d,%d %dx%d", qUtf8Printable(path),
+             size.width(), size.height(), m_originalSize.width(), m_originalSize.height(), m_clipRect.x(),
+             m_clipRect.y(), m_clipRect.width(), m_clipRect.height());
+        m_originalSize = size;
+    }
+    sceneMediaChanged();
 }

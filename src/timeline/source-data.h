@@ -101,11 +101,9 @@ public:
     void setOriginalSize(const QSize& size) { m_originalSize = size; }
     void setValid(int valid) { m_valid = valid; }
     // The clip's file moved: it reads from `path` now (not an undo step).
-    void relink(const QString& path, int valid) {
-        m_path = path;
-        m_valid = valid;
-        sceneMediaChanged();
-    }
+    // A file of another size (`size`, when known) keeps the crop where it
+    // was in the picture, scaled to the new size.
+    void relink(const QString& path, int valid, const QSize& size = QSize());
     void setStretch(int stretch) { m_stretch = stretch; }
     void setInitialLook(int rotate, int transparent, int volume, bool mute);
     void setInitialColors(const ColourSteps& colours) { m_colours = colours; }

@@ -405,10 +405,12 @@ QList<SourceData*> TimeLineTreeModel::allSources() const {
 
 int TimeLineTreeModel::relinkMedia(const QString& from, const QString& to) {
     int changed = 0;
-    const int valid = probe(to).get("valid").toBool() ? 1 : 0;
+    const bg::ValueMap info = probe(to);
+    const int valid = info.get("valid").toBool() ? 1 : 0;
+    const QSize size = valid ? QSize(info.get("width").toInt(), info.get("height").toInt()) : QSize();
     for (SourceData* clip : allSources()) {
         if (clip->type() != SourceSubtitle && clip->path() == from) {
-            clip->relink(to, valid);
+            clip->relink(to, valid, size);
             ++changed;
         }
     }

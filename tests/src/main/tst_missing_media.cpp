@@ -272,6 +272,56 @@ private slots:
         ZyApp::instance()->clearProject();
     }
 
+    // A file missing when the project opened, put back later, is taken up
+    // again (the editor checks when it is returned to and before an
+    // export); each unchanged unreadable file is read once.
+    void aFileThatComesBackIsUsedAgain() {
+        const QString dir = korvel::test::workFolder("comes-back");
+        const QString project = saveProjectWithClip(dir, true);
+        QVERIFY(!project.isEmpty());
+        const QString clip = dir + "/media/clip.mp4";
+        QVERIFY(QFile::rename(clip, dir + "/away.mp4"));
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [] {
+            if (auto* missing = qobject_cast<MissingMediaDialog*>(QApplication::activeModalWidget()))
+                missing->reject();
+        });
+        closer.start(50);
+        QVERIFY(ZyApp::instance()->openProject(project));
+        closer.stop();
+        SourceData* shown = tracks()->allSources().value(0);
+        QVERIFY(shown && shown->valid() == 0);
+        QCOMPARE(ZyApp::instance()->relinkReturnedMedia(), 0);
+
+        QVERIFY(QFile::rename(dir + "/away.mp4", clip));
+        QCOMPARE(ZyApp::instance()->relinkReturnedMedia(), 1);
+        QCOMPARE(shown->valid(), 1);
+        QVERIFY(library()->FindMaterial([&](const MaterialObject* o) { return o->path == clip && o->draggable; }));
+        QVERIFY(ZyApp::instance()->projectSections()->unreadableMedia().isEmpty());
+        ZyApp::instance()->clearProject();
+    }
+
+    // Located to a file of another size, a clip keeps its crop where it was
+    // in the picture rather than showing a corner of the new one.
+    void aFileLocatedAtAnotherSizeKeepsItsCrop() {
+        const QString dir = korvel::test::workFolder("other-size");
+        const QString project = saveProjectWithClip(dir, false);
+        QVERIFY(ZyApp::instance()->openProject(project));
+        SourceData* clip = tracks()->allSources().value(0);
+        QVERIFY(clip);
+        const QSize before = clip->originalSize();
+        const QString bigger = dir + "/bigger.mp4";
+        QVERIFY(korvel::test::runFfmpeg({"-f", "lavfi", "-i",
+                                         QStringLiteral("color=red:size=%1x%2:duration=1")
+                                             .arg(before.width() * 2)
+                                             .arg(before.height() * 2),
+                                         "-pix_fmt", "yuv420p", bigger}));
+        QCOMPARE(ZyApp::instance()->projectSections()->relinkMedia(dir + "/media/clip.mp4", bigger), 1);
+        QCOMPARE(clip->originalSize(), before * 2);
+        QCOMPARE(clip->clipRect(), QRect(QPoint(0, 0), before * 2));
+        ZyApp::instance()->clearProject();
+    }
+
     // A project written by a script with media paths relative to it reads
     // them from its own folder, wherever the export is started.
     void relativePathsLieBesideTheProject() {
