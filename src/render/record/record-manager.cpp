@@ -46,7 +46,15 @@ void RecordManager::RecordAudio(bool start) {
         m_recording = true;
         emit sig_audioSourceItem(true, m_path, false);
         m_thread = new RecordThread(m_path, this);
-        connect(m_thread, &RecordThread::sig_frameRequest, this, &RecordManager::sig_frameRequest);
+        RecordThread* thread = m_thread;
+        const uint64_t generation = ++m_generation;
+        // One request moves the head by every frame owed when it is handled.
+        connect(m_thread, &RecordThread::sig_frameRequest, this, [this, thread, generation] {
+            if (generation != m_generation || m_thread != thread)
+                return; // the take has ended; its last frames were given then
+            if (const int64_t owed = thread->takeOwedFrames(); owed > 0)
+                emit sig_frameRequest(MoveStep, EditRecording, owed, 30);
+        });
         connect(m_thread, &RecordThread::sig_recordError, this, &RecordManager::slot_recordError);
         connect(m_thread, &RecordThread::sig_recordStop, this, &RecordManager::slot_recordStop);
         connect(m_thread, &RecordThread::sig_recordFull, this, &RecordManager::slot_recordFull);
@@ -61,8 +69,14 @@ void RecordManager::RecordAudio(bool start) {
     }
     if (!m_recording)
         return;
-    delete m_thread; // stops the capture and closes the file
+    m_thread->stop(); // stops the capture and closes the file
+    // The head ends where the take does.
+    const int64_t owed = m_thread->takeOwedFrames();
+    delete m_thread;
     m_thread = nullptr;
+    ++m_generation;
+    if (owed > 0)
+        emit sig_frameRequest(MoveStep, EditRecording, owed, 30);
     // A file without a single sample (no microphone, or stopped at once)
     // makes no clip: nothing would play, and the file is of no use.
     const QFileInfo file(m_filePath);

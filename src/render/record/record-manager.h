@@ -56,6 +56,7 @@ private:
     static void setUnfinishedTakes(const QStringList& takes);
 
     RecordThread* m_thread = nullptr;
+    uint64_t m_generation = 0; // counts takes, so a late request of an ended one is dropped
     QStringList m_takes; // stopped this session and still named in the settings
     QString m_path;     // the file the timeline is told of; empty after an error at the start
     QString m_filePath; // the file being written

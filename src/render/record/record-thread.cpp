@@ -4,6 +4,7 @@
 #include "render/record/wav-encoder.h"
 #include "value/interface.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -21,6 +22,10 @@ int64_t clockUs() {
 RecordThread::RecordThread(const QString& path, QObject* parent) : QThread(parent), m_path(path) {}
 
 RecordThread::~RecordThread() {
+    stop();
+}
+
+void RecordThread::stop() {
     {
         std::lock_guard<std::mutex> hold(m_stopLock);
         m_stop = true;
@@ -90,21 +95,19 @@ void RecordThread::run() {
             m_stopWake.wait_for(hold, std::chrono::microseconds(kTickUs));
     }
 
-    // One frame a tick; when the sleeps have overrun by a whole frame, one
-    // request moves two frames to catch up.
+    // Each tick the head is owed the frames the take has run on by, from
+    // the clock: sleeps that overran, or a window too busy to move the head
+    // in time, never leave the picture behind the sound being recorded.
     int64_t frames = 0;
     if (start != 0) {
-        int64_t lag = 0;
-        int64_t previous = start;
         while (sleepTick()) {
-            const int64_t times = lag > kTickUs ? 2 : 1;
-            emit sig_frameRequest(MoveStep, EditRecording, times, 30);
-            frames += times;
-            const int64_t now = clockUs();
-            if (lag > kTickUs)
-                lag -= kTickUs;
-            lag += (now - previous) - kTickUs;
-            previous = now;
+            const int64_t due = std::max<int64_t>(frames, (clockUs() - start) * 30 / 1000000);
+            if (due == frames)
+                continue;
+            const int64_t times = due - frames;
+            frames = due;
+            if (m_owed.fetch_add(times) == 0)
+                emit sig_frameRequest(MoveStep, EditRecording, times, 30);
         }
     }
     // The take is as long as the play head moved.

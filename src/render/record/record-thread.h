@@ -1,7 +1,8 @@
 // The voice-over recording thread: opens the WAV file, starts the capture
 // source on the chosen microphone and, once the microphone gives sound,
-// moves the timeline's play head one 1/30-second frame per tick for as long
-// as it runs. The recording keeps as much sound as the play head moved.
+// keeps the timeline's play head where the sound being recorded is, in
+// 1/30-second frames, for as long as it runs. The recording keeps as much
+// sound as the play head moved.
 //
 // Owned by the RecordManager (GUI thread); destroying it stops the thread,
 // the capture and the file, in that order, and joins before returning.
@@ -27,7 +28,16 @@ public:
     RecordThread(const QString& path, QObject* parent);
     ~RecordThread() override;
 
+    // Stops the capture and the file and joins the thread (GUI thread).
+    void stop();
+    // The frames the play head is owed: the take has run on by them since
+    // the last call. Any thread.
+    int64_t takeOwedFrames() { return m_owed.exchange(0); }
+
 signals:
+    // Frames are owed (`times` of them when it was sent; take them with
+    // takeOwedFrames). Not sent again until they are taken: a play head
+    // that cannot keep up skips frames instead of running behind the sound.
     void sig_frameRequest(MoveType type, EditType edit, int64_t times, int64_t fps);
     void sig_recordError();
     void sig_recordStop();
@@ -44,5 +54,6 @@ private:
     std::mutex m_stopLock; // guards m_stop
     std::condition_variable m_stopWake;
     bool m_stop = false;
+    std::atomic<int64_t> m_owed{0};
     const QString m_path;
 };
