@@ -240,6 +240,13 @@ int runExportCommand(const ExportCommand& command) {
         say(QStringLiteral("export: %1 is read by the project; choose another output").arg(command.output));
         return 2;
     }
+    // The subtitles beside it too (a link of that name may lead anywhere).
+    if (sections && command.srt &&
+        project::readsFile(*sections, command.project, subtitles::srtPathBeside(command.output))) {
+        say(QStringLiteral("export: %1, where --srt writes, is read by the project; choose another output")
+                .arg(subtitles::srtPathBeside(command.output)));
+        return 2;
+    }
     RenderManager* render = app->renderManager();
     MVParams params;
     params.audioOnly = command.audioOnly ? 1 : 0;

@@ -12,6 +12,7 @@
 #include "zyapp.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -175,8 +176,12 @@ bool writePlan(const FarmCommand& c, const FarmPlan& plan, int keyInterval, QStr
     }
     // A link as the output is written through, as the export does.
     const QFileInfo out(writtenPath(c.output));
+    // Named after this render's work folder: two renders to one output each
+    // join into a file of their own, and the last one whole stands.
+    const QString run = QString::fromLatin1(
+        QCryptographicHash::hash(plan.work.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
     const QString partial = out.absolutePath() + QStringLiteral("/.") + out.completeBaseName() +
-                            QStringLiteral(".farm-partial.") + out.suffix();
+                            QStringLiteral(".farm-partial-") + run + QLatin1Char('.') + out.suffix();
     QString title = QStringLiteral("Korvel"), comment = QStringLiteral("Korvel");
     for (const QString& field : QString::fromLatin1(exportfn::kMetadata).split(QLatin1Char(';'))) {
         if (field.startsWith(QLatin1String("title:")))

@@ -13,6 +13,7 @@
 #include "timeline/timeline-widget.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QFile>
 #include <QLockFile>
 #include <QProcess>
@@ -228,6 +229,27 @@ private slots:
         for (int i = 0; i < times.size(); ++i)
             QVERIFY2(std::abs(times[i] - expected[i]) < 0.0015,
                      qPrintable(QString("frame %1 at %2 s, %3 s in one export").arg(i).arg(times[i]).arg(expected[i])));
+    }
+
+    // Two renders of one output at once: each joins into a file of its own,
+    // and what stands at the end is a whole film.
+    void twoRendersToOneOutput() {
+        const QString out = dir + "/twice.mp4";
+        QProcess first, second;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+        for (QProcess* p : {&first, &second}) {
+            p->setProcessEnvironment(env);
+            p->setProcessChannelMode(QProcess::MergedChannels);
+            p->start(KORVEL_BINARY, {"--farm", project, out, "--segments", "2", "--engine", "local", "--wait", "--work",
+                                     dir + (p == &first ? "/twice-1" : "/twice-2")});
+        }
+        for (QProcess* p : {&first, &second}) {
+            QVERIFY(p->waitForFinished(600000));
+            QVERIFY2(p->exitCode() == 0, p->readAll().right(1500).constData());
+        }
+        QCOMPARE(korvel::test::frameTimes(out).size(), korvel::test::frameTimes(single).size());
+        QCOMPARE(QDir(dir).entryList({".twice*"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
     // A part that cannot be written (a folder stands where its file goes)

@@ -1244,6 +1244,16 @@ private slots:
         QCOMPARE(run(folder + "/./clip.mp4", &said), 2);
         QVERIFY2(said.contains("is read by the project"), said.right(300).constData());
         QCOMPARE(readFile(clip), source);
+        // Nor through the subtitles written beside it: a link of their name
+        // to the project file.
+        const QByteArray projectText = readFile(project);
+        QVERIFY(QFile::link(project, folder + "/linked.srt"));
+        said.clear();
+        QCOMPARE(korvel::test::runProgram(KORVEL_BINARY, {"--export", project, folder + "/linked.mp4", "--srt"}, &said,
+                                          120000),
+                 2);
+        QVERIFY2(said.contains("where --srt writes, is read by the project"), said.right(300).constData());
+        QCOMPARE(readFile(project), projectText);
         // A folder in the output's place is refused before any frame is made.
         QVERIFY(QDir().mkpath(folder + "/taken.mp4"));
         QCOMPARE(run(folder + "/taken.mp4", &said), 2);
