@@ -18,6 +18,7 @@
 #include <QIcon>
 #include <QStringList>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -26,7 +27,26 @@
 #include <cstring>
 #include <thread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
+
+// Standard descriptors the caller closed ("korvel --export ... >&- 2>&-")
+// are taken by /dev/null before anything else opens a file: else the log
+// or the display's connection would get their numbers, and progress text
+// and messages would be written into those.
+__attribute__((constructor(101))) void keepStandardDescriptorsTaken() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
 
 void registerMetaTypes() {
     qRegisterMetaType<MoveType>("MoveType");

@@ -1226,6 +1226,20 @@ private slots:
         QCOMPARE(QDir(dir).entryList({".orphan*"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
+    // Started with its standard output and error closed (by a script or a
+    // service), the export writes its film and ends, the display open or not.
+    void anExportWithItsOutputsClosedEnds() {
+        QVERIFY(!cliProject().isEmpty());
+        const QString out = dir + "/cli/closed.mp4";
+        QByteArray said;
+        QCOMPARE(korvel::test::runProgram("bash",
+                                          {"-c", "exec \"$0\" --export \"$1\" \"$2\" --size 160x90 >&- 2>&-",
+                                           KORVEL_BINARY, dir + "/cli.zya2", out},
+                                          &said, 120000),
+                 0);
+        QVERIFY(QFileInfo(out).size() > 1000);
+    }
+
     void commandLineExportLeavesWhatItWouldHarmWhole() {
         const QString folder = dir + "/guard";
         QDir().mkpath(folder);
