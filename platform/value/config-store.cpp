@@ -3,6 +3,7 @@
 #include "interface.h"
 #include "paths.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
@@ -29,12 +30,31 @@ void ConfigStore::loadLocked() {
         return;
     QSettings ini(QString::fromStdString(m_path), QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
-    if (ini.status() != QSettings::NoError) {
-        LOGW("configuration file %s cannot be read; starting with defaults", m_path.c_str());
-        return;
-    }
+    // A damaged line loses that line, not every setting: what the reader
+    // took is used, and the file as it was is kept beside it before a save
+    // writes over it.
     for (const QString& key : ini.allKeys())
         m_values[key.toStdString()] = iniText(ini.value(key)).toStdString();
+    if (ini.status() != QSettings::NoError) {
+        m_damaged = true;
+        LOGW("configuration file %s is damaged; the %d settings that could be read are used", m_path.c_str(),
+             int(m_values.size()));
+    }
+}
+
+void ConfigStore::keepDamagedFileLocked() {
+    if (!m_damaged)
+        return;
+    m_damaged = false;
+    const QString path = QString::fromStdString(m_path);
+    QString kept = path + QStringLiteral(".damaged");
+    for (int n = 2; QFileInfo::exists(kept) && n < 100; ++n)
+        kept = path + QStringLiteral(".damaged-%1").arg(n);
+    if (QFile::copy(path, kept))
+        LOGW("configuration file %s was damaged; it is kept as it was in %s", m_path.c_str(),
+             kept.toUtf8().constData());
+    else
+        LOGE("configuration file %s was damaged and cannot be kept aside; it is written anew", m_path.c_str());
 }
 
 bool ConfigStore::get(const std::string& key, std::string* text) {
@@ -67,6 +87,7 @@ bool ConfigStore::save() {
         LOGE("configuration folder %s cannot be created", configDirectory().c_str());
         return false;
     }
+    keepDamagedFileLocked();
     // QSettings writes through a temporary file and renames it, so a crash
     // during the save leaves the previous file whole.
     QSettings ini(QString::fromStdString(m_path), QSettings::IniFormat);

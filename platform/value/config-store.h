@@ -23,9 +23,12 @@ public:
 
 private:
     void loadLocked();
+    // Copies a file the load found damaged aside, once, before it is replaced.
+    void keepDamagedFileLocked();
 
     std::mutex m_mutex; // guards everything below
     bool m_loaded = false;
+    bool m_damaged = false; // the file read had lines the reader could not take
     std::string m_path;
     std::map<std::string, std::string> m_values;
 };

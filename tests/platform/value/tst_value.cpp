@@ -92,6 +92,7 @@ private slots:
     void configTextsSurviveTheIniFile_data();
     void configTextsSurviveTheIniFile();
     void configClearThenSaveEmptiesTheFile();
+    void aDamagedConfigLosesOnlyItsDamage();
     void configBoolReadsStoredFlags_data();
     void configBoolReadsStoredFlags();
     void publishReachesOnlyThatEvent();
@@ -327,6 +328,34 @@ void TestValue::configClearThenSaveEmptiesTheFile() {
     QVERIFY(!reader.get("clear/b", nullptr));
     QSettings ini(QString::fromStdString(store.filePath()), QSettings::IniFormat);
     QVERIFY(ini.allKeys().isEmpty());
+}
+
+// A damaged line (a section never closed, as a hand edit leaves it) costs
+// that line: the other settings are read, and the file as it was is kept
+// beside the one the next save writes.
+void TestValue::aDamagedConfigLosesOnlyItsDamage() {
+    const QString path = QString::fromStdString(ConfigStore().filePath());
+    const QByteArray damaged = "[General]\nIsEnglish=English\nwork.history=/a.zya2\n[Korvel\nlog.debug=true\n";
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(damaged), qint64(damaged.size()));
+    }
+    QFile::remove(path + ".damaged");
+    ConfigStore store;
+    std::string text;
+    QVERIFY(store.get("IsEnglish", &text));
+    QCOMPARE(bytes(text), QByteArray("English"));
+    store.set("added", "1");
+    QVERIFY(store.save());
+    QFile kept(path + ".damaged");
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), damaged);
+    ConfigStore reader;
+    QVERIFY(reader.get("work.history", &text));
+    QCOMPARE(bytes(text), QByteArray("/a.zya2"));
+    QVERIFY(reader.get("added", nullptr));
+    QVERIFY(QFile::remove(path + ".damaged"));
 }
 
 void TestValue::configBoolReadsStoredFlags_data() {
