@@ -256,7 +256,12 @@ void SingleApplication::startServer() {
                     return;
                 }
                 socket->setProperty("message", QVariant());
+                // Sent now, not when the event loop next runs: what the
+                // message asks (a large project to open) may hold the loop
+                // for longer than the newcomer waits, and it would start a
+                // second editor.
                 socket->write(kAnswer);
+                socket->flush();
                 handleMessage(buffer.left(end));
             });
         }

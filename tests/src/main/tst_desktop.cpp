@@ -133,6 +133,7 @@ private slots:
     void initTestCase();
     void secondStartHandsItsFileOver_data();
     void secondStartHandsItsFileOver();
+    void aBusyEditorStillAnswersASecondStart();
     void recentFilesKeepOtherProgramsEntries();
     void recentFilesCapOnlyOurOwn();
     void exportJobsKeepTheMachineAwakeAndTellTheirEnd();
@@ -225,6 +226,29 @@ void TestDesktop::secondStartHandsItsFileOver() {
     else
         QVERIFY(!zya::UndoController::instance()->isClean());
     zya::UndoController::instance()->setClean();
+}
+
+// The running editor busy for seconds with what a second start asked (a
+// large project opening): the second start is still answered and ends,
+// rather than taking over as a second editor.
+void TestDesktop::aBusyEditorStillAnswersASecondStart() {
+    ZyApp* app = ZyApp::instance();
+    const QMetaObject::Connection busy =
+        connect(app, &SingleApplication::activationRequested, this, [] { QThread::msleep(7000); });
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+    second.setProcessEnvironment(env);
+    second.start(KORVEL_BINARY, QStringList());
+    QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 30000);
+    disconnect(busy);
+    if (second.state() != QProcess::NotRunning) {
+        second.kill();
+        second.waitForFinished();
+    }
+    const QByteArray log = second.readAllStandardError();
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY2(log.contains("already running") && !log.contains("started, project"), log.constData());
 }
 
 // Through the user's Save: the desktop's file gains the project and keeps
