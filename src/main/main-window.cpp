@@ -483,11 +483,12 @@ void MainWindow::installShortcuts() {
         if (!fieldBeingTyped()) // the key means nothing to the timeline while typing
             emit m_toolbar->sig_pushButtonSplit();
     });
-    key(QKeySequence(Qt::Key_Right), [this] { emit m_preview->sig_toolButtonFront(); });
-    key(QKeySequence(Qt::Key_Left), [this] { emit m_preview->sig_toolButtonBack(); });
-    // Home and End go to the timeline's ends, Up and Down step between clip
-    // edges, except where the focused control moves by them itself.
+    // Left and Right step a frame, Home and End go to the timeline's ends,
+    // Up and Down step between clip edges, except where the focused control
+    // moves by them itself (a slider, a number, a list).
     const QList<QShortcut*> moves {
+        key(QKeySequence(Qt::Key_Right), [this] { emit m_preview->sig_toolButtonFront(); }),
+        key(QKeySequence(Qt::Key_Left), [this] { emit m_preview->sig_toolButtonBack(); }),
         key(QKeySequence(Qt::Key_Home), [this] { m_timeline->view()->jumpToEnd(false); }),
         key(QKeySequence(Qt::Key_End), [this] { m_timeline->view()->jumpToEnd(true); }),
         key(QKeySequence(Qt::Key_Up), [this] { m_timeline->view()->jumpToEditPoint(false); }),

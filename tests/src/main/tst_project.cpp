@@ -56,6 +56,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QListWidget>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -1628,6 +1629,14 @@ private slots:
         QVERIFY(focusOn(&number));
         QTest::keyClick(&number, Qt::Key_Up);
         QCOMPARE(number.value(), 1);
+        QCOMPARE(view->playHeadFrame(), int64_t(0));
+        // A slider (a clip's volume) moves by Left and Right.
+        QSlider volume(Qt::Horizontal, window());
+        volume.setRange(0, 128);
+        volume.setValue(60);
+        QVERIFY(focusOn(&volume));
+        QTest::keyClick(&volume, Qt::Key_Right);
+        QCOMPARE(volume.value(), 61);
         QCOMPARE(view->playHeadFrame(), int64_t(0));
         // In a list (the library, the works) End goes to its last row.
         QListWidget list(window());
