@@ -121,7 +121,10 @@ void ZyApp::announce(const QString& path, const char* statusKey) {
     if (m_interactive)
         emit sig_prependHistory(path);
     emit sig_updateProjectName(file.baseName(), true);
-    emit sig_updateProjectName(tr(statusKey).arg(file.fileName()), false);
+    // Without a window there is no status line (and no translation whose
+    // text would take the name).
+    if (m_interactive)
+        emit sig_updateProjectName(tr(statusKey).arg(file.fileName()), false);
 }
 
 bool ZyApp::maybeSave() {

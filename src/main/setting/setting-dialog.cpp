@@ -76,7 +76,9 @@ bool takeOption(int& argc, char** argv, std::string* error) {
 }
 
 bool storedAuto() {
-    return bg::configText(kConfigKey, "auto") != "off";
+    // "none" as the command line says it means off as well.
+    const std::string stored = bg::configText(kConfigKey, "auto");
+    return stored != "off" && stored != "none";
 }
 
 void apply() {

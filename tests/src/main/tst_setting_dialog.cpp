@@ -309,6 +309,10 @@ void TestSettingDialog::hardwareDecodingChoice() {
         SettingDialog again;
         QCOMPARE(child<QComboBox>(again, "comboBox_hwaccel")->currentIndex(), 1);
     }
+    // Written by hand in the command line's word, it means off as well.
+    bg::iface()->configSet(hwaccel::kConfigKey, "none");
+    hwaccel::apply();
+    QVERIFY(ff::hardwareDecoding() == ff::HardwareDecoding::None);
 
     std::string error;
     QByteArray words[] = {"korvel", "--hwaccel=gpu"};
