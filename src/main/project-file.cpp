@@ -62,8 +62,8 @@ void setError(QString* error, const QString& why) {
 // file beside it, reach the disk, and are renamed over it. The file keeps its
 // permissions (a new one gets 0666 less the umask); a symbolic link is
 // written through, as editors do.
-bool replaceWhole(const QString& path, const char* data, qint64 size, QString* error) {
-    const QString real = writtenPath(path);
+bool replaceWhole(const QString& path, const char* data, qint64 size, QString* error, const WriteAs& as) {
+    const QString real = as.automaticCopy ? QFileInfo(path).absoluteFilePath() : writtenPath(path);
     const QFileInfo target(real);
     QTemporaryFile temp(target.dir().filePath(savingPrefix(target.fileName()) + QStringLiteral("XXXXXX")));
     if (!temp.open()) {
@@ -72,7 +72,12 @@ bool replaceWhole(const QString& path, const char* data, qint64 size, QString* e
     }
     struct stat old {};
     mode_t mode = 0;
-    if (::stat(QFile::encodeName(real).constData(), &old) == 0) {
+    if (as.automaticCopy) {
+        struct stat project {};
+        mode = !as.permissionsOf.isEmpty() && ::stat(QFile::encodeName(as.permissionsOf).constData(), &project) == 0
+                   ? project.st_mode & 0777
+                   : 0600;
+    } else if (::stat(QFile::encodeName(real).constData(), &old) == 0) {
         mode = old.st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);
@@ -131,7 +136,8 @@ int removeLeftoverSaveCopies(const QString& path) {
     return removed;
 }
 
-bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark mark, bool archive, QString* error) {
+bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark mark, bool archive, QString* error,
+                  const WriteAs& as) {
     removeLeftoverSaveCopies(path);
     // Written to memory first: the formatter starts with a line break that
     // the file should not, and the file is then written in one go.
@@ -161,7 +167,7 @@ bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark ma
     int start = 0;
     while (start < bytes.size() && (bytes[start] == '\n' || bytes[start] == '\r'))
         ++start;
-    return replaceWhole(path, bytes.constData() + start, bytes.size() - start, error);
+    return replaceWhole(path, bytes.constData() + start, bytes.size() - start, error, as);
 }
 
 namespace {

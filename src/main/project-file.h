@@ -57,10 +57,20 @@ constexpr const char* kVersion = "1.0.0";
 
 enum class ArchiveMark { None, No, Yes };
 
+// How the file is written: the user's project (a link is written through,
+// permissions kept), or an automatic copy, which may lie in a folder others
+// write (the temporary folder): a link there is replaced, not followed, and
+// the copy is readable by its owner only, unless it takes the permissions
+// of the project file named in `permissionsOf`.
+struct WriteAs {
+    bool automaticCopy = false;
+    QString permissionsOf;
+};
+
 // Writes the whole file or nothing: a temporary file beside the target
 // replaces it only once complete. False with the reason on failure.
 bool writeProject(const QString& path, ProjectSections& sections, ArchiveMark mark, bool archive,
-                  QString* error);
+                  QString* error, const WriteAs& as = WriteAs());
 
 // Removes the temporary copies that saves of `path` left beside it when the
 // process was killed before replacing it ("film.zya2.saving-Ab3dEf"). The

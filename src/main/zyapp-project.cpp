@@ -391,8 +391,14 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
     error.clear();
     // The library stores its paths relative to the file being written.
     m_sectionFile = target;
+    // An automatic copy takes the project file's permissions (it may
+    // become the project when recovered), else is its owner's only.
+    project::WriteAs as;
+    as.automaticCopy = automatic;
+    if (automatic && QFileInfo(projectPath).isAbsolute() && QFileInfo(projectPath).isFile())
+        as.permissionsOf = projectPath;
     bool written = project::writeProject(target, *m_sections, marked ? project::ArchiveMark::Yes : project::ArchiveMark::No,
-                                         archive, &error);
+                                         archive, &error, as);
     if (!written && automatic) {
         // A folder that cannot be written (read-only, full) still gets the
         // project protected: the copy goes to Korvel's own folder instead.
@@ -403,7 +409,7 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
         m_sectionFile = fallback;
         if (QDir().mkpath(QFileInfo(fallback).absolutePath()) &&
             project::writeProject(fallback, *m_sections, marked ? project::ArchiveMark::Yes : project::ArchiveMark::No,
-                                  false, &fallbackError)) {
+                                  false, &fallbackError, as)) {
             target = fallback;
             written = true;
         } else {

@@ -464,6 +464,27 @@ private slots:
         QCOMPARE(templateFamily(), QString("Serif"));
     }
 
+    // An untitled project's copy goes to the temporary folder, which others
+    // write too: a link put there in its name is replaced, not written
+    // through, and the copy is for its owner's eyes only.
+    void anAutomaticCopyInTheSharedFolderIsItsOwners() {
+        ZyApp::instance()->clearProject();
+        buildProject();
+        const QString copy = project::autoSavePath(ZyApp::instance()->projectPath());
+        QCOMPARE(QFileInfo(copy).absolutePath(), QDir(QDir::tempPath()).absolutePath());
+        const QString victim = dir + "/someone-elses.txt";
+        writeFile(victim, "keep me");
+        QFile::remove(copy);
+        QVERIFY(QFile::link(victim, copy));
+        QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
+        QCOMPARE(readFile(victim), QByteArray("keep me"));
+        QVERIFY(!QFileInfo(copy).isSymLink());
+        QVERIFY(readFile(copy).contains("<Tamsel"));
+        QCOMPARE(QFileInfo(copy).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        QFile::remove(copy);
+        zya::UndoController::instance()->setClean();
+    }
+
     void automaticCopyAndItsRecovery() {
         QCOMPARE(project::autoSavePath("/nowhere/my.cut.zya2"), QDir::tempPath() + "/~temp_my.cut.zya2");
         const QString film = dir + "/film.zya2";
