@@ -204,6 +204,9 @@ CopyResult copyMedia(const QStringList& sources, const QString& resourceDir, Pro
             if (made)
                 result.made.append(copy);
         } else {
+            // Stopped inside this file: the archive was stopped, not failed.
+            if (stopped(progress))
+                result.stopped = true;
             fail(e, reason);
         }
         // A reused or failed file counts whole, so the bar ends at its total.

@@ -485,10 +485,16 @@ void MainWindow::installShortcuts() {
     });
     // Left and Right step a frame, Home and End go to the timeline's ends,
     // Up and Down step between clip edges, except where the focused control
-    // moves by them itself (a slider, a number, a list).
-    const QList<QShortcut*> moves {
+    // moves by them itself (a slider, a number, a list; a drop-down list
+    // takes Up and Down only).
+    const QList<QShortcut*> sideways {
         key(QKeySequence(Qt::Key_Right), [this] { emit m_preview->sig_toolButtonFront(); }),
-        key(QKeySequence(Qt::Key_Left), [this] { emit m_preview->sig_toolButtonBack(); }),
+        key(QKeySequence(Qt::Key_Left), [this] { emit m_preview->sig_toolButtonBack(); })};
+    connect(qApp, &QApplication::focusChanged, this, [sideways](QWidget*, QWidget* now) {
+        for (QShortcut* move : sideways)
+            move->setEnabled(!movesByKeys(now) || qobject_cast<QComboBox*>(now));
+    });
+    const QList<QShortcut*> moves {
         key(QKeySequence(Qt::Key_Home), [this] { m_timeline->view()->jumpToEnd(false); }),
         key(QKeySequence(Qt::Key_End), [this] { m_timeline->view()->jumpToEnd(true); }),
         key(QKeySequence(Qt::Key_Up), [this] { m_timeline->view()->jumpToEditPoint(false); }),

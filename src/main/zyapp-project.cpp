@@ -290,8 +290,12 @@ int ZyApp::relinkReturnedMedia() {
     QStringList tried;
     for (const QString& path : unreadable) {
         const QFileInfo info(path);
-        const QString state =
-            QStringLiteral("%1@%2").arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
+        // The change time too: a file put back with its old times kept (cp -p)
+        // is still a change.
+        const QString state = QStringLiteral("%1@%2@%3")
+                                  .arg(info.size())
+                                  .arg(info.lastModified().toMSecsSinceEpoch())
+                                  .arg(info.metadataChangeTime().toMSecsSinceEpoch());
         if (m_unreadableSeen.value(path) == state)
             continue;
         m_unreadableSeen.insert(path, state);

@@ -408,12 +408,19 @@ int TimeLineTreeModel::relinkMedia(const QString& from, const QString& to) {
     const bg::ValueMap info = probe(to);
     const int valid = info.get("valid").toBool() ? 1 : 0;
     const QSize size = valid ? QSize(info.get("width").toInt(), info.get("height").toInt()) : QSize();
+    bool reshaped = false;
     for (SourceData* clip : allSources()) {
         if (clip->type() != SourceSubtitle && clip->path() == from) {
+            const QSize before = clip->originalSize();
+            const QRect crop = clip->clipRect();
             clip->relink(to, valid, size);
+            reshaped = reshaped || clip->originalSize() != before || clip->clipRect() != crop;
             ++changed;
         }
     }
+    // A new size and crop are the project's to keep: the next save writes them.
+    if (reshaped)
+        zya::UndoController::instance()->setModified();
     return changed;
 }
 

@@ -309,6 +309,7 @@ private slots:
         QVERIFY(ZyApp::instance()->openProject(project));
         SourceData* clip = tracks()->allSources().value(0);
         QVERIFY(clip);
+        QVERIFY(zya::UndoController::instance()->isClean());
         const QSize before = clip->originalSize();
         const QString bigger = dir + "/bigger.mp4";
         QVERIFY(korvel::test::runFfmpeg({"-f", "lavfi", "-i",
@@ -319,6 +320,7 @@ private slots:
         QCOMPARE(ZyApp::instance()->projectSections()->relinkMedia(dir + "/media/clip.mp4", bigger), 1);
         QCOMPARE(clip->originalSize(), before * 2);
         QCOMPARE(clip->clipRect(), QRect(QPoint(0, 0), before * 2));
+        QVERIFY(!zya::UndoController::instance()->isClean()); // the next save keeps them
         ZyApp::instance()->clearProject();
     }
 

@@ -464,13 +464,18 @@ private slots:
         QCOMPARE(templateFamily(), QString("Serif"));
     }
 
-    // An untitled project's copy goes to the temporary folder, which others
-    // write too: a link put there in its name is replaced, not written
-    // through, and the copy is for its owner's eyes only.
+    // The copy of a project without a file (untitled, or its file deleted)
+    // goes to the temporary folder, which others write too: a link put there
+    // in its name is replaced, not written through, and the copy is for its
+    // owner's eyes only.
     void anAutomaticCopyInTheSharedFolderIsItsOwners() {
-        ZyApp::instance()->clearProject();
+        const QString film = dir + "/deleted-film.zya2";
         buildProject();
-        const QString copy = project::autoSavePath(ZyApp::instance()->projectPath());
+        writeFile(film, QByteArray());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, film));
+        QVERIFY(QFile::remove(film));
+        tracks()->addTrack(tracks()->header(SourceAudio)); // an edit
+        const QString copy = project::autoSavePath(film);
         QCOMPARE(QFileInfo(copy).absolutePath(), QDir(QDir::tempPath()).absolutePath());
         const QString victim = dir + "/someone-elses.txt";
         writeFile(victim, "keep me");
