@@ -215,6 +215,28 @@ void TimeLineGraphicsScene::setLength(double end) {
 // ---- mouse ----
 
 void TimeLineGraphicsScene::mousePressEvent(QGraphicsSceneMouseEvent* event) {
+    // A handle of the selected clip is what the user aims at, even where the
+    // next clip is drawn over half of it: its trim goes first, and the
+    // selection stays as it is (the neighbour would take it, and its own
+    // edge would be trimmed instead).
+    if (event->button() == Qt::LeftButton && event->modifiers() == Qt::NoModifier) {
+        for (QGraphicsItem* item : items(event->scenePos(), Qt::IntersectsItemShape, Qt::DescendingOrder,
+                                         viewTransform())) {
+            if (item->type() != SourceAnchor::Type || !item->isVisible())
+                continue;
+            auto* handle = static_cast<SourceAnchor*>(item);
+            if (!handle->clip() || !handle->clip()->isSelected())
+                continue;
+            m_grab.clear();
+            m_snapped.clear();
+            m_anchor = handle;
+            m_anchorGrab = event->scenePos() - handle->scenePos();
+            m_pressing = true;
+            m_unmoved = true;
+            event->accept();
+            return;
+        }
+    }
     // The items select first, so that the press sees the selection it makes.
     QGraphicsScene::mousePressEvent(event);
     if (event->button() == Qt::LeftButton)

@@ -224,6 +224,25 @@ private slots:
         QCOMPARE(clip->shownWidth(), clip->width());
     }
 
+    // The selected clip's right handle, half under the next clip: pressed
+    // there, it trims the selected clip, not the neighbour's left edge.
+    void theSelectedClipsHandleWinsOverItsNeighbour() {
+        SourceItem* first = add(header(SourceVideo), 0, 30, 0, 100);
+        SourceItem* next = add(header(SourceVideo), 30, 30, 10, 100);
+        static_cast<QGraphicsItem*>(next)->setZValue(1); // drawn over the first, as a later clip is
+        first->setSelected(true);
+        SourceAnchor* handle = first->rightAnchor();
+        QVERIFY(handle->isVisible());
+        const QPointF at = handle->scenePos() + QPointF(3, 3); // over the next clip
+        QVERIFY(next->contains(next->mapFromScene(at)));
+        drag(at, at - QPointF(5 * kFrame, 0));
+        QVERIFY(first->isSelected());
+        QCOMPARE(first->lengthFrames(), int64_t(25));
+        QCOMPARE(next->startFrame(), int64_t(30));
+        QCOMPARE(next->lengthFrames(), int64_t(30));
+        QCOMPARE(next->offset(), int64_t(10));
+    }
+
     void snapsToNeighbourEdge_data() {
         QTest::addColumn<bool>("align");
         QTest::addColumn<double>("scale"); // the view's horizontal scale
