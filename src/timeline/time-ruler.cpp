@@ -65,7 +65,8 @@ double TimeLineRuler::endX() const {
 }
 
 void TimeLineRuler::report(int64_t frame) {
-    m_frame = std::max<int64_t>(frame, 0);
+    // The last frame is the length less one: one past it shows nothing.
+    m_frame = std::clamp<int64_t>(frame, 0, std::max<int64_t>(0, m_length - 1));
     update();
     emit sig_viewportRangeUpdate(m_offset, m_frame);
 }
@@ -90,8 +91,10 @@ void TimeLineRuler::slot_offsetrangeChanged(int min, int max) {
 
 void TimeLineRuler::slot_limitPosX(double x) {
     m_length = int64_t(std::llround(x / timeline::frameWidth()));
-    if (m_frame > m_length)
-        report(m_length);
+    // A timeline grown shorter (its last clip deleted or moved) takes the
+    // play head back onto its new last frame.
+    if (m_frame > std::max<int64_t>(0, m_length - 1))
+        report(m_length - 1);
 }
 
 void TimeLineRuler::slot_moveValue(int offset, double x) {

@@ -88,7 +88,7 @@ private slots:
     void pressPastTheEndStopsAtTheEnd() {
         ruler->slot_limitPosX(50.0 * 200);
         QTest::mouseClick(ruler.get(), Qt::LeftButton, Qt::NoModifier, QPoint(350, 10));
-        QCOMPARE(ruler->playFrame(), int64_t(200));
+        QCOMPARE(ruler->playFrame(), int64_t(199)); // the last frame, not one past it
     }
 
     void dragInsideFollowsPointer() {
@@ -97,7 +97,7 @@ private slots:
         dragTo(150);
         QCOMPARE(ruler->playFrame(), int64_t(150));
         dragTo(370); // past the end of a 300-frame timeline, not yet at the edge
-        QCOMPARE(ruler->playFrame(), int64_t(300));
+        QCOMPARE(ruler->playFrame(), int64_t(299));
         QCOMPARE(ruler->offset(), 0);
     }
 
@@ -160,10 +160,11 @@ private slots:
         QCOMPARE(moved.count(), 0);
         ruler->slot_limitPosX(50.0 * 300);
         QCOMPARE(ruler->length(), int64_t(300));
-        QCOMPARE(ruler->playFrame(), int64_t(300));
+        // Onto the new last frame (one past it the preview is black).
+        QCOMPARE(ruler->playFrame(), int64_t(299));
         QCOMPARE(moved.count(), 1);
         QCOMPARE(moved.at(0).at(0).toInt(), 30);
-        QCOMPARE(moved.at(0).at(1).value<int64_t>(), int64_t(300));
+        QCOMPARE(moved.at(0).at(1).value<int64_t>(), int64_t(299));
     }
 
     void paintsMarkerAtPlayHead() {
