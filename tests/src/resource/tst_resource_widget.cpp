@@ -193,7 +193,7 @@ private slots:
         QTRY_VERIFY((box = panel.window()->findChild<QMessageBox*>()) != nullptr);
         QVERIFY2(box->text().contains(notes + ": " + english.texts.value("material_view.NotMedia")),
                  qPrintable(box->text()));
-        QVERIFY(box->text().startsWith("These 1 files cannot be used"));
+        QVERIFY(box->text().startsWith("Not added, as they cannot be used (1):"));
         box->close();
         QCoreApplication::removeTranslator(&english);
     }
