@@ -332,7 +332,9 @@ int runLocal(const FarmPlan& plan, const int* signalled) {
         say(QStringLiteral("farm: the join could not start: %1").arg(join.errorString()));
         return 1;
     }
-    while (!join.waitForFinished(50)) {
+    // A join that ends inside processEvents() is NotRunning afterwards, and
+    // waitForFinished() then says false for ever: the state decides.
+    while (join.state() != QProcess::NotRunning && !join.waitForFinished(50)) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         if (*signalled) {
             stopGroup(&join);
