@@ -934,6 +934,10 @@ GsPixelRect GsOutputRaw::pictureArea() const {
     const int h = std::min(m_height, 2 * int(std::lround(sceneH * scale / 2)));
     if (w <= 0 || h <= 0)
         return whole;
+    // Shapes that differ by rounding only (1000 x 563 into 1280 x 720) fill
+    // the output: a stretch of under 1 % is not seen, a line of black is.
+    if ((m_width - w) * 100 < m_width && (m_height - h) * 100 < m_height)
+        return whole;
     return GsPixelRect{(m_width - w) / 2 & ~1, (m_height - h) / 2 & ~1, w, h};
 }
 

@@ -392,6 +392,8 @@ private slots:
         QTest::addColumn<QRect>("picture");
         QTest::newRow("bars above and below") << QSize(480, 360) << QRect(0, 44, 480, 270);
         QTest::newRow("bars at the sides") << QSize(960, 360) << QRect(160, 0, 640, 360);
+        // Shapes apart by rounding only: filled, not a line of black.
+        QTest::newRow("nearly the same shape") << QSize(640, 362) << QRect(0, 0, 640, 362);
     }
 
     void anotherShapeIsFittedBetweenBars() {
@@ -428,6 +430,8 @@ private slots:
         const double worst = *std::min_element(psnr.begin(), psnr.end());
         qInfo("%s: worst Y PSNR %.1f dB", qPrintable(tag), worst);
         QVERIFY2(worst >= 28.0, qPrintable(QStringLiteral("%1 dB").arg(worst)));
+        if (picture.size() == size)
+            return;
         // The bars are black (their middle and the far corners; the encoder
         // blurs the edges next to the picture).
         const QImage frame = decodeFrame(ours, 10);
