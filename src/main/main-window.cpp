@@ -168,21 +168,19 @@ public:
         m_resource->clearLibrary();
         ProjectParts::clearSections();
     }
-    QStringList missingMedia() const override {
-        QStringList missing = m_resource->manager()->missingFiles();
-        for (const QString& path : ProjectParts::missingMedia()) {
-            if (!missing.contains(path))
-                missing.append(path);
+    // The library's files, then the clips' that it does not name.
+    static QStringList united(QStringList library, const QStringList& clips) {
+        for (const QString& path : clips) {
+            if (!library.contains(path))
+                library.append(path);
         }
-        return missing;
+        return library;
+    }
+    QStringList missingMedia() const override {
+        return united(m_resource->manager()->missingFiles(), ProjectParts::missingMedia());
     }
     QStringList unreadableMedia() const override {
-        QStringList unreadable = m_resource->manager()->unusableFiles();
-        for (const QString& path : ProjectParts::unreadableMedia()) {
-            if (!unreadable.contains(path))
-                unreadable.append(path);
-        }
-        return unreadable;
+        return united(m_resource->manager()->unusableFiles(), ProjectParts::unreadableMedia());
     }
     int relinkMedia(const QString& from, const QString& to) override {
         const int changed = m_resource->manager()->relinkMaterials(from, to) + ProjectParts::relinkMedia(from, to);
