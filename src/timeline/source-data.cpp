@@ -14,9 +14,10 @@ namespace {
 
 // Stacking counters: later clips of a kind above earlier ones, every subtitle
 // above every picture above every video. Never reset while the program runs.
-int s_subtitleZ = 2000000;
-int s_pictureZ = 1000000;
-int s_videoZ = 0;
+constexpr int kSubtitleZFrom = 2000000, kPictureZFrom = 1000000, kVideoZFrom = 0;
+int s_subtitleZ = kSubtitleZFrom;
+int s_pictureZ = kPictureZFrom;
+int s_videoZ = kVideoZFrom;
 
 int takeZValue(SourceType type) {
     if (type & SourceSubtitle)
@@ -52,6 +53,19 @@ int SourceData::peekZValue(SourceType type) {
     if (type & SourceVideo)
         return s_videoZ;
     return 0;
+}
+
+void SourceData::restoreZValue(int z) {
+    m_zValue = z;
+    int* counter = nullptr;
+    if (m_type & SourceSubtitle)
+        counter = z >= kSubtitleZFrom ? &s_subtitleZ : nullptr;
+    else if (m_type & SourcePicture)
+        counter = z >= kPictureZFrom && z < kSubtitleZFrom ? &s_pictureZ : nullptr;
+    else if (m_type & SourceVideo)
+        counter = z >= kVideoZFrom && z < kPictureZFrom ? &s_videoZ : nullptr;
+    if (counter && *counter <= z)
+        *counter = z + 1;
 }
 
 void SourceData::onChange(int operation, const bg::Value& data) {

@@ -110,6 +110,10 @@ public:
     void setInitialSubtitle(const QColor& color, const QColor& backgroundColor, const QFont& font,
                             const QString& content, int backgroundTransparent);
     void setInitialZValue(int z) { m_zValue = z; }
+    // A stacking order read back from a project: the clip takes it, and its
+    // kind's counter moves past it when it lies in the kind's own range, so
+    // clips added afterwards still go on top of those of their kind.
+    void restoreZValue(int z);
 
     // The next zValue a new clip of this kind takes (counters never reset).
     static int peekZValue(SourceType type);

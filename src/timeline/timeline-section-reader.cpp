@@ -13,6 +13,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -103,6 +104,7 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     QString path, relativePath, uuid, content;
     QList<double> preview = numbersOf(QString(), 4), crop = numbersOf(QString(), 4), size = numbersOf(QString(), 2);
     int rotate = 0, transparent = 255, volume = 128, mutedVolume = -1, stretch = 1, backgroundTransparent = 0;
+    std::optional<int> stacking;
     ColourSteps colours;
     bool mute = false;
     QColor color, backgroundColor;
@@ -156,6 +158,8 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
             backgroundColor.setNamedColor(text);
         else if (name == QLatin1String(BackgroundTransparent))
             backgroundTransparent = i;
+        else if (name == QLatin1String(StackingOrder))
+            stacking = i;
         // "type" and "subtitle" are not used: the clip takes its track's kind.
     }
     if (reader.hasError())
@@ -240,6 +244,8 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     if (track->kind() == SourceSubtitle)
         clip->setInitialSubtitle(color, backgroundColor, font, content,
                                  clampSetting(backgroundTransparent, 0, timeline::kMaxOpacity, "background opacity"));
+    if (stacking)
+        clip->restoreZValue(clampSetting(*stacking, -timeline::kMaxStacking, timeline::kMaxStacking, "stacking order"));
     track->addSource(clip);
     return clip;
 }

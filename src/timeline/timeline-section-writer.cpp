@@ -60,6 +60,8 @@ void writeSource(QXmlStreamWriter& w, const SourceData* clip, const TimelineSect
         w.writeTextElement(QLatin1String(BackgroundColor), clip->backgroundColor().name());
         w.writeTextElement(QLatin1String(BackgroundTransparent), QString::number(clip->backgroundTransparent()));
     }
+    if (clip->type() == SourcePicture || clip->type() == SourceVideo || subtitle)
+        w.writeTextElement(QLatin1String(StackingOrder), QString::number(clip->zValue()));
     w.writeEndElement();
 }
 

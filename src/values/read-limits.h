@@ -34,6 +34,8 @@ constexpr double kMaxPlacement = 999999999;
 
 // The largest subtitle text, in points or pixels: the panel's largest size.
 constexpr int kMaxFontSize = 500;
+// A clip's stacking order: room for a billion raises or lowerings either way.
+constexpr int kMaxStacking = 1000000000;
 
 // v inside lo..hi.
 int clampSetting(int v, int lo, int hi, const char* what);

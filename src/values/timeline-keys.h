@@ -109,6 +109,10 @@ constexpr const char* Font = "font";
 constexpr const char* Content = "content";
 constexpr const char* BackgroundColor = "backgroundcolor";
 constexpr const char* BackgroundTransparent = "backgroundtransparent";
+// A picture's, video's or subtitle's place in the stacking order, so that a
+// reopened project stacks as it was edited. Without it (older files) clips
+// stack in the order they are read.
+constexpr const char* StackingOrder = "zValue";
 constexpr const char* StartFrame = "startframe";
 constexpr const char* EndFrame = "endframe";
 constexpr const char* DurationFrame = "durationframe";

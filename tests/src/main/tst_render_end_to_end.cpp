@@ -499,6 +499,35 @@ private slots:
         }
     }
 
+    // A clip raised over a later one ("UpLevel") stays on top in the file
+    // exported from the saved project, which a fresh process reads.
+    void aRaisedClipStaysOnTopWhenReopened() {
+        const QString project = dir + "/stacking.zya2";
+        QVERIFY(ZyApp::instance()->createProject(project, 320, 240, true));
+        TimeLineTreeModel* m = tracks();
+        ClassifyItem* lower = m->header(SourceVideo);
+        SourceData* red = m->createFromMaterial(lower, media("export-red-tone.mp4"), 0);
+        QVERIFY(red);
+        lower->addSource(red);
+        ClassifyItem* upper = m->addTrack(lower);
+        SourceData* blue = m->createFromMaterial(upper, media("vp9-opus.webm"), 0); // added later: on top
+        QVERIFY(blue);
+        upper->addSource(blue);
+        QVERIFY(m->levelSource(red, 15, true));
+        QVERIFY(red->zValue() > blue->zValue());
+        QVERIFY(ZyApp::instance()->saveProject(false, false, project));
+        for (const char* conversion : {"gpu", "cpu"}) {
+            const QString ours = dir + "/stacking-" + conversion + ".mp4";
+            QByteArray said;
+            qputenv("KORVEL_COLOUR_CONVERSION", conversion);
+            const int status = runProgram(KORVEL_BINARY, {"--export", project, ours, "--to", "30"}, &said);
+            qunsetenv("KORVEL_COLOUR_CONVERSION");
+            QVERIFY2(status == 0, said.right(400).constData());
+            const QColor seen = decodeFrame(ours, 15).pixelColor(160, 120);
+            QVERIFY2(seen.red() > 200 && seen.blue() < 60, qPrintable(QString(conversion) + ": " + seen.name()));
+        }
+    }
+
     void subtitlePanelEditsShowAtOnce() {
         // A white box on black: each edit in the open panel must show in the
         // preview without the play head moving.

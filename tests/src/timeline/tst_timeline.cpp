@@ -611,12 +611,19 @@ private slots:
         model->allSources().first()->updateData(MenuVideo, far, tlkey::X);
         ClassifyItem* titles = model->header(SourceSubtitle);
         titles->addSource(model->createSubtitle(titles, 400, 10, "big", QFont("Sans", timeline::kMaxFontSize), Qt::red));
+        // A clip raised far above the others keeps its place, and clips
+        // added after reading still go on top of it.
+        SourceData* raised = video()->sources().first();
+        const int high = SourceData::peekZValue(SourceVideo) + 100;
+        raised->setValue(tlkey::ZValue, bg::Value(high), true, true);
         const QString first = xmlOf(*model);
         TimeLineTreeModel other;
         QVERIFY(readInto(other, first));
         QCOMPARE(other.allSources().size(), 51);
         QCOMPARE(other.transitions().size(), model->transitions().size());
         QCOMPARE(firstDifference(xmlOf(other), first), QString());
+        QCOMPARE(other.header(SourceVideo)->sources().first()->zValue(), high);
+        QVERIFY(SourceData::peekZValue(SourceVideo) > high);
     }
 
     void untrustedProject_data() {
