@@ -183,9 +183,11 @@ bool addStream(Movie& m, AVCodecContext* codec, AVStream** stream) {
 bool openEncoder(Movie& m, AVCodecContext* codec, AVDictionary** options) {
     if (m.format->oformat->flags & AVFMT_GLOBALHEADER)
         codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int ret = avcodec_open2(codec, codec->codec, options);
+    // A refused open leaves the context without its codec.
+    const AVCodec* encoder = codec->codec;
+    int ret = avcodec_open2(codec, encoder, options);
     if (ret < 0) {
-        LOG_AV(ret, "opening the %s encoder", codec->codec->name);
+        LOG_AV(ret, "opening the %s encoder", encoder->name);
         return false;
     }
     // What the encoder left in the dictionary it did not know.
@@ -697,8 +699,11 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
         LOG_AV(ret, "no %s muxer for %s", formatNames[int(container)], pathUtf8);
         return nullptr;
     }
-    if (withVideo && !openVideo(*m, container, s, width, height))
+    if (withVideo && !openVideo(*m, container, s, width, height)) {
+        t_createFailure = "the video encoder refuses " + std::to_string(width) + "x" + std::to_string(height) +
+                          " at " + std::to_string(s.frameRate) + " frames a second";
         return nullptr;
+    }
     if (withAudio && !openAudio(*m, container, s))
         return nullptr;
     setMetadata(format, s.metadata);

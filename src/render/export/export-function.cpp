@@ -83,9 +83,9 @@ MVSettings movieSettings(const MVParams& params, const char* metadata) {
     s.width = video ? params.width : 1920;
     s.height = video ? params.height : 1080;
     s.audioOnly = params.audioOnly;
+    // The composition's own rate: the writer spaces its pictures by the play
+    // rate (a rate widened here instead would put them in uneven slots).
     s.frameRate = video ? params.frameRate : 25;
-    if (video && params.playRate > 0.0 && params.playRate < 1.0)
-        s.frameRate = int32_t(params.frameRate / params.playRate);
     s.keyFrameInterval = video ? params.keyFrameInterval : 25;
     s.fixedKeyFrames = video ? params.fixedKeyFrames : 0;
     s.bitRate = video ? params.bitRate : 0;

@@ -21,7 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTimer>
@@ -254,10 +254,24 @@ void ExportParamWidget::buildForm() {
     m_export->setObjectName("pushButton_export");
     m_export->setDefault(true);
     top->addWidget(m_export, 0, Qt::AlignRight);
-    // A window, not a dialog: Return exports and Escape closes it, as in one.
-    for (const int key : {int(Qt::Key_Return), int(Qt::Key_Enter)})
-        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, m_export, &QPushButton::click);
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
+}
+
+void ExportParamWidget::keyPressEvent(QKeyEvent* event) {
+    if (event->modifiers() & ~Qt::KeypadModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        m_export->click();
+        break;
+    case Qt::Key_Escape:
+        close();
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 void ExportParamWidget::showForExport() {

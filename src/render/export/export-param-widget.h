@@ -76,6 +76,11 @@ signals:
     // Emitted with the same record right after the callback has returned.
     void sig_exportParam(MVParams* params);
 
+protected:
+    // Return exports and Escape closes the window, as in a dialog; keys that
+    // an open list or a field takes for itself never get here.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void buildForm();
     void setFolder(const QString& folder);

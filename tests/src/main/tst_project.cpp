@@ -1143,6 +1143,9 @@ private slots:
         QTest::newRow("no project") << QStringList {dir + "/none.zya2", out} << 2 << false;
         QTest::newRow("unwritable output") << QStringList {dir + "/cli.zya2", dir + "/no-folder/out.mp4"} << 1
                                            << false;
+        // Within the command line's sizes, beyond what the .avi encoder takes.
+        QTest::newRow("size the encoder refuses")
+            << QStringList {dir + "/cli.zya2", dir + "/cli/out.avi", "--size", "8192x16", "--to", "5"} << 1 << false;
         QTest::newRow("negative from") << QStringList {dir + "/cli.zya2", out, "--from", "-1"} << 2 << false;
         QTest::newRow("from not a number") << QStringList {dir + "/cli.zya2", out, "--from", "1e2"} << 2 << false;
         QTest::newRow("empty part") << QStringList {dir + "/cli.zya2", out, "--from", "100", "--to", "100"} << 2

@@ -7,6 +7,7 @@
 #include "value/interface.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -205,8 +206,7 @@ private slots:
     void returnExportsAndEscapeCloses() {
         auto w = shownWindow();
         setName(w->widget.get(), "by-keys");
-        // Shortcuts answer in the active window; without a window manager it
-        // is made so here.
+        // Without a window manager the window is made the active one here.
         QApplication::setActiveWindow(w->widget.get());
         QTest::keyClick(child<QLineEdit>(w->widget.get(), "lineEdit_name"), Qt::Key_Return);
         QCOMPARE(w->received.size(), 1);
@@ -216,6 +216,23 @@ private slots:
         QTest::keyClick(child<QLineEdit>(w->widget.get(), "lineEdit_name"), Qt::Key_Escape);
         QVERIFY(!w->widget->isVisible());
         QCOMPARE(w->received.size(), 1);
+        // In an open list both keys are the list's: Return picks, Escape
+        // closes the list, and the window neither exports nor closes.
+        w->widget->showForExport();
+        QVERIFY(QTest::qWaitForWindowExposed(w->widget.get()));
+        QApplication::setActiveWindow(w->widget.get());
+        auto* extension = child<QComboBox>(w->widget.get(), "comboBox_extension");
+        extension->setCurrentText(".mp4");
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+            extension->showPopup();
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            QTest::keyClick(extension->view(), Qt::Key_Up);
+            QTest::keyClick(extension->view(), key);
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+            QVERIFY(w->widget->isVisible());
+            QCOMPARE(w->received.size(), 1);
+        }
+        QCOMPARE(extension->currentText(), QString(".mp3"));
     }
 
     // The user's own subtitles beside a new export are asked about too;
