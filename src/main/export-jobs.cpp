@@ -258,8 +258,12 @@ bool ExportJobQueue::writesTo(const QString& path) const {
         return x.fileName() == y.fileName() && !folderX.isEmpty() &&
                folderX == QFileInfo(y.absolutePath()).canonicalFilePath();
     };
-    return std::any_of(m_jobs.begin(), m_jobs.end(),
-                       [&](const ExportJob& job) { return !job.ended() && (job.output == path || same(job.output, path)); });
+    const auto writes = [&](const QString& file) { return file == path || same(file, path); };
+    // The subtitles written beside a movie are that export's file too.
+    return std::any_of(m_jobs.begin(), m_jobs.end(), [&](const ExportJob& job) {
+        return !job.ended() && (writes(job.output) || (job.options.contains(QStringLiteral("--srt")) &&
+                                                       writes(exportfn::srtPathBeside(job.output))));
+    });
 }
 
 void ExportJobQueue::startNext() {

@@ -26,6 +26,7 @@
 #include "undo/undo-controller.h"
 #include "value/interface.h"
 #include "values/panel-signals.h"
+#include "project-file.h"
 #include "zyapp.h"
 
 #include <QAbstractItemView>
@@ -268,6 +269,10 @@ MainWindow::MainWindow(RenderManager* render, QWidget* parent) : QWidget(parent)
     m_jobs = new ExportJobQueue(this);
     m_jobsWindow = new JobsWindow(m_jobs, this);
     m_exportWindow->setOutputInUse([this](const QString& path) { return m_jobs->writesTo(path); });
+    m_exportWindow->setReadByProject([](const QString& path) {
+        const ZyApp* app = ZyApp::instance();
+        return app && app->projectSections() && project::readsFile(*app->projectSections(), app->projectPath(), path);
+    });
     connect(m_jobs, &ExportJobQueue::jobChanged, this, [this](int id) {
         const ExportJob* job = m_jobs->job(id);
         if (!m_progress || id != m_progressJob || !job)

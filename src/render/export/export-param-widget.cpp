@@ -423,10 +423,21 @@ bool ExportParamWidget::fillParams(MVParams& params) {
              tr("exportmvwindow.Ok"));
         return false;
     }
-    if (m_outputInUse && m_outputInUse(QFileInfo(path).absoluteFilePath())) {
-        LOGW("export refused: an export to %s waits or runs", path.toUtf8().constData());
-        hint(this, tr("exportmvwindow.Hint"), tr("exportmvwindow.OutputInUse").arg(path), tr("exportmvwindow.Ok"));
-        return false;
+    QStringList written {path};
+    if (writeSubtitles())
+        written << exportfn::srtPathBeside(path);
+    for (const QString& file : written) {
+        if (m_readByProject && m_readByProject(QFileInfo(file).absoluteFilePath())) {
+            LOGW("export refused: the project reads %s", file.toUtf8().constData());
+            hint(this, tr("exportmvwindow.Hint"), tr("exportmvwindow.ReadByProject").arg(file),
+                 tr("exportmvwindow.Ok"));
+            return false;
+        }
+        if (m_outputInUse && m_outputInUse(QFileInfo(file).absoluteFilePath())) {
+            LOGW("export refused: an export to %s waits or runs", file.toUtf8().constData());
+            hint(this, tr("exportmvwindow.Hint"), tr("exportmvwindow.OutputInUse").arg(file), tr("exportmvwindow.Ok"));
+            return false;
+        }
     }
     params.audioOnly = extension == QLatin1String(".mp3") ? 1 : 0;
     params.gif = extension == QLatin1String(".gif") ? 1 : 0;

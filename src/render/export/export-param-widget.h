@@ -58,6 +58,9 @@ public:
     // Whether an export waiting or running writes to a path: a second export
     // there is refused, as it would replace the first one's file.
     void setOutputInUse(std::function<bool(const QString& path)> inUse) { m_outputInUse = std::move(inUse); }
+    // Whether the project reads a file (its media, the project file): an
+    // export there is refused before it starts.
+    void setReadByProject(std::function<bool(const QString& path)> reads) { m_readByProject = std::move(reads); }
 
 public slots:
     // From RenderManager::sig_updateSceneSize: the project's size leads the presets.
@@ -92,6 +95,7 @@ private:
 
     ExportCallback m_onExport;
     std::function<bool(const QString&)> m_outputInUse;
+    std::function<bool(const QString&)> m_readByProject;
     MVParams m_params;
     QString m_folder;           // the folder last chosen
     QStringList m_presetTexts;  // the size choices as first built

@@ -1047,6 +1047,25 @@ private slots:
         QCOMPARE(queue.job(id)->reason, QStringLiteral("the disk may be full"));
     }
 
+    // The subtitles an export writes beside its movie are its file too: a
+    // second export of that name to another type would replace them.
+    void aJobsSubtitlesAreItsFileToo() {
+        const QString folder = korvel::test::workFolder("subtitled-job");
+        const QString fake = folder + "/fake-korvel";
+        writeFile(fake, "#!/bin/sh\nsleep 60\n");
+        QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        ExportJobQueue queue;
+        queue.setProgram(fake);
+        const QString snapshot = queue.newSnapshotPath();
+        writeFile(snapshot, "<Tamsel/>");
+        queue.add(snapshot, folder + "/film.mp4", {"--srt"});
+        queue.add(queue.newSnapshotPath(), folder + "/plain.mp4", {});
+        QVERIFY(queue.writesTo(folder + "/film.srt"));
+        QVERIFY(queue.writesTo(folder + "/film.mp4"));
+        QVERIFY(!queue.writesTo(folder + "/plain.srt"));
+        queue.cancelAll();
+    }
+
     // "Open folder" of an export moved away since says so and opens the
     // folder it was written to.
     void anExportMovedAwayOpensItsFolder() {

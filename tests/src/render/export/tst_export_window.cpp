@@ -263,6 +263,22 @@ private slots:
         QCOMPARE(boxesSeen.size(), 1);
         QVERIFY2(boxesSeen.first().contains("exportmvwindow.OutputInUse"), qPrintable(boxesSeen.first()));
         QCOMPARE(w->received.size(), 1);
+        // Another export's subtitles, which this one would write over.
+        boxesSeen.clear();
+        w->widget->setOutputInUse([this](const QString& path) { return path == folder + "/titled.srt"; });
+        setName(w->widget.get(), "titled");
+        clickExport(w->widget.get());
+        QCOMPARE(boxesSeen.size(), 1);
+        QVERIFY2(boxesSeen.first().contains("exportmvwindow.OutputInUse"), qPrintable(boxesSeen.first()));
+        QCOMPARE(w->received.size(), 1);
+        // One of the project's own files is refused before anything starts.
+        boxesSeen.clear();
+        w->widget->setReadByProject([this](const QString& path) { return path == folder + "/clip.mp4"; });
+        setName(w->widget.get(), "clip");
+        clickExport(w->widget.get());
+        QCOMPARE(boxesSeen.size(), 1);
+        QVERIFY2(boxesSeen.first().contains("exportmvwindow.ReadByProject"), qPrintable(boxesSeen.first()));
+        QCOMPARE(w->received.size(), 1);
     }
 
     void fillsTheRecord_data() {
