@@ -50,7 +50,7 @@ void ZyApp::forgetAutoSave() {
     const QString primary = project::autoSavePath(m_projectPath);
     const QString fallback = project::autoSaveFallbackPath(m_projectPath);
     for (const QString& copy : {primary, fallback, notKeptCopy(primary), notKeptCopy(fallback), m_recoveredCopy}) {
-        if (copy.isEmpty() || copy == m_keptCopy)
+        if (copy.isEmpty() || m_keptCopies.contains(copy))
             continue; // offered again at the next start, as the user asked
         if (QFileInfo::exists(copy) && !QFile::remove(copy))
             LOGW("project: the automatic copy %s cannot be deleted", qUtf8Printable(copy));
@@ -61,11 +61,14 @@ void ZyApp::forgetAutoSave() {
 }
 
 QString ZyApp::notKeptCopy(const QString& copy) const {
-    if (copy.isEmpty() || copy != m_keptCopy)
-        return copy;
-    const QFileInfo info(copy);
-    return info.dir().filePath(
-        project::fittedName(QString(), info.completeBaseName(), QStringLiteral("-next.") + info.suffix()));
+    QString other = copy;
+    // A name at the longest a file name may be stays the same: tries end.
+    for (int tries = 0; tries < 10 && !other.isEmpty() && m_keptCopies.contains(other); ++tries) {
+        const QFileInfo info(other);
+        other = info.dir().filePath(
+            project::fittedName(QString(), info.completeBaseName(), QStringLiteral("-next.") + info.suffix()));
+    }
+    return other;
 }
 
 void ZyApp::recordAutoSave(const QString& copy, const QString& owner) {

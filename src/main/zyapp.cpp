@@ -1,4 +1,5 @@
 #include "zyapp.h"
+#include "kept-copies.h"
 
 #include "project-archive.h"
 #include "project-file.h"
@@ -135,18 +136,17 @@ bool ZyApp::initializeHeadless() {
 void ZyApp::startSession(const QStringList& arguments) {
     QString autoSave = QString::fromStdString(bg::configText("autoSavePath"));
     // A copy put off at an earlier start comes up when no newer one does
-    // (a newer one first: the put-off one waits for the start after).
-    const QString kept = QString::fromStdString(bg::configText(kKeptCopyKey));
+    // (a newer one first: the put-off ones wait for the starts after).
+    QList<KeptCopy> kept = keptcopies::read();
     if (!kept.isEmpty() && (autoSave.isEmpty() || !QFileInfo(autoSave).isFile())) {
-        if (QFileInfo(kept).isFile()) {
-            bg::iface()->configSet("autoSavePath", kept.toStdString());
-            bg::iface()->configSet(kAutoSaveOwnerKey, bg::configText(kKeptOwnerKey));
-            autoSave = kept;
-        }
-        bg::iface()->configSet(kKeptCopyKey, std::string());
-        bg::iface()->configSet(kKeptOwnerKey, std::string());
-        bg::iface()->configSave();
+        const KeptCopy next = kept.takeFirst();
+        bg::iface()->configSet("autoSavePath", next.copy.toStdString());
+        bg::iface()->configSet(kAutoSaveOwnerKey, next.owner.toStdString());
+        autoSave = next.copy;
     }
+    keptcopies::write(kept);
+    // This session's copies never take the place of those still put off.
+    m_keptCopies = keptcopies::paths(kept);
     StartupPlan plan = planStartup(autoSave, arguments);
     if (!plan.recoveryPath.isEmpty()) {
         QTimer::singleShot(kRecoveryPromptDelayMs, this,
@@ -197,8 +197,7 @@ void ZyApp::keepUnfinishedTake() {
 }
 
 void ZyApp::showRecoveryPrompt(const QString& tempPath, const QString& projectToOpen) {
-    m_keptCopy.clear();
-    m_keptOwner.clear();
+    m_keptCopies.removeAll(tempPath); // offered now: kept again only when put off again
     QMessageBox box(QMessageBox::Information, tr("MainWindow.Hint"), tr("Mainwindow.restart").arg(tempPath),
                     QMessageBox::NoButton, m_mainWindow);
     box.setObjectName(QStringLiteral("recoveryPrompt"));
@@ -210,18 +209,20 @@ void ZyApp::showRecoveryPrompt(const QString& tempPath, const QString& projectTo
     box.exec();
     // Only the user's own "discard" deletes the copy: Escape, closing the
     // box or a logout (a signal ends the loop) keep it for the next start.
+    const bool putOff = box.clickedButton() != resume && box.clickedButton() != discard;
+    bool resumed = false;
     if (box.clickedButton() == resume)
-        resumeAutoSave(true, tempPath);
+        resumed = resumeAutoSave(true, tempPath);
     else if (box.clickedButton() == discard)
         resumeAutoSave(false, tempPath);
     else
         keepCopyForLater(tempPath);
     // The project the program was started with, unless the user went on
     // with the recovered work instead.
-    if (!projectToOpen.isEmpty() && box.clickedButton() == resume) {
+    if (!projectToOpen.isEmpty() && resumed) {
         if (currentProjectPath() != projectToOpen)
             LOGW("recovery: %s is not opened; the recovered project is", qUtf8Printable(projectToOpen));
-    } else if (!projectToOpen.isEmpty() && box.clickedButton() != discard &&
+    } else if (!projectToOpen.isEmpty() && putOff &&
                (project::autoSavePath(projectToOpen) == tempPath ||
                 project::autoSaveFallbackPath(projectToOpen) == tempPath)) {
         // The copy kept for later is this project's own: its next automatic
@@ -238,21 +239,23 @@ void ZyApp::showRecoveryPrompt(const QString& tempPath, const QString& projectTo
 void ZyApp::keepCopyForLater(const QString& tempPath) {
     LOGD("recovery: %s kept for the next start", qUtf8Printable(tempPath));
     // This session's own copies go elsewhere, and closing or saving its
-    // projects neither deletes it nor forgets it.
-    m_keptCopy = tempPath;
-    m_keptOwner = QString::fromStdString(bg::configText(kAutoSaveOwnerKey));
-    // Kept under a name of its own: this session's copies take the other.
-    bg::iface()->configSet(kKeptCopyKey, m_keptCopy.toStdString());
-    bg::iface()->configSet(kKeptOwnerKey, m_keptOwner.toStdString());
-    bg::iface()->configSave();
+    // projects neither deletes it nor forgets it. Copies put off before it
+    // stay put off, behind it.
+    QList<KeptCopy> kept = keptcopies::read();
+    kept.erase(std::remove_if(kept.begin(), kept.end(), [&](const KeptCopy& k) { return k.copy == tempPath; }),
+               kept.end());
+    kept.prepend({tempPath, QString::fromStdString(bg::configText(kAutoSaveOwnerKey))});
+    // Kept under names of their own: this session's copy takes "autoSavePath".
+    keptcopies::write(kept);
+    m_keptCopies = keptcopies::paths(kept);
 }
 
-void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {
+bool ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {
     if (!resume) {
         if (!QFile::remove(tempPath))
             LOGW("recovery: %s cannot be deleted", qUtf8Printable(tempPath));
         recordAutoSave(QString(), QString());
-        return;
+        return false;
     }
     // The project the copy was made of. Copies recorded before the owner was
     // (their names were cut at the first dot, so two projects could share
@@ -262,10 +265,15 @@ void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {
     // user's file: the recovered work opens modified, and the user's own
     // Save writes it.
     if (!readProjectFile(tempPath)) {
-        LOGE("recovery: the automatic copy %s cannot be read; it is left where it lies", qUtf8Printable(tempPath));
+        // Set aside, where no later automatic copy writes: what it holds can
+        // still be mended by hand.
+        const QString aside = setAside(tempPath);
+        LOGE("recovery: the automatic copy %s cannot be read; it is kept as %s", qUtf8Printable(tempPath),
+             qUtf8Printable(aside));
         recordAutoSave(QString(), QString());
-        showHint(tr("Mainwindow.RecoveryFail").arg(QDir::toNativeSeparators(tempPath)));
-        return;
+        showHint(tr("Mainwindow.RecoveryFail")
+                     .arg(QDir::toNativeSeparators(tempPath), QDir::toNativeSeparators(aside)));
+        return false;
     }
     const QFileInfo project(owner);
     if (!owner.isEmpty() && project.isFile()) {
@@ -283,6 +291,20 @@ void ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {
     m_recoveredCopy = tempPath;
     LOGW("recovery: %s opened as %s", qUtf8Printable(tempPath), qUtf8Printable(m_projectPath));
     offerMissingMedia();
+    return true;
+}
+
+QString ZyApp::setAside(const QString& copy) {
+    for (int n = 1; n <= 100; ++n) {
+        const QString aside = copy + (n == 1 ? QStringLiteral(".damaged") : QStringLiteral(".damaged-%1").arg(n));
+        if (QFileInfo::exists(aside))
+            continue;
+        if (QFile::rename(copy, aside))
+            return aside;
+        break;
+    }
+    LOGW("recovery: %s cannot be set aside; it stays where it lies", qUtf8Printable(copy));
+    return copy;
 }
 
 void ZyApp::toggleFullPreview() {

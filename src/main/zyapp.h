@@ -75,7 +75,9 @@ public:
     // as the project it was made of, or untitled when that is unknown; the
     // copy stays recorded until the user saves) or discard (delete it and
     // its record). A copy that cannot be read is left alone and reported.
-    void resumeAutoSave(bool resume, const QString& tempPath);
+    // True when the work was taken up (false for "discard" and for a copy
+    // that cannot be read, which is set aside).
+    bool resumeAutoSave(bool resume, const QString& tempPath);
 
     // The project file while it exists, else empty.
     QString currentProjectPath() const;
@@ -177,16 +179,15 @@ private:
     // The copy the recovery question was put off for is kept whole until a
     // later start: this session's copies do not take its place.
     void keepCopyForLater(const QString& tempPath);
-    // The copy's path, or another beside it when it is the kept one.
+    // The copy's path, or another beside it when it is a kept one.
     QString notKeptCopy(const QString& copy) const;
+    // A copy that cannot be read, renamed to "<copy>.damaged" (or
+    // ".damaged-N"); its new path, or the same when it cannot be renamed.
+    static QString setAside(const QString& copy);
     // The pending automatic copy and the project file it was made of
     // ("autoSavePath", "autoSaveProject"); empty texts clear them.
     void recordAutoSave(const QString& copy, const QString& owner);
     static constexpr const char* kAutoSaveOwnerKey = "autoSaveProject";
-    // The copy the recovery question was put off for, and its project: at
-    // the next start it is offered when no newer copy is.
-    static constexpr const char* kKeptCopyKey = "autoSaveKept";
-    static constexpr const char* kKeptOwnerKey = "autoSaveKeptProject";
     // Reads a project file into the sections, its path (or resolveAgainst,
     // which relative media paths then resolve against) becoming the
     // project's; false (the project then empty and untitled) when it is none.
@@ -215,8 +216,7 @@ private:
     QHash<QString, QString> m_unreadableSeen;
     bool m_placeChosen = false; // the next save goes where the user just chose, without asking
     QString m_recoveredCopy; // the automatic copy this session recovered, until saved
-    QString m_keptCopy;      // the automatic copy put off to the next start, and
-    QString m_keptOwner;     // the project it was made of (also kKeptCopyKey, kKeptOwnerKey)
+    QStringList m_keptCopies; // the automatic copies put off to a later start (kept-copies.h)
     bool m_interactive = true;
     QString m_archiveDir;
     bool m_archived = false;

@@ -59,6 +59,7 @@ private slots:
     void discardDeletesTheCopy();
     void onlyDiscardDeletesTheCopy_data();
     void onlyDiscardDeletesTheCopy();
+    void everyCopyPutOffIsOfferedAgain();
     void pendingCopyIsOfferedInsteadOfTheCommandLine();
     void proxyText_data();
     void proxyText();
@@ -168,20 +169,41 @@ void TestZyApp::resumeWithoutAKnownProjectStaysUntitled() {
 }
 
 // A copy cut short (a full disk, a crash while it was written) is not
-// trusted: nothing is opened from it, and the user's file is untouched.
+// trusted: nothing is opened from it, the user's file is untouched, the copy
+// is set aside where no later automatic copy writes, and the project the
+// program was started with opens.
 void TestZyApp::aCopyThatCannotBeReadIsNotTrusted() {
     QString dir = korvel::test::workFolder("cut-copy");
     writeFile(dir + "/film.zya2", kSaved);
+    writeFile(dir + "/other.zya2", kSaved);
     const QByteArray cut = "<Tamsel Version=\"1.0.0\" Archived=\"0\"><Render><scene><wid";
     writeFile(dir + "/~temp_film.zya2", cut);
     bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
     bg::iface()->configSet("autoSaveProject", (dir + "/film.zya2").toStdString());
-    ZyApp::instance()->setInteractive(false); // the message goes to the log
-    ZyApp::instance()->resumeAutoSave(true, dir + "/~temp_film.zya2");
-    ZyApp::instance()->setInteractive(true);
+    QVERIFY(bg::iface()->configSave());
+    QStringList boxes;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        boxes << box->text();
+        const QString go = box->objectName() == QLatin1String("recoveryPrompt") ? QStringLiteral("继续") : QString();
+        for (QAbstractButton* b : box->buttons()) {
+            if (go.isEmpty() || b->text() == go) {
+                b->click();
+                return;
+            }
+        }
+    });
+    poll.start(50);
+    ZyApp::instance()->startSession({dir + "/other.zya2"});
+    QTRY_COMPARE_WITH_TIMEOUT(ZyApp::instance()->currentProjectPath(), dir + "/other.zya2", 10000);
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY2(boxes.last().contains(dir + "/~temp_film.zya2.damaged"), qPrintable(boxes.last()));
     QCOMPARE(readFile(dir + "/film.zya2"), kSaved);
-    QCOMPARE(readFile(dir + "/~temp_film.zya2"), cut);
-    QVERIFY(ZyApp::instance()->currentProjectPath().isEmpty());
+    QCOMPARE(readFile(dir + "/~temp_film.zya2.damaged"), cut);
+    QVERIFY(!QFile::exists(dir + "/~temp_film.zya2"));
     QCOMPARE(savedConfig("autoSavePath"), QString());
 }
 
@@ -267,6 +289,49 @@ void TestZyApp::onlyDiscardDeletesTheCopy() {
     for (const char* key : {"autoSavePath", "autoSaveKept", "autoSaveKeptProject"})
         bg::iface()->configSet(key, "");
     bg::iface()->configSave();
+}
+
+// Copies put off at two starts in turn (the second crash's copy asked about
+// first) are each offered again at a later start, the last put off first.
+void TestZyApp::everyCopyPutOffIsOfferedAgain() {
+    QString dir = korvel::test::workFolder("put-off");
+    for (const char* name : {"/~temp_a.zya2", "/~temp_b.zya2"})
+        writeFile(dir + name, kNewer);
+    QString answer = "escape";
+    QStringList offered;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != QLatin1String("recoveryPrompt"))
+            return;
+        offered << QFileInfo(box->text().section('\n', -1)).fileName();
+        if (answer == "escape") {
+            QTest::keyClick(box, Qt::Key_Escape);
+            return;
+        }
+        for (QAbstractButton* b : box->buttons())
+            if (box->buttonRole(b) == QMessageBox::DestructiveRole)
+                b->click();
+    });
+    poll.start(50);
+    auto start = [&](const QString& pending) {
+        bg::iface()->configSet("autoSavePath", pending.toStdString());
+        QVERIFY(bg::iface()->configSave());
+        const int before = offered.size();
+        ZyApp::instance()->startSession({});
+        QTRY_VERIFY_WITH_TIMEOUT(offered.size() > before || pending.isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 5000);
+        QTest::qWait(pending.isEmpty() ? 1000 : 0); // nothing more is asked
+    };
+    start(dir + "/~temp_a.zya2");
+    start(dir + "/~temp_b.zya2");
+    answer = "discard";
+    start(QString());
+    start(QString());
+    start(QString());
+    QCOMPARE(offered, QStringList({"~temp_a.zya2", "~temp_b.zya2", "~temp_b.zya2", "~temp_a.zya2"}));
+    QVERIFY(!QFile::exists(dir + "/~temp_a.zya2"));
+    QVERIFY(!QFile::exists(dir + "/~temp_b.zya2"));
 }
 
 void TestZyApp::pendingCopyIsOfferedInsteadOfTheCommandLine() {
