@@ -14,6 +14,8 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 #include <cmath>
 
 namespace {
@@ -127,7 +129,6 @@ void TimeLineGraphicsScene::forgetClip(SourceItem* item) {
     m_clips.removeOne(item);
     m_itemsEnd = -1.0; // it may have been the last
     m_grab.remove(item);
-    m_snapped.remove(item);
     if (m_anchor && m_anchor->clip() == item)
         m_anchor = nullptr;
     closeMenuFor(item);
@@ -228,7 +229,6 @@ void TimeLineGraphicsScene::mousePressEvent(QGraphicsSceneMouseEvent* event) {
             if (!handle->clip() || !handle->clip()->isSelected())
                 continue;
             m_grab.clear();
-            m_snapped.clear();
             m_anchor = handle;
             m_anchorGrab = event->scenePos() - handle->scenePos();
             m_pressing = true;
@@ -261,7 +261,6 @@ void TimeLineGraphicsScene::mouseReleaseEvent(QGraphicsSceneMouseEvent* event) {
 
 void TimeLineGraphicsScene::slot_pressItems(QPointF scenePos) {
     m_grab.clear();
-    m_snapped.clear();
     m_anchor = nullptr;
     QGraphicsItem* hit = nullptr;
     for (QGraphicsItem* item : items(scenePos, Qt::IntersectsItemShape, Qt::DescendingOrder, viewTransform())) {
@@ -282,6 +281,7 @@ void TimeLineGraphicsScene::slot_pressItems(QPointF scenePos) {
             if (item->type() == SourceItem::Type)
                 m_grab.insert(static_cast<SourceItem*>(item), scenePos - item->pos());
         }
+        m_pressPos = scenePos;
     }
     m_pressing = true;
     m_unmoved = true;
@@ -346,7 +346,18 @@ ClassifyItem* TimeLineGraphicsScene::trackAt(uint32_t kind, double y) const {
 }
 
 void TimeLineGraphicsScene::moveClips(const QPointF& scenePos) {
-    bool snapped = false;
+    if (m_grab.isEmpty())
+        return;
+    // The dragged clips move as one, by whole frames, so they keep their
+    // distances; the earliest of them stops at the start.
+    double earliest = std::numeric_limits<double>::max();
+    for (auto it = m_grab.cbegin(); it != m_grab.cend(); ++it)
+        earliest = std::min(earliest, m_pressPos.x() - it.value().x());
+    double shift = timeline::frameToPixel(timeline::pixelToFrame(scenePos.x() - m_pressPos.x()));
+    shift = std::max(shift, -earliest);
+    m_guideShown = false;
+    if (m_autoAlign)
+        shift = snapped(shift, earliest);
     for (auto it = m_grab.begin(); it != m_grab.end(); ++it) {
         SourceItem* item = it.key();
         const QPointF target = scenePos - it.value();
@@ -355,42 +366,32 @@ void TimeLineGraphicsScene::moveClips(const QPointF& scenePos) {
         bandOf(item->SourceData::type(), &top, &bottom);
         if (top >= 0.0)
             y = std::clamp(target.y(), top, bottom);
-        item->setPos(wholeFrameX(target.x()), y);
+        item->setPos(m_pressPos.x() - it.value().x() + shift, y);
     }
-    if (m_autoAlign) {
-        for (auto it = m_grab.begin(); it != m_grab.end(); ++it)
-            snapped = snap(it.key(), scenePos) || snapped;
-    }
-    if (!snapped)
-        m_guideShown = false;
 }
 
-bool TimeLineGraphicsScene::snap(SourceItem* item, const QPointF& scenePos) {
-    const double threshold = 5.0 / horizontalScale(); // 5 screen pixels
-    const double x = item->x();
-    for (const SourceItem* other : m_clips) {
-        if (m_grab.contains(const_cast<SourceItem*>(other)) || !other->isVisible())
-            continue;
-        double to = -1.0;
-        if (std::abs(x - other->x()) <= threshold)
-            to = other->x();
-        else if (std::abs(x - (other->x() + other->shownWidth())) <= threshold)
-            to = other->x() + other->shownWidth();
-        if (to < 0.0)
-            continue;
-        item->setPos(to, item->y());
-        bool& was = m_snapped[item];
-        if (!was) {
-            // Keep it snapped while the pointer stays within the threshold.
-            m_grab[item].setX(scenePos.x() - to);
-            was = true;
+double TimeLineGraphicsScene::snapped(double shift, double earliest) {
+    // The nearest edge of a clip not dragged that a dragged clip's start
+    // comes within 5 screen pixels of; the whole group moves with it.
+    const double threshold = 5.0 / horizontalScale();
+    std::optional<double> nearest;
+    for (auto it = m_grab.cbegin(); it != m_grab.cend(); ++it) {
+        const double start = m_pressPos.x() - it.value().x() + shift;
+        for (const SourceItem* other : m_clips) {
+            if (m_grab.contains(const_cast<SourceItem*>(other)) || !other->isVisible())
+                continue;
+            for (const double edge : {other->x(), other->x() + other->shownWidth()}) {
+                const double off = edge - start;
+                if (std::abs(off) <= threshold && (!nearest || std::abs(off) < std::abs(*nearest)) &&
+                    shift + off >= -earliest) {
+                    nearest = off;
+                    m_guideFrame = timeline::pixelToFrame(edge);
+                }
+            }
         }
-        m_guideShown = true;
-        m_guideFrame = timeline::pixelToFrame(to);
-        return true;
     }
-    m_snapped[item] = false;
-    return false;
+    m_guideShown = nearest.has_value();
+    return shift + nearest.value_or(0.0);
 }
 
 void TimeLineGraphicsScene::slot_releaseItems(QPointF scenePos) {
@@ -407,7 +408,6 @@ void TimeLineGraphicsScene::slot_releaseItems(QPointF scenePos) {
     m_unmoved = true;
     m_anchor = nullptr;
     m_grab.clear();
-    m_snapped.clear();
     m_guideShown = false;
     updateLength();
     repaintViews();

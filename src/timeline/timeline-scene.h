@@ -110,7 +110,9 @@ private:
     QTransform viewTransform() const;
     void trimTo(double x);
     void moveClips(const QPointF& scenePos);
-    bool snap(SourceItem* item, const QPointF& scenePos);
+    // The group's shift moved onto the nearest clip edge in reach (the snap
+    // guide shown there), or as it was; never before the start.
+    double snapped(double shift, double earliest);
     // The kind's band: top of its header row to the top of its last shown track.
     void bandOf(uint32_t kind, double* top, double* bottom) const;
     ClassifyItem* trackAt(uint32_t kind, double y) const;
@@ -124,7 +126,7 @@ private:
     QList<SourceItem*> m_clips;
     QList<TransItem*> m_transitions;
     QHash<SourceItem*, QPointF> m_grab; // dragged clip -> pointer minus its position
-    QHash<SourceItem*, bool> m_snapped;
+    QPointF m_pressPos; // where the dragged clips were grabbed
     bool m_pressing = false;
     bool m_unmoved = true;
     SourceAnchor* m_anchor = nullptr; // the handle being dragged

@@ -279,6 +279,32 @@ private slots:
         QVERIFY(!scene->snapGuideShown());
     }
 
+    // Clips dragged together move by one shift and keep their distances:
+    // past the start the earliest stops at frame 0, and a snap moves them all.
+    void draggedClipsMoveAsOne() {
+        SourceItem* video = add(header(SourceVideo), 100, 10);
+        SourceItem* sound = add(header(SourceAudio), 117, 10);
+        video->setSelected(true);
+        sound->setSelected(true);
+        drag(inside(video), inside(video) - QPointF(150 * kFrame, 0));
+        QCOMPARE(QList<int64_t>({video->startFrame(), sound->startFrame()}), QList<int64_t>({0, 17}));
+
+        bg::configSetBool(tlscene::AutoAlignKey, true);
+        rebuild();
+        QGraphicsView view(scene.get());
+        view.setTransform(QTransform::fromScale(0.1, 1.0));
+        add(header(SourcePicture), 20, 20); // its end, frame 40, is in reach of the video's start
+        video = add(header(SourceVideo), 100, 10);
+        sound = add(header(SourceAudio), 117, 10);
+        video->setSelected(true);
+        sound->setSelected(true);
+        const QPointF grab = inside(video);
+        press(grab, Qt::LeftButton);
+        mouse(QEvent::GraphicsSceneMouseMove, grab - QPointF(59 * kFrame, 0), Qt::NoButton, Qt::LeftButton);
+        release(grab - QPointF(59 * kFrame, 0));
+        QCOMPARE(QList<int64_t>({video->startFrame(), sound->startFrame()}), QList<int64_t>({40, 57}));
+    }
+
     void clickAsksForThePanel_data() {
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("menu");
