@@ -12,9 +12,12 @@ struct FrameRequests {
     uint64_t count = 0;
 };
 
+// Never destroyed: a process ending while the frame cycle sleeps on the
+// condition (exit() from a lost display connection, say) must not destroy it
+// under its waiter, which never returns.
 FrameRequests& requests() {
-    static FrameRequests r;
-    return r;
+    static auto* r = new FrameRequests;
+    return *r;
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "graphics/graphics.h"
 #include "main/project-file.h"
 #include "main/qssmanager.h"
 #include "main/startup-plan.h"
@@ -20,6 +21,7 @@
 #include <sys/wait.h>
 
 #include <csignal>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -70,6 +72,7 @@ private slots:
     // Last: the signal ends the application's event loops.
     void aLogoutKeepsUnsavedWork();
     void aSignalWhileNothingIsWrittenEndsAtOnce();
+    void anExitWhileTheFrameCycleSleepsEnds();
 };
 
 void TestZyApp::initializeShowsAWindow() {
@@ -485,6 +488,31 @@ void TestZyApp::aSignalWhileNothingIsWrittenEndsAtOnce() {
     QCOMPARE(::waitpid(child, &status, 0), child);
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 128 + SIGTERM);
+}
+
+// exit() while the frame cycle sleeps waiting for a request (as when the
+// display's connection is lost and its library ends the process) ends it.
+void TestZyApp::anExitWhileTheFrameCycleSleepsEnds() {
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        std::thread([] { GsWaitForFrameRequest(GsFrameRequests(), std::chrono::steady_clock::now() + std::chrono::hours(1)); })
+            .detach();
+        ::usleep(200000);
+        std::exit(1);
+    }
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 600 && ended == 0; ++i) {
+        ended = ::waitpid(child, &status, WNOHANG);
+        if (ended == 0)
+            QTest::qWait(50);
+    }
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    QCOMPARE(ended, child);
 }
 
 int main(int argc, char** argv) {
