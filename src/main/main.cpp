@@ -234,7 +234,8 @@ int main(int argc, char** argv) {
         QStringList arguments = app.arguments();
         arguments.removeFirst();
         app.startSession(arguments);
-        status = app.exec();
+        // A signal during a start-up question ended only that question.
+        status = app.endRequested() ? 0 : app.exec();
         // From here on the program only ends: a new start need not wait for
         // it, and a worker stuck in a media file (a hung network share) may
         // not keep it alive.

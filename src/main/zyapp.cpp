@@ -62,6 +62,7 @@ ZyApp::ZyApp(int& argc, char** argv)
             LOGW("signal %d: the unsaved work is kept in the automatic copy before Korvel ends", signal);
             saveProject(true, false, QString());
         }
+        m_endRequested = true;
         QCoreApplication::quit();
     });
 }

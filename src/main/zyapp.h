@@ -51,6 +51,10 @@ public:
     QWidget* mainWindow() const { return m_mainWindow; }
     // Hears SIGTERM, SIGINT and SIGHUP while events are processed.
     TerminationWatcher* terminationWatcher() const { return m_termination; }
+    // A signal asked the program to end; true also when it came before the
+    // main event loop ran (a start-up question open), where quitting alone
+    // would only close the question.
+    bool endRequested() const { return m_endRequested; }
     RenderManager* renderManager() const { return m_renderManager; }
 
     // Proxy settings ("use_system_proxy", "proxy_url", "proxy_port").
@@ -218,6 +222,7 @@ private:
     QString m_recoveredCopy; // the automatic copy this session recovered, until saved
     QStringList m_keptCopies; // the automatic copies put off to a later start (kept-copies.h)
     bool m_interactive = true;
+    bool m_endRequested = false;
     QString m_archiveDir;
     bool m_archived = false;
     ProjectArchive* m_archive = nullptr;

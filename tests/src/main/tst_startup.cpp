@@ -89,6 +89,7 @@ private slots:
     void secondStartLeavesTheFirstAlone();
     void killedPrimaryDoesNotLockTheUserOut();
     void stuckPrimaryDoesNotLockTheUserOut();
+    void aSignalDuringAStartUpQuestionEnds();
     void crashLeavesAReportNamedAtTheNextStart();
     void noGraphicsMeansNoWindow();
     void noDisplayIsToldNotCrashed_data();
@@ -195,6 +196,24 @@ void TestStartup::stuckPrimaryDoesNotLockTheUserOut() {
     first.signal(SIGCONT);
     next.signal(SIGTERM);
     QVERIFY(next.finish(30000));
+}
+
+// A logout while a start-up question is open (here: the project's media are
+// missing) ends the editor, as at any other time.
+void TestStartup::aSignalDuringAStartUpQuestionEnds() {
+    Profile profile = makeProfile("question");
+    const QString project = korvel::test::workFolder("question") + "/missing.zya2";
+    QFile file(project);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("<Tamsel Version=\"1.0.0\" Archived=\"0\"><Render/><Timeline><classify type=\"2\" row=\"-1\">"
+               "<sourceItem><start>0</start><duration>30</duration><path>/nonexistent/gone.mp4</path>"
+               "<uuid>a</uuid><originalduraion>30</originalduraion></sourceItem></classify></Timeline></Tamsel>");
+    file.close();
+    Korvel korvel(profile, {project});
+    QVERIFY2(korvel.waitForLog("media files are missing", 60000), korvel.log.constData());
+    QTest::qWait(1000); // the question is up
+    korvel.signal(SIGTERM);
+    QVERIFY2(korvel.finish(30000), korvel.log.right(2000).constData());
 }
 
 void TestStartup::crashLeavesAReportNamedAtTheNextStart() {
