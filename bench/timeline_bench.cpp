@@ -1,5 +1,7 @@
 // The timeline with 1,000 clips: writing and reading its project section,
-// laying out a track, and one drag step with 50 clips selected.
+// laying out a track, and one drag step with 50 clips selected; and with
+// 10,000 clips, the look-up of what lies under the pointer that every click
+// and hover makes.
 //
 //   timeline_bench
 #include "timeline/classify-item.h"
@@ -108,6 +110,25 @@ int main(int argc, char** argv) {
     scene.slot_releaseItems(grab + QPointF(kSteps * 7.0, 0));
     report("release: commit 50 moves and lay out", msSince(t0), 300);
     source.reset();
+
+    // A project as large as they come: what lies under the pointer.
+    auto large = std::make_unique<Timeline>();
+    ClassifyItem* track = large->model.header(SourceVideo);
+    for (int i = 0; i < 10000; ++i) {
+        SourceData* clip = large->model.createSource(track, int64_t(i) * 15, 10, 2, 1000, "/media/clip.mp4",
+                                                     QRectF(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080));
+        track->addSource(clip);
+    }
+    const QPointF over = qobject_cast<SourceItem*>(track->sources().at(5000))->pos() + QPointF(10, 10);
+    if (large->scene.items(over).isEmpty()) {
+        std::fprintf(stderr, "no clip under the pointer\n");
+        return 1;
+    }
+    t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100; ++i)
+        large->scene.items(over + QPointF(i % 7, 0));
+    report("what lies under the pointer, 10,000 clips", msSince(t0) / 100, 2);
+    large.reset();
     zya::UndoController::destroyInstance();
     return 0;
 }

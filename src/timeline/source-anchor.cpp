@@ -7,12 +7,22 @@
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
 
-SourceAnchor::SourceAnchor(bool left, SourceItem* clip) : QGraphicsItem(clip), m_left(left) {
+SourceAnchor::SourceAnchor(bool left, SourceItem* clip) : m_left(left), m_clip(clip) {
     setFlags(ItemIsSelectable | ItemIgnoresTransformations);
     setVisible(false);
 }
 
-SourceItem* SourceAnchor::clip() const { return static_cast<SourceItem*>(parentItem()); }
+void SourceAnchor::attach(bool shown) {
+    if (shown) {
+        setParentItem(m_clip); // into the clip's scene with it
+        setVisible(true);
+        return;
+    }
+    setVisible(false);
+    setParentItem(nullptr);
+    if (QGraphicsScene* s = scene())
+        s->removeItem(this);
+}
 
 QRectF SourceAnchor::boundingRect() const {
     const double s = timeline::dpiScale();

@@ -1,5 +1,8 @@
-// A trim handle of a clip: a child item at the clip's left edge (left) or
-// right edge. It keeps its size at every zoom; the scene does the trimming.
+// A trim handle of a clip: while the clip is selected, a child item at its
+// left edge (left) or right edge; otherwise out of the scene, as items that
+// keep their size at every zoom are searched on every look-up of the scene
+// (thousands of hidden handles made each click slow). The scene does the
+// trimming.
 #pragma once
 
 #include <QGraphicsItem>
@@ -13,7 +16,9 @@ public:
     SourceAnchor(bool left, SourceItem* clip);
 
     bool isLeft() const { return m_left; }
-    SourceItem* clip() const;
+    SourceItem* clip() const { return m_clip; }
+    // On the clip and shown, or out of the scene.
+    void attach(bool shown);
 
     int type() const override { return Type; }
     QRectF boundingRect() const override;
@@ -27,4 +32,5 @@ protected:
 
 private:
     bool m_left;
+    SourceItem* m_clip;
 };

@@ -85,6 +85,11 @@ SourceItem::~SourceItem() {
         const QSignalBlocker quiet(s);
         s->removeItem(this);
     }
+    // Handles on the clip go with it as its children.
+    for (SourceAnchor* handle : {m_left, m_right}) {
+        if (handle->parentItem() != this)
+            delete handle;
+    }
 }
 
 QString SourceItem::thumbnailPath(const QString& mediaPath) {
@@ -340,8 +345,8 @@ void SourceItem::sceneMediaChanged() {
 QVariant SourceItem::itemChange(GraphicsItemChange change, const QVariant& value) {
     if (change == ItemSelectedHasChanged) {
         const bool selected = value.toBool();
-        m_left->setVisible(selected);
-        m_right->setVisible(selected);
+        m_left->attach(selected);
+        m_right->attach(selected);
         LOGD("selectChangePreivewItem source: %s", uuid().toUtf8().constData());
         if (TimeLineGraphicsScene* tl = timelineScene())
             emit tl->sig_clipSelectionChanged(this, selected);
