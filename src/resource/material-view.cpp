@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -217,6 +218,22 @@ void MaterialView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Delete)
         QMetaObject::invokeMethod(this, &MaterialView::slot_removeMaterials, Qt::QueuedConnection);
     QGraphicsView::keyPressEvent(event);
+}
+
+void MaterialView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        for (QGraphicsItem* item : items(event->pos())) {
+            if (auto* material = dynamic_cast<MaterialItem*>(item)) {
+                if (!material->isSelected()) {
+                    m_scene->clearSelection();
+                    material->setSelected(true);
+                }
+                event->accept();
+                return;
+            }
+        }
+    }
+    QGraphicsView::mousePressEvent(event);
 }
 
 void MaterialView::contextMenuEvent(QContextMenuEvent* event) {

@@ -115,6 +115,34 @@ private slots:
         QCOMPARE(view.materialScene()->sceneRect().height(), items.size() * resource::kCellHeight * s);
     }
 
+    // The library's menu acts on what is selected: a right press on an item
+    // not selected selects it alone; on one of several selected it keeps them.
+    void aRightPressSelectsAsAFileManagerDoes() {
+        MaterialView view;
+        view.resize(400, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.OnMaterialChanged({record("a", Movie), record("b", Image), record("e", Movie)});
+        const QList<MaterialItem*> items = shown(view);
+        QCOMPARE(items.size(), 3);
+        auto at = [&view](MaterialItem* item) { return view.mapFromScene(item->sceneBoundingRect().center()); };
+        auto selected = [&items] {
+            QStringList names;
+            for (MaterialItem* item : items)
+                if (item->isSelected())
+                    names << item->material().uuid;
+            return names;
+        };
+        items[0]->setSelected(true);
+        QTest::mousePress(view.viewport(), Qt::RightButton, {}, at(items[2]));
+        QTest::mouseRelease(view.viewport(), Qt::RightButton, {}, at(items[2]));
+        QCOMPARE(selected(), QStringList({"e"}));
+        items[1]->setSelected(true);
+        QTest::mousePress(view.viewport(), Qt::RightButton, {}, at(items[1]));
+        QTest::mouseRelease(view.viewport(), Qt::RightButton, {}, at(items[1]));
+        QCOMPARE(selected(), QStringList({"b", "e"}));
+    }
+
     void filterShowsOneKind_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QStringList>("uuids");
