@@ -180,6 +180,10 @@ bool addStream(Movie& m, AVCodecContext* codec, AVStream** stream) {
     return true;
 }
 
+// Why the last create_movie on this thread failed, where more is known than
+// the log's FFmpeg lines.
+thread_local std::string t_createFailure;
+
 bool openEncoder(Movie& m, AVCodecContext* codec, AVDictionary** options) {
     if (m.format->oformat->flags & AVFMT_GLOBALHEADER)
         codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -188,6 +192,11 @@ bool openEncoder(Movie& m, AVCodecContext* codec, AVDictionary** options) {
     int ret = avcodec_open2(codec, encoder, options);
     if (ret < 0) {
         LOG_AV(ret, "opening the %s encoder", encoder->name);
+        if (codec->codec_type == AVMEDIA_TYPE_VIDEO)
+            t_createFailure = std::string("the ") + encoder->name + " encoder refuses " + std::to_string(codec->width) +
+                              "x" + std::to_string(codec->height) + " pictures";
+        else
+            t_createFailure = std::string("the ") + encoder->name + " encoder cannot be opened";
         return false;
     }
     // What the encoder left in the dictionary it did not know.
@@ -635,9 +644,6 @@ bool containerOf(const std::string& path, Container* container) {
 
 } // namespace
 
-namespace {
-thread_local std::string t_createFailure;
-} // namespace
 
 std::string create_movie_failure() { return t_createFailure; }
 
@@ -699,11 +705,8 @@ Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
         LOG_AV(ret, "no %s muxer for %s", formatNames[int(container)], pathUtf8);
         return nullptr;
     }
-    if (withVideo && !openVideo(*m, container, s, width, height)) {
-        t_createFailure = "the video encoder refuses " + std::to_string(width) + "x" + std::to_string(height) +
-                          " at " + std::to_string(s.frameRate) + " frames a second";
+    if (withVideo && !openVideo(*m, container, s, width, height))
         return nullptr;
-    }
     if (withAudio && !openAudio(*m, container, s))
         return nullptr;
     setMetadata(format, s.metadata);

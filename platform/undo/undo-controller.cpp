@@ -13,10 +13,18 @@ UndoController* s_instance = nullptr;
 bool s_exitHookSet = false;
 } // namespace
 
+namespace {
+quint64 s_generation = 0;
+} // namespace
+
 UndoController::UndoController() {
     connect(&stack, &QUndoStack::canUndoChanged, this, &UndoController::sig_canUndo);
     connect(&stack, &QUndoStack::canRedoChanged, this, &UndoController::sig_canRedo);
+    connect(&stack, &QUndoStack::indexChanged, this, [] { ++s_generation; });
+    connect(&stack, &QUndoStack::cleanChanged, this, [] { ++s_generation; });
 }
+
+quint64 UndoController::generation() { return s_generation; }
 
 UndoController::~UndoController() {
     delete m_sequence;
@@ -84,7 +92,10 @@ bool UndoController::isClean() const { return stack.isClean(); }
 
 void UndoController::setClean() { stack.setClean(); }
 
-void UndoController::setModified() { stack.resetClean(); }
+void UndoController::setModified() {
+    ++s_generation;
+    stack.resetClean();
+}
 
 void UndoController::endTyping() {
     if (stack.index() == 0)

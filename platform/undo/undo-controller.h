@@ -29,6 +29,10 @@ public:
     // Modified with nothing to undo (a recovered project): no state of the
     // history is clean until the next setClean().
     void setModified();
+    // Counts every change of the history (a step done, undone, merged, the
+    // clean mark moved, setModified) over the whole run: equal counts mean
+    // the project is as it was.
+    static quint64 generation();
     // Empties the history (deleting what it owns) and marks it clean.
     void reset();
     // The text being typed is left (its field lost the focus): what is

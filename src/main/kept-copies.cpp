@@ -2,7 +2,6 @@
 
 #include "value/interface.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,7 +25,7 @@ QList<KeptCopy> read() {
     QList<KeptCopy> all;
     const auto take = [&all](const QString& copy, const QString& owner) {
         const bool known = std::any_of(all.cbegin(), all.cend(), [&](const KeptCopy& k) { return k.copy == copy; });
-        if (!copy.isEmpty() && !known && QFileInfo(copy).isFile())
+        if (!copy.isEmpty() && !known)
             all.append({copy, owner});
     };
     take(QString::fromStdString(bg::configText(kNewestKey)), QString::fromStdString(bg::configText(kNewestOwnerKey)));

@@ -15,7 +15,8 @@ namespace keptcopies {
 
 // The newest is stored under "autoSaveKept" and "autoSaveKeptProject" (as
 // earlier versions stored their one copy), the others under
-// "autoSaveKeptEarlier". Copies whose files are gone are left out.
+// "autoSaveKeptEarlier". Copies whose files are not there now stay listed
+// (their disk may only be unmounted); the oldest beyond twenty are forgotten.
 QList<KeptCopy> read();
 // Stores the list (newest first) and saves the settings.
 void write(const QList<KeptCopy>& copies);

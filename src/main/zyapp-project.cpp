@@ -62,8 +62,11 @@ void ZyApp::forgetAutoSave() {
 
 QString ZyApp::notKeptCopy(const QString& copy) const {
     QString other = copy;
-    // A name at the longest a file name may be stays the same: tries end.
-    for (int tries = 0; tries < 10 && !other.isEmpty() && m_keptCopies.contains(other); ++tries) {
+    // A name at the longest a file name may be stays the same: tries end,
+    // and no name is given (the copy then goes to the fallback folder).
+    for (int tries = 0; !other.isEmpty() && m_keptCopies.contains(other); ++tries) {
+        if (tries == 10)
+            return QString();
         const QFileInfo info(other);
         other = info.dir().filePath(
             project::fittedName(QString(), info.completeBaseName(), QStringLiteral("-next.") + info.suffix()));
@@ -82,7 +85,7 @@ void ZyApp::recordAutoSave(const QString& copy, const QString& owner) {
 }
 
 void ZyApp::showHint(const QString& text) {
-    if (!m_interactive) {
+    if (!m_interactive || m_endRequested) { // nobody to answer, or the program is ending
         LOGE("%s", qUtf8Printable(text));
         return;
     }
@@ -92,7 +95,7 @@ void ZyApp::showHint(const QString& text) {
 }
 
 bool ZyApp::askToReplace(const QString& text) {
-    if (!m_interactive) {
+    if (!m_interactive || m_endRequested) {
         LOGE("%s", qUtf8Printable(text));
         return false;
     }
@@ -318,7 +321,7 @@ int ZyApp::relinkReturnedMedia() {
 }
 
 void ZyApp::offerMissingMedia() {
-    if (!m_interactive || !m_sections)
+    if (!m_interactive || m_endRequested || !m_sections)
         return;
     const QStringList missing = m_sections->missingMedia();
     if (missing.isEmpty())
@@ -376,6 +379,10 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
             return true;
         // The copy a recovery question kept for the next start stays as it is.
         target = notKeptCopy(project::autoSavePath(projectPath));
+        // Nothing changed since the last copy, which is still there: a large
+        // project is not written again every 30 seconds for nothing.
+        if (undo->generation() == m_copiedGeneration && target == m_copiedTo && QFileInfo(target).isFile())
+            return true;
     } else if (!archive && !std::exchange(m_placeChosen, false) &&
                (QFileInfo(target).isRelative() || !QFileInfo::exists(target))) {
         target = askSavePath(projectPath);
@@ -454,6 +461,8 @@ bool ZyApp::saveProject(bool automatic, bool archive, const QString& path) {
     if (marked)
         m_archiveDir = QFileInfo(target).absolutePath();
     if (automatic) {
+        m_copiedGeneration = undo->generation();
+        m_copiedTo = target;
         const QFileInfo owner(projectPath);
         recordAutoSave(target, owner.isAbsolute() && owner.isFile() ? owner.absoluteFilePath() : QString());
         // The recovered copy is superseded by this one.

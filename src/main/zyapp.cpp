@@ -30,6 +30,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -139,13 +140,18 @@ void ZyApp::startSession(const QStringList& arguments) {
     // A copy put off at an earlier start comes up when no newer one does
     // (a newer one first: the put-off ones wait for the starts after).
     QList<KeptCopy> kept = keptcopies::read();
-    if (!kept.isEmpty() && (autoSave.isEmpty() || !QFileInfo(autoSave).isFile())) {
-        const KeptCopy next = kept.takeFirst();
-        bg::iface()->configSet("autoSavePath", next.copy.toStdString());
-        bg::iface()->configSet(kAutoSaveOwnerKey, next.owner.toStdString());
-        autoSave = next.copy;
+    const auto first = std::find_if(kept.begin(), kept.end(), [](const KeptCopy& k) { return QFileInfo(k.copy).isFile(); });
+    if (first != kept.end() && (autoSave.isEmpty() || !QFileInfo(autoSave).isFile())) {
+        bg::iface()->configSet("autoSavePath", first->copy.toStdString());
+        bg::iface()->configSet(kAutoSaveOwnerKey, first->owner.toStdString());
+        autoSave = first->copy;
     }
-    keptcopies::write(kept);
+    // The one offered now is kept again only when it is put off again.
+    const auto offered = std::remove_if(kept.begin(), kept.end(), [&](const KeptCopy& k) { return k.copy == autoSave; });
+    if (offered != kept.end()) {
+        kept.erase(offered, kept.end());
+        keptcopies::write(kept);
+    }
     // This session's copies never take the place of those still put off.
     m_keptCopies = keptcopies::paths(kept);
     StartupPlan plan = planStartup(autoSave, arguments);
@@ -162,7 +168,7 @@ void ZyApp::startSession(const QStringList& arguments) {
 
 void ZyApp::keepUnfinishedTake() {
     const QStringList takes = RecordManager::unfinishedTakes();
-    if (takes.isEmpty() || !m_interactive)
+    if (takes.isEmpty() || !m_interactive || m_endRequested)
         return;
     bg::iface()->configSet(RecordManager::kUnfinishedTakeKey, std::string());
     bg::iface()->configSave();
@@ -230,7 +236,7 @@ void ZyApp::showRecoveryPrompt(const QString& tempPath, const QString& projectTo
         // copy, or closing it, would replace or delete the kept one.
         LOGW("recovery: %s is not opened; its unsaved work kept in %s is offered again at the next start",
              qUtf8Printable(projectToOpen), qUtf8Printable(tempPath));
-    } else if (!projectToOpen.isEmpty()) {
+    } else if (!projectToOpen.isEmpty() && !m_endRequested) {
         openProject(projectToOpen); // a copy kept for later stays recorded
     }
     // Into the project the user goes on with.
@@ -267,8 +273,8 @@ bool ZyApp::resumeAutoSave(bool resume, const QString& tempPath) {
     // Save writes it.
     if (!readProjectFile(tempPath)) {
         // Set aside, where no later automatic copy writes: what it holds can
-        // still be mended by hand.
-        const QString aside = setAside(tempPath);
+        // still be mended by hand. One that cannot even be opened is left.
+        const QString aside = QFileInfo(tempPath).isReadable() ? setAside(tempPath) : tempPath;
         LOGE("recovery: the automatic copy %s cannot be read; it is kept as %s", qUtf8Printable(tempPath),
              qUtf8Printable(aside));
         recordAutoSave(QString(), QString());

@@ -78,7 +78,7 @@ public:
     // Recovery of an auto-save copy: continue (read it and open it, modified,
     // as the project it was made of, or untitled when that is unknown; the
     // copy stays recorded until the user saves) or discard (delete it and
-    // its record). A copy that cannot be read is left alone and reported.
+    // its record). A copy that cannot be read is set aside and reported.
     // True when the work was taken up (false for "discard" and for a copy
     // that cannot be read, which is set aside).
     bool resumeAutoSave(bool resume, const QString& tempPath);
@@ -223,6 +223,9 @@ private:
     QStringList m_keptCopies; // the automatic copies put off to a later start (kept-copies.h)
     bool m_interactive = true;
     bool m_endRequested = false;
+    // The last automatic copy: the history's generation it holds, and where.
+    quint64 m_copiedGeneration = 0;
+    QString m_copiedTo;
     QString m_archiveDir;
     bool m_archived = false;
     ProjectArchive* m_archive = nullptr;

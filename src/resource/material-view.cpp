@@ -225,7 +225,8 @@ void MaterialView::mousePressEvent(QMouseEvent* event) {
         for (QGraphicsItem* item : items(event->pos())) {
             if (auto* material = dynamic_cast<MaterialItem*>(item)) {
                 if (!material->isSelected()) {
-                    m_scene->clearSelection();
+                    if (!(event->modifiers() & Qt::ControlModifier))
+                        m_scene->clearSelection();
                     material->setSelected(true);
                 }
                 event->accept();

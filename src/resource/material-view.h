@@ -87,9 +87,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    // A right press on an item not selected selects it alone, as a file
-    // manager does; on a selected one it keeps the selection. Its menu then
-    // acts on what is selected.
+    // A right press on an item not selected selects it alone (with Ctrl,
+    // adds it), as a file manager does; on a selected one it keeps the
+    // selection. Its menu then acts on what is selected.
     void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;

@@ -508,6 +508,11 @@ private slots:
         QVERIFY(!written.isEmpty());
         QCOMPARE(QString::fromStdString(bg::configText("autoSavePath")), copy);
         QVERIFY(!zya::UndoController::instance()->isClean()); // still modified
+        // Nothing changed since that copy: it is not written again.
+        writeFile(copy, "as it was");
+        QVERIFY(ZyApp::instance()->saveProject(true, false, QString()));
+        QCOMPARE(readFile(copy), QByteArray("as it was"));
+        writeFile(copy, written);
 
         // The next copy meets a full disk: the last whole copy and its record stay.
         tracks()->addTrack(tracks()->header(SourceAudio));

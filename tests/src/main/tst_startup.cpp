@@ -90,6 +90,7 @@ private slots:
     void killedPrimaryDoesNotLockTheUserOut();
     void stuckPrimaryDoesNotLockTheUserOut();
     void aSignalDuringAStartUpQuestionEnds();
+    void aLostDisplayEndsTheEditor();
     void crashLeavesAReportNamedAtTheNextStart();
     void noGraphicsMeansNoWindow();
     void noDisplayIsToldNotCrashed_data();
@@ -213,6 +214,27 @@ void TestStartup::aSignalDuringAStartUpQuestionEnds() {
     QVERIFY2(korvel.waitForLog("media files are missing", 60000), korvel.log.constData());
     QTest::qWait(1000); // the question is up
     korvel.signal(SIGTERM);
+    QVERIFY2(korvel.finish(30000), korvel.log.right(2000).constData());
+}
+
+// The display's connection lost (the X server gone, a remote session cut):
+// the editor ends, however its threads were waiting.
+void TestStartup::aLostDisplayEndsTheEditor() {
+    int n = 150;
+    while (n < 200 && (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
+                       QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))))
+        ++n;
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(n), "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+    QVERIFY(xvfb.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)), 10000);
+    Profile profile = makeProfile("lost-display");
+    Korvel korvel(profile, {}, {QStringLiteral("DISPLAY=:%1").arg(n)});
+    const bool ready = korvel.waitForLog(kReady, 60000);
+    QTest::qWait(500); // idle: the frame cycle waits for a request
+    xvfb.kill();
+    xvfb.waitForFinished(5000);
+    QVERIFY2(ready, korvel.log.right(2000).constData());
     QVERIFY2(korvel.finish(30000), korvel.log.right(2000).constData());
 }
 
