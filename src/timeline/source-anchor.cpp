@@ -43,8 +43,9 @@ void SourceAnchor::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWi
     painter->drawEllipse(boundingRect());
 }
 
-// Qt's own selection would select the handle and deselect its clip (hiding the
-// handle under the pointer); the clip is what gets selected.
+// The press is the handle's: Qt's own selection would select the handle and
+// deselect its clip (taking the handle under the pointer away). The clip is
+// what stays selected.
 void SourceAnchor::mousePressEvent(QGraphicsSceneMouseEvent* event) {
     SourceItem* item = clip();
     if (item && !item->isSelected()) {
