@@ -644,7 +644,6 @@ bool containerOf(const std::string& path, Container* container) {
 
 } // namespace
 
-
 std::string create_movie_failure() { return t_createFailure; }
 
 Movie* create_movie(const MVSettings* settings, const char* pathUtf8) {
