@@ -19,6 +19,7 @@
 #include "undo/undo-controller.h"
 #include "values/value-init.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -205,8 +206,13 @@ void ZyApp::keepUnfinishedTake() {
 
 void ZyApp::showRecoveryPrompt(const QString& tempPath, const QString& projectToOpen) {
     m_keptCopies.removeAll(tempPath); // offered now: kept again only when put off again
-    QMessageBox box(QMessageBox::Information, tr("MainWindow.Hint"), tr("Mainwindow.restart").arg(tempPath),
-                    QMessageBox::NoButton, m_mainWindow);
+    QString text = tr("Mainwindow.restart").arg(tempPath);
+    // A copy put off, then its project saved again: going on with the copy
+    // would go back behind that save.
+    const QFileInfo owner(QString::fromStdString(bg::configText(kAutoSaveOwnerKey)));
+    if (owner.isAbsolute() && owner.isFile() && owner.lastModified() > QFileInfo(tempPath).lastModified())
+        text += QStringLiteral("\n\n") + tr("Mainwindow.CopyOlder").arg(QDir::toNativeSeparators(owner.filePath()));
+    QMessageBox box(QMessageBox::Information, tr("MainWindow.Hint"), text, QMessageBox::NoButton, m_mainWindow);
     box.setObjectName(QStringLiteral("recoveryPrompt"));
     QPushButton* resume = box.addButton(tr("Mainwindow.continue"), QMessageBox::AcceptRole);
     QPushButton* discard = box.addButton(tr("Mainwindow.discard"), QMessageBox::DestructiveRole);

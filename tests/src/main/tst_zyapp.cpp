@@ -60,6 +60,7 @@ private slots:
     void onlyDiscardDeletesTheCopy_data();
     void onlyDiscardDeletesTheCopy();
     void everyCopyPutOffIsOfferedAgain();
+    void aCopyOlderThanItsProjectSaysSo();
     void pendingCopyIsOfferedInsteadOfTheCommandLine();
     void proxyText_data();
     void proxyText();
@@ -334,6 +335,43 @@ void TestZyApp::everyCopyPutOffIsOfferedAgain() {
     QCOMPARE(offered, QStringList({"~temp_a.zya2", "~temp_b.zya2", "~temp_b.zya2", "~temp_a.zya2"}));
     QVERIFY(!QFile::exists(dir + "/~temp_a.zya2"));
     QVERIFY(!QFile::exists(dir + "/~temp_b.zya2"));
+}
+
+// A copy put off and its project saved since: the question says that going
+// on with the copy goes back behind that save. A newer copy says nothing.
+void TestZyApp::aCopyOlderThanItsProjectSaysSo() {
+    QString dir = korvel::test::workFolder("older-copy");
+    writeFile(dir + "/film.zya2", kSaved);
+    writeFile(dir + "/~temp_film.zya2", kNewer);
+    QStringList texts;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != QLatin1String("recoveryPrompt"))
+            return;
+        texts << box->text();
+        QTest::keyClick(box, Qt::Key_Escape); // put off again
+    });
+    poll.start(50);
+    for (const int projectAge : {-60, 60}) { // seconds after the copy
+        QFile project(dir + "/film.zya2");
+        QVERIFY(project.open(QIODevice::ReadWrite));
+        QVERIFY(project.setFileTime(QFileInfo(dir + "/~temp_film.zya2").lastModified().addSecs(projectAge),
+                                    QFileDevice::FileModificationTime));
+        project.close();
+        bg::iface()->configSet("autoSavePath", (dir + "/~temp_film.zya2").toStdString());
+        bg::iface()->configSet("autoSaveProject", (dir + "/film.zya2").toStdString());
+        QVERIFY(bg::iface()->configSave());
+        const int before = texts.size();
+        ZyApp::instance()->startSession({});
+        QTRY_VERIFY_WITH_TIMEOUT(texts.size() > before, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 5000);
+    }
+    QVERIFY2(!texts.first().contains(dir + "/film.zya2"), qPrintable(texts.first()));
+    QVERIFY2(texts.last().contains(dir + "/film.zya2"), qPrintable(texts.last()));
+    for (const char* key : {"autoSavePath", "autoSaveProject", "autoSaveKept", "autoSaveKeptProject"})
+        bg::iface()->configSet(key, "");
+    bg::iface()->configSave();
 }
 
 void TestZyApp::pendingCopyIsOfferedInsteadOfTheCommandLine() {
