@@ -112,7 +112,8 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
     while (reader.readNextStartElement()) {
         const QString name = reader.name().toString();
         const QString text = reader.readElementText(QXmlStreamReader::SkipChildElements);
-        const int64_t n = text.trimmed().toLongLong();
+        bool number = false;
+        const int64_t n = text.trimmed().toLongLong(&number);
         const int i = int(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX));
         if (name == QLatin1String(Start))
             start = n;
@@ -158,8 +159,10 @@ SourceData* TimelineSectionReader::readSourceItem(QXmlStreamReader& reader, Clas
             backgroundColor.setNamedColor(text);
         else if (name == QLatin1String(BackgroundTransparent))
             backgroundTransparent = i;
-        else if (name == QLatin1String(StackingOrder))
+        else if (name == QLatin1String(StackingOrder) && number)
             stacking = i;
+        else if (name == QLatin1String(StackingOrder))
+            LOGW("reader: stacking order '%s' is no number; the clip stacks in reading order", qUtf8Printable(text.left(40)));
         // "type" and "subtitle" are not used: the clip takes its track's kind.
     }
     if (reader.hasError())
