@@ -57,15 +57,29 @@ int SourceData::peekZValue(SourceType type) {
 
 void SourceData::restoreZValue(int z) {
     m_zValue = z;
+    keepCountersAbove(m_type, z);
+}
+
+void SourceData::keepCountersAbove(SourceType type, int z) {
+    // Pictures and videos stack together: a video raised among the pictures
+    // moves the pictures' counter, so that a picture added next goes above it
+    // rather than tying with it.
     int* counter = nullptr;
-    if (m_type & SourceSubtitle)
+    if (type & SourceSubtitle)
         counter = z >= kSubtitleZFrom ? &s_subtitleZ : nullptr;
-    else if (m_type & SourcePicture)
-        counter = z >= kPictureZFrom && z < kSubtitleZFrom ? &s_pictureZ : nullptr;
-    else if (m_type & SourceVideo)
-        counter = z >= kVideoZFrom && z < kPictureZFrom ? &s_videoZ : nullptr;
+    else if (type & (SourcePicture | SourceVideo))
+        counter = z >= kPictureZFrom && z < kSubtitleZFrom ? &s_pictureZ
+                  : z >= kVideoZFrom && z < kPictureZFrom  ? &s_videoZ
+                                                           : nullptr;
     if (counter && *counter <= z)
         *counter = z + 1;
+}
+
+QRectF SourceData::shownPlacement() const {
+    QRectF place = m_previewRect;
+    if (m_type == SourceSubtitle)
+        place.setSize(place.size().expandedTo(SubtitlePreviewItem::textExtent(m_content, m_font)));
+    return place;
 }
 
 void SourceData::onChange(int operation, const bg::Value& data) {
@@ -197,6 +211,7 @@ void SourceData::applyKey(const std::string& key) {
         m_mute = v.toBool(m_mute);
     } else if (key == tlkey::ZValue) {
         m_zValue = v.toInt(m_zValue);
+        keepCountersAbove(m_type, m_zValue); // a clip added next goes above a raised one
     } else if (const int c = colourIndex(key); c >= 0) {
         m_colours.at(c) = v.toInt(m_colours.at(c));
     } else if (key == tlkey::Color) {
@@ -246,9 +261,7 @@ bg::ValueMap SourceData::panelMap() const {
     map[tlkey::Y] = bg::Value(m_previewRect.y());
     // A subtitle's box is never smaller than its text (the preview grows it),
     // and a new one has no stored size yet: the panel shows the box as seen.
-    QSizeF box = m_previewRect.size();
-    if (m_type == SourceSubtitle)
-        box = box.expandedTo(SubtitlePreviewItem::textExtent(m_content, m_font));
+    const QSizeF box = shownPlacement().size();
     map[tlkey::W] = bg::Value(box.width());
     map[tlkey::H] = bg::Value(box.height());
     map[tlkey::Rotate] = bg::Value(m_rotate);

@@ -110,10 +110,16 @@ public:
     void setInitialSubtitle(const QColor& color, const QColor& backgroundColor, const QFont& font,
                             const QString& content, int backgroundTransparent);
     void setInitialZValue(int z) { m_zValue = z; }
-    // A stacking order read back from a project: the clip takes it, and its
-    // kind's counter moves past it when it lies in the kind's own range, so
-    // clips added afterwards still go on top of those of their kind.
+    // A stacking order read back from a project: the clip takes it, and the
+    // counters move past it (keepCountersAbove), so clips added afterwards
+    // still go on top.
     void restoreZValue(int z);
+    // A stacking value given to a clip of this kind: the counters move past
+    // it where it lies in their range, so no clip added later ties with it.
+    static void keepCountersAbove(SourceType type, int z);
+    // Where the clip shows on the canvas: its placement, a subtitle's box at
+    // least as large as its text (a new one has no stored size yet).
+    QRectF shownPlacement() const;
 
     // The next zValue a new clip of this kind takes (counters never reset).
     static int peekZValue(SourceType type);

@@ -580,14 +580,14 @@ bool TimeLineTreeModel::levelSource(SourceData* clip, int64_t frame, bool up) {
     // Pictures and videos stack together, subtitles among themselves.
     auto group = [](SourceType t) { return t == SourceSubtitle ? 1 : 0; };
     auto centred = [](const QRectF& r) { return QRectF(r.x() - r.width() / 2, r.y() - r.height() / 2, r.width(), r.height()); };
-    const QRectF own = centred(clip->previewRect());
+    const QRectF own = centred(clip->shownPlacement());
     int z = clip->zValue();
     for (SourceData* other : allSources()) {
         const SourceType t = other->type();
         if (other == clip || (t != SourcePicture && t != SourceVideo && t != SourceSubtitle) ||
             group(t) != group(kind) || !other->covers(frame))
             continue;
-        if (!own.intersects(centred(other->previewRect())))
+        if (!own.intersects(centred(other->shownPlacement())))
             continue;
         LOGD("rect1 intersect rect2: %d", other->zValue());
         z = up ? std::max(z, other->zValue()) : std::min(z, other->zValue());

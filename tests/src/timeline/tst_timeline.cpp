@@ -158,6 +158,21 @@ private slots:
         QVERIFY(picture0 >= 1000000 && s->zValue() >= 2000000);
         QCOMPARE(a->zValue(), 0);
         QCOMPARE(s->content(), QString("hi"));
+
+        // Raised over the others under the play head: above them, and a clip
+        // added next goes above it rather than tying with it.
+        ClassifyItem* upper = model->addTrack(video());
+        SourceData* v3 = add(upper, 0, 10);
+        QVERIFY(model->levelSource(v1, 5, true));
+        QVERIFY(v1->zValue() > v3->zValue() && v1->zValue() > p->zValue());
+        SourceData* next = add(model->addTrack(model->header(SourcePicture)), 0, 10);
+        QVERIFY(next->zValue() > v1->zValue());
+        // Subtitles with no stored size overlap by their text.
+        ClassifyItem* titles = model->addTrack(model->header(SourceSubtitle));
+        SourceData* later = model->createSubtitle(titles, 0, 10, "hi", QFont(), Qt::white);
+        QVERIFY(later->zValue() > s->zValue());
+        QVERIFY(model->levelSource(s, 5, true));
+        QVERIFY(s->zValue() > later->zValue());
     }
 
     void keysOnEntering_data() {
