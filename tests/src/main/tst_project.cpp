@@ -84,6 +84,14 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 
+// A stand-in for the exporter the job queue runs: a shell script in folder;
+// empty when it cannot be made runnable.
+QString fakeKorvel(const QString& folder, const QByteArray& script) {
+    const QString fake = folder + "/fake-korvel";
+    writeFile(fake, script);
+    return QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ? fake : QString();
+}
+
 // Answers the next modal message box with the button of that text (or the
 // escape button when empty) and keeps its text.
 class BoxAnswer : public QObject {
@@ -1039,9 +1047,8 @@ private slots:
     // when debug lines follow it.
     void aFailedJobSaysWhy() {
         const QString folder = korvel::test::workFolder("failing-job");
-        const QString fake = folder + "/fake-korvel";
-        writeFile(fake, "#!/bin/sh\necho 'export: failed: the disk may be full' >&2\necho 'a debug line' >&2\nexit 1\n");
-        QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString fake = fakeKorvel(folder, "#!/bin/sh\necho 'export: failed: the disk may be full' >&2\necho 'a debug line' >&2\nexit 1\n");
+        QVERIFY(!fake.isEmpty());
         ExportJobQueue queue;
         queue.setProgram(fake);
         const QString snapshot = queue.newSnapshotPath();
@@ -1056,9 +1063,8 @@ private slots:
     // second export of that name to another type would replace them.
     void aJobsSubtitlesAreItsFileToo() {
         const QString folder = korvel::test::workFolder("subtitled-job");
-        const QString fake = folder + "/fake-korvel";
-        writeFile(fake, "#!/bin/sh\nsleep 60\n");
-        QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString fake = fakeKorvel(folder, "#!/bin/sh\nsleep 60\n");
+        QVERIFY(!fake.isEmpty());
         ExportJobQueue queue;
         queue.setProgram(fake);
         const QString snapshot = queue.newSnapshotPath();
@@ -1075,9 +1081,8 @@ private slots:
     // folder it was written to.
     void anExportMovedAwayOpensItsFolder() {
         const QString folder = korvel::test::workFolder("moved-export");
-        const QString fake = folder + "/fake-korvel";
-        writeFile(fake, "#!/bin/sh\necho film > \"$3\"\n");
-        QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString fake = fakeKorvel(folder, "#!/bin/sh\necho film > \"$3\"\n");
+        QVERIFY(!fake.isEmpty());
         ExportJobQueue queue;
         queue.setProgram(fake);
         JobsWindow list(&queue, nullptr);

@@ -255,30 +255,24 @@ private slots:
         QCOMPARE(w->received.size(), 1);
         QCOMPARE(QString::fromUtf8(w->received.first().filePath), folder + "/film.mp4");
 
-        boxesSeen.clear();
+        // Refused with one message, nothing exported.
+        auto refused = [&](const QString& name, const char* message) {
+            boxesSeen.clear();
+            setName(w->widget.get(), name);
+            clickExport(w->widget.get());
+            QCOMPARE(boxesSeen.size(), 1);
+            QVERIFY2(boxesSeen.first().contains(message), qPrintable(boxesSeen.first()));
+            QCOMPARE(w->received.size(), 1);
+        };
         w->widget->setOutputInUse([this](const QString& path) { return path == folder + "/busy.mp4"; });
         w->widget->showForExport();
-        setName(w->widget.get(), "busy");
-        clickExport(w->widget.get());
-        QCOMPARE(boxesSeen.size(), 1);
-        QVERIFY2(boxesSeen.first().contains("exportmvwindow.OutputInUse"), qPrintable(boxesSeen.first()));
-        QCOMPARE(w->received.size(), 1);
+        refused("busy", "exportmvwindow.OutputInUse");
         // Another export's subtitles, which this one would write over.
-        boxesSeen.clear();
         w->widget->setOutputInUse([this](const QString& path) { return path == folder + "/titled.srt"; });
-        setName(w->widget.get(), "titled");
-        clickExport(w->widget.get());
-        QCOMPARE(boxesSeen.size(), 1);
-        QVERIFY2(boxesSeen.first().contains("exportmvwindow.OutputInUse"), qPrintable(boxesSeen.first()));
-        QCOMPARE(w->received.size(), 1);
+        refused("titled", "exportmvwindow.OutputInUse");
         // One of the project's own files is refused before anything starts.
-        boxesSeen.clear();
         w->widget->setReadByProject([this](const QString& path) { return path == folder + "/clip.mp4"; });
-        setName(w->widget.get(), "clip");
-        clickExport(w->widget.get());
-        QCOMPARE(boxesSeen.size(), 1);
-        QVERIFY2(boxesSeen.first().contains("exportmvwindow.ReadByProject"), qPrintable(boxesSeen.first()));
-        QCOMPARE(w->received.size(), 1);
+        refused("clip", "exportmvwindow.ReadByProject");
     }
 
     void fillsTheRecord_data() {
